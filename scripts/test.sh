@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
+# Installs what is missing, builds and runs every test: first a Release build with warnings as
+# errors, then a Debug build under AddressSanitizer and UBSan. Set SKIP_SANITIZERS=1 to run
+# only the first stage.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+
+run_stage() {
+    local dir=$1; shift
+    echo "== $dir: configure $*"
+    cmake -S "$root" -B "$root/$dir" -G Ninja -DPython3_EXECUTABLE=/usr/bin/python3 \
+          -DWARNINGS_AS_ERRORS=ON "$@" >/dev/null
+    echo "== $dir: build"
+    cmake --build "$root/$dir"
+    echo "== $dir: test"
+    ctest --test-dir "$root/$dir" --output-on-failure -j 2 --timeout 300
+}
+
+run_stage build -DCMAKE_BUILD_TYPE=Release
+if [ "${SKIP_SANITIZERS:-0}" != 1 ]; then
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        run_stage build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined \
+                             -DBUILD_BENCHMARKS=OFF
+fi
