@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "px/image/Executable.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "px/image/Host.h"
+#include "px/image/Node.h"
+#include "px/image/Op.h"
+
+namespace PX {
+namespace Image {
+
+ExecuteResult execute(Op* op, std::vector<int> frames)
+{
+    Executable* exe = op ? op->executable() : nullptr;
+    if (!exe)
+        throw std::invalid_argument("node '" + (op ? op->node()->name() : std::string("?")) +
+                                    "' cannot be executed");
+    std::sort(frames.begin(), frames.end());
+    frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+
+    Node* node = op->node();
+    ExecuteResult result;
+    node->clearError();
+    const OutputContext savedUI = node->uiContext();
+    exe->beginExecuting();
+    for (int frame : frames) {
+        if (Host::current().cancelled(node)) {
+            result.cancelled = true;
+            break;
+        }
+        if (exe->skipFrame(frame)) {
+            ++result.framesSkipped;
+            continue;
+        }
+        OutputContext ui = node->uiContext();
+        ui.setFrame(frame);
+        node->setUIContext(ui);
+        OutputContext out = op->outputContext();
+        out.setFrame(frame);
+        op->setOutputContext(out);
+        node->storeKnobs(out);
+        exe->execute();
+        ++result.framesRun;
+        if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
+    }
+    exe->endExecuting();
+    if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
+    node->setUIContext(savedUI);
+    return result;
+}
+
+}  // namespace Image
+}  // namespace PX
