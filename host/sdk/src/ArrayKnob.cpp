@@ -15,19 +15,18 @@ namespace Image {
 
 namespace {
 
-std::string trim(const std::string& s)
-{
+std::string trim(const std::string& s) {
     const size_t b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) return {};
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
-std::vector<std::string> split(const std::string& s, char sep)
-{
+std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> out;
     std::string cur;
     for (char c : s) {
-        const bool blank = sep == ' ' ? (c == ' ' || c == '\t' || c == '\n' || c == '\r') : c == sep;
+        const bool blank =
+            sep == ' ' ? (c == ' ' || c == '\t' || c == '\n' || c == '\r') : c == sep;
         if (blank) {
             if (!cur.empty() || sep != ' ') out.push_back(cur);
             cur.clear();
@@ -40,8 +39,7 @@ std::vector<std::string> split(const std::string& s, char sep)
 }
 
 // Shortest text that reads back to the same double.
-std::string formatDouble(double v)
-{
+std::string formatDouble(double v) {
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
@@ -49,33 +47,33 @@ std::string formatDouble(double v)
 
 }  // namespace
 
-ArrayKnob::ArrayKnob(Node* node, std::string name, std::string label, Kind kind,
-                     std::vector<double> defaults, Binder binder)
+ArrayKnob::ArrayKnob(Node* node,
+                     std::string name,
+                     std::string label,
+                     Kind kind,
+                     std::vector<double> defaults,
+                     Binder binder)
     : Knob(node, std::move(name), std::move(label)),
       m_kind(kind),
       m_default(std::move(defaults)),
       m_values(m_default),
-      m_binder(std::move(binder))
-{
-}
+      m_binder(std::move(binder)) {}
 
-const char* ArrayKnob::Class() const
-{
+const char* ArrayKnob::Class() const {
     switch (m_kind) {
-        case Kind::Int: return "Int_Knob";
-        case Kind::Bool: return "Bool_Knob";
-        case Kind::Float: break;
+        case Kind::Int:
+            return "Int_Knob";
+        case Kind::Bool:
+            return "Bool_Knob";
+        case Kind::Float:
+            break;
     }
     return arraySize() == 1 ? "Double_Knob" : "Array_Knob";
 }
 
-double ArrayKnob::get_value(int i) const
-{
-    return get_value_at(uiContext().frame(), i);
-}
+double ArrayKnob::get_value(int i) const { return get_value_at(uiContext().frame(), i); }
 
-double ArrayKnob::get_value_at(double frame, int i) const
-{
+double ArrayKnob::get_value_at(double frame, int i) const {
     if (i < 0 || i >= arraySize()) return 0.0;
     if (!m_animated || m_keys.empty()) return m_values[size_t(i)];
     auto after = m_keys.lower_bound(frame);
@@ -87,29 +85,27 @@ double ArrayKnob::get_value_at(double frame, int i) const
     return m_kind == Kind::Float ? v : std::round(v);
 }
 
-std::vector<double> ArrayKnob::values_at(double frame) const
-{
+std::vector<double> ArrayKnob::values_at(double frame) const {
     std::vector<double> v(m_default.size());
     for (int i = 0; i < arraySize(); ++i) v[size_t(i)] = get_value_at(frame, i);
     return v;
 }
 
-double ArrayKnob::fit(double v) const
-{
+double ArrayKnob::fit(double v) const {
     if (m_kind == Kind::Int) v = std::round(v);
     if (m_kind == Kind::Bool) v = v != 0.0 ? 1.0 : 0.0;
     if (m_hasRange) v = std::clamp(v, m_min, m_max);
     return v;
 }
 
-void ArrayKnob::set_value(double v, int i)
-{
-    if (m_animated) set_value_at(v, uiContext().frame(), i);
-    else if (i >= 0 && i < arraySize()) m_values[size_t(i)] = fit(v);
+void ArrayKnob::set_value(double v, int i) {
+    if (m_animated)
+        set_value_at(v, uiContext().frame(), i);
+    else if (i >= 0 && i < arraySize())
+        m_values[size_t(i)] = fit(v);
 }
 
-void ArrayKnob::set_value_at(double v, double frame, int i)
-{
+void ArrayKnob::set_value_at(double v, double frame, int i) {
     if (i < 0 || i >= arraySize()) return;
     if (!m_animated) {
         m_values[size_t(i)] = fit(v);
@@ -120,39 +116,29 @@ void ArrayKnob::set_value_at(double v, double frame, int i)
     it->second[size_t(i)] = fit(v);
 }
 
-void ArrayKnob::setRange(double min, double max)
-{
+void ArrayKnob::setRange(double min, double max) {
     m_hasRange = true;
     m_min = min;
     m_max = max;
     for (double& v : m_values) v = fit(v);
 }
 
-void ArrayKnob::set_animated()
-{
-    m_animated = true;
-}
+void ArrayKnob::set_animated() { m_animated = true; }
 
-void ArrayKnob::clear_animated()
-{
+void ArrayKnob::clear_animated() {
     if (m_animated && !m_keys.empty()) m_values = values_at(uiContext().frame());
     m_animated = false;
     m_keys.clear();
 }
 
-bool ArrayKnob::is_key(double frame) const
-{
-    return m_animated && m_keys.count(frame) > 0;
-}
+bool ArrayKnob::is_key(double frame) const { return m_animated && m_keys.count(frame) > 0; }
 
-double ArrayKnob::getKeyTime(int i) const
-{
+double ArrayKnob::getKeyTime(int i) const {
     if (i < 0 || i >= int(m_keys.size())) return 0.0;
     return std::next(m_keys.begin(), i)->first;
 }
 
-bool ArrayKnob::setKeyAt(double frame)
-{
+bool ArrayKnob::setKeyAt(double frame) {
     if (!isAnimatable()) return false;
     if (!m_animated) set_animated();
     if (m_keys.count(frame)) return false;
@@ -161,8 +147,7 @@ bool ArrayKnob::setKeyAt(double frame)
     return true;
 }
 
-bool ArrayKnob::deleteKeyAt(double frame)
-{
+bool ArrayKnob::deleteKeyAt(double frame) {
     auto it = m_keys.find(frame);
     if (it == m_keys.end()) return false;
     if (m_keys.size() == 1) m_values = it->second;  // the curve's value stays after the last key
@@ -170,8 +155,7 @@ bool ArrayKnob::deleteKeyAt(double frame)
     return true;
 }
 
-bool ArrayKnob::to_script(std::ostream& os, const OutputContext* context, bool) const
-{
+bool ArrayKnob::to_script(std::ostream& os, const OutputContext* context, bool) const {
     auto number = [this](double v) {
         if (m_kind == Kind::Bool) return std::string(v != 0.0 ? "true" : "false");
         if (m_kind == Kind::Int) return std::to_string(static_cast<long long>(v));
@@ -188,13 +172,13 @@ bool ArrayKnob::to_script(std::ostream& os, const OutputContext* context, bool) 
         return true;
     }
     os << "{curve";
-    for (const auto& key : m_keys) os << ' ' << formatDouble(key.first) << '=' << list(key.second, ",");
+    for (const auto& key : m_keys)
+        os << ' ' << formatDouble(key.first) << '=' << list(key.second, ",");
     os << '}';
     return true;
 }
 
-bool ArrayKnob::parseNumber(const std::string& word, double* v)
-{
+bool ArrayKnob::parseNumber(const std::string& word, double* v) {
     if (m_kind == Kind::Bool) {
         if (word == "true" || word == "1") return *v = 1.0, true;
         if (word == "false" || word == "0") return *v = 0.0, true;
@@ -212,16 +196,15 @@ bool ArrayKnob::parseNumber(const std::string& word, double* v)
         return false;
     }
     if (m_hasRange && (d < m_min || d > m_max)) {
-        setError("knob '" + name() + "': " + word + " is outside its range " +
-                 formatDouble(m_min) + " to " + formatDouble(m_max));
+        setError("knob '" + name() + "': " + word + " is outside its range " + formatDouble(m_min) +
+                 " to " + formatDouble(m_max));
         return false;
     }
     *v = d;
     return true;
 }
 
-bool ArrayKnob::from_script(const char* text)
-{
+bool ArrayKnob::from_script(const char* text) {
     std::string s = trim(text ? text : "");
     if (s.empty()) return true;  // nothing written: keep the value
     const bool braced = s.front() == '{';
@@ -268,15 +251,15 @@ bool ArrayKnob::from_script(const char* text)
     }
     std::vector<double> values(m_default.size());
     for (int i = 0; i < arraySize(); ++i)
-        if (!parseNumber(words[words.size() == 1 ? 0 : size_t(i)], &values[size_t(i)])) return false;
+        if (!parseNumber(words[words.size() == 1 ? 0 : size_t(i)], &values[size_t(i)]))
+            return false;
     m_values = std::move(values);
     m_animated = false;
     m_keys.clear();
     return true;
 }
 
-void ArrayKnob::append(Hash& hash, const OutputContext* context) const
-{
+void ArrayKnob::append(Hash& hash, const OutputContext* context) const {
     if (!context && m_animated) {
         for (const auto& key : m_keys) {
             hash.append(key.first);
@@ -288,20 +271,15 @@ void ArrayKnob::append(Hash& hash, const OutputContext* context) const
     for (double x : v) hash.append(x);
 }
 
-bool ArrayKnob::not_default() const
-{
-    return m_animated || m_values != m_default;
-}
+bool ArrayKnob::not_default() const { return m_animated || m_values != m_default; }
 
-void ArrayKnob::reset_to_default()
-{
+void ArrayKnob::reset_to_default() {
     m_values = m_default;
     m_animated = false;
     m_keys.clear();
 }
 
-void ArrayKnob::store(const OutputContext& context)
-{
+void ArrayKnob::store(const OutputContext& context) {
     if (m_binder) m_binder(values_at(context.frame()));
 }
 

@@ -12,22 +12,19 @@ namespace {
 
 class ChannelTable {
 public:
-    ChannelTable()
-    {
-        for (const char* name : {"rgba.red", "rgba.green", "rgba.blue", "rgba.alpha",
-                                 "stitch_map.u", "stitch_map.v"})
+    ChannelTable() {
+        for (const char* name :
+             {"rgba.red", "rgba.green", "rgba.blue", "rgba.alpha", "stitch_map.u", "stitch_map.v"})
             add(name);
     }
 
-    Channel find(const std::string& fullName)
-    {
+    Channel find(const std::string& fullName) {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_byName.find(fullName);
         return it != m_byName.end() ? it->second : add(fullName);
     }
 
-    std::string name(Channel c)
-    {
+    std::string name(Channel c) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (c == Chan_Black) return "black";
         return c > 0 && c < int(m_names.size()) ? m_names[c] : std::string();
@@ -35,8 +32,7 @@ public:
 
 private:
     // Called with the mutex held (or from the constructor).
-    Channel add(const std::string& fullName)
-    {
+    Channel add(const std::string& fullName) {
         const Channel c = Channel(m_names.size());
         m_names.push_back(fullName);
         m_byName[fullName] = c;
@@ -48,15 +44,13 @@ private:
     std::map<std::string, Channel> m_byName;
 };
 
-ChannelTable& table()
-{
+ChannelTable& table() {
     static ChannelTable t;
     return t;
 }
 
 // The common short names a reader may bring for the rgba layer.
-std::string canonical(const std::string& layer, const std::string& name)
-{
+std::string canonical(const std::string& layer, const std::string& name) {
     if (layer == "rgba" || layer == "rgb") {
         if (name == "r") return "rgba.red";
         if (name == "g") return "rgba.green";
@@ -70,34 +64,27 @@ std::string canonical(const std::string& layer, const std::string& name)
 
 }  // namespace
 
-Channel getChannel(const std::string& fullName)
-{
+Channel getChannel(const std::string& fullName) {
     if (fullName.empty()) return Chan_Black;
     const size_t dot = fullName.rfind('.');
     if (dot == std::string::npos) return table().find(canonical("", fullName));
     return table().find(canonical(fullName.substr(0, dot), fullName.substr(dot + 1)));
 }
 
-Channel getChannel(const std::string& layer, const std::string& name)
-{
+Channel getChannel(const std::string& layer, const std::string& name) {
     if (name.empty()) return Chan_Black;
     return table().find(canonical(layer, name));
 }
 
-std::string getName(Channel c)
-{
-    return table().name(c);
-}
+std::string getName(Channel c) { return table().name(c); }
 
-std::string getLayerName(Channel c)
-{
+std::string getLayerName(Channel c) {
     const std::string n = getName(c);
     const size_t dot = n.rfind('.');
     return dot == std::string::npos ? std::string() : n.substr(0, dot);
 }
 
-std::string getChannelName(Channel c)
-{
+std::string getChannelName(Channel c) {
     const std::string n = getName(c);
     const size_t dot = n.rfind('.');
     return dot == std::string::npos ? n : n.substr(dot + 1);
@@ -105,57 +92,44 @@ std::string getChannelName(Channel c)
 
 // ---------------------------------------------------------------------------------------------
 
-ChannelSet::ChannelSet(std::initializer_list<Channel> channels)
-{
+ChannelSet::ChannelSet(std::initializer_list<Channel> channels) {
     for (Channel c : channels) insert(c);
 }
 
-void ChannelSet::insert(Channel c)
-{
+void ChannelSet::insert(Channel c) {
     if (c <= Chan_Black) return;
     const size_t word = size_t(c) / 64;
     if (m_words.size() <= word) m_words.resize(word + 1, 0);
     m_words[word] |= uint64_t(1) << (c % 64);
 }
 
-void ChannelSet::insert(const ChannelSet& other)
-{
+void ChannelSet::insert(const ChannelSet& other) {
     if (m_words.size() < other.m_words.size()) m_words.resize(other.m_words.size(), 0);
     for (size_t i = 0; i < other.m_words.size(); ++i) m_words[i] |= other.m_words[i];
 }
 
-void ChannelSet::erase(Channel c)
-{
+void ChannelSet::erase(Channel c) {
     if (!contains(c)) return;
     m_words[size_t(c) / 64] &= ~(uint64_t(1) << (c % 64));
     trim();
 }
 
-bool ChannelSet::contains(Channel c) const
-{
+bool ChannelSet::contains(Channel c) const {
     if (c <= Chan_Black || size_t(c) / 64 >= m_words.size()) return false;
     return (m_words[size_t(c) / 64] >> (c % 64)) & 1;
 }
 
-bool ChannelSet::contains(const ChannelSet& other) const
-{
-    return (other - *this).empty();
-}
+bool ChannelSet::contains(const ChannelSet& other) const { return (other - *this).empty(); }
 
-bool ChannelSet::empty() const
-{
-    return m_words.empty();
-}
+bool ChannelSet::empty() const { return m_words.empty(); }
 
-unsigned ChannelSet::size() const
-{
+unsigned ChannelSet::size() const {
     unsigned n = 0;
     for (uint64_t w : m_words) n += unsigned(__builtin_popcountll(w));
     return n;
 }
 
-int ChannelSet::chanNo(Channel c) const
-{
+int ChannelSet::chanNo(Channel c) const {
     if (!contains(c)) return -1;
     int n = 0;
     for (Channel x : *this) {
@@ -165,19 +139,14 @@ int ChannelSet::chanNo(Channel c) const
     return -1;
 }
 
-std::vector<Channel> ChannelSet::channels() const
-{
-    return std::vector<Channel>(begin(), end());
-}
+std::vector<Channel> ChannelSet::channels() const { return std::vector<Channel>(begin(), end()); }
 
-Channel ChannelSet::first() const
-{
+Channel ChannelSet::first() const {
     const Channel c = nextAfter(Chan_Black);
     return c < 0 ? Chan_Black : c;
 }
 
-Channel ChannelSet::nextAfter(Channel c) const
-{
+Channel ChannelSet::nextAfter(Channel c) const {
     for (Channel n = c + 1; size_t(n) / 64 < m_words.size(); ++n) {
         const uint64_t rest = m_words[size_t(n) / 64] >> (n % 64);
         if (rest) return n + __builtin_ctzll(rest);
@@ -186,13 +155,11 @@ Channel ChannelSet::nextAfter(Channel c) const
     return -1;
 }
 
-ChannelSet::const_iterator ChannelSet::begin() const
-{
+ChannelSet::const_iterator ChannelSet::begin() const {
     return const_iterator(this, nextAfter(Chan_Black));
 }
 
-ChannelSet ChannelSet::operator&(const ChannelSet& o) const
-{
+ChannelSet ChannelSet::operator&(const ChannelSet& o) const {
     ChannelSet r;
     r.m_words.resize(std::min(m_words.size(), o.m_words.size()));
     for (size_t i = 0; i < r.m_words.size(); ++i) r.m_words[i] = m_words[i] & o.m_words[i];
@@ -200,15 +167,13 @@ ChannelSet ChannelSet::operator&(const ChannelSet& o) const
     return r;
 }
 
-ChannelSet ChannelSet::operator|(const ChannelSet& o) const
-{
+ChannelSet ChannelSet::operator|(const ChannelSet& o) const {
     ChannelSet r = *this;
     r.insert(o);
     return r;
 }
 
-ChannelSet ChannelSet::operator-(const ChannelSet& o) const
-{
+ChannelSet ChannelSet::operator-(const ChannelSet& o) const {
     ChannelSet r = *this;
     for (size_t i = 0; i < std::min(r.m_words.size(), o.m_words.size()); ++i)
         r.m_words[i] &= ~o.m_words[i];
@@ -216,18 +181,15 @@ ChannelSet ChannelSet::operator-(const ChannelSet& o) const
     return r;
 }
 
-bool ChannelSet::operator==(const ChannelSet& o) const
-{
+bool ChannelSet::operator==(const ChannelSet& o) const {
     return m_words == o.m_words;  // both trimmed
 }
 
-void ChannelSet::trim()
-{
+void ChannelSet::trim() {
     while (!m_words.empty() && m_words.back() == 0) m_words.pop_back();
 }
 
-std::string ChannelSet::text() const
-{
+std::string ChannelSet::text() const {
     if (empty()) return "none";
     std::string s;
     for (Channel c : *this) {
@@ -241,10 +203,7 @@ const ChannelSet Mask_RGBA{Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
 const ChannelSet Mask_RGB{Chan_Red, Chan_Green, Chan_Blue};
 const ChannelSet Mask_StitchMap{Chan_StitchMap_U, Chan_StitchMap_V};
 
-std::ostream& operator<<(std::ostream& os, const ChannelSet& set)
-{
-    return os << set.text();
-}
+std::ostream& operator<<(std::ostream& os, const ChannelSet& set) { return os << set.text(); }
 
 }  // namespace Image
 }  // namespace PX

@@ -11,8 +11,7 @@
 namespace PX {
 namespace Image {
 
-ExecuteResult execute(Op* op, std::vector<int> frames)
-{
+ExecuteResult execute(Op* op, std::vector<int> frames) {
     Executable* exe = op ? op->executable() : nullptr;
     if (!exe)
         throw std::invalid_argument("node '" + (op ? op->node()->name() : std::string("?")) +

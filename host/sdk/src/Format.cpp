@@ -15,9 +15,9 @@ struct FormatList {
     std::deque<Format> storage;
     std::vector<Format> snapshot;
 
-    FormatList()
-    {
-        for (const Format& f : {Format(640, 480, 1.0, "PC_Video"), Format(1920, 1080, 1.0, "HD_1080"),
+    FormatList() {
+        for (const Format& f : {Format(640, 480, 1.0, "PC_Video"),
+                                Format(1920, 1080, 1.0, "HD_1080"),
                                 Format(2048, 1024, 1.0, "2K_LatLong"),
                                 Format(3840, 2160, 1.0, "UHD_4K"),
                                 Format(4096, 2048, 1.0, "4K_LatLong")})
@@ -26,21 +26,16 @@ struct FormatList {
     }
 };
 
-FormatList& list()
-{
+FormatList& list() {
     static FormatList l;
     return l;
 }
 
 }  // namespace
 
-const std::vector<Format>& Format::formats()
-{
-    return list().snapshot;
-}
+const std::vector<Format>& Format::formats() { return list().snapshot; }
 
-const Format& Format::add(const Format& format)
-{
+const Format& Format::add(const Format& format) {
     FormatList& l = list();
     std::lock_guard<std::mutex> lock(l.mutex);
     for (const Format& f : l.storage)
@@ -50,8 +45,7 @@ const Format& Format::add(const Format& format)
     return l.storage.back();
 }
 
-const Format* Format::find(const std::string& name)
-{
+const Format* Format::find(const std::string& name) {
     FormatList& l = list();
     std::lock_guard<std::mutex> lock(l.mutex);
     for (const Format& f : l.storage)

@@ -5,31 +5,25 @@ namespace PX {
 namespace Image {
 
 ImagePlane::ImagePlane(const Box& box, bool packed, const ChannelSet& channels)
-    : m_box(box), m_packed(packed), m_channels(channels), m_shared(std::make_shared<Shared>())
-{
-}
+    : m_box(box), m_packed(packed), m_channels(channels), m_shared(std::make_shared<Shared>()) {}
 
-void ImagePlane::makeWritable()
-{
+void ImagePlane::makeWritable() {
     std::lock_guard<std::mutex> lock(m_shared->lock);
     if (m_shared->allocated) return;
     m_shared->pixels.assign(sizeInFloats(), 0.0f);
     m_shared->allocated = true;
 }
 
-bool ImagePlane::hasBuffer() const
-{
+bool ImagePlane::hasBuffer() const {
     std::lock_guard<std::mutex> lock(m_shared->lock);
     return m_shared->allocated;
 }
 
-float* ImagePlane::writable()
-{
+float* ImagePlane::writable() {
     return m_shared->pixels.empty() ? nullptr : m_shared->pixels.data();
 }
 
-const float* ImagePlane::readable() const
-{
+const float* ImagePlane::readable() const {
     return m_shared->pixels.empty() ? nullptr : m_shared->pixels.data();
 }
 

@@ -15,13 +15,11 @@ namespace {
 class EvaluationGuard {
 public:
     EvaluationGuard(Iop* in, const OutputContext& context)
-        : m_in(in), m_lock(in->node()->evaluationMutex()), m_saved(in->outputContext())
-    {
+        : m_in(in), m_lock(in->node()->evaluationMutex()), m_saved(in->outputContext()) {
         m_in->setOutputContext(context);
         m_in->node()->storeKnobs(context);
     }
-    ~EvaluationGuard()
-    {
+    ~EvaluationGuard() {
         m_in->setOutputContext(m_saved);
         m_in->node()->storeKnobs(m_saved);
     }
@@ -34,8 +32,7 @@ private:
 
 }  // namespace
 
-void Iop::validate(bool for_real)
-{
+void Iop::validate(bool for_real) {
     const Hash h = hash();
     if (m_valid && h == m_validHash) return;
     node()->clearError();
@@ -45,18 +42,11 @@ void Iop::validate(bool for_real)
     m_validHash = h;
 }
 
-Iop* Iop::input(int k) const
-{
-    return dynamic_cast<Iop*>(Op::input(k));
-}
+Iop* Iop::input(int k) const { return dynamic_cast<Iop*>(Op::input(k)); }
 
-Iop* Iop::node_input(int n) const
-{
-    return dynamic_cast<Iop*>(Op::node_input(n));
-}
+Iop* Iop::node_input(int n) const { return dynamic_cast<Iop*>(Op::node_input(n)); }
 
-Iop* Iop::validateInput(int k, bool for_real)
-{
+Iop* Iop::validateInput(int k, bool for_real) {
     Iop* in = input(k);
     if (!in) return nullptr;
     EvaluationGuard guard(in, inputContext(k));
@@ -64,13 +54,9 @@ Iop* Iop::validateInput(int k, bool for_real)
     return in;
 }
 
-void Iop::_validate(bool for_real)
-{
-    copy_info(0);
-}
+void Iop::_validate(bool for_real) { copy_info(0); }
 
-void Iop::copy_info(int k)
-{
+void Iop::copy_info(int k) {
     Iop* in = input(k);
     if (!in) return;
     EvaluationGuard guard(in, inputContext(k));
@@ -78,8 +64,7 @@ void Iop::copy_info(int k)
     m_info = in->info();
 }
 
-void Iop::merge_info(int k)
-{
+void Iop::merge_info(int k) {
     Iop* in = input(k);
     if (!in) return;
     EvaluationGuard guard(in, inputContext(k));
@@ -87,14 +72,14 @@ void Iop::merge_info(int k)
     m_info.merge(in->info());
 }
 
-void Iop::getRequests(const Box& box, const ChannelSet& channels, int count,
-                      RequestOutput& requests) const
-{
+void Iop::getRequests(const Box& box,
+                      const ChannelSet& channels,
+                      int count,
+                      RequestOutput& requests) const {
     if (Iop* in = input(0)) requests.request(in, box, channels, count);
 }
 
-ImagePlane Iop::fetchInput(int k, const Box& box, const ChannelSet& channels)
-{
+ImagePlane Iop::fetchInput(int k, const Box& box, const ChannelSet& channels) {
     Iop* in = input(k);
     if (!in) return ImagePlane(box, true, channels);
     EvaluationGuard guard(in, inputContext(k));
@@ -104,8 +89,7 @@ ImagePlane Iop::fetchInput(int k, const Box& box, const ChannelSet& channels)
     return in->fetchPlane(box, channels);
 }
 
-ImagePlane PlanarIop::renderStripe(int, const ChannelSet& channels)
-{
+ImagePlane PlanarIop::renderStripe(int, const ChannelSet& channels) {
     ImagePlane plane(info().box(), true, channels);
     plane.makeWritable();
     try {
@@ -119,8 +103,7 @@ ImagePlane PlanarIop::renderStripe(int, const ChannelSet& channels)
     return plane;
 }
 
-ImagePlane PlanarIop::fetchPlane(const Box&, const ChannelSet& channels)
-{
+ImagePlane PlanarIop::fetchPlane(const Box&, const ChannelSet& channels) {
     if (!valid()) return ImagePlane(info().box(), true, channels);
     return renderStripe(0, channels);
 }

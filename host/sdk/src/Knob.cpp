@@ -21,14 +21,12 @@ public:
 
 }  // namespace
 
-Knob& Knob::showPanelKnob()
-{
+Knob& Knob::showPanelKnob() {
     static PseudoKnob k("showPanel");
     return k;
 }
 
-Knob& Knob::inputChangeKnob()
-{
+Knob& Knob::inputChangeKnob() {
     static PseudoKnob k("inputChange");
     return k;
 }
@@ -38,87 +36,57 @@ Knob* Knob::inputChange = &Knob::inputChangeKnob();
 int Knob::undo_state = 0;
 
 Knob::Knob(Node* node, std::string name, std::string label)
-    : m_node(node), m_name(std::move(name)), m_label(std::move(label))
-{
-}
+    : m_node(node), m_name(std::move(name)), m_label(std::move(label)) {}
 
-Knob::~Knob()
-{
+Knob::~Knob() {
     if (m_node) UndoStack::instance().forget(this);
 }
 
-Op* Knob::op() const
-{
-    return m_node ? m_node->op() : nullptr;
-}
+Op* Knob::op() const { return m_node ? m_node->op() : nullptr; }
 
-OutputContext Knob::uiContext() const
-{
-    return m_node ? m_node->uiContext() : OutputContext();
-}
+OutputContext Knob::uiContext() const { return m_node ? m_node->uiContext() : OutputContext(); }
 
-bool Knob::to_script(std::ostream&, const OutputContext*, bool) const
-{
-    return false;
-}
+bool Knob::to_script(std::ostream&, const OutputContext*, bool) const { return false; }
 
-bool Knob::from_script(const char*)
-{
+bool Knob::from_script(const char*) {
     setError("knob '" + m_name + "' holds no value");
     return false;
 }
 
-std::string Knob::toScriptText() const
-{
+std::string Knob::toScriptText() const {
     std::ostringstream os;
     to_script(os, nullptr, false);
     return os.str();
 }
 
-void Knob::changed()
-{
+void Knob::changed() {
     for (auto& entry : std::map<int, std::function<void(Knob*)>>(m_callbacks)) entry.second(this);
     if (Op* o = op()) o->knob_changed(this);
     if (m_node) Host::current().requestUpdate(m_node);
     redraw();
 }
 
-int Knob::addCallback(std::function<void(Knob*)> callback)
-{
+int Knob::addCallback(std::function<void(Knob*)> callback) {
     const int id = m_nextCallbackId++;
     m_callbacks[id] = std::move(callback);
     return id;
 }
 
-void Knob::removeCallback(int id)
-{
-    m_callbacks.erase(id);
-}
+void Knob::removeCallback(int id) { m_callbacks.erase(id); }
 
-void Knob::redraw()
-{
-    Host::current().redraw();
-}
+void Knob::redraw() { Host::current().redraw(); }
 
-void Knob::updateWidgets()
-{
-    Host::current().redraw();
-}
+void Knob::updateWidgets() { Host::current().redraw(); }
 
-void Knob::add_to_undo()
-{
+void Knob::add_to_undo() {
     UndoStack& stack = UndoStack::instance();
     stack.begin();
     stack.record(this);
 }
 
-void Knob::stop_add_to_undo()
-{
-    UndoStack::instance().end();
-}
+void Knob::stop_add_to_undo() { UndoStack::instance().end(); }
 
-std::string quoteScriptText(const std::string& text)
-{
+std::string quoteScriptText(const std::string& text) {
     bool needs = text.empty();
     for (char c : text)
         if (c == ' ' || c == '\t' || c == '\n' || c == '"' || c == '\\' || c == '{' || c == '}')
@@ -136,8 +104,7 @@ std::string quoteScriptText(const std::string& text)
     return out + '"';
 }
 
-std::string unquoteScriptText(const std::string& text)
-{
+std::string unquoteScriptText(const std::string& text) {
     if (text.size() < 2 || text.front() != '"' || text.back() != '"') return text;
     std::string out;
     for (size_t i = 1; i + 1 < text.size(); ++i) {

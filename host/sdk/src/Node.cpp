@@ -13,17 +13,13 @@ namespace PX {
 namespace Image {
 
 Node::Node(std::string className, std::string name)
-    : m_className(std::move(className)), m_name(std::move(name))
-{
-}
+    : m_className(std::move(className)), m_name(std::move(name)) {}
 
-Node::~Node()
-{
+Node::~Node() {
     m_op.reset();  // the operator may still refer to its knobs while it goes
 }
 
-std::unique_ptr<Node> Node::create(const std::string& className, const std::string& name)
-{
+std::unique_ptr<Node> Node::create(const std::string& className, const std::string& name) {
     if (!Plugins::loadFor(className)) {
         std::string path;
         for (const std::string& p : Plugins::searchPath()) path += (path.empty() ? "" : ":") + p;
@@ -34,7 +30,8 @@ std::unique_ptr<Node> Node::create(const std::string& className, const std::stri
     const Op::Description* d = Op::Description::find(className);
     std::unique_ptr<Node> node(new Node(className, name));
     node->m_op.reset(d->constructor(node.get()));
-    if (!node->m_op) throw std::runtime_error("the constructor of '" + className + "' made no operator");
+    if (!node->m_op)
+        throw std::runtime_error("the constructor of '" + className + "' made no operator");
     node->m_inputs.assign(size_t(std::max(0, node->m_op->maximum_inputs())), nullptr);
     // Declaring knobs is not a user action: nothing of it goes to the undo history.
     UndoStack::instance().suspend();
@@ -50,8 +47,7 @@ std::unique_ptr<Node> Node::create(const std::string& className, const std::stri
     return node;
 }
 
-Knob* Node::knob(const std::string& name) const
-{
+Knob* Node::knob(const std::string& name) const {
     std::string target = name;
     for (const auto& alias : m_aliases)
         if (alias.first == name) target = alias.second;
@@ -60,24 +56,20 @@ Knob* Node::knob(const std::string& name) const
     return nullptr;
 }
 
-Knob* Node::addKnob(std::unique_ptr<Knob> knob)
-{
+Knob* Node::addKnob(std::unique_ptr<Knob> knob) {
     m_knobs.push_back(std::move(knob));
     return m_knobs.back().get();
 }
 
-void Node::addAlias(const std::string& alias, const std::string& target)
-{
+void Node::addAlias(const std::string& alias, const std::string& target) {
     m_aliases.emplace_back(alias, target);
 }
 
-void Node::storeKnobs(const OutputContext& context)
-{
+void Node::storeKnobs(const OutputContext& context) {
     for (const auto& k : m_knobs) k->store(context);
 }
 
-void Node::setKnobFromUser(const std::string& knobName, const std::string& text)
-{
+void Node::setKnobFromUser(const std::string& knobName, const std::string& text) {
     Knob* k = knob(knobName);
     if (!k) throw std::invalid_argument("node '" + m_name + "' has no knob '" + knobName + "'");
     UndoStack& undo = UndoStack::instance();
@@ -87,13 +79,13 @@ void Node::setKnobFromUser(const std::string& knobName, const std::string& text)
     k->stop_add_to_undo();
     undo.end();
     if (!ok)
-        throw std::invalid_argument(k->error().empty() ? "knob '" + knobName + "': cannot read '" + text + "'"
-                                                       : k->error());
+        throw std::invalid_argument(k->error().empty()
+                                        ? "knob '" + knobName + "': cannot read '" + text + "'"
+                                        : k->error());
     k->changed();
 }
 
-void Node::pressKnob(const std::string& knobName)
-{
+void Node::pressKnob(const std::string& knobName) {
     Knob* k = knob(knobName);
     if (!k) throw std::invalid_argument("node '" + m_name + "' has no knob '" + knobName + "'");
     UndoStack& undo = UndoStack::instance();
@@ -102,8 +94,7 @@ void Node::pressKnob(const std::string& knobName)
     undo.end();
 }
 
-void Node::setInput(int n, Node* upstream)
-{
+void Node::setInput(int n, Node* upstream) {
     if (n < 0 || n >= int(m_inputs.size()))
         throw std::out_of_range("node '" + m_name + "' has no input " + std::to_string(n));
     m_inputs[size_t(n)] = upstream;
@@ -111,15 +102,13 @@ void Node::setInput(int n, Node* upstream)
     m_op->knob_changed(Knob::inputChange);
 }
 
-void Node::setPanelOpen(bool open)
-{
+void Node::setPanelOpen(bool open) {
     const bool opening = open && !m_panelOpen;
     m_panelOpen = open;
     if (opening) m_op->knob_changed(Knob::showPanel);
 }
 
-void Node::setError(const std::string& message)
-{
+void Node::setError(const std::string& message) {
     {
         std::lock_guard<std::mutex> lock(m_errorMutex);
         if (!m_error.empty()) return;  // the first error of a pass is the one that counts
@@ -128,20 +117,17 @@ void Node::setError(const std::string& message)
     Host::current().nodeError(this, message);
 }
 
-void Node::clearError()
-{
+void Node::clearError() {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     m_error.clear();
 }
 
-bool Node::hasError() const
-{
+bool Node::hasError() const {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     return !m_error.empty();
 }
 
-std::string Node::errorMessage() const
-{
+std::string Node::errorMessage() const {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     return m_error;
 }

@@ -15,23 +15,17 @@ namespace PX {
 namespace Image {
 
 Op::Description::Description(const char* n, Constructor c, const char* b)
-    : name(n), constructor(c), build(b ? b : "")
-{
+    : name(n), constructor(c), build(b ? b : "") {
     detail::OpRegistry::instance().add(this);
 }
 
-Op::Description::~Description()
-{
-    detail::OpRegistry::instance().remove(this);
-}
+Op::Description::~Description() { detail::OpRegistry::instance().remove(this); }
 
-const Op::Description* Op::Description::find(const std::string& name)
-{
+const Op::Description* Op::Description::find(const std::string& name) {
     return detail::OpRegistry::instance().find(name);
 }
 
-std::vector<const Op::Description*> Op::Description::all()
-{
+std::vector<const Op::Description*> Op::Description::all() {
     return detail::OpRegistry::instance().all();
 }
 
@@ -39,8 +33,7 @@ Op::Op(Node* node) : m_node(node) {}
 
 Op::~Op() = default;
 
-Hash Op::hash() const
-{
+Hash Op::hash() const {
     Hash h;
     h.append(Class());
     for (const auto& k : m_node->knobs()) k->append(h, &m_outputContext);
@@ -60,20 +53,15 @@ Hash Op::hash() const
     return h;
 }
 
-Knob* Op::knob(const std::string& name) const
-{
-    return m_node->knob(name);
-}
+Knob* Op::knob(const std::string& name) const { return m_node->knob(name); }
 
-int Op::inputs() const
-{
+int Op::inputs() const {
     int n = 0;
     for (int g = 0; g < m_node->graphInputCount(); ++g) n += split_input(g);
     return n;
 }
 
-int Op::graphInputOf(int k) const
-{
+int Op::graphInputOf(int k) const {
     if (k < 0) return -1;
     for (int g = 0; g < m_node->graphInputCount(); ++g) {
         const int n = split_input(g);
@@ -83,25 +71,19 @@ int Op::graphInputOf(int k) const
     return -1;
 }
 
-Op* Op::input(int k) const
-{
+Op* Op::input(int k) const {
     const int g = graphInputOf(k);
     return g < 0 ? nullptr : node_input(g);
 }
 
-Op* Op::node_input(int n) const
-{
+Op* Op::node_input(int n) const {
     Node* in = m_node->input(n);
     return in ? in->op() : nullptr;
 }
 
-OutputContext Op::uiContext() const
-{
-    return m_node->uiContext();
-}
+OutputContext Op::uiContext() const { return m_node->uiContext(); }
 
-void Op::error(const char* format, ...)
-{
+void Op::error(const char* format, ...) {
     va_list args;
     va_start(args, format);
     va_list copy;
@@ -114,49 +96,28 @@ void Op::error(const char* format, ...)
     m_node->setError(buffer.data());
 }
 
-bool Op::hasError() const
-{
-    return m_node->hasError();
-}
+bool Op::hasError() const { return m_node->hasError(); }
 
-std::string Op::errorMessage() const
-{
-    return m_node->errorMessage();
-}
+std::string Op::errorMessage() const { return m_node->errorMessage(); }
 
-bool Op::aborted() const
-{
-    return m_node->aborted();
-}
+bool Op::aborted() const { return m_node->aborted(); }
 
-bool Op::cancelled() const
-{
-    return Host::current().cancelled(m_node);
-}
+bool Op::cancelled() const { return Host::current().cancelled(m_node); }
 
-void Op::progressFraction(double fraction)
-{
-    Host::current().progress(m_node, float(fraction));
-}
+void Op::progressFraction(double fraction) { Host::current().progress(m_node, float(fraction)); }
 
-void Op::progressMessage(const std::string& message)
-{
+void Op::progressMessage(const std::string& message) {
     Host::current().progressMessage(m_node, message);
 }
 
-void Op::progressDismiss()
-{
-    Host::current().progressDismiss(m_node);
-}
+void Op::progressDismiss() { Host::current().progressDismiss(m_node); }
 
-void Op::asapUpdate()
-{
+void Op::asapUpdate() {
     Host::current().requestUpdate(m_node);
     Host::current().redraw();
 }
 
-MetaData::Bundle Op::_fetchMetaData(const std::string& key)
-{
+MetaData::Bundle Op::_fetchMetaData(const std::string& key) {
     Op* in = node_input(0);
     if (!in) return {};
     std::lock_guard<std::recursive_mutex> lock(in->node()->evaluationMutex());

@@ -22,8 +22,7 @@ std::mutex g_mutex;
 std::string g_defaultFolder;
 std::vector<std::string> g_loaded;
 
-std::string canonicalName(const std::string& file)
-{
+std::string canonicalName(const std::string& file) {
     std::error_code ec;
     const fs::path p = fs::weakly_canonical(fs::path(file), ec);
     return ec ? file : p.string();
@@ -31,16 +30,15 @@ std::string canonicalName(const std::string& file)
 
 }  // namespace
 
-std::vector<std::string> searchPath()
-{
+std::vector<std::string> searchPath() {
     std::vector<std::string> folders;
     if (const char* env = std::getenv("VIREO_PLUGIN_PATH")) {
         std::string s = env;
         size_t start = 0;
         while (start <= s.size()) {
             const size_t colon = s.find(':', start);
-            const std::string part = s.substr(start, colon == std::string::npos ? std::string::npos
-                                                                                 : colon - start);
+            const std::string part =
+                s.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
             if (!part.empty()) folders.push_back(part);
             if (colon == std::string::npos) break;
             start = colon + 1;
@@ -51,14 +49,12 @@ std::vector<std::string> searchPath()
     return folders;
 }
 
-void setDefaultFolder(const std::string& folder)
-{
+void setDefaultFolder(const std::string& folder) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_defaultFolder = folder;
 }
 
-std::vector<std::string> load(const std::string& file)
-{
+std::vector<std::string> load(const std::string& file) {
     const std::string name = canonicalName(file);
     std::lock_guard<std::mutex> lock(g_mutex);
     if (std::find(g_loaded.begin(), g_loaded.end(), name) != g_loaded.end())
@@ -82,8 +78,7 @@ std::vector<std::string> load(const std::string& file)
     return added;
 }
 
-bool loadFor(const std::string& className)
-{
+bool loadFor(const std::string& className) {
     if (detail::OpRegistry::instance().find(className)) return true;
     for (const std::string& folder : searchPath()) {
         const fs::path candidate = fs::path(folder) / (className + ".so");
@@ -94,8 +89,7 @@ bool loadFor(const std::string& className)
     return false;
 }
 
-std::vector<std::string> loadAll()
-{
+std::vector<std::string> loadAll() {
     std::vector<std::string> errors;
     for (const std::string& folder : searchPath()) {
         std::error_code ec;
@@ -114,8 +108,7 @@ std::vector<std::string> loadAll()
     return errors;
 }
 
-std::vector<std::string> loaded()
-{
+std::vector<std::string> loaded() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_loaded;
 }

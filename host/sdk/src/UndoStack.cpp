@@ -8,25 +8,25 @@
 namespace PX {
 namespace Image {
 
-UndoStack& UndoStack::instance()
-{
+UndoStack& UndoStack::instance() {
     static UndoStack stack;
     return stack;
 }
 
-void UndoStack::begin(const std::string& name)
-{
-    if (m_depth++ == 0) m_open = Step{name, {}};
-    else if (m_open.name.empty()) m_open.name = name;
+void UndoStack::begin(const std::string& name) {
+    if (m_depth++ == 0)
+        m_open = Step{name, {}};
+    else if (m_open.name.empty())
+        m_open.name = name;
 }
 
-void UndoStack::end()
-{
+void UndoStack::end() {
     if (m_depth == 0 || --m_depth > 0) return;
     Step step = std::move(m_open);
     m_open = Step{};
     for (Entry& e : step.entries) e.after = e.knob->toScriptText();
-    step.entries.erase(std::remove_if(step.entries.begin(), step.entries.end(),
+    step.entries.erase(std::remove_if(step.entries.begin(),
+                                      step.entries.end(),
                                       [](const Entry& e) { return e.before == e.after; }),
                        step.entries.end());
     if (step.entries.empty()) return;
@@ -35,16 +35,14 @@ void UndoStack::end()
     m_redo.clear();
 }
 
-void UndoStack::record(Knob* knob)
-{
+void UndoStack::record(Knob* knob) {
     if (!recording() || m_depth == 0) return;
     for (const Entry& e : m_open.entries)
         if (e.knob == knob) return;
     m_open.entries.push_back({knob, knob->toScriptText(), {}});
 }
 
-bool UndoStack::undo()
-{
+bool UndoStack::undo() {
     if (m_depth > 0 || m_undo.empty()) return false;
     Step step = std::move(m_undo.back());
     m_undo.pop_back();
@@ -53,8 +51,7 @@ bool UndoStack::undo()
     return true;
 }
 
-bool UndoStack::redo()
-{
+bool UndoStack::redo() {
     if (m_depth > 0 || m_redo.empty()) return false;
     Step step = std::move(m_redo.back());
     m_redo.pop_back();
@@ -63,8 +60,7 @@ bool UndoStack::redo()
     return true;
 }
 
-void UndoStack::restore(Step& step, bool toBefore)
-{
+void UndoStack::restore(Step& step, bool toBefore) {
     m_restoring = true;
     auto apply = [&](Entry& e) {
         e.knob->m_doingUndoRedo = true;
@@ -80,31 +76,31 @@ void UndoStack::restore(Step& step, bool toBefore)
     m_restoring = false;
 }
 
-std::string UndoStack::undoName() const
-{
+std::string UndoStack::undoName() const {
     return m_undo.empty() ? std::string() : m_undo.back().name;
 }
 
-void UndoStack::clear()
-{
+void UndoStack::clear() {
     m_undo.clear();
     m_redo.clear();
 }
 
-void UndoStack::forget(Knob* knob)
-{
+void UndoStack::forget(Knob* knob) {
     auto drop = [knob](std::vector<Step>& steps) {
         for (Step& s : steps)
-            s.entries.erase(std::remove_if(s.entries.begin(), s.entries.end(),
+            s.entries.erase(std::remove_if(s.entries.begin(),
+                                           s.entries.end(),
                                            [knob](const Entry& e) { return e.knob == knob; }),
                             s.entries.end());
-        steps.erase(std::remove_if(steps.begin(), steps.end(),
-                                   [](const Step& s) { return s.entries.empty(); }),
-                    steps.end());
+        steps.erase(
+            std::remove_if(
+                steps.begin(), steps.end(), [](const Step& s) { return s.entries.empty(); }),
+            steps.end());
     };
     drop(m_undo);
     drop(m_redo);
-    m_open.entries.erase(std::remove_if(m_open.entries.begin(), m_open.entries.end(),
+    m_open.entries.erase(std::remove_if(m_open.entries.begin(),
+                                        m_open.entries.end(),
                                         [knob](const Entry& e) { return e.knob == knob; }),
                          m_open.entries.end());
 }

@@ -4,18 +4,15 @@
 namespace Korvane {
 namespace Base {
 
-void Progress::reportProgress(float fraction)
-{
+void Progress::reportProgress(float fraction) {
     if (m_parent) m_parent->reportProgress(map(fraction));
 }
 
-void Progress::reportMessage(const std::string& message)
-{
+void Progress::reportMessage(const std::string& message) {
     if (m_parent) m_parent->reportMessage(message);
 }
 
-void Progress::setRange(float begin, float end)
-{
+void Progress::setRange(float begin, float end) {
     m_offset = begin;
     m_scale = end - begin;
 }

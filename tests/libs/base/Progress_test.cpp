@@ -22,16 +22,14 @@ public:
 
 }  // namespace
 
-TEST(Progress, DefaultRangeIsIdentity)
-{
+TEST(Progress, DefaultRangeIsIdentity) {
     Progress p;
     EXPECT_FLOAT_EQ(p.offset(), 0.0f);
     EXPECT_FLOAT_EQ(p.scale(), 1.0f);
     EXPECT_FLOAT_EQ(p.map(0.37f), 0.37f);
 }
 
-TEST(Progress, NestedSubRangesComposeUpToTheRoot)
-{
+TEST(Progress, NestedSubRangesComposeUpToTheRoot) {
     RecordingRoot root;
     Progress views(&root);
     views.setRange(0.5f, 1.0f);  // second half of the root
@@ -47,8 +45,7 @@ TEST(Progress, NestedSubRangesComposeUpToTheRoot)
     EXPECT_FLOAT_EQ(root.fractions[2], 0.875f);
 }
 
-TEST(Progress, RootRangeAppliesToItsOwnReports)
-{
+TEST(Progress, RootRangeAppliesToItsOwnReports) {
     RecordingRoot root;
     root.setRange(0.2f, 0.4f);
     root.reportProgress(0.5f);
@@ -56,8 +53,7 @@ TEST(Progress, RootRangeAppliesToItsOwnReports)
     EXPECT_FLOAT_EQ(root.fractions[0], 0.3f);
 }
 
-TEST(Progress, MessagesReachTheRootUnchanged)
-{
+TEST(Progress, MessagesReachTheRootUnchanged) {
     RecordingRoot root;
     Progress child(&root);
     Progress grandChild(&child);
@@ -66,8 +62,7 @@ TEST(Progress, MessagesReachTheRootUnchanged)
     EXPECT_EQ(root.messages[0], "Matching view 3");
 }
 
-TEST(Exceptions, InterruptedCarriesAUserMessage)
-{
+TEST(Exceptions, InterruptedCarriesAUserMessage) {
     try {
         throw Korvane::Base::InterruptedException("Render aborted");
     } catch (const Korvane::Base::MessageException& e) {

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include <boost/intrusive_ptr.hpp>
 #include <gtest/gtest.h>
+#include <boost/intrusive_ptr.hpp>
 
 namespace {
 
@@ -19,8 +19,7 @@ struct Shared : Korvane::Base::RefCounter {
 
 }  // namespace
 
-TEST(RefCounter, LastOwnerDeletesAcrossThreads)
-{
+TEST(RefCounter, LastOwnerDeletesAcrossThreads) {
     {
         boost::intrusive_ptr<Shared> p(new Shared);
         EXPECT_EQ(p->refCount(), 1);
@@ -39,8 +38,7 @@ TEST(RefCounter, LastOwnerDeletesAcrossThreads)
     EXPECT_EQ(g_alive.load(), 0);
 }
 
-TEST(RefCounter, ACopyHasItsOwnOwners)
-{
+TEST(RefCounter, ACopyHasItsOwnOwners) {
     boost::intrusive_ptr<Shared> a(new Shared);
     boost::intrusive_ptr<Shared> b(new Shared(*a));
     EXPECT_EQ(a->refCount(), 1);

@@ -19,12 +19,10 @@ public:
 
     int refCount() const { return m_count.load(std::memory_order_relaxed); }
 
-    friend void intrusive_ptr_add_ref(const RefCounter* p)
-    {
+    friend void intrusive_ptr_add_ref(const RefCounter* p) {
         p->m_count.fetch_add(1, std::memory_order_relaxed);
     }
-    friend void intrusive_ptr_release(const RefCounter* p)
-    {
+    friend void intrusive_ptr_release(const RefCounter* p) {
         // acq_rel: every write made through other owners happens-before the delete.
         if (p->m_count.fetch_sub(1, std::memory_order_acq_rel) == 1) delete p;
     }

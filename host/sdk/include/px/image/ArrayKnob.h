@@ -25,8 +25,12 @@ public:
     enum class Kind { Float, Int, Bool };
     using Binder = std::function<void(const std::vector<double>&)>;
 
-    ArrayKnob(Node* node, std::string name, std::string label, Kind kind,
-              std::vector<double> defaults, Binder binder);
+    ArrayKnob(Node* node,
+              std::string name,
+              std::string label,
+              Kind kind,
+              std::vector<double> defaults,
+              Binder binder);
 
     const char* Class() const override;
     Kind kind() const { return m_kind; }

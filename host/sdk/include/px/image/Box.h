@@ -27,22 +27,19 @@ public:
 
     bool contains(int px, int py) const { return px >= m_x && px < m_r && py >= m_y && py < m_t; }
     /// The overlap of the two boxes; empty when they do not meet.
-    Box intersect(const Box& o) const
-    {
-        return Box(std::max(m_x, o.m_x), std::max(m_y, o.m_y), std::min(m_r, o.m_r),
-                   std::min(m_t, o.m_t));
+    Box intersect(const Box& o) const {
+        return Box(
+            std::max(m_x, o.m_x), std::max(m_y, o.m_y), std::min(m_r, o.m_r), std::min(m_t, o.m_t));
     }
     /// The smallest box holding both; an empty box adds nothing.
-    Box merge(const Box& o) const
-    {
+    Box merge(const Box& o) const {
         if (empty()) return o;
         if (o.empty()) return *this;
-        return Box(std::min(m_x, o.m_x), std::min(m_y, o.m_y), std::max(m_r, o.m_r),
-                   std::max(m_t, o.m_t));
+        return Box(
+            std::min(m_x, o.m_x), std::min(m_y, o.m_y), std::max(m_r, o.m_r), std::max(m_t, o.m_t));
     }
 
-    bool operator==(const Box& o) const
-    {
+    bool operator==(const Box& o) const {
         return m_x == o.m_x && m_y == o.m_y && m_r == o.m_r && m_t == o.m_t;
     }
     bool operator!=(const Box& o) const { return !(*this == o); }
@@ -51,8 +48,7 @@ private:
     int m_x = 0, m_y = 0, m_r = 0, m_t = 0;
 };
 
-inline std::ostream& operator<<(std::ostream& os, const Box& b)
-{
+inline std::ostream& operator<<(std::ostream& os, const Box& b) {
     return os << '(' << b.x() << ", " << b.y() << ", " << b.r() << ", " << b.t() << ')';
 }
 

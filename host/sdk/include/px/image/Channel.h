@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <cstddef>
 #include <iosfwd>
 #include <iterator>
 #include <string>
@@ -64,8 +64,7 @@ public:
     ChannelSet operator&(const ChannelSet& o) const;  // intersection
     ChannelSet operator|(const ChannelSet& o) const;  // union
     ChannelSet operator-(const ChannelSet& o) const;  // difference
-    ChannelSet& operator+=(Channel c)
-    {
+    ChannelSet& operator+=(Channel c) {
         insert(c);
         return *this;
     }
@@ -95,8 +94,7 @@ public:
     using reference = Channel;
 
     Channel operator*() const { return m_channel; }
-    const_iterator& operator++()
-    {
+    const_iterator& operator++() {
         m_channel = m_set->nextAfter(m_channel);
         return *this;
     }
@@ -110,10 +108,7 @@ private:
     Channel m_channel;
 };
 
-inline ChannelSet::const_iterator ChannelSet::end() const
-{
-    return const_iterator(this, -1);
-}
+inline ChannelSet::const_iterator ChannelSet::end() const { return const_iterator(this, -1); }
 
 /// r, g, b, a.
 extern const ChannelSet Mask_RGBA;

@@ -30,8 +30,7 @@ public:
     /// The empty format: 0 x 0, aspect 1, no name.
     bool isEmpty() const { return m_width <= 0 || m_height <= 0; }
 
-    bool operator==(const Format& o) const
-    {
+    bool operator==(const Format& o) const {
         return m_box == o.m_box && m_width == o.m_width && m_height == o.m_height &&
                m_pixelAspect == o.m_pixelAspect && m_name == o.m_name;
     }
@@ -57,8 +56,7 @@ private:
 struct FormatPair {
     Format format;
     Format fullSizeFormat;
-    bool operator==(const FormatPair& o) const
-    {
+    bool operator==(const FormatPair& o) const {
         return format == o.format && fullSizeFormat == o.fullSizeFormat;
     }
 };

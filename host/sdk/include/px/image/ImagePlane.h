@@ -40,10 +40,11 @@ public:
     std::mutex& writeLock() const { return m_shared->lock; }
 
     /// Strides in floats.
-    std::ptrdiff_t rowStride() const { return m_packed ? std::ptrdiff_t(m_box.w()) * nComps() : m_box.w(); }
+    std::ptrdiff_t rowStride() const {
+        return m_packed ? std::ptrdiff_t(m_box.w()) * nComps() : m_box.w();
+    }
     std::ptrdiff_t colStride() const { return m_packed ? nComps() : 1; }
-    std::ptrdiff_t chanStride() const
-    {
+    std::ptrdiff_t chanStride() const {
         return m_packed ? 1 : std::ptrdiff_t(m_box.w()) * m_box.h();
     }
     /// True when the pixels lie as one image per channel, channel after channel (unpacked).
@@ -53,13 +54,11 @@ public:
     float* writable();
     const float* readable() const;
     /// Pixel (x, y) of component z, in box coordinates. Requires a buffer.
-    float* writableAt(int x, int y, int z)
-    {
+    float* writableAt(int x, int y, int z) {
         return writable() + (y - m_box.y()) * rowStride() + (x - m_box.x()) * colStride() +
                z * chanStride();
     }
-    float at(int x, int y, int z) const
-    {
+    float at(int x, int y, int z) const {
         return readable()[(y - m_box.y()) * rowStride() + (x - m_box.x()) * colStride() +
                           z * chanStride()];
     }

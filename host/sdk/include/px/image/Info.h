@@ -29,8 +29,7 @@ public:
 
     /// Grows this information to cover `other`: boxes merged, channels joined, frame range
     /// widened. Formats stay this one's.
-    void merge(const Info& other)
-    {
+    void merge(const Info& other) {
         m_box = m_box.merge(other.m_box);
         m_channels.insert(other.m_channels);
         m_firstFrame = std::min(m_firstFrame, other.m_firstFrame);

@@ -23,8 +23,7 @@ public:
         ChannelSet channels;
         int count;
     };
-    void request(Iop* input, const Box& box, const ChannelSet& channels, int count)
-    {
+    void request(Iop* input, const Box& box, const ChannelSet& channels, int count) {
         m_requests.push_back({input, box, channels, count});
     }
     const std::vector<Request>& requests() const { return m_requests; }
@@ -58,7 +57,9 @@ public:
     /// Input k set to inputContext(k), knobs stored and validated; null when unconnected.
     Iop* validateInput(int k, bool for_real = true);
 
-    virtual void getRequests(const Box& box, const ChannelSet& channels, int count,
+    virtual void getRequests(const Box& box,
+                             const ChannelSet& channels,
+                             int count,
                              RequestOutput& requests) const;
 
     /// Renders `box` x `channels` at the output context; the plane has no buffer after an

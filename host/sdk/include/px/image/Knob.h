@@ -31,10 +31,10 @@ class Op;
 class Knob {
 public:
     // Flag bits whose meaning the host itself uses. Other bits are kept as given.
-    static constexpr uint64_t INVISIBLE = 0x400;        ///< never shown in the panel
-    static constexpr uint64_t SHOW_MIXED = 0x800000;    ///< shows "mixed values"
-    static constexpr uint64_t NO_ANIMATION = 0x100;     ///< cannot be keyed
-    static constexpr uint64_t DO_NOT_WRITE = 0x200;     ///< never saved
+    static constexpr uint64_t INVISIBLE = 0x400;      ///< never shown in the panel
+    static constexpr uint64_t SHOW_MIXED = 0x800000;  ///< shows "mixed values"
+    static constexpr uint64_t NO_ANIMATION = 0x100;   ///< cannot be keyed
+    static constexpr uint64_t DO_NOT_WRITE = 0x200;   ///< never saved
 
     /// Pseudo-knobs handed to knob_changed: the node's panel was opened; an input was
     /// connected, disconnected or changed. Compare by identity.

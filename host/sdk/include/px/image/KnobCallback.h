@@ -22,8 +22,7 @@ public:
     /// Takes ownership of a knob made by the operator (custom knob classes).
     Knob* add(std::unique_ptr<Knob> knob);
     template <typename K, typename... Args>
-    K* make(Args&&... args)
-    {
+    K* make(Args&&... args) {
         auto knob = std::make_unique<K>(m_node, std::forward<Args>(args)...);
         K* raw = knob.get();
         add(std::move(knob));
@@ -37,21 +36,36 @@ private:
     Knob* m_last = nullptr;
 };
 
-ArrayKnob* Int_knob(KnobCallback& f, int* storage, const std::string& name,
+ArrayKnob* Int_knob(KnobCallback& f,
+                    int* storage,
+                    const std::string& name,
                     const std::string& label = {});
-ArrayKnob* Float_knob(KnobCallback& f, float* storage, const std::string& name,
+ArrayKnob* Float_knob(KnobCallback& f,
+                      float* storage,
+                      const std::string& name,
                       const std::string& label = {});
-ArrayKnob* Double_knob(KnobCallback& f, double* storage, const std::string& name,
+ArrayKnob* Double_knob(KnobCallback& f,
+                       double* storage,
+                       const std::string& name,
                        const std::string& label = {});
-ArrayKnob* Bool_knob(KnobCallback& f, bool* storage, const std::string& name,
+ArrayKnob* Bool_knob(KnobCallback& f,
+                     bool* storage,
+                     const std::string& name,
                      const std::string& label = {});
 /// `n` doubles (colour, width/height, xyz, ...), stored into storage[0..n).
-ArrayKnob* Array_knob(KnobCallback& f, double* storage, int n, const std::string& name,
+ArrayKnob* Array_knob(KnobCallback& f,
+                      double* storage,
+                      int n,
+                      const std::string& name,
                       const std::string& label = {});
-StringKnob* String_knob(KnobCallback& f, std::string* storage, const std::string& name,
+StringKnob* String_knob(KnobCallback& f,
+                        std::string* storage,
+                        const std::string& name,
                         const std::string& label = {});
 TextKnob* Text_knob(KnobCallback& f, const std::string& text);
-TextKnob* Text_knob(KnobCallback& f, const std::string& name, const std::string& label,
+TextKnob* Text_knob(KnobCallback& f,
+                    const std::string& name,
+                    const std::string& label,
                     const std::string& text);
 /// Scripts that set `alias` set `target` instead.
 void Alias_knob(KnobCallback& f, const std::string& alias, const std::string& target);

@@ -26,8 +26,7 @@ public:
     const Value* find(const std::string& key) const;
     /// Null when the key is absent or holds another kind.
     template <typename T>
-    const T* get(const std::string& key) const
-    {
+    const T* get(const std::string& key) const {
         const Value* v = find(key);
         return v ? std::get_if<T>(v) : nullptr;
     }
@@ -45,8 +44,7 @@ private:
     std::map<std::string, Value> m_values;
 };
 
-inline const Value* Bundle::find(const std::string& key) const
-{
+inline const Value* Bundle::find(const std::string& key) const {
     auto it = m_values.find(key);
     return it == m_values.end() ? nullptr : &it->second;
 }

@@ -118,8 +118,7 @@ public:
 
     /// The metadata of the operator's output; the default passes input 0's bundle on.
     virtual MetaData::Bundle _fetchMetaData(const std::string& key);
-    MetaData::Bundle fetchMetaData(const std::string& key = std::string())
-    {
+    MetaData::Bundle fetchMetaData(const std::string& key = std::string()) {
         return _fetchMetaData(key);
     }
 

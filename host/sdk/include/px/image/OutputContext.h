@@ -28,8 +28,7 @@ public:
     double offset_y() const { return m_offsetY; }
     void setProxyScale(double sx, double sy) { m_scaleX = sx, m_scaleY = sy; }
     void setProxyOffset(double ox, double oy) { m_offsetX = ox, m_offsetY = oy; }
-    bool isProxy() const
-    {
+    bool isProxy() const {
         return m_scaleX != 1.0 || m_scaleY != 1.0 || m_offsetX != 0.0 || m_offsetY != 0.0;
     }
     /// The proxy transform only (scale and offset), for caches that depend on it.

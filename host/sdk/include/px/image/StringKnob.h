@@ -9,7 +9,10 @@ namespace Image {
 /// A saved line of text. Script text is quoted when it needs to be.
 class StringKnob : public Knob {
 public:
-    StringKnob(Node* node, std::string name, std::string label, std::string defaultText,
+    StringKnob(Node* node,
+               std::string name,
+               std::string label,
+               std::string defaultText,
                std::string* storage);
     const char* Class() const override { return "String_Knob"; }
 
@@ -35,9 +38,7 @@ private:
 class TextKnob : public Knob {
 public:
     TextKnob(Node* node, std::string name, std::string label, std::string text)
-        : Knob(node, std::move(name), std::move(label)), m_text(std::move(text))
-    {
-    }
+        : Knob(node, std::move(name), std::move(label)), m_text(std::move(text)) {}
     const char* Class() const override { return "Text_Knob"; }
     const std::string& text() const { return m_text; }
     void set_text(const std::string& t) { m_text = t; }

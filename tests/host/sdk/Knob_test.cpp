@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "px/image/Knob.h"
+
+#include <gtest/gtest.h>
+
+#include "TestOps.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Node.h"
+#include "px/image/StringKnob.h"
+#include "px/image/UndoStack.h"
+
+using namespace PX::Image;
+
+namespace {
+
+struct KnobTest : ::testing::Test {
+    void SetUp() override {
+        UndoStack::instance().clear();
+        node = Node::create("TestRecorder", "Recorder1");
+        op = static_cast<TestOps::Recorder*>(node->op());
+    }
+    ArrayKnob* array(const std::string& name) { return static_cast<ArrayKnob*>(node->knob(name)); }
+    std::string text(const std::string& name) { return node->knob(name)->toScriptText(); }
+
+    std::unique_ptr<Node> node;
+    TestOps::Recorder* op = nullptr;
+};
+
+}  // namespace
+
+TEST_F(KnobTest, ScriptTextRoundTripsEveryKind) {
+    EXPECT_EQ(text("count"), "5");
+    EXPECT_EQ(text("flag"), "false");
+    EXPECT_EQ(text("colour"), "{0.5 0.5 0.5}");
+    EXPECT_FALSE(node->knob("count")->not_default());
+
+    node->setKnobFromUser("count", "12");
+    node->setKnobFromUser("gain", "0.1");
+    node->setKnobFromUser("flag", "true");
+    node->setKnobFromUser("text", "two words");
+    node->setKnobFromUser("colour", "{1 0.25 0}");
+    EXPECT_EQ(text("gain"), "0.1");  // shortest text that reads back exactly
+    std::ostringstream quoted;
+    node->knob("text")->to_script(quoted, nullptr, true);
+    EXPECT_EQ(quoted.str(), "\"two words\"");
+    EXPECT_EQ(unquoteScriptText(quoted.str()), "two words");
+
+    node->storeKnobs(op->outputContext());
+    EXPECT_EQ(op->count, 12);
+    EXPECT_DOUBLE_EQ(op->gain, 0.1);
+    EXPECT_TRUE(op->flag);
+    EXPECT_EQ(op->text, "two words");
+    EXPECT_DOUBLE_EQ(op->colour[1], 0.25);
+    EXPECT_TRUE(node->knob("count")->not_default());
+
+    // A second node reads the first one's texts back to equal values.
+    auto copy = Node::create("TestRecorder", "Recorder2");
+    for (const char* name : {"count", "gain", "flag", "text", "colour"}) {
+        ASSERT_TRUE(copy->knob(name)->from_script(text(name).c_str())) << name;
+        EXPECT_EQ(copy->knob(name)->toScriptText(), text(name)) << name;
+    }
+}
+
+TEST_F(KnobTest, BadValuesNameTheKnobAndKeepTheValue) {
+    struct Case {
+        const char* knob;
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"count", "abc", "knob 'count': 'abc' is not a number"},
+        {"count", "2.5", "knob 'count': '2.5' is not a whole number"},
+        {"count", "500", "knob 'count': 500 is outside its range 1 to 100"},
+        {"flag", "maybe", "knob 'flag': 'maybe' is not true or false"},
+        {"colour", "{1 2}", "knob 'colour': '{1 2}' has 2 values, expected 3"},
+        {"gain", "nan", "knob 'gain': 'nan' is not a number"},
+        {"gain", "{curve 1=2 x}", "knob 'gain': bad key 'x', expected frame=value"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = text(c.knob);
+        try {
+            node->setKnobFromUser(c.knob, c.text);
+            ADD_FAILURE() << c.knob << " accepted " << c.text;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+        EXPECT_EQ(text(c.knob), before) << c.knob;
+    }
+    EXPECT_EQ(UndoStack::instance().undoCount(), 0u) << "a refused edit left an undo step";
+    EXPECT_TRUE(op->log.empty()) << "a refused edit reached knob_changed";
+}
+
+TEST_F(KnobTest, AnimationKeysInterpolateAndSaveAsACurve) {
+    ArrayKnob* gain = array("gain");
+    EXPECT_FALSE(gain->is_animated());
+    gain->set_value(2.0);
+    EXPECT_TRUE(gain->setKeyAt(10));
+    gain->set_value_at(4.0, 20);
+    EXPECT_FALSE(gain->setKeyAt(10)) << "a second key at the same frame";
+    gain->setKeyAt(5);
+
+    ASSERT_EQ(gain->getNumKeys(), 3);
+    EXPECT_EQ(gain->getKeyTime(0), 5);
+    EXPECT_EQ(gain->getKeyTime(1), 10);
+    EXPECT_EQ(gain->getKeyTime(2), 20);
+    EXPECT_TRUE(gain->is_key(20));
+    EXPECT_FALSE(gain->is_key(15));
+    EXPECT_DOUBLE_EQ(gain->get_value_at(15), 3.0);
+    EXPECT_DOUBLE_EQ(gain->get_value_at(0), 2.0);
+    EXPECT_DOUBLE_EQ(gain->get_value_at(100), 4.0);
+
+    EXPECT_EQ(text("gain"), "{curve 5=2 10=2 20=4}");
+    node->storeKnobs(OutputContext(15, 0));
+    EXPECT_DOUBLE_EQ(op->gain, 3.0);
+
+    EXPECT_TRUE(gain->deleteKeyAt(10));
+    EXPECT_FALSE(gain->deleteKeyAt(10));
+    EXPECT_EQ(gain->getNumKeys(), 2);
+
+    auto copy = Node::create("TestRecorder", "Recorder2");
+    auto* copied = static_cast<ArrayKnob*>(copy->knob("gain"));
+    ASSERT_TRUE(copied->from_script(text("gain").c_str()));
+    EXPECT_TRUE(copied->is_animated());
+    EXPECT_EQ(copied->getNumKeys(), 2);
+    EXPECT_DOUBLE_EQ(copied->get_value_at(12.5), 3.0);
+
+    // Keys of a whole-number knob interpolate to whole numbers.
+    ArrayKnob* count = array("count");
+    count->set_value_at(1, 0);
+    count->setKeyAt(0);
+    count->set_value_at(4, 3);
+    EXPECT_DOUBLE_EQ(count->get_value_at(1), 2.0);
+}
+
+TEST_F(KnobTest, AliasesAndFlagsAndCallbacks) {
+    node->setKnobFromUser("oldCount", "7");
+    EXPECT_EQ(text("count"), "7");
+
+    Knob* k = node->knob("gain");
+    k->set_flag(Knob::INVISIBLE | 0x8000000000ull);
+    EXPECT_TRUE(k->flag(0x8000000000ull));
+    k->clear_flag(Knob::INVISIBLE);
+    EXPECT_FALSE(k->flag(Knob::INVISIBLE));
+    EXPECT_TRUE(k->flag(0x8000000000ull));
+
+    int calls = 0;
+    const int id = k->addCallback([&calls](Knob*) { ++calls; });
+    node->setKnobFromUser("gain", "3");
+    k->removeCallback(id);
+    node->setKnobFromUser("gain", "4");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(op->log, (std::vector<std::string>{"changed count", "changed gain", "changed gain"}));
+
+    // A value set from code brings no knob_changed.
+    op->log.clear();
+    static_cast<ArrayKnob*>(k)->set_value(9);
+    EXPECT_TRUE(op->log.empty());
+}

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "px/image/Op.h"
+
+#include <gtest/gtest.h>
+
+#include "TestOps.h"
+#include "px/image/Executable.h"
+#include "px/image/Host.h"
+#include "px/image/Node.h"
+
+using namespace PX::Image;
+
+namespace {
+
+/// A host that cancels once `cancelAfter` frames have been asked about.
+class CancellingHost : public Host {
+public:
+    bool cancelled(Node*) override { return ++asked > cancelAfter; }
+    int asked = 0;
+    int cancelAfter = 1000;
+};
+
+}  // namespace
+
+TEST(Execute, RunsKeptFramesInOrderWithTheUIFrameSet) {
+    auto node = Node::create("TestRecorder", "Recorder1");
+    auto* op = static_cast<TestOps::Recorder*>(node->op());
+    op->skip = 3;
+    node->setKnobFromUser("count", "{curve 1=1 5=5}");
+    node->setUIContext(OutputContext(42, 0));
+
+    const ExecuteResult r = execute(op, {5, 1, 3, 1});
+    EXPECT_EQ(r.framesRun, 2);
+    EXPECT_EQ(r.framesSkipped, 1);
+    EXPECT_FALSE(r.cancelled);
+    EXPECT_EQ(op->log,
+              (std::vector<std::string>{
+                  "changed count", "begin", "execute 1 count 1", "execute 5 count 5", "end"}));
+    EXPECT_EQ(node->uiContext().frame(), 42) << "the UI frame is restored after the run";
+}
+
+TEST(Execute, CancelStopsBeforeTheNextFrameAndStillEnds) {
+    auto node = Node::create("TestRecorder", "Recorder1");
+    auto* op = static_cast<TestOps::Recorder*>(node->op());
+    CancellingHost host;
+    host.cancelAfter = 2;
+    Host::install(&host);
+    const ExecuteResult r = execute(op, {1, 2, 3, 4});
+    Host::install(nullptr);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.framesRun, 2);
+    EXPECT_EQ(op->log.back(), "end");
+}
+
+TEST(Execute, AnOperatorWithoutAnExecutablePartIsRefused) {
+    auto node = Node::create("TestViewSource", "Source1");
+    EXPECT_THROW(execute(node->op(), {1}), std::invalid_argument);
+}
+
+TEST(SplitInputs, EachSplitInputRendersInItsOwnContext) {
+    auto source = Node::create("TestViewSource", "Source1");
+    auto splitter = Node::create("TestViewSplitter", "Splitter1");
+    auto* op = static_cast<TestOps::ViewSplitter*>(splitter->op());
+    splitter->setInput(0, source.get());
+    ASSERT_EQ(op->inputs(), 3);
+    EXPECT_EQ(op->input(2), source->op());
+    EXPECT_EQ(op->input(3), nullptr);
+    EXPECT_EQ(op->graphInputOf(2), 0);
+
+    op->validate();
+    ASSERT_FALSE(op->hasError()) << op->errorMessage();
+    ImagePlane plane = op->fetchPlane(op->info().box(), Mask_RGB);
+    ASSERT_TRUE(plane.hasBuffer()) << op->errorMessage();
+    for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(plane.at(k, 0, 0), float(k)) << "input " << k;
+    EXPECT_EQ(source->op()->outputContext().view(), 0) << "the source's context is restored";
+}
+
+TEST(SplitInputs, HashFollowsKnobsAndInputs) {
+    auto source = Node::create("TestViewSource", "Source1");
+    auto a = Node::create("TestRecorder", "A");
+    auto b = Node::create("TestRecorder", "B");
+    EXPECT_EQ(a->op()->hash(), b->op()->hash());
+    b->setKnobFromUser("gain", "2");
+    EXPECT_NE(a->op()->hash(), b->op()->hash());
+    b->setKnobFromUser("gain", "1");
+    EXPECT_EQ(a->op()->hash(), b->op()->hash());
+
+    auto splitter = Node::create("TestViewSplitter", "Splitter1");
+    const Hash unconnected = splitter->op()->hash();
+    splitter->setInput(0, source.get());
+    EXPECT_NE(splitter->op()->hash(), unconnected);
+}

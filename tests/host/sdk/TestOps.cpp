@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "TestOps.h"
+
+#include "px/image/Node.h"
+
+namespace TestOps {
+
+void Recorder::knobs(KnobCallback& f) {
+    Int_knob(f, &count, "count", "Count")->setRange(1, 100);
+    Double_knob(f, &gain, "gain", "Gain");
+    Bool_knob(f, &flag, "flag", "Flag");
+    String_knob(f, &text, "text", "Text");
+    Array_knob(f, colour, 3, "colour", "Colour");
+    Text_knob(f, "A heading");
+    Alias_knob(f, "oldCount", "count");
+}
+
+int Recorder::knob_changed(Knob* k) {
+    log.push_back("changed " + k->name());
+    return 1;
+}
+
+void Recorder::execute() {
+    log.push_back("execute " + std::to_string(int(uiContext().frame())) + " count " +
+                  std::to_string(count));
+}
+
+void ViewSource::_validate(bool) {
+    info_().set(Box(0, 0, 2, 2));
+    info_().channels(Mask_RGB);
+}
+
+void ViewSource::renderPlane(ImagePlane& plane) {
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            for (int z = 0; z < plane.nComps(); ++z)
+                *plane.writableAt(x, y, z) = float(outputContext().view());
+}
+
+OutputContext ViewSplitter::inputContext(int k) const {
+    OutputContext c = outputContext();
+    c.setView(k);
+    return c;
+}
+
+void ViewSplitter::_validate(bool for_real) {
+    copy_info(0);
+    info_().set(Box(0, 0, views, 1));
+}
+
+// Red of pixel (k, 0) is what input k rendered.
+void ViewSplitter::renderPlane(ImagePlane& plane) {
+    for (int k = 0; k < inputs() && k < plane.bounds().r(); ++k) {
+        ImagePlane in = fetchInput(k, Box(0, 0, 2, 2), Mask_RGB);
+        if (!in.hasBuffer()) throw std::runtime_error("input " + std::to_string(k) + " failed");
+        *plane.writableAt(k, 0, plane.chanNo(Chan_Red)) = in.at(0, 0, 0);
+    }
+}
+
+namespace {
+template <typename T>
+Op* build(Node* node) {
+    return new T(node);
+}
+const Op::Description kRecorder("TestRecorder", build<Recorder>);
+const Op::Description kViewSource("TestViewSource", build<ViewSource>);
+const Op::Description kViewSplitter("TestViewSplitter", build<ViewSplitter>);
+}  // namespace
+
+}  // namespace TestOps

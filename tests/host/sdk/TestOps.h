@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: Apache-2.0
+// Operators linked into the SDK tests: one with a knob of each standard kind that records
+// what the host tells it, and an image source that answers per view.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "px/image/Executable.h"
+#include "px/image/Iop.h"
+#include "px/image/KnobCallback.h"
+
+namespace TestOps {
+
+using namespace PX::Image;
+
+class Recorder : public Op, public Executable {
+public:
+    explicit Recorder(Node* node) : Op(node), Executable(this) {}
+    const char* Class() const override { return "TestRecorder"; }
+    int maximum_inputs() const override { return 0; }
+    void knobs(KnobCallback& f) override;
+    int knob_changed(Knob* k) override;
+    Executable* executable() override { return this; }
+
+    void beginExecuting() override { log.push_back("begin"); }
+    void execute() override;
+    void endExecuting() override { log.push_back("end"); }
+    bool skipFrame(double frame) override { return frame == skip; }
+
+    int count = 5;
+    double gain = 1.0;
+    bool flag = false;
+    std::string text = "hello";
+    double colour[3] = {0.5, 0.5, 0.5};
+    int skip = -1000;
+    std::vector<std::string> log;
+};
+
+/// A source whose pixels hold its output view number, split into one input per view by
+/// the consumer below.
+class ViewSource : public PlanarIop {
+public:
+    explicit ViewSource(Node* node) : PlanarIop(node) {}
+    const char* Class() const override { return "TestViewSource"; }
+    int maximum_inputs() const override { return 0; }
+    void _validate(bool) override;
+    void renderPlane(ImagePlane& plane) override;
+};
+
+/// Splits its one input into `views` inputs; input k sees view k.
+class ViewSplitter : public PlanarIop {
+public:
+    explicit ViewSplitter(Node* node) : PlanarIop(node) {}
+    const char* Class() const override { return "TestViewSplitter"; }
+    int split_input(int) const override { return views; }
+    OutputContext inputContext(int k) const override;
+    void _validate(bool for_real) override;
+    void renderPlane(ImagePlane& plane) override;
+    int views = 3;
+};
+
+}  // namespace TestOps
