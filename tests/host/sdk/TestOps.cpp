@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "TestOps.h"
 
+#include <sstream>
+
 #include "px/image/Node.h"
 
 namespace TestOps {

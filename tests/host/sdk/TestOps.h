@@ -14,6 +14,18 @@ namespace TestOps {
 
 using namespace PX::Image;
 
+/// A custom store knob: a list of whole numbers saved as "count v1 v2 ...".
+class ListKnob : public Knob {
+public:
+    ListKnob(Node* node, std::string name) : Knob(node, name, name) {}
+    const char* Class() const override { return "TestListKnob"; }
+    bool to_script(std::ostream& os, const OutputContext*, bool quote) const override;
+    bool from_script(const char* text) override;
+    void append(Hash& hash, const OutputContext*) const override;
+    bool not_default() const override { return !values.empty(); }
+    std::vector<int> values;
+};
+
 class Recorder : public Op, public Executable {
 public:
     explicit Recorder(Node* node) : Op(node), Executable(this) {}
@@ -34,6 +46,7 @@ public:
     std::string text = "hello";
     double colour[3] = {0.5, 0.5, 0.5};
     int skip = -1000;
+    ListKnob* list = nullptr;
     std::vector<std::string> log;
 };
 

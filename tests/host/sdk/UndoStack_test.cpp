@@ -110,3 +110,22 @@ TEST_F(UndoTest, KnobsSeeTheRestoreAndAreForgottenWithTheirNode) {
     EXPECT_EQ(undo.undoCount(), 0u);
     EXPECT_FALSE(undo.undo());  // and nothing touches the dead knobs
 }
+
+TEST_F(UndoTest, CustomStoreKnobsComeBackThroughTheirOwnText)
+{
+    TestOps::ListKnob* list = op->list;
+    EXPECT_STREQ(node->knob("list")->Class(), "TestListKnob");
+    const Hash empty = op->hash();
+
+    list->add_to_undo();
+    list->values = {3, 1, 4};
+    list->stop_add_to_undo();
+    EXPECT_NE(op->hash(), empty);
+    EXPECT_EQ(text("list"), "3 3 1 4");
+
+    ASSERT_TRUE(undo.undo());
+    EXPECT_TRUE(list->values.empty());
+    EXPECT_EQ(op->hash(), empty);
+    ASSERT_TRUE(undo.redo());
+    EXPECT_EQ(list->values, (std::vector<int>{3, 1, 4}));
+}
