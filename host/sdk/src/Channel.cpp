@@ -68,6 +68,8 @@ Channel getChannel(const std::string& fullName) {
     if (fullName.empty()) return Chan_Black;
     const size_t dot = fullName.rfind('.');
     if (dot == std::string::npos) return table().find(canonical("", fullName));
+    // "layer." names no channel, as getChannel(layer, "") does not.
+    if (dot + 1 == fullName.size()) return Chan_Black;
     return table().find(canonical(fullName.substr(0, dot), fullName.substr(dot + 1)));
 }
 

@@ -27,7 +27,7 @@ constexpr Channel Chan_StitchMap_U = 5;
 constexpr Channel Chan_StitchMap_V = 6;
 
 /// The channel called `fullName` ("layer.channel"; a bare name goes into the layer "other"),
-/// made on first use. Thread-safe. Returns Chan_Black for an empty name.
+/// made on first use. Thread-safe. Returns Chan_Black for an empty name or channel name.
 Channel getChannel(const std::string& fullName);
 /// The channel `name` of `layer`, made on first use.
 Channel getChannel(const std::string& layer, const std::string& name);
