@@ -13,7 +13,6 @@ struct FormatList {
     std::mutex mutex;
     // A deque keeps references to earlier formats valid while formats are added.
     std::deque<Format> storage;
-    std::vector<Format> snapshot;
 
     FormatList() {
         for (const Format& f : {Format(640, 480, 1.0, "PC_Video"),
@@ -22,7 +21,6 @@ struct FormatList {
                                 Format(3840, 2160, 1.0, "UHD_4K"),
                                 Format(4096, 2048, 1.0, "4K_LatLong")})
             storage.push_back(f);
-        snapshot.assign(storage.begin(), storage.end());
     }
 };
 
@@ -33,7 +31,11 @@ FormatList& list() {
 
 }  // namespace
 
-const std::vector<Format>& Format::formats() { return list().snapshot; }
+std::vector<Format> Format::formats() {
+    FormatList& l = list();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    return {l.storage.begin(), l.storage.end()};
+}
 
 const Format& Format::add(const Format& format) {
     FormatList& l = list();
@@ -41,7 +43,6 @@ const Format& Format::add(const Format& format) {
     for (const Format& f : l.storage)
         if (f == format) return f;
     l.storage.push_back(format);
-    l.snapshot.push_back(format);
     return l.storage.back();
 }
 

@@ -3,11 +3,40 @@
 
 #include <sstream>
 
+#include <sstream>
+
 #include "px/image/Node.h"
 
 namespace TestOps {
 
+bool ListKnob::to_script(std::ostream& os, const OutputContext*, bool quote) const {
+    std::ostringstream text;
+    text << values.size();
+    for (int v : values) text << ' ' << v;
+    os << (quote ? quoteScriptText(text.str()) : text.str());
+    return true;
+}
+
+bool ListKnob::from_script(const char* text) {
+    std::istringstream in(text);
+    size_t n = 0;
+    if (!(in >> n)) {
+        values.clear();
+        return std::string(text).find_first_not_of(' ') == std::string::npos;
+    }
+    std::vector<int> read(n);
+    for (int& v : read)
+        if (!(in >> v)) return false;
+    values = std::move(read);
+    return true;
+}
+
+void ListKnob::append(Hash& hash, const OutputContext*) const {
+    for (int v : values) hash.append(v);
+}
+
 void Recorder::knobs(KnobCallback& f) {
+    list = f.make<ListKnob>("list");
     Int_knob(f, &count, "count", "Count")->setRange(1, 100);
     Double_knob(f, &gain, "gain", "Gain");
     Bool_knob(f, &flag, "flag", "Flag");

@@ -111,8 +111,7 @@ TEST_F(UndoTest, KnobsSeeTheRestoreAndAreForgottenWithTheirNode) {
     EXPECT_FALSE(undo.undo());  // and nothing touches the dead knobs
 }
 
-TEST_F(UndoTest, CustomStoreKnobsComeBackThroughTheirOwnText)
-{
+TEST_F(UndoTest, CustomStoreKnobsComeBackThroughTheirOwnText) {
     TestOps::ListKnob* list = op->list;
     EXPECT_STREQ(node->knob("list")->Class(), "TestListKnob");
     const Hash empty = op->hash();

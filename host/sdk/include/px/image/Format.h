@@ -36,9 +36,10 @@ public:
     }
     bool operator!=(const Format& o) const { return !(*this == o); }
 
-    /// The host's list of known formats. It starts with the standard ones, among them
-    /// "2K_LatLong" (2048 x 1024, aspect 1.0); add() appends or returns an equal one.
-    static const std::vector<Format>& formats();
+    /// A copy of the host's list of known formats. It starts with the standard ones, among
+    /// them "2K_LatLong" (2048 x 1024, aspect 1.0); add() appends or returns an equal one,
+    /// whose reference stays valid for the life of the process.
+    static std::vector<Format> formats();
     static const Format& add(const Format& format);
     /// Null when no known format has this name.
     static const Format* find(const std::string& name);

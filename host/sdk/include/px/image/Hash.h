@@ -27,6 +27,9 @@ public:
     void append(unsigned v);
     void append(long long v);
     void append(unsigned long long v);
+    // int64_t, uint64_t and size_t are long on LP64 machines: 8 bytes like long long.
+    void append(long v) { append(static_cast<long long>(v)); }
+    void append(unsigned long v) { append(static_cast<unsigned long long>(v)); }
     void append(float v);
     void append(double v);
     void append(bool v);
