@@ -221,10 +221,10 @@ bool ArrayKnob::from_script(const char* text) {
         std::map<double, std::vector<double>> keys;
         for (size_t w = 1; w < words.size(); ++w) {
             const size_t eq = words[w].find('=');
-            double frame = 0.0;
+            const std::string frameText = words[w].substr(0, eq);
             char* end = nullptr;
-            if (eq != std::string::npos) frame = std::strtod(words[w].substr(0, eq).c_str(), &end);
-            if (eq == std::string::npos || eq == 0 || *end != '\0') {
+            const double frame = std::strtod(frameText.c_str(), &end);
+            if (eq == std::string::npos || eq == 0 || *end != '\0' || !std::isfinite(frame)) {
                 setError("knob '" + name() + "': bad key '" + words[w] + "', expected frame=value");
                 return false;
             }

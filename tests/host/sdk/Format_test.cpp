@@ -2,6 +2,7 @@
 #include "px/image/Format.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,9 @@ using PX::Image::Box;
 using PX::Image::Format;
 
 TEST(Format, KnownFormatsStartWithTheLatLongDefault) {
+    const std::vector<Format> formats = Format::formats();
     const Format* latLong = nullptr;
-    for (const Format& f : Format::formats())
+    for (const Format& f : formats)
         if (f.name() == "2K_LatLong") latLong = &f;
     ASSERT_NE(latLong, nullptr);
     EXPECT_EQ(latLong->width(), 2048);
