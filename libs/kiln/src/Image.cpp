@@ -30,6 +30,11 @@ Compute::DevicePtr defaultDevice() {
 }  // namespace
 
 Image::Image() = default;
+Image::Image(const Image& other) = default;
+Image::Image(Image&& other) noexcept = default;
+Image& Image::operator=(const Image& other) = default;
+Image& Image::operator=(Image&& other) noexcept = default;
+Image::~Image() = default;
 
 Image::Image(const Info& info,
              Compute::DevicePtr device,

@@ -42,6 +42,12 @@ public:
           const std::string& memoryName = "buffer");
     /// An image over caller-owned host memory on the CPU device; see Tile for the lifetime.
     explicit Image(const Tile& tile);
+    // Out of line: the storage type is private to the library.
+    Image(const Image& other);
+    Image(Image&& other) noexcept;
+    Image& operator=(const Image& other);
+    Image& operator=(Image&& other) noexcept;
+    ~Image();
 
     bool empty() const;
     const Info& info() const { return m_info; }
