@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -28,6 +29,16 @@ struct CpuVariant {
 void RegisterCpuVariants(const char* kernelId,
                          const std::vector<CpuVariant>& variants,
                          const char* paramTable);
+
+/// The body of a kernel's registration function: registers the variants that MakeVariants
+/// lists, for the CPU targets, the first time `once` is passed; every later call does nothing.
+template <std::vector<CpuVariant> (*MakeVariants)()>
+void RegisterOnce(std::once_flag& once, const char* kernelId, const char* paramTable) {
+    std::call_once(once, [&] {
+        static const std::vector<CpuVariant> variants = MakeVariants();
+        RegisterCpuVariants(kernelId, variants, paramTable);
+    });
+}
 
 template <typename T>
 constexpr Pixel::ComponentType ComponentTypeOf() {

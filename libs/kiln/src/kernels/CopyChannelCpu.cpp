@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include <mutex>
-
 #include "CopyChannel.h"
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
@@ -29,10 +27,8 @@ struct CopyChannelRows {
 
 void registerCopyChannel() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        static const auto variants = JIT::CrossShapeVariants<CopyChannelRows>();
-        JIT::RegisterCpuVariants(kCopyChannelId, variants, kCopyChannelParams);
-    });
+    JIT::RegisterOnce<&JIT::CrossShapeVariants<CopyChannelRows>>(
+        once, kCopyChannelId, kCopyChannelParams);
 }
 
 namespace {

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cstring>
-#include <mutex>
 
 #include "CopyImage.h"
 #include "kiln/CpuRows.h"
@@ -30,10 +29,8 @@ struct CopyImageRows {
 
 void registerCopyImage() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        static const auto variants = JIT::SameShapeVariants<CopyImageRows, 2>();
-        JIT::RegisterCpuVariants(kCopyImageId, variants, kCopyImageParams);
-    });
+    JIT::RegisterOnce<&JIT::SameShapeVariants<CopyImageRows, 2>>(
+        once, kCopyImageId, kCopyImageParams);
 }
 
 namespace {

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
-#include <mutex>
 
 #include "ExtractChannels.h"
 #include "kiln/CpuRows.h"
@@ -31,10 +30,8 @@ struct ExtractChannelsRows {
 
 void registerExtractChannels() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        static const auto variants = JIT::CrossShapeVariants<ExtractChannelsRows>();
-        JIT::RegisterCpuVariants(kExtractChannelsId, variants, kExtractChannelsParams);
-    });
+    JIT::RegisterOnce<&JIT::CrossShapeVariants<ExtractChannelsRows>>(
+        once, kExtractChannelsId, kExtractChannelsParams);
 }
 
 namespace {

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cstring>
-#include <mutex>
 
 #include "ResetImage.h"
 #include "kiln/CpuRows.h"
@@ -26,10 +25,8 @@ struct ResetImageRows {
 
 void registerResetImage() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        static const auto variants = JIT::SameShapeVariants<ResetImageRows, 1>();
-        JIT::RegisterCpuVariants(kResetImageId, variants, kResetImageParams);
-    });
+    JIT::RegisterOnce<&JIT::SameShapeVariants<ResetImageRows, 1>>(
+        once, kResetImageId, kResetImageParams);
 }
 
 namespace {

@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include <mutex>
-
 #include "ScaleImage.h"
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
@@ -26,10 +24,8 @@ struct ScaleImageRows {
 
 void registerScaleImage() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        static const auto variants = JIT::FloatShapeVariants<ScaleImageRows, 2>();
-        JIT::RegisterCpuVariants(kScaleImageId, variants, kScaleImageParams);
-    });
+    JIT::RegisterOnce<&JIT::FloatShapeVariants<ScaleImageRows, 2>>(
+        once, kScaleImageId, kScaleImageParams);
 }
 
 namespace {
