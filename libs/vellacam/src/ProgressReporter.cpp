@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "OpProgressSink.h"
+
 namespace Korvane {
 namespace Research {
 
@@ -32,6 +34,11 @@ void ProgressReporter::setProgressFraction(double fraction) {
 bool ProgressReporter::isInterrupted() const {
     if (!m_interrupted) m_interrupted = m_sink->interrupted();
     return m_interrupted;
+}
+
+std::unique_ptr<ProgressReporter> CreateProgressReporter(PX::Image::Op* op) {
+    if (!op) throw std::invalid_argument("CreateProgressReporter needs an operator");
+    return std::make_unique<ProgressReporter>(std::make_shared<detail::OpProgressSink>(op));
 }
 
 }  // namespace Research

@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "px/image/Host.h"
+#include "px/image/Node.h"
+#include "px/image/Op.h"
+
+using Korvane::Research::CreateProgressReporter;
 using Korvane::Research::ProgressReporter;
 using Korvane::Research::ProgressSink;
 
@@ -46,6 +51,48 @@ TEST(ProgressReporter, InterruptionIsSticky) {
     EXPECT_TRUE(reporter.isInterrupted());
     sink->cancelled = false;
     EXPECT_TRUE(reporter.isInterrupted());
+}
+
+class Probe : public PX::Image::Op {
+public:
+    explicit Probe(PX::Image::Node* node) : Op(node) {}
+    const char* Class() const override { return "VellacamProgressProbe"; }
+};
+
+const PX::Image::Op::Description kProbe("VellacamProgressProbe",
+                                        [](PX::Image::Node* node) -> PX::Image::Op* {
+                                            return new Probe(node);
+                                        });
+
+/// Records what the operator passes to the host; cancels on request.
+class RecordingHost : public PX::Image::Host {
+public:
+    void progress(PX::Image::Node*, float fraction) override { shown.push_back(fraction); }
+    void progressDismiss(PX::Image::Node*) override { ++dismissed; }
+    bool cancelled(PX::Image::Node*) override { return cancel; }
+    std::vector<float> shown;
+    int dismissed = 0;
+    bool cancel = false;
+};
+
+TEST(ProgressReporter, ReachesTheHostThroughTheOperator) {
+    auto node = PX::Image::Node::create("VellacamProgressProbe", "Probe1");
+    RecordingHost host;
+    PX::Image::Host::install(&host);
+    const auto reporter = CreateProgressReporter(node->op());
+    reporter->setProgressInterval(0.5, 1.0);
+    reporter->setProgressFraction(0.5);
+    reporter->setProgressFraction(1.0);
+    EXPECT_FALSE(reporter->isInterrupted());
+    host.cancel = true;
+    EXPECT_TRUE(reporter->isInterrupted());
+    PX::Image::Host::install(nullptr);
+    EXPECT_EQ(host.shown, std::vector<float>{0.75f});
+    EXPECT_EQ(host.dismissed, 1);
+
+    node->setAborted(true);  // a host abort interrupts as well
+    EXPECT_TRUE(CreateProgressReporter(node->op())->isInterrupted());
+    EXPECT_THROW(CreateProgressReporter(nullptr), std::invalid_argument);
 }
 
 }  // namespace

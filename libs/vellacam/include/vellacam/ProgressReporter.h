@@ -5,6 +5,12 @@
 
 #include "vellacam/ProgressSink.h"
 
+namespace PX {
+namespace Image {
+class Op;
+}  // namespace Image
+}  // namespace PX
+
 namespace Korvane {
 namespace Research {
 
@@ -37,6 +43,11 @@ private:
     double m_lastSent = -1.0;
     mutable bool m_interrupted = false;
 };
+
+/// A reporter for long work run by `op`: fractions below 1 show as the host's progress
+/// fraction, 1 dismisses the progress bar; isInterrupted() is true once the user cancelled
+/// or the host aborted. `op` must outlive the reporter. Throws std::invalid_argument for null.
+std::unique_ptr<ProgressReporter> CreateProgressReporter(PX::Image::Op* op);
 
 }  // namespace Research
 }  // namespace Korvane
