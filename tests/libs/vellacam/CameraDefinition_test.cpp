@@ -9,7 +9,6 @@
 
 using Korvane::Research::CameraDefinition;
 using Korvane::Research::CameraRigDefinition;
-using Korvane::Research::ProjectionTypeEnum;
 
 TEST(CameraRotation, EulerAnglesSurviveAMatrixRoundTrip) {
     std::mt19937 rng(3);
@@ -41,18 +40,6 @@ TEST(CameraRotation, OrderIsZThenXThenY) {
     EXPECT_LT((x - Eigen::Vector3d::UnitY()).norm(), 1e-12);
     const Eigen::Vector3d z = camera.getCameraToWorldRotation() * Eigen::Vector3d::UnitZ();
     EXPECT_LT((z - Eigen::Vector3d::UnitX()).norm(), 1e-12);
-}
-
-TEST(CameraFieldOfView, FollowsTheLensModel) {
-    CameraDefinition camera;
-    camera.setFocalLength(18.0);  // on the default 36 mm sensor
-    EXPECT_NEAR(camera.getFieldOfView(), 90.0, 1e-12);
-    camera.setProjection(ProjectionTypeEnum::Fisheye);
-    EXPECT_NEAR(camera.getFieldOfView(), 2.0 * 180.0 / M_PI, 1e-12);
-    camera.setFieldOfView(180.0);
-    EXPECT_NEAR(camera.getFocalLength(), 36.0 / M_PI, 1e-12);
-    camera.setProjection(ProjectionTypeEnum::Latlong);
-    EXPECT_EQ(camera.getFieldOfView(), 360.0);
 }
 
 TEST(RigDefinition, LinksStaySymmetricAndFollowTheCameraCount) {
