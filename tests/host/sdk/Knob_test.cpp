@@ -156,3 +156,38 @@ TEST_F(KnobTest, AliasesAndFlagsAndCallbacks) {
     static_cast<ArrayKnob*>(k)->set_value(9);
     EXPECT_TRUE(op->log.empty());
 }
+
+TEST_F(KnobTest, ChoiceKnobsSaveNamesAndRefuseUnknownOnes) {
+    EXPECT_EQ(text("mode"), "Multi Band");
+    node->setKnobFromUser("mode", "Custom");
+    node->storeKnobs(op->outputContext());
+    EXPECT_EQ(op->mode, 7) << "an entry 'index<tab>label' stores its own index";
+    node->setKnobFromUser("mode", "0");
+    EXPECT_EQ(text("mode"), "Alpha");
+    EXPECT_THROW(node->setKnobFromUser("mode", "2"), std::invalid_argument);
+    EXPECT_THROW(node->setKnobFromUser("mode", "Lanczos"), std::invalid_argument);
+
+    node->storeKnobs(op->outputContext());
+    EXPECT_EQ(op->format.format.width(), 2048);
+    EXPECT_EQ(op->format.fullSizeFormat.height(), 1024);
+    node->setKnobFromUser("format", "1000 500 2");
+    EXPECT_EQ(text("format"), "1000 500 2");
+    node->setKnobFromUser("format", "HD_1080");
+    EXPECT_EQ(text("format"), "HD_1080");
+    EXPECT_THROW(node->setKnobFromUser("format", "huge 10"), std::invalid_argument);
+    EXPECT_THROW(node->setKnobFromUser("format", "0 100"), std::invalid_argument);
+    EXPECT_EQ(text("format"), "HD_1080");
+
+    Views::setNames({"main", "cam1", "cam2"});
+    node->setKnobFromUser("views", "{cam2 cam1}");
+    EXPECT_EQ(text("views"), "{cam1 cam2}");
+    node->storeKnobs(op->outputContext());
+    EXPECT_EQ(op->views, (std::set<int>{1, 2}));
+    try {
+        node->setKnobFromUser("views", "{cam3}");
+        ADD_FAILURE() << "a view the project lacks was accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(e.what()), "knob 'views': the project has no view 'cam3'");
+    }
+    Views::setNames({"main"});
+}

@@ -5,7 +5,10 @@
 
 #include <sstream>
 
+#include "px/image/EnumerationKnob.h"
+#include "px/image/FormatKnob.h"
 #include "px/image/Node.h"
+#include "px/image/ViewsKnob.h"
 
 namespace TestOps {
 
@@ -44,6 +47,10 @@ void Recorder::knobs(KnobCallback& f) {
     Array_knob(f, colour, 3, "colour", "Colour");
     Text_knob(f, "A heading");
     Alias_knob(f, "oldCount", "count");
+    f.make<EnumerationKnob>(
+        "mode", "Mode", std::vector<std::string>{"Alpha", "Multi Band", "7\tCustom"}, &mode);
+    f.make<FormatKnob>("format", "Format", *Format::find("2K_LatLong"), &format);
+    f.make<ViewsKnob>("views", "Views", &views);
 }
 
 int Recorder::knob_changed(Knob* k) {

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <set>
+
 #include "px/image/Executable.h"
+#include "px/image/Format.h"
 #include "px/image/Iop.h"
 #include "px/image/KnobCallback.h"
 
@@ -47,6 +50,9 @@ public:
     double colour[3] = {0.5, 0.5, 0.5};
     int skip = -1000;
     ListKnob* list = nullptr;
+    int mode = 1;
+    FormatPair format;
+    std::set<int> views;
     std::vector<std::string> log;
 };
 
