@@ -9,6 +9,10 @@ ImagePlane::ImagePlane(const Box& box, bool packed, const ChannelSet& channels)
 
 void ImagePlane::makeWritable() {
     std::lock_guard<std::mutex> lock(m_shared->lock);
+    makeWritableLocked();
+}
+
+void ImagePlane::makeWritableLocked() {
     if (m_shared->allocated) return;
     m_shared->pixels.assign(sizeInFloats(), 0.0f);
     m_shared->allocated = true;

@@ -24,8 +24,7 @@ ArrayKnob* scalarKnob(KnobCallback& f,
     auto binder = [storage](const std::vector<double>& v) {
         if (storage) *storage = static_cast<T>(v[0]);
     };
-    return f.make<ArrayKnob>(
-        name, label.empty() ? name : label, kind, std::vector<double>{initial}, binder);
+    return f.make<ArrayKnob>(name, label, kind, std::vector<double>{initial}, binder);
 }
 
 }  // namespace
@@ -72,7 +71,7 @@ StringKnob* String_knob(KnobCallback& f,
                         std::string* storage,
                         const std::string& name,
                         const std::string& label) {
-    return f.make<StringKnob>(name, label.empty() ? name : label, storage ? *storage : "", storage);
+    return f.make<StringKnob>(name, label, storage ? *storage : "", storage);
 }
 
 TextKnob* Text_knob(KnobCallback& f, const std::string& text) {

@@ -36,6 +36,8 @@ public:
 
     /// Allocates the buffer if there is none. Thread-safe.
     void makeWritable();
+    /// The same, for a caller that already holds writeLock().
+    void makeWritableLocked();
     bool hasBuffer() const;
     std::mutex& writeLock() const { return m_shared->lock; }
 

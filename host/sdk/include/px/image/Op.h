@@ -78,6 +78,12 @@ public:
     /// The node's hash at the output context: class, every knob, inputs, append().
     Hash hash() const;
 
+    /// What doPreValidate answers when validation may go on.
+    static constexpr int kPreValidateGoOn = 0;
+    /// Called before a viewer (or a render from the command line) validates the node; any
+    /// other answer than kPreValidateGoOn stops that validation.
+    virtual int doPreValidate() { return kPreValidateGoOn; }
+
     virtual Executable* executable() { return nullptr; }
     /// False asks the host not to redraw the panel for this change.
     virtual bool updateUI(const OutputContext& context) { return true; }

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "external/ComputeFramework.h"
+
+namespace PX {
+namespace Image {
+class Op;
+}
+}  // namespace PX
+
+namespace Korvane {
+namespace Research {
+
+class KnobManager;
+class RigContext;
+
+/// The work behind the node's executable part. The host runs an execution on its main thread:
+/// begin(), then execute() for every frame that skipFrame() keeps, then end(). What a frame
+/// does depends on `executeType`: 0 or 1 camera matching, 2 the warp solve, 3 constraint
+/// tracking; any other value is the node error "Invalid execute type %d.".
+class AnalysisExecutor {
+public:
+    explicit AnalysisExecutor(PX::Image::Op* node) : m_node(node) {}
+    void attach(RigContext* rig, KnobManager* knobs);
+
+    /// `device` renders; `cpu` is the fallback.
+    void begin(ComputeContext device, ComputeContext cpu);
+    void execute(double frame);
+    void end();
+    /// `frame` is taken to the nearest whole frame, halves away from zero. Types 0 to 2 keep
+    /// analysis keys only; type 3 keeps frames with constraint keys. Unattached: skip all.
+    bool skipFrame(double frame) const;
+    bool executing() const { return m_executing; }
+
+    static int roundFrame(double frame);
+
+private:
+    PX::Image::Op* m_node;
+    RigContext* m_rig = nullptr;
+    KnobManager* m_knobs = nullptr;
+    ComputeContext m_device;
+    ComputeContext m_cpu;
+    bool m_executing = false;
+};
+
+}  // namespace Research
+}  // namespace Korvane

@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "plugin/DizuvaRuviPlugin.h"
+
+#include "base/Exception.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/KnobCallback.h"
+#include "px/image/Node.h"
+#include "px/image/StringKnob.h"
+
+namespace Korvane {
+namespace Research {
+
+using namespace PX::Image;
+
+namespace {
+
+// The help text: the title joined at load time from its parts, then one HTML paragraph.
+const std::string kVersionTitle = std::string("DizuvaRuvi") + " " + "2" + "." + "1" + "v1";
+const char* const kHelpParagraph =
+    "<p>V_DizuvaRuvi. Analyse and correct input footage from a rig using the camera metadata to "
+    "minimise the ghosting in the overlapping regions. The correction is based on the camera "
+    "matches, which are used to find the best grid warp transformation of each input footage at "
+    "the given convergence depth.</p><p><b>Keying:</b> Set analysis keys where there is "
+    "structure and/or a depth change in the overlap region between images. "
+    "<p><b>Analysis:</b> Control the warping process. Analyse the sequence to find the camera "
+    "matches at the analysis keys, and then warp to align the input footage. You can add new "
+    "keys anytime, and compute the camera matches at those keys only.</p><p><b>Settings:</b> "
+    "Control the parameters underpinning the warping process.</p><p><b>Line Constraints:</b> "
+    "Constraints can be added to keep lines straight during the warping. Create as many line "
+    "constraints as needed. Add the constraint keys to the analysis keys. Optionally compute "
+    "camera matches at the new keys. Finally update the warp.</p><p><b>Output:</b> The stitched "
+    "panorama is shown in the main view. Set the output format, blend type, and resampling "
+    "filter to render the final panorama. Each camera view will show the input footages. If the "
+    "camera views are unwarped a stitch map  layer will also be provided.</p>";
+
+constexpr double kRadiansToDegrees = 57.29577951308232;
+
+Op* build(Node* node) { return new DizuvaRuviPlugin(node); }
+
+}  // namespace
+
+const char* const DizuvaRuviPlugin::kClass = "V_DizuvaRuvi";
+const char* const DizuvaRuviPlugin::kDisplayName = "DizuvaRuvi";
+const char* const DizuvaRuviPlugin::kBuild = "Jun 11 2018 for 10.5v1";
+
+DizuvaRuviPlugin::DizuvaRuviPlugin(Node* node)
+    : ResearchKilnPlanarIop(node),
+      Executable(this),
+      m_knobManager(this),
+      m_rigContext(this),
+      m_executor(this),
+      m_renderDispatcher(this) {
+    m_executor.attach(&m_rigContext, &m_knobManager);
+    m_renderDispatcher.attach(&m_rigContext, &m_knobManager);
+    m_cacheThisPlane = false;
+}
+
+DizuvaRuviPlugin::~DizuvaRuviPlugin() = default;
+
+const char* DizuvaRuviPlugin::node_help() const {
+    static const std::string help = "<h3>" + kVersionTitle + "</h3>" + kHelpParagraph;
+    return help.c_str();
+}
+
+void DizuvaRuviPlugin::knobs(KnobCallback& f) {
+    KilnSettings::knobs(f);
+    Text_knob(f, " ");
+    m_rigContext.knobs(f);
+    m_knobManager.knobs(f);
+}
+
+int DizuvaRuviPlugin::knob_changed(Knob* knob) {
+    const int rig = m_rigContext.knob_changed(knob);
+    const int panel = m_knobManager.knob_changed(knob);
+    return rig || panel ? 1 : Op::knob_changed(knob);
+}
+
+void DizuvaRuviPlugin::append(Hash& hash) {
+    hash.append(outputContext().view());
+    m_rigContext.appendHash(hash);
+}
+
+void DizuvaRuviPlugin::build_splits() { m_rigContext.multiViewManager()->build_splits(); }
+
+int DizuvaRuviPlugin::split_input(int n) const {
+    return m_rigContext.multiViewManager()->split_input(n);
+}
+
+OutputContext DizuvaRuviPlugin::inputContext(int k) const {
+    return m_rigContext.multiViewManager()->inputContext(k);
+}
+
+OutputContext DizuvaRuviPlugin::inputUIContext(int k) const {
+    return m_rigContext.multiViewManager()->inputUIContext(k);
+}
+
+void DizuvaRuviPlugin::_validate(bool for_real) {
+    Iop::_validate(for_real);
+    const FormatPair formats = m_knobManager.outputFormat(true);
+    const int view = outputContext().view();
+    m_rigContext.reloadRig(true);
+    const MultiViewManager& views = *m_rigContext.multiViewManager();
+    ChannelSet layers;
+
+    auto stop = [this] { m_layerChannels.clear(); };
+
+    if (m_rigContext.isPanoramaView(view)) {
+        for (int k = 0; k < inputs(); ++k)
+            if (input(k)) merge_info(k);
+        Box first;
+        bool haveFirst = false;
+        for (int cameraView : views.cameraViews()) {
+            Iop* in = validateInput(views.inputIndexOfView(cameraView));
+            if (!in) return stop();
+            const Box box = in->info().format().box();
+            if (!haveFirst) {
+                first = box;
+                haveFirst = true;
+            } else if (box != first) {
+                error("View '%s' differs in format from the others",
+                      Views::name(cameraView).c_str());
+                return stop();
+            }
+        }
+        if (info().channels() == Mask_StitchMap) {
+            info_().channels(ChannelSet());
+            return stop();
+        }
+        info_().set(formats.format.box());
+        info_().format(formats.format);
+        info_().full_size_format(formats.fullSizeFormat);
+    } else {
+        if (!m_rigContext.isCameraView(view) || !views.isViewInSet(view)) return stop();
+        const int k = views.inputIndexOfView(view);
+        Iop* in = validateInput(k);
+        if (!in) return stop();
+        copy_info(k);
+        if (m_knobManager.cameraOutputMode(true) == KnobManager::CameraOutputMode::Unwarped)
+            layers = Mask_StitchMap;
+        if (m_knobManager.cameraProjectionType(true) != KnobManager::CameraProjection::Default) {
+            info_().set(formats.format.box());
+            info_().format(formats.format);
+            info_().full_size_format(formats.fullSizeFormat);
+        }
+    }
+    info_().turn_on(layers);
+    m_layerChannels = layers;
+}
+
+int DizuvaRuviPlugin::doPreValidate() {
+    const int result = Op::doPreValidate();
+    if (result != kPreValidateGoOn) return result;
+    m_rigContext.reloadRig(false);
+    if (m_knobManager.autoConvergenceDepth())
+        m_knobManager.setConvergenceDepth(float(m_rigContext.rigConvergence()));
+    const bool panorama = m_rigContext.isPanoramaView(uiContext().view());
+    for (const char* name : {"outputMode",
+                             "outputView",
+                             "previousView",
+                             "nextView",
+                             "rectilinearProjection",
+                             "centerOutputView",
+                             "resetRotation",
+                             "showCameras"})
+        if (Knob* k = knob(name)) k->visible(panorama);
+    return kPreValidateGoOn;
+}
+
+void DizuvaRuviPlugin::getRequests(const Box&,
+                                   const ChannelSet&,
+                                   int count,
+                                   RequestOutput& requests) const {
+    for (int n = 0; n < inputs(); ++n)
+        if (Iop* in = input(n))
+            requests.request(in, in->info().box(), in->info().channels(), count);
+}
+
+ImagePlane DizuvaRuviPlugin::renderStripe(int stripe, const ChannelSet& channels) {
+    if (channels != Mask_StitchMap) {
+        m_cacheThisPlane = false;
+        return ResearchKilnPlanarIop::renderStripe(stripe, channels);
+    }
+    m_cacheThisPlane = true;
+    ImagePlane plane(info().box(), false, channels);
+    renderPlane(plane);
+    if (!aborted() && !hasError() && plane.hasBuffer()) return plane;
+    return ImagePlane();
+}
+
+void DizuvaRuviPlugin::renderHook(ImagePlane& plane) {
+    MultiViewManager* views = m_rigContext.multiViewManager();
+    if (!views) throw Korvane::Base::MessageException("The node has no view manager.");
+    const ComputeContext device = renderDevice();
+    if (aborted()) throw Korvane::Base::InterruptedException("render aborted");
+    m_renderDispatcher.render(
+        plane, *views, device, cpuDevice(), views->cameraViews(), outputContext().view());
+    if (aborted()) throw Korvane::Base::InterruptedException("render aborted");
+}
+
+MetaData::Bundle DizuvaRuviPlugin::_fetchMetaData(const std::string& key) {
+    try {
+        m_metaData.updateMetaDataBundle(Op::_fetchMetaData(key));
+    } catch (const RigError&) {
+        // Not a rig: pass the input's bundle on as it came.
+        return Op::_fetchMetaData(key);
+    }
+    m_rigContext.reloadRig(true);
+    if (m_metaData.getNumberCameras() == 0) return m_metaData.getMetaDataBundle();
+
+    const Matrix3 rotation =
+        m_knobManager.viewRotationMatrix().transpose() * m_rigContext.rigRotationMatrix();
+    const auto angles = rotation.getZXYRotations();
+    m_metaData.setRigRotation(Eigen::Vector3d(angles[0], angles[1], angles[2]) * kRadiansToDegrees);
+
+    const bool latlongOutput =
+        m_knobManager.cameraProjectionType() == KnobManager::CameraProjection::Latlong;
+    const ProjectionTypeEnum firstProjection = m_metaData.getNumberCameras() > 0
+                                                   ? m_metaData.getCamera(0).getProjection()
+                                                   : ProjectionTypeEnum::Fisheye;
+    if (!latlongOutput && firstProjection != ProjectionTypeEnum::Latlong) {
+        m_metaData.setRigConvergence(m_knobManager.convergenceDepth());
+        return m_metaData.getMetaDataBundle();
+    }
+
+    Eigen::Matrix3d outputRotation;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) outputRotation(r, c) = rotation(r, c);
+    for (int c = 0; c < m_metaData.getNumberCameras(); ++c) {
+        CameraDefinition camera = m_metaData.getCamera(c);
+        const Format format = m_rigContext.cameraFormat(c);
+        camera.setFormat(format.width(), format.height(), format.pixel_aspect());
+        camera.setProjection(ProjectionTypeEnum::Latlong);
+        camera.setCameraToWorldRotation(outputRotation * camera.getCameraToWorldRotation());
+        m_metaData.setCamera(c, camera);
+    }
+    m_metaData.setRigRotation(Eigen::Vector3d::Zero());
+    m_metaData.setRigConvergence(m_knobManager.convergenceDepth());
+    return m_metaData.getMetaDataBundle();
+}
+
+void DizuvaRuviPlugin::beginExecuting() { m_executor.begin(renderDevice(), cpuDevice()); }
+
+void DizuvaRuviPlugin::execute() { m_executor.execute(uiContext().frame()); }
+
+void DizuvaRuviPlugin::endExecuting() { m_executor.end(); }
+
+bool DizuvaRuviPlugin::skipFrame(double frame) { return m_executor.skipFrame(frame); }
+
+const Op::Description DizuvaRuviPlugin::kDescription(DizuvaRuviPlugin::kClass,
+                                                     build,
+                                                     DizuvaRuviPlugin::kBuild);
+
+}  // namespace Research
+}  // namespace Korvane

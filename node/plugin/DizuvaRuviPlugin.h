@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/AnalysisExecutor.h"
+#include "external/RigLibrary.h"
+#include "plugin/KnobManager.h"
+#include "plugin/ResearchKilnPlanarIop.h"
+#include "plugin/RigContext.h"
+#include "px/image/Executable.h"
+#include "render/RenderDispatcher.h"
+
+namespace Korvane {
+namespace Research {
+
+/// The operator the host creates for every V_DizuvaRuvi node. It owns its cooperating members
+/// for its whole life and routes every host call to the right one:
+///  - the metadata handler holds the bundle passed downstream;
+///  - the knob manager holds the panel's values;
+///  - the rig context holds the rig and the camera views, and splits the one input into
+///    N + 1 inputs (input 0 the source itself, input k the k-th camera view);
+///  - the analysis executor does the work of executions (matching, warp solve, tracking);
+///  - the render dispatcher produces the requested planes.
+class DizuvaRuviPlugin : public ResearchKilnPlanarIop, public PX::Image::Executable {
+public:
+    static const char* const kClass;
+    static const char* const kDisplayName;
+    static const char* const kBuild;
+    static const PX::Image::Op::Description kDescription;
+
+    explicit DizuvaRuviPlugin(PX::Image::Node* node);
+    ~DizuvaRuviPlugin() override;
+
+    const char* Class() const override { return kClass; }
+    const char* displayName() const override { return kDisplayName; }
+    const char* node_help() const override;
+    const Description* description() const override { return &kDescription; }
+
+    void _validate(bool for_real) override;
+    PX::Image::MetaData::Bundle _fetchMetaData(const std::string& key) override;
+    void knobs(PX::Image::KnobCallback& f) override;
+    int knob_changed(PX::Image::Knob* knob) override;
+    int minimum_inputs() const override { return 1; }
+    int maximum_inputs() const override { return 1; }
+    std::string input_label(int) const override { return "Source"; }
+    void append(PX::Image::Hash& hash) override;
+    void build_splits() override;
+    int split_input(int n) const override;
+    PX::Image::OutputContext inputContext(int k) const override;
+    PX::Image::OutputContext inputUIContext(int k) const override;
+    PX::Image::Executable* executable() override { return this; }
+    bool updateUI(const PX::Image::OutputContext&) override { return false; }
+    int doPreValidate() override;
+    void getRequests(const PX::Image::Box& box,
+                     const PX::Image::ChannelSet& channels,
+                     int count,
+                     PX::Image::RequestOutput& requests) const override;
+    PX::Image::ImagePlane renderStripe(int stripe, const PX::Image::ChannelSet& channels) override;
+
+    // Executable
+    void beginExecuting() override;
+    void execute() override;
+    void endExecuting() override;
+    bool skipFrame(double frame) override;
+    std::set<int> executeViews() const override { return {1}; }
+    bool isExecuteThreadSafe() const override { return false; }
+    bool isWrite() const override { return false; }
+
+    RigContext& rigContext() { return m_rigContext; }
+    KnobManager& knobManager() { return m_knobManager; }
+    /// The channels validation added for the output view (the stitch-map layer).
+    const PX::Image::ChannelSet& layerChannels() const { return m_layerChannels; }
+
+protected:
+    void renderHook(PX::Image::ImagePlane& plane) override;
+
+private:
+    MetaDataHandler m_metaData;
+    KnobManager m_knobManager;
+    RigContext m_rigContext;
+    AnalysisExecutor m_executor;
+    RenderDispatcher m_renderDispatcher;
+    PX::Image::ChannelSet m_layerChannels;
+};
+
+}  // namespace Research
+}  // namespace Korvane
