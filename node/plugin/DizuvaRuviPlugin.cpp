@@ -207,8 +207,10 @@ MetaData::Bundle DizuvaRuviPlugin::_fetchMetaData(const std::string& key) {
     m_rigContext.reloadRig(true);
     if (m_metaData.getNumberCameras() == 0) return m_metaData.getMetaDataBundle();
 
-    const Matrix3 rotation =
-        m_knobManager.viewRotationMatrix().transpose() * m_rigContext.rigRotationMatrix();
+    // The rig rotation of the bundle just read: the rig context may still hold an older one.
+    const Eigen::Vector3d rig = m_metaData.getRigRotation() / kRadiansToDegrees;
+    const Matrix3 rotation = m_knobManager.viewRotationMatrix().transpose() *
+                             Matrix3::rotationZXY(rig.x(), rig.y(), rig.z());
     const auto angles = rotation.getZXYRotations();
     m_metaData.setRigRotation(Eigen::Vector3d(angles[0], angles[1], angles[2]) * kRadiansToDegrees);
 

@@ -17,12 +17,13 @@ RigContext::RigContext(Op* node) : m_node(node), m_views(node) {}
 void RigContext::reloadRig(bool onlyOnChange) {
     if (m_reloading) return;
     if (onlyOnChange && m_rig.getNumberCameras() == m_views.numberOfCameraViews()) return;
+    // The rig is the one the source delivers. The node's own output metadata is not read back
+    // here: in latlong camera output it describes rewritten latlong cameras, which would feed
+    // the rewrite into the rig it was made from.
     m_reloading = true;
-    MetaData::Bundle bundle = m_node->fetchMetaData();
+    MetaData::Bundle bundle;
+    if (Op* input = m_node->node_input(0)) bundle = input->fetchMetaData();
     m_reloading = false;
-    if (bundle.empty()) {
-        if (Op* input = m_node->node_input(0)) bundle = input->fetchMetaData();
-    }
     MetaDataHandler handler;
     try {
         handler.updateMetaDataBundle(bundle);

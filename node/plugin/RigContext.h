@@ -34,9 +34,8 @@ public:
     MultiViewManager* multiViewManager() { return &m_views; }
     const MultiViewManager* multiViewManager() const { return &m_views; }
 
-    /// Reads the rig again from the metadata: from the node's own fetch, or from graph input
-    /// 0 when that is empty. With `onlyOnChange`, nothing happens while the rig's camera count
-    /// equals the number of camera views.
+    /// Reads the rig again from the metadata of graph input 0. With `onlyOnChange`, nothing
+    /// happens while the rig's camera count equals the number of camera views.
     void reloadRig(bool onlyOnChange);
 
     bool isPanoramaView(int view) const;

@@ -33,7 +33,11 @@ private:
 }  // namespace
 
 void Iop::validate(bool for_real) {
-    const Hash h = hash();
+    // Valid for one set of knob values and inputs in one context (frame, view, proxy).
+    Hash h = hash();
+    h.append(outputContext().frame());
+    h.append(outputContext().view());
+    outputContext().appendProxy(h);
     if (m_valid && h == m_validHash) return;
     node()->clearError();
     m_info = Info();

@@ -1,0 +1,173 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "plugin/DizuvaRuviPlugin.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+#include <Eigen/Geometry>
+
+#include "../TestRigSource.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Executable.h"
+
+using namespace PX::Image;
+using namespace Korvane::Research;
+using NodeTests::RigFixture;
+
+namespace {
+
+DizuvaRuviPlugin* plugin(const RigFixture& f) {
+    return static_cast<DizuvaRuviPlugin*>(f.node->op());
+}
+
+/// Validates the node for `view` the way the host does before a render.
+DizuvaRuviPlugin* validateFor(const RigFixture& f, const std::string& view) {
+    DizuvaRuviPlugin* op = plugin(f);
+    OutputContext c(1, Views::find(view));
+    op->setOutputContext(c);
+    f.node->storeKnobs(c);
+    op->validate();
+    return op;
+}
+
+}  // namespace
+
+TEST(Registration, ClassHelpAndBuild) {
+    const Op::Description* d = Op::Description::find("V_DizuvaRuvi");
+    ASSERT_NE(d, nullptr);
+    EXPECT_STREQ(d->build, "Jun 11 2018 for 10.5v1");
+    RigFixture f({"main", "cam1"}, 1);
+    DizuvaRuviPlugin* op = plugin(f);
+    EXPECT_STREQ(op->displayName(), "DizuvaRuvi");
+    EXPECT_EQ(op->input_label(0), "Source");
+    const std::string help = op->node_help();
+    EXPECT_EQ(help.rfind("<h3>DizuvaRuvi 2.1v1</h3><p>V_DizuvaRuvi. Analyse and correct", 0), 0u);
+    EXPECT_NE(help.find("a stitch map  layer will also be provided.</p>"), std::string::npos);
+    EXPECT_EQ(op->executeViews(), std::set<int>{1});
+    EXPECT_FALSE(op->isExecuteThreadSafe());
+    EXPECT_FALSE(op->isWrite());
+    EXPECT_EQ(f.node->knob("gpuName")->Class(), std::string("Text_Knob"));
+}
+
+TEST(Validation, CameraViewsCarryTheStitchMapOnlyWhenUnwarped) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    DizuvaRuviPlugin* op = validateFor(f, "cam2");
+    EXPECT_FALSE(op->hasError()) << op->errorMessage();
+    EXPECT_EQ(op->info().box(), Box(0, 0, 8, 6));
+    EXPECT_EQ(op->info().channels(), Mask_RGBA | Mask_StitchMap);
+    EXPECT_EQ(op->layerChannels(), Mask_StitchMap);
+
+    f.node->setKnobFromUser("cameraOutputMode", "Warped");
+    op = validateFor(f, "cam2");
+    EXPECT_EQ(op->info().channels(), Mask_RGBA);
+
+    f.node->setKnobFromUser("cameraProjectionType", "Latlong");
+    op = validateFor(f, "cam2");
+    EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024)) << "the Format knob's box";
+}
+
+TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    DizuvaRuviPlugin* op = validateFor(f, "main");
+    EXPECT_FALSE(op->hasError()) << op->errorMessage();
+    EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024));
+    EXPECT_TRUE(op->layerChannels().empty());
+
+    f.sourceOp()->sizeOfView[Views::find("cam2")] = {10, 6};
+    f.sourceOp()->invalidate();
+    op->invalidate();
+    op = validateFor(f, "main");
+    EXPECT_EQ(op->errorMessage(), "View 'cam2' differs in format from the others");
+    EXPECT_FALSE(op->valid());
+}
+
+TEST(Validation, AViewOutsideTheRigKeepsTheInputInformation) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"}, 2);  // cam3 is not a camera of the rig
+    DizuvaRuviPlugin* op = validateFor(f, "cam3");
+    EXPECT_FALSE(op->hasError());
+    EXPECT_TRUE(op->layerChannels().empty());
+    EXPECT_EQ(op->info().channels(), Mask_RGBA);
+}
+
+TEST(Metadata, RotationAndConvergencePassDownstream) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    f.sourceOp()->setRig(3, 30.0, 4.0);
+    f.node->setKnobFromUser("convergenceDepth", "7.5");
+    MetaDataHandler out;
+    out.updateMetaDataBundle(plugin(f)->fetchMetaData());
+    EXPECT_NEAR(out.getRigRotation().y(), 30.0, 1e-9);
+    EXPECT_NEAR(out.getRigConvergence(), 7.5, 1e-6);
+    EXPECT_EQ(out.getCamera(1).getProjection(), ProjectionTypeEnum::Fisheye);
+}
+
+TEST(Metadata, LatlongCameraOutputRewritesEveryCamera) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    f.sourceOp()->setRig(3, 30.0);
+    f.node->setKnobFromUser("cameraProjectionType", "Latlong");
+    MetaDataHandler in;
+    in.updateMetaDataBundle(f.sourceOp()->bundle);
+    MetaDataHandler out;
+    out.updateMetaDataBundle(plugin(f)->fetchMetaData());
+    ASSERT_EQ(out.getNumberCameras(), 3);
+    EXPECT_NEAR(out.getRigRotation().norm(), 0.0, 1e-12);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(out.getCamera(c).getProjection(), ProjectionTypeEnum::Latlong) << c;
+        // The rig's rotation moved into each camera: world directions stay where they were.
+        const Eigen::Matrix3d expected =
+            Eigen::AngleAxisd(30.0 * M_PI / 180, Eigen::Vector3d::UnitY()).toRotationMatrix() *
+            in.getCamera(c).getCameraToWorldRotation();
+        EXPECT_LT((out.getCamera(c).getCameraToWorldRotation() - expected).norm(), 1e-9) << c;
+        EXPECT_EQ(out.getCamera(c).getFormatWidth(), 8);
+    }
+}
+
+TEST(Execution, FrameFilterRoundsHalvesAwayFromZeroAndKeepsKeys) {
+    RigFixture f({"main", "cam1"}, 1);
+    DizuvaRuviPlugin* op = plugin(f);
+    auto* keys = static_cast<ArrayKnob*>(f.node->knob("analysisKeyframe"));
+    keys->setKeyAt(13);
+    keys->setKeyAt(-13);
+    EXPECT_FALSE(op->skipFrame(12.5));
+    EXPECT_FALSE(op->skipFrame(-12.5));
+    EXPECT_TRUE(op->skipFrame(12.49));
+    EXPECT_TRUE(op->skipFrame(14));
+    f.node->setKnobFromUser("executeType", "3");
+    EXPECT_TRUE(op->skipFrame(13)) << "tracking keeps constraint keys only";
+}
+
+TEST(Execution, AnUnknownExecuteTypeIsANodeError) {
+    RigFixture f({"main", "cam1"}, 1);
+    static_cast<ArrayKnob*>(f.node->knob("analysisKeyframe"))->setKeyAt(1);
+    f.node->setKnobFromUser("executeType", "7");
+    const ExecuteResult r = execute(f.node->op(), {1});
+    EXPECT_EQ(r.framesRun, 1);
+    EXPECT_EQ(r.error, "Invalid execute type 7.");
+}
+
+TEST(Render, ACameraViewShowsItsOwnInputUnchanged) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    DizuvaRuviPlugin* op = validateFor(f, "cam2");
+    ImagePlane plane = op->fetchPlane(op->info().box(), Mask_RGBA);
+    ASSERT_TRUE(plane.hasBuffer()) << op->errorMessage();
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_EQ(plane.at(x, y, 0), float(Views::find("cam2")));
+            EXPECT_EQ(plane.at(x, y, 1), float(x));
+            EXPECT_EQ(plane.at(x, y, 2), float(y));
+        }
+}
+
+TEST(Render, RequestsThisBuildCannotServeAreNodeErrorsWithoutPixels) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    DizuvaRuviPlugin* op = validateFor(f, "main");
+    ImagePlane panorama = op->fetchPlane(op->info().box(), Mask_RGBA);
+    EXPECT_FALSE(panorama.hasBuffer());
+    EXPECT_EQ(op->errorMessage(),
+              "The panorama view 'main' cannot be rendered: stitching is not part of this build.");
+
+    op = validateFor(f, "cam1");
+    ImagePlane stitch = op->renderStripe(0, Mask_StitchMap);
+    EXPECT_FALSE(stitch.hasBuffer());
+    EXPECT_EQ(stitch.bounds(), Box(0, 0, 1, 1)) << "the empty plane";
+    EXPECT_NE(op->errorMessage().find("stitch map"), std::string::npos);
+}
