@@ -25,6 +25,14 @@ std::string trimmed(std::string s) {
     return s;
 }
 
+// Values as the file holds them: no premultiplying of formats that keep colour apart from
+// alpha (PNG), so what a Write writes reads back unchanged.
+std::unique_ptr<OIIO::ImageInput> openImage(const std::string& name) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    return OIIO::ImageInput::open(name, &config);
+}
+
 // The source channel of each of r, g, b, a; -1 for an alpha the file lacks.
 struct ChannelMap {
     int source[4];
@@ -75,7 +83,7 @@ void ReadNode::_validate(bool) {
         return;
     }
     const std::string name = filename();
-    auto in = OIIO::ImageInput::open(name);
+    auto in = openImage(name);
     if (!in) {
         error("cannot read image '%s' for frame %d: %s",
               name.c_str(),
@@ -112,7 +120,7 @@ void ReadNode::_validate(bool) {
 void ReadNode::renderPlane(ImagePlane& plane) {
     const int frame = wholeFrame(outputContext().frame());
     const std::string name = filename();
-    auto in = OIIO::ImageInput::open(name);
+    auto in = openImage(name);
     if (!in) {
         error("cannot read image '%s' for frame %d: %s",
               name.c_str(),

@@ -14,7 +14,8 @@ namespace Vireo {
 /// context's view, #### or %04d its frame), `rig` (a rig sidecar file, see RigSidecar),
 /// `first` and `last` (the frame range the node reports in its info).
 ///
-/// Pixels: rgba floats as the file holds them (no colour conversion); one or two channels are
+/// Pixels: rgba floats as the file holds them (no colour conversion, and colour that a format
+/// keeps apart from alpha, as PNG does, is not multiplied by it); one or two channels are
 /// grey (and alpha), alpha is 1 when the file has none. Coordinates: our images are y up (row 0
 /// is the bottom) while image files store the top row first, so rows are flipped on reading:
 /// file row r of a display window of height H becomes row H - 1 - r. The format is the file's

@@ -193,6 +193,7 @@ bool WriteNode::writeView(int view) {
         if (c == Chan_Alpha) spec.alpha_channel = int(spec.channelnames.size());
         spec.channelnames.push_back(fileChannelName(c));
     }
+    spec.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
     if (!format.isEmpty() && format.pixel_aspect() != 1.0)
         spec.attribute("PixelAspectRatio", float(format.pixel_aspect()));
 
