@@ -223,7 +223,8 @@ bool ArrayKnob::from_script(const char* text) {
             const size_t eq = words[w].find('=');
             double frame = 0.0;
             char* end = nullptr;
-            if (eq != std::string::npos) frame = std::strtod(words[w].substr(0, eq).c_str(), &end);
+            const std::string frameText = words[w].substr(0, eq);  // `end` points into it
+            if (eq != std::string::npos) frame = std::strtod(frameText.c_str(), &end);
             if (eq == std::string::npos || eq == 0 || *end != '\0') {
                 setError("knob '" + name() + "': bad key '" + words[w] + "', expected frame=value");
                 return false;

@@ -10,7 +10,8 @@ using PX::Image::Format;
 
 TEST(Format, KnownFormatsStartWithTheLatLongDefault) {
     const Format* latLong = nullptr;
-    for (const Format& f : Format::formats())
+    const std::vector<Format> formats = Format::formats();  // a copy: keep it while pointing in
+    for (const Format& f : formats)
         if (f.name() == "2K_LatLong") latLong = &f;
     ASSERT_NE(latLong, nullptr);
     EXPECT_EQ(latLong->width(), 2048);
