@@ -258,8 +258,14 @@ int CommandLine::run(const std::vector<std::string>& args) {
                 m_err << "vireo: --set " << s << ": the script has no node '" << nodeName << "'\n";
                 return 1;
             }
+            const std::string knobName = s.substr(dot + 1, eq - dot - 1);
+            if (!node->knob(knobName)) {
+                m_err << "vireo: --set " << s << ": node '" << nodeName << "' has no knob '"
+                      << knobName << "'\n";
+                return 1;
+            }
             try {
-                node->setKnobFromUser(s.substr(dot + 1, eq - dot - 1), s.substr(eq + 1));
+                node->setKnobFromUser(knobName, s.substr(eq + 1));
             } catch (const std::exception& e) {
                 m_err << "vireo: --set " << s << ": node '" << nodeName << "': " << e.what()
                       << '\n';
