@@ -25,12 +25,29 @@ std::string trimmed(std::string s) {
     return s;
 }
 
-// Values as the file holds them: no premultiplying of formats that keep colour apart from
-// alpha (PNG), so what a Write writes reads back unchanged.
-std::unique_ptr<OIIO::ImageInput> openImage(const std::string& name) {
+// Opens the image of `frame`; null, with the node error raised, when it cannot be read.
+// Values are read as the file holds them: no premultiplying of formats that keep colour apart
+// from alpha (PNG), so what a Write writes reads back unchanged.
+std::unique_ptr<OIIO::ImageInput> openImage(Op& op, const std::string& name, int frame) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    return OIIO::ImageInput::open(name, &config);
+    auto in = OIIO::ImageInput::open(name, &config);
+    if (!in)
+        op.error("cannot read image '%s' for frame %d: %s",
+                 name.c_str(),
+                 frame,
+                 trimmed(OIIO::geterror()).c_str());
+    return in;
+}
+
+// The data window in our coordinates. Rows flip: the top row of the display window is our
+// row full_height - 1.
+Box dataBox(const OIIO::ImageSpec& spec) {
+    const int top = spec.full_y + spec.full_height;
+    return Box(spec.x - spec.full_x,
+               top - (spec.y + spec.height),
+               spec.x - spec.full_x + spec.width,
+               top - spec.y);
 }
 
 // The source channel of each of r, g, b, a; -1 for an alpha the file lacks.
@@ -82,27 +99,15 @@ void ReadNode::_validate(bool) {
         error("no file name given for frame %d", frame);
         return;
     }
-    const std::string name = filename();
-    auto in = openImage(name);
-    if (!in) {
-        error("cannot read image '%s' for frame %d: %s",
-              name.c_str(),
-              frame,
-              trimmed(OIIO::geterror()).c_str());
-        return;
-    }
+    auto in = openImage(*this, filename(), frame);
+    if (!in) return;
     const OIIO::ImageSpec& spec = in->spec();
-    // Rows flip: the top of the display window is our row full_height - 1.
-    const int top = spec.full_y + spec.full_height;
     Format format(spec.full_width,
                   spec.full_height,
                   double(spec.get_float_attribute("PixelAspectRatio", 1.0f)));
     info_().format(format);
     info_().full_size_format(format);
-    info_().set(Box(spec.x - spec.full_x,
-                    top - (spec.y + spec.height),
-                    spec.x - spec.full_x + spec.width,
-                    top - spec.y));
+    info_().set(dataBox(spec));
     info_().channels(Mask_RGBA);
     info_().first_frame(m_first);
     info_().last_frame(m_last);
@@ -120,21 +125,11 @@ void ReadNode::_validate(bool) {
 void ReadNode::renderPlane(ImagePlane& plane) {
     const int frame = wholeFrame(outputContext().frame());
     const std::string name = filename();
-    auto in = openImage(name);
-    if (!in) {
-        error("cannot read image '%s' for frame %d: %s",
-              name.c_str(),
-              frame,
-              trimmed(OIIO::geterror()).c_str());
-        return;
-    }
+    auto in = openImage(*this, name, frame);
+    if (!in) return;
     const OIIO::ImageSpec spec = in->spec();
     const int top = spec.full_y + spec.full_height;
-    const Box fileBox(spec.x - spec.full_x,
-                      top - (spec.y + spec.height),
-                      spec.x - spec.full_x + spec.width,
-                      top - spec.y);
-    if (fileBox != info().box()) {
+    if (dataBox(spec) != info().box()) {
         error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);
         return;
     }
