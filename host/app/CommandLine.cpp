@@ -1,0 +1,295 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "CommandLine.h"
+
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "CommandLineHost.h"
+#include "Graph.h"
+#include "ScriptError.h"
+#include "ScriptFile.h"
+#include "px/image/Executable.h"
+#include "px/image/Format.h"
+#include "px/image/Knob.h"
+#include "px/image/Node.h"
+#include "px/image/Op.h"
+#include "px/image/OutputContext.h"
+#include "px/image/Plugin.h"
+
+#ifndef VIREO_VERSION
+#define VIREO_VERSION "unknown"
+#endif
+
+namespace Vireo {
+
+using namespace PX::Image;
+
+namespace {
+
+// A bad command line: reported with the usage, exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Installs a host for the life of the guard.
+class HostInstallation {
+public:
+    explicit HostInstallation(Host* host) { Host::install(host); }
+    ~HostInstallation() { Host::install(nullptr); }
+};
+
+std::vector<std::string> splitAt(const std::string& text, char sep) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : text) {
+        if (c == sep) {
+            out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    out.push_back(cur);
+    return out;
+}
+
+int parseFrame(const std::string& word, const std::string& whole) {
+    try {
+        size_t used = 0;
+        const int f = std::stoi(word, &used);
+        if (used == word.size()) return f;
+    } catch (const std::exception&) {
+    }
+    throw std::invalid_argument("'" + whole + "' is not a frame list (A-B or A,B,C)");
+}
+
+}  // namespace
+
+const char* CommandLine::usage() {
+    return "usage: vireo SCRIPT [options]\n"
+           "  --render NODE           execute the Write node NODE\n"
+           "  --frames A-B | A,B,C    frames to render (default: the script's frame range)\n"
+           "  --views V1,V2           views to render (sets the node's 'views' knob)\n"
+           "  --knobs NODE            print the knobs of NODE with their values\n"
+           "  --set NODE.KNOB=VALUE   set a knob after loading, as a user edit (repeatable)\n"
+           "  --yes, --no             queue the answer to the next question (default: no)\n"
+           "  --save OUT              save the script, with the edits, to OUT\n"
+           "       vireo --info              the host, its plug-in path and loaded plug-ins\n"
+           "       vireo --describe CLASS    a new node of CLASS and its knobs\n"
+           "       vireo --help | --version\n";
+}
+
+std::vector<int> CommandLine::parseFrames(const std::string& text) {
+    std::vector<int> frames;
+    if (text.find(',') != std::string::npos) {
+        for (const std::string& w : splitAt(text, ',')) frames.push_back(parseFrame(w, text));
+        return frames;
+    }
+    const size_t dash = text.find('-', 1);  // a leading '-' is a sign
+    if (dash == std::string::npos) return {parseFrame(text, text)};
+    const int first = parseFrame(text.substr(0, dash), text);
+    const int last = parseFrame(text.substr(dash + 1), text);
+    if (last < first) throw std::invalid_argument("frame range '" + text + "' runs backwards");
+    for (int f = first; f <= last; ++f) frames.push_back(f);
+    return frames;
+}
+
+void CommandLine::printKnobs(const Node& node, std::ostream& out) {
+    out << node.name() << " (" << node.className() << ")\n";
+    for (const auto& k : node.knobs()) {
+        if (k->name().empty()) continue;
+        std::ostringstream value;
+        if (!k->to_script(value, nullptr, true)) continue;
+        out << "  " << std::left << std::setw(16) << k->name() << ' ' << value.str() << "    # "
+            << k->Class() << ", \"" << k->label() << "\"\n";
+    }
+}
+
+int CommandLine::info() {
+    m_out << "vireo " << VIREO_VERSION << " command-line host\nplug-in path:";
+    for (const std::string& folder : Plugins::searchPath()) m_out << ' ' << folder;
+    m_out << '\n';
+    const std::vector<std::string> errors = Plugins::loadAll();
+    for (const std::string& e : errors) m_err << "vireo: " << e << '\n';
+    const auto descriptions = Op::Description::all();
+    m_out << "operators: " << descriptions.size() << '\n';
+    for (const Op::Description* d : descriptions)
+        m_out << "  " << d->name << "  ("
+              << (d->pluginFile.empty() ? std::string("built in") : d->pluginFile) << ", built "
+              << d->build << ")\n";
+    m_out << "views:";
+    for (const std::string& v : Views::names()) m_out << ' ' << v;
+    m_out << "\nformats:";
+    for (const Format& f : Format::formats())
+        m_out << ' ' << f.name() << ' ' << f.width() << 'x' << f.height();
+    m_out << '\n';
+    return errors.empty() ? 0 : 1;
+}
+
+int CommandLine::describe(const std::string& className) {
+    Graph graph;
+    printKnobs(*graph.addNode(className), m_out);
+    return 0;
+}
+
+int CommandLine::render(Graph& graph,
+                        const std::string& nodeName,
+                        const std::string& frameText,
+                        const std::string& viewText) {
+    Node* node = graph.node(nodeName);
+    if (!node) {
+        m_err << "vireo: --render: the script has no node '" << nodeName << "'\n";
+        return 1;
+    }
+    if (!node->op()->executable()) {
+        m_err << "vireo: --render: node '" << nodeName << "' (" << node->className()
+              << ") cannot be executed; render a Write node\n";
+        return 1;
+    }
+    std::vector<int> frames;
+    if (frameText.empty()) {
+        for (int f = graph.settings().firstFrame; f <= graph.settings().lastFrame; ++f)
+            frames.push_back(f);
+    } else {
+        frames = parseFrames(frameText);
+    }
+    if (!viewText.empty()) {
+        std::string names;
+        for (const std::string& v : splitAt(viewText, ',')) {
+            if (Views::find(v) < 0) {
+                m_err << "vireo: --views: the project has no view '" << v << "' (it has";
+                for (const std::string& known : Views::names()) m_err << ' ' << known;
+                m_err << ")\n";
+                return 1;
+            }
+            names += (names.empty() ? "" : " ") + v;
+        }
+        node->setKnobFromUser("views", names);
+    }
+
+    m_err << "vireo: rendering " << nodeName << ", " << frames.size() << " frame"
+          << (frames.size() == 1 ? "" : "s") << std::endl;
+    const ExecuteResult result = execute(node->op(), frames);
+    if (!result.error.empty()) {
+        m_err << "vireo: render of " << nodeName << " failed: " << result.error << '\n';
+        return 1;
+    }
+    if (result.cancelled) {
+        m_err << "vireo: render of " << nodeName << " cancelled\n";
+        return 1;
+    }
+    m_err << "vireo: " << nodeName << ": " << result.framesRun << " frame"
+          << (result.framesRun == 1 ? "" : "s") << " done" << std::endl;
+    return 0;
+}
+
+int CommandLine::run(const std::vector<std::string>& args) {
+    std::string script, knobsNode, renderNode, frames, views, savePath;
+    std::vector<std::string> sets;
+    std::vector<bool> answers;
+    try {
+        auto value = [&args](size_t& i) -> const std::string& {
+            if (i + 1 >= args.size()) throw UsageError(args[i] + " needs a value");
+            return args[++i];
+        };
+        for (size_t i = 0; i < args.size(); ++i) {
+            const std::string& a = args[i];
+            if (a == "--help" || a == "-h") {
+                m_out << usage();
+                return 0;
+            }
+            if (a == "--version") {
+                m_out << "vireo " << VIREO_VERSION << '\n';
+                return 0;
+            }
+            if (a == "--info" && args.size() == 1) return info();
+            if (a == "--describe" && args.size() == 2) return describe(args[1]);
+            if (a == "--set")
+                sets.push_back(value(i));
+            else if (a == "--yes" || a == "--no")
+                answers.push_back(a == "--yes");
+            else if (a == "--knobs")
+                knobsNode = value(i);
+            else if (a == "--render")
+                renderNode = value(i);
+            else if (a == "--frames")
+                frames = value(i);
+            else if (a == "--views")
+                views = value(i);
+            else if (a == "--save")
+                savePath = value(i);
+            else if (!a.empty() && a[0] != '-' && script.empty())
+                script = a;
+            else
+                throw UsageError("unknown argument '" + a + "'");
+        }
+        if (script.empty()) throw UsageError("no script given");
+        if (renderNode.empty() && (!frames.empty() || !views.empty()))
+            throw UsageError("--frames and --views go with --render");
+        if (!frames.empty()) parseFrames(frames);
+    } catch (const std::exception& e) {
+        m_err << "vireo: " << e.what() << '\n' << usage();
+        return 2;
+    }
+
+    CommandLineHost host(m_err);
+    HostInstallation installed(&host);
+    for (bool yes : answers) host.queueAnswer(yes);
+    try {
+        ScriptFile file(script);
+        std::unique_ptr<Graph> graph = file.load();
+        for (const std::string& w : file.warnings()) m_err << "vireo: warning: " << w << '\n';
+        for (const std::string& e : file.errors()) m_err << "vireo: error: " << e << '\n';
+        const bool refused = !file.errors().empty();
+
+        for (const std::string& s : sets) {
+            const size_t dot = s.find('.');
+            const size_t eq = s.find('=');
+            if (dot == std::string::npos || eq == std::string::npos || eq < dot) {
+                m_err << "vireo: --set " << s << ": expected NODE.KNOB=VALUE\n";
+                return 1;
+            }
+            const std::string nodeName = s.substr(0, dot);
+            Node* node = graph->node(nodeName);
+            if (!node) {
+                m_err << "vireo: --set " << s << ": the script has no node '" << nodeName << "'\n";
+                return 1;
+            }
+            const std::string knobName = s.substr(dot + 1, eq - dot - 1);
+            if (!node->knob(knobName)) {
+                m_err << "vireo: --set " << s << ": node '" << nodeName << "' has no knob '"
+                      << knobName << "'\n";
+                return 1;
+            }
+            try {
+                node->setKnobFromUser(knobName, s.substr(eq + 1));
+            } catch (const std::exception& e) {
+                m_err << "vireo: --set " << s << ": node '" << nodeName << "': " << e.what()
+                      << '\n';
+                return 1;
+            }
+        }
+        if (!knobsNode.empty()) {
+            Node* node = graph->node(knobsNode);
+            if (!node) {
+                m_err << "vireo: --knobs: the script has no node '" << knobsNode << "'\n";
+                return 1;
+            }
+            printKnobs(*node, m_out);
+        }
+        if (!renderNode.empty()) {
+            const int status = render(*graph, renderNode, frames, views);
+            if (status != 0) return status;
+        }
+        if (!savePath.empty()) ScriptFile::save(*graph, savePath);
+        return refused ? 1 : 0;
+    } catch (const std::exception& e) {
+        m_err << "vireo: " << e.what() << '\n';
+        return 1;
+    }
+}
+
+}  // namespace Vireo

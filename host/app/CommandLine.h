@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace PX {
+namespace Image {
+class Node;
+}
+}  // namespace PX
+
+namespace Vireo {
+
+class Graph;
+
+/// The vireo command line (see usage()):
+///
+///   vireo SCRIPT [--set NODE.KNOB=VALUE]... [--yes | --no]... [--knobs NODE]
+///                [--render WRITE [--frames A-B | --frames A,B,C] [--views V1,V2]] [--save OUT]
+///   vireo --info | --describe CLASS | --help | --version
+///
+/// With a script the steps run in this order: load, the --set edits (as user edits, in
+/// order), --knobs, --render, --save. --views sets the Write node's `views` knob, so a --save
+/// after it records them. Without --frames a render covers the project's frame range.
+///
+/// Exit status: 0 when all went well; 1 when the script, an edit, a render or a save failed,
+/// or when the script held a knob value that was refused (the rest still ran); 2 for a
+/// command line that cannot be understood. Messages go to `err` and name the file, the node
+/// or the knob; what was asked for (knobs, info) goes to `out`.
+class CommandLine {
+public:
+    CommandLine(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+
+    int run(const std::vector<std::string>& args);
+
+    static const char* usage();
+    /// "A-B" (inclusive), "A,B,C" or "A". Throws std::invalid_argument.
+    static std::vector<int> parseFrames(const std::string& text);
+    /// Each knob that has a name and writes a value: name, value as saved, class and label.
+    static void printKnobs(const PX::Image::Node& node, std::ostream& out);
+
+private:
+    int info();
+    int describe(const std::string& className);
+    int render(Graph& graph,
+               const std::string& nodeName,
+               const std::string& frames,
+               const std::string& views);
+
+    std::ostream& m_out;
+    std::ostream& m_err;
+};
+
+}  // namespace Vireo

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "CommandLineHost.h"
+
+#include <ostream>
+
+#include "px/image/Node.h"
+
+namespace Vireo {
+
+namespace {
+
+std::string label(PX::Image::Node* node) {
+    return node ? "[" + node->name() + "] " : std::string();
+}
+
+}  // namespace
+
+void CommandLineHost::line(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_log << "vireo: " << text << std::endl;
+}
+
+void CommandLineHost::queueAnswer(bool yes) { m_answers.push_back(yes); }
+
+void CommandLineHost::progress(PX::Image::Node* node, float fraction) {
+    line(label(node) + std::to_string(int(fraction * 100.0f)) + "%");
+}
+
+void CommandLineHost::progressMessage(PX::Image::Node* node, const std::string& message) {
+    line(label(node) + message);
+}
+
+bool CommandLineHost::ask(const std::string& question) {
+    if (m_answers.empty()) {
+        line("question: " + question + " -> no (the default; --yes answers yes)");
+        return false;
+    }
+    const bool yes = m_answers.front();
+    m_answers.pop_front();
+    line("question: " + question + " -> " + (yes ? "yes (--yes)" : "no (--no)"));
+    return yes;
+}
+
+void CommandLineHost::message(const std::string& text) { line("message: " + text); }
+
+void CommandLineHost::nodeError(PX::Image::Node* node, const std::string& message) {
+    line("error: " + label(node) + message);
+}
+
+}  // namespace Vireo

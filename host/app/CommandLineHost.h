@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <deque>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+
+#include "px/image/Host.h"
+
+namespace Vireo {
+
+/// The host services of the command line: progress, messages and node errors as lines on
+/// the error stream ("vireo: [Node] 42%"), and questions answered from a queue filled by
+/// --yes and --no, in order. With the queue empty the answer is no, because a yes can
+/// destroy work. Every answer is logged with the question and where it came from.
+/// Progress and errors may come from render threads; the stream is written under a lock.
+class CommandLineHost : public PX::Image::Host {
+public:
+    explicit CommandLineHost(std::ostream& log) : m_log(log) {}
+
+    /// Queues the answer to the next question not yet answered.
+    void queueAnswer(bool yes);
+    size_t queuedAnswers() const { return m_answers.size(); }
+
+    void progress(PX::Image::Node* node, float fraction) override;
+    void progressMessage(PX::Image::Node* node, const std::string& message) override;
+    void progressDismiss(PX::Image::Node* node) override {}
+    bool ask(const std::string& question) override;
+    void message(const std::string& text) override;
+    void nodeError(PX::Image::Node* node, const std::string& message) override;
+
+private:
+    void line(const std::string& text);
+
+    std::ostream& m_log;
+    std::mutex m_mutex;
+    std::deque<bool> m_answers;
+};
+
+}  // namespace Vireo

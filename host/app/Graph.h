@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProjectSettings.h"
+#include "px/image/Node.h"
+
+namespace Vireo {
+
+/// A node graph: the nodes (owned, in the order they were added, each with a unique name),
+/// their connections and the project settings.
+///
+/// Views: the project's views are the process's one list (PX::Image::Views); setViews sets it
+/// and views() reads it, so a graph's views are whatever was set last by any graph or node
+/// (a Read node that gets a rig adds views).
+///
+/// Node names are a letter or '_' followed by letters, digits and '_', so that "NODE.KNOB"
+/// on a command line is never ambiguous. Main thread only.
+class Graph {
+public:
+    Graph() = default;
+    Graph(const Graph&) = delete;
+    Graph& operator=(const Graph&) = delete;
+    /// Nodes go last first, so that no node outlives a node it reads from.
+    ~Graph();
+
+    /// Makes a node of `className` called `name` (ClassN, the first free N, when empty).
+    /// Throws std::invalid_argument for a name that is taken or not allowed, and
+    /// std::runtime_error (naming the class) when no plug-in registers the class.
+    PX::Image::Node* addNode(const std::string& className, const std::string& name = {});
+    /// Null when no node has this name.
+    PX::Image::Node* node(const std::string& name) const;
+    const std::vector<std::unique_ptr<PX::Image::Node>>& nodes() const { return m_nodes; }
+    /// "Class" followed by the first number that makes a free name.
+    std::string freeName(const std::string& className) const;
+    static bool validName(const std::string& name);
+
+    /// Input `input` of `to` becomes `from` (null disconnects). Throws std::invalid_argument
+    /// for a node not in this graph and std::out_of_range for an input the node lacks.
+    void connect(PX::Image::Node* from, PX::Image::Node* to, int input);
+
+    std::vector<std::string> views() const;
+    /// Throws std::invalid_argument for an empty list, a repeated name or a name with blanks.
+    void setViews(const std::vector<std::string>& views);
+
+    const ProjectSettings& settings() const { return m_settings; }
+    /// Throws std::invalid_argument when last < first.
+    void setFrameRange(int first, int last);
+    /// Throws std::invalid_argument when no known format has this name.
+    void setDefaultFormat(const std::string& name);
+
+private:
+    bool owns(const PX::Image::Node* node) const;
+
+    std::vector<std::unique_ptr<PX::Image::Node>> m_nodes;
+    ProjectSettings m_settings;
+};
+
+}  // namespace Vireo

@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "nodes/ReadNode.h"
+
+#include <filesystem>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+
+#include "FilePattern.h"
+#include "RigSidecar.h"
+#include "nodes/RigFileKnob.h"
+#include "px/image/KnobCallback.h"
+#include "px/image/Node.h"
+
+namespace Vireo {
+
+using namespace PX::Image;
+
+namespace {
+
+Op* makeRead(Node* node) { return new ReadNode(node); }
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+// Opens the image of `frame`; null, with the node error raised, when it cannot be read.
+// Values are read as the file holds them: no premultiplying of formats that keep colour apart
+// from alpha (PNG), so what a Write writes reads back unchanged.
+std::unique_ptr<OIIO::ImageInput> openImage(Op& op, const std::string& name, int frame) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(name, &config);
+    if (!in)
+        op.error("cannot read image '%s' for frame %d: %s",
+                 name.c_str(),
+                 frame,
+                 trimmed(OIIO::geterror()).c_str());
+    return in;
+}
+
+// The data window in our coordinates. Rows flip: the top row of the display window is our
+// row full_height - 1.
+Box dataBox(const OIIO::ImageSpec& spec) {
+    const int top = spec.full_y + spec.full_height;
+    return Box(spec.x - spec.full_x,
+               top - (spec.y + spec.height),
+               spec.x - spec.full_x + spec.width,
+               top - spec.y);
+}
+
+// The source channel of each of r, g, b, a; -1 for an alpha the file lacks.
+struct ChannelMap {
+    int source[4];
+};
+
+ChannelMap mapChannels(const OIIO::ImageSpec& spec) {
+    const int n = spec.nchannels;
+    if (n <= 2) return {{0, 0, 0, n == 2 ? 1 : -1}};  // grey, grey and alpha
+    int alpha = spec.alpha_channel;
+    if (alpha < 0 && n >= 4) alpha = 3;
+    return {{0, 1, 2, alpha}};
+}
+
+}  // namespace
+
+const Op::Description ReadNode::kDescription("Read", makeRead, "vireo");
+
+const char* ReadNode::node_help() const {
+    return "Reads an image sequence per view (EXR, PNG, JPEG, TIFF, DPX), with an optional rig "
+           "sidecar attached as metadata.";
+}
+
+void ReadNode::knobs(KnobCallback& f) {
+    String_knob(f, &m_file, "file", "File")
+        ->tooltip("Image sequence: %V is the view name, #### or %04d the frame.");
+    m_rigKnob = f.make<RigFileKnob>("rig", "Rig", &m_rig);
+    m_rigKnob->tooltip("Rig sidecar (JSON) attached to the stream as metadata.");
+    Int_knob(f, &m_first, "first", "First frame");
+    Int_knob(f, &m_last, "last", "Last frame");
+}
+
+std::string ReadNode::filename() const {
+    return expandFilePattern(m_file, Views::name(outputContext().view()), outputContext().frame());
+}
+
+void ReadNode::append(Hash& hash) {
+    const std::string name = filename();
+    hash.append(name);
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(name, ec);
+    hash.append(ec ? 0LL : static_cast<long long>(time.time_since_epoch().count()));
+}
+
+void ReadNode::_validate(bool) {
+    const int frame = wholeFrame(outputContext().frame());
+    if (m_file.empty()) {
+        error("no file name given for frame %d", frame);
+        return;
+    }
+    auto in = openImage(*this, filename(), frame);
+    if (!in) return;
+    const OIIO::ImageSpec& spec = in->spec();
+    Format format(spec.full_width,
+                  spec.full_height,
+                  double(spec.get_float_attribute("PixelAspectRatio", 1.0f)));
+    info_().format(format);
+    info_().full_size_format(format);
+    info_().set(dataBox(spec));
+    info_().channels(Mask_RGBA);
+    info_().first_frame(m_first);
+    info_().last_frame(m_last);
+
+    const std::string rig = m_rigKnob->text();
+    if (!rig.empty()) {
+        try {
+            RigSidecar::read(rig);
+        } catch (const RigSidecar::Error& e) {
+            error("%s", e.what());
+        }
+    }
+}
+
+void ReadNode::renderPlane(ImagePlane& plane) {
+    const int frame = wholeFrame(outputContext().frame());
+    const std::string name = filename();
+    auto in = openImage(*this, name, frame);
+    if (!in) return;
+    const OIIO::ImageSpec spec = in->spec();
+    const int top = spec.full_y + spec.full_height;
+    if (dataBox(spec) != info().box()) {
+        error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);
+        return;
+    }
+    std::vector<float> pixels(size_t(spec.width) * size_t(spec.height) * size_t(spec.nchannels));
+    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+        error("cannot read image '%s' for frame %d: %s",
+              name.c_str(),
+              frame,
+              trimmed(in->geterror()).c_str());
+        return;
+    }
+    const ChannelMap map = mapChannels(spec);
+    const Channel rgba[4] = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
+    const Box& box = plane.bounds();
+    for (int y = box.y(); y < box.t(); ++y) {
+        const int fileRow = top - 1 - y - spec.y;  // row index inside the data window
+        for (int x = box.x(); x < box.r(); ++x) {
+            const int fileCol = x + spec.full_x - spec.x;
+            const bool inside =
+                fileRow >= 0 && fileRow < spec.height && fileCol >= 0 && fileCol < spec.width;
+            const float* px =
+                inside ? pixels.data() + (size_t(fileRow) * size_t(spec.width) + size_t(fileCol)) *
+                                             size_t(spec.nchannels)
+                       : nullptr;
+            for (int k = 0; k < 4; ++k) {
+                const int z = plane.chanNo(rgba[k]);
+                if (z < 0) continue;
+                float v = 0.0f;
+                if (inside) v = map.source[k] < 0 ? 1.0f : px[map.source[k]];
+                *plane.writableAt(x, y, z) = v;
+            }
+        }
+    }
+}
+
+MetaData::Bundle ReadNode::_fetchMetaData(const std::string&) {
+    const std::string rig = m_rigKnob->text();
+    if (rig.empty()) return {};
+    try {
+        return RigSidecar::read(rig).bundle();
+    } catch (const RigSidecar::Error& e) {
+        error("%s", e.what());
+        return {};
+    }
+}
+
+}  // namespace Vireo

@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "nodes/WriteNode.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <sstream>
+
+#include <OpenImageIO/imageio.h>
+
+#include "FilePattern.h"
+#include "px/image/KnobCallback.h"
+#include "px/image/Node.h"
+
+namespace Vireo {
+
+using namespace PX::Image;
+
+namespace {
+
+Op* makeWrite(Node* node) { return new WriteNode(node); }
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+OIIO::TypeDesc fileType(const std::string& name) {
+    std::string ext = std::filesystem::path(name).extension().string();
+    std::transform(
+        ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (ext == ".exr" || ext == ".tif" || ext == ".tiff") return OIIO::TypeDesc::FLOAT;
+    if (ext == ".dpx") return OIIO::TypeDesc::UINT16;
+    return OIIO::TypeDesc::UINT8;
+}
+
+// File channel names: R, G, B, A for the rgba layer, the full name for any other channel.
+std::string fileChannelName(Channel c) {
+    switch (c) {
+        case Chan_Red:
+            return "R";
+        case Chan_Green:
+            return "G";
+        case Chan_Blue:
+            return "B";
+        case Chan_Alpha:
+            return "A";
+        default:
+            return getName(c);
+    }
+}
+
+}  // namespace
+
+const Op::Description WriteNode::kDescription("Write", makeWrite, "vireo");
+
+const char* WriteNode::node_help() const {
+    return "Writes its input to an image file per frame and view; the extension picks the "
+           "format.";
+}
+
+void WriteNode::knobs(KnobCallback& f) {
+    String_knob(f, &m_file, "file", "File")
+        ->tooltip("Image sequence: %V is the view name, #### or %04d the frame.");
+    String_knob(f, &m_views, "views", "Views")
+        ->tooltip("Views to write, separated by blanks; empty writes the current view.");
+    String_knob(f, &m_channels, "channels", "Channels")
+        ->tooltip("Layers or channels to write, separated by blanks.");
+}
+
+std::string WriteNode::filename(int view, double frame) const {
+    return expandFilePattern(m_file, Views::name(view), frame);
+}
+
+ImagePlane WriteNode::fetchPlane(const Box& box, const ChannelSet& channels) {
+    return fetchInput(0, box, channels);
+}
+
+void WriteNode::_validate(bool) {
+    Iop* in = validateInput(0);
+    if (!in) {
+        error("nothing is connected to the input");
+        return;
+    }
+    if (!in->valid()) {
+        error("input '%s' failed: %s", in->node()->name().c_str(), in->errorMessage().c_str());
+        return;
+    }
+    copy_info(0);
+}
+
+bool WriteNode::resolveChannels(ChannelSet* channels) {
+    const ChannelSet available = info().channels();
+    for (const std::string& w : words(m_channels)) {
+        ChannelSet add;
+        if (w == "rgb") {
+            add = Mask_RGB;
+        } else if (w.find('.') != std::string::npos) {
+            add = getChannel(w);
+        } else {
+            for (Channel c : available)
+                if (getLayerName(c) == w) add += c;
+            if (add.empty()) add = w == "rgba" ? Mask_RGBA : ChannelSet();
+        }
+        if (add.empty() || !available.contains(add)) {
+            error("knob 'channels': the input has no '%s' (it has %s)",
+                  w.c_str(),
+                  available.text().c_str());
+            return false;
+        }
+        channels->insert(add);
+    }
+    if (channels->empty()) {
+        error("knob 'channels' names no channel");
+        return false;
+    }
+    return true;
+}
+
+void WriteNode::execute() {
+    std::vector<int> views;
+    for (const std::string& name : words(m_views)) {
+        const int v = Views::find(name);
+        if (v < 0) {
+            error("knob 'views': no view '%s' in the project", name.c_str());
+            return;
+        }
+        views.push_back(v);
+    }
+    if (views.empty()) views.push_back(outputContext().view());
+
+    const OutputContext saved = outputContext();
+    for (int view : views) {
+        OutputContext c = saved;
+        c.setView(view);
+        setOutputContext(c);
+        const bool ok = writeView(view);
+        if (!ok || aborted()) break;
+    }
+    setOutputContext(saved);
+}
+
+bool WriteNode::writeView(int view) {
+    const double frame = outputContext().frame();
+    const std::string name = filename(view, frame);
+    if (m_file.empty()) {
+        error("knob 'file' is empty");
+        return false;
+    }
+    validate(true);
+    if (!valid()) return false;
+    ChannelSet channels;
+    if (!resolveChannels(&channels)) return false;
+
+    const Box& box = info().box();
+    const ImagePlane plane = fetchInput(0, box, channels);
+    if (!plane.hasBuffer()) {
+        Iop* in = input(0);
+        error("cannot write '%s': input '%s' gave no image for frame %d view '%s': %s",
+              name.c_str(),
+              in ? in->node()->name().c_str() : "",
+              wholeFrame(frame),
+              Views::name(view).c_str(),
+              in ? in->errorMessage().c_str() : "");
+        return false;
+    }
+
+    // The format's whole area, rows top first as files keep them.
+    const Format& format = info().format();
+    const Box area = format.isEmpty() ? box : Box(0, 0, format.width(), format.height());
+    const int nch = int(channels.size());
+    std::vector<float> pixels(size_t(area.w()) * size_t(area.h()) * size_t(nch), 0.0f);
+    const Box inside = area.intersect(box);
+    for (int y = inside.y(); y < inside.t(); ++y)
+        for (int x = inside.x(); x < inside.r(); ++x) {
+            float* dst =
+                pixels.data() +
+                (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(x - area.x())) * size_t(nch);
+            int k = 0;
+            for (Channel c : channels) dst[k++] = plane.at(x, y, plane.chanNo(c));
+        }
+
+    OIIO::ImageSpec spec(area.w(), area.h(), nch, fileType(name));
+    spec.channelnames.clear();
+    for (Channel c : channels) {
+        if (c == Chan_Alpha) spec.alpha_channel = int(spec.channelnames.size());
+        spec.channelnames.push_back(fileChannelName(c));
+    }
+    spec.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
+    if (!format.isEmpty() && format.pixel_aspect() != 1.0)
+        spec.attribute("PixelAspectRatio", float(format.pixel_aspect()));
+
+    const std::filesystem::path folder = std::filesystem::path(name).parent_path();
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    auto out = OIIO::ImageOutput::create(name);
+    if (!out) {
+        error("cannot write '%s': %s", name.c_str(), trimmed(OIIO::geterror()).c_str());
+        return false;
+    }
+    if (!out->open(name, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
+        !out->close()) {
+        error("cannot write '%s': %s", name.c_str(), trimmed(out->geterror()).c_str());
+        return false;
+    }
+    progressMessage("wrote " + name);
+    return true;
+}
+
+}  // namespace Vireo

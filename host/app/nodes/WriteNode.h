@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "px/image/Executable.h"
+#include "px/image/Iop.h"
+
+namespace Vireo {
+
+/// The host's image writer, node class "Write". Executing it over frames (PX::Image::execute)
+/// writes, for each frame and each view, its input's pixels to one file.
+///
+/// Knobs: `file` (a pattern, as the Read node's: %V the view name, #### or %04d the frame),
+/// `views` (view names separated by blanks; empty writes the output context's view only),
+/// `channels` (what to write, separated by blanks: a layer name such as "rgba", "rgb" or
+/// "stitch_map", or a full channel name such as "rgba.alpha"; default "rgba").
+///
+/// Files: the extension picks the writer (exr and tif(f) get 32-bit float, dpx 16-bit, other
+/// formats 8-bit); the whole format of the input is written, black outside its box. Rows are
+/// flipped back to the file's top-first order, so a Read of the file gives the input again.
+/// Missing folders are made.
+///
+/// Errors (node errors on the Write): the file that cannot be written, an unknown view, a
+/// channel the input lacks, and an input that failed (with the input's name and message).
+class WriteNode : public PX::Image::Iop, public PX::Image::Executable {
+public:
+    static const PX::Image::Op::Description kDescription;
+
+    explicit WriteNode(PX::Image::Node* node) : Iop(node), Executable(this) {}
+    const char* Class() const override { return kDescription.name; }
+    const Description* description() const override { return &kDescription; }
+    const char* node_help() const override;
+    std::string input_label(int) const override { return "Source"; }
+
+    void knobs(PX::Image::KnobCallback& f) override;
+    PX::Image::Executable* executable() override { return this; }
+    bool isWrite() const override { return true; }
+    /// Writes the current frame for every view of `views`.
+    void execute() override;
+
+    /// Passes the input's pixels on.
+    PX::Image::ImagePlane fetchPlane(const PX::Image::Box& box,
+                                     const PX::Image::ChannelSet& channels) override;
+
+    /// The file written for `view` at `frame`.
+    std::string filename(int view, double frame) const;
+
+protected:
+    void _validate(bool for_real) override;
+
+private:
+    bool writeView(int view);
+    bool resolveChannels(PX::Image::ChannelSet* channels);
+
+    std::string m_file;
+    std::string m_views;
+    std::string m_channels = "rgba";
+};
+
+}  // namespace Vireo

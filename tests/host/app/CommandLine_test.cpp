@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "CommandLine.h"
+
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "CommandLineHost.h"
+
+using Vireo::CommandLine;
+
+TEST(CommandLine, FrameLists) {
+    EXPECT_EQ(CommandLine::parseFrames("3-6"), (std::vector<int>{3, 4, 5, 6}));
+    EXPECT_EQ(CommandLine::parseFrames("-2-1"), (std::vector<int>{-2, -1, 0, 1}));
+    EXPECT_EQ(CommandLine::parseFrames("9,2,5"), (std::vector<int>{9, 2, 5}));
+    EXPECT_EQ(CommandLine::parseFrames("7"), std::vector<int>{7});
+    for (const char* bad : {"", "6-3", "1,,2", "1-x", "1.5"})
+        EXPECT_THROW(CommandLine::parseFrames(bad), std::invalid_argument) << bad;
+}
+
+// Answers come from the queue in order, then no; each one is logged with its question.
+TEST(CommandLineHost, QuestionsTakeQueuedAnswersThenNo) {
+    std::ostringstream log;
+    Vireo::CommandLineHost host(log);
+    host.queueAnswer(true);
+    host.queueAnswer(false);
+    EXPECT_TRUE(host.ask("Delete all keys?"));
+    EXPECT_FALSE(host.ask("Reset the grid?"));
+    EXPECT_FALSE(host.ask("Really?"));
+    EXPECT_EQ(log.str(),
+              "vireo: question: Delete all keys? -> yes (--yes)\n"
+              "vireo: question: Reset the grid? -> no (--no)\n"
+              "vireo: question: Really? -> no (the default; --yes answers yes)\n");
+}

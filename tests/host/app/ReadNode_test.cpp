@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "nodes/ReadNode.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "Graph.h"
+#include "ImageFiles.h"
+#include "ScriptFile.h"
+#include "px/image/OutputContext.h"
+
+using namespace PX::Image;
+using Vireo::ReadNode;
+
+namespace {
+
+class ReadNodeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_savedViews = Views::names();
+        m_dir = TestImages::scratchFolder();
+    }
+    void TearDown() override { Views::setNames(m_savedViews); }
+
+    // A Read of `file` at `frame` and `view`, knobs stored and validated.
+    ReadNode* read(const std::string& file, double frame = 1, const std::string& view = "main") {
+        if (!m_node) m_node = m_graph.addNode("Read", "Read1");
+        m_node->setKnobFromUser("file", file);
+        return at(frame, view);
+    }
+    ReadNode* at(double frame, const std::string& view) {
+        auto* op = static_cast<ReadNode*>(m_node->op());
+        const OutputContext context(frame, Views::find(view));
+        op->setOutputContext(context);
+        m_node->storeKnobs(context);
+        op->validate();
+        return op;
+    }
+    void writeText(const std::string& path, const std::string& text) {
+        std::ofstream(path) << text;
+    }
+
+    std::vector<std::string> m_savedViews;
+    std::string m_dir;
+    Vireo::Graph m_graph;
+    Node* m_node = nullptr;
+};
+
+}  // namespace
+
+// Files keep the top row first, our images the bottom row: row y is file row H - 1 - y.
+TEST_F(ReadNodeTest, PngAndExrReadBackWithRowsFlipped) {
+    for (const char* ext : {".png", ".exr"}) {
+        SCOPED_TRACE(ext);
+        for (int channels : {3, 4}) {
+            const std::string path = m_dir + "/img" + std::to_string(channels) + ext;
+            const TestImages::FileImage file = TestImages::pattern(5, 3, channels, channels);
+            TestImages::write(path, file);
+            ReadNode* op = read(path);
+            ASSERT_TRUE(op->valid()) << op->errorMessage();
+            EXPECT_EQ(op->info().box(), Box(0, 0, 5, 3));
+            EXPECT_EQ(op->info().format().width(), 5);
+            EXPECT_EQ(op->info().format().height(), 3);
+            EXPECT_EQ(op->info().channels(), Mask_RGBA);
+
+            const ImagePlane plane = op->fetchPlane(op->info().box(), Mask_RGBA);
+            ASSERT_TRUE(plane.hasBuffer()) << op->errorMessage();
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < 5; ++x) {
+                    for (int c = 0; c < channels; ++c)
+                        ASSERT_NEAR(plane.at(x, y, c), file.at(x, 2 - y, c), 1e-6)
+                            << "x " << x << " y " << y << " c " << c;
+                    if (channels == 3) {
+                        ASSERT_EQ(plane.at(x, y, 3), 1.0f) << "alpha is 1";
+                    }
+                }
+        }
+    }
+}
+
+TEST_F(ReadNodeTest, ViewAndFrameChooseTheFile) {
+    Views::setNames({"main", "cam1", "cam2"});
+    TestImages::write(m_dir + "/cam1.0003.exr", TestImages::pattern(2, 2, 3, 1));
+    TestImages::write(m_dir + "/cam2.0003.exr", TestImages::pattern(2, 2, 3, 2));
+    TestImages::write(m_dir + "/cam2.0004.exr", TestImages::pattern(4, 1, 3, 3));
+
+    ReadNode* op = read(m_dir + "/%V.####.exr", 3, "cam1");
+    EXPECT_EQ(op->filename(), m_dir + "/cam1.0003.exr");
+    const float cam1 = op->fetchPlane(op->info().box(), Mask_RGB).at(0, 0, 0);
+
+    // A new view or frame is a new image, though no knob changed.
+    op = at(2.5, "cam2");  // 2.5 rounds to 3
+    ASSERT_TRUE(op->valid()) << op->errorMessage();
+    const float cam2 = op->fetchPlane(op->info().box(), Mask_RGB).at(0, 0, 0);
+    EXPECT_FLOAT_EQ(cam2, TestImages::pattern(2, 2, 3, 2).at(0, 1, 0));
+    EXPECT_NE(cam1, cam2);
+    op = at(4, "cam2");
+    EXPECT_EQ(op->info().box(), Box(0, 0, 4, 1));
+}
+
+TEST_F(ReadNodeTest, MissingFileErrorNamesFileAndFrame) {
+    ReadNode* op = read(m_dir + "/shot.%04d.exr", 12);
+    EXPECT_FALSE(op->valid());
+    const std::string expected = "cannot read image '" + m_dir + "/shot.0012.exr' for frame 12: ";
+    EXPECT_EQ(op->errorMessage().substr(0, expected.size()), expected) << op->errorMessage();
+    EXPECT_FALSE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer());
+}
+
+TEST_F(ReadNodeTest, RigFileBecomesFlatMetadata) {
+    const std::string rig = m_dir + "/rig.json";
+    writeText(rig, R"({
+        "name": "test rig",
+        "cameras": [
+            {"focal": 12.5, "size": [1280, 960], "id": 3, "fisheye": true},
+            {"focal": 8, "lens": {"k": [0.1, -0.02]}}
+        ],
+        "rig": {"convergence": 2.0, "stereo": false, "nothing": null},
+        "tags": ["a", "b"]
+    })");
+    TestImages::write(m_dir + "/img.exr", TestImages::pattern(2, 2, 3, 1));
+    read(m_dir + "/img.exr");
+    m_node->setKnobFromUser("rig", rig);
+
+    MetaData::Bundle expected;
+    expected.setData("name", std::string("test rig"));
+    expected.setData("cameras/0/focal", 12.5);
+    expected.setData("cameras/0/size", std::vector<double>{1280, 960});
+    expected.setData("cameras/0/id", 3);
+    expected.setData("cameras/0/fisheye", 1);
+    expected.setData("cameras/1/focal", 8);
+    expected.setData("cameras/1/lens/k", std::vector<double>{0.1, -0.02});
+    expected.setData("rig/convergence", 2.0);
+    expected.setData("rig/stereo", 0);
+    expected.setData("tags/0", std::string("a"));
+    expected.setData("tags/1", std::string("b"));
+    const MetaData::Bundle bundle = m_node->op()->fetchMetaData();
+    EXPECT_EQ(bundle, expected);
+    EXPECT_NE(bundle.get<int>("cameras/1/focal"), nullptr) << "8 is an integer";
+}
+
+TEST_F(ReadNodeTest, BadRigJsonNamesFileLineAndColumn) {
+    const std::string rig = m_dir + "/rig.json";
+    writeText(rig, "{\n  \"cameras\": [1, 2,]\n}\n");
+    TestImages::write(m_dir + "/img.exr", TestImages::pattern(2, 2, 3, 1));
+    read(m_dir + "/img.exr");
+    m_node->setKnobFromUser("rig", rig);
+    EXPECT_TRUE(m_node->op()->fetchMetaData().empty());
+    const std::string message = m_node->errorMessage();
+    EXPECT_EQ(message.rfind("rig file '" + rig + "': ", 0), 0u) << message;
+    EXPECT_NE(message.find("line 2, column 20"), std::string::npos) << message;
+    EXPECT_EQ(Views::names(), std::vector<std::string>{"main"}) << "no views from a bad rig";
+}
+
+TEST_F(ReadNodeTest, RigAddsTheMissingCameraViewsAndTheScriptRecordsThem) {
+    Views::setNames({"cam2", "left"});
+    const std::string rig = m_dir + "/rig.json";
+    writeText(rig, R"({"cameras": [{}, {}, {}]})");
+    m_node = m_graph.addNode("Read", "Read1");
+    m_node->setKnobFromUser("rig", rig);
+    const std::vector<std::string> gained{"cam2", "left", "main", "cam1", "cam3"};
+    EXPECT_EQ(Views::names(), gained);
+
+    // Loading a script with that rig gains them too, after the script's own views.
+    const std::string script = Vireo::ScriptFile::text(m_graph);
+    EXPECT_NE(script.find("\nviews cam2 left main cam1 cam3\n"), std::string::npos) << script;
+    std::istringstream in("vireo 1\nviews right\nnode Read R\n    rig " + rig + "\nend\n");
+    Vireo::ScriptFile file("in memory");
+    file.read(in);
+    EXPECT_EQ(Views::names(), (std::vector<std::string>{"right", "main", "cam1", "cam2", "cam3"}));
+}

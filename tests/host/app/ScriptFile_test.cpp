@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "ScriptFile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "ImageFiles.h"
+#include "ScriptError.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/KnobCallback.h"
+#include "px/image/Op.h"
+#include "px/image/OutputContext.h"
+#include "px/image/UndoStack.h"
+
+using namespace PX::Image;
+using Vireo::Graph;
+using Vireo::ScriptError;
+using Vireo::ScriptFile;
+
+namespace {
+
+// A node with a knob of each standard kind, an alias, and a knob that is never saved.
+class ScriptTestOp : public Op {
+public:
+    explicit ScriptTestOp(Node* node) : Op(node) {}
+    const char* Class() const override { return "ScriptTestOp"; }
+    int maximum_inputs() const override { return 2; }
+    void knobs(KnobCallback& f) override {
+        Int_knob(f, &count, "count")->setRange(1, 100);
+        Double_knob(f, &gain, "gain");
+        Bool_knob(f, &flag, "flag");
+        String_knob(f, &notes, "notes");
+        Array_knob(f, colour, 3, "colour");
+        String_knob(f, &session, "session")->set_flag(Knob::DO_NOT_WRITE);
+        Alias_knob(f, "oldGain", "gain");
+    }
+    int count = 5;
+    double gain = 1.0;
+    bool flag = false;
+    std::string notes;
+    double colour[3] = {0, 0, 0};
+    std::string session;
+};
+
+const Op::Description kScriptTestOp("ScriptTestOp",
+                                    [](Node* n) -> Op* { return new ScriptTestOp(n); });
+
+std::string knobText(Node* node, const std::string& name) {
+    return node->knob(name)->toScriptText();
+}
+
+class ScriptFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_savedViews = Views::names();
+        m_path = TestImages::scratchFolder() + "/test.vireo";
+    }
+    void TearDown() override { Views::setNames(m_savedViews); }
+
+    // Loads `text` from a file; the file name is m_path.
+    std::unique_ptr<Graph> load(const std::string& text) {
+        std::ofstream(m_path) << text;
+        m_file = ScriptFile(m_path);
+        return m_file.load();
+    }
+    std::string loadError(const std::string& text) {
+        try {
+            load(text);
+        } catch (const ScriptError& e) {
+            return e.what();
+        }
+        return "loaded";
+    }
+
+    std::vector<std::string> m_savedViews;
+    std::string m_path;
+    ScriptFile m_file{""};
+};
+
+}  // namespace
+
+TEST_F(ScriptFileTest, SaveLoadSaveIsByteStable) {
+    Graph graph;
+    graph.setViews({"main", "cam1", "cam2"});
+    graph.setFrameRange(3, 12);
+    Node* read = graph.addNode("Read", "Read1");
+    read->setKnobFromUser("file", "my shots/%V.####.exr");
+    Node* keys = graph.addNode("ScriptTestOp");
+    keys->setKnobFromUser("gain", "{curve 1=0.5 10=2.25}");
+    keys->setKnobFromUser("notes", "line one\n  \"two\" {three}\\\n");
+    keys->setKnobFromUser("colour", "{0.1 0.2 0.3}");
+    keys->setKnobFromUser("session", "not saved");
+    graph.connect(read, keys, 1);
+
+    const std::string text = ScriptFile::text(graph);
+    EXPECT_EQ(text,
+              "# vireo script\n"
+              "vireo 1\n"
+              "views main cam1 cam2\n"
+              "frames 3 12\n"
+              "format 2K_LatLong\n"
+              "\n"
+              "node Read Read1\n"
+              "    file \"my shots/%V.####.exr\"\n"
+              "end\n"
+              "\n"
+              "node ScriptTestOp ScriptTestOp1\n"
+              "    gain {curve 1=0.5 10=2.25}\n"
+              "    notes \"line one\\n  \\\"two\\\" {three}\\\\\\n\"\n"
+              "    colour {0.1 0.2 0.3}\n"
+              "end\n"
+              "\n"
+              "connect Read1 ScriptTestOp1 1\n");
+
+    Views::setNames({"other"});
+    const size_t undoSteps = UndoStack::instance().undoCount();
+    std::istringstream in(text);
+    ScriptFile file("memory");
+    const std::unique_ptr<Graph> loaded = file.read(in);
+    EXPECT_EQ(UndoStack::instance().undoCount(), undoSteps) << "loading is not undoable";
+    EXPECT_TRUE(file.warnings().empty());
+    EXPECT_TRUE(file.errors().empty());
+    EXPECT_EQ(ScriptFile::text(*loaded), text);
+
+    Node* back = loaded->node("ScriptTestOp1");
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(static_cast<StringKnob*>(back->knob("notes"))->text(),
+              "line one\n  \"two\" {three}\\\n");
+    auto* gain = static_cast<ArrayKnob*>(back->knob("gain"));
+    EXPECT_EQ(gain->getNumKeys(), 2);
+    EXPECT_DOUBLE_EQ(gain->get_value_at(5.5), 1.375);
+    EXPECT_EQ(knobText(back, "session"), "");
+    EXPECT_EQ(back->input(1), loaded->node("Read1"));
+    EXPECT_EQ(loaded->settings().firstFrame, 3);
+    EXPECT_EQ(Views::names(), (std::vector<std::string>{"main", "cam1", "cam2"}));
+}
+
+// A custom knob may write a braced value over several lines; it loads and saves unchanged.
+TEST_F(ScriptFileTest, BracedValuesContinueOverLines) {
+    const std::string text =
+        "# vireo script\nvireo 1\nviews main\nframes 1 1\nformat 2K_LatLong\n\n"
+        "node ScriptTestOp N\n    colour {1\n 2\n3}\n    count 9\nend\n";
+    const std::unique_ptr<Graph> graph = load(text);
+    EXPECT_EQ(knobText(graph->node("N"), "colour"), "{1 2 3}");
+    EXPECT_EQ(knobText(graph->node("N"), "count"), "9");
+}
+
+TEST_F(ScriptFileTest, UnknownKnobWarnsAndTheRestLoads) {
+    const std::unique_ptr<Graph> graph =
+        load("vireo 1\nnode ScriptTestOp N\n    bogus 3\n    oldGain 4\n    count 7\nend\n");
+    EXPECT_EQ(
+        m_file.warnings(),
+        std::vector<std::string>{m_path + ":3: node 'N' has no knob 'bogus'; the line is skipped"});
+    EXPECT_TRUE(m_file.errors().empty());
+    EXPECT_EQ(knobText(graph->node("N"), "count"), "7");
+    EXPECT_EQ(knobText(graph->node("N"), "gain"), "4") << "set through its alias";
+}
+
+TEST_F(ScriptFileTest, RefusedValueGivesTheKnobsErrorAndTheRestLoads) {
+    const std::unique_ptr<Graph> graph = load(
+        "vireo 1\nnode ScriptTestOp N\n    count abc\n    flag maybe\n    notes \"open\n"
+        "    gain 2\nend\nnode ScriptTestOp M\n    count 500\nend\n");
+    EXPECT_EQ(m_file.errors(),
+              (std::vector<std::string>{
+                  m_path + ":3: node 'N': knob 'count': 'abc' is not a number",
+                  m_path + ":4: node 'N': knob 'flag': 'maybe' is not true or false",
+                  m_path + ":5: node 'N': knob 'notes': unterminated quoted text \"open",
+                  m_path + ":9: node 'M': knob 'count': 500 is outside its range 1 to 100"}));
+    EXPECT_EQ(knobText(graph->node("N"), "count"), "5");
+    EXPECT_EQ(knobText(graph->node("N"), "gain"), "2");
+    EXPECT_EQ(knobText(graph->node("M"), "count"), "5");
+}
+
+TEST_F(ScriptFileTest, UnknownClassIsNamed) {
+    const std::string error = loadError("vireo 1\nnode NoSuchClass N\nend\n");
+    const std::string start = m_path + ":2: unknown node class 'NoSuchClass'";
+    EXPECT_EQ(error.substr(0, start.size()), start) << error;
+    EXPECT_EQ(error.substr(error.size() - 20), ": node NoSuchClass N") << error;
+}
+
+TEST_F(ScriptFileTest, DefectsNameFileAndLineAndQuoteTheLine) {
+    Views::setNames({"before"});
+    const struct {
+        const char* script;
+        const char* message;  // after "<file>:"
+    } cases[] = {
+        {"vireo 2\n", "1: expected \"vireo 1\", the script format and its version: vireo 2"},
+        {"vireo 1\n\nframes 1 x\n", "3: expected \"frames FIRST LAST\": frames 1 x"},
+        {"vireo 1\nframes 9 2\n", "2: the last frame 2 comes before the first 9: frames 9 2"},
+        {"vireo 1\nviews a b a\n", "2: view 'a' is listed twice: views a b a"},
+        {"vireo 1\nformat Nope\n", "2: no format is called 'Nope': format Nope"},
+        {"vireo 1\nrender all\n", "2: unknown statement 'render': render all"},
+        {"vireo 1\nnode Read\nend\n", "2: expected \"node CLASS NAME\": node Read"},
+        {"vireo 1\nnode Read R\nend\nnode Read R\nend\n",
+         "4: a node called 'R' exists already: node Read R"},
+        {"vireo 1\nnode Read 9x\nend\n",
+         "2: '9x' is not a node name (a letter or '_', then letters, digits and '_'): node Read "
+         "9x"},
+        {"vireo 1\nnode Read R\n  file x\n", "2: node 'R' has no \"end\": node Read R"},
+        {"vireo 1\nnode ScriptTestOp N\n  colour {1 2\nend\n",
+         "3: unbalanced braces:   colour {1 2"},
+        {"vireo 1\nnode Read R\nend\nviews main\n",
+         "4: project settings come before the first node: views main"},
+        {"vireo 1\nnode Read R\nend\nconnect R S 0\n", "4: no node called 'S': connect R S 0"},
+        {"vireo 1\nnode Read R\nend\nnode Write W\nend\nconnect R W 1\n",
+         "6: node 'W' has no input 1: connect R W 1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(loadError(c.script), m_path + ":" + c.message) << c.script;
+        EXPECT_EQ(Views::names(), std::vector<std::string>{"before"}) << "views restored";
+    }
+}

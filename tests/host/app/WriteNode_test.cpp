@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "nodes/WriteNode.h"
+
+#include <gtest/gtest.h>
+
+#include "Graph.h"
+#include "ImageFiles.h"
+#include "px/image/Executable.h"
+#include "px/image/OutputContext.h"
+
+using namespace PX::Image;
+
+namespace {
+
+class WriteNodeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_savedViews = Views::names();
+        Views::setNames({"main", "cam1", "cam2"});
+        m_dir = TestImages::scratchFolder();
+        m_read = m_graph.addNode("Read", "Read1");
+        m_write = m_graph.addNode("Write", "Write1");
+        m_graph.connect(m_read, m_write, 0);
+    }
+    void TearDown() override { Views::setNames(m_savedViews); }
+
+    std::vector<std::string> m_savedViews;
+    std::string m_dir;
+    Vireo::Graph m_graph;
+    Node* m_read = nullptr;
+    Node* m_write = nullptr;
+};
+
+}  // namespace
+
+// What a Write writes reads back as its input was: rows flipped on reading and back on
+// writing, for every view and frame asked for.
+TEST_F(WriteNodeTest, WrittenFilesHoldTheInputForEveryViewAndFrame) {
+    for (int frame : {1, 2})
+        for (int view : {1, 2})
+            TestImages::write(
+                m_dir + "/in_cam" + std::to_string(view) + "." + std::to_string(frame) + ".exr",
+                TestImages::pattern(3, 2, 3, frame * 10 + view));
+    m_read->setKnobFromUser("file", m_dir + "/in_%V.%d.exr");
+    for (const char* ext : {".exr", ".png", ".tif"}) {
+        SCOPED_TRACE(ext);
+        m_write->setKnobFromUser("file", m_dir + "/out/%V.####" + std::string(ext));
+        m_write->setKnobFromUser("views", "cam1 cam2");
+        const ExecuteResult result = execute(m_write->op(), {2, 1});
+        ASSERT_EQ(result.error, "");
+        EXPECT_EQ(result.framesRun, 2);
+        for (int frame : {1, 2})
+            for (int view : {1, 2}) {
+                const TestImages::FileImage expected =
+                    TestImages::pattern(3, 2, 3, frame * 10 + view);
+                const TestImages::FileImage got =
+                    TestImages::read(m_dir + "/out/cam" + std::to_string(view) + ".000" +
+                                     std::to_string(frame) + ext);
+                ASSERT_EQ(got.width, 3);
+                ASSERT_EQ(got.height, 2);
+                ASSERT_EQ(got.channels, 4);
+                for (int row = 0; row < 2; ++row)
+                    for (int x = 0; x < 3; ++x) {
+                        for (int c = 0; c < 3; ++c)
+                            ASSERT_NEAR(got.at(x, row, c), expected.at(x, row, c), 1e-6)
+                                << "x " << x << " row " << row << " c " << c;
+                        ASSERT_EQ(got.at(x, row, 3), 1.0f) << "the alpha the Read made";
+                    }
+            }
+    }
+}
+
+TEST_F(WriteNodeTest, ChosenChannelsOnly) {
+    TestImages::write(m_dir + "/in.exr", TestImages::pattern(2, 2, 4, 5));
+    m_read->setKnobFromUser("file", m_dir + "/in.exr");
+    m_write->setKnobFromUser("file", m_dir + "/alpha.exr");
+    m_write->setKnobFromUser("channels", "rgba.alpha");
+    ASSERT_EQ(execute(m_write->op(), {1}).error, "");
+    const TestImages::FileImage got = TestImages::read(m_dir + "/alpha.exr");
+    ASSERT_EQ(got.channels, 1);
+    EXPECT_FLOAT_EQ(got.at(1, 0, 0), TestImages::pattern(2, 2, 4, 5).at(1, 0, 3));
+
+    m_write->setKnobFromUser("channels", "stitch_map");
+    EXPECT_EQ(execute(m_write->op(), {1}).error,
+              "knob 'channels': the input has no 'stitch_map' (it has rgba.red rgba.green "
+              "rgba.blue rgba.alpha)");
+}
+
+TEST_F(WriteNodeTest, ErrorsNameTheFileTheViewOrTheInput) {
+    TestImages::write(m_dir + "/in.exr", TestImages::pattern(2, 2, 3, 1));
+    m_read->setKnobFromUser("file", m_dir + "/in.exr");
+
+    m_write->setKnobFromUser("file", m_dir + "/out.nosuchformat");
+    EXPECT_EQ(execute(m_write->op(), {1})
+                  .error.rfind("cannot write '" + m_dir + "/out.nosuchformat': ", 0),
+              0u);
+
+    m_write->setKnobFromUser("file", m_dir + "/out.exr");
+    m_write->setKnobFromUser("views", "cam1 right");
+    EXPECT_EQ(execute(m_write->op(), {1}).error, "knob 'views': no view 'right' in the project");
+
+    m_write->setKnobFromUser("views", "");
+    m_read->setKnobFromUser("file", m_dir + "/missing.####.exr");
+    const std::string error = execute(m_write->op(), {7}).error;
+    const std::string expected =
+        "input 'Read1' failed: cannot read image '" + m_dir + "/missing.0007.exr' for frame 7";
+    EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
+}
