@@ -1,89 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "RigSidecar.h"
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "px/image/OutputContext.h"
+#include "vellacam/MetaDataHandler.h"
+#include "vellacam/RigError.h"
+#include "vellacam/RigFile.h"
 
 namespace Vireo {
 
-using nlohmann::json;
-using PX::Image::MetaData::Bundle;
-
-namespace {
-
-void flattenInto(Bundle& bundle, const std::string& key, const json& value) {
-    switch (value.type()) {
-        case json::value_t::object:
-            for (const auto& item : value.items())
-                flattenInto(bundle, key + "/" + item.key(), item.value());
-            return;
-        case json::value_t::array: {
-            bool numbers = true;
-            for (const json& e : value) numbers = numbers && e.is_number();
-            if (numbers) {
-                std::vector<double> v;
-                for (const json& e : value) v.push_back(e.get<double>());
-                bundle.setData(key, std::move(v));
-                return;
-            }
-            for (size_t i = 0; i < value.size(); ++i)
-                flattenInto(bundle, key + "/" + std::to_string(i), value[i]);
-            return;
-        }
-        case json::value_t::number_integer:
-        case json::value_t::number_unsigned: {
-            // Whole numbers beyond the range of int keep their value as a double.
-            const double d = value.get<double>();
-            if (d >= -2147483648.0 && d <= 2147483647.0)
-                bundle.setData(key, int(value.get<long long>()));
-            else
-                bundle.setData(key, d);
-            return;
-        }
-        case json::value_t::number_float:
-            bundle.setData(key, value.get<double>());
-            return;
-        case json::value_t::string:
-            bundle.setData(key, value.get<std::string>());
-            return;
-        case json::value_t::boolean:
-            bundle.setData(key, value.get<bool>() ? 1 : 0);
-            return;
-        default:  // null, discarded
-            return;
-    }
-}
-
-}  // namespace
-
-Bundle RigSidecar::flatten(const json& object) {
-    Bundle bundle;
-    for (const auto& item : object.items()) flattenInto(bundle, item.key(), item.value());
-    return bundle;
-}
-
 RigSidecar RigSidecar::read(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw Error("cannot open rig file '" + path + "'");
-    std::stringstream text;
-    text << in.rdbuf();
-    json parsed;
-    try {
-        parsed = json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        // The parser's message carries "at line L, column C".
-        throw Error("rig file '" + path + "': " + e.what());
-    }
-    if (!parsed.is_object()) throw Error("rig file '" + path + "': the top level is not an object");
     RigSidecar rig;
-    rig.m_bundle = flatten(parsed);
-    const auto cameras = parsed.find("cameras");
-    if (cameras != parsed.end() && cameras->is_array()) rig.m_cameraCount = int(cameras->size());
+    try {
+        Korvane::Research::ReadRigFile(path, &rig.m_bundle);
+        Korvane::Research::MetaDataHandler handler;
+        handler.updateMetaDataBundle(rig.m_bundle);
+        rig.m_cameraCount = handler.getNumberCameras();
+    } catch (const Korvane::Research::RigError& e) {
+        throw Error(e.userMessage());
+    }
     return rig;
 }
 

@@ -84,6 +84,14 @@ ImagePlane WriteNode::fetchPlane(const Box& box, const ChannelSet& channels) {
 }
 
 void WriteNode::_validate(bool) {
+    // The Write stands where an interactive host has its viewer: the node it shows gets its
+    // pre-validation first (it may reload its rig and take the convergence from it).
+    if (Op* shown = Op::input(0)) {
+        if (shown->doPreValidate() != kPreValidateGoOn) {
+            error("input '%s' is not ready to render", shown->node()->name().c_str());
+            return;
+        }
+    }
     Iop* in = validateInput(0);
     if (!in) {
         error("nothing is connected to the input");
