@@ -31,6 +31,13 @@ bool Host::ask(const std::string& question) {
 
 void Host::message(const std::string& text) { std::fprintf(stderr, "message: %s\n", text.c_str()); }
 
+bool Host::runScript(Node* node, const std::string&) {
+    std::fprintf(stderr,
+                 "ERROR %s: this host cannot run Python scripts\n",
+                 node ? node->name().c_str() : "");
+    return false;
+}
+
 void Host::nodeError(Node* node, const std::string& message) {
     std::fprintf(stderr, "ERROR %s: %s\n", node ? node->name().c_str() : "", message.c_str());
 }

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "px/image/ButtonKnob.h"
 #include "px/image/Host.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Op.h"
@@ -89,8 +90,11 @@ void Node::pressKnob(const std::string& knobName) {
     Knob* k = knob(knobName);
     if (!k) throw std::invalid_argument("node '" + m_name + "' has no knob '" + knobName + "'");
     UndoStack& undo = UndoStack::instance();
-    undo.begin(knobName);
-    k->changed();
+    undo.begin(k->label().empty() ? knobName : k->label());
+    if (auto* button = dynamic_cast<ButtonKnob*>(k))
+        button->press();
+    else
+        k->changed();
     undo.end();
 }
 

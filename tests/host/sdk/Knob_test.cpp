@@ -5,6 +5,9 @@
 
 #include "TestOps.h"
 #include "px/image/ArrayKnob.h"
+#include "px/image/ButtonKnob.h"
+#include "px/image/Host.h"
+#include "px/image/KnobCallback.h"
 #include "px/image/Node.h"
 #include "px/image/StringKnob.h"
 #include "px/image/UndoStack.h"
@@ -190,4 +193,38 @@ TEST_F(KnobTest, ChoiceKnobsSaveNamesAndRefuseUnknownOnes) {
         EXPECT_EQ(std::string(e.what()), "knob 'views': the project has no view 'cam3'");
     }
     Views::setNames({"main"});
+}
+
+namespace {
+
+/// Records the scripts the host is asked to run; `ok` decides whether they succeed.
+class ScriptHost : public Host {
+public:
+    bool runScript(Node* node, const std::string& script) override {
+        scripts.push_back(node->name() + ": " + script);
+        return ok;
+    }
+    std::vector<std::string> scripts;
+    bool ok = true;
+};
+
+}  // namespace
+
+TEST_F(KnobTest, ButtonsScriptsAndLinks) {
+    KnobCallback f(node.get());
+    f.make<ButtonKnob>("plain", "Plain");
+    f.make<PyScriptKnob>("run", "Run", "print(1)");
+    f.make<LinkKnob>("runAgain", "Run again", "run");
+    ScriptHost host;
+    Host::install(&host);
+    op->log.clear();
+    node->pressKnob("plain");
+    node->pressKnob("runAgain");
+    host.ok = false;
+    node->pressKnob("run");
+    Host::install(nullptr);
+    EXPECT_EQ(host.scripts,
+              (std::vector<std::string>{"Recorder1: print(1)", "Recorder1: print(1)"}));
+    EXPECT_EQ(op->log, (std::vector<std::string>{"changed plain", "changed run"}))
+        << "a failed script does not reach knob_changed";
 }

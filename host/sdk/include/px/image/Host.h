@@ -29,6 +29,10 @@ public:
     virtual void requestUpdate(Node* node) {}
     /// Viewers should draw again.
     virtual void redraw() {}
+    /// Runs a Python-script button's `script` with the scripting module's thisNode() bound
+    /// to `node`. False when it failed (the host has reported why) or when the host has no
+    /// scripting; the default reports exactly that.
+    virtual bool runScript(Node* node, const std::string& script);
     /// A node error was raised (also kept on the node).
     virtual void nodeError(Node* node, const std::string& message);
 

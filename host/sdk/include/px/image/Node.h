@@ -44,7 +44,9 @@ public:
     /// A user edit: one undo step, the knob reads `text`, then changed(). On failure throws
     /// std::invalid_argument naming the knob; the knob keeps its value.
     void setKnobFromUser(const std::string& knobName, const std::string& text);
-    /// A button press or other user action on the knob: changed() only.
+    /// A user's press of the knob, as one undo step: a button does what it does (a script
+    /// button reaches knob_changed, a Python-script button runs its script first, a link
+    /// presses its target); any other knob just reports changed().
     void pressKnob(const std::string& knobName);
 
     // --- graph ------------------------------------------------------------------------
