@@ -76,6 +76,7 @@ int DizuvaRuviPlugin::knob_changed(Knob* knob) {
 }
 
 void DizuvaRuviPlugin::append(Hash& hash) {
+    m_knobManager.appendHash(hash);
     hash.append(outputContext().view());
     m_rigContext.appendHash(hash);
 }

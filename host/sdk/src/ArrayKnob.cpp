@@ -60,6 +60,7 @@ ArrayKnob::ArrayKnob(Node* node,
       m_binder(std::move(binder)) {}
 
 const char* ArrayKnob::Class() const {
+    if (m_className) return m_className;
     switch (m_kind) {
         case Kind::Int:
             return "Int_Knob";
@@ -116,8 +117,9 @@ void ArrayKnob::set_value_at(double v, double frame, int i) {
     it->second[size_t(i)] = fit(v);
 }
 
-void ArrayKnob::setRange(double min, double max) {
+void ArrayKnob::setRange(double min, double max, bool clamp) {
     m_hasRange = true;
+    m_clamp = clamp;
     m_min = min;
     m_max = max;
     for (double& v : m_values) v = fit(v);
@@ -186,7 +188,7 @@ bool ArrayKnob::parseNumber(const std::string& word, double* v) {
         return false;
     }
     char* end = nullptr;
-    const double d = std::strtod(word.c_str(), &end);
+    double d = std::strtod(word.c_str(), &end);
     if (word.empty() || *end != '\0' || !std::isfinite(d)) {
         setError("knob '" + name() + "': '" + word + "' is not a number");
         return false;
@@ -195,6 +197,7 @@ bool ArrayKnob::parseNumber(const std::string& word, double* v) {
         setError("knob '" + name() + "': '" + word + "' is not a whole number");
         return false;
     }
+    if (m_hasRange && m_clamp) d = std::clamp(d, m_min, m_max);
     if (m_hasRange && (d < m_min || d > m_max)) {
         setError("knob '" + name() + "': " + word + " is outside its range " + formatDouble(m_min) +
                  " to " + formatDouble(m_max));

@@ -16,13 +16,22 @@ EnumerationKnob::EnumerationKnob(Node* node,
     for (size_t i = 0; i < entries.size(); ++i) {
         const std::string& e = entries[i];
         const size_t tab = e.find('\t');
+        const size_t second = tab == std::string::npos ? tab : e.find('\t', tab + 1);
         char* end = nullptr;
         const long index = tab == std::string::npos ? 0 : std::strtol(e.c_str(), &end, 10);
-        if (tab != std::string::npos && end == e.c_str() + tab) {
+        const bool numbered = tab != std::string::npos && end == e.c_str() + tab;
+        if (numbered && second != std::string::npos) {
+            // A toolbar entry "number<tab>icon<tab>label": its value is its position.
+            m_indices.push_back(int(i));
+            m_icons.push_back(e.substr(tab + 1, second - tab - 1));
+            m_labels.push_back(e.substr(second + 1));
+        } else if (numbered) {
             m_indices.push_back(int(index));
+            m_icons.emplace_back();
             m_labels.push_back(e.substr(tab + 1));
         } else {
             m_indices.push_back(int(i));
+            m_icons.emplace_back();
             m_labels.push_back(e);
         }
     }

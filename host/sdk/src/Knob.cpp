@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/Knob.h"
 
+#include <cmath>
 #include <sstream>
 
 #include "px/image/Host.h"
@@ -51,6 +52,11 @@ bool Knob::to_script(std::ostream&, const OutputContext*, bool) const { return f
 bool Knob::from_script(const char*) {
     setError("knob '" + m_name + "' holds no value");
     return false;
+}
+
+int Knob::get_key_list(std::set<int>& keys) const {
+    for (int i = 0; i < getNumKeys(); ++i) keys.insert(int(std::lround(getKeyTime(i))));
+    return int(keys.size());
 }
 
 std::string Knob::toScriptText() const {

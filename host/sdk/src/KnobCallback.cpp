@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/KnobCallback.h"
 
+#include <charconv>
+
 #include "px/image/Node.h"
 
 namespace PX {
@@ -13,6 +15,20 @@ Knob* KnobCallback::add(std::unique_ptr<Knob> knob) {
 
 namespace {
 
+// A float default becomes the double its shortest text means (0.4f -> 0.4, not
+// 0.4000000059604645), so it saves as the user wrote it.
+double widen(float v) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    double d = 0.0;
+    std::from_chars(text, end, d);
+    return d;
+}
+template <typename T>
+double widen(T v) {
+    return double(v);
+}
+
 // Declares a one-value knob whose storage is a T; the storage's current value is the default.
 template <typename T>
 ArrayKnob* scalarKnob(KnobCallback& f,
@@ -20,7 +36,7 @@ ArrayKnob* scalarKnob(KnobCallback& f,
                       ArrayKnob::Kind kind,
                       const std::string& name,
                       const std::string& label) {
-    const double initial = storage ? double(*storage) : 0.0;
+    const double initial = storage ? widen(*storage) : 0.0;
     auto binder = [storage](const std::vector<double>& v) {
         if (storage) *storage = static_cast<T>(v[0]);
     };
@@ -63,8 +79,7 @@ ArrayKnob* Array_knob(
     auto binder = [storage](const std::vector<double>& v) {
         std::copy(v.begin(), v.end(), storage);
     };
-    return f.make<ArrayKnob>(
-        name, label.empty() ? name : label, ArrayKnob::Kind::Float, std::move(initial), binder);
+    return f.make<ArrayKnob>(name, label, ArrayKnob::Kind::Float, std::move(initial), binder);
 }
 
 StringKnob* String_knob(KnobCallback& f,

@@ -36,7 +36,8 @@ Op::~Op() = default;
 Hash Op::hash() const {
     Hash h;
     h.append(Class());
-    for (const auto& k : m_node->knobs()) k->append(h, &m_outputContext);
+    for (const auto& k : m_node->knobs())
+        if (!k->flag(Knob::NO_RERENDER)) k->append(h, &m_outputContext);
     for (int k = 0; k < inputs(); ++k) {
         Op* in = input(k);
         if (!in) {

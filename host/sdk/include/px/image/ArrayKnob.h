@@ -19,7 +19,8 @@ namespace Image {
 /// "{curve 1=0.5 10=1}" or "{curve 1=0,0 5=2,3}".
 ///
 /// Range: a knob with a range refuses user text outside it (error naming the knob, value
-/// kept) and clamps values set from code. Integer knobs refuse fractional text.
+/// kept), or clamps it when the range was set to clamp; values set from code are always
+/// clamped. Integer knobs refuse fractional text.
 class ArrayKnob : public Knob {
 public:
     enum class Kind { Float, Int, Bool };
@@ -45,7 +46,11 @@ public:
     void set_value_at(double v, double frame, int i = 0);
     const std::vector<double>& defaults() const { return m_default; }
 
-    void setRange(double min, double max);
+    /// With `clamp`, user text outside the range is clamped instead of refused.
+    void setRange(double min, double max, bool clamp = false);
+    /// The class name the host shows ("Color_Knob", "WH_Knob", ...); the default follows the
+    /// kind and the number of values.
+    void setClassName(const char* name) { m_className = name; }
     bool hasRange() const { return m_hasRange; }
     double rangeMin() const { return m_min; }
     double rangeMax() const { return m_max; }
@@ -78,6 +83,8 @@ private:
     bool m_animated = false;
     std::map<double, std::vector<double>> m_keys;
     bool m_hasRange = false;
+    bool m_clamp = false;
+    const char* m_className = nullptr;
     double m_min = 0.0, m_max = 0.0;
     Binder m_binder;
 };

@@ -10,7 +10,8 @@ namespace PX {
 namespace Image {
 
 /// A choice among labelled entries; the value is the entry's index. An entry written
-/// "index\tlabel" has that index, the others their position. Script text is the chosen label
+/// "index\tlabel" has that index, the others their position; a toolbar entry
+/// "number\ticon\tlabel" shows an icon and has its position. Script text is the chosen label
 /// (quoted when needed); reading accepts a label or an index.
 class EnumerationKnob : public Knob {
 public:
@@ -26,6 +27,8 @@ public:
     bool set_value(int index);
     const std::vector<std::string>& labels() const { return m_labels; }
     const std::vector<int>& indices() const { return m_indices; }
+    /// The icon of each entry ("" when none).
+    const std::vector<std::string>& icons() const { return m_icons; }
     /// The label of the chosen entry, "" when none has the value.
     std::string valueLabel() const;
 
@@ -40,6 +43,7 @@ public:
 private:
     std::vector<std::string> m_labels;
     std::vector<int> m_indices;
+    std::vector<std::string> m_icons;
     int m_default;
     int m_value;
     int* m_storage;

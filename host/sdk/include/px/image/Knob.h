@@ -5,6 +5,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ public:
     static constexpr uint64_t SHOW_MIXED = 0x800000;  ///< shows "mixed values"
     static constexpr uint64_t NO_ANIMATION = 0x100;   ///< cannot be keyed
     static constexpr uint64_t DO_NOT_WRITE = 0x200;   ///< never saved
+    /// Left out of the node's default hash: changing it does not re-render by itself (the
+    /// operator's append() may still add it when it matters).
+    static constexpr uint64_t NO_RERENDER = 1ull << 48;
 
     /// Pseudo-knobs handed to knob_changed: the node's panel was opened; an input was
     /// connected, disconnected or changed. Compare by identity.
@@ -115,6 +119,11 @@ public:
     virtual double getKeyTime(int i) const { return 0.0; }
     virtual bool setKeyAt(double frame) { return false; }
     virtual bool deleteKeyAt(double frame) { return false; }
+    /// The frames the timeline shows as keys of this knob; returns their count.
+    virtual int get_key_list(std::set<int>& keys) const;
+    int get_key_list(std::set<int>& keys, int) const { return get_key_list(keys); }
+    /// True when the timeline shows this knob's keys.
+    virtual bool keyframesDisplayed() const { return is_animated(); }
 
     // --- undo -------------------------------------------------------------------------
     /// Opens (or joins) the current undo step and records this knob's text before the

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "px/image/Matrix3.h"
+#include "px/image/Quaternion.h"
+
+namespace PX {
+namespace Image {
+class Hash;
+class Knob;
+class KnobCallback;
+class Op;
+}  // namespace Image
+}  // namespace PX
+
+namespace Korvane {
+namespace Research {
+
+class MouseRotateKnob;
+class MouseZoomKnob;
+
+/// The virtual camera through which the panorama views are looked at: the mouse rotation and
+/// zoom, the view projection ("Rectilinear", "Fisheye", "Spherical"), sensor, Euler rotation
+/// angles in a chosen order, and focal length. All of it is saved, hashed and kept out of the
+/// panel.
+class ViewNavigationKnobs {
+public:
+    enum class Projection { Rectilinear = 0, Fisheye = 1, Spherical = 2 };
+
+    explicit ViewNavigationKnobs(PX::Image::Op* node) : m_node(node) {}
+    void knobs(PX::Image::KnobCallback& f);
+    /// " Reset " of the rotation angles; 1 when handled.
+    int knob_changed(PX::Image::Knob* knob);
+    void appendHash(PX::Image::Hash& hash) const;
+
+    /// (m * e)^-1: m the mouse rotation, e the quaternion of the Euler angles in their order.
+    /// The identity without the mouse knob.
+    PX::Image::Quaternion viewRotation() const;
+    PX::Image::Matrix3 viewRotationMatrix() const { return viewRotation().matrix(); }
+    /// The focal length after zoom: theta = 2 atan2(s, f) 2^-zoom clamped to [0.001, 6.276902],
+    /// f' = max(0, s / tan(theta / 2)).
+    double zoomedFocalLength() const;
+    Projection projection() const { return Projection(m_projectionType); }
+
+    /// The quaternion of Euler angles (degrees) applied in `order` (0 "XYZ" .. 5 "ZYX"; the
+    /// first letter is applied first, as in the ZXY decomposition of rotation matrices).
+    static PX::Image::Quaternion eulerQuaternion(const double degrees[3], int order);
+
+private:
+    PX::Image::Op* m_node;
+    MouseRotateKnob* m_rotate = nullptr;
+    MouseZoomKnob* m_zoom = nullptr;
+    int m_projectionType = 2;
+    double m_sensorSize[2] = {36.0, 24.0};
+    double m_rotationAngles[3] = {0, 0, 0};
+    int m_rotationOrder = 4;
+    double m_focalLength = 16.0;
+};
+
+}  // namespace Research
+}  // namespace Korvane
