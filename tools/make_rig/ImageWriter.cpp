@@ -45,11 +45,11 @@ void ImageWriter::writeColour(const std::string& path,
                               const RenderedView& view,
                               Precision precision) {
     if (endsWith(path, ".exr")) {
-        const OIIO::ImageSpec spec(view.width,
-                                   view.height,
-                                   3,
-                                   precision == Precision::Half ? OIIO::TypeDesc::HALF
-                                                                : OIIO::TypeDesc::FLOAT);
+        const OIIO::ImageSpec spec(
+            view.width,
+            view.height,
+            3,
+            precision == Precision::Half ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
         write(path, spec, OIIO::TypeDesc::FLOAT, view.rgb.data());
         return;
     }

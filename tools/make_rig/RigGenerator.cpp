@@ -60,9 +60,8 @@ void RigGenerator::run(std::ostream* log) const {
         const std::string view = definition.getCamera(c).getOutputView();
         for (int k = 0; k < o.frames; ++k) {
             const RenderedView image = renderer.render(frames[k], pool);
-            ImageWriter::writeColour(framePath(o.outDir, view, o.first + k, o.ext),
-                                     image,
-                                     ImageWriter::Precision::Half);
+            ImageWriter::writeColour(
+                framePath(o.outDir, view, o.first + k, o.ext), image, ImageWriter::Precision::Half);
             if (o.truth)
                 ImageWriter::writeDepth(framePath(truthDir, view + ".depth", o.first + k, "exr"),
                                         image);

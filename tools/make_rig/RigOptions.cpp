@@ -27,8 +27,8 @@ long long parseInteger(const std::string& option,
         fail(option, "expected an integer, got '" + text + "'");
     if (value < low || value > high)
         fail(option,
-             "must lie between " + std::to_string(low) + " and " + std::to_string(high) +
-                 ", got " + text);
+             "must lie between " + std::to_string(low) + " and " + std::to_string(high) + ", got " +
+                 text);
     return value;
 }
 

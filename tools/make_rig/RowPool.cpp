@@ -13,8 +13,7 @@ namespace MakeRig {
 
 RowPool::RowPool(int threads)
     : m_threads(threads > 0 ? threads
-                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()))) {
-}
+                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()))) {}
 
 void RowPool::run(int count, const std::function<void(int row)>& fn) const {
     std::atomic<int> next{0};

@@ -93,7 +93,7 @@ Scene Scene::build(std::uint64_t seed) {
     for (int face = 0; face < 6; ++face) {
         const bool wall = face != 2 && face != 3;
         Material m = randomMaterial(rng,
-                                    wall         ? Pattern::Wall
+                                    wall        ? Pattern::Wall
                                     : face == 2 ? Pattern::Ceiling
                                                 : Pattern::Floor);
         if (wall) {
@@ -251,9 +251,7 @@ Eigen::Vector3d Scene::worldNormal(int shape, int face, const Eigen::Vector3d& l
     return s.rotation * n;
 }
 
-Eigen::Vector2d Scene::textureCoordinates(int shape,
-                                          int face,
-                                          const Eigen::Vector3d& local) const {
+Eigen::Vector2d Scene::textureCoordinates(int shape, int face, const Eigen::Vector3d& local) const {
     const Shape& s = m_shapes.at(shape);
     if (s.kind == Shape::Kind::Sphere) {
         const double r = s.half.x();
@@ -261,8 +259,8 @@ Eigen::Vector2d Scene::textureCoordinates(int shape,
         return Eigen::Vector2d(r * std::atan2(local.x(), local.z()), r * lat);
     }
     // The room is not rotated; its walls take rig-frame coordinates so that v is the height.
-    const Eigen::Vector3d p = s.kind == Shape::Kind::Room ? Eigen::Vector3d(local + s.centre)
-                                                          : local;
+    const Eigen::Vector3d p =
+        s.kind == Shape::Kind::Room ? Eigen::Vector3d(local + s.centre) : local;
     switch (face / 2) {
         case 0:
             return Eigen::Vector2d(p.z(), p.y());

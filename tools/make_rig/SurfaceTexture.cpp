@@ -8,30 +8,26 @@ namespace MakeRig {
 
 namespace {
 
-/// Murmur3's 32-bit finaliser over the cell and the seed.
-inline std::uint32_t hashCell(std::int64_t x, std::int64_t y, std::uint32_t seed) {
-    std::uint32_t h = seed * 0x9E3779B9u;
-    h ^= static_cast<std::uint32_t>(x) * 0x85EBCA6Bu;
-    h = (h << 13) | (h >> 19);
-    h ^= static_cast<std::uint32_t>(y) * 0xC2B2AE35u;
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    h ^= h >> 16;
-    return h;
+/// A small integer hash of a lattice cell and a seed (multiply, xor-shift, multiply).
+inline std::uint32_t hashCell(std::int32_t x, std::int32_t y, std::uint32_t seed) {
+    std::uint32_t h = static_cast<std::uint32_t>(x) * 0x8DA6B343u +
+                      static_cast<std::uint32_t>(y) * 0xD8163841u + seed * 0xCB1AB31Fu;
+    h = (h ^ (h >> 15)) * 0x2C1B3C6Du;
+    h ^= h >> 12;
+    h = (h ^ (h >> 13)) * 0x297A2D39u;
+    return h ^ (h >> 16);
 }
 
 inline float unit(std::uint32_t h) { return static_cast<float>(h >> 8) * (1.0f / 16777216.0f); }
 
-/// Value noise in 0 .. 1 with the quintic fade, one octave.
-float valueNoise(double x, double y, std::uint32_t seed) {
-    const double fx = std::floor(x);
-    const double fy = std::floor(y);
-    const auto ix = static_cast<std::int64_t>(fx);
-    const auto iy = static_cast<std::int64_t>(fy);
-    const auto tx = static_cast<float>(x - fx);
-    const auto ty = static_cast<float>(y - fy);
+/// Value noise in 0 .. 1 with the quintic fade, one octave. Coordinates are at most a few
+/// thousand cells, well inside float precision.
+float valueNoise(float x, float y, std::uint32_t seed) {
+    // Truncation and a correction: std::floor is a library call on baseline x86-64.
+    const auto ix = static_cast<std::int32_t>(x) - (x < 0.0f ? 1 : 0);
+    const auto iy = static_cast<std::int32_t>(y) - (y < 0.0f ? 1 : 0);
+    const float tx = x - static_cast<float>(ix);
+    const float ty = y - static_cast<float>(iy);
     const float sx = tx * tx * tx * (tx * (tx * 6.0f - 15.0f) + 10.0f);
     const float sy = ty * ty * ty * (ty * (ty * 6.0f - 15.0f) + 10.0f);
     const float a = unit(hashCell(ix, iy, seed));
@@ -44,24 +40,25 @@ float valueNoise(double x, double y, std::uint32_t seed) {
 }
 
 struct Octave {
-    double scale;  ///< metres per lattice cell
+    float scale;  ///< metres per lattice cell
     float weight;
-    double cosA, sinA;
+    float cosA, sinA;
 };
 // Cell sizes step by about 3.3 so that features exist at every distance from 1 m to 10 m.
-constexpr Octave kOctaves[] = {{0.37, 0.34f, 0.8090, 0.5878},
-                               {0.11, 0.30f, 0.3090, -0.9511},
-                               {0.034, 0.22f, -0.6691, 0.7431},
-                               {0.011, 0.14f, 0.9781, 0.2079}};
+constexpr Octave kOctaves[] = {{0.37f, 0.34f, 0.8090f, 0.5878f},
+                               {0.11f, 0.30f, 0.3090f, -0.9511f},
+                               {0.034f, 0.22f, -0.6691f, 0.7431f},
+                               {0.011f, 0.14f, 0.9781f, 0.2079f}};
 
 /// Factor for a random mark in the cell around (u, v), or 1 where there is none.
 float markFactor(double u, double v, double cell, std::uint32_t seed, float* tintMix) {
     const double cx = std::floor(u / cell);
     const double cy = std::floor(v / cell);
-    const std::uint32_t h =
-        hashCell(static_cast<std::int64_t>(cx), static_cast<std::int64_t>(cy), seed);
-    if ((h & 0xFFu) > 110u) return 1.0f;  // about 43 % of the cells carry a mark
-    const std::uint32_t h2 = hashCell(static_cast<std::int64_t>(cy), static_cast<std::int64_t>(cx), h);
+    const auto ix = static_cast<std::int32_t>(cx);
+    const auto iy = static_cast<std::int32_t>(cy);
+    const std::uint32_t h = hashCell(ix, iy, seed);
+    if ((h & 0xFFu) > 80u) return 1.0f;  // about a third of the cells carry a mark
+    const std::uint32_t h2 = hashCell(iy, ix, h);
     const double radius = cell * (0.12 + 0.22 * unit(h2));
     const double px = (cx + 0.35 + 0.3 * unit(h2 * 0x2C1B3C6Du + 1u)) * cell;
     const double py = (cy + 0.35 + 0.3 * unit(h2 * 0x297A2D39u + 7u)) * cell;
@@ -108,9 +105,9 @@ float patternFactor(const Material& m, double u, double v) {
                 const bool frame = u < m.doorStart || u > m.doorEnd || h > 2.1;
                 return frame ? 2.2f : 0.35f;
             }
-            if (h < 0.12) return 0.15f;               // skirting
-            if (h > 1.0 && h < 1.05) return 0.08f;    // dark rail
-            if (h > 2.8 && h < 2.86) return 2.3f;     // bright rail
+            if (h < 0.12) return 0.15f;             // skirting
+            if (h > 1.0 && h < 1.05) return 0.08f;  // dark rail
+            if (h > 2.8 && h < 2.86) return 2.3f;   // bright rail
             return 1.0f;
         }
     }
@@ -120,14 +117,16 @@ float patternFactor(const Material& m, double u, double v) {
 }  // namespace
 
 Eigen::Vector3f SurfaceTexture::colour(const Material& m, double u, double v) {
+    const auto fu = static_cast<float>(u);
+    const auto fv = static_cast<float>(v);
     float n = 0.0f;
     for (int k = 0; k < 4; ++k) {
         const Octave& o = kOctaves[k];
-        const double x = (o.cosA * u - o.sinA * v) / o.scale;
-        const double y = (o.sinA * u + o.cosA * v) / o.scale;
+        const float x = (o.cosA * fu - o.sinA * fv) / o.scale;
+        const float y = (o.sinA * fu + o.cosA * fv) / o.scale;
         n += o.weight * valueNoise(x, y, m.seed + 101u * static_cast<std::uint32_t>(k));
     }
-    const float hue = valueNoise(u / 1.3, v / 1.3, m.seed ^ 0xA511E9B3u);
+    const float hue = valueNoise(fu / 1.3f, fv / 1.3f, m.seed ^ 0xA511E9B3u);
     Eigen::Vector3f c = (m.base + (m.tint - m.base) * hue) * (0.1f + 1.5f * n * n);
 
     float tintMix = 0.0f;

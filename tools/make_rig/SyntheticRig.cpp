@@ -76,7 +76,8 @@ SyntheticRig::SyntheticRig(const RigOptions& options) {
         if (c < options.cameras) {
             const double yaw = 360.0 * c / options.cameras;
             rotation = Eigen::Vector3d(0.0, yaw, 0.0);
-            direction = Eigen::Vector3d(std::sin(yaw * kPi / 180.0), 0.0, std::cos(yaw * kPi / 180.0));
+            direction =
+                Eigen::Vector3d(std::sin(yaw * kPi / 180.0), 0.0, std::cos(yaw * kPi / 180.0));
         } else if (options.up && c == options.cameras) {
             rotation = Eigen::Vector3d(-90.0, 0.0, 0.0);  // negative rx tilts toward +Y
             direction = Eigen::Vector3d::UnitY();

@@ -95,8 +95,7 @@ std::vector<Observation> TruthPoints::observe(const Scene& scene, const TruthPoi
         Hit hit;
         if (!scene.intersect(origin, ray, &hit)) continue;
         // The ray must end on this very face; 1 micrometre absorbs the rounding of the hit.
-        if (hit.shape != point.shape || hit.face != point.face ||
-            std::abs(hit.t - distance) > 1e-6)
+        if (hit.shape != point.shape || hit.face != point.face || std::abs(hit.t - distance) > 1e-6)
             continue;
         out.push_back({c, image, distance});
     }
@@ -119,8 +118,8 @@ TruthPoints::TruthPoints(const Scene& scene,
     for (long long a = 0; a < attempts && static_cast<int>(m_points.size()) < count; ++a) {
         const std::vector<FaceArea>& table = tables[a % 2];
         const double pick = uniform(rng) * table.back().cumulative;
-        const FaceArea& f = *std::lower_bound(
-            table.begin(), table.end(), pick, [](const FaceArea& e, double x) {
+        const FaceArea& f =
+            *std::lower_bound(table.begin(), table.end(), pick, [](const FaceArea& e, double x) {
                 return e.cumulative < x;
             });
         TruthPoint p;
@@ -131,8 +130,7 @@ TruthPoints::TruthPoints(const Scene& scene,
         p.normal = posed.worldNormal(p.shape, p.face, p.local);
         const double step = kStepPerMetre * p.world.norm();
         const Eigen::Vector2d uv = posed.textureCoordinates(p.shape, p.face, p.local);
-        if (textureStrength(posed.material(p.shape, p.face), uv, step) < kMinimumStrength)
-            continue;
+        if (textureStrength(posed.material(p.shape, p.face), uv, step) < kMinimumStrength) continue;
         if (observe(posed, p).size() < 2) continue;
         p.id = static_cast<int>(m_points.size());
         m_points.push_back(p);
