@@ -87,7 +87,9 @@ void RigGenerator::run(std::ostream* log) const {
         }
         if (log) *log << "make_rig: panorama done" << std::endl;
 
-        const TruthPoints points(scene, definition, o.points, o.seed, o.first);
+        const double pixelAngle =
+            SyntheticRig::fieldOfView(o) * 3.14159265358979323846 / 180.0 / o.width;
+        const TruthPoints points(scene, definition, o.points, o.seed, o.first, pixelAngle);
         for (int k = 0; k < o.frames; ++k)
             TruthPoints::write(framePath(truthDir, "points", o.first + k, "json"),
                                o.first + k,

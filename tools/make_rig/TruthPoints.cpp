@@ -106,10 +106,9 @@ TruthPoints::TruthPoints(const Scene& scene,
                          const CameraRigDefinition& rig,
                          int count,
                          std::uint64_t seed,
-                         int referenceFrame) {
+                         int referenceFrame,
+                         double pixelAngle) {
     for (int c = 0; c < rig.getNumberCameras(); ++c) m_cameras.emplace_back(rig.getCamera(c));
-    // Image-space richness: about one pixel of a 1280-pixel-wide 120-degree fisheye per step.
-    constexpr double kStepPerMetre = 0.0016;
     constexpr double kMinimumStrength = 0.0015;
     std::mt19937_64 rng(seed * 0xD1B54A32D192ED03ULL + 0x7E57);
     const Scene posed = scene.atFrame(referenceFrame);
@@ -128,7 +127,7 @@ TruthPoints::TruthPoints(const Scene& scene,
         p.local = pointOnFace(scene.shapes()[f.shape], f.face, rng);
         p.world = posed.worldPoint(p.shape, p.local);
         p.normal = posed.worldNormal(p.shape, p.face, p.local);
-        const double step = kStepPerMetre * p.world.norm();
+        const double step = pixelAngle * p.world.norm();  // about one pixel
         const Eigen::Vector2d uv = posed.textureCoordinates(p.shape, p.face, p.local);
         if (textureStrength(posed.material(p.shape, p.face), uv, step) < kMinimumStrength) continue;
         if (observe(posed, p).size() < 2) continue;
@@ -163,7 +162,8 @@ void TruthPoints::write(const std::string& path,
         j["face"] = p.face;
         j["moving"] = shape.moving;
         j["world"] = {p.world.x(), p.world.y(), p.world.z()};
-        j["normal"] = {p.normal.x(), p.normal.y(), p.normal.z()};
+        // Adding +0 turns the -0 of flipped room normals into 0.
+        j["normal"] = {p.normal.x() + 0.0, p.normal.y() + 0.0, p.normal.z() + 0.0};
         ordered_json seen = ordered_json::array();
         for (const Observation& o : p.observations)
             seen.push_back({{"camera", o.camera + 1},

@@ -46,11 +46,13 @@ public:
     /// other surface first, and the ray makes at least this cosine with the surface normal.
     static constexpr double kMinimumCosine = 0.2;
 
+    /// `pixelAngle` (radians) is about the angle one pixel spans, which sets the texture window.
     TruthPoints(const Scene& scene,
                 const Korvane::Research::CameraRigDefinition& rig,
                 int count,
                 std::uint64_t seed,
-                int referenceFrame);
+                int referenceFrame,
+                double pixelAngle);
 
     /// The points posed at `frame` with their observations in that frame (a point may have
     /// fewer, or no, observations in other frames than the reference one).

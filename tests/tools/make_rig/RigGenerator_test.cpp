@@ -249,7 +249,7 @@ TEST_F(GeneratedSet, TruthPointsLieWhereImagesAndDepthsShowThem) {
             const Image& img = images[cam];
             colours.emplace_back(
                 img.sample(recorded, 0), img.sample(recorded, 1), img.sample(recorded, 2));
-            const Eigen::Vector2d aside = recorded + Eigen::Vector2d(1.5, 1.5);
+            const Eigen::Vector2d aside = recorded + Eigen::Vector2d(0.7, 0.7);
             if (colours.size() == 2)
                 shifted = Eigen::Vector3f(
                     img.sample(aside, 0), img.sample(aside, 1), img.sample(aside, 2));
@@ -262,13 +262,14 @@ TEST_F(GeneratedSet, TruthPointsLieWhereImagesAndDepthsShowThem) {
     }
     EXPECT_EQ(nearDepth, observations);
     // Resampling at 160 x 120 blurs fine texture differently in each camera, so the colours
-    // agree only in comparison: with unrelated points, and with the image 2 pixels aside.
+    // agree only in comparison: with unrelated points, and with the image 1 pixel aside.
+    // (A shift of every image alike keeps this agreement; the depth checks catch that one.)
     auto median = [](std::vector<double> v) {
         std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
         return v[v.size() / 2];
     };
     EXPECT_LT(median(colourErrors), 0.5 * median(unrelatedErrors));
-    EXPECT_LT(median(colourErrors), 0.8 * median(shiftedErrors));
+    EXPECT_LT(median(colourErrors), 0.7 * median(shiftedErrors));
 }
 
 TEST_F(GeneratedSet, PanoramaShowsTheSceneFromTheRigCentre) {
