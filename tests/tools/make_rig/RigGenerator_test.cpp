@@ -263,7 +263,7 @@ TEST_F(GeneratedSet, TruthPointsLieWhereImagesAndDepthsShowThem) {
     EXPECT_EQ(nearDepth, observations);
     // Resampling at 160 x 120 blurs fine texture differently in each camera, so the colours
     // agree only in comparison: with unrelated points, and with the image 1 pixel aside.
-    // (A shift of every image alike keeps this agreement; the depth checks catch that one.)
+    // A shift of every image alike keeps this agreement; it is not what this check is for.
     auto median = [](std::vector<double> v) {
         std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
         return v[v.size() / 2];
