@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <Eigen/Core>
+
+namespace Korvane {
+namespace MakeRig {
+
+/// A command-line mistake. The message starts with the option it concerns, e.g.
+/// "--size: expected WIDTHxHEIGHT, got '12x'".
+class OptionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class LensKind { Fisheye, Rectilinear };
+
+/// Everything the command line of make_rig sets. The defaults build the bundled footage.
+struct RigOptions {
+    std::string outDir;
+    int cameras = 6;  ///< cameras on the horizontal ring
+    bool up = false;  ///< one more camera looking up (+Y)
+    bool down = false;
+    int width = 1280;
+    int height = 960;
+    int frames = 10;
+    int first = 1;
+    LensKind lens = LensKind::Fisheye;
+    /// Distortion (a, b, c) of every camera; mild barrel with the undistort flag on.
+    Eigen::Vector3d distortion{0.005, -0.03, 0.01};
+    unsigned long long seed = 1;
+    std::string ext = "exr";
+    bool truth = true;
+    int panoWidth = 2048;  ///< size of the truth panorama
+    int panoHeight = 1024;
+    int points = 3000;  ///< ground-truth scene points per frame
+    int threads = 0;    ///< 0: every hardware thread; results do not depend on it
+    bool help = false;
+
+    int totalCameras() const { return cameras + (up ? 1 : 0) + (down ? 1 : 0); }
+
+    /// Parses `args` (without the program name). Throws OptionError naming the option on an
+    /// unknown option, a missing or malformed value, or a value out of range; "--out" is
+    /// required unless "--help" is given.
+    static RigOptions parse(const std::vector<std::string>& args);
+    static std::string usage();
+};
+
+}  // namespace MakeRig
+}  // namespace Korvane

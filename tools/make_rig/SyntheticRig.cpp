@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "SyntheticRig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+#include "vellacam/SphericalTransform.h"
+
+namespace Korvane {
+namespace MakeRig {
+
+using Korvane::Research::CameraDefinition;
+using Korvane::Research::ProjectionTypeEnum;
+using Korvane::Research::SphericalTransform;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+double symmetric(std::mt19937_64& rng, double amount) {
+    return amount * (2.0 * (static_cast<double>(rng() >> 11) * 0x1.0p-53) - 1.0);
+}
+
+/// Share of a 24 x 18 grid of camera a's pixels that camera b also sees.
+double overlap(const CameraDefinition& a, const CameraDefinition& b, double convergence) {
+    SphericalTransform from(a);
+    from.setConvergenceDepth(convergence);
+    const SphericalTransform to(b);
+    const int nx = 24;
+    const int ny = 18;
+    int seen = 0;
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            const Eigen::Vector2d pixel((i + 0.5) * a.getFormatWidth() / nx,
+                                        (j + 0.5) * a.getFormatHeight() / ny);
+            Eigen::Vector3d world;
+            Eigen::Vector2d image;
+            if (from.ProjectToWorld(pixel, &world) && to.ProjectFromWorld(world, &image)) ++seen;
+        }
+    return static_cast<double>(seen) / (nx * ny);
+}
+
+}  // namespace
+
+double SyntheticRig::fieldOfView(const RigOptions& options) {
+    const double spacing = 360.0 / options.cameras;
+    if (options.lens == LensKind::Fisheye) return std::clamp(spacing + 60.0, 110.0, 220.0);
+    return std::clamp(spacing + 30.0, 70.0, 140.0);
+}
+
+SyntheticRig::SyntheticRig(const RigOptions& options) {
+    std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + 0x8161C0FFEEULL);
+    const int count = options.totalCameras();
+    m_rig.setNumberCameras(count);
+    m_rig.setRigDiameter(kDiameter);
+    const double radius = 0.5 * kDiameter;
+    for (int c = 0; c < count; ++c) {
+        CameraDefinition camera;
+        camera.setFormat(options.width, options.height, 1.0);
+        camera.setProjection(options.lens == LensKind::Fisheye ? ProjectionTypeEnum::Fisheye
+                                                               : ProjectionTypeEnum::Rectilinear);
+        camera.setSensorSize(
+            Eigen::Vector2d(kSensorWidth, kSensorWidth * options.height / options.width));
+        camera.setFieldOfView(fieldOfView(options));
+        camera.setDistortion(options.distortion);
+        camera.setUndistort(true);
+        camera.setOutputView("cam" + std::to_string(c + 1));
+
+        Eigen::Vector3d rotation;
+        Eigen::Vector3d direction;
+        if (c < options.cameras) {
+            const double yaw = 360.0 * c / options.cameras;
+            rotation = Eigen::Vector3d(0.0, yaw, 0.0);
+            direction =
+                Eigen::Vector3d(std::sin(yaw * kPi / 180.0), 0.0, std::cos(yaw * kPi / 180.0));
+        } else if (options.up && c == options.cameras) {
+            rotation = Eigen::Vector3d(-90.0, 0.0, 0.0);  // negative rx tilts toward +Y
+            direction = Eigen::Vector3d::UnitY();
+        } else {
+            rotation = Eigen::Vector3d(90.0, 0.0, 0.0);
+            direction = -Eigen::Vector3d::UnitY();
+        }
+        for (int k = 0; k < 3; ++k) rotation[k] += symmetric(rng, kRotationJitter);
+        Eigen::Vector3d position = radius * direction;
+        for (int k = 0; k < 3; ++k) position[k] += symmetric(rng, kPositionJitter);
+        camera.setRotation(rotation);
+        camera.setPosition(position);
+        m_rig.setCamera(c, camera);
+    }
+    linkOverlaps();
+}
+
+void SyntheticRig::linkOverlaps() {
+    // 1 % of the sample grid: a sliver of a few pixels' width is not worth matching.
+    constexpr double kMinimumShare = 0.01;
+    const int count = m_rig.getNumberCameras();
+    for (int a = 0; a < count; ++a)
+        for (int b = a + 1; b < count; ++b) {
+            const CameraDefinition& ca = m_rig.getCamera(a);
+            const CameraDefinition& cb = m_rig.getCamera(b);
+            if (overlap(ca, cb, kConvergence) >= kMinimumShare ||
+                overlap(cb, ca, kConvergence) >= kMinimumShare)
+                m_rig.setLinked(a, b);
+        }
+}
+
+void SyntheticRig::writeRigFile(const std::string& path) const {
+    using nlohmann::ordered_json;
+    auto array = [](const auto& v) {
+        ordered_json out = ordered_json::array();
+        for (int k = 0; k < v.size(); ++k) out.push_back(v[k]);
+        return out;
+    };
+    ordered_json root;
+    root["version"] = 1;
+    root["diameter"] = m_rig.getRigDiameter();
+    root["position"] = {0.0, 0.0, 0.0};
+    root["rotation"] = {0.0, 0.0, 0.0};
+    root["convergence"] = kConvergence;
+    ordered_json cameras = ordered_json::array();
+    for (int c = 0; c < m_rig.getNumberCameras(); ++c) {
+        const CameraDefinition& cam = m_rig.getCamera(c);
+        ordered_json j;
+        j["view"] = cam.getOutputView();
+        j["format"] = {{"width", cam.getFormatWidth()},
+                       {"height", cam.getFormatHeight()},
+                       {"pixel_aspect", cam.getPixelAspect()}};
+        j["projection"] =
+            cam.getProjection() == ProjectionTypeEnum::Fisheye ? "fisheye" : "rectilinear";
+        j["focal_length"] = cam.getFocalLength();
+        j["sensor_size"] = array(cam.getSensorSize());
+        j["centre_shift"] = array(cam.getCentreShift());
+        j["distortion"] = array(cam.getDistortion());
+        j["undistort"] = cam.getUndistort();
+        j["position"] = array(cam.getPosition());
+        j["rotation"] = array(cam.getRotation());
+        j["enabled"] = cam.getEnabled();
+        ordered_json links = ordered_json::array();
+        for (int other : m_rig.getLinks(c)) links.push_back(other + 1);
+        j["links"] = links;
+        cameras.push_back(j);
+    }
+    root["cameras"] = cameras;
+    std::ofstream out(path, std::ios::binary);
+    out << root.dump(2) << "\n";
+    if (!out) throw std::runtime_error(path + ": cannot write the rig file");
+}
+
+}  // namespace MakeRig
+}  // namespace Korvane
