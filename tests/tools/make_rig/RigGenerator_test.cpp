@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "RigGenerator.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -75,7 +77,10 @@ CameraRigDefinition readRig(const std::string& dir) {
 }
 
 std::string generate(const std::string& name, std::vector<std::string> extra) {
-    const std::string dir = (fs::temp_directory_path() / ("make_rig_test_" + name)).string();
+    // One folder per process: CTest runs the tests of this binary in parallel processes.
+    const std::string dir = (fs::temp_directory_path() /
+                             ("make_rig_test_" + name + "_" + std::to_string(getpid())))
+                                .string();
     fs::remove_all(dir);
     std::vector<std::string> args = {"--out",
                                      dir,
