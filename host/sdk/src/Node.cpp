@@ -30,6 +30,7 @@ std::unique_ptr<Node> Node::create(const std::string& className, const std::stri
     }
     const Op::Description* d = Op::Description::find(className);
     std::unique_ptr<Node> node(new Node(className, name));
+    node->m_uiContext = newNodeUIContext();
     node->m_op.reset(d->constructor(node.get()));
     if (!node->m_op)
         throw std::runtime_error("the constructor of '" + className + "' made no operator");
@@ -46,6 +47,21 @@ std::unique_ptr<Node> Node::create(const std::string& className, const std::stri
     UndoStack::instance().resume();
     node->m_op->build_splits();
     return node;
+}
+
+namespace {
+std::mutex g_newNodeMutex;
+OutputContext g_newNodeUIContext;
+}  // namespace
+
+void Node::setNewNodeUIContext(const OutputContext& c) {
+    std::lock_guard<std::mutex> lock(g_newNodeMutex);
+    g_newNodeUIContext = c;
+}
+
+OutputContext Node::newNodeUIContext() {
+    std::lock_guard<std::mutex> lock(g_newNodeMutex);
+    return g_newNodeUIContext;
 }
 
 Knob* Node::knob(const std::string& name) const {

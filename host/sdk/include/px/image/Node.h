@@ -58,6 +58,10 @@ public:
 
     // --- contexts, panel, state ---------------------------------------------------------
     const OutputContext& uiContext() const { return m_uiContext; }
+    /// The UI context new nodes start with (the frame and view the user looks at when the
+    /// node is made); frame 1, view 0 until the host sets it.
+    static void setNewNodeUIContext(const OutputContext& c);
+    static OutputContext newNodeUIContext();
     void setUIContext(const OutputContext& c) { m_uiContext = c; }
     bool panelOpen() const { return m_panelOpen; }
     /// Opening sends Knob::showPanel to knob_changed.
