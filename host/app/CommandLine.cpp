@@ -77,6 +77,10 @@ const char* CommandLine::usage() {
            "  --set NODE.KNOB=VALUE   set a knob after loading, as a user edit (repeatable)\n"
            "  --yes, --no             queue the answer to the next question (default: no)\n"
            "  --save OUT              save the script, with the edits, to OUT\n"
+           "  -t PY [ARGS...]         run the Python script PY with the module vireo after\n"
+           "                          loading and the edits (ARGS: its sys.argv); SCRIPT is\n"
+           "                          optional then\n"
+           "       vireo [--yes | --no]... -t PY [ARGS...]\n"
            "       vireo --info              the host, its plug-in path and loaded plug-ins\n"
            "       vireo --describe CLASS    a new node of CLASS and its knobs\n"
            "       vireo --help | --version\n";
@@ -186,9 +190,21 @@ int CommandLine::render(Graph& graph,
     return 0;
 }
 
+std::unique_ptr<CommandLineHost> CommandLine::makeHost() {
+    return std::make_unique<CommandLineHost>(m_err);
+}
+
+int CommandLine::runPython(CommandLineHost&,
+                           std::unique_ptr<Graph>&,
+                           const std::string& path,
+                           const std::vector<std::string>&) {
+    m_err << "vireo: -t " << path << ": this host has no Python\n";
+    return 2;
+}
+
 int CommandLine::run(const std::vector<std::string>& args) {
-    std::string script, knobsNode, renderNode, frames, views, savePath;
-    std::vector<std::string> sets;
+    std::string script, knobsNode, renderNode, frames, views, savePath, python;
+    std::vector<std::string> sets, pythonArgs;
     std::vector<bool> answers;
     try {
         auto value = [&args](size_t& i) -> const std::string& {
@@ -221,12 +237,16 @@ int CommandLine::run(const std::vector<std::string>& args) {
                 views = value(i);
             else if (a == "--save")
                 savePath = value(i);
-            else if (!a.empty() && a[0] != '-' && script.empty())
+            else if (a == "-t") {
+                python = value(i);
+                pythonArgs.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
+                break;
+            } else if (!a.empty() && a[0] != '-' && script.empty())
                 script = a;
             else
                 throw UsageError("unknown argument '" + a + "'");
         }
-        if (script.empty()) throw UsageError("no script given");
+        if (script.empty() && python.empty()) throw UsageError("no script given");
         if (renderNode.empty() && (!frames.empty() || !views.empty()))
             throw UsageError("--frames and --views go with --render");
         if (!frames.empty()) parseFrames(frames);
@@ -235,15 +255,19 @@ int CommandLine::run(const std::vector<std::string>& args) {
         return 2;
     }
 
-    CommandLineHost host(m_err);
-    HostInstallation installed(&host);
-    for (bool yes : answers) host.queueAnswer(yes);
+    const std::unique_ptr<CommandLineHost> host = makeHost();
+    HostInstallation installed(host.get());
+    for (bool yes : answers) host->queueAnswer(yes);
     try {
-        ScriptFile file(script);
-        std::unique_ptr<Graph> graph = file.load();
-        for (const std::string& w : file.warnings()) m_err << "vireo: warning: " << w << '\n';
-        for (const std::string& e : file.errors()) m_err << "vireo: error: " << e << '\n';
-        const bool refused = !file.errors().empty();
+        std::unique_ptr<Graph> graph = std::make_unique<Graph>();
+        bool refused = false;
+        if (!script.empty()) {
+            ScriptFile file(script);
+            graph = file.load();
+            for (const std::string& w : file.warnings()) m_err << "vireo: warning: " << w << '\n';
+            for (const std::string& e : file.errors()) m_err << "vireo: error: " << e << '\n';
+            refused = !file.errors().empty();
+        }
 
         for (const std::string& s : sets) {
             const size_t dot = s.find('.');
@@ -271,6 +295,10 @@ int CommandLine::run(const std::vector<std::string>& args) {
                       << '\n';
                 return 1;
             }
+        }
+        if (!python.empty()) {
+            const int status = runPython(*host, graph, python, pythonArgs);
+            if (status != 0) return status;
         }
         if (!knobsNode.empty()) {
             Node* node = graph->node(knobsNode);

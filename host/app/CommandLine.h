@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,17 +14,21 @@ class Node;
 
 namespace Vireo {
 
+class CommandLineHost;
 class Graph;
 
 /// The vireo command line (see usage()):
 ///
 ///   vireo SCRIPT [--set NODE.KNOB=VALUE]... [--yes | --no]... [--knobs NODE]
 ///                [--render WRITE [--frames A-B | --frames A,B,C] [--views V1,V2]] [--save OUT]
+///                [-t PYTHON [ARGS...]]
+///   vireo [--yes | --no]... -t PYTHON [ARGS...]
 ///   vireo --info | --describe CLASS | --help | --version
 ///
-/// With a script the steps run in this order: load, the --set edits (as user edits, in
-/// order), --knobs, --render, --save. --views sets the Write node's `views` knob, so a --save
-/// after it records them. Without --frames a render covers the project's frame range.
+/// The steps run in this order: load the script (none: an empty graph), the --set edits (as
+/// user edits, in order), the Python script of -t (everything after it is its sys.argv; it
+/// may replace the graph), --knobs, --render, --save. --views sets the Write node's `views` knob,
+/// so a --save after it records them. Without --frames a render covers the project's frame range.
 ///
 /// Exit status: 0 when all went well; 1 when the script, an edit, a render or a save failed,
 /// or when the script held a knob value that was refused (the rest still ran); 2 for a
@@ -32,6 +37,7 @@ class Graph;
 class CommandLine {
 public:
     CommandLine(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+    virtual ~CommandLine() = default;
 
     int run(const std::vector<std::string>& args);
 
@@ -41,6 +47,19 @@ public:
     /// Each knob that has a name and writes a value: name, value as saved, class and label.
     static void printKnobs(const PX::Image::Node& node, std::ostream& out);
 
+protected:
+    /// The host installed for the run.
+    virtual std::unique_ptr<CommandLineHost> makeHost();
+    /// Runs the -t script over `graph` (which it may replace); the exit status. This one has
+    /// no Python: it says so and returns 2.
+    virtual int runPython(CommandLineHost& host,
+                          std::unique_ptr<Graph>& graph,
+                          const std::string& path,
+                          const std::vector<std::string>& args);
+
+    std::ostream& m_out;
+    std::ostream& m_err;
+
 private:
     int info();
     int describe(const std::string& className);
@@ -48,9 +67,6 @@ private:
                const std::string& nodeName,
                const std::string& frames,
                const std::string& views);
-
-    std::ostream& m_out;
-    std::ostream& m_err;
 };
 
 }  // namespace Vireo

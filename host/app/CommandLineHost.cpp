@@ -31,6 +31,11 @@ void CommandLineHost::progressMessage(PX::Image::Node* node, const std::string& 
 }
 
 bool CommandLineHost::ask(const std::string& question) {
+    if (m_answers.empty() && m_standing) {
+        line("question: " + question + " -> " + (*m_standing ? "yes" : "no") +
+             " (standing answer)");
+        return *m_standing;
+    }
     if (m_answers.empty()) {
         line("question: " + question + " -> no (the default; --yes answers yes)");
         return false;

@@ -4,6 +4,7 @@
 #include <deque>
 #include <iosfwd>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "px/image/Host.h"
@@ -12,8 +13,9 @@ namespace Vireo {
 
 /// The host services of the command line: progress, messages and node errors as lines on
 /// the error stream ("vireo: [Node] 42%"), and questions answered from a queue filled by
-/// --yes and --no, in order. With the queue empty the answer is no, because a yes can
-/// destroy work. Every answer is logged with the question and where it came from.
+/// --yes and --no, in order, then from a standing answer a script set (vireo.setAskAnswer).
+/// Without either the answer is no, because a yes can destroy work. Every answer is logged
+/// with the question and where it came from.
 /// Progress and errors may come from render threads; the stream is written under a lock.
 class CommandLineHost : public PX::Image::Host {
 public:
@@ -22,6 +24,8 @@ public:
     /// Queues the answer to the next question not yet answered.
     void queueAnswer(bool yes);
     size_t queuedAnswers() const { return m_answers.size(); }
+    /// The answer once the queue is empty; nullopt goes back to no.
+    void setStandingAnswer(std::optional<bool> yes) { m_standing = yes; }
 
     void progress(PX::Image::Node* node, float fraction) override;
     void progressMessage(PX::Image::Node* node, const std::string& message) override;
@@ -30,12 +34,15 @@ public:
     void message(const std::string& text) override;
     void nodeError(PX::Image::Node* node, const std::string& message) override;
 
-private:
+protected:
+    /// One "vireo: TEXT" line on the log, under the lock.
     void line(const std::string& text);
 
+private:
     std::ostream& m_log;
     std::mutex m_mutex;
     std::deque<bool> m_answers;
+    std::optional<bool> m_standing;
 };
 
 }  // namespace Vireo

@@ -43,6 +43,18 @@ Node* Graph::addNode(const std::string& className, const std::string& name) {
     return m_nodes.back().get();
 }
 
+void Graph::removeNode(Node* node) {
+    if (!owns(node)) throw std::invalid_argument("cannot remove a node of another graph");
+    for (const auto& n : m_nodes)
+        for (int i = 0; i < n->graphInputCount(); ++i)
+            if (n->input(i) == node) n->setInput(i, nullptr);
+    for (auto it = m_nodes.begin(); it != m_nodes.end(); ++it)
+        if (it->get() == node) {
+            m_nodes.erase(it);
+            return;
+        }
+}
+
 Node* Graph::node(const std::string& name) const {
     for (const auto& n : m_nodes)
         if (n->name() == name) return n.get();

@@ -31,6 +31,10 @@ public:
     /// Throws std::invalid_argument for a name that is taken or not allowed, and
     /// std::runtime_error (naming the class) when no plug-in registers the class.
     PX::Image::Node* addNode(const std::string& className, const std::string& name = {});
+    /// Disconnects every input that reads from `node`, then destroys it. Throws
+    /// std::invalid_argument for a node not in this graph.
+    void removeNode(PX::Image::Node* node);
+    bool owns(const PX::Image::Node* node) const;
     /// Null when no node has this name.
     PX::Image::Node* node(const std::string& name) const;
     const std::vector<std::unique_ptr<PX::Image::Node>>& nodes() const { return m_nodes; }
@@ -53,8 +57,6 @@ public:
     void setDefaultFormat(const std::string& name);
 
 private:
-    bool owns(const PX::Image::Node* node) const;
-
     std::vector<std::unique_ptr<PX::Image::Node>> m_nodes;
     ProjectSettings m_settings;
 };

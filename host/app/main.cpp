@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// vireo: the command-line host (see CommandLine.h).
+// vireo: the command-line host (see CommandLine.h), with the Python module vireo.
 
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
 #include "px/image/Plugin.h"
+#include "python/PythonCommandLine.h"
 
 int main(int argc, char** argv) {
     // Plug-ins are looked for in VIREO_PLUGIN_PATH, then in "plugins" next to the binary's
@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
     if (!ec)
         PX::Image::Plugins::setDefaultFolder(
             (exe.parent_path().parent_path() / "plugins").string());
-    Vireo::CommandLine commandLine(std::cout, std::cerr);
+    Vireo::PythonCommandLine commandLine(std::cout, std::cerr);
     return commandLine.run(std::vector<std::string>(argv + 1, argv + argc));
 }

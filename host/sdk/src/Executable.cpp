@@ -24,7 +24,9 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
     node->clearError();
     const OutputContext savedUI = node->uiContext();
     exe->beginExecuting();
-    for (int frame : frames) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const int frame = frames[i];
+        Host::current().progress(node, float(i) / float(frames.size()));
         if (Host::current().cancelled(node)) {
             result.cancelled = true;
             break;
@@ -45,6 +47,7 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
         if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
     }
     exe->endExecuting();
+    Host::current().progressDismiss(node);
     if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
     node->setUIContext(savedUI);
     return result;

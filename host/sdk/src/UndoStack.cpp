@@ -42,6 +42,27 @@ void UndoStack::record(Knob* knob) {
     m_open.entries.push_back({knob, knob->toScriptText(), {}});
 }
 
+UndoStack::Savepoint UndoStack::savepoint() const {
+    Savepoint point;
+    point.entries = m_open.entries.size();
+    for (const Entry& e : m_open.entries) point.texts.emplace_back(e.knob, e.knob->toScriptText());
+    return point;
+}
+
+void UndoStack::rollback(const Savepoint& point) {
+    if (m_depth == 0) return;
+    const size_t kept = std::min(point.entries, m_open.entries.size());
+    // Knobs recorded before the savepoint go back to what they read then; the step keeps
+    // their records, whose earlier texts still belong to the enclosing action.
+    Step back;
+    for (const auto& [knob, text] : point.texts)
+        if (knob->toScriptText() != text) back.entries.push_back({knob, text, {}});
+    back.entries.insert(
+        back.entries.end(), m_open.entries.begin() + std::ptrdiff_t(kept), m_open.entries.end());
+    m_open.entries.resize(kept);
+    restore(back, true);
+}
+
 bool UndoStack::undo() {
     if (m_depth > 0 || m_undo.empty()) return false;
     Step step = std::move(m_undo.back());

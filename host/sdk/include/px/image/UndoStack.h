@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace PX {
@@ -28,6 +29,19 @@ public:
     void begin(const std::string& name = {});
     void end();
     bool inStep() const { return m_depth > 0; }
+
+    /// A place inside the open step that rollback() returns to: how many knobs the step had
+    /// recorded, and what those knobs read at that moment. Its knobs must outlive it.
+    struct Savepoint {
+        size_t entries = 0;
+        std::vector<std::pair<Knob*, std::string>> texts;
+    };
+    Savepoint savepoint() const;
+    /// Gives every knob written since `point` its text of that moment, last written first, as
+    /// undo() does (doingUndoRedo set, then changed()), and forgets what the open step recorded
+    /// after it. For a failed part of a larger action (a button script inside a press), whose
+    /// step stays open so that undo() cannot run. Does nothing outside a step.
+    void rollback(const Savepoint& point);
 
     /// Called by Knob::add_to_undo: opens or joins a step and records the knob's text.
     void record(Knob* knob);

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: Apache-2.0
+// vireo.FrameRanges: the frames an execution covers.
+
+#include <string>
+
+#include "python/Bindings.h"
+
+namespace Vireo {
+namespace Python {
+
+void declareFrameRanges(py::module_& m) {
+    py::class_<FrameRanges>(m,
+                            "FrameRanges",
+                            "Frames for vireo.execute: FrameRanges([frames]) or "
+                            "FrameRanges(first, last, step=1).")
+        .def(py::init([](const std::vector<int>& frames) { return FrameRanges{frames}; }),
+             py::arg("frames"))
+        .def(py::init([](int first, int last, int step) {
+                 if (step < 1)
+                     throw py::value_error("FrameRanges: step " + std::to_string(step) +
+                                           " is not positive");
+                 if (last < first)
+                     throw py::value_error("FrameRanges: " + std::to_string(first) + " to " +
+                                           std::to_string(last) + " runs backwards");
+                 FrameRanges r;
+                 for (long long f = first; f <= last; f += step) r.frames.push_back(int(f));
+                 return r;
+             }),
+             py::arg("first"),
+             py::arg("last"),
+             py::arg("step") = 1)
+        .def("toFrameList", [](const FrameRanges& r) { return r.frames; })
+        .def("__len__", [](const FrameRanges& r) { return r.frames.size(); })
+        .def(
+            "__iter__",
+            [](const FrameRanges& r) {
+                return py::make_iterator(r.frames.begin(), r.frames.end());
+            },
+            py::keep_alive<0, 1>())
+        .def("__repr__", [](const FrameRanges& r) {
+            std::string text = "FrameRanges([";
+            for (size_t i = 0; i < r.frames.size(); ++i)
+                text += (i ? ", " : "") + std::to_string(r.frames[i]);
+            return text + "])";
+        });
+}
+
+}  // namespace Python
+}  // namespace Vireo

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "python/PythonHost.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <pybind11/embed.h>
+
+#include "CommandLine.h"
+#include "px/image/Node.h"
+#include "px/image/UndoStack.h"
+#include "python/PythonCommandLine.h"
+
+namespace py = pybind11;
+using namespace Vireo;
+using PX::Image::Host;
+using PX::Image::Node;
+
+namespace {
+
+// One interpreter for the whole binary: the hosts find it running and leave it be.
+struct Interpreter : ::testing::Environment {
+    void SetUp() override { py::initialize_interpreter(); }
+    void TearDown() override { py::finalize_interpreter(); }
+};
+const auto* const kInterpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+
+// A host that reports a cancel once `framesBeforeCancel` frames have started.
+class CancellingHost : public PythonHost {
+public:
+    using PythonHost::PythonHost;
+    bool cancelled(Node*) override { return m_asked++ >= framesBeforeCancel; }
+    int framesBeforeCancel = 1000;
+
+private:
+    int m_asked = 0;
+};
+
+struct PythonHostTest : ::testing::Test {
+    void SetUp() override {
+        PX::Image::UndoStack::instance().clear();
+        Host::install(&host);
+        node = host.addNode("PyTestOp", "");
+    }
+    void TearDown() override { Host::install(nullptr); }
+    std::string knob(const std::string& name) { return node->knob(name)->toScriptText(); }
+    void run(const std::string& code) { py::exec("import vireo\n" + code); }
+
+    std::ostringstream log;
+    CancellingHost host{log};
+    Node* node = nullptr;
+};
+
+std::string writeFile(const std::string& name, const std::string& text) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+}  // namespace
+
+TEST_F(PythonHostTest, AFailingButtonScriptIsReportedWithItsTracebackAndChangesNothing) {
+    const size_t steps = PX::Image::UndoStack::instance().undoCount();
+    node->pressKnob("failAfterEdit");
+    EXPECT_EQ(knob("gain"), "1");
+    EXPECT_EQ(knob("keys"), "0");
+    EXPECT_EQ(knob("log").find("changed failAfterEdit"), std::string::npos)
+        << "a failed script does not reach knob_changed";
+    EXPECT_EQ(PX::Image::UndoStack::instance().undoCount(), steps);
+    EXPECT_EQ(host.failedScripts(), 1);
+    const std::string text = log.str();
+    EXPECT_NE(text.find("error: [PyTestOp1] a button script failed"), std::string::npos) << text;
+    EXPECT_NE(text.find("Traceback (most recent call last)"), std::string::npos) << text;
+    EXPECT_NE(text.find("line 3"), std::string::npos) << "the traceback points at the line\n"
+                                                      << text;
+    EXPECT_NE(text.find("RuntimeError: failing on purpose"), std::string::npos) << text;
+
+    node->pressKnob("export");
+    EXPECT_NE(log.str().find("ModuleNotFoundError: No module named 'DizuvaRuviExport2_1'"),
+              std::string::npos)
+        << log.str();
+}
+
+TEST_F(PythonHostTest, AButtonScriptSeesItsNodeAsThisNodeAndAsNode) {
+    host.addNode("PyTestOp", "Other");
+    node->pressKnob("setCount");
+    EXPECT_EQ(knob("count"), "7");
+    EXPECT_EQ(host.graph().node("Other")->knob("count")->toScriptText(), "5");
+    EXPECT_EQ(host.thisNode(), nullptr) << "thisNode is unbound after the script";
+    EXPECT_FALSE(host.runScript(nullptr, "pass"));
+}
+
+TEST_F(PythonHostTest, EveryAnswerIsLoggedWithItsQuestionAndWhereItCameFrom) {
+    host.queueAnswer(true);
+    run("assert vireo.ask('Q1') is True\n"
+        "assert vireo.ask('Q2') is False\n"
+        "vireo.setAskAnswer(True)\n"
+        "assert vireo.ask('Q3') is True\n"
+        "p = vireo.Panel('Range')\n"
+        "p.addSingleLineInput('from:', 1)\n"
+        "assert not p.show()\n"
+        "vireo.setPanelAnswers({'from:': 4})\n"
+        "assert p.show() and p.value('from:') == '4'\n");
+    const std::string text = log.str();
+    for (const char* line : {"question: Q1 -> yes (--yes)",
+                             "question: Q2 -> no (the default",
+                             "question: Q3 -> yes (standing answer)",
+                             "panel: Range -> cancelled (no answer queued",
+                             "panel: Range: from:=4 -> confirmed"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+}
+
+TEST_F(PythonHostTest, ACancelStopsBetweenFramesAndTheEndStepStillRuns) {
+    host.framesBeforeCancel = 2;
+    run("n = vireo.toNode('PyTestOp1')\n"
+        "assert vireo.execute(n, 1, 5) is False\n"
+        "assert n['log'].value().splitlines() == "
+        "['begin', 'execute 1 count 5', 'execute 2 count 5', 'end']\n");
+    EXPECT_NE(log.str().find("[PyTestOp1] cancelled after 2 frames"), std::string::npos)
+        << log.str();
+}
+
+TEST(PythonCommandLine, RunsAScriptAfterLoadingAndHandsTheGraphOn) {
+    const std::string graph = writeFile("cl.vireo", "vireo 1\nnode PyTestOp A\nend\n");
+    const std::string saved = ::testing::TempDir() + "cl_saved.vireo";
+    const std::string edit = writeFile(
+        "edit.py", "import sys, vireo\nvireo.toNode('A')['count'].setValue(int(sys.argv[1]))\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(PythonCommandLine(out, err).run({graph, "--save", saved, "-t", edit, "42"}), 0)
+        << err.str();
+    std::ifstream in(saved);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("count 42"), std::string::npos) << text;
+
+    const std::string raising = writeFile("raise.py", "x = 1\nraise ValueError('bad input')\n");
+    EXPECT_EQ(PythonCommandLine(out, err).run({"-t", raising}), 1);
+    EXPECT_NE(err.str().find("ValueError: bad input"), std::string::npos) << err.str();
+    EXPECT_EQ(
+        PythonCommandLine(out, err).run({"-t", writeFile("exit.py", "import sys\nsys.exit(3)\n")}),
+        3);
+    EXPECT_EQ(PythonCommandLine(out, err).run({"-t", ::testing::TempDir() + "missing.py"}), 1);
+    EXPECT_EQ(CommandLine(out, err).run({"-t", edit}), 2) << "a host without Python says so";
+}
