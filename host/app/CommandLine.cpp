@@ -10,6 +10,7 @@
 #include "Graph.h"
 #include "ScriptError.h"
 #include "ScriptFile.h"
+#include "px/image/ButtonKnob.h"
 #include "px/image/Executable.h"
 #include "px/image/Format.h"
 #include "px/image/Knob.h"
@@ -17,6 +18,7 @@
 #include "px/image/Op.h"
 #include "px/image/OutputContext.h"
 #include "px/image/Plugin.h"
+#include "px/image/StringKnob.h"
 
 #ifndef VIREO_VERSION
 #define VIREO_VERSION "unknown"
@@ -102,13 +104,34 @@ std::vector<int> CommandLine::parseFrames(const std::string& text) {
 }
 
 void CommandLine::printKnobs(const Node& node, std::ostream& out) {
+    // The panel as a user would see it: tab by tab, headings as "-- Heading --", each knob
+    // with its value, kind, label, flags and state, and its tooltip on the next line.
     out << node.name() << " (" << node.className() << ")\n";
+    out << "[" << node.op()->displayName() << "]\n";
     for (const auto& k : node.knobs()) {
-        if (k->name().empty()) continue;
+        const std::string kind = k->Class();
+        if (kind == "Tab_Knob") {
+            out << "[" << k->label() << "]\n";
+            continue;
+        }
+        if (k->name().empty()) {
+            const std::string& label = k->label();
+            if (kind == "Text_Knob" && label.find_first_not_of(' ') != std::string::npos)
+                out << "  -- " << label << " --\n";
+            continue;
+        }
         std::ostringstream value;
-        if (!k->to_script(value, nullptr, true)) continue;
+        if (auto* text = dynamic_cast<const TextKnob*>(k.get()))
+            value << quoteScriptText(text->text());
+        else if (!k->to_script(value, nullptr, true) && dynamic_cast<ButtonKnob*>(k.get()))
+            value << "[button]";
+        std::ostringstream flags;
+        flags << "0x" << std::hex << k->flags();
         out << "  " << std::left << std::setw(16) << k->name() << ' ' << value.str() << "    # "
-            << k->Class() << ", \"" << k->label() << "\"\n";
+            << kind << ", \"" << k->label() << "\", flags " << flags.str()
+            << (k->flag(Knob::INVISIBLE) ? ", hidden" : "") << (!k->visible() ? ", not shown" : "")
+            << (!k->enabled() ? ", disabled" : "") << '\n';
+        if (!k->tooltip().empty()) out << "      " << k->tooltip() << '\n';
     }
 }
 

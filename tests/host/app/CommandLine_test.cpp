@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "CommandLineHost.h"
+#include "Graph.h"
+#include "px/image/Node.h"
 
 using Vireo::CommandLine;
 
@@ -32,4 +34,20 @@ TEST(CommandLineHost, QuestionsTakeQueuedAnswersThenNo) {
               "vireo: question: Delete all keys? -> yes (--yes)\n"
               "vireo: question: Reset the grid? -> no (--no)\n"
               "vireo: question: Really? -> no (the default; --yes answers yes)\n");
+}
+
+TEST(CommandLine, KnobsPrintTabByTabWithFlagsStateAndTooltips) {
+    Vireo::Graph graph;
+    PX::Image::Node* write = graph.addNode("Write", "Write1");
+    write->knob("views")->set_flag(PX::Image::Knob::INVISIBLE);
+    write->knob("channels")->disable();
+    write->knob("file")->tooltip("Where the images go.");
+    std::ostringstream out;
+    Vireo::CommandLine::printKnobs(*write, out);
+    const std::string text = out.str();
+    EXPECT_EQ(text.rfind("Write1 (Write)\n[Write]\n", 0), 0u) << text;
+    EXPECT_NE(text.find("  file "), std::string::npos) << text;
+    EXPECT_NE(text.find("\n      Where the images go.\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(", flags 0x400, hidden\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(", disabled\n"), std::string::npos) << text;
 }
