@@ -11,14 +11,21 @@ if(SANITIZE)
     add_link_options(-fsanitize=${SANITIZE})
 endif()
 
-# add_project_test(<name> SOURCES <files...> LIBS <targets...>)
-# One GoogleTest binary per library or subsystem, registered test by test with CTest.
+# add_project_test(<name> [WHOLE] SOURCES <files...> LIBS <targets...>)
+# One GoogleTest binary per library or subsystem, registered test by test with CTest. WHOLE
+# registers the binary as one CTest test instead, for suites whose shared set-up is expensive
+# (each CTest test is a process of its own, which would repeat it).
 function(add_project_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "WHOLE" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    if(ARG_WHOLE)
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    else()
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                             PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    endif()
 endfunction()
 
 # add_project_benchmark(<name> SOURCES <files...> LIBS <targets...>)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds and runs every test: first a Release build with warnings as
-# errors, then a Debug build under AddressSanitizer and UBSan. Set SKIP_SANITIZERS=1 to run
-# only the first stage.
+# errors, then a Debug build (at -O1, as the sanitizers recommend) under AddressSanitizer and
+# UBSan. Set SKIP_SANITIZERS=1 to run only the first stage.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -23,6 +23,7 @@ if [ "${SKIP_SANITIZERS:-0}" != 1 ]; then
     # The embedded interpreter keeps allocations of its own until exit; only those are ignored.
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$root/tests/host/app/python/lsan.supp \
-        run_stage build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined \
+        run_stage build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+                             -DSANITIZE=address,undefined \
                              -DBUILD_BENCHMARKS=OFF
 fi
