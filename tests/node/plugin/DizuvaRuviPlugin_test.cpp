@@ -9,6 +9,7 @@
 #include "../TestRigSource.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
+#include "px/image/StringKnob.h"
 
 using namespace PX::Image;
 using namespace Korvane::Research;
@@ -170,4 +171,21 @@ TEST(Render, RequestsThisBuildCannotServeAreNodeErrorsWithoutPixels) {
     EXPECT_FALSE(stitch.hasBuffer());
     EXPECT_EQ(stitch.bounds(), Box(0, 0, 1, 1)) << "the empty plane";
     EXPECT_NE(op->errorMessage().find("stitch map"), std::string::npos);
+}
+
+TEST(ComputeDevices, TheSelectorIsReadOnceAndEchoedAndNoGpuMeansCpu) {
+    setenv("VX_KILN_ALLOW_OPENCL_GPU", "0", 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(VireoPlugins::KilnSettings::interfaceSelector(), 0);
+    setenv("VX_KILN_ALLOW_OPENCL_GPU", "1", 1);
+    EXPECT_EQ(VireoPlugins::KilnSettings::interfaceSelector(), 0) << "read once per process";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "VX_KILN_ALLOW_OPENCL_GPU: 0\n");
+    unsetenv("VX_KILN_ALLOW_OPENCL_GPU");
+
+    RigFixture f({"main", "cam1"}, 1);
+    DizuvaRuviPlugin* op = plugin(f);
+    EXPECT_EQ(f.node->knob("gpuName")->Class(), std::string("Text_Knob"));
+    EXPECT_EQ(static_cast<TextKnob*>(f.node->knob("gpuName"))->text(), "Not available");
+    EXPECT_TRUE(op->useGPU()) << "the choice is kept for machines with a GPU";
+    EXPECT_EQ(op->renderDevice(), op->cpuDevice());
 }
