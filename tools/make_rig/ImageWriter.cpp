@@ -26,16 +26,16 @@ std::uint8_t toSrgb8(float linear) {
 }
 
 void write(const std::string& path,
-           OIIO::ImageSpec spec,
+           OIIO::ImageSpec imageSpec,
            OIIO::TypeDesc dataType,
            const void* data) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) throw std::runtime_error(path + ": no image writer for this file type");
     // The writers stamp the current time unless told a time; a fixed one keeps runs identical.
-    spec.attribute("DateTime", "2000:01:01 00:00:00");
-    if (endsWith(path, ".exr")) spec.attribute("compression", "zip");
-    if (endsWith(path, ".jpg")) spec.attribute("Compression", "jpeg:95");
-    if (!out->open(path, spec) || !out->write_image(dataType, data) || !out->close())
+    imageSpec.attribute("DateTime", "2000:01:01 00:00:00");
+    if (endsWith(path, ".exr")) imageSpec.attribute("compression", "zip");
+    if (endsWith(path, ".jpg")) imageSpec.attribute("Compression", "jpeg:95");
+    if (!out->open(path, imageSpec) || !out->write_image(dataType, data) || !out->close())
         throw std::runtime_error(path + ": cannot write the image: " + out->geterror());
 }
 
@@ -45,26 +45,26 @@ void ImageWriter::writeColour(const std::string& path,
                               const RenderedView& view,
                               Precision precision) {
     if (endsWith(path, ".exr")) {
-        const OIIO::ImageSpec spec(
+        const OIIO::ImageSpec imageSpec(
             view.width,
             view.height,
             3,
             precision == Precision::Half ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
-        write(path, spec, OIIO::TypeDesc::FLOAT, view.rgb.data());
+        write(path, imageSpec, OIIO::TypeDesc::FLOAT, view.rgb.data());
         return;
     }
     std::vector<std::uint8_t> bytes(view.rgb.size());
     std::transform(view.rgb.begin(), view.rgb.end(), bytes.begin(), toSrgb8);
-    OIIO::ImageSpec spec(view.width, view.height, 3, OIIO::TypeDesc::UINT8);
-    spec.attribute("oiio:ColorSpace", "sRGB");
-    write(path, spec, OIIO::TypeDesc::UINT8, bytes.data());
+    OIIO::ImageSpec imageSpec(view.width, view.height, 3, OIIO::TypeDesc::UINT8);
+    imageSpec.attribute("oiio:ColorSpace", "sRGB");
+    write(path, imageSpec, OIIO::TypeDesc::UINT8, bytes.data());
 }
 
 void ImageWriter::writeDepth(const std::string& path, const RenderedView& view) {
     if (!endsWith(path, ".exr")) throw std::runtime_error(path + ": depth needs an EXR file");
-    OIIO::ImageSpec spec(view.width, view.height, 1, OIIO::TypeDesc::FLOAT);
-    spec.channelnames = {"Z"};
-    write(path, spec, OIIO::TypeDesc::FLOAT, view.depth.data());
+    OIIO::ImageSpec imageSpec(view.width, view.height, 1, OIIO::TypeDesc::FLOAT);
+    imageSpec.channelnames = {"Z"};
+    write(path, imageSpec, OIIO::TypeDesc::FLOAT, view.depth.data());
 }
 
 }  // namespace MakeRig

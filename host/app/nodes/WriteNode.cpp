@@ -195,15 +195,15 @@ bool WriteNode::writeView(int view) {
             for (Channel c : channels) dst[k++] = plane.at(x, y, plane.chanNo(c));
         }
 
-    OIIO::ImageSpec spec(area.w(), area.h(), nch, fileType(name));
-    spec.channelnames.clear();
+    OIIO::ImageSpec imageSpec(area.w(), area.h(), nch, fileType(name));
+    imageSpec.channelnames.clear();
     for (Channel c : channels) {
-        if (c == Chan_Alpha) spec.alpha_channel = int(spec.channelnames.size());
-        spec.channelnames.push_back(fileChannelName(c));
+        if (c == Chan_Alpha) imageSpec.alpha_channel = int(imageSpec.channelnames.size());
+        imageSpec.channelnames.push_back(fileChannelName(c));
     }
-    spec.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
     if (!format.isEmpty() && format.pixel_aspect() != 1.0)
-        spec.attribute("PixelAspectRatio", float(format.pixel_aspect()));
+        imageSpec.attribute("PixelAspectRatio", float(format.pixel_aspect()));
 
     const std::filesystem::path folder = std::filesystem::path(name).parent_path();
     std::error_code ec;
@@ -213,7 +213,7 @@ bool WriteNode::writeView(int view) {
         error("cannot write '%s': %s", name.c_str(), trimmed(OIIO::geterror()).c_str());
         return false;
     }
-    if (!out->open(name, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
+    if (!out->open(name, imageSpec) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
         !out->close()) {
         error("cannot write '%s': %s", name.c_str(), trimmed(out->geterror()).c_str());
         return false;
