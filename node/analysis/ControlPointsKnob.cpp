@@ -10,27 +10,28 @@ namespace Research {
 
 namespace {
 
-void writeMatch(std::ostream& os, const FeatureTrack& track) {
-    auto value = [&os](double v) {
-        writeNumber(os, v);
-        os << ' ';
+void writeMatch(std::ostream& os, const FeatureTrack& track, bool defaultFormat) {
+    std::string text = "  " + std::to_string(track.getFeatures().size()) + ' ';
+    auto value = [&](double v) {
+        appendNumber(text, os, defaultFormat, v);
+        text += ' ';
     };
-    os << "  " << track.getFeatures().size() << ' ';
     for (const FeatureTrack::Observation& o : track.getFeatures()) {
-        os << o.first << ' ';
+        text += std::to_string(o.first) + ' ';
         value(o.second.getPosition().x());
         value(o.second.getPosition().y());
     }
-    os << (track.getIsUserTrack() ? 1 : 0) << ' ';
+    text += track.getIsUserTrack() ? "1 " : "0 ";
     for (int c = 0; c < 3; ++c) value(track.getColour()[c]);
     const Point& point = track.getPoint();
     if (point.getIsValid()) {
         value(point.getRMSE());
         for (int c = 0; c < 3; ++c) value(point.getPosition()[c]);
     } else {
-        os << "-1 0 0 0 ";
+        text += "-1 0 0 0 ";
     }
-    os << '\n';
+    text += '\n';
+    os.write(text.data(), std::streamsize(text.size()));
 }
 
 }  // namespace
@@ -48,11 +49,12 @@ bool ControlPointsKnob::to_script(std::ostream& os,
                                   const PX::Image::OutputContext*,
                                   bool quote) const {
     if (quote) os << "\"\n";
+    const bool defaultFormat = hasDefaultNumberFormat(os);
     os << "version 2\nframes " << m_tracks.size() << '\n';
     for (const auto& entry : m_tracks) {
         const std::vector<FeatureTrack>& tracks = entry.second->getTracks();
         os << "Frame " << entry.first << " tracks " << tracks.size() << '\n';
-        for (const FeatureTrack& track : tracks) writeMatch(os, track);
+        for (const FeatureTrack& track : tracks) writeMatch(os, track, defaultFormat);
     }
     if (quote) os << '"';
     return true;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <locale>
 #include <ostream>
+#include <sstream>
 
 namespace Korvane {
 namespace Research {
@@ -64,19 +65,26 @@ bool TextTokens::atEnd() {
     return *m_at == '\0';
 }
 
-void writeNumber(std::ostream& os, double value) {
+bool hasDefaultNumberFormat(const std::ostream& os) {
     constexpr auto kFormatting = std::ios_base::floatfield | std::ios_base::showpos |
                                  std::ios_base::showpoint | std::ios_base::uppercase;
-    if ((os.flags() & kFormatting) || os.width() != 0 || os.precision() < 1 ||
-        os.precision() > 17 || os.getloc() != std::locale::classic()) {
-        os << value;
+    return !(os.flags() & kFormatting) && os.width() == 0 && os.precision() >= 1 &&
+           os.precision() <= 17 && os.getloc() == std::locale::classic();
+}
+
+void appendNumber(std::string& out, std::ostream& os, bool defaultFormat, double value) {
+    if (!defaultFormat) {
+        std::ostringstream text;
+        text.copyfmt(os);
+        text << value;
+        out += text.str();
         return;
     }
-    // The default format is printf's %.<precision>g, which is to_chars' general format.
+    // printf's %.<precision>g is to_chars' general format.
     char text[64];
     const auto r = std::to_chars(
         text, text + sizeof text, value, std::chars_format::general, int(os.precision()));
-    os.write(text, r.ptr - text);
+    out.append(text, r.ptr);
 }
 
 }  // namespace Research

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 #include <string_view>
 
 namespace Korvane {
@@ -30,9 +31,12 @@ private:
     bool m_failed = false;
 };
 
-/// Writes `value` as `os << value` would. Streams in the default number format (the host hands
-/// knobs fresh ones) take a fast path with the same text.
-void writeNumber(std::ostream& os, double value);
+/// True when `os` writes doubles in the default format (printf's %g at its precision), as the
+/// fresh streams the host hands to knobs do.
+bool hasDefaultNumberFormat(const std::ostream& os);
+/// Appends `value` to `out` as `os << value` would write it; `defaultFormat` is
+/// hasDefaultNumberFormat(os), asked once per text because asking costs more than writing.
+void appendNumber(std::string& out, std::ostream& os, bool defaultFormat, double value);
 
 }  // namespace Research
 }  // namespace Korvane
