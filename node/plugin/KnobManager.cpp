@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/ControlPointsKnob.h"
+#include "analysis/GridMapKnob.h"
 #include "plugin/DelegateKeyFrameDisplayKnob.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/ButtonKnob.h"
@@ -475,6 +477,8 @@ void KnobManager::knobs(KnobCallback& f) {
     Bool_knob(f, &m_isMatched, "isMatched", "")->set_flag(0x8000004400ull);
     Bool_knob(f, &m_isWarped, "isWarped", "")->set_flag(0x8000004400ull);
     Int_knob(f, &m_executeType, "executeType", "")->set_flag(0x8000014700ull);
+    f.make<ControlPointsKnob>("controlPoints")->set_flag(0x80004500ull);
+    f.make<GridMapKnob>("gridMap")->set_flag(0x88000500ull);
 
     Alias_knob(f, "error", "matchError");
     Alias_knob(f, "rmseThreshold", "warpThreshold");
@@ -497,8 +501,17 @@ int KnobManager::knob_changed(Knob* knob) {
 }
 
 void KnobManager::appendHash(Hash& hash) const {
+    if (const GridMapKnob* grids = gridMap()) grids->hashAll(hash);
     m_viewNavigation.appendHash(hash);
     m_blending.appendHash(hash);
+}
+
+GridMapKnob* KnobManager::gridMap() const {
+    return m_node ? dynamic_cast<GridMapKnob*>(m_node->knob("gridMap")) : nullptr;
+}
+
+ControlPointsKnob* KnobManager::controlPoints() const {
+    return m_node ? dynamic_cast<ControlPointsKnob*>(m_node->knob("controlPoints")) : nullptr;
 }
 
 // --- analysis keys ---------------------------------------------------------------------------

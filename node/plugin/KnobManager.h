@@ -26,6 +26,9 @@ class Op;
 namespace Korvane {
 namespace Research {
 
+class ControlPointsKnob;
+class GridMapKnob;
+
 /// The values of the node's main panel and the panel's declaration, in order: the first tab
 /// (Keying, Analysis, Output), "Line Constraints", "Settings", the view-navigation group, the
 /// two viewer toolbars and the hidden state knobs.
@@ -59,7 +62,7 @@ public:
     /// Offers the knob to the view-navigation, blending and zoom-window groups and handles the
     /// panel's own knobs; 1 when handled.
     int knob_changed(PX::Image::Knob* knob);
-    /// The view-navigation and blending parts of the node's hash.
+    /// The node's own part of its hash: every warp grid, then view navigation and blending.
     void appendHash(PX::Image::Hash& hash) const;
 
     // MetaKeyFrameDelegate: the keys of `analysisKeyframe`.
@@ -70,6 +73,10 @@ public:
     bool isAnalysisKey(int frame) const;
     /// The position of `frame` in the ascending key list, -1 when it is no key.
     int keyIndex(int frame) const;
+
+    /// The stores of warp grids and of camera matches; null before knobs() declared them.
+    GridMapKnob* gridMap() const;
+    ControlPointsKnob* controlPoints() const;
 
     const ViewNavigationKnobs& viewNavigation() const { return m_viewNavigation; }
     const BlendingKnobs& blending() const { return m_blending; }
