@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "analysis/GridMapKnob.h"
 
+#include <mutex>
+
 #include <cmath>
 #include <limits>
 #include <ostream>
@@ -58,7 +60,21 @@ void GridMapKnob::append(PX::Image::Hash& hash, const PX::Image::OutputContext* 
 }
 
 void GridMapKnob::hashAll(PX::Image::Hash& hash) const {
-    for (const auto& entry : m_grids) appendGrid(hash, entry.second);
+    // Every validation of the node asks for this; with hundreds of keys the grid texts take
+    // a good part of a second, so the value is kept until the store changes.
+    std::lock_guard<std::mutex> lock(m_hashMutex);
+    if (!m_hashValid) {
+        PX::Image::Hash all;
+        for (const auto& entry : m_grids) appendGrid(all, entry.second);
+        m_hashAll = all;
+        m_hashValid = true;
+    }
+    hash.append(m_hashAll);
+}
+
+void GridMapKnob::storeChanged() {
+    std::lock_guard<std::mutex> lock(m_hashMutex);
+    m_hashValid = false;
 }
 
 bool GridMapKnob::to_script(std::ostream& os, const PX::Image::OutputContext*, bool quote) const {
@@ -81,6 +97,7 @@ bool GridMapKnob::fail(const std::string& why) {
 }
 
 bool GridMapKnob::from_script(const char* text) {
+    storeChanged();
     TextTokens in(text ? text : "");
     if (in.atEnd()) {
         m_grids.clear();
@@ -130,6 +147,7 @@ std::shared_ptr<Grid2D> GridMapKnob::getGrid(int frame, int view) const {
 }
 
 bool GridMapKnob::setGrid(int frame, int view, const Grid2D& grid) {
+    storeChanged();
     if (!sizeAllowed(grid.width, grid.height) ||
         grid.points.size() != size_t(grid.width) * size_t(grid.height) || view < 1 ||
         view > kMaxCameras)
@@ -143,6 +161,7 @@ bool GridMapKnob::setGrid(int frame, int view, const Grid2D& grid) {
 }
 
 void GridMapKnob::clear() {
+    storeChanged();
     add_to_undo();
     m_grids.clear();
     m_frames.clear();

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -79,8 +80,14 @@ public:
 private:
     bool fail(const std::string& why);
 
+    /// Forgets the kept hash of the whole store; every writer calls it first.
+    void storeChanged();
+
     std::map<SLIB::Context, Grid2D> m_grids;
     std::set<int> m_frames;
+    mutable std::mutex m_hashMutex;
+    mutable bool m_hashValid = false;
+    mutable PX::Image::Hash m_hashAll;
 };
 
 }  // namespace Research

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "px/image/KnobCallback.h"
 #include "px/image/PlainKnob.h"
@@ -14,15 +13,15 @@ namespace {
 const char* kSelectorVariable = "VX_KILN_ALLOW_OPENCL_GPU";
 }
 
+int KilnSettings::readInterfaceSelector(const char* text, std::FILE* echo) {
+    if (!text) return 0;
+    const int selector = std::atoi(text);
+    std::fprintf(echo, "%s: %d\n", kSelectorVariable, selector);
+    return selector;
+}
+
 int KilnSettings::interfaceSelector() {
-    static int selector = 0;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (const char* text = std::getenv(kSelectorVariable)) {
-            selector = std::atoi(text);
-            std::fprintf(stderr, "%s: %d\n", kSelectorVariable, selector);
-        }
-    });
+    static const int selector = readInterfaceSelector(std::getenv(kSelectorVariable), stderr);
     return selector;
 }
 

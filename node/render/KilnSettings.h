@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ public:
     /// The interface selector read from the environment on first use (0 when unset); the
     /// first read echoes "VX_KILN_ALLOW_OPENCL_GPU: <n>" to the standard error stream.
     static int interfaceSelector();
+    /// What interfaceSelector keeps: the number in `text` (0 when null), echoed to `echo`
+    /// when `text` is set.
+    static int readInterfaceSelector(const char* text, std::FILE* echo);
 
 protected:
     Kiln::Compute::ContextPtr m_gpuDevice;

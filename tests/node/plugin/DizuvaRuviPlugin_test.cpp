@@ -173,14 +173,13 @@ TEST(Render, RequestsThisBuildCannotServeAreNodeErrorsWithoutPixels) {
     EXPECT_NE(op->errorMessage().find("stitch map"), std::string::npos);
 }
 
-TEST(ComputeDevices, TheSelectorIsReadOnceAndEchoedAndNoGpuMeansCpu) {
-    setenv("VX_KILN_ALLOW_OPENCL_GPU", "0", 1);
+TEST(ComputeDevices, TheSelectorIsEchoedAndNoGpuMeansCpu) {
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(VireoPlugins::KilnSettings::interfaceSelector(), 0);
-    setenv("VX_KILN_ALLOW_OPENCL_GPU", "1", 1);
-    EXPECT_EQ(VireoPlugins::KilnSettings::interfaceSelector(), 0) << "read once per process";
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "VX_KILN_ALLOW_OPENCL_GPU: 0\n");
-    unsetenv("VX_KILN_ALLOW_OPENCL_GPU");
+    EXPECT_EQ(VireoPlugins::KilnSettings::readInterfaceSelector("0", stderr), 0);
+    EXPECT_EQ(VireoPlugins::KilnSettings::readInterfaceSelector("2", stderr), 2);
+    EXPECT_EQ(VireoPlugins::KilnSettings::readInterfaceSelector(nullptr, stderr), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "VX_KILN_ALLOW_OPENCL_GPU: 0\nVX_KILN_ALLOW_OPENCL_GPU: 2\n");
 
     RigFixture f({"main", "cam1"}, 1);
     DizuvaRuviPlugin* op = plugin(f);
