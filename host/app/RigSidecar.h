@@ -22,7 +22,8 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    /// Reads `path`. Throws Error.
+    /// Reads `path`, or gives the rig read before while the file's modification time and size
+    /// are unchanged. Throws Error (failures are not kept: the next call reads again).
     static RigSidecar read(const std::string& path);
 
     const PX::Image::MetaData::Bundle& bundle() const { return m_bundle; }
@@ -33,6 +34,8 @@ public:
     void addMissingViews() const;
 
 private:
+    static RigSidecar parse(const std::string& path);
+
     PX::Image::MetaData::Bundle m_bundle;
     int m_cameraCount = 0;
 };
