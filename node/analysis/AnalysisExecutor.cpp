@@ -61,5 +61,9 @@ bool AnalysisExecutor::skipFrame(double frame) const {
     return !m_knobs->isAnalysisKey(f);
 }
 
+void AnalysisExecutor::gatherWarpConstraints(int, int, WarpConstraintSink&) const {
+    // The node holds no line constraints yet, so there is nothing to hand to the solver.
+}
+
 }  // namespace Research
 }  // namespace Korvane

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "constraints/WarpConstraint.h"
 #include "external/ComputeFramework.h"
 
 namespace PX {
@@ -34,6 +35,10 @@ public:
     bool executing() const { return m_executing; }
 
     static int roundFrame(double frame);
+
+    /// The line-constraint samples of camera view `view` at `frame`, as warp constraints that
+    /// pull them onto their fitted great circles, filed under `frame` in `out`.
+    void gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const;
 
 private:
     PX::Image::Op* m_node;

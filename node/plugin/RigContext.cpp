@@ -97,5 +97,16 @@ Format RigContext::cameraFormat(int camera) const {
     return Format(c.getFormatWidth(), c.getFormatHeight(), c.getPixelAspect());
 }
 
+std::vector<SphericalTransform> RigContext::cameraTransforms(double convergenceDepth) const {
+    std::vector<SphericalTransform> transforms;
+    transforms.reserve(size_t(numberOfCameras()));
+    for (int c = 0; c < numberOfCameras(); ++c) {
+        transforms.emplace_back(m_rig.getCamera(c));
+        if (std::isfinite(convergenceDepth) && convergenceDepth > 0.0)
+            transforms.back().setConvergenceDepth(convergenceDepth);
+    }
+    return transforms;
+}
+
 }  // namespace Research
 }  // namespace Korvane

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "external/RigLibrary.h"
 #include "plugin/MultiViewManager.h"
@@ -57,6 +58,10 @@ public:
     double rigConvergence() const { return m_convergence; }
     /// The format recorded for camera c, the empty format when none is.
     PX::Image::Format cameraFormat(int camera) const;
+    /// One transform per rig camera, in camera order, each with the given convergence depth
+    /// (metres; a depth that is not positive and finite keeps the transform's default) and its
+    /// camera's format as output image size.
+    std::vector<SphericalTransform> cameraTransforms(double convergenceDepth) const;
 
     /// Appends the rig state to the node's hash.
     void appendHash(PX::Image::Hash& hash) const { hash.append(m_rigHash); }
