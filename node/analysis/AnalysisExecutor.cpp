@@ -23,6 +23,9 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     m_device = std::move(device);
     m_cpu = std::move(cpu);
     m_executing = true;
+    if (!m_knobs) return;
+    const int type = m_knobs->executeType();
+    if (type >= 0 && type <= 2) m_knobs->actions().beforeAnalysis();
 }
 
 void AnalysisExecutor::execute(double frame) {
@@ -50,7 +53,10 @@ void AnalysisExecutor::end() {
     m_executing = false;
     m_device.reset();
     m_cpu.reset();
-    m_node->asapUpdate();
+    if (m_knobs)
+        m_knobs->actions().afterExecution(m_knobs->executeType());
+    else
+        m_node->asapUpdate();
 }
 
 bool AnalysisExecutor::skipFrame(double frame) const {

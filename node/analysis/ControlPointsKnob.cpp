@@ -141,5 +141,24 @@ void ControlPointsKnob::clearCameraTracks() {
     changed();
 }
 
+bool ControlPointsKnob::hasMatches() const {
+    for (const auto& [frame, record] : m_tracks)
+        if (!record->getTracks().empty()) return true;
+    return false;
+}
+
+double ControlPointsKnob::matchError() const {
+    if (m_tracks.empty()) return 0.0;
+    double sum = 0.0;
+    for (const auto& [frame, record] : m_tracks) {
+        const std::vector<FeatureTrack>& matches = record->getTracks();
+        if (matches.empty()) continue;
+        double recordSum = 0.0;
+        for (const FeatureTrack& match : matches) recordSum += match.getPoint().getRMSE();
+        sum += recordSum / double(matches.size());
+    }
+    return sum / double(m_tracks.size());
+}
+
 }  // namespace Research
 }  // namespace Korvane

@@ -64,6 +64,11 @@ public:
     /// Deletes every record, as one undo step.
     void clearCameraTracks();
     int frameCount() const { return int(m_tracks.size()); }
+    /// True when some record holds a match.
+    bool hasMatches() const;
+    /// The mean over records of each record's mean RMS error; a record without matches counts
+    /// as 0, an empty store gives 0.
+    double matchError() const;
 
 private:
     bool fail(const std::string& why);

@@ -50,6 +50,7 @@ DizuvaRuviPlugin::DizuvaRuviPlugin(Node* node)
       m_rigContext(this),
       m_executor(this),
       m_renderDispatcher(this) {
+    m_knobManager.attach(&m_rigContext);
     m_executor.attach(&m_rigContext, &m_knobManager);
     m_renderDispatcher.attach(&m_rigContext, &m_knobManager);
     m_cacheThisPlane = false;

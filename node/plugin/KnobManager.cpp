@@ -114,7 +114,11 @@ const char* const KnobManager::kImportScript =
     "import DizuvaRuviExport2_1; DizuvaRuviExport2_1.importTracks(vireo.thisNode())";
 
 KnobManager::KnobManager(Op* node)
-    : m_node(node), m_viewNavigation(node), m_blending(node), m_zoomWindow(10) {
+    : m_node(node),
+      m_viewNavigation(node),
+      m_blending(node),
+      m_zoomWindow(10),
+      m_actions(node, this) {
     const Format* latLong = Format::find("2K_LatLong");
     m_outputFormat = {*latLong, *latLong};
     if (m_node) {
@@ -490,14 +494,23 @@ void KnobManager::knobs(KnobCallback& f) {
 
 int KnobManager::knob_changed(Knob* knob) {
     if (!m_node || !knob) return 1;
-    const int navigation = m_viewNavigation.knob_changed(knob);
-    const int blending = m_blending.knob_changed(knob);
-    if (knob == Knob::showPanel || knob == Knob::inputChange ||
-        knob->name() == "autoConvergenceDepth") {
+    m_viewNavigation.knob_changed(knob);
+    m_blending.knob_changed(knob);
+    const bool panelOpened = knob == Knob::showPanel;
+    if (panelOpened) m_actions.panelOpened();
+    if (panelOpened || knob == Knob::inputChange || knob->name() == "autoConvergenceDepth") {
         if (Knob* depth = m_node->knob("convergenceDepth")) depth->enable(!autoConvergenceDepth());
         if (knob->name() == "autoConvergenceDepth") return 1;
     }
-    return navigation || blending ? 1 : 0;
+    if (panelOpened || knob->name() == "projectionType") {
+        const bool rectilinear =
+            m_viewNavigation.projection() != ViewNavigationKnobs::Projection::Spherical;
+        m_rectilinearProjection = rectilinear;
+        setNumber("rectilinearProjection", rectilinear);
+        if (knob->name() == "projectionType") return 1;
+    }
+    if (panelOpened || knob == Knob::inputChange) return 1;
+    return m_actions.handle(knob);
 }
 
 void KnobManager::appendHash(Hash& hash) const {
@@ -527,21 +540,10 @@ std::vector<float> KnobManager::getKeys() const {
     return keys;
 }
 
-void KnobManager::addKey(float frame) {
-    ArrayKnob* k = keysKnob();
-    if (!k) return;
-    k->add_to_undo();
-    if (!k->is_animated()) k->set_animated();
-    k->setKeyAt(std::round(frame));
-    k->stop_add_to_undo();
-}
+void KnobManager::addKey(float frame) { m_actions.addKey(int(std::round(frame))); }
 
 void KnobManager::deleteKeys(const std::vector<float>& frames) {
-    ArrayKnob* k = keysKnob();
-    if (!k) return;
-    k->add_to_undo();
-    for (float f : frames) k->deleteKeyAt(std::round(f));
-    k->stop_add_to_undo();
+    for (float f : frames) m_actions.deleteKey(int(std::round(f)));
 }
 
 bool KnobManager::isAnalysisKey(int frame) const {
@@ -680,6 +682,16 @@ void KnobManager::setIsWarped(bool on) {
 void KnobManager::setExecuteType(int type) {
     m_executeType = type;
     setNumber("executeType", type);
+}
+
+void KnobManager::setViewProjection(int type) {
+    m_viewNavigation.setProjection(ViewNavigationKnobs::Projection(type));
+}
+void KnobManager::setViewRotationAngles(double x, double y, double z) {
+    m_viewNavigation.setRotationAngles(x, y, z);
+}
+void KnobManager::centreViewOn(const Eigen::Vector3d& direction) {
+    m_viewNavigation.centreOn(direction.x(), direction.y(), direction.z());
 }
 
 }  // namespace Research

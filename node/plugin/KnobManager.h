@@ -10,6 +10,7 @@
 #include "px/image/Hash.h"
 #include "px/image/Matrix3.h"
 #include "px/image/MetaKeyFrameKnob.h"
+#include "plugin/PanelActions.h"
 #include "render/BlendingKnobs.h"
 #include "viewer/ViewNavigationKnobs.h"
 #include "viewer/ZoomWindowSettings.h"
@@ -28,6 +29,7 @@ namespace Research {
 
 class ControlPointsKnob;
 class GridMapKnob;
+class RigContext;
 
 /// The values of the node's main panel and the panel's declaration, in order: the first tab
 /// (Keying, Analysis, Output), "Line Constraints", "Settings", the view-navigation group, the
@@ -56,6 +58,9 @@ public:
     static const char* const kImportScript;
 
     explicit KnobManager(PX::Image::Op* node);
+    /// The rig's views, for the actions that step through them or look at them.
+    void attach(const RigContext* rig) { m_actions.attach(rig); }
+    PanelActions& actions() { return m_actions; }
 
     /// Declares the panel in order. `mainOutputView` starts `outputView`.
     void knobs(PX::Image::KnobCallback& f);
@@ -121,6 +126,11 @@ public:
     void setIsMatched(bool on);
     void setIsWarped(bool on);
     void setExecuteType(int type);
+    /// The view-navigation projection (0 rectilinear, 1 fisheye, 2 spherical).
+    void setViewProjection(int type);
+    void setViewRotationAngles(double x, double y, double z);
+    /// Turns the panorama view so that the rig-frame `direction` lies at its centre.
+    void centreViewOn(const Eigen::Vector3d& direction);
 
 private:
     double number(const char* name, double stored, bool storedOnly) const;
@@ -132,6 +142,7 @@ private:
     ViewNavigationKnobs m_viewNavigation;
     BlendingKnobs m_blending;
     ZoomWindowSettings m_zoomWindow;
+    PanelActions m_actions;
 
     // Keying
     int m_analysisKeyframe = 0;

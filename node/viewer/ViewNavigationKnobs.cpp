@@ -90,6 +90,59 @@ Quaternion ViewNavigationKnobs::viewRotation() const {
     return e.inverse() * m_rotate->rotation().inverse();
 }
 
+void ViewNavigationKnobs::setProjection(Projection projection) {
+    m_projectionType = int(projection);
+    if (auto* k = dynamic_cast<EnumerationKnob*>(m_node->knob("projectionType")))
+        k->set_value(int(projection));
+}
+
+void ViewNavigationKnobs::setRotationAngles(double x, double y, double z) {
+    const double angles[3] = {x, y, z};
+    auto* k = dynamic_cast<ArrayKnob*>(m_node->knob("rotationAngles"));
+    for (int i = 0; i < 3; ++i) {
+        m_rotationAngles[i] = angles[i];
+        if (k) k->set_value(angles[i], i);
+    }
+}
+
+void ViewNavigationKnobs::centreOn(double dx, double dy, double dz) {
+    const double length = std::sqrt(dx * dx + dy * dy + dz * dz);
+    if (!(length > 0.0)) return;
+    dx /= length, dy /= length, dz /= length;
+    int order = m_rotationOrder;
+    if (auto* k = dynamic_cast<EnumerationKnob*>(m_node->knob("rotationOrder"))) order = k->value();
+    // The Euler rotation e must carry +Z onto the direction (the view rotation is e^-1). With
+    // no roll, e is a pitch about X and a yaw about Y; which one acts first depends on the
+    // order, and so does the closed form. Both forms, with either sign of the pitch, are tried
+    // and the one that reproduces the direction is kept.
+    const double degrees = 180.0 / M_PI;
+    const double yawFirstPitch[2] = {std::atan2(dy, std::hypot(dx, dz)), -std::atan2(dy, std::hypot(dx, dz))};
+    double best[3] = {0, 0, 0};
+    double bestError = HUGE_VAL;
+    for (int form = 0; form < 2; ++form) {
+        for (int sign = 0; sign < 2; ++sign) {
+            double pitch, yaw;
+            if (form == 0) {  // pitch acts first, then yaw
+                pitch = yawFirstPitch[sign];
+                yaw = std::atan2(dx, dz);
+            } else {  // yaw acts first, then pitch
+                yaw = std::asin(std::clamp(dx, -1.0, 1.0));
+                pitch = sign == 0 ? std::atan2(dy, dz) : -std::atan2(dy, dz);
+            }
+            const double angles[3] = {pitch * degrees, yaw * degrees, 0.0};
+            const Matrix3 m = eulerQuaternion(angles, order).matrix();
+            const double ex = m(0, 2) - dx, ey = m(1, 2) - dy, ez = m(2, 2) - dz;
+            const double error = ex * ex + ey * ey + ez * ez;
+            if (error < bestError) {
+                bestError = error;
+                std::copy(angles, angles + 3, best);
+            }
+        }
+    }
+    if (m_rotate) m_rotate->setRotation(Quaternion());
+    setRotationAngles(best[0], best[1], best[2]);
+}
+
 double ViewNavigationKnobs::zoomedFocalLength() const {
     const double zoom = m_zoom ? m_zoom->zoom() : 0.0;
     if (zoom == 0.0) return m_focalLength;

@@ -42,6 +42,14 @@ public:
     double zoomedFocalLength() const;
     Projection projection() const { return Projection(m_projectionType); }
 
+    // Setters of the live knobs; like every value the node sets, they bring no knob_changed.
+    void setProjection(Projection projection);
+    void setRotationAngles(double x, double y, double z);
+    /// Turns the view so that the rig-frame direction (dx, dy, dz) lies at the centre of the
+    /// panorama: the mouse rotation becomes the identity and the Euler angles (in the current
+    /// order, no roll) bring the direction onto +Z.
+    void centreOn(double dx, double dy, double dz);
+
     /// The quaternion of Euler angles (degrees) applied in `order` (0 "XYZ" .. 5 "ZYX"; the
     /// first letter is applied first, as in the ZXY decomposition of rotation matrices).
     static PX::Image::Quaternion eulerQuaternion(const double degrees[3], int order);

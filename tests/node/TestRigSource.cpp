@@ -15,6 +15,8 @@ void TestRigSource::_validate(bool) {
     info_().format(Format(w, h));
     info_().full_size_format(Format(w, h));
     info_().channels(Mask_RGBA);
+    info_().first_frame(firstFrame);
+    info_().last_frame(lastFrame);
 }
 
 void TestRigSource::renderPlane(ImagePlane& plane) {

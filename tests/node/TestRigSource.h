@@ -27,6 +27,7 @@ public:
 
     PX::Image::MetaData::Bundle bundle;
     int width = 8, height = 6;
+    int firstFrame = 1, lastFrame = 1;
     /// Views whose image has another size.
     std::map<int, std::pair<int, int>> sizeOfView;
 };

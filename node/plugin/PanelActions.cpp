@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "plugin/PanelActions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "analysis/ControlPointsKnob.h"
+#include "analysis/GridMapKnob.h"
+#include "plugin/KnobManager.h"
+#include "plugin/RigContext.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/EnumerationKnob.h"
+#include "px/image/Host.h"
+#include "px/image/Iop.h"
+#include "px/image/Knob.h"
+#include "px/image/OneViewKnob.h"
+#include "px/image/Op.h"
+
+namespace Korvane {
+namespace Research {
+
+using namespace PX::Image;
+
+namespace {
+
+const char* const kResetMatchesQuestion =
+    "Proceeding will reset the existing camera matches. Are you sure?";
+const char* const kResetWarpQuestion = "Proceeding will reset existing warp. Are you sure?";
+
+// One undo step, open for the life of the object, that records each given knob (missing ones
+// are skipped), so that the whole action comes back at once.
+class UndoStep {
+public:
+    UndoStep(Op* node, std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            if (Knob* k = node->knob(name)) {
+                k->add_to_undo();
+                m_knobs.push_back(k);
+            }
+    }
+    ~UndoStep() {
+        for (auto it = m_knobs.rbegin(); it != m_knobs.rend(); ++it) (*it)->stop_add_to_undo();
+    }
+    UndoStep(const UndoStep&) = delete;
+    UndoStep& operator=(const UndoStep&) = delete;
+
+private:
+    std::vector<Knob*> m_knobs;
+};
+
+}  // namespace
+
+int PanelActions::handle(Knob* knob) {
+    const std::string& name = knob->name();
+    if (name == "match" || name == "matchNew") {
+        setKnobEnabled("matchNew", false);
+    } else if (name == "warp") {
+        setKnobEnabled("reset", true);
+    } else if (name == "reset") {
+        reset();
+    } else if (name == "controlPoints") {
+        if (knob->doingUndoRedo()) Knob::undo_state = 1;
+    } else if (name == "addAllAnalysisKeys" || name == "deleteAllAnalysisKeys") {
+        keyAll(name == "addAllAnalysisKeys");
+    } else if (name == "interactionMode") {
+        if (Knob* warning = m_node->knob("warning")) warning->hide();
+    } else if (name == "addPoint") {
+        editMode();
+    } else if (name == "outputMode" || name == "cameraOutputMode") {
+        m_node->asapUpdate();
+    } else if (name == "rectilinearProjection") {
+        m_knobs->setViewProjection(m_knobs->rectilinearProjection() ? 0 : 2);
+    } else if (name == "previousView" || name == "nextView") {
+        stepView(name == "nextView");
+    } else if (name == "centerOutputView") {
+        centreOutputView();
+    } else if (name == "resetRotation") {
+        m_knobs->setViewRotationAngles(0.0, 0.0, 0.0);
+    } else if (name == "addConstraintKey") {
+        addConstraintKey();
+    } else if (name == "constraintFrameRangeToCurrent" || name == "constraintFrameRangeCurrent" ||
+               name == "constraintFrameRangeFromCurrent" || name == "constraintFrameRangeInput") {
+        const auto [first, last] = inputFrameRange();
+        const int f = clampToInput(currentFrame());
+        if (name == "constraintFrameRangeToCurrent") frameRangeButton(first, f);
+        if (name == "constraintFrameRangeCurrent") frameRangeButton(f, f);
+        if (name == "constraintFrameRangeFromCurrent") frameRangeButton(f, last);
+        if (name == "constraintFrameRangeInput") frameRangeButton(first, last);
+    }
+    return 1;
+}
+
+void PanelActions::panelOpened() {
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (keys && keys->getNumKeys() > 0) {
+        setKnobEnabled("matchNew", someKeyLacksMatches());
+    } else if (keys) {
+        if (!keys->is_animated()) keys->set_animated();
+        keys->setKeyAt(clampToInput(int(m_node->outputContext().frame())));  // truncated
+    }
+    setKnobEnabled("reset", m_knobs->isWarped());
+    if (Knob* warning = m_node->knob("warning")) warning->hide();
+}
+
+std::pair<int, int> PanelActions::inputFrameRange() const {
+    auto* iop = dynamic_cast<Iop*>(m_node);
+    int first = 0, last = 0;
+    bool any = false;
+    for (int k = 0; iop && k < iop->inputs(); ++k) {
+        Iop* input = iop->validateInput(k, false);
+        if (!input) continue;
+        const Info& info = input->info();
+        first = any ? std::max(first, info.first_frame()) : info.first_frame();
+        last = any ? std::min(last, info.last_frame()) : info.last_frame();
+        any = true;
+    }
+    return any ? std::make_pair(first, last) : std::make_pair(1, 1);
+}
+
+int PanelActions::currentFrame() const { return int(std::round(m_node->uiContext().frame())); }
+
+int PanelActions::clampToInput(int frame) const {
+    const auto [first, last] = inputFrameRange();
+    return frame < first ? first : frame > last ? last : frame;
+}
+
+bool PanelActions::someKeyLacksMatches() const {
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!keys) return false;
+    const ControlPointsKnob* store = m_knobs->controlPoints();
+    for (int i = 0; i < keys->getNumKeys(); ++i) {
+        const CameraTrack* record =
+            store ? store->findCameraTrack(int(keys->getKeyTime(i))) : nullptr;
+        if (!record || record->getTracks().empty()) return true;
+    }
+    return false;
+}
+
+void PanelActions::beforeAnalysis() {
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!keys || keys->getNumKeys() > 0) return;
+    if (!keys->is_animated()) keys->set_animated();
+    keys->setKeyAt(clampToInput(currentFrame()));
+}
+
+void PanelActions::afterExecution(int executeType) {
+    if (executeType == 0 || executeType == 1) {
+        ControlPointsKnob* store = m_knobs->controlPoints();
+        if (store) store->changed();
+        m_knobs->setIsMatched(store && store->hasMatches());
+        setKnobValue("interactionMode", int(KnobManager::InteractionMode::CameraMatches));
+        m_knobs->setMatchError(store ? float(store->matchError()) : 0.0f);
+    } else if (executeType == 2) {
+        GridMapKnob* grids = m_knobs->gridMap();
+        if (grids) grids->changed();
+        m_knobs->setIsWarped(grids && grids->gridCount() > 0);
+        setKnobValue("addPoint", 0);
+        if (m_rig) setKnobValue("outputView", m_rig->mainOutputView());
+        setKnobValue("outputMode", int(KnobManager::CameraOutputMode::Warped));
+        setKnobEnabled("reset", m_knobs->isWarped());
+    } else if (executeType == 3) {
+        if (Knob* constraints = m_node->knob("constraints")) constraints->changed();
+        setKnobValue("interactionMode", int(KnobManager::InteractionMode::Constraints));
+        setKnobValue("outputMode", int(KnobManager::CameraOutputMode::Unwarped));
+    }
+    m_node->asapUpdate();
+}
+
+void PanelActions::addKey(int t) {
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!keys) return;
+    const bool isNew = !keys->is_key(t);
+    {
+        UndoStep step(m_node, {"analysisKeyframe"});
+        if (!keys->is_animated()) keys->set_animated();
+        keys->setKeyAt(t);
+    }
+    if (m_knobs->isMatched() && isNew) setKnobEnabled("matchNew", true);
+}
+
+void PanelActions::deleteKey(int t) {
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!keys) return;
+    {
+        UndoStep step(m_node, {"analysisKeyframe"});
+        keys->deleteKeyAt(t);
+    }
+    if (m_knobs->isMatched()) setKnobEnabled("matchNew", someKeyLacksMatches());
+}
+
+void PanelActions::reset() {
+    GridMapKnob* grids = m_knobs->gridMap();
+    if (!grids) return;
+    if (!Host::current().ask(kResetWarpQuestion)) return;
+    {
+        UndoStep step(m_node, {"gridMap", "isWarped"});
+        grids->clear();
+        grids->changed();
+        m_knobs->setIsWarped(false);
+    }
+    setKnobEnabled("reset", false);
+    m_node->asapUpdate();
+}
+
+void PanelActions::keyAll(bool setKeys) {
+    ControlPointsKnob* store = m_knobs->controlPoints();
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!store || !keys) return;
+    if (m_knobs->isMatched() && !Host::current().ask(kResetMatchesQuestion)) return;
+    UndoStep step(m_node,
+                  {"controlPoints", "analysisKeyframe", "matchError", "isMatched",
+                   "selectedWindowIndex", "selectedMatchIndex"});
+    while (keys->getNumKeys() > 0) keys->deleteKeyAt(keys->getKeyTime(0));
+    store->clearCameraTracks();
+    store->changed();
+    m_knobs->setMatchError(0.0f);
+    m_knobs->setIsMatched(false);
+    setKnobEnabled("matchNew", false);
+    setKnobValue("selectedWindowIndex", -1);
+    setKnobValue("selectedMatchIndex", -1);
+    if (!setKeys) return;
+    const int every = std::max(1, m_knobs->keyStep());
+    const auto [first, last] = inputFrameRange();
+    if (!keys->is_animated()) keys->set_animated();
+    for (long long f = first; f < last; f += every) keys->setKeyAt(double(f));
+}
+
+void PanelActions::editMode() {
+    if (!m_knobs->addPoint() || !m_rig) return;
+    const int view = m_node->uiContext().view();
+    if (m_rig->isPanoramaView(view))
+        setKnobValue("outputMode", int(KnobManager::CameraOutputMode::Unwarped));
+    else if (m_rig->isCameraView(view))
+        setKnobValue("cameraOutputMode", int(KnobManager::CameraOutputMode::Unwarped));
+}
+
+void PanelActions::stepView(bool next) {
+    if (!m_rig) return;
+    const int n = m_rig->numberOfCameras();
+    if (n <= 0) return;
+    const int firstView = m_rig->viewOfCamera(0);
+    const int lastView = m_rig->viewOfCamera(n - 1);
+    const int v = m_knobs->outputView();
+    int view;
+    if (m_rig->isPanoramaView(v)) {
+        view = next ? firstView : lastView;
+    } else {
+        view = next ? v + 1 : v - 1;
+        if (view < firstView || view > lastView) view = m_rig->mainOutputView();
+    }
+    if (!m_rig->isPanoramaView(view) && !m_rig->isCameraView(view)) return;
+    setKnobValue("outputView", view);
+}
+
+void PanelActions::centreOutputView() {
+    if (!m_rig) return;
+    const int camera = m_rig->cameraIndexOfView(m_knobs->outputView());
+    if (camera < 0 || camera >= m_rig->numberOfCameras()) return;
+    const Eigen::Vector3d axis =
+        m_rig->rig().getCamera(camera).getCameraToWorldRotation() * Eigen::Vector3d::UnitZ();
+    m_knobs->centreViewOn(axis);
+}
+
+void PanelActions::addConstraintKey() {
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!keys) return;
+    const int first = inputFrameRange().first;
+    if (keys->is_key(first)) return;
+    {
+        UndoStep step(m_node, {"analysisKeyframe"});
+        if (!keys->is_animated()) keys->set_animated();
+        keys->setKeyAt(first);
+    }
+    setKnobEnabled("matchNew", true);
+}
+
+void PanelActions::frameRangeButton(int start, int end) {
+    setKnobValue("constraintStartFrame", start);
+    setKnobValue("constraintEndFrame", end);
+}
+
+void PanelActions::setKnobEnabled(const char* name, bool on) const {
+    if (Knob* k = m_node->knob(name)) k->enable(on);
+}
+
+void PanelActions::setKnobValue(const char* name, double value) const {
+    Knob* k = m_node->knob(name);
+    if (auto* a = dynamic_cast<ArrayKnob*>(k)) a->set_value(value);
+    if (auto* e = dynamic_cast<EnumerationKnob*>(k)) e->set_value(int(value));
+    if (auto* v = dynamic_cast<OneViewKnob*>(k)) v->set_value(int(value));
+}
+
+}  // namespace Research
+}  // namespace Korvane

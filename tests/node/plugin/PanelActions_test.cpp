@@ -1,0 +1,312 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "plugin/PanelActions.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <set>
+
+#include "../TestRigSource.h"
+#include "analysis/ControlPointsKnob.h"
+#include "analysis/GridMapKnob.h"
+#include "plugin/DizuvaRuviPlugin.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Host.h"
+#include "px/image/Knob.h"
+#include "px/image/MetaKeyFrameKnob.h"
+#include "px/image/Node.h"
+#include "px/image/OutputContext.h"
+#include "px/image/UndoStack.h"
+
+using namespace PX::Image;
+using namespace Korvane::Research;
+using NodeTests::RigFixture;
+
+namespace {
+
+// Answers questions from a queue (no when it runs dry) and remembers what was asked. Button
+// scripts count as run: what they start is the scripting host's business.
+class AnsweringHost : public Host {
+public:
+    bool runScript(Node*, const std::string&) override { return true; }
+    bool ask(const std::string& question) override {
+        questions.push_back(question);
+        if (answers.empty()) return false;
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    std::deque<bool> answers;
+    std::vector<std::string> questions;
+};
+
+const char* const kMatchesQuestion =
+    "Proceeding will reset the existing camera matches. Are you sure?";
+const char* const kWarpQuestion = "Proceeding will reset existing warp. Are you sure?";
+
+// A node of three cameras over frames 1 to 100, with a host that answers questions.
+class PanelActionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Host::install(&host);
+        f.sourceOp()->firstFrame = 1;
+        f.sourceOp()->lastFrame = 100;
+        op()->rigContext().reloadRig(false);
+    }
+    void TearDown() override { Host::install(nullptr); }
+
+    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(f.node->op()); }
+    KnobManager& knobs() const { return op()->knobManager(); }
+    Knob* knob(const char* name) const { return f.node->knob(name); }
+    double value(const char* name) const {
+        return static_cast<ArrayKnob*>(knob(name))->get_value();
+    }
+    std::vector<int> keys() const {
+        std::vector<int> out;
+        for (float k : knobs().getKeys()) out.push_back(int(k));
+        return out;
+    }
+    void setKeys(std::initializer_list<int> frames) {
+        for (int k : frames) knobs().actions().addKey(k);
+    }
+    // A match in the store at `frame` with the given error.
+    void addMatch(int frame, double rmse) {
+        FeatureTrack match;
+        match.getFeatures().push_back({0, Feature(Eigen::Vector2d(1, 1))});
+        match.setPoint(Point(Eigen::Vector3d(0, 0, 1), rmse));
+        knobs().controlPoints()->cameraTrackAt(frame).getTracks().push_back(match);
+    }
+    int view(const char* name) const { return Views::find(name); }
+
+    AnsweringHost host;
+    RigFixture f{{"main", "cam1", "cam2", "cam3"}, 3};
+};
+
+TEST_F(PanelActionsTest, KeyAllKeysEveryStepBelowTheLastFrameAndAsksBeforeDroppingMatches) {
+    knob("keyStep")->from_script("30");
+    f.node->pressKnob("addAllAnalysisKeys");
+    EXPECT_EQ(keys(), (std::vector<int>{1, 31, 61, 91}));
+    EXPECT_TRUE(host.questions.empty());  // nothing matched yet: no question
+
+    // Matched: a no keeps everything, a yes clears keys, matches and the state knobs.
+    addMatch(31, 2.0);
+    knobs().setIsMatched(true);
+    knobs().setMatchError(2.0f);
+    host.answers = {false};
+    f.node->pressKnob("deleteAllAnalysisKeys");
+    EXPECT_EQ(keys(), (std::vector<int>{1, 31, 61, 91}));
+    EXPECT_EQ(knobs().controlPoints()->frameCount(), 1);
+
+    host.answers = {true};
+    knob("matchNew")->enable(true);
+    f.node->pressKnob("deleteAllAnalysisKeys");
+    EXPECT_EQ(host.questions, (std::vector<std::string>{kMatchesQuestion, kMatchesQuestion}));
+    EXPECT_TRUE(keys().empty());
+    EXPECT_EQ(knobs().controlPoints()->frameCount(), 0);
+    EXPECT_FALSE(knobs().isMatched());
+    EXPECT_EQ(knobs().matchError(), 0.0f);
+    EXPECT_FALSE(knob("matchNew")->enabled());
+
+    // One undo brings keys, matches and state back together.
+    ASSERT_TRUE(UndoStack::instance().undo());
+    EXPECT_EQ(keys(), (std::vector<int>{1, 31, 61, 91}));
+    EXPECT_EQ(knobs().controlPoints()->frameCount(), 1);
+    EXPECT_TRUE(knobs().isMatched());
+    EXPECT_EQ(knobs().matchError(), 2.0f);
+
+    // A range of a single frame gets no key; a step landing on the last frame does.
+    f.sourceOp()->lastFrame = 1;
+    host.answers = {true};
+    f.node->pressKnob("addAllAnalysisKeys");
+    EXPECT_TRUE(keys().empty());
+    f.sourceOp()->lastFrame = 61;
+    f.node->pressKnob("addAllAnalysisKeys");
+    EXPECT_EQ(keys(), (std::vector<int>{1, 31}));
+}
+
+TEST_F(PanelActionsTest, ResetAlwaysAsksAndClearsOnlyTheWarp) {
+    Grid2D grid(2, 2);
+    grid.at(1, 1) = Eigen::Vector2d(3, 4);
+    knobs().gridMap()->setGrid(10, view("cam1"), grid);
+    addMatch(10, 1.0);
+    knobs().setIsWarped(true);
+
+    host.answers = {false};
+    f.node->pressKnob("reset");
+    EXPECT_EQ(knobs().gridMap()->gridCount(), 1);
+    EXPECT_TRUE(knobs().isWarped());
+
+    host.answers = {true};
+    f.node->pressKnob("reset");
+    EXPECT_EQ(knobs().gridMap()->gridCount(), 0);
+    EXPECT_FALSE(knobs().isWarped());
+    EXPECT_FALSE(knob("reset")->enabled());
+    EXPECT_EQ(knobs().controlPoints()->frameCount(), 1);  // matches stay
+
+    // Without a warp it still asks; yes leaves the state off.
+    host.answers = {true};
+    f.node->pressKnob("reset");
+    EXPECT_EQ(host.questions.size(), 3u);
+    EXPECT_EQ(host.questions.back(), kWarpQuestion);
+    EXPECT_FALSE(knobs().isWarped());
+    EXPECT_FALSE(knob("reset")->enabled());
+}
+
+TEST_F(PanelActionsTest, NextAndPreviousStepThroughTheCameraViewsAndBackToTheMainView) {
+    struct Step {
+        const char* from;
+        const char* button;
+        const char* to;
+    } steps[] = {
+        {"main", "nextView", "cam1"},     {"main", "previousView", "cam3"},
+        {"cam1", "nextView", "cam2"},     {"cam3", "nextView", "main"},
+        {"cam1", "previousView", "main"}, {"cam2", "previousView", "cam1"},
+    };
+    for (const Step& s : steps) {
+        f.node->setKnobFromUser("outputView", s.from);
+        f.node->pressKnob(s.button);
+        EXPECT_EQ(knobs().outputView(), view(s.to)) << s.from << " " << s.button;
+    }
+}
+
+TEST_F(PanelActionsTest, CentringTurnsTheCameraAxisOntoThePanoramaCentreInEveryOrder) {
+    const auto* rig = &op()->rigContext().rig();
+    for (int order = 0; order < 6; ++order) {
+        for (const char* cam : {"cam2", "cam3"}) {
+            knob("rotationOrder")->from_script(std::to_string(order).c_str());
+            f.node->setKnobFromUser("outputView", cam);
+            f.node->pressKnob("centerOutputView");
+            const Eigen::Vector3d axis = rig->getCamera(view(cam) - view("cam1"))
+                                             .getCameraToWorldRotation() *
+                                         Eigen::Vector3d::UnitZ();
+            const auto seen = knobs().viewRotationMatrix() * std::array<double, 3>{axis.x(), axis.y(), axis.z()};
+            EXPECT_NEAR(seen[0], 0.0, 1e-9) << order << cam;
+            EXPECT_NEAR(seen[1], 0.0, 1e-9) << order << cam;
+            EXPECT_NEAR(seen[2], 1.0, 1e-9) << order << cam;
+        }
+    }
+    f.node->pressKnob("resetRotation");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(static_cast<ArrayKnob*>(knob("rotationAngles"))->get_value(i), 0.0);
+}
+
+// Each row: a knob the user changes, what is set up first, and what must hold after.
+TEST_F(PanelActionsTest, KnobChangesFollowTheirTable) {
+    struct Row {
+        const char* knob;
+        std::function<void()> before;
+        std::function<void()> check;
+    };
+    const Row rows[] = {
+        {"match", [&] { knob("matchNew")->enable(true); },
+         [&] { EXPECT_FALSE(knob("matchNew")->enabled()); }},
+        {"warp", [&] { knob("reset")->enable(false); },
+         [&] { EXPECT_TRUE(knob("reset")->enabled()); }},
+        {"interactionMode", [&] { knob("warning")->show(); },
+         [&] { EXPECT_FALSE(knob("warning")->visible()); }},
+        {"rectilinearProjection", [&] { knob("rectilinearProjection")->from_script("1"); },
+         [&] { EXPECT_EQ(int(knobs().viewNavigation().projection()), 0); }},
+        {"autoConvergenceDepth", [&] { knob("autoConvergenceDepth")->from_script("0"); },
+         [&] { EXPECT_TRUE(knob("convergenceDepth")->enabled()); }},
+        {"addConstraintKey", [&] { knob("matchNew")->enable(false); },
+         [&] {
+             EXPECT_EQ(keys(), std::vector<int>{1});  // the input's first frame
+             EXPECT_TRUE(knob("matchNew")->enabled());
+         }},
+        {"constraintFrameRangeToCurrent", [&] { f.node->setUIContext(OutputContext(40.5, 0)); },
+         [&] {
+             EXPECT_EQ(value("constraintStartFrame"), 1);
+             EXPECT_EQ(value("constraintEndFrame"), 41);
+         }},
+        {"constraintFrameRangeCurrent", [&] { f.node->setUIContext(OutputContext(250, 0)); },
+         [&] {
+             EXPECT_EQ(value("constraintStartFrame"), 100);
+             EXPECT_EQ(value("constraintEndFrame"), 100);
+         }},
+        {"constraintFrameRangeFromCurrent", [&] { f.node->setUIContext(OutputContext(20, 0)); },
+         [&] {
+             EXPECT_EQ(value("constraintStartFrame"), 20);
+             EXPECT_EQ(value("constraintEndFrame"), 100);
+         }},
+        {"constraintFrameRangeInput", [] {},
+         [&] {
+             EXPECT_EQ(value("constraintStartFrame"), 1);
+             EXPECT_EQ(value("constraintEndFrame"), 100);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.knob);
+        row.before();
+        f.node->pressKnob(row.knob);
+        row.check();
+    }
+}
+
+TEST_F(PanelActionsTest, EditModeShowsTheUnwarpedImageOfTheViewInTheViewer) {
+    f.node->setUIContext(OutputContext(1, view("cam2")));
+    knob("addPoint")->from_script("1");
+    f.node->pressKnob("addPoint");
+    EXPECT_EQ(knobs().cameraOutputMode(), KnobManager::CameraOutputMode::Unwarped);
+    EXPECT_EQ(knobs().outputMode(), KnobManager::CameraOutputMode::Warped);
+
+    f.node->setUIContext(OutputContext(1, view("main")));
+    f.node->pressKnob("addPoint");
+    EXPECT_EQ(knobs().outputMode(), KnobManager::CameraOutputMode::Unwarped);
+}
+
+TEST_F(PanelActionsTest, OpeningThePanelKeysTheOutputFrameAndFollowsTheStores) {
+    f.node->op()->setOutputContext(OutputContext(140.7, 0));
+    op()->knob_changed(Knob::showPanel);
+    EXPECT_EQ(keys(), std::vector<int>{100});  // truncated, then limited to the input range
+
+    setKeys({10});
+    addMatch(100, 1.0);
+    knobs().setIsWarped(true);
+    knob("warning")->show();
+    op()->knob_changed(Knob::showPanel);
+    EXPECT_TRUE(knob("matchNew")->enabled());  // 10 has no matches
+    EXPECT_TRUE(knob("reset")->enabled());
+    EXPECT_FALSE(knob("warning")->visible());
+
+    addMatch(10, 1.0);
+    op()->knob_changed(Knob::showPanel);
+    EXPECT_FALSE(knob("matchNew")->enabled());
+}
+
+TEST_F(PanelActionsTest, KeyEditsReEvaluateMatchNewOnceMatched) {
+    auto* list = static_cast<MetaKeyFrameKnob*>(knob("metaAnalysisKeys"));
+    f.node->setUIContext(OutputContext(10, 0));
+    list->addKeyAtCurrentFrame();
+    addMatch(10, 1.0);
+    knobs().setIsMatched(true);
+    knob("matchNew")->enable(false);
+
+    list->addKeyAtCurrentFrame();  // not a new key
+    EXPECT_FALSE(knob("matchNew")->enabled());
+    f.node->setUIContext(OutputContext(20, 0));
+    list->addKeyAtCurrentFrame();
+    EXPECT_TRUE(knob("matchNew")->enabled());
+    list->deleteKeys({20});
+    EXPECT_FALSE(knob("matchNew")->enabled());  // every key left has matches
+}
+
+TEST_F(PanelActionsTest, AfterAnExecutionTheStateKnobsDescribeTheStores) {
+    addMatch(10, 4.0);
+    addMatch(10, 0.0);
+    knobs().controlPoints()->cameraTrackAt(20);  // a key without matches counts as 0
+    knobs().actions().afterExecution(0);
+    EXPECT_TRUE(knobs().isMatched());
+    EXPECT_FLOAT_EQ(knobs().matchError(), 1.0f);
+    EXPECT_EQ(knobs().interactionMode(), KnobManager::InteractionMode::CameraMatches);
+
+    knobs().gridMap()->setGrid(10, view("cam1"), Grid2D(2, 2));
+    f.node->setKnobFromUser("outputView", "cam2");
+    knobs().actions().afterExecution(2);
+    EXPECT_TRUE(knobs().isWarped());
+    EXPECT_TRUE(knob("reset")->enabled());
+    EXPECT_EQ(knobs().outputView(), view("main"));
+    EXPECT_EQ(knobs().outputMode(), KnobManager::CameraOutputMode::Warped);
+}
+
+}  // namespace
