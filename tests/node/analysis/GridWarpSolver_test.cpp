@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "analysis/GridWarpSolver.h"
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "analysis/GridTriangle.h"
+
+using namespace Korvane::Research;
+
+namespace {
+
+WarpConstraint constraint(double x, double y, double dx, double dy, double weight = 1.0) {
+    WarpConstraint c;
+    c.x = x, c.y = y, c.dx = dx, c.dy = dy, c.score = weight;
+    return c;
+}
+
+Eigen::Vector2d vertexPixel(int v, int gx, int gy, double w, double h) {
+    return {(v % gx) * w / (gx - 1), (v / gx) * h / (gy - 1)};
+}
+
+TEST(GridTriangle, WeightsReproduceThePointInsideTheImageAndNothingOutside) {
+    const int gx = 5, gy = 4;
+    const double w = 1280, h = 960;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> ux(0, w), uy(0, h);
+    for (int n = 0; n < 200; ++n) {
+        const Eigen::Vector2d p(ux(rng), uy(rng));
+        const auto t = GridTriangle::locate(gx, gy, w, h, p);
+        ASSERT_TRUE(t) << p.transpose();
+        Eigen::Vector2d back = Eigen::Vector2d::Zero();
+        double sum = 0;
+        for (int m = 0; m < 3; ++m) {
+            EXPECT_GE(t->weight[m], -1e-12) << p.transpose();
+            back += t->weight[m] * vertexPixel(t->vertex[m], gx, gy, w, h);
+            sum += t->weight[m];
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-12);
+        EXPECT_LT((back - p).norm(), 1e-9) << p.transpose();
+    }
+    struct Edge {
+        Eigen::Vector2d p;
+        bool inside;
+        int vertex;  ///< the vertex with weight 1, -1 when not on a vertex
+    };
+    const Edge edges[] = {
+        {{0, 0}, true, 0},
+        {{w, h}, true, gx * gy - 1},
+        {{w, 0}, true, gx - 1},
+        {{w, h / 3 * 2}, true, -1},  // on the last column: the last cell is used
+        {{std::nextafter(w, 2 * w), 10}, false, -1},
+        {{-1e-9, 10}, false, -1},
+        {{10, std::nextafter(h, 2 * h)}, false, -1},
+        {{std::nan(""), 10}, false, -1},
+    };
+    for (const Edge& e : edges) {
+        const auto t = GridTriangle::locate(gx, gy, w, h, e.p);
+        ASSERT_EQ(bool(t), e.inside) << e.p.transpose();
+        if (!t || e.vertex < 0) continue;
+        for (int m = 0; m < 3; ++m)
+            if (t->vertex[m] == e.vertex) {
+                EXPECT_DOUBLE_EQ(t->weight[m], 1.0) << e.p.transpose();
+            }
+    }
+    EXPECT_FALSE(GridTriangle::locate(1, 4, w, h, {0, 0})) << "a side below 2";
+}
+
+TEST(GridWarpSolver, ConstraintsThatAgreeGiveTheirDisplacementEverywhere) {
+    // One displacement asked at scattered points: the constant field meets every row exactly,
+    // and smoothness leaves no other freedom.
+    GridWarpSolver solver({10}, 4, 3, 300, 200);
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> ux(0, 300), uy(0, 200);
+    for (int n = 0; n < 5; ++n)
+        solver.addWarpConstraint(10, constraint(ux(rng), uy(rng), 3, -2, 2));
+    solver.addSmoothness(10, 0.5);
+    ASSERT_TRUE(solver.solve(10));
+    for (const auto& p : solver.grid().points) EXPECT_LT((p - Eigen::Vector2d(3, -2)).norm(), 1e-4);
+    EXPECT_NE(solver.lastSummary().stop, LsqrStop::IterationLimit);
+
+    solver.resetRows();
+    EXPECT_EQ(solver.rowCount(), 0);
+    for (const auto& p : solver.grid().points) EXPECT_EQ(p, Eigen::Vector2d::Zero());
+    solver.addSmoothness(10, 0.5);
+    ASSERT_TRUE(solver.solve(10)) << "smoothness alone is a homogeneous system";
+    for (const auto& p : solver.grid().points) EXPECT_EQ(p, Eigen::Vector2d::Zero());
+}
+
+TEST(GridWarpSolver, ConsistencyTiesTheKeysOfTheWindow) {
+    // Key 10 is asked to move by (5, 0); keys 20 and 30 have no constraint of their own.
+    for (const double gamma : {2.0, 0.009}) {
+        GridWarpSolver solver({10, 20, 30}, 3, 3, 100, 100);
+        for (double x : {10.0, 50.0, 90.0}) solver.addWarpConstraint(10, constraint(x, x, 5, 0));
+        solver.addWarpConstraint(40, constraint(50, 50, -9, -9));  // outside the window
+        for (int f : {10, 20, 30}) {
+            solver.addSmoothness(f, 0.5);
+            solver.addConsistency(f, gamma);
+        }
+        ASSERT_TRUE(solver.solve(20)) << gamma;
+        const Eigen::Vector2d expected =
+            gamma >= 0.01 ? Eigen::Vector2d(5, 0) : Eigen::Vector2d(0, 0);
+        for (const auto& p : solver.grid().points)
+            EXPECT_LT((p - expected).norm(), 1e-4) << "gamma " << gamma << ": " << p.transpose();
+    }
+}
+
+TEST(GridWarpSolver, FailsWithTooFewRowsOrAFrameOutsideTheWindow) {
+    // 3 x 3 grid, one key: N = 18 unknowns, so a solve needs 3 floor(18 / 4) = 12 rows.
+    auto solverWith = [](int constraints) {
+        GridWarpSolver solver({10}, 3, 3, 100, 100);
+        for (int n = 0; n < constraints; ++n)
+            solver.addWarpConstraint(10, constraint(10 + 15 * n, 20, 1, 1));
+        return solver;
+    };
+    GridWarpSolver five = solverWith(5);
+    EXPECT_EQ(five.rowCount(), 10);
+    EXPECT_FALSE(five.solve(10));
+    GridWarpSolver six = solverWith(6);
+    EXPECT_EQ(six.rowCount(), 12);
+    EXPECT_TRUE(six.solve(10));
+    EXPECT_FALSE(six.solve(11)) << "not a key of the window";
+
+    GridWarpSolver empty({10}, 3, 3, 100, 100);
+    empty.addSmoothness(10, 0.009);
+    empty.addConsistency(10, 5.0);  // one key: nothing to be consistent with
+    empty.addWarpConstraint(10, constraint(101, 50, 1, 1));  // right of the image
+    EXPECT_EQ(empty.rowCount(), 0);
+    EXPECT_FALSE(empty.solve(10));
+
+    GridWarpSolver tiny({10}, 1, 5, 100, 100);
+    tiny.addSmoothness(10, 1.0);
+    EXPECT_FALSE(tiny.solve(10)) << "a grid side below 2 has no cells";
+}
+
+}  // namespace
