@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "analysis/ControlPointsKnob.h"
@@ -72,6 +74,51 @@ void AnalysisExecutor::gatherWarpConstraints(int, int, WarpConstraintSink&) cons
     // The node holds no line constraints yet, so there is nothing to hand to the solver.
 }
 
+/// What every view's match targets at one warp share: the camera transforms at the node's
+/// convergence depth and, per frame, each match's mean ideal latlong position (none when no
+/// observing camera could give one). Each match is brought to the ideal image once, however
+/// many views see it.
+struct AnalysisExecutor::MatchTargets {
+    std::vector<SphericalTransform> transforms;
+    std::map<int, std::vector<std::optional<Eigen::Vector2d>>> ideal;
+
+    const std::vector<std::optional<Eigen::Vector2d>>& idealOf(int frame, const CameraTrack& track);
+};
+
+const std::vector<std::optional<Eigen::Vector2d>>& AnalysisExecutor::MatchTargets::idealOf(
+    int frame, const CameraTrack& track) {
+    auto found = ideal.find(frame);
+    if (found != ideal.end()) return found->second;
+    std::vector<std::optional<Eigen::Vector2d>>& out = ideal[frame];
+    out.reserve(track.getTracks().size());
+    for (const FeatureTrack& match : track.getTracks()) {
+        // Every camera that saw the match puts P on the sphere of radius |P|; the mean of their
+        // ideal latlong positions is P's direction from the rig centre. A camera whose
+        // projection fails (P just outside its frame) falls back to its observed position, and
+        // one with no ideal position leaves the mean. Without a triangulated point there is no
+        // depth to aim at.
+        const Eigen::Vector3d& P = match.getPoint().getPosition();
+        const double depth = P.norm();
+        out.emplace_back();
+        if (!match.getPoint().getIsValid() || !(depth > 0.0) || !std::isfinite(depth)) continue;
+        Eigen::Vector2d sum = Eigen::Vector2d::Zero();
+        int count = 0;
+        for (const auto& [camera, feature] : match.getFeatures()) {
+            if (camera < 0 || camera >= int(transforms.size())) continue;
+            SphericalTransform atDepth = transforms[size_t(camera)];
+            atDepth.setConvergenceDepth(depth);
+            Eigen::Vector2d image = feature.getPosition();
+            atDepth.ProjectFromWorld(P, &image);
+            Eigen::Vector2d position;
+            if (!atDepth.ProjectToIdeal(image, ProjectionTypeEnum::Latlong, &position)) continue;
+            sum += position;
+            ++count;
+        }
+        if (count > 0) out.back() = sum / count;
+    }
+    return out;
+}
+
 bool AnalysisExecutor::warpFrame() {
     GridMapKnob* store = m_knobs ? m_knobs->gridMap() : nullptr;
     auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
@@ -99,8 +146,7 @@ bool AnalysisExecutor::warpFrame() {
     if (window.empty()) return false;
 
     GridWarpSolver solver(window, grid[0], grid[1], width, height);
-    const std::vector<SphericalTransform> transforms =
-        m_rig->cameraTransforms(m_knobs->convergenceDepth(true));
+    MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
     std::vector<int> views;
     for (int view : m_rig->multiViewManager()->cameraViews())
         if (m_rig->isCameraView(view)) views.push_back(view);
@@ -110,7 +156,7 @@ bool AnalysisExecutor::warpFrame() {
     store->add_to_undo();
     for (size_t i = 0; i < views.size(); ++i) {
         for (int f : window) {
-            gatherMatchConstraints(f, views[i], transforms, solver);
+            gatherMatchConstraints(f, views[i], targets, solver);
             gatherWarpConstraints(f, views[i], solver);
             solver.addSmoothness(f, smoothness);
             solver.addConsistency(f, consistency);
@@ -130,19 +176,19 @@ bool AnalysisExecutor::warpFrame() {
 
 bool AnalysisExecutor::gatherMatchConstraints(int frame, int view, WarpConstraintSink& out) const {
     if (!m_knobs || !m_rig) return false;
-    return gatherMatchConstraints(
-        frame, view, m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), out);
+    MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
+    return gatherMatchConstraints(frame, view, targets, out);
 }
 
 bool AnalysisExecutor::gatherMatchConstraints(int frame,
                                               int view,
-                                              const std::vector<SphericalTransform>& transforms,
+                                              MatchTargets& targets,
                                               WarpConstraintSink& out) const {
     if (!m_knobs || !m_rig || !m_rig->isCameraView(view)) return false;
     const ControlPointsKnob* matches = m_knobs->controlPoints();
     if (!matches) return false;
     const int camera = m_rig->cameraIndexOfView(view);
-    if (camera >= int(transforms.size())) return false;
+    if (camera >= int(targets.transforms.size())) return false;
     const CameraTrack* track = matches->findCameraTrack(frame);
     if (!track) return true;
 
@@ -150,44 +196,24 @@ bool AnalysisExecutor::gatherMatchConstraints(int frame,
     const KnobManager::KernelType kernel = m_knobs->kernelType(true);
     const double matchStrength = m_knobs->matchStrength(true);
     const double userMatchStrength = m_knobs->userMatchStrength(true);
+    const auto& ideal = targets.idealOf(frame, *track);
+    const SphericalTransform& own = targets.transforms[size_t(camera)];
 
-    for (const FeatureTrack& match : track->getTracks()) {
-        const Point& point = match.getPoint();
-        // Without a triangulated point there is no depth to aim at.
-        if (!point.getIsValid() || point.getRMSE() > threshold) continue;
+    for (size_t m = 0; m < track->getTracks().size(); ++m) {
+        const FeatureTrack& match = track->getTracks()[m];
+        const double rmse = match.getPoint().getRMSE();
+        if (!ideal[m] || rmse > threshold) continue;
         const auto& features = match.getFeatures();
-        auto own = std::find_if(features.begin(), features.end(), [camera](const auto& f) {
+        auto seen = std::find_if(features.begin(), features.end(), [camera](const auto& f) {
             return f.first == camera;
         });
-        if (own == features.end()) continue;
-        const Eigen::Vector2d observed = own->second.getPosition();
-
-        // Every camera that saw the match puts P on the sphere of radius |P|; the mean of their
-        // ideal latlong positions is P's direction from the rig centre. A camera whose
-        // projection fails (P just outside its frame) falls back to its observed position, and
-        // one with no ideal position leaves the mean.
-        const Eigen::Vector3d& P = point.getPosition();
-        const double depth = P.norm();
-        if (!(depth > 0.0) || !std::isfinite(depth)) continue;
-        Eigen::Vector2d sum = Eigen::Vector2d::Zero();
-        int count = 0;
-        for (const auto& [cameraIndex, feature] : features) {
-            if (cameraIndex < 0 || cameraIndex >= int(transforms.size())) continue;
-            SphericalTransform atDepth = transforms[size_t(cameraIndex)];
-            atDepth.setConvergenceDepth(depth);
-            Eigen::Vector2d image = feature.getPosition();
-            atDepth.ProjectFromWorld(P, &image);
-            Eigen::Vector2d ideal;
-            if (!atDepth.ProjectToIdeal(image, ProjectionTypeEnum::Latlong, &ideal)) continue;
-            sum += ideal;
-            ++count;
-        }
         Eigen::Vector2d target;
-        if (count == 0 || !transforms[size_t(camera)].ProjectFromIdeal(
-                              sum / count, ProjectionTypeEnum::Latlong, &target))
+        if (seen == features.end() ||
+            !own.ProjectFromIdeal(*ideal[m], ProjectionTypeEnum::Latlong, &target))
             continue;
+        const Eigen::Vector2d observed = seen->second.getPosition();
 
-        const double r = threshold > 1e-6 ? point.getRMSE() / threshold : 0.0;
+        const double r = threshold > 1e-6 ? rmse / threshold : 0.0;
         double factor = 1.0;
         if (kernel == KnobManager::KernelType::Linear) factor = 1.0 - r;
         if (kernel == KnobManager::KernelType::Gaussian) factor = std::exp(-5.0 * r * r);

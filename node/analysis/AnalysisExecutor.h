@@ -68,9 +68,10 @@ public:
     bool gatherMatchConstraints(int frame, int view, WarpConstraintSink& out) const;
 
 private:
+    struct MatchTargets;
     bool gatherMatchConstraints(int frame,
                                 int view,
-                                const std::vector<SphericalTransform>& transforms,
+                                MatchTargets& targets,
                                 WarpConstraintSink& out) const;
 
     PX::Image::Op* m_node;

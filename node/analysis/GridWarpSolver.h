@@ -29,8 +29,14 @@ namespace Research {
 /// add its rows, solve, read grid(), then resetRows() for the next camera. Single-threaded.
 class GridWarpSolver : public WarpConstraintSink {
 public:
-    /// `width` and `height` are the input image size W x H in pixels.
-    GridWarpSolver(std::set<int> window, int gx, int gy, int width, int height);
+    /// `width` and `height` are the input image size W x H in pixels; `lsqr` sets the solve's
+    /// stopping rules.
+    GridWarpSolver(std::set<int> window,
+                   int gx,
+                   int gy,
+                   int width,
+                   int height,
+                   const LsqrOptions& lsqr = LsqrOptions());
 
     /// Two rows (x and y) that pull the interpolated displacement at the constraint's target
     /// towards its displacement, weighted by its weight. Dropped when the target lies outside
@@ -52,27 +58,33 @@ public:
     /// Drops every row and zeroes grid().
     void resetRows();
 
-    int rowCount() const { return int(m_rhs.size()); }
+    int rowCount() const { return int(m_rhs.size()); }  ///< x and y rows
     int unknownCount() const { return m_unknowns; }
     /// How the last LSQR run of solve() ended.
     const LsqrSummary& lastSummary() const { return m_summary; }
 
 private:
     int keyIndex(int frame) const;
-    void addEntry(int column, double coefficient);
-    /// Closes the row made of the entries added since the last one.
-    void endRow(double rhs);
+    /// Adds `coefficient` on vertex `vertex` of key `key` to the open pair of rows.
+    void addEntry(int key, int vertex, double coefficient);
+    /// Closes the x row and the y row made of the entries added since the last pair.
+    void endRows(double rhsX, double rhsY);
 
     std::vector<int> m_window;  ///< ascending
     int m_gx, m_gy;
     int m_width, m_height;
-    int m_perKey;    ///< U
+    int m_vertices;  ///< gx gy; U = 2 gx gy
     int m_unknowns;  ///< N
-    // Rows in compressed form: row r holds entries m_rowStart[r] .. m_rowStart[r + 1] - 1.
-    std::vector<int> m_rowStart{0};
+    // Every x row has a y row with the same coefficients on the y unknowns of the same
+    // vertices, so rows are kept in pairs over vertex-key columns k gx gy + v (compressed:
+    // pair r holds entries m_pairStart[r] .. m_pairStart[r + 1] - 1) with their two
+    // right-hand sides interleaved in m_rhs. The matrix of the solve is this one with every
+    // entry c replaced by the 2 x 2 block c I.
+    std::vector<int> m_pairStart{0};
     std::vector<int> m_columns;
     std::vector<double> m_coefficients;
     std::vector<double> m_rhs;
+    LsqrOptions m_options;
     Eigen::VectorXd m_solution;
     Grid2D m_grid;
     LsqrSummary m_summary;

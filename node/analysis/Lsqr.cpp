@@ -7,9 +7,36 @@
 namespace Korvane {
 namespace Research {
 
+namespace {
+
+class SparseOperator : public LsqrOperator {
+public:
+    explicit SparseOperator(const LsqrMatrix& A) : m_A(A) {}
+    Eigen::Index rows() const override { return m_A.rows(); }
+    Eigen::Index cols() const override { return m_A.cols(); }
+    void multiplyAdd(const Eigen::VectorXd& x, Eigen::VectorXd& y) const override {
+        y.noalias() += m_A * x;
+    }
+    void transposeMultiplyAdd(const Eigen::VectorXd& y, Eigen::VectorXd& x) const override {
+        x.noalias() += m_A.transpose() * y;
+    }
+
+private:
+    const LsqrMatrix& m_A;
+};
+
+}  // namespace
+
+LsqrSummary lsqr(const LsqrMatrix& A,
+                 const Eigen::VectorXd& b,
+                 Eigen::VectorXd& x,
+                 const LsqrOptions& options) {
+    return lsqr(SparseOperator(A), b, x, options);
+}
+
 // The recurrences are those of Paige and Saunders (1982), algorithm LSQR with damp = 0, and
 // the norm and condition estimates of their section 5; the variable names follow the paper.
-LsqrSummary lsqr(const LsqrMatrix& A,
+LsqrSummary lsqr(const LsqrOperator& A,
                  const Eigen::VectorXd& b,
                  Eigen::VectorXd& x,
                  const LsqrOptions& options) {
@@ -27,7 +54,8 @@ LsqrSummary lsqr(const LsqrMatrix& A,
     double alpha = 0.0;
     if (beta > 0.0) {
         u /= beta;
-        v.noalias() = A.transpose() * u;
+        v.setZero();
+        A.transposeMultiplyAdd(u, v);
         alpha = v.norm();
     } else {
         v.setZero();
@@ -38,7 +66,6 @@ LsqrSummary lsqr(const LsqrMatrix& A,
     if (alpha * beta == 0.0) return summary;  // x = 0 solves it
 
     Eigen::VectorXd w = v;
-    Eigen::VectorXd Av(A.rows());
     double phibar = beta, rhobar = alpha;
     const double bnorm = beta;
     double anorm = 0.0, acond = 0.0, ddnorm = 0.0, xnorm = 0.0, xxnorm = 0.0, z = 0.0;
@@ -46,13 +73,14 @@ LsqrSummary lsqr(const LsqrMatrix& A,
     double rnorm = beta, arnorm = alpha * beta;
 
     for (int itn = 1;; ++itn) {
-        Av.noalias() = A * v;
-        u = Av - alpha * u;
+        u *= -alpha;
+        A.multiplyAdd(v, u);
         beta = u.norm();
         if (beta > 0.0) {
             u /= beta;
             anorm = std::sqrt(anorm * anorm + alpha * alpha + beta * beta);
-            v = A.transpose() * u - beta * v;
+            v *= -beta;
+            A.transposeMultiplyAdd(u, v);
             alpha = v.norm();
             if (alpha > 0.0) v /= alpha;
         }

@@ -42,10 +42,28 @@ struct LsqrSummary {
 
 using LsqrMatrix = Eigen::SparseMatrix<double, Eigen::RowMajor>;
 
+/// The matrix A as LSQR sees it: its size and two accumulating products. Implementations may
+/// exploit structure; the solve depends only on the products.
+class LsqrOperator {
+public:
+    virtual ~LsqrOperator() = default;
+    virtual Eigen::Index rows() const = 0;
+    virtual Eigen::Index cols() const = 0;
+    /// y += A x
+    virtual void multiplyAdd(const Eigen::VectorXd& x, Eigen::VectorXd& y) const = 0;
+    /// x += A' y
+    virtual void transposeMultiplyAdd(const Eigen::VectorXd& y, Eigen::VectorXd& x) const = 0;
+};
+
 /// Minimises |A x - b| by LSQR without damping, starting from x = 0 (whatever `x` held is
 /// overwritten; it is resized to A's column count). From x = 0 the iterates stay in the row
 /// space of A, so on a rank-deficient A the solve tends to the minimum-norm least-squares
 /// solution. Only products with A and A' are used. Precondition: b.size() == A.rows().
+LsqrSummary lsqr(const LsqrOperator& A,
+                 const Eigen::VectorXd& b,
+                 Eigen::VectorXd& x,
+                 const LsqrOptions& options = LsqrOptions());
+/// The same on a sparse matrix.
 LsqrSummary lsqr(const LsqrMatrix& A,
                  const Eigen::VectorXd& b,
                  Eigen::VectorXd& x,
