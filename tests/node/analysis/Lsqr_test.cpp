@@ -89,21 +89,4 @@ TEST(Lsqr, AZeroRightHandSideOrOneOrthogonalToTheRangeGivesZero) {
     }
 }
 
-TEST(Lsqr, AnIterationLimitStopsEarly) {
-    std::mt19937 rng(5);
-    std::normal_distribution<double> normal;
-    Eigen::MatrixXd dense(40, 40);
-    for (int i = 0; i < dense.size(); ++i) dense.data()[i] = normal(rng);
-    Eigen::VectorXd b(40);
-    for (int i = 0; i < 40; ++i) b[i] = normal(rng);
-    LsqrOptions options;
-    options.maxIterations = 3;
-    Eigen::VectorXd x;
-    const LsqrSummary summary = lsqr(dense.sparseView(), b, x, options);
-    EXPECT_EQ(summary.stop, LsqrStop::IterationLimit);
-    EXPECT_EQ(summary.iterations, 3);
-    EXPECT_GT(summary.residualNorm, 1e-3);
-    EXPECT_NEAR(summary.residualNorm, (b - dense * x).norm(), 1e-9);
-}
-
 }  // namespace
