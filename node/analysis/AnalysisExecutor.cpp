@@ -1,10 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "analysis/AnalysisExecutor.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
 
+#include "analysis/ControlPointsKnob.h"
+#include "analysis/GridMapKnob.h"
+#include "analysis/GridWarpSolver.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
+#include "px/image/Iop.h"
 #include "px/image/Op.h"
 
 namespace Korvane {
@@ -37,8 +47,7 @@ void AnalysisExecutor::execute(double frame) {
                           roundFrame(frame));
             return;
         case 2:
-            m_node->error("The warp solve at frame %d is not available in this build.",
-                          roundFrame(frame));
+            warpFrame();
             return;
         case 3:
             m_node->error("Constraint tracking at frame %d is not available in this build.",
@@ -69,6 +78,161 @@ bool AnalysisExecutor::skipFrame(double frame) const {
 
 void AnalysisExecutor::gatherWarpConstraints(int, int, WarpConstraintSink&) const {
     // The node holds no line constraints yet, so there is nothing to hand to the solver.
+}
+
+/// What every view's match targets at one warp share: the camera transforms at the node's
+/// convergence depth and, per frame, each match's mean ideal latlong position (none when no
+/// observing camera could give one). Each match is brought to the ideal image once, however
+/// many views see it.
+struct AnalysisExecutor::MatchTargets {
+    std::vector<SphericalTransform> transforms;
+    std::map<int, std::vector<std::optional<Eigen::Vector2d>>> ideal;
+
+    const std::vector<std::optional<Eigen::Vector2d>>& idealOf(int frame, const CameraTrack& track);
+};
+
+const std::vector<std::optional<Eigen::Vector2d>>& AnalysisExecutor::MatchTargets::idealOf(
+    int frame, const CameraTrack& track) {
+    auto found = ideal.find(frame);
+    if (found != ideal.end()) return found->second;
+    std::vector<std::optional<Eigen::Vector2d>>& out = ideal[frame];
+    out.reserve(track.getTracks().size());
+    for (const FeatureTrack& match : track.getTracks()) {
+        // Every camera that saw the match puts P on the sphere of radius |P|; the mean of their
+        // ideal latlong positions is P's direction from the rig centre. A camera whose
+        // projection fails (P just outside its frame) falls back to its observed position, and
+        // one with no ideal position leaves the mean. Without a triangulated point there is no
+        // depth to aim at.
+        const Eigen::Vector3d& P = match.getPoint().getPosition();
+        const double depth = P.norm();
+        out.emplace_back();
+        if (!match.getPoint().getIsValid() || !(depth > 0.0) || !std::isfinite(depth)) continue;
+        Eigen::Vector2d sum = Eigen::Vector2d::Zero();
+        int count = 0;
+        for (const auto& [camera, feature] : match.getFeatures()) {
+            if (camera < 0 || camera >= int(transforms.size())) continue;
+            SphericalTransform atDepth = transforms[size_t(camera)];
+            atDepth.setConvergenceDepth(depth);
+            Eigen::Vector2d image = feature.getPosition();
+            atDepth.ProjectFromWorld(P, &image);
+            Eigen::Vector2d position;
+            if (!atDepth.ProjectToIdeal(image, ProjectionTypeEnum::Latlong, &position)) continue;
+            sum += position;
+            ++count;
+        }
+        if (count > 0) out.back() = sum / count;
+    }
+    return out;
+}
+
+bool AnalysisExecutor::warpFrame() {
+    GridMapKnob* store = m_knobs ? m_knobs->gridMap() : nullptr;
+    auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
+    if (!iop || !m_rig || !store) return false;
+    m_rig->reloadRig(true);
+    PX::Image::Iop* input = iop->validateInput(0);
+    if (!input) return false;
+    const int width = input->info().full_size_format().width();
+    const int height = input->info().full_size_format().height();
+    if (width <= 0 || height <= 0) return false;
+
+    const int frame = roundFrame(m_node->uiContext().frame());
+    const std::array<int, 2> grid = m_knobs->gridSize(true);
+    const double smoothness = m_knobs->spatialSmoothness(true);
+    const double consistency = m_knobs->temporalConsistency(true);
+    const int reach = m_knobs->temporalWindow(true);
+
+    // The window is measured in key indices. A frame that is no key has index -1: its window
+    // cannot hold it, so no view is solved and nothing is stored.
+    const std::vector<float> keys = m_knobs->getKeys();
+    const int keyOfFrame = m_knobs->keyIndex(frame);
+    std::set<int> window;
+    for (int i = 0; i < int(keys.size()); ++i)
+        if (std::abs(i - keyOfFrame) <= reach) window.insert(roundFrame(keys[size_t(i)]));
+    if (window.empty()) return false;
+
+    GridWarpSolver solver(window, grid[0], grid[1], width, height);
+    MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
+    std::vector<int> views;
+    for (int view : m_rig->multiViewManager()->cameraViews())
+        if (m_rig->isCameraView(view)) views.push_back(view);
+
+    std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(m_node);
+    progress->setProgressInterval(0.0, 1.0);
+    store->add_to_undo();
+    for (size_t i = 0; i < views.size(); ++i) {
+        for (int f : window) {
+            gatherMatchConstraints(f, views[i], targets, solver);
+            gatherWarpConstraints(f, views[i], solver);
+            solver.addSmoothness(f, smoothness);
+            solver.addConsistency(f, consistency);
+        }
+        if (solver.solve(frame)) store->setGrid(frame, views[i], solver.grid());
+        solver.resetRows();
+        progress->setProgressFraction(double(i + 1) / double(views.size()));
+    }
+    if (progress->isInterrupted()) {
+        store->stop_add_to_undo();
+        return false;
+    }
+    store->changed();
+    store->stop_add_to_undo();
+    return true;
+}
+
+bool AnalysisExecutor::gatherMatchConstraints(int frame, int view, WarpConstraintSink& out) const {
+    if (!m_knobs || !m_rig) return false;
+    MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
+    return gatherMatchConstraints(frame, view, targets, out);
+}
+
+bool AnalysisExecutor::gatherMatchConstraints(int frame,
+                                              int view,
+                                              MatchTargets& targets,
+                                              WarpConstraintSink& out) const {
+    if (!m_knobs || !m_rig || !m_rig->isCameraView(view)) return false;
+    const ControlPointsKnob* matches = m_knobs->controlPoints();
+    if (!matches) return false;
+    const int camera = m_rig->cameraIndexOfView(view);
+    if (camera >= int(targets.transforms.size())) return false;
+    const CameraTrack* track = matches->findCameraTrack(frame);
+    if (!track) return true;
+
+    const double threshold = m_knobs->warpThreshold(true);
+    const KnobManager::KernelType kernel = m_knobs->kernelType(true);
+    const double matchStrength = m_knobs->matchStrength(true);
+    const double userMatchStrength = m_knobs->userMatchStrength(true);
+    const auto& ideal = targets.idealOf(frame, *track);
+    const SphericalTransform& own = targets.transforms[size_t(camera)];
+
+    for (size_t m = 0; m < track->getTracks().size(); ++m) {
+        const FeatureTrack& match = track->getTracks()[m];
+        const double rmse = match.getPoint().getRMSE();
+        if (!ideal[m] || rmse > threshold) continue;
+        const auto& features = match.getFeatures();
+        auto seen = std::find_if(features.begin(), features.end(), [camera](const auto& f) {
+            return f.first == camera;
+        });
+        Eigen::Vector2d target;
+        if (seen == features.end() ||
+            !own.ProjectFromIdeal(*ideal[m], ProjectionTypeEnum::Latlong, &target))
+            continue;
+        const Eigen::Vector2d observed = seen->second.getPosition();
+
+        const double r = threshold > 1e-6 ? rmse / threshold : 0.0;
+        double factor = 1.0;
+        if (kernel == KnobManager::KernelType::Linear) factor = 1.0 - r;
+        if (kernel == KnobManager::KernelType::Gaussian) factor = std::exp(-5.0 * r * r);
+
+        WarpConstraint constraint;
+        constraint.x = target.x();
+        constraint.y = target.y();
+        constraint.dx = observed.x() - target.x();
+        constraint.dy = observed.y() - target.y();
+        constraint.score = (match.getIsUserTrack() ? userMatchStrength : matchStrength) * factor;
+        out.addWarpConstraint(frame, constraint);
+    }
+    return true;
 }
 
 }  // namespace Research

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <vector>
+
 #include "constraints/WarpConstraint.h"
 #include "external/ComputeFramework.h"
+#include "external/RigLibrary.h"
 
 namespace PX {
 namespace Image {
@@ -40,7 +43,37 @@ public:
     /// pull them onto their fitted great circles, filed under `frame` in `out`.
     void gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const;
 
+    /// The warp solve at the host's current frame F (nearest whole frame, halves away from
+    /// zero): for every camera view, one GridWarpSolver system over the analysis keys whose key
+    /// index lies within `temporalWindow` of F's (camera matches and line constraints of each
+    /// key, smoothness, consistency), and its grid at F stored in `gridMap`, all in one undo
+    /// step. A view whose solve fails keeps what the store had for it. Progress is reported per
+    /// view; a cancel is honoured only after every view of F is done: the grids stored stay,
+    /// `changed` is not called and the result is false. Also false, with nothing stored,
+    /// without the node, its knobs, rig, grid store or an input image, or when the window is
+    /// empty. Reads the stored knob values.
+    bool warpFrame();
+
+    /// The camera matches of `frame` seen by camera view `view`, as warp constraints filed
+    /// under `frame` in `out`: for each match whose triangulated point P is valid, whose RMS
+    /// error is at most `warpThreshold` and which has a feature of the view's camera (the first
+    /// one is the observed position o), the target t is where the direction of P, seen from the
+    /// rig centre, meets the convergence sphere in this camera (the mean of every observing
+    /// camera's ideal latlong position of P at depth |P|, brought back through this camera at
+    /// `convergenceDepth`). The constraint has position t, displacement o - t and weight
+    /// (`userMatchStrength` for user matches, else `matchStrength`) times the kernel factor of
+    /// r = RMS / `warpThreshold`: None 1, Linear 1 - r, Gaussian exp(-5 r^2). False when the
+    /// node parts are missing, `view` is no camera of the rig or there is no match store;
+    /// reading never creates a record in the store.
+    bool gatherMatchConstraints(int frame, int view, WarpConstraintSink& out) const;
+
 private:
+    struct MatchTargets;
+    bool gatherMatchConstraints(int frame,
+                                int view,
+                                MatchTargets& targets,
+                                WarpConstraintSink& out) const;
+
     PX::Image::Op* m_node;
     RigContext* m_rig = nullptr;
     KnobManager* m_knobs = nullptr;

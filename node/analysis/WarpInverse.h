@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "analysis/Grid2D.h"
+#include "external/RigLibrary.h"
+#include "vellacam/FeatureTrack.h"
+
+namespace Korvane {
+namespace Research {
+
+/// Where input content ends up in a camera's warped image. A grid is a backward displacement:
+/// the warped image at q shows the input at q + D(q), with D interpolated from the vertices
+/// through the triangles of GridTriangle (the solver's and the renderer's). The warped
+/// position of an input position o is therefore the q with q + D(q) = o, found by the
+/// fixed-point iteration q <- o - D(q) from q = o; it converges while D changes by less than
+/// a pixel per pixel, as any usable warp does. Outside the image D takes the value at the
+/// nearest point of the image rectangle.
+class WarpInverse {
+public:
+    static constexpr int kMaxIterations = 100;
+    /// Iteration stops when a step moves q by less than this, in pixels.
+    static constexpr double kTolerance = 1e-9;
+
+    /// `grid` laid over a `width` x `height` input image; a grid with a side below 2 is no
+    /// warp. The grid is copied.
+    WarpInverse(const Grid2D& grid, int width, int height);
+
+    /// D at input pixel q.
+    Eigen::Vector2d displacement(const Eigen::Vector2d& q) const;
+    /// The q with q + D(q) = o; none when the iteration does not settle.
+    std::optional<Eigen::Vector2d> warpedPosition(const Eigen::Vector2d& o) const;
+
+private:
+    Grid2D m_grid;
+    int m_width, m_height;
+};
+
+/// How far apart a match's observations land once every camera is warped: each observation o
+/// of camera c goes to its warped position (o itself when `grids` has no grid for c), then to
+/// c's ideal latlong image (`transforms[c]`, at its convergence depth); the result is the
+/// largest distance between two of these, in pixels of the ideal image, longitude taken the
+/// short way round. None when fewer than two observations reach the ideal image.
+/// `grids` is keyed by camera index.
+std::optional<double> matchMisalignment(const FeatureTrack& match,
+                                        const std::map<int, WarpInverse>& grids,
+                                        const std::vector<SphericalTransform>& transforms);
+
+}  // namespace Research
+}  // namespace Korvane
