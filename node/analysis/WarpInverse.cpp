@@ -49,16 +49,18 @@ std::optional<double> matchMisalignment(const FeatureTrack& match,
             ideal.emplace_back(p, double(transforms[size_t(camera)].getOutputWidth()));
     }
     if (ideal.size() < 2) return std::nullopt;
-    double largest = 0.0;
-    for (size_t a = 0; a < ideal.size(); ++a)
-        for (size_t b = a + 1; b < ideal.size(); ++b) {
-            Eigen::Vector2d d = ideal[a].first - ideal[b].first;
-            const double width = ideal[a].second;
-            d.x() = std::abs(d.x());
-            d.x() = std::min(d.x(), std::abs(width - d.x()));
-            largest = std::max(largest, d.norm());
-        }
-    return largest;
+    // Longitudes are brought next to the first observation's before the mean is taken.
+    const Eigen::Vector2d first = ideal.front().first;
+    Eigen::Vector2d mean = Eigen::Vector2d::Zero();
+    for (auto& [p, width] : ideal) {
+        if (p.x() - first.x() > width / 2) p.x() -= width;
+        if (p.x() - first.x() < -width / 2) p.x() += width;
+        mean += p;
+    }
+    mean /= double(ideal.size());
+    double sum = 0.0;
+    for (const auto& [p, width] : ideal) sum += (p - mean).squaredNorm();
+    return std::sqrt(sum / double(ideal.size()));
 }
 
 }  // namespace Research

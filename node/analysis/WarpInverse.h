@@ -43,9 +43,9 @@ private:
 
 /// How far apart a match's observations land once every camera is warped: each observation o
 /// of camera c goes to its warped position (o itself when `grids` has no grid for c), then to
-/// c's ideal latlong image (`transforms[c]`, at its convergence depth); the result is the
-/// largest distance between two of these, in pixels of the ideal image, longitude taken the
-/// short way round. None when fewer than two observations reach the ideal image.
+/// c's ideal latlong image (`transforms[c]`, at its convergence depth); the result is the RMS
+/// distance of these positions from their mean, in pixels of the ideal image, longitudes taken
+/// the short way round. None when fewer than two observations reach the ideal image.
 /// `grids` is keyed by camera index.
 std::optional<double> matchMisalignment(const FeatureTrack& match,
                                         const std::map<int, WarpInverse>& grids,
