@@ -2,6 +2,7 @@
 #include "constraints/ConstraintsKnob.h"
 
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -49,7 +50,10 @@ ConstraintsKnob::ConstraintsKnob(PX::Image::Node* node, const std::string& name)
 
 ConstraintsKnob::~ConstraintsKnob() {
     // The panel may outlive the knob for a moment; it must not call back into it.
-    if (TreeView* open = view()) open->setKnob(nullptr);
+    if (TreeView* open = view()) {
+        open->setKnob(nullptr);
+        open->setModel(nullptr);  // the model dies with the knob
+    }
 }
 
 TreeModel* ConstraintsKnob::model() {
@@ -122,25 +126,22 @@ bool ConstraintsKnob::isConstraintAlive(int row, int frame) const {
     return item(row) && constraintStart(row) <= frame && frame <= constraintEnd(row);
 }
 
-double ConstraintsKnob::constraintStrength(int row) const {
+QVariant ConstraintsKnob::value(int row, int column) const {
     const ConstraintItem* it = item(row);
-    return it ? it->data(TreeModel::Strength).toDouble() : 0.0;
+    return it ? it->data(column) : QVariant();  // an invalid variant reads as 0
+}
+
+double ConstraintsKnob::constraintStrength(int row) const {
+    return value(row, TreeModel::Strength).toDouble();
 }
 
 double ConstraintsKnob::constraintSampling(int row) const {
-    const ConstraintItem* it = item(row);
-    return it ? it->data(TreeModel::Sampling).toDouble() : 0.0;
+    return value(row, TreeModel::Sampling).toDouble();
 }
 
-int ConstraintsKnob::constraintStart(int row) const {
-    const ConstraintItem* it = item(row);
-    return it ? it->data(TreeModel::Start).toInt() : 0;
-}
+int ConstraintsKnob::constraintStart(int row) const { return value(row, TreeModel::Start).toInt(); }
 
-int ConstraintsKnob::constraintEnd(int row) const {
-    const ConstraintItem* it = item(row);
-    return it ? it->data(TreeModel::End).toInt() : 0;
-}
+int ConstraintsKnob::constraintEnd(int row) const { return value(row, TreeModel::End).toInt(); }
 
 std::array<double, 3> ConstraintsKnob::constraintColour(int row) const {
     const ConstraintItem* it = item(row);
@@ -365,6 +366,10 @@ bool ConstraintsKnob::from_script(const char* text) {
                         "malformed header (name, colour, size up to " + std::to_string(kMaxTracks) +
                             ", strength, sampling, life, visible" +
                             (version == 2 ? ", selected)" : ")"));
+        // The colour is kept in floats; a component beyond their range would save as "inf".
+        for (double c : {r, g, b})
+            if (std::abs(c) > double(std::numeric_limits<float>::max()))
+                return fail(n, "colour component " + std::to_string(c) + " out of range");
         const int row = m->constraintCount();
         m->insertRows(row, 1, m->topIndex());
         ConstraintItem* it = m->constraint(row);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QPointer>
+#include <QVariant>
 
 #include "constraints/ConstraintPoint.h"
 #include "constraints/ConstraintTrackSet.h"
@@ -39,9 +40,10 @@ class TreeView;
 /// '"' comes first and a '"' closes the text. Version 1 has no "selected" field.
 ///
 /// Loading is one undo step. It refuses (false, no changed()) malformed text, a version other
-/// than 1 or 2, negative or oversized counts (kMaxConstraints, kMaxTracks, kMaxKeys) and views
-/// outside 1..kMaxViews; the rows read before the failure stay. An empty text removes every
-/// constraint. The selection of the panel is restored by row after a load.
+/// than 1 or 2, negative or oversized counts (kMaxConstraints, kMaxTracks, kMaxKeys), views
+/// outside 1..kMaxViews and colour components beyond the range of a float; the rows read before the
+/// failure stay. An empty text removes every constraint. The selection of the panel is restored by
+/// row after a load.
 ///
 /// The lock guards the panel's reading of the selection against the executable's writes.
 class ConstraintsKnob : public PX::Image::Knob {
@@ -128,6 +130,8 @@ public:
 private:
     void writeText(std::ostream& os) const;
     ConstraintItem* item(int row) const;
+    /// Column `column` of `row`; invalid when the row does not exist.
+    QVariant value(int row, int column) const;
 
     std::unique_ptr<TreeModel> m_model;
     // Guarded: the view may be closed (deleted) by the host at any time.

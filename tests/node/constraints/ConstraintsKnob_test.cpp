@@ -88,6 +88,9 @@ TEST_F(Constraints, BrokenTextFailsKeepingTheRowsReadSoFar) {
         {"version 2 total 1 visible 1 name a colour nan 1 1 size 0 strength 1 sampling 1 life 0 "
          "0 visible 1 selected 0",
          0},
+        {"version 1 total 1 visible 1 name a colour 1e39 0 0 size 0 strength 1 sampling 1 life 0 "
+         "0 visible 1",
+         0},  // a colour a float cannot hold
         {"version 1 total 1 visible 1 name a colour 1 1 1 size 1 strength 1 sampling 1 life 0 0 "
          "visible 1 5000 1 0 0 0",
          1},  // view out of range: the row stays, without the track
@@ -136,7 +139,12 @@ TEST_F(Constraints, PositionRuleAndKeyEdits) {
     EXPECT_EQ(at(1000)[0].x, 10.0) << "after the last key";
     for (int frame : {-5, 15, 99}) EXPECT_EQ(at(frame)[1].x, 7.0) << "one key holds at " << frame;
 
+    PX::Image::Hash before;
+    knob.hashText(before);
     EXPECT_TRUE(knob.setKey(25, 0, 1, 9, 9)) << "point 1 is the view-3 track";
+    PX::Image::Hash after;
+    knob.hashText(after);
+    EXPECT_NE(before, after) << "the overlay notices a new key";
     EXPECT_EQ(knob.constraintEnd(0), 25) << "the life widens to the new key";
     EXPECT_TRUE(knob.setKey(4, 0, 0, 5, 5));
     EXPECT_EQ(knob.constraintStart(0), 4);
