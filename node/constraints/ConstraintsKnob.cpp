@@ -311,6 +311,11 @@ void ConstraintsKnob::hashText(PX::Image::Hash& hash) const {
 
 bool ConstraintsKnob::from_script(const char* text) {
     UndoStep step(*this);
+    struct Loading {
+        bool& flag;
+        explicit Loading(bool& f) : flag(f) { flag = true; }
+        ~Loading() { flag = false; }
+    } loading(m_loading);
     TextTokens in(text ? text : "");
     if (in.atEnd()) {
         removeAllConstraints();
@@ -335,7 +340,9 @@ bool ConstraintsKnob::from_script(const char* text) {
     TreeModel* m = model();
     removeAllConstraints();
     m->top()->setData(TreeModel::Visible, allVisible != 0);
-    Q_EMIT m->dataChanged(m->topIndex(TreeModel::Visible), m->topIndex(TreeModel::Visible));
+    // Both cells of the top item: the panel reports a change of one cell as a user's edit, and
+    // a load reports its own change only once it succeeded.
+    Q_EMIT m->dataChanged(m->topIndex(TreeModel::Name), m->topIndex(TreeModel::Visible));
 
     auto restoreSelection = [&] {
         for (int row : selected)

@@ -77,6 +77,9 @@ public:
     TreeView* view() const;
     void setView(TreeView* view);
     std::recursive_mutex& lock() const { return m_lock; }
+    /// True while from_script runs: the panel then leaves change reports to the load, which
+    /// makes one at its end, and none when it fails.
+    bool loading() const { return m_loading; }
 
     /// Appends constraint "constraint_<row>" with a colour from its name, Strength 4, Sampling
     /// 20, life [start, end], no tracks, and makes it the panel's current, only selected row.
@@ -138,6 +141,7 @@ private:
     QPointer<QObject> m_viewGuard;
     TreeView* m_view = nullptr;
     mutable std::recursive_mutex m_lock;
+    bool m_loading = false;
 };
 
 }  // namespace Research

@@ -175,14 +175,14 @@ void TreeView::dataChanged(const QModelIndex& topLeft,
                            const QModelIndex& bottomRight,
                            const QList<int>& roles) {
     QTreeView::dataChanged(topLeft, bottomRight, roles);
-    if (m_knob && topLeft == bottomRight &&
+    if (m_knob && !m_knob->loading() && topLeft == bottomRight &&
         (topLeft.column() == TreeModel::Name || topLeft.column() == TreeModel::Visible))
         m_knob->changed();
 }
 
 void TreeView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTreeView::currentChanged(current, previous);
-    if (m_knob) m_knob->changed();
+    if (m_knob && !m_knob->loading()) m_knob->changed();
 }
 
 void TreeView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {

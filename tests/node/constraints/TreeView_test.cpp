@@ -197,6 +197,13 @@ TEST_F(ConstraintsPanel, SelectionShowsItsValuesAndSurvivesALoad) {
     EXPECT_EQ(selected, (std::set<int>{0, 1, 2}));
     EXPECT_EQ(knob->currentRow(), 0);
 
+    int changes = 0;
+    knob->addCallback([&changes](Knob*) { ++changes; });
+    EXPECT_FALSE(knob->from_script("version 2 total 1 visible 0 name x"));
+    EXPECT_EQ(changes, 0) << "a failed load reports no change, with the panel open too";
+    ASSERT_TRUE(knob->from_script(text.c_str()));
+    EXPECT_EQ(changes, 1);
+
     view.reset();
     EXPECT_EQ(knob->view(), nullptr) << "a closed panel leaves no dangling view";
     EXPECT_FALSE(knob->hasSelectedConstraints());
