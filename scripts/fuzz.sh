@@ -14,8 +14,8 @@ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE=address,undefined \
       -DBUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF \
       -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build "$root/build-fuzz" --target grid_map_fuzz control_points_fuzz
-for pair in grid_map_fuzz:grid_map control_points_fuzz:control_points; do
+cmake --build "$root/build-fuzz" --target grid_map_fuzz control_points_fuzz constraints_fuzz
+for pair in grid_map_fuzz:grid_map control_points_fuzz:control_points constraints_fuzz:constraints; do
     harness=${pair%%:*} seeds=${pair##*:}
     work="$root/build-fuzz/findings/$harness"
     mkdir -p "$work/corpus"

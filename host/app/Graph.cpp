@@ -12,6 +12,7 @@ namespace Vireo {
 using PX::Image::Node;
 
 Graph::~Graph() {
+    m_panels.clear();  // their widgets may call into the knobs
     while (!m_nodes.empty()) m_nodes.pop_back();
 }
 
@@ -45,6 +46,7 @@ Node* Graph::addNode(const std::string& className, const std::string& name) {
 
 void Graph::removeNode(Node* node) {
     if (!owns(node)) throw std::invalid_argument("cannot remove a node of another graph");
+    m_panels.erase(node);
     for (const auto& n : m_nodes)
         for (int i = 0; i < n->graphInputCount(); ++i)
             if (n->input(i) == node) n->setInput(i, nullptr);
@@ -53,6 +55,20 @@ void Graph::removeNode(Node* node) {
             m_nodes.erase(it);
             return;
         }
+}
+
+ControlPanel& Graph::showControlPanel(Node* node) {
+    if (!owns(node)) throw std::invalid_argument("cannot open a panel of a node of another graph");
+    std::unique_ptr<ControlPanel>& panel = m_panels[node];
+    if (!panel) panel = std::make_unique<ControlPanel>(node);
+    return *panel;
+}
+
+void Graph::hideControlPanel(Node* node) { m_panels.erase(node); }
+
+ControlPanel* Graph::controlPanel(const Node* node) const {
+    auto it = m_panels.find(node);
+    return it == m_panels.end() ? nullptr : it->second.get();
 }
 
 Node* Graph::node(const std::string& name) const {

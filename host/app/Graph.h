@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ControlPanel.h"
 #include "ProjectSettings.h"
 #include "px/image/Node.h"
 
@@ -46,6 +48,13 @@ public:
     /// for a node not in this graph and std::out_of_range for an input the node lacks.
     void connect(PX::Image::Node* from, PX::Image::Node* to, int input);
 
+    /// Opens the node's control panel (nothing when it is open already); see ControlPanel.
+    ControlPanel& showControlPanel(PX::Image::Node* node);
+    /// Closes it; nothing when it is not open. A removed node's panel closes first.
+    void hideControlPanel(PX::Image::Node* node);
+    /// The node's open panel, null when closed.
+    ControlPanel* controlPanel(const PX::Image::Node* node) const;
+
     std::vector<std::string> views() const;
     /// Throws std::invalid_argument for an empty list, a repeated name or a name with blanks.
     void setViews(const std::vector<std::string>& views);
@@ -58,6 +67,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<PX::Image::Node>> m_nodes;
+    std::map<const PX::Image::Node*, std::unique_ptr<ControlPanel>> m_panels;
     ProjectSettings m_settings;
 };
 

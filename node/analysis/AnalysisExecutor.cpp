@@ -8,10 +8,14 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "analysis/GridWarpSolver.h"
+#include "constraints/ConstraintPoint.h"
+#include "constraints/ConstraintsKnob.h"
+#include "constraints/SphericalCircle.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/Iop.h"
@@ -76,8 +80,56 @@ bool AnalysisExecutor::skipFrame(double frame) const {
     return !m_knobs->isAnalysisKey(f);
 }
 
-void AnalysisExecutor::gatherWarpConstraints(int, int, WarpConstraintSink&) const {
-    // The node holds no line constraints yet, so there is nothing to hand to the solver.
+void AnalysisExecutor::gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const {
+    if (!m_rig || !m_knobs || m_rig->numberOfCameras() == 0) return;
+    const int camera = m_rig->cameraIndexOfView(view);
+    if (camera < 0 || camera >= m_rig->numberOfCameras()) return;
+    const ConstraintsKnob* constraints = m_knobs->constraints();
+    if (!constraints) return;
+    const double radius = m_knobs->convergenceDepth(true);
+    const std::vector<SphericalTransform> cameras = m_rig->cameraTransforms(radius);
+    // Constraint points live in host views; the rig maps them through their camera.
+    auto transformOf = [&](int pointView) -> const SphericalTransform* {
+        const int c = m_rig->cameraIndexOfView(pointView);
+        return c >= 0 && c < int(cameras.size()) ? &cameras[size_t(c)] : nullptr;
+    };
+    const SphericalTransform& own = cameras[size_t(camera)];
+
+    for (int row = 0; row < constraints->constraintCount(); ++row) {
+        if (!constraints->isConstraintEnabled(row) || !constraints->isConstraintAlive(row, frame))
+            continue;
+        std::vector<ConstraintPoint> points;
+        constraints->constraintPointsAtFrame(frame, row, points);
+        if (points.empty()) continue;
+
+        std::vector<Eigen::Vector3d> world;
+        std::vector<Eigen::Vector2d> inView;
+        for (const ConstraintPoint& p : points) {
+            const SphericalTransform* t = transformOf(p.view);
+            Eigen::Vector3d w;
+            if (t && t->ProjectToWorld(Eigen::Vector2d(p.x, p.y), &w)) world.push_back(w);
+            if (p.view == view) inView.emplace_back(p.x, p.y);
+        }
+        SphericalCircle circle(radius);
+        if (inView.empty() || !circle.fit(world)) continue;
+
+        const std::vector<Eigen::Vector2d> samples =
+            densifyPoints(inView, constraints->constraintSampling(row), own);
+        for (const Eigen::Vector2d& sample : samples) {
+            Eigen::Vector3d w;
+            Eigen::Vector2d target;
+            if (!own.ProjectToWorld(sample, &w) ||
+                !own.ProjectFromWorld(circle.project({w}).front(), &target))
+                continue;  // a sample whose ray or target has no image cannot pull the warp
+            WarpConstraint c;
+            c.x = target.x();
+            c.y = target.y();
+            c.score = constraints->constraintStrength(row);
+            c.dx = sample.x() - target.x();
+            c.dy = sample.y() - target.y();
+            out.addWarpConstraint(frame, c);
+        }
+    }
 }
 
 /// What every view's match targets at one warp share: the camera transforms at the node's

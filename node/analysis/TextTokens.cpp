@@ -39,6 +39,13 @@ bool TextTokens::expect(std::string_view keyword) {
     return !m_failed;
 }
 
+bool TextTokens::word(std::string& value) {
+    const std::string_view token = next();
+    if (m_failed) return false;
+    value.assign(token);
+    return true;
+}
+
 bool TextTokens::integer(int& value) {
     const std::string_view token = withoutPlus(next());
     if (m_failed) return false;

@@ -18,6 +18,8 @@ public:
 
     /// True when the next token is exactly `keyword`.
     bool expect(std::string_view keyword);
+    /// Any one token, as it stands.
+    bool word(std::string& value);
     bool integer(int& value);
     bool number(double& value);
     bool failed() const { return m_failed; }

@@ -6,6 +6,7 @@
 
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
+#include "constraints/ConstraintsKnob.h"
 #include "plugin/DelegateKeyFrameDisplayKnob.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/ButtonKnob.h"
@@ -280,6 +281,7 @@ void KnobManager::knobs(KnobCallback& f) {
     k->set_flag(0x40004380ull);
     k->tooltip("The keys for the selected constraint.");
     text(f, " ");
+    f.make<ConstraintsKnob>("constraints")->set_flag(0x4100);
     text(f, " ");
     button(f, "addConstraint", "Add", "Add new constraint.")->set_flag(0x1000);
     button(f, "mergeConstraints", "Merge", "Merge selected constraints into one.")->set_flag(0x80);
@@ -521,6 +523,10 @@ void KnobManager::appendHash(Hash& hash) const {
 
 GridMapKnob* KnobManager::gridMap() const {
     return m_node ? dynamic_cast<GridMapKnob*>(m_node->knob("gridMap")) : nullptr;
+}
+
+ConstraintsKnob* KnobManager::constraints() const {
+    return m_node ? dynamic_cast<ConstraintsKnob*>(m_node->knob("constraints")) : nullptr;
 }
 
 ControlPointsKnob* KnobManager::controlPoints() const {

@@ -27,6 +27,7 @@ class Op;
 namespace Korvane {
 namespace Research {
 
+class ConstraintsKnob;
 class ControlPointsKnob;
 class GridMapKnob;
 class RigContext;
@@ -82,6 +83,8 @@ public:
     /// The stores of warp grids and of camera matches; null before knobs() declared them.
     GridMapKnob* gridMap() const;
     ControlPointsKnob* controlPoints() const;
+    /// The store of line constraints; null before knobs() declared it.
+    ConstraintsKnob* constraints() const;
 
     const ViewNavigationKnobs& viewNavigation() const { return m_viewNavigation; }
     const BlendingKnobs& blending() const { return m_blending; }

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "ControlPanel.h"
+#include "Graph.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/EnumerationKnob.h"
 #include "px/image/Node.h"
@@ -177,6 +179,19 @@ std::string knobText(Knob* k, py::handle v, bool scriptText) {
     throw py::type_error(who(k) + " takes text, not " + typeName(v));
 }
 
+namespace {
+
+// The node's open panel; RuntimeError when it is closed.
+ControlPanel& openPanel(const KnobRef& k) {
+    ControlPanel* panel = host().graph().controlPanel(k.node());
+    if (!panel)
+        throw std::runtime_error("the panel of node '" + k.node()->name() +
+                                 "' is not open (node.showControlPanel() opens it)");
+    return *panel;
+}
+
+}  // namespace
+
 void declareKnob(py::module_& m) {
     py::class_<KnobRef>(m, "Knob", "A knob of a node.")
         .def("name", [](const KnobRef& k) { return k.get()->name(); })
@@ -247,6 +262,36 @@ void declareKnob(py::module_& m) {
             },
             py::arg("frame"),
             "Keys the knob at `frame` (animating it first); False when a key was there.")
+        .def(
+            "selectRows",
+            [](const KnobRef& k, const std::vector<int>& rows) {
+                try {
+                    openPanel(k).selectRows(k.get(), rows);
+                } catch (const std::out_of_range& e) {
+                    throw py::index_error(e.what());
+                } catch (const std::invalid_argument& e) {
+                    throw py::type_error(e.what());
+                }
+            },
+            py::arg("rows"),
+            "Selects whole rows of the knob's list in the open panel, as a user's click and "
+            "Ctrl-clicks would; rows count the selectable items top to bottom. IndexError past "
+            "the end, TypeError for a knob without a list, RuntimeError with the panel closed.")
+        .def(
+            "selectedRows",
+            [](const KnobRef& k) { return openPanel(k).selectedRows(k.get()); },
+            "The selected rows of the knob's list in the open panel, ascending.")
+        .def(
+            "panelAction",
+            [](const KnobRef& k, const std::string& text) {
+                if (!openPanel(k).triggerAction(k.get(), text))
+                    throw py::key_error(who(k.get()) + " has no enabled panel action '" + text +
+                                        "'");
+            },
+            py::arg("text"),
+            "Runs the action called `text` of the knob's widget in the open panel (its context "
+            "menu: for the constraints list \"Add\", \"Toggle\", \"Merge\", \"Delete\", "
+            "\"Delete All\"); questions are answered as for any other script.")
         .def("__repr__", [](const KnobRef& k) {
             return "<vireo.Knob " + k.node()->name() + "." + k.get()->name() + " (" +
                    k.get()->Class() + ")>";

@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "Graph.h"
 #include "px/image/Iop.h"
 #include "px/image/Node.h"
 #include "python/Bindings.h"
@@ -80,6 +81,16 @@ void declareNode(py::module_& m) {
                                          "'");
                  return KnobRef(n, k);
              })
+        .def(
+            "showControlPanel",
+            [](const NodeRef& n) { host().graph().showControlPanel(n.get()); },
+            "Opens the node's control panel (offscreen without a display); the node hears of "
+            "it as when a user opens it. Its lists are then reachable through the knobs' "
+            "selectRows, selectedRows and panelAction.")
+        .def(
+            "hideControlPanel",
+            [](const NodeRef& n) { host().graph().hideControlPanel(n.get()); },
+            "Closes the node's control panel; nothing when it is closed.")
         .def("__eq__", &NodeRef::operator==)
         .def("__hash__", [](const NodeRef& n) { return n.serial(); })
         .def("__repr__", [](const NodeRef& n) {

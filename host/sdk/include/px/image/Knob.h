@@ -12,11 +12,21 @@
 #include "px/image/Hash.h"
 #include "px/image/OutputContext.h"
 
+// Knobs with a panel widget of their own hand the host a Qt widget. The SDK itself does not
+// link Qt: only a knob that makes a widget, and a host that shows it, need Qt Widgets.
+class QWidget;
+
 namespace PX {
 namespace Image {
 
 class Node;
 class Op;
+
+/// Where the host embeds a knob's own widget: the panel widget that becomes its parent (null
+/// when the host reparents it later).
+struct WidgetContext {
+    QWidget* parent = nullptr;
+};
 
 /// A knob is one named, saved parameter of a node (or a button, a label, a custom store).
 /// Knobs belong to their Node and die with it. All calls happen on the host's main thread,
@@ -124,6 +134,12 @@ public:
     int get_key_list(std::set<int>& keys, int) const { return get_key_list(keys); }
     /// True when the timeline shows this knob's keys.
     virtual bool keyframesDisplayed() const { return is_animated(); }
+
+    // --- panel widget -------------------------------------------------------------------
+    /// A knob that draws its own panel row returns its widget here; the host owns it (with
+    /// `context.parent` or the panel it adds it to) and destroys it when the panel closes.
+    /// Called only on a host that has a QApplication. The default has no widget.
+    virtual QWidget* make_widget(const WidgetContext& /*context*/) { return nullptr; }
 
     // --- undo -------------------------------------------------------------------------
     /// Opens (or joins) the current undo step and records this knob's text before the
