@@ -266,6 +266,55 @@ int ConstraintsKnob::currentRow() const {
     return m_model->constraintRow(view()->selectionModel()->currentIndex());
 }
 
+void ConstraintsKnob::selectAllRows() {
+    for (int row = 0; row < constraintCount(); ++row) selectRow(row, row == 0);
+}
+
+void ConstraintsKnob::mergeSelectedRows() {
+    if (view()) view()->mergeSelectedRows();
+}
+
+void ConstraintsKnob::removeSelectedRows() {
+    if (view()) view()->removeSelectedRows();
+}
+
+bool ConstraintsKnob::writeSelected(const std::vector<std::pair<int, QVariant>>& columns) {
+    std::set<int> rows;
+    if (!m_model || collectRows(false, true, rows) == 0) return false;
+    add_to_undo();
+    for (int row : rows)
+        for (const auto& [column, value] : columns)
+            m_model->setData(m_model->index(row, column, m_model->topIndex()), value, Qt::EditRole);
+    stop_add_to_undo();
+    changed();
+    return true;
+}
+
+void ConstraintsKnob::setSelectedStrength(float strength) {
+    writeSelected({{TreeModel::Strength, strength}});
+}
+
+void ConstraintsKnob::setSelectedSampling(float sampling) {
+    writeSelected({{TreeModel::Sampling, sampling}});
+}
+
+void ConstraintsKnob::setSelectedColour(double r, double g, double b) {
+    writeSelected({{TreeModel::Colour, QVector3D(float(r), float(g), float(b))}});
+}
+
+void ConstraintsKnob::setSelectedLife(int start, int end) {
+    writeSelected({{TreeModel::Start, start}, {TreeModel::End, end}});
+}
+
+std::set<int> ConstraintsKnob::allKeyFrames() const {
+    std::set<int> frames;
+    for (int row = 0; row < constraintCount(); ++row) {
+        const std::set<int> keys = keyFrames(row);
+        frames.insert(keys.begin(), keys.end());
+    }
+    return frames;
+}
+
 // --- saved text ----------------------------------------------------------------------------
 
 void ConstraintsKnob::writeText(std::ostream& os) const {

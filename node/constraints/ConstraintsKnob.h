@@ -126,6 +126,20 @@ public:
     void clearSelection();
     void selectRow(int row, bool exclusive);
     int currentRow() const;
+    void selectAllRows();
+    /// The panel's "Merge" and "Delete" on the selected rows.
+    void mergeSelectedRows();
+    void removeSelectedRows();
+
+    /// Writes a value into one column of every selected row, as the panel's editor would (one
+    /// undo step, then changed()); nothing without a selection. Strength and Sampling take a
+    /// float, Start and End an int.
+    void setSelectedStrength(float strength);
+    void setSelectedSampling(float sampling);
+    void setSelectedColour(double r, double g, double b);
+    void setSelectedLife(int start, int end);
+    /// Every frame with a key on any point track of any constraint.
+    std::set<int> allKeyFrames() const;
 
     /// Appends the unquoted saved text, with its terminating zero, to `hash`.
     void hashText(PX::Image::Hash& hash) const;
@@ -135,6 +149,8 @@ private:
     ConstraintItem* item(int row) const;
     /// Column `column` of `row`; invalid when the row does not exist.
     QVariant value(int row, int column) const;
+    /// Sets the given columns of every selected row in one undo step; false when none is.
+    bool writeSelected(const std::vector<std::pair<int, QVariant>>& columns);
 
     std::unique_ptr<TreeModel> m_model;
     // Guarded: the view may be closed (deleted) by the host at any time.

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
+#include "constraints/ConstraintsKnob.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/ArrayKnob.h"
@@ -79,6 +81,32 @@ int PanelActions::handle(Knob* knob) {
         centreOutputView();
     } else if (name == "resetRotation") {
         m_knobs->setViewRotationAngles(0.0, 0.0, 0.0);
+    } else if (name == "constraints") {
+        followConstraintSelection();
+    } else if (name == "addConstraint") {
+        if (ConstraintsKnob* c = m_knobs->constraints())
+            c->addConstraint(int(value("constraintStartFrame")), int(value("constraintEndFrame")));
+    } else if (name == "mergeConstraints") {
+        if (ConstraintsKnob* c = m_knobs->constraints()) c->mergeSelectedRows();
+    } else if (name == "deleteConstraints") {
+        if (ConstraintsKnob* c = m_knobs->constraints()) c->removeSelectedRows();
+    } else if (name == "selectAllConstraints") {
+        if (ConstraintsKnob* c = m_knobs->constraints()) c->selectAllRows();
+    } else if (name == "addConstraintKeys") {
+        addConstraintKeys();
+    } else if (name == "constraintStrength") {
+        if (ConstraintsKnob* c = m_knobs->constraints())
+            c->setSelectedStrength(float(value("constraintStrength")));
+    } else if (name == "constraintSampling") {
+        if (ConstraintsKnob* c = m_knobs->constraints())
+            c->setSelectedSampling(float(value("constraintSampling")));
+    } else if (name == "constraintColour") {
+        if (ConstraintsKnob* c = m_knobs->constraints())
+            c->setSelectedColour(value("constraintColour", 0), value("constraintColour", 1),
+                                 value("constraintColour", 2));
+    } else if (name == "constraintStartFrame" || name == "constraintEndFrame") {
+        if (ConstraintsKnob* c = m_knobs->constraints())
+            c->setSelectedLife(int(value("constraintStartFrame")), int(value("constraintEndFrame")));
     } else if (name == "addConstraintKey") {
         addConstraintKey();
     } else if (name == "constraintFrameRangeToCurrent" || name == "constraintFrameRangeCurrent" ||
@@ -103,6 +131,44 @@ void PanelActions::panelOpened() {
     }
     setKnobEnabled("reset", m_knobs->isWarped());
     if (Knob* warning = m_node->knob("warning")) warning->hide();
+    if (ConstraintsKnob* c = m_knobs->constraints()) c->clearSelection();
+    setKnobEnabled("mergeConstraints", false);
+    setKnobEnabled("deleteConstraints", false);
+    setKnobEnabled("trackConstraints", false);
+    setKnobEnabled("addConstraintKeys", someConstraintKeyIsNoAnalysisKey());
+}
+
+void PanelActions::followConstraintSelection() {
+    setKnobEnabled("addConstraintKeys", someConstraintKeyIsNoAnalysisKey());
+    const ConstraintsKnob* c = m_knobs->constraints();
+    std::set<int> rows;
+    const int selected = c ? c->collectRows(false, true, rows) : 0;
+    setKnobEnabled("mergeConstraints", selected >= 2);
+    setKnobEnabled("deleteConstraints", selected >= 1);
+    setKnobEnabled("trackConstraints", selected >= 1);
+}
+
+bool PanelActions::someConstraintKeyIsNoAnalysisKey() const {
+    const ConstraintsKnob* c = m_knobs->constraints();
+    if (!c) return false;
+    for (int frame : c->allKeyFrames())
+        if (!m_knobs->isAnalysisKey(frame)) return true;
+    return false;
+}
+
+void PanelActions::addConstraintKeys() {
+    const ConstraintsKnob* c = m_knobs->constraints();
+    Knob* keys = m_node->knob("analysisKeyframe");
+    if (!c || !keys) return;
+    bool added = false;
+    {
+        UndoStep step(m_node, {"analysisKeyframe"});
+        if (!keys->is_animated()) keys->set_animated();
+        for (int frame : c->allKeyFrames())
+            if (!keys->is_key(frame)) added = keys->setKeyAt(frame) || added;
+    }
+    if (added) setKnobEnabled("matchNew", true);
+    setKnobEnabled("addConstraintKeys", someConstraintKeyIsNoAnalysisKey());
 }
 
 std::pair<int, int> PanelActions::inputFrameRange() const {
@@ -280,6 +346,12 @@ void PanelActions::addConstraintKey() {
 void PanelActions::frameRangeButton(int start, int end) {
     setKnobValue("constraintStartFrame", start);
     setKnobValue("constraintEndFrame", end);
+    if (ConstraintsKnob* c = m_knobs->constraints()) c->setSelectedLife(start, end);
+}
+
+double PanelActions::value(const char* name, int i) const {
+    auto* k = dynamic_cast<ArrayKnob*>(m_node->knob(name));
+    return k ? k->get_value(i) : 0.0;
 }
 
 void PanelActions::setKnobEnabled(const char* name, bool on) const {

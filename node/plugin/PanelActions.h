@@ -61,6 +61,10 @@ private:
     void centreOutputView();
     void addConstraintKey();
     void frameRangeButton(int start, int end);
+    void followConstraintSelection();
+    bool someConstraintKeyIsNoAnalysisKey() const;
+    void addConstraintKeys();
+    double value(const char* name, int i = 0) const;
     void setKnobEnabled(const char* name, bool on) const;
     void setKnobValue(const char* name, double value) const;
 

@@ -10,6 +10,7 @@
 #include <QStyleOptionViewItem>
 #include <QVector3D>
 
+#include "../QtApplication.h"
 #include "../TestRigSource.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/TreeModel.h"
@@ -38,12 +39,7 @@ public:
 class ConstraintsPanel : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "node_tests";
-            static char* argv[] = {name, nullptr};
-            new QApplication(argc, argv);  // lives as long as the process
-        }
+        NodeTests::ensureQtApplication();
         Host::install(&host);
         knob = dynamic_cast<ConstraintsKnob*>(fixture.node->knob("constraints"));
         ASSERT_NE(knob, nullptr);

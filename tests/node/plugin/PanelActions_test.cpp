@@ -5,9 +5,13 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <set>
 
+#include "../QtApplication.h"
 #include "../TestRigSource.h"
+#include "constraints/ConstraintsKnob.h"
+#include "constraints/TreeView.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
@@ -307,6 +311,70 @@ TEST_F(PanelActionsTest, AfterAnExecutionTheStateKnobsDescribeTheStores) {
     EXPECT_TRUE(knob("reset")->enabled());
     EXPECT_EQ(knobs().outputView(), view("main"));
     EXPECT_EQ(knobs().outputMode(), KnobManager::CameraOutputMode::Warped);
+}
+
+TEST_F(PanelActionsTest, ConstraintButtonsAndKnobsActOnTheSelectedRows) {
+    NodeTests::ensureQtApplication();
+    auto* constraints = static_cast<ConstraintsKnob*>(knob("constraints"));
+    std::unique_ptr<QWidget> panel(constraints->make_widget({}));
+    auto setLife = [&](int start, int end) {
+        static_cast<ArrayKnob*>(knob("constraintStartFrame"))->set_value(start);
+        static_cast<ArrayKnob*>(knob("constraintEndFrame"))->set_value(end);
+    };
+    for (int row = 0; row < 3; ++row) {
+        setLife(10 * row, 10 * row + 5);
+        f.node->pressKnob("addConstraint");
+    }
+    ASSERT_EQ(constraints->constraintCount(), 3);
+    EXPECT_EQ(constraints->constraintStart(2), 20);
+    EXPECT_EQ(constraints->constraintEnd(2), 25);
+
+    // Opening the panel clears the selection and disables what needs one.
+    op()->knob_changed(Knob::showPanel);
+    EXPECT_FALSE(constraints->hasSelectedConstraints());
+    for (const char* name : {"mergeConstraints", "deleteConstraints", "trackConstraints"})
+        EXPECT_FALSE(knob(name)->enabled()) << name;
+
+    constraints->selectRow(0, true);
+    constraints->selectRow(2, false);
+    f.node->setKnobFromUser("constraintStrength", "7");
+    f.node->setKnobFromUser("constraintSampling", "5");
+    f.node->setKnobFromUser("constraintColour", "{0.25 0.5 1}");
+    EXPECT_EQ(constraints->constraintStrength(0), 7.0);
+    EXPECT_EQ(constraints->constraintStrength(1), 4.0);  // not selected
+    EXPECT_EQ(constraints->constraintSampling(2), 5.0);
+    EXPECT_EQ(constraints->constraintColour(2), (std::array<double, 3>{0.25, 0.5, 1}));
+    f.node->setUIContext(OutputContext(12, 0));
+    f.node->pressKnob("constraintFrameRangeToCurrent");
+    EXPECT_EQ(constraints->constraintStart(0), 1);
+    EXPECT_EQ(constraints->constraintEnd(2), 12);
+    EXPECT_EQ(constraints->constraintEnd(1), 15);
+    ASSERT_TRUE(UndoStack::instance().undo());  // one step per edit
+    EXPECT_EQ(constraints->constraintEnd(2), 25);
+
+    f.node->pressKnob("constraints");
+    EXPECT_TRUE(knob("mergeConstraints")->enabled());
+    f.node->pressKnob("mergeConstraints");
+    EXPECT_EQ(constraints->constraintCount(), 2);
+    constraints->selectRow(1, true);
+    f.node->pressKnob("deleteConstraints");
+    EXPECT_EQ(constraints->constraintCount(), 1);
+    f.node->pressKnob("selectAllConstraints");
+    EXPECT_TRUE(constraints->isRowSelected(0));
+
+    // Constraint keys become analysis keys.
+    ASSERT_TRUE(constraints->model());
+    PointTrack track;
+    track.setKey(Korvane::SLIB::Context(40, view("cam1")), Korvane::SLIB::Feature(1, 2));
+    track.setKey(Korvane::SLIB::Context(44, view("cam1")), Korvane::SLIB::Feature(1, 3));
+    constraints->trackSet(0)->views()[view("cam1")].push_back(track);
+    f.node->pressKnob("constraints");
+    EXPECT_TRUE(knob("addConstraintKeys")->enabled());
+    knob("matchNew")->enable(false);
+    f.node->pressKnob("addConstraintKeys");
+    EXPECT_EQ(keys(), (std::vector<int>{1, 40, 44}));  // 1: keyed when the panel opened
+    EXPECT_TRUE(knob("matchNew")->enabled());
+    EXPECT_FALSE(knob("addConstraintKeys")->enabled());
 }
 
 }  // namespace
