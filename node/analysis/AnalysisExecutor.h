@@ -13,6 +13,7 @@ class Op;
 namespace Korvane {
 namespace Research {
 
+class ControlPointsKnob;
 class KnobManager;
 class RigContext;
 
@@ -36,11 +37,29 @@ public:
 
     static int roundFrame(double frame);
 
+    /// Camera matching at the host's current frame (nearest whole frame): with `executeType` 0
+    /// ("Match") the frame's matches are replaced by freshly found ones, with 1 ("Match New")
+    /// only a frame without matches is matched. Inputs are the camera views' (in latlong rigs,
+    /// camera images projected into the panorama, whose matches are moved into camera pixels);
+    /// every match's 3D point is then refined by triangulateMatch. One undo step. False, with
+    /// the store as it was, when the node is not attached, the rig's camera count differs from
+    /// the number of camera views, or the user cancelled; true otherwise, also for a frame
+    /// left alone.
+    bool matchFrame();
+    /// The store's match error: the mean over its records of each record's mean RMSE; a record
+    /// without matches counts as 0; no records give 0.
+    static double matchError(const ControlPointsKnob& store);
+
     /// The line-constraint samples of camera view `view` at `frame`, as warp constraints that
     /// pull them onto their fitted great circles, filed under `frame` in `out`.
     void gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const;
 
 private:
+    /// After a matching run: the store reports its change, `isMatched` and `matchError` follow.
+    void finishMatching();
+    /// Width in pixels of input 0's full-size format (0 without one).
+    int inputWidth() const;
+
     PX::Image::Op* m_node;
     RigContext* m_rig = nullptr;
     KnobManager* m_knobs = nullptr;

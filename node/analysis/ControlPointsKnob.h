@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "px/image/Knob.h"
 #include "vellacam/CameraTrack.h"
@@ -64,6 +65,8 @@ public:
     /// Deletes every record, as one undo step.
     void clearCameraTracks();
     int frameCount() const { return int(m_tracks.size()); }
+    /// The frames that have a record (empty ones included), ascending.
+    std::vector<int> frames() const;
 
 private:
     bool fail(const std::string& why);
