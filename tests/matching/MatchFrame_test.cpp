@@ -6,6 +6,7 @@
 #include <set>
 
 #include "RenderedRig.h"
+#include "RowPool.h"
 #include "analysis/AnalysisExecutor.h"
 #include "analysis/ControlPointsKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
@@ -23,22 +24,40 @@ using MatchingTests::RenderedRig;
 namespace {
 
 /// The rendered rig as a multi-view source with its rig metadata; views in `missing` fail.
+/// With `latlong`, the rig's cameras are latlong and each view is the panorama from the rig
+/// centre (512 x 256), black where its camera does not see.
 class RenderedRigSource : public PlanarIop {
 public:
-    explicit RenderedRigSource(Node* node) : PlanarIop(node) {
+    explicit RenderedRigSource(Node* node) : PlanarIop(node) { setRig(false); }
+
+    void setRig(bool latlongCameras) {
+        latlong = latlongCameras;
+        CameraRigDefinition rig = RenderedRig::get().rig;
+        if (latlong)
+            for (int c = 0; c < rig.getNumberCameras(); ++c)
+                rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
         MetaDataHandler handler;
-        handler.setRig(RenderedRig::get().rig);
+        handler.setRig(rig);
         handler.setRigConvergence(5.0);
         m_bundle = handler.getMetaDataBundle();
+        if (latlong && m_panorama.rgb.empty()) {
+            CameraDefinition pano;
+            pano.setFormat(512, 256);
+            pano.setProjection(ProjectionTypeEnum::Latlong);
+            const Korvane::MakeRig::RowPool pool(0);
+            m_panorama = Korvane::MakeRig::ViewRenderer(SphericalTransform(pano), pool)
+                             .render(RenderedRig::get().scene, pool);
+        }
     }
     const char* Class() const override { return "RenderedRigSource"; }
     int minimum_inputs() const override { return 0; }
     int maximum_inputs() const override { return 0; }
     MetaData::Bundle _fetchMetaData(const std::string&) override { return m_bundle; }
     void _validate(bool) override {
-        info_().set(Box(0, 0, 320, 240));
-        info_().format(Format(320, 240));
-        info_().full_size_format(Format(320, 240));
+        const int w = latlong ? 512 : 320, h = latlong ? 256 : 240;
+        info_().set(Box(0, 0, w, h));
+        info_().format(Format(w, h));
+        info_().full_size_format(Format(w, h));
         info_().channels(Mask_RGBA);
         if (missing.count(Views::name(outputContext().view())))
             error("no image for %s", Views::name(outputContext().view()).c_str());
@@ -46,6 +65,7 @@ public:
     void renderPlane(ImagePlane& plane) override {
         const std::string view = Views::name(outputContext().view());
         const int camera = view.size() > 3 ? std::atoi(view.c_str() + 3) - 1 : 0;
+        if (latlong) return renderPanorama(plane, std::clamp(camera, 0, 3));
         const auto& rgb = RenderedRig::get().views[size_t(std::clamp(camera, 0, 3))].rgb;
         for (int y = 0; y < 240; ++y)
             for (int x = 0; x < 320; ++x)
@@ -55,9 +75,32 @@ public:
     }
 
     std::set<std::string> missing;
+    bool latlong = false;
 
 private:
+    void renderPanorama(ImagePlane& plane, int camera) {
+        CameraDefinition pano;
+        pano.setFormat(512, 256);
+        pano.setProjection(ProjectionTypeEnum::Latlong);
+        SphericalTransform centre(pano);
+        centre.setConvergenceDepth(5.0);
+        const SphericalTransform own(RenderedRig::get().rig.getCamera(camera));
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 512; ++x) {
+                Eigen::Vector3d world;
+                Eigen::Vector2d image;
+                const bool seen = centre.ProjectToWorld(Eigen::Vector2d(x + 0.5, y + 0.5), &world) &&
+                                  own.ProjectFromWorld(world, &image);
+                for (int c = 0; c < 4; ++c)
+                    *plane.writableAt(x, y, c) =
+                        !seen ? 0.0f
+                              : c < 3 ? m_panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
+                                      : 1.0f;
+            }
+    }
+
     MetaData::Bundle m_bundle;
+    Korvane::MakeRig::RenderedView m_panorama;
 };
 
 Op* buildSource(Node* node) { return new RenderedRigSource(node); }
@@ -161,6 +204,33 @@ TEST(MatchFrame, AMissingCameraIsNamedAndTheOthersMatch) {
     EXPECT_GE(found.size(), 20u);
     for (const FeatureTrack& m : found)
         for (const auto& o : m.getFeatures()) EXPECT_NE(o.first, 2);
+}
+
+TEST(MatchFrame, LatlongInputsGiveMatchesInCameraPixels) {
+    MatchFixture f;
+    static_cast<RenderedRigSource*>(f.source->op())->setRig(true);
+    f.node->setKnobFromUser("autoConvergenceDepth", "0");
+    f.node->setKnobFromUser("convergenceDepth", "5");
+    const ExecuteResult r = f.run(0, {1});
+    EXPECT_EQ(r.error, "");
+    const std::vector<FeatureTrack>& found = f.store().findCameraTrack(1)->getTracks();
+    ASSERT_GE(found.size(), 10u);
+    const CameraRigDefinition& rig = RenderedRig::get().rig;
+    for (const FeatureTrack& m : found) {
+        // Each observation is a position in its fisheye camera whose ray meets the 5 m sphere
+        // where the panorama showed the feature: the same point for every camera.
+        std::vector<Eigen::Vector3d> onSphere;
+        for (const auto& o : m.getFeatures()) {
+            SphericalTransform camera(rig.getCamera(o.first));
+            camera.setConvergenceDepth(5.0);
+            Eigen::Vector3d world;
+            ASSERT_TRUE(camera.ProjectToWorld(o.second.getPosition(), &world))
+                << "cam" << o.first + 1 << " " << o.second.getPosition().transpose();
+            onSphere.push_back(world);
+        }
+        for (size_t k = 1; k < onSphere.size(); ++k)
+            EXPECT_LT((onSphere[k] - onSphere[0]).norm(), 0.02);
+    }
 }
 
 TEST(MatchFrame, ARigThatDoesNotFitTheViewsLeavesTheFrameAlone) {
