@@ -153,11 +153,8 @@ bool AnalysisExecutor::matchFrame() {
         return false;
     }
     const double depth = m_knobs->convergenceDepth();
-    const int width = inputWidth();
+    const PX::Image::Format format = inputFormat(inputs);
     if (latlong) {
-        auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
-        PX::Image::Iop* in = iop ? iop->validateInput(0) : nullptr;
-        const PX::Image::Format format = in ? in->info().format() : PX::Image::Format();
         if (format.width() > 0 && format.height() > 0)
             panoramaToCameras(rig, format.width(), format.height(), depth, found);
         else
@@ -169,8 +166,8 @@ bool AnalysisExecutor::matchFrame() {
         transforms.emplace_back(rig.getCamera(c));
         if (std::isfinite(depth) && depth > 0.0) transforms.back().setConvergenceDepth(depth);
     }
-    const TriangulationContext context(std::move(transforms),
-                                       width > 0 ? width : rig.getCamera(0).getFormatWidth());
+    const int width = format.width() > 0 ? format.width() : rig.getCamera(0).getFormatWidth();
+    const TriangulationContext context(std::move(transforms), width);
     for (FeatureTrack& match : found.getTracks()) triangulateMatch(context, match);
 
     record.getTracks() = std::move(found.getTracks());
@@ -203,10 +200,16 @@ void AnalysisExecutor::finishMatching() {
     m_knobs->setMatchError(float(matchError(*store)));
 }
 
-int AnalysisExecutor::inputWidth() const {
+PX::Image::Format AnalysisExecutor::inputFormat(const std::vector<int>& inputs) const {
+    // The source in the node's own view may hold no image (a multi-view file pattern has
+    // none for "main"), so the first camera view that validates stands for it.
     auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
-    PX::Image::Iop* in = iop ? iop->validateInput(0) : nullptr;
-    return in ? in->info().full_size_format().width() : 0;
+    for (int k : inputs) {
+        PX::Image::Iop* in = iop && k >= 0 ? iop->validateInput(k) : nullptr;
+        if (in && in->valid() && in->info().full_size_format().width() > 0)
+            return in->info().full_size_format();
+    }
+    return PX::Image::Format();
 }
 
 void AnalysisExecutor::gatherWarpConstraints(int, int, WarpConstraintSink&) const {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <vector>
+
 #include "constraints/WarpConstraint.h"
+#include "px/image/Format.h"
 #include "external/ComputeFramework.h"
 
 namespace PX {
@@ -57,8 +60,9 @@ public:
 private:
     /// After a matching run: the store reports its change, `isMatched` and `matchError` follow.
     void finishMatching();
-    /// Width in pixels of input 0's full-size format (0 without one).
-    int inputWidth() const;
+    /// The full-size format of the source's camera views (the first of `inputs` that has an
+    /// image); the empty format when none has.
+    PX::Image::Format inputFormat(const std::vector<int>& inputs) const;
 
     PX::Image::Op* m_node;
     RigContext* m_rig = nullptr;

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "constraints/TriangulationLeastSquaresFunction.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include <Eigen/Geometry>
 
 #include <unsupported/Eigen/NonLinearOptimization>
 #include <unsupported/Eigen/NumericalDiff>
@@ -42,10 +45,27 @@ TriangulationLeastSquaresFunction::TriangulationLeastSquaresFunction(
     const std::vector<SphericalTransform>& cameras, const FeatureTrack& match) {
     for (const FeatureTrack::Observation& o : match.getFeatures()) {
         if (o.first < 0 || o.first >= int(cameras.size())) continue;
-        const CameraDefinition& camera = cameras[size_t(o.first)].getCamera();
-        m_observations.push_back({&cameras[size_t(o.first)],
-                                  o.second.getPosition(),
-                                  std::hypot(camera.getFormatWidth(), camera.getFormatHeight())});
+        const SphericalTransform& camera = cameras[size_t(o.first)];
+        Observation out{&camera, o.second.getPosition(), camera.getCamera().getPosition(),
+                        Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero(),
+                        0.0};
+        // The observed ray, and the angle one pixel spans there (a step toward the image centre).
+        auto ray = [&](const Eigen::Vector2d& p, Eigen::Vector3d* d) {
+            Eigen::Vector3d world;
+            if (!camera.ProjectToWorld(p, &world)) return false;
+            *d = (world - out.centre).normalized();
+            return true;
+        };
+        const double toward = out.position.x() < 0.5 * camera.getCamera().getFormatWidth() ? 1.0 : -1.0;
+        Eigen::Vector3d next;
+        if (ray(out.position, &out.ray) &&
+            ray(out.position + Eigen::Vector2d(toward, 0.0), &next)) {
+            out.axisU = out.ray.unitOrthogonal();
+            out.axisV = out.ray.cross(out.axisU);
+            const double angle = std::acos(std::clamp(out.ray.dot(next), -1.0, 1.0));
+            out.pixelsPerRadian = angle > 0.0 ? 1.0 / angle : 0.0;
+        }
+        m_observations.push_back(out);
     }
 }
 
@@ -55,10 +75,16 @@ void TriangulationLeastSquaresFunction::f(const Eigen::Vector3d& point,
     for (size_t k = 0; k < m_observations.size(); ++k) {
         const Observation& o = m_observations[k];
         Eigen::Vector2d image;
-        if (o.camera->ProjectFromWorld(point, &image))
+        if (o.camera->ProjectFromWorld(point, &image)) {
             residuals->segment<2>(Eigen::Index(2 * k)) = o.position - image;
-        else
-            residuals->segment<2>(Eigen::Index(2 * k)).setConstant(o.penalty);
+            continue;
+        }
+        const Eigen::Vector3d towardPoint = (point - o.centre).normalized();
+        // Angles for small offsets; a point behind the ray (dot < 0) counts a right angle more.
+        const Eigen::Vector3d offset = towardPoint - o.ray;
+        const double behind = towardPoint.dot(o.ray) < 0.0 ? M_PI_2 : 0.0;
+        residuals->segment<2>(Eigen::Index(2 * k)) =
+            o.pixelsPerRadian * Eigen::Vector2d(o.axisU.dot(offset) + behind, o.axisV.dot(offset));
     }
 }
 

@@ -28,9 +28,11 @@ struct TriangulationContext {
 
 /// The residuals of one camera match for a candidate rig-frame point (metres): for each
 /// observation whose camera the context has, observed position minus the point's image in
-/// that camera, x then y, in pixels. Where the camera cannot image the point (behind it, off its
-/// frame) both residuals are the image diagonal: far worse than any image, so the minimiser
-/// steps back into the cameras' view. Three unknowns, no analytic gradient.
+/// that camera, x then y, in pixels. Where the camera cannot image the point (off its frame,
+/// behind it) the residual is the angle between the observation's ray and the direction to the
+/// point, along two axes square to that ray, times the camera's pixels per radian at the
+/// observation: close to the pixel residual near the frame, and still pointing the minimiser
+/// back into view. Three unknowns, no analytic gradient.
 class TriangulationLeastSquaresFunction {
 public:
     TriangulationLeastSquaresFunction(const std::vector<SphericalTransform>& cameras,
@@ -46,7 +48,11 @@ private:
     struct Observation {
         const SphericalTransform* camera;
         Eigen::Vector2d position;
-        double penalty;
+        Eigen::Vector3d centre;    ///< camera position, rig frame
+        Eigen::Vector3d ray;       ///< unit ray of the observed position (zero: none)
+        Eigen::Vector3d axisU;     ///< unit axes square to the ray
+        Eigen::Vector3d axisV;
+        double pixelsPerRadian;
     };
     std::vector<Observation> m_observations;
 };

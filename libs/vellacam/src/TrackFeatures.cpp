@@ -646,6 +646,24 @@ bool TrackFeatures(FeatureImageSource& source,
                     continue;
                 out.getFeatures().emplace_back(c, Feature(aligned.position));
             }
+            // Observations aligned with the first must also agree among themselves; a chain
+            // that joined two different points cannot tell which observation is wrong.
+            const auto& features = out.getFeatures();
+            for (size_t i = 1; geometry && i < features.size(); ++i) {
+                Eigen::Vector3d d;
+                const int ci = features[i].first;
+                if (!rays[size_t(ci)].ray(features[i].second.getPosition(), &d)) {
+                    out.getFeatures().clear();
+                    break;
+                }
+                for (size_t j = i + 1; j < features.size(); ++j)
+                    if (detail::DepthCurve(rays[size_t(features[j].first)], rays[size_t(ci)].centre(),
+                                           d, minDepth)
+                            .distance(features[j].second.getPosition()) > band) {
+                        out.getFeatures().clear();
+                        break;
+                    }
+            }
         }
     });
     figures.refineSeconds = secondsSince(start);
