@@ -79,16 +79,18 @@ struct TrackFeaturesStats {
 /// input, bottom-left origin, y up) with a display colour and no 3D point.
 ///
 /// `inputs[c]` is the input of rig camera c (-1: none); its size must equal the rig's camera
-/// count. Steps: every listed image is fetched and its contrast normalised over the frame; ORB
-/// features (by default) are detected where the camera overlaps another; the pairs of cameras
-/// that overlap (the rig's links, or, for a rig that records none, those whose images share at
-/// least 1 % of their pixels at the convergence depth) are matched: with `useRigGeometry`
-/// (Camera type), a candidate must lie within bandPixels of the curve that the feature's ray
-/// draws in the other camera between minDepth and infinity, and the match must pass the ratio
-/// test in both directions; pairwise matches are chained into tracks, a track that would hold
-/// two features of one camera is dropped; every observation but the first (lowest camera) is
-/// refined to sub-pixel accuracy by aligning its patch, warped by the local mapping the rig
-/// predicts, with that of the first, and dropped when the patches do not correlate.
+/// count. Steps (libs/vellacam/README.md, "Camera matching"): every listed image is fetched and
+/// its contrast normalised over the frame; FAST corners (by default) are found where the camera
+/// overlaps another, spread so that every overlap gets its share, and described by patches on
+/// the view sphere; the pairs of cameras that overlap (the rig's links, or, for a rig that
+/// records none, those whose images share at least 1 % of their pixels at the convergence
+/// depth) are matched: with `useRigGeometry` (Camera type), a candidate must lie within
+/// bandPixels of the curve that the feature's ray draws in the other camera between minDepth
+/// and infinity, and the match must pass the ratio test in both directions; pairwise matches
+/// are chained into tracks, a track that would hold two features of one camera is dropped;
+/// every observation but the first (lowest camera) is refined to sub-pixel accuracy by
+/// aligning its patch, warped by the local mapping the rig predicts, with that of the first,
+/// and dropped when the patches do not correlate or it leaves the band.
 ///
 /// A camera without an image contributes nothing and is named in a warning to `source`; a black
 /// or flat image has no features. Progress runs 0 to 1 over `progress` (may be null); when it
