@@ -6,7 +6,6 @@
 #include <set>
 
 #include "RenderedRig.h"
-#include "RowPool.h"
 #include "analysis/AnalysisExecutor.h"
 #include "analysis/ControlPointsKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
@@ -40,14 +39,6 @@ public:
         handler.setRig(rig);
         handler.setRigConvergence(5.0);
         m_bundle = handler.getMetaDataBundle();
-        if (latlong && m_panorama.rgb.empty()) {
-            CameraDefinition pano;
-            pano.setFormat(512, 256);
-            pano.setProjection(ProjectionTypeEnum::Latlong);
-            const Korvane::MakeRig::RowPool pool(0);
-            m_panorama = Korvane::MakeRig::ViewRenderer(SphericalTransform(pano), pool)
-                             .render(RenderedRig::get().scene, pool);
-        }
     }
     const char* Class() const override { return "RenderedRigSource"; }
     int minimum_inputs() const override { return 0; }
@@ -69,9 +60,11 @@ public:
         const auto& rgb = RenderedRig::get().views[size_t(std::clamp(camera, 0, 3))].rgb;
         for (int y = 0; y < 240; ++y)
             for (int x = 0; x < 320; ++x)
-                for (int c = 0; c < 4; ++c)
-                    *plane.writableAt(x, y, c) =
+                for (Channel ch : plane.channels()) {
+                    const int c = ch == Chan_Red ? 0 : ch == Chan_Green ? 1 : ch == Chan_Blue ? 2 : 3;
+                    *plane.writableAt(x, y, plane.chanNo(ch)) =
                         c < 3 ? rgb[(size_t(239 - y) * 320 + x) * 3 + size_t(c)] : 1.0f;
+                }
     }
 
     std::set<std::string> missing;
@@ -91,16 +84,17 @@ private:
                 Eigen::Vector2d image;
                 const bool seen = centre.ProjectToWorld(Eigen::Vector2d(x + 0.5, y + 0.5), &world) &&
                                   own.ProjectFromWorld(world, &image);
-                for (int c = 0; c < 4; ++c)
-                    *plane.writableAt(x, y, c) =
+                for (Channel ch : plane.channels()) {
+                    const int c = ch == Chan_Red ? 0 : ch == Chan_Green ? 1 : ch == Chan_Blue ? 2 : 3;
+                    *plane.writableAt(x, y, plane.chanNo(ch)) =
                         !seen ? 0.0f
-                              : c < 3 ? m_panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
+                              : c < 3 ? RenderedRig::get().panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
                                       : 1.0f;
+                }
             }
     }
 
     MetaData::Bundle m_bundle;
-    Korvane::MakeRig::RenderedView m_panorama;
 };
 
 Op* buildSource(Node* node) { return new RenderedRigSource(node); }

@@ -37,6 +37,10 @@ const RenderedRig& RenderedRig::get() {
                 }
             r.images.push_back(std::move(image));
         }
+        Research::CameraDefinition pano;
+        pano.setFormat(512, 256);
+        pano.setProjection(Research::ProjectionTypeEnum::Latlong);
+        r.panorama = MakeRig::ViewRenderer(Research::SphericalTransform(pano), pool).render(r.scene, pool);
         return r;
     }();
     return rendered;

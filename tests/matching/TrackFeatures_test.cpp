@@ -142,12 +142,10 @@ TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
     // Every camera's input is the panorama from the rig centre, seen only over its own third of
     // the longitudes, overlapping its neighbours: matches land at the same panorama position.
     const RenderedRig& r = RenderedRig::get();
+    const Korvane::MakeRig::RenderedView& view = r.panorama;
     CameraDefinition pano;
     pano.setFormat(512, 256);
     pano.setProjection(ProjectionTypeEnum::Latlong);
-    const Korvane::MakeRig::RowPool pool(0);
-    const Korvane::MakeRig::RenderedView view =
-        Korvane::MakeRig::ViewRenderer(SphericalTransform(pano), pool).render(r.scene, pool);
     CameraRigDefinition rig;
     rig.setNumberCameras(3);
     rig.setRigDiameter(0.3);
