@@ -112,8 +112,16 @@ CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times)
     TrackFeaturesOptions options;
     options.detector = detector;
     CameraTrack track(footage.frame);
-    TrackFeatures(source, nullptr, track, footage.rig, MatchTypeEnum::Camera, true, footage.frame,
-                  footage.inputs, options, &times->stats);
+    TrackFeatures(source,
+                  nullptr,
+                  track,
+                  footage.rig,
+                  MatchTypeEnum::Camera,
+                  true,
+                  footage.frame,
+                  footage.inputs,
+                  options,
+                  &times->stats);
     Clock::time_point start = Clock::now();
     TriangulateFeatures(track, footage.rig, true);
     times->triangulate = std::chrono::duration<double>(Clock::now() - start).count();
@@ -135,10 +143,14 @@ double median(std::vector<double> v) {
 
 const char* name(Detector d) {
     switch (d) {
-        case Detector::Fast: return "FAST";
-        case Detector::Orb: return "ORB";
-        case Detector::Akaze: return "AKAZE";
-        case Detector::Sift: return "SIFT";
+        case Detector::Fast:
+            return "FAST";
+        case Detector::Orb:
+            return "ORB";
+        case Detector::Akaze:
+            return "AKAZE";
+        case Detector::Sift:
+            return "SIFT";
     }
     return "?";
 }
@@ -163,14 +175,18 @@ void printQuality(const Footage& footage, Detector detector) {
         const auto& f = match.getFeatures();
         for (size_t i = 0; i < f.size(); ++i)
             for (size_t j = i + 1; j < f.size(); ++j) {
-                auto& counts = pairs[{std::min(f[i].first, f[j].first), std::max(f[i].first, f[j].first)}];
+                auto& counts =
+                    pairs[{std::min(f[i].first, f[j].first), std::max(f[i].first, f[j].first)}];
                 ++counts.first;
                 counts.second += isTrue;
             }
     }
     std::printf("\n%s, frame %d: %zu matches, %.2f %% true, median stored RMSE %.3f\n",
-                name(detector), footage.frame, track.getTracks().size(),
-                100.0 * trueTracks / std::max<size_t>(1, track.getTracks().size()), median(rmse));
+                name(detector),
+                footage.frame,
+                track.getTracks().size(),
+                100.0 * trueTracks / std::max<size_t>(1, track.getTracks().size()),
+                median(rmse));
     std::printf("  features per camera:");
     for (int n : times.stats.features) std::printf(" %d", n);
     std::printf("\n  cameras per match:");
@@ -178,14 +194,22 @@ void printQuality(const Footage& footage, Detector detector) {
     std::printf("\n  pair      mutual  matches  true %%\n");
     for (const auto& p : pairs) {
         const auto it = times.stats.pairMatches.find(p.first);
-        std::printf("  cam%d-cam%d %6d  %7d  %6.2f\n", p.first.first + 1, p.first.second + 1,
-                    it == times.stats.pairMatches.end() ? 0 : it->second, p.second.first,
+        std::printf("  cam%d-cam%d %6d  %7d  %6.2f\n",
+                    p.first.first + 1,
+                    p.first.second + 1,
+                    it == times.stats.pairMatches.end() ? 0 : it->second,
+                    p.second.first,
                     100.0 * p.second.second / std::max(1, p.second.first));
     }
-    std::printf("  seconds: detection %.3f, matching %.3f, sub-pixel %.3f, triangulation %.3f, "
-                "Levenberg-Marquardt %.3f (images in memory; reading them took %.3f)\n",
-                times.stats.detectSeconds, times.stats.matchSeconds, times.stats.refineSeconds,
-                times.triangulate, times.levenbergMarquardt, times.stats.fetchSeconds);
+    std::printf(
+        "  seconds: detection %.3f, matching %.3f, sub-pixel %.3f, triangulation %.3f, "
+        "Levenberg-Marquardt %.3f (images in memory; reading them took %.3f)\n",
+        times.stats.detectSeconds,
+        times.stats.matchSeconds,
+        times.stats.refineSeconds,
+        times.triangulate,
+        times.levenbergMarquardt,
+        times.stats.fetchSeconds);
 }
 
 const Footage* g_footage = nullptr;
@@ -225,17 +249,22 @@ int main(int argc, char** argv) {
     bool compare = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--footage" && i + 1 < argc) footageDir = argv[++i];
-        else if (arg == "--frame" && i + 1 < argc) frame = std::atoi(argv[++i]);
-        else if (arg == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (arg == "--compare") compare = true;
+        if (arg == "--footage" && i + 1 < argc)
+            footageDir = argv[++i];
+        else if (arg == "--frame" && i + 1 < argc)
+            frame = std::atoi(argv[++i]);
+        else if (arg == "--seed" && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (arg == "--compare")
+            compare = true;
         else {
             std::fprintf(stderr, "match_bench: unknown argument '%s'\n", arg.c_str());
             return 2;
         }
     }
     if (footageDir.empty()) {
-        const std::filesystem::path bin = std::filesystem::canonical("/proc/self/exe").parent_path();
+        const std::filesystem::path bin =
+            std::filesystem::canonical("/proc/self/exe").parent_path();
         footageDir = (bin.parent_path() / "bench-footage").string();
         if (!std::filesystem::exists(footageDir + "/rig.json")) {
             std::printf("match_bench: making the default footage's first frame in %s\n",

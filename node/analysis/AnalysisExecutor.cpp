@@ -88,22 +88,23 @@ void panoramaToCameras(const CameraRigDefinition& rig,
     std::vector<FeatureTrack>& matches = track.getTracks();
     for (FeatureTrack& match : matches) {
         auto& features = match.getFeatures();
-        features.erase(std::remove_if(features.begin(), features.end(),
-                                      [&](FeatureTrack::Observation& o) {
-                                          Eigen::Vector3d world;
-                                          Eigen::Vector2d image;
-                                          if (o.first < 0 || o.first >= int(cameras.size()) ||
-                                              !panorama.ProjectToWorld(o.second.getPosition(),
-                                                                       &world) ||
-                                              !cameras[size_t(o.first)].ProjectFromWorld(world,
-                                                                                         &image))
-                                              return true;
-                                          o.second.setPosition(image);
-                                          return false;
-                                      }),
-                       features.end());
+        features.erase(
+            std::remove_if(features.begin(),
+                           features.end(),
+                           [&](FeatureTrack::Observation& o) {
+                               Eigen::Vector3d world;
+                               Eigen::Vector2d image;
+                               if (o.first < 0 || o.first >= int(cameras.size()) ||
+                                   !panorama.ProjectToWorld(o.second.getPosition(), &world) ||
+                                   !cameras[size_t(o.first)].ProjectFromWorld(world, &image))
+                                   return true;
+                               o.second.setPosition(image);
+                               return false;
+                           }),
+            features.end());
     }
-    matches.erase(std::remove_if(matches.begin(), matches.end(),
+    matches.erase(std::remove_if(matches.begin(),
+                                 matches.end(),
                                  [](const FeatureTrack& m) { return m.getFeatures().size() < 2; }),
                   matches.end());
 }
@@ -146,8 +147,12 @@ bool AnalysisExecutor::matchFrame() {
 
     // Matches are found into a record of their own, so that a cancel leaves the store as it was.
     CameraTrack found(frame);
-    if (!TrackFeatures(m_node, found, rig,
-                       latlong ? MatchTypeEnum::Latlong : MatchTypeEnum::Camera, !latlong, frame,
+    if (!TrackFeatures(m_node,
+                       found,
+                       rig,
+                       latlong ? MatchTypeEnum::Latlong : MatchTypeEnum::Camera,
+                       !latlong,
+                       frame,
                        inputs)) {
         store->stop_add_to_undo();
         return false;
@@ -195,7 +200,8 @@ void AnalysisExecutor::finishMatching() {
     if (!store) return;
     store->changed();
     bool matched = false;
-    for (int f : store->frames()) matched = matched || !store->findCameraTrack(f)->getTracks().empty();
+    for (int f : store->frames())
+        matched = matched || !store->findCameraTrack(f)->getTracks().empty();
     m_knobs->setIsMatched(matched);
     m_knobs->setMatchError(float(matchError(*store)));
 }

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "constraints/WarpConstraint.h"
-#include "px/image/Format.h"
 #include "external/ComputeFramework.h"
+#include "px/image/Format.h"
 
 namespace PX {
 namespace Image {

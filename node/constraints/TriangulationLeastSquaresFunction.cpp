@@ -46,8 +46,12 @@ TriangulationLeastSquaresFunction::TriangulationLeastSquaresFunction(
     for (const FeatureTrack::Observation& o : match.getFeatures()) {
         if (o.first < 0 || o.first >= int(cameras.size())) continue;
         const SphericalTransform& camera = cameras[size_t(o.first)];
-        Observation out{&camera, o.second.getPosition(), camera.getCamera().getPosition(),
-                        Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero(), Eigen::Vector3d::Zero(),
+        Observation out{&camera,
+                        o.second.getPosition(),
+                        camera.getCamera().getPosition(),
+                        Eigen::Vector3d::Zero(),
+                        Eigen::Vector3d::Zero(),
+                        Eigen::Vector3d::Zero(),
                         0.0};
         // The observed ray, and the angle one pixel spans there (a step toward the image centre).
         auto ray = [&](const Eigen::Vector2d& p, Eigen::Vector3d* d) {
@@ -56,7 +60,8 @@ TriangulationLeastSquaresFunction::TriangulationLeastSquaresFunction(
             *d = (world - out.centre).normalized();
             return true;
         };
-        const double toward = out.position.x() < 0.5 * camera.getCamera().getFormatWidth() ? 1.0 : -1.0;
+        const double toward =
+            out.position.x() < 0.5 * camera.getCamera().getFormatWidth() ? 1.0 : -1.0;
         Eigen::Vector3d next;
         if (ray(out.position, &out.ray) &&
             ray(out.position + Eigen::Vector2d(toward, 0.0), &next)) {

@@ -48,9 +48,9 @@ private:
     struct Observation {
         const SphericalTransform* camera;
         Eigen::Vector2d position;
-        Eigen::Vector3d centre;    ///< camera position, rig frame
-        Eigen::Vector3d ray;       ///< unit ray of the observed position (zero: none)
-        Eigen::Vector3d axisU;     ///< unit axes square to the ray
+        Eigen::Vector3d centre;  ///< camera position, rig frame
+        Eigen::Vector3d ray;     ///< unit ray of the observed position (zero: none)
+        Eigen::Vector3d axisU;   ///< unit axes square to the ray
         Eigen::Vector3d axisV;
         double pixelsPerRadian;
     };

@@ -61,7 +61,10 @@ public:
         for (int y = 0; y < 240; ++y)
             for (int x = 0; x < 320; ++x)
                 for (Channel ch : plane.channels()) {
-                    const int c = ch == Chan_Red ? 0 : ch == Chan_Green ? 1 : ch == Chan_Blue ? 2 : 3;
+                    const int c = ch == Chan_Red     ? 0
+                                  : ch == Chan_Green ? 1
+                                  : ch == Chan_Blue  ? 2
+                                                     : 3;
                     *plane.writableAt(x, y, plane.chanNo(ch)) =
                         c < 3 ? rgb[(size_t(239 - y) * 320 + x) * 3 + size_t(c)] : 1.0f;
                 }
@@ -82,14 +85,19 @@ private:
             for (int x = 0; x < 512; ++x) {
                 Eigen::Vector3d world;
                 Eigen::Vector2d image;
-                const bool seen = centre.ProjectToWorld(Eigen::Vector2d(x + 0.5, y + 0.5), &world) &&
-                                  own.ProjectFromWorld(world, &image);
+                const bool seen =
+                    centre.ProjectToWorld(Eigen::Vector2d(x + 0.5, y + 0.5), &world) &&
+                    own.ProjectFromWorld(world, &image);
                 for (Channel ch : plane.channels()) {
-                    const int c = ch == Chan_Red ? 0 : ch == Chan_Green ? 1 : ch == Chan_Blue ? 2 : 3;
+                    const int c = ch == Chan_Red     ? 0
+                                  : ch == Chan_Green ? 1
+                                  : ch == Chan_Blue  ? 2
+                                                     : 3;
                     *plane.writableAt(x, y, plane.chanNo(ch)) =
-                        !seen ? 0.0f
-                              : c < 3 ? RenderedRig::get().panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
-                                      : 1.0f;
+                        !seen   ? 0.0f
+                        : c < 3 ? RenderedRig::get()
+                                      .panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
+                                : 1.0f;
                 }
             }
     }
@@ -104,7 +112,9 @@ const Op::Description kSource("RenderedRigSource", buildSource);
 class RecordingHost : public Host {
 public:
     void progress(Node*, float) override {}
-    void progressMessage(Node*, const std::string& message) override { messages.push_back(message); }
+    void progressMessage(Node*, const std::string& message) override {
+        messages.push_back(message);
+    }
     std::vector<std::string> messages;
 };
 

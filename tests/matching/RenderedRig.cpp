@@ -40,7 +40,8 @@ const RenderedRig& RenderedRig::get() {
         Research::CameraDefinition pano;
         pano.setFormat(512, 256);
         pano.setProjection(Research::ProjectionTypeEnum::Latlong);
-        r.panorama = MakeRig::ViewRenderer(Research::SphericalTransform(pano), pool).render(r.scene, pool);
+        r.panorama =
+            MakeRig::ViewRenderer(Research::SphericalTransform(pano), pool).render(r.scene, pool);
         return r;
     }();
     return rendered;

@@ -50,8 +50,16 @@ TEST(TrackFeatures, MatchesNeighbouringCamerasTrulyAndTriangulatesThem) {
     RenderedSource source(r.images);
     CameraTrack track(1);
     TrackFeaturesStats stats;
-    ASSERT_TRUE(TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1,
-                              allInputs(r.rig), TrackFeaturesOptions(), &stats));
+    ASSERT_TRUE(TrackFeatures(source,
+                              nullptr,
+                              track,
+                              r.rig,
+                              MatchTypeEnum::Camera,
+                              true,
+                              1,
+                              allInputs(r.rig),
+                              TrackFeaturesOptions(),
+                              &stats));
     EXPECT_TRUE(source.warnings.empty());
     const auto counts = pairCounts(track);
     for (int c = 0; c < 4; ++c) {
@@ -85,8 +93,16 @@ TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
     RenderedSource source(images);
     CameraTrack track(1);
     TrackFeaturesStats stats;
-    ASSERT_TRUE(TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1,
-                              allInputs(r.rig), TrackFeaturesOptions(), &stats));
+    ASSERT_TRUE(TrackFeatures(source,
+                              nullptr,
+                              track,
+                              r.rig,
+                              MatchTypeEnum::Camera,
+                              true,
+                              1,
+                              allInputs(r.rig),
+                              TrackFeaturesOptions(),
+                              &stats));
     ASSERT_EQ(source.warnings.size(), 1u);
     EXPECT_NE(source.warnings[0].find("camera cam3 "), std::string::npos) << source.warnings[0];
     EXPECT_EQ(stats.missingCameras, std::vector<int>{2});
@@ -100,8 +116,8 @@ TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
     images[1].pixels.resize(160 * 240);
     RenderedSource wrongSize(images);
     CameraTrack other(1);
-    ASSERT_TRUE(TrackFeatures(wrongSize, nullptr, other, r.rig, MatchTypeEnum::Camera, true, 1,
-                              allInputs(r.rig)));
+    ASSERT_TRUE(TrackFeatures(
+        wrongSize, nullptr, other, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
     ASSERT_EQ(wrongSize.warnings.size(), 1u);
     EXPECT_NE(wrongSize.warnings[0].find("cam2"), std::string::npos);
     EXPECT_NE(wrongSize.warnings[0].find("160 x 240"), std::string::npos);
@@ -111,11 +127,12 @@ TEST(TrackFeatures, FlatOrBlackImagesGiveNoMatches) {
     const RenderedRig& r = RenderedRig::get();
     for (float value : {0.0f, 0.5f}) {
         std::vector<FeatureImage> images = r.images;
-        for (FeatureImage& image : images) std::fill(image.pixels.begin(), image.pixels.end(), value);
+        for (FeatureImage& image : images)
+            std::fill(image.pixels.begin(), image.pixels.end(), value);
         RenderedSource source(images);
         CameraTrack track(1);
-        EXPECT_TRUE(TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1,
-                                  allInputs(r.rig)));
+        EXPECT_TRUE(TrackFeatures(
+            source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
         EXPECT_TRUE(track.getTracks().empty()) << value;
     }
 }
@@ -128,13 +145,13 @@ TEST(TrackFeatures, ACancelOrAWrongInputListLeavesTheRecordAsItWas) {
     for (int after : {1, 3, 6}) {
         auto sink = std::make_shared<CountingSink>(after);
         ProgressReporter progress(sink);
-        EXPECT_FALSE(TrackFeatures(source, &progress, track, r.rig, MatchTypeEnum::Camera, true,
-                                   1, allInputs(r.rig)));
+        EXPECT_FALSE(TrackFeatures(
+            source, &progress, track, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
         EXPECT_EQ(sink->calls, after) << "stops at the first report after the cancel";
         EXPECT_EQ(track.getTracks().size(), 1u);
     }
-    EXPECT_FALSE(TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1,
-                               {0, 1, 2}));
+    EXPECT_FALSE(
+        TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1, {0, 1, 2}));
     EXPECT_EQ(track.getTracks().size(), 1u);
 }
 
@@ -163,13 +180,14 @@ TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
                 const int start = c * 512 / 3 - 40;
                 if ((i - start + 1024) % 512 >= 512 / 3 + 80) continue;
                 const float* p = &view.rgb[(size_t(row) * 512 + i) * 3];
-                image.pixels[size_t(255 - row) * 512 + i] = 0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
+                image.pixels[size_t(255 - row) * 512 + i] =
+                    0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
             }
     }
     RenderedSource source(images);
     CameraTrack track(1);
-    ASSERT_TRUE(TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Latlong, false, 1,
-                              {0, 1, 2}));
+    ASSERT_TRUE(
+        TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Latlong, false, 1, {0, 1, 2}));
     EXPECT_GE(track.getTracks().size(), 10u);
     for (const FeatureTrack& m : track.getTracks()) {
         const auto& f = m.getFeatures();

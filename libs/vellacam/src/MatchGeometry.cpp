@@ -15,7 +15,9 @@ namespace {
 // sits well inside it and the point's direction from the camera is the ray's to 1e-12.
 constexpr double kRaySphere = 1.0e3;
 
-double segmentDistance(const Eigen::Vector2d& p, const Eigen::Vector2d& a, const Eigen::Vector2d& b) {
+double segmentDistance(const Eigen::Vector2d& p,
+                       const Eigen::Vector2d& a,
+                       const Eigen::Vector2d& b) {
     const Eigen::Vector2d ab = b - a;
     const double length2 = ab.squaredNorm();
     double t = length2 > 0.0 ? (p - a).dot(ab) / length2 : 0.0;

@@ -27,7 +27,8 @@ bool SampledImage::sample(const Eigen::Vector2d& p, double* value) const {
     const double a = u - fu, b = v - fv;
     const float* row0 = m_pixels.data() + size_t(j) * size_t(m_width) + size_t(i);
     const float* row1 = row0 + m_width;
-    *value = (1.0 - b) * ((1.0 - a) * row0[0] + a * row0[1]) + b * ((1.0 - a) * row1[0] + a * row1[1]);
+    *value =
+        (1.0 - b) * ((1.0 - a) * row0[0] + a * row0[1]) + b * ((1.0 - a) * row1[0] + a * row1[1]);
     return true;
 }
 
@@ -93,9 +94,9 @@ bool alignPatch(const SampledImage& reference,
             hessian(1, 1) += gy[k] * gy[k];
         }
     hessian(1, 0) = hessian(0, 1);
-    const double smallest = Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d>(hessian,
-                                                                            Eigen::EigenvaluesOnly)
-                                .eigenvalues()[0];
+    const double smallest =
+        Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d>(hessian, Eigen::EigenvaluesOnly)
+            .eigenvalues()[0];
     if (!(smallest >= minGradient * minGradient * count)) return false;
     const Eigen::Matrix2d inverse = hessian.inverse();
 

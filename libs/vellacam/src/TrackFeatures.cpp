@@ -97,10 +97,12 @@ Contrast frameContrast(const std::vector<FeatureImage>& images) {
     const size_t clip = size_t(kClipShare * double(total));
     size_t seen = 0;
     int low = 0;
-    for (; low < kBins - 1 && seen + histogram[size_t(low)] <= clip; ++low) seen += histogram[size_t(low)];
+    for (; low < kBins - 1 && seen + histogram[size_t(low)] <= clip; ++low)
+        seen += histogram[size_t(low)];
     seen = 0;
     int high = kBins - 1;
-    for (; high > 0 && seen + histogram[size_t(high)] <= clip; --high) seen += histogram[size_t(high)];
+    for (; high > 0 && seen + histogram[size_t(high)] <= clip; --high)
+        seen += histogram[size_t(high)];
     contrast.low = scale * low / (kBins - 1);
     contrast.high = scale * high / (kBins - 1);
     return contrast;
@@ -158,8 +160,8 @@ DetectionPlan overlapPlan(int c,
             partners.push_back(pair.first == c ? pair.second : pair.first);
     for (int other : partners) {
         std::vector<unsigned char> cells(plan.quota.size(), 0);
-        detail::markOverlap(rays[size_t(c)], rays[size_t(other)], minDepth, kCell, plan.rows,
-                            plan.columns, &cells);
+        detail::markOverlap(
+            rays[size_t(c)], rays[size_t(other)], minDepth, kCell, plan.rows, plan.columns, &cells);
         cv::Mat grown;
         cv::dilate(cv::Mat(plan.rows, plan.columns, CV_8U, cells.data()), grown, cv::Mat());
         const int count = cv::countNonZero(grown);
@@ -175,8 +177,8 @@ DetectionPlan overlapPlan(int c,
 /// panorama, kept 8 pixels inside that area's border.
 DetectionPlan panoramaPlan(const CameraState& camera, int maxFeatures) {
     DetectionPlan plan = emptyPlan(camera);
-    const cv::Mat display(camera.height, camera.width, CV_32F,
-                          const_cast<float*>(camera.display.data()));
+    const cv::Mat display(
+        camera.height, camera.width, CV_32F, const_cast<float*>(camera.display.data()));
     const cv::Mat covered = display > 0.0f;
     cv::erode(covered, plan.mask, cv::Mat(), cv::Point(-1, -1), 8);
     int count = 0;
@@ -232,9 +234,8 @@ void detect(const TrackFeaturesOptions& options,
     std::vector<std::vector<int>> byCell(plan.quota.size());
     for (size_t k = 0; k < found.size(); ++k) {
         const cv::Point pixel(int(found[k].pt.x + 0.5f), int(found[k].pt.y + 0.5f));
-        if (!plan.mask.empty() &&
-            (!cv::Rect(0, 0, camera->width, camera->height).contains(pixel) ||
-             !plan.mask.at<unsigned char>(pixel)))
+        if (!plan.mask.empty() && (!cv::Rect(0, 0, camera->width, camera->height).contains(pixel) ||
+                                   !plan.mask.at<unsigned char>(pixel)))
             continue;
         const int cx = std::clamp(pixel.x / kCell, 0, plan.columns - 1);
         const int cy = std::clamp(pixel.y / kCell, 0, plan.rows - 1);
@@ -244,7 +245,9 @@ void detect(const TrackFeaturesOptions& options,
     cv::Mat blurred;
     cv::GaussianBlur(display, blurred, cv::Size(), kDescriptorBlur);
     const detail::SampledImage smooth(
-        camera->width, camera->height, std::vector<float>(blurred.begin<float>(), blurred.end<float>()));
+        camera->width,
+        camera->height,
+        std::vector<float>(blurred.begin<float>(), blurred.end<float>()));
     camera->keypoints.clear();
     camera->descriptors.clear();
     std::vector<float> patch(kDescriptorLength);
@@ -262,8 +265,12 @@ void detect(const TrackFeaturesOptions& options,
             if (rays && (!rays->ray(keypoint.position, &keypoint.direction) ||
                          !detail::tangentAxes(*rays, keypoint.direction, step, &axes)))
                 continue;
-            if (!detail::describePatch(smooth, keypoint.position, axes, kDescriptorRadius,
-                                       kMinDeviation, patch.data()))
+            if (!detail::describePatch(smooth,
+                                       keypoint.position,
+                                       axes,
+                                       kDescriptorRadius,
+                                       kMinDeviation,
+                                       patch.data()))
                 continue;
             camera->keypoints.push_back(keypoint);
             camera->descriptors.insert(camera->descriptors.end(), patch.begin(), patch.end());
@@ -328,8 +335,10 @@ public:
         for (size_t i = 0; i < a.keypoints.size(); ++i) {
             double radius = m_panoramaRadius;
             if (m_geometry) {
-                const detail::DepthCurve curve(m_rays[size_t(to)], m_rays[size_t(from)].centre(),
-                                               a.keypoints[i].direction, m_minDepth);
+                const detail::DepthCurve curve(m_rays[size_t(to)],
+                                               m_rays[size_t(from)].centre(),
+                                               a.keypoints[i].direction,
+                                               m_minDepth);
                 pieces = curve.pieces();
                 radius = m_band;
             } else {
@@ -447,7 +456,8 @@ std::vector<Chain> chainMatches(const std::vector<CameraState>& cameras,
             }
             chains[size_t(chainOf[root])].emplace_back(int(c), int(k));
         }
-    chains.erase(std::remove_if(chains.begin(), chains.end(),
+    chains.erase(std::remove_if(chains.begin(),
+                                chains.end(),
                                 [](const Chain& chain) {
                                     for (size_t i = 1; i < chain.size(); ++i)
                                         if (chain[i].first == chain[i - 1].first) return true;
@@ -464,12 +474,18 @@ Eigen::Vector3d trackColour(size_t index) {
     const double f = hue - sector;
     const double p = 0.3, q = 1.0 - 0.7 * f, t = 1.0 - 0.7 * (1.0 - f);
     switch (sector % 6) {
-        case 0: return {1.0, t, p};
-        case 1: return {q, 1.0, p};
-        case 2: return {p, 1.0, t};
-        case 3: return {p, q, 1.0};
-        case 4: return {t, p, 1.0};
-        default: return {1.0, p, q};
+        case 0:
+            return {1.0, t, p};
+        case 1:
+            return {q, 1.0, p};
+        case 2:
+            return {p, 1.0, t};
+        case 3:
+            return {p, q, 1.0};
+        case 4:
+            return {t, p, 1.0};
+        default:
+            return {1.0, p, q};
     }
 }
 
@@ -544,7 +560,8 @@ bool TrackFeatures(FeatureImageSource& source,
     }
     const Contrast contrast = frameContrast(images);
     for (int c = 0; c < n; ++c)
-        if (cameras[size_t(c)].present) prepareImage(images[size_t(c)], contrast, &cameras[size_t(c)]);
+        if (cameras[size_t(c)].present)
+            prepareImage(images[size_t(c)], contrast, &cameras[size_t(c)]);
     images.clear();
     figures.fetchSeconds = secondsSince(start);
 
@@ -560,14 +577,16 @@ bool TrackFeatures(FeatureImageSource& source,
     std::vector<std::pair<int, int>> pairs;
     for (const auto& pair : detail::matchPairs(rig, SphericalTransform::kDefaultConvergenceDepth))
         if (cameras[size_t(pair.first)].present && cameras[size_t(pair.second)].present &&
-            (!geometry || (rays[size_t(pair.first)].isValid() && rays[size_t(pair.second)].isValid())))
+            (!geometry ||
+             (rays[size_t(pair.first)].isValid() && rays[size_t(pair.second)].isValid())))
             pairs.push_back(pair);
     const int width = latlong ? panoramaWidth : (n > 0 ? rig.getCamera(0).getFormatWidth() : 0);
-    const double band = options.bandPixels > 0.0 ? options.bandPixels : std::max(3.0, 0.005 * width);
+    const double band =
+        options.bandPixels > 0.0 ? options.bandPixels : std::max(3.0, 0.005 * width);
     // In a panorama a point moves between cameras by at most the parallax at the nearest depth:
     // twice the angle that the rig's radius spans from there.
-    const double panoramaRadius =
-        std::max(band, 2.0 * std::atan(0.5 * rig.getRigDiameter() / minDepth) * width / (2.0 * M_PI));
+    const double panoramaRadius = std::max(
+        band, 2.0 * std::atan(0.5 * rig.getRigDiameter() / minDepth) * width / (2.0 * M_PI));
     if (geometry && !(step > 0.0)) pairs.clear();
 
     // 3. Features where each camera overlaps another.
@@ -575,9 +594,10 @@ bool TrackFeatures(FeatureImageSource& source,
     std::vector<DetectionPlan> plans(static_cast<size_t>(n));
     for (int c = 0; c < n; ++c)
         if (cameras[size_t(c)].present)
-            plans[size_t(c)] = latlong ? panoramaPlan(cameras[size_t(c)], options.maxFeatures)
-                                       : overlapPlan(c, cameras[size_t(c)], pairs, rays, minDepth,
-                                                     options.maxFeatures);
+            plans[size_t(c)] =
+                latlong ? panoramaPlan(cameras[size_t(c)], options.maxFeatures)
+                        : overlapPlan(
+                              c, cameras[size_t(c)], pairs, rays, minDepth, options.maxFeatures);
     if (interrupted(progress, 0.15)) return false;
     cv::parallel_for_(cv::Range(0, n), [&](const cv::Range& range) {
         for (int c = range.start; c < range.end; ++c) {
@@ -588,7 +608,8 @@ bool TrackFeatures(FeatureImageSource& source,
             buildIndex(&camera);
         }
     });
-    for (int c = 0; c < n; ++c) figures.features[size_t(c)] = int(cameras[size_t(c)].keypoints.size());
+    for (int c = 0; c < n; ++c)
+        figures.features[size_t(c)] = int(cameras[size_t(c)].keypoints.size());
     figures.detectSeconds = secondsSince(start);
     if (interrupted(progress, 0.5)) return false;
 
@@ -606,7 +627,8 @@ bool TrackFeatures(FeatureImageSource& source,
                     pairMatches[size_t(p)].emplace_back(int(i), forward[i]);
         }
     });
-    for (size_t p = 0; p < pairs.size(); ++p) figures.pairMatches[pairs[p]] = int(pairMatches[p].size());
+    for (size_t p = 0; p < pairs.size(); ++p)
+        figures.pairMatches[pairs[p]] = int(pairMatches[p].size());
     figures.matchSeconds = secondsSince(start);
     if (interrupted(progress, 0.8)) return false;
 
@@ -626,23 +648,31 @@ bool TrackFeatures(FeatureImageSource& source,
                 const Keypoint& observed = cameras[size_t(c)].keypoints[size_t(chain[o].second)];
                 Eigen::Matrix2d jacobian = Eigen::Matrix2d::Identity();
                 if (geometry) {
-                    const double depth =
-                        detail::rayDepth(rays[size_t(r)].centre(), reference.direction,
-                                         rays[size_t(c)].centre(), observed.direction, minDepth);
-                    if (!detail::localMapping(rays[size_t(r)], rays[size_t(c)], reference.position,
-                                              depth, &jacobian))
+                    const double depth = detail::rayDepth(rays[size_t(r)].centre(),
+                                                          reference.direction,
+                                                          rays[size_t(c)].centre(),
+                                                          observed.direction,
+                                                          minDepth);
+                    if (!detail::localMapping(
+                            rays[size_t(r)], rays[size_t(c)], reference.position, depth, &jacobian))
                         continue;
                 }
                 detail::PatchAlignment aligned;
-                if (!detail::alignPatch(cameras[size_t(r)].sampled, reference.position,
-                                        cameras[size_t(c)].sampled, observed.position, jacobian,
-                                        options.patchRadius, options.maxShift, kMinGradient,
+                if (!detail::alignPatch(cameras[size_t(r)].sampled,
+                                        reference.position,
+                                        cameras[size_t(c)].sampled,
+                                        observed.position,
+                                        jacobian,
+                                        options.patchRadius,
+                                        options.maxShift,
+                                        kMinGradient,
                                         &aligned) ||
                     aligned.correlation < options.minCorrelation)
                     continue;
-                if (geometry && detail::DepthCurve(rays[size_t(c)], rays[size_t(r)].centre(),
-                                                   reference.direction, minDepth)
-                                        .distance(aligned.position) > band)
+                if (geometry &&
+                    detail::DepthCurve(
+                        rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, minDepth)
+                            .distance(aligned.position) > band)
                     continue;
                 out.getFeatures().emplace_back(c, Feature(aligned.position));
             }
@@ -657,8 +687,8 @@ bool TrackFeatures(FeatureImageSource& source,
                     break;
                 }
                 for (size_t j = i + 1; j < features.size(); ++j)
-                    if (detail::DepthCurve(rays[size_t(features[j].first)], rays[size_t(ci)].centre(),
-                                           d, minDepth)
+                    if (detail::DepthCurve(
+                            rays[size_t(features[j].first)], rays[size_t(ci)].centre(), d, minDepth)
                             .distance(features[j].second.getPosition()) > band) {
                         out.getFeatures().clear();
                         break;
@@ -687,8 +717,8 @@ bool TrackFeatures(PX::Image::Op* op,
                    const std::vector<int>& inputs) {
     const std::unique_ptr<FeatureImageSource> source = MakeOpImageSource(op);
     const std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(op);
-    return TrackFeatures(*source, progress.get(), track, rig, matchType, useRigGeometry, frame,
-                         inputs);
+    return TrackFeatures(
+        *source, progress.get(), track, rig, matchType, useRigGeometry, frame, inputs);
 }
 
 }  // namespace Research

@@ -34,7 +34,8 @@ int TriangulateFeatures(CameraTrack& track, const CameraRigDefinition& rig, bool
         int used = 0;
         for (const FeatureTrack::Observation& o : match.getFeatures()) {
             Eigen::Vector3d d;
-            if (o.first < 0 || o.first >= n || !rays[size_t(o.first)].ray(o.second.getPosition(), &d))
+            if (o.first < 0 || o.first >= n ||
+                !rays[size_t(o.first)].ray(o.second.getPosition(), &d))
                 continue;
             const Eigen::Matrix3d m = Eigen::Matrix3d::Identity() - d * d.transpose();
             a += m;
