@@ -16,10 +16,13 @@
 #include "constraints/ConstraintPoint.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/SphericalCircle.h"
+#include "constraints/TriangulationLeastSquaresFunction.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/Iop.h"
 #include "px/image/Op.h"
+#include "vellacam/TrackFeatures.h"
+#include "vellacam/TriangulateFeatures.h"
 
 namespace Korvane {
 namespace Research {
@@ -39,7 +42,10 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     m_executing = true;
     if (!m_knobs) return;
     const int type = m_knobs->executeType();
-    if (type >= 0 && type <= 2) m_knobs->actions().beforeAnalysis();
+    if (type < 0 || type > 2) return;
+    m_knobs->actions().beforeAnalysis();
+    // The rig may have changed since the matches were triangulated.
+    if (m_knobs->isMatched()) refineStoredMatches();
 }
 
 void AnalysisExecutor::execute(double frame) {
@@ -47,8 +53,7 @@ void AnalysisExecutor::execute(double frame) {
     switch (type) {
         case 0:
         case 1:
-            m_node->error("Camera matching at frame %d is not available in this build.",
-                          roundFrame(frame));
+            matchFrame();
             return;
         case 2:
             warpFrame();
@@ -78,6 +83,159 @@ bool AnalysisExecutor::skipFrame(double frame) const {
     // Tracking keeps the frames with constraint keys; no constraint exists in this build.
     if (m_knobs->executeType() == 3) return true;
     return !m_knobs->isAnalysisKey(f);
+}
+
+namespace {
+
+/// Moves every feature from panorama pixels (an equirectangular image of `panorama`'s size, seen
+/// from the rig centre) into its camera's pixels: the panorama position's point on the sphere of
+/// `depth` metres, as camera c sees it. An observation that camera c cannot see is dropped, and
+/// a match left with fewer than two observations.
+void panoramaToCameras(const CameraRigDefinition& rig,
+                       int panoramaWidth,
+                       int panoramaHeight,
+                       double depth,
+                       CameraTrack& track) {
+    CameraDefinition latlong;
+    latlong.setFormat(panoramaWidth, panoramaHeight);
+    latlong.setProjection(ProjectionTypeEnum::Latlong);
+    SphericalTransform panorama(latlong);
+    if (std::isfinite(depth) && depth > 0.0) panorama.setConvergenceDepth(depth);
+    std::vector<SphericalTransform> cameras;
+    for (int c = 0; c < rig.getNumberCameras(); ++c) cameras.emplace_back(rig.getCamera(c));
+    std::vector<FeatureTrack>& matches = track.getTracks();
+    for (FeatureTrack& match : matches) {
+        auto& features = match.getFeatures();
+        features.erase(
+            std::remove_if(features.begin(),
+                           features.end(),
+                           [&](FeatureTrack::Observation& o) {
+                               Eigen::Vector3d world;
+                               Eigen::Vector2d image;
+                               if (o.first < 0 || o.first >= int(cameras.size()) ||
+                                   !panorama.ProjectToWorld(o.second.getPosition(), &world) ||
+                                   !cameras[size_t(o.first)].ProjectFromWorld(world, &image))
+                                   return true;
+                               o.second.setPosition(image);
+                               return false;
+                           }),
+            features.end());
+    }
+    matches.erase(std::remove_if(matches.begin(),
+                                 matches.end(),
+                                 [](const FeatureTrack& m) { return m.getFeatures().size() < 2; }),
+                  matches.end());
+}
+
+}  // namespace
+
+bool AnalysisExecutor::matchFrame() {
+    ControlPointsKnob* store = m_knobs ? m_knobs->controlPoints() : nullptr;
+    if (!m_rig || !store) return false;
+    const int frame = roundFrame(m_node->uiContext().frame());
+    store->add_to_undo();
+    CameraTrack& record = store->cameraTrackAt(frame);
+    const int type = m_knobs->executeType();
+    if (type != 0 && (type != 1 || !record.getTracks().empty())) {
+        store->stop_add_to_undo();
+        return true;
+    }
+
+    m_rig->reloadRig(true);
+    const CameraRigDefinition& live = m_rig->rig();
+    // A rig whose cameras are latlong carries each camera's footage projected into the
+    // panorama; the cameras behind it are matched as the fisheyes they were shot with.
+    const bool latlong = live.getNumberCameras() > 0 &&
+                         live.getCamera(0).getProjection() == ProjectionTypeEnum::Latlong;
+    CameraRigDefinition rig = live;
+    const std::vector<int> views = m_rig->multiViewManager()->cameraViews();
+    if (rig.getNumberCameras() != int(views.size())) {
+        store->stop_add_to_undo();
+        return false;
+    }
+    if (latlong)
+        for (int c = 0; c < rig.getNumberCameras(); ++c)
+            rig.getCamera(c).setProjection(ProjectionTypeEnum::Fisheye);
+    // The input of each rig camera; -1 where no camera view carries it (left out of matching).
+    std::vector<int> inputs;
+    for (int c = 0; c < rig.getNumberCameras(); ++c) {
+        const int view = m_rig->viewOfCamera(c);
+        inputs.push_back(view >= 0 ? m_rig->inputIndexOfView(view) : -1);
+    }
+
+    // Matches are found into a record of their own, so that a cancel leaves the store as it was.
+    CameraTrack found(frame);
+    if (!TrackFeatures(m_node,
+                       found,
+                       rig,
+                       latlong ? MatchTypeEnum::Latlong : MatchTypeEnum::Camera,
+                       !latlong,
+                       frame,
+                       inputs)) {
+        store->stop_add_to_undo();
+        return false;
+    }
+    const double depth = m_knobs->convergenceDepth();
+    const PX::Image::Format format = inputFormat(inputs);
+    if (latlong) {
+        if (format.width() > 0 && format.height() > 0)
+            panoramaToCameras(rig, format.width(), format.height(), depth, found);
+        else
+            found.getTracks().clear();
+    }
+    TriangulateFeatures(found, rig, true);
+    const TriangulationContext context = triangulationContext(rig, format, depth);
+    for (FeatureTrack& match : found.getTracks()) triangulateMatch(context, match);
+
+    record.getTracks() = std::move(found.getTracks());
+    store->stop_add_to_undo();
+    store->changed();
+    return true;
+}
+
+TriangulationContext AnalysisExecutor::triangulationContext(const CameraRigDefinition& rig,
+                                                           const PX::Image::Format& format,
+                                                           double depth) {
+    std::vector<SphericalTransform> transforms;
+    for (int c = 0; c < rig.getNumberCameras(); ++c) {
+        transforms.emplace_back(rig.getCamera(c));
+        if (std::isfinite(depth) && depth > 0.0) transforms.back().setConvergenceDepth(depth);
+    }
+    const int width = format.width() > 0                ? format.width()
+                      : rig.getNumberCameras() > 0 ? rig.getCamera(0).getFormatWidth()
+                                                    : 0;
+    return TriangulationContext(std::move(transforms), width);
+}
+
+void AnalysisExecutor::refineStoredMatches() {
+    ControlPointsKnob* store = m_knobs->controlPoints();
+    if (!store || !m_rig) return;
+    m_rig->reloadRig(true);
+    std::vector<int> inputs;
+    for (int c = 0; c < m_rig->numberOfCameras(); ++c) {
+        const int view = m_rig->viewOfCamera(c);
+        inputs.push_back(view >= 0 ? m_rig->inputIndexOfView(view) : -1);
+    }
+    const TriangulationContext context =
+        triangulationContext(m_rig->rig(), inputFormat(inputs), m_knobs->convergenceDepth());
+    store->add_to_undo();
+    for (int f : store->frames())
+        for (FeatureTrack& match : store->cameraTrackAt(f).getTracks()) triangulateMatch(context, match);
+    store->stop_add_to_undo();
+    store->changed();
+    m_knobs->setMatchError(float(store->matchError()));
+}
+
+PX::Image::Format AnalysisExecutor::inputFormat(const std::vector<int>& inputs) const {
+    // The source in the node's own view may hold no image (a multi-view file pattern has
+    // none for "main"), so the first camera view that validates stands for it.
+    auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
+    for (int k : inputs) {
+        PX::Image::Iop* in = iop && k >= 0 ? iop->validateInput(k) : nullptr;
+        if (in && in->valid() && in->info().full_size_format().width() > 0)
+            return in->info().full_size_format();
+    }
+    return PX::Image::Format();
 }
 
 void AnalysisExecutor::gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const {

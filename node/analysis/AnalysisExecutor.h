@@ -3,9 +3,11 @@
 
 #include <vector>
 
+#include "constraints/TriangulationLeastSquaresFunction.h"
 #include "constraints/WarpConstraint.h"
 #include "external/ComputeFramework.h"
 #include "external/RigLibrary.h"
+#include "px/image/Format.h"
 
 namespace PX {
 namespace Image {
@@ -16,6 +18,7 @@ class Op;
 namespace Korvane {
 namespace Research {
 
+class ControlPointsKnob;
 class KnobManager;
 class RigContext;
 
@@ -38,6 +41,16 @@ public:
     bool executing() const { return m_executing; }
 
     static int roundFrame(double frame);
+
+    /// Camera matching at the host's current frame (nearest whole frame): with `executeType` 0
+    /// ("Match") the frame's matches are replaced by freshly found ones, with 1 ("Match New")
+    /// only a frame without matches is matched. Inputs are the camera views' (in latlong rigs,
+    /// camera images projected into the panorama, whose matches are moved into camera pixels);
+    /// every match's 3D point is then refined by triangulateMatch. One undo step. False, with
+    /// the store as it was, when the node is not attached, the rig's camera count differs from
+    /// the number of camera views, or the user cancelled; true otherwise, also for a frame
+    /// left alone.
+    bool matchFrame();
 
     /// The line-constraint samples of camera view `view` at `frame`, as warp constraints that
     /// pull them onto their fitted great circles, filed under `frame` in `out`.
@@ -73,6 +86,16 @@ private:
                                 int view,
                                 MatchTargets& targets,
                                 WarpConstraintSink& out) const;
+    /// The full-size format of the source's camera views (the first of `inputs` that has an
+    /// image); the empty format when none has.
+    PX::Image::Format inputFormat(const std::vector<int>& inputs) const;
+    /// The rig's transforms at `depth` and the error scale of footage `format` wide.
+    static TriangulationContext triangulationContext(const CameraRigDefinition& rig,
+                                                     const PX::Image::Format& format,
+                                                     double depth);
+    /// Every stored match triangulated again with the current rig (one undo step), and the
+    /// match error recomputed.
+    void refineStoredMatches();
 
     PX::Image::Op* m_node;
     RigContext* m_rig = nullptr;

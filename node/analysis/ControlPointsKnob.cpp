@@ -134,6 +134,12 @@ const CameraTrack* ControlPointsKnob::findCameraTrack(int frame) const {
     return it == m_tracks.end() ? nullptr : it->second.get();
 }
 
+std::vector<int> ControlPointsKnob::frames() const {
+    std::vector<int> out;
+    for (const auto& entry : m_tracks) out.push_back(entry.first);
+    return out;
+}
+
 void ControlPointsKnob::clearCameraTracks() {
     add_to_undo();
     m_tracks.clear();

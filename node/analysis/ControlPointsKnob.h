@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "px/image/Knob.h"
 #include "vellacam/CameraTrack.h"
@@ -69,6 +70,8 @@ public:
     /// The mean over records of each record's mean RMS error; a record without matches counts
     /// as 0, an empty store gives 0.
     double matchError() const;
+    /// The frames that have a record (empty ones included), ascending.
+    std::vector<int> frames() const;
 
 private:
     bool fail(const std::string& why);

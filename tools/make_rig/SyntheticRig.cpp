@@ -9,14 +9,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "vellacam/SphericalTransform.h"
 
 namespace Korvane {
 namespace MakeRig {
 
 using Korvane::Research::CameraDefinition;
 using Korvane::Research::ProjectionTypeEnum;
-using Korvane::Research::SphericalTransform;
 
 namespace {
 
@@ -24,25 +22,6 @@ constexpr double kPi = 3.14159265358979323846;
 
 double symmetric(std::mt19937_64& rng, double amount) {
     return amount * (2.0 * (static_cast<double>(rng() >> 11) * 0x1.0p-53) - 1.0);
-}
-
-/// Share of a 24 x 18 grid of camera a's pixels that camera b also sees.
-double overlap(const CameraDefinition& a, const CameraDefinition& b, double convergence) {
-    SphericalTransform from(a);
-    from.setConvergenceDepth(convergence);
-    const SphericalTransform to(b);
-    const int nx = 24;
-    const int ny = 18;
-    int seen = 0;
-    for (int j = 0; j < ny; ++j)
-        for (int i = 0; i < nx; ++i) {
-            const Eigen::Vector2d pixel((i + 0.5) * a.getFormatWidth() / nx,
-                                        (j + 0.5) * a.getFormatHeight() / ny);
-            Eigen::Vector3d world;
-            Eigen::Vector2d image;
-            if (from.ProjectToWorld(pixel, &world) && to.ProjectFromWorld(world, &image)) ++seen;
-        }
-    return static_cast<double>(seen) / (nx * ny);
 }
 
 }  // namespace
@@ -97,16 +76,7 @@ SyntheticRig::SyntheticRig(const RigOptions& options) {
 
 void SyntheticRig::linkOverlaps() {
     // 1 % of the sample grid: a sliver of a few pixels' width is not worth matching.
-    constexpr double kMinimumShare = 0.01;
-    const int count = m_rig.getNumberCameras();
-    for (int a = 0; a < count; ++a)
-        for (int b = a + 1; b < count; ++b) {
-            const CameraDefinition& ca = m_rig.getCamera(a);
-            const CameraDefinition& cb = m_rig.getCamera(b);
-            if (overlap(ca, cb, kConvergence) >= kMinimumShare ||
-                overlap(cb, ca, kConvergence) >= kMinimumShare)
-                m_rig.setLinked(a, b);
-        }
+    m_rig.linkOverlappingCameras(kConvergence, 0.01);
 }
 
 void SyntheticRig::writeRigFile(const std::string& path) const {

@@ -7,6 +7,7 @@
 #include "px/image/Host.h"
 #include "px/image/Node.h"
 #include "px/image/Op.h"
+#include "px/image/UndoStack.h"
 
 namespace PX {
 namespace Image {
@@ -23,6 +24,11 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
     ExecuteResult result;
     node->clearError();
     const OutputContext savedUI = node->uiContext();
+    // Everything an execution writes, from its begin to its end, is one undo step.
+    struct Step {
+        explicit Step(const std::string& name) { UndoStack::instance().begin(name); }
+        ~Step() { UndoStack::instance().end(); }
+    } step("Execute " + node->name());
     exe->beginExecuting();
     for (size_t i = 0; i < frames.size(); ++i) {
         const int frame = frames[i];

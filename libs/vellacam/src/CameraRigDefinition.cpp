@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "vellacam/SphericalTransform.h"
+
 namespace Korvane {
 namespace Research {
 
@@ -25,6 +27,40 @@ void CameraRigDefinition::setLinked(int a, int b, bool linked) {
         linksA.erase(b);
         linksB.erase(a);
     }
+}
+
+bool CameraRigDefinition::hasLinks() const {
+    for (const std::set<int>& links : m_links)
+        if (!links.empty()) return true;
+    return false;
+}
+
+void CameraRigDefinition::linkOverlappingCameras(double convergenceDepth, double minimumShare) {
+    constexpr int kColumns = 24;
+    constexpr int kRows = 18;
+    // Share of camera a's sample grid that camera b sees.
+    auto share = [&](const CameraDefinition& a, const CameraDefinition& b) {
+        SphericalTransform from(a);
+        from.setConvergenceDepth(convergenceDepth);
+        const SphericalTransform to(b);
+        int seen = 0;
+        for (int j = 0; j < kRows; ++j)
+            for (int i = 0; i < kColumns; ++i) {
+                const Eigen::Vector2d pixel((i + 0.5) * a.getFormatWidth() / kColumns,
+                                            (j + 0.5) * a.getFormatHeight() / kRows);
+                Eigen::Vector3d world;
+                Eigen::Vector2d image;
+                if (from.ProjectToWorld(pixel, &world) && to.ProjectFromWorld(world, &image))
+                    ++seen;
+            }
+        return static_cast<double>(seen) / (kColumns * kRows);
+    };
+    const int count = getNumberCameras();
+    for (int a = 0; a < count; ++a)
+        for (int b = a + 1; b < count; ++b)
+            if (share(m_cameras[a], m_cameras[b]) >= minimumShare ||
+                share(m_cameras[b], m_cameras[a]) >= minimumShare)
+                setLinked(a, b);
 }
 
 bool CameraRigDefinition::operator==(const CameraRigDefinition& o) const {

@@ -29,6 +29,12 @@ public:
     bool isLinked(int a, int b) const { return m_links.at(a).count(b) > 0; }
     /// Indices of the cameras overlapping camera `index`, ascending.
     const std::set<int>& getLinks(int index) const { return m_links.at(index); }
+    /// True when some camera has a link.
+    bool hasLinks() const;
+    /// Links every two cameras where at least `minimumShare` of a 24 x 18 grid of one camera's
+    /// pixels, put on the convergence sphere of `convergenceDepth` metres, has an image in the
+    /// other; links already set stay.
+    void linkOverlappingCameras(double convergenceDepth, double minimumShare = 0.01);
 
     /// Metres; 0 when unknown.
     double getRigDiameter() const { return m_diameter; }

@@ -48,8 +48,8 @@ struct ExecuteResult {
 /// for each frame not skipped, the node's UI frame is set to it, its knobs stored, and
 /// execute() called; a cancel (Host::cancelled) stops before the next frame; end always
 /// runs. The host hears the fraction of frames done before each frame (Host::progress) and
-/// a progressDismiss at the end. Throws std::invalid_argument when `op` has no executable
-/// part.
+/// a progressDismiss at the end. Everything the run writes is one undo step. Throws
+/// std::invalid_argument when `op` has no executable part.
 ExecuteResult execute(Op* op, std::vector<int> frames);
 
 }  // namespace Image

@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: Apache-2.0
+// Camera matching of one analysis key on the default synthetic rig (6 fisheye cameras at
+// 1280 x 960): first the quality figures against the scene's ground truth, then the time of a
+// whole key (features, matching, sub-pixel refinement, triangulation and the node's
+// Levenberg-Marquardt refinement) with each stage as a counter.
+//
+//   build/bin/match_bench [--footage DIR] [--frame F] [--seed S] [--compare] [benchmark flags]
+//
+// DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); without
+// --footage the default set's first frame is made once in build/bench-footage. --compare also
+// measures the AKAZE and SIFT detectors.
+#include <benchmark/benchmark.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "MatchTruth.h"
+#include "RigGenerator.h"
+#include "Scene.h"
+#include "constraints/TriangulationLeastSquaresFunction.h"
+#include "vellacam/MetaDataHandler.h"
+#include "vellacam/RigFile.h"
+#include "vellacam/TrackFeatures.h"
+#include "vellacam/TriangulateFeatures.h"
+
+using namespace Korvane::Research;
+using Korvane::MakeRig::MatchTruth;
+using Korvane::MakeRig::Scene;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Detector = TrackFeaturesOptions::Detector;
+
+struct Footage {
+    CameraRigDefinition rig;
+    std::vector<FeatureImage> images;
+    std::vector<int> inputs;
+    int frame = 1;
+    unsigned long long seed = 1;
+};
+
+FeatureImage readLuminance(const std::string& path) {
+    auto in = OIIO::ImageInput::open(path);
+    if (!in) throw std::runtime_error(path + ": " + OIIO::geterror());
+    const OIIO::ImageSpec& format = in->spec();
+    const int channels = std::min(format.nchannels, 3);
+    std::vector<float> pixels(size_t(format.width) * format.height * channels);
+    if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data()))
+        throw std::runtime_error(path + ": " + in->geterror());
+    FeatureImage image;
+    image.width = format.width;
+    image.height = format.height;
+    image.pixels.resize(size_t(format.width) * format.height);
+    // Files hold the top row first; the library counts rows from the bottom.
+    for (int r = 0; r < format.height; ++r)
+        for (int i = 0; i < format.width; ++i) {
+            const float* p = &pixels[(size_t(r) * format.width + i) * channels];
+            image.pixels[size_t(format.height - 1 - r) * format.width + i] =
+                channels == 3 ? 0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2] : p[0];
+        }
+    return image;
+}
+
+Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
+    PX::Image::MetaData::Bundle bundle;
+    ReadRigFile(dir + "/rig.json", &bundle);
+    MetaDataHandler handler;
+    handler.updateMetaDataBundle(bundle);
+    Footage footage;
+    footage.rig = handler.getRig();
+    footage.frame = frame;
+    footage.seed = seed;
+    for (int c = 0; c < footage.rig.getNumberCameras(); ++c) {
+        footage.images.push_back(readLuminance(Korvane::MakeRig::RigGenerator::framePath(
+            dir, footage.rig.getCamera(c).getOutputView(), frame, "exr")));
+        footage.inputs.push_back(c);
+    }
+    return footage;
+}
+
+class MemorySource : public FeatureImageSource {
+public:
+    explicit MemorySource(const Footage& footage) : m_footage(footage) {}
+    bool getImage(int input, int, FeatureImage* image) override {
+        *image = m_footage.images[size_t(input)];
+        return true;
+    }
+
+private:
+    const Footage& m_footage;
+};
+
+/// The times of one key, seconds.
+struct KeyTimes {
+    TrackFeaturesStats stats;
+    double triangulate = 0.0;
+    double levenbergMarquardt = 0.0;
+};
+
+CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times) {
+    MemorySource source(footage);
+    TrackFeaturesOptions options;
+    options.detector = detector;
+    CameraTrack track(footage.frame);
+    TrackFeatures(source,
+                  nullptr,
+                  track,
+                  footage.rig,
+                  MatchTypeEnum::Camera,
+                  true,
+                  footage.frame,
+                  footage.inputs,
+                  options,
+                  &times->stats);
+    Clock::time_point start = Clock::now();
+    TriangulateFeatures(track, footage.rig, true);
+    times->triangulate = std::chrono::duration<double>(Clock::now() - start).count();
+    start = Clock::now();
+    std::vector<SphericalTransform> transforms;
+    for (int c = 0; c < footage.rig.getNumberCameras(); ++c)
+        transforms.emplace_back(footage.rig.getCamera(c));
+    const TriangulationContext context(transforms, footage.images[0].width);
+    for (FeatureTrack& match : track.getTracks()) triangulateMatch(context, match);
+    times->levenbergMarquardt = std::chrono::duration<double>(Clock::now() - start).count();
+    return track;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+const char* name(Detector d) {
+    switch (d) {
+        case Detector::Fast:
+            return "FAST";
+        case Detector::Orb:
+            return "ORB";
+        case Detector::Akaze:
+            return "AKAZE";
+        case Detector::Sift:
+            return "SIFT";
+    }
+    return "?";
+}
+
+void printQuality(const Footage& footage, Detector detector) {
+    KeyTimes times;
+    const CameraTrack track = matchKey(footage, detector, &times);
+    const Scene scene = Scene::build(footage.seed).atFrame(footage.frame);
+    const MatchTruth truth(scene, footage.rig);
+    std::map<std::pair<int, int>, std::pair<int, int>> pairs;  // (matches, true ones)
+    for (int a = 0; a < footage.rig.getNumberCameras(); ++a)
+        for (int b : footage.rig.getLinks(a))
+            if (a < b) pairs[{a, b}] = {0, 0};
+    std::vector<double> rmse;
+    int trueTracks = 0;
+    std::map<size_t, int> lengths;
+    for (const FeatureTrack& match : track.getTracks()) {
+        const bool isTrue = truth.isTrue(match);
+        trueTracks += isTrue;
+        rmse.push_back(match.getPoint().getRMSE());
+        ++lengths[match.getFeatures().size()];
+        const auto& f = match.getFeatures();
+        for (size_t i = 0; i < f.size(); ++i)
+            for (size_t j = i + 1; j < f.size(); ++j) {
+                auto& counts =
+                    pairs[{std::min(f[i].first, f[j].first), std::max(f[i].first, f[j].first)}];
+                ++counts.first;
+                counts.second += isTrue;
+            }
+    }
+    std::printf("\n%s, frame %d: %zu matches, %.2f %% true, median stored RMSE %.3f\n",
+                name(detector),
+                footage.frame,
+                track.getTracks().size(),
+                100.0 * trueTracks / std::max<size_t>(1, track.getTracks().size()),
+                median(rmse));
+    std::printf("  features per camera:");
+    for (int n : times.stats.features) std::printf(" %d", n);
+    std::printf("\n  cameras per match:");
+    for (const auto& l : lengths) std::printf(" %zu: %d", l.first, l.second);
+    std::printf("\n  pair      mutual  matches  true %%\n");
+    for (const auto& p : pairs) {
+        const auto it = times.stats.pairMatches.find(p.first);
+        std::printf("  cam%d-cam%d %6d  %7d  %6.2f\n",
+                    p.first.first + 1,
+                    p.first.second + 1,
+                    it == times.stats.pairMatches.end() ? 0 : it->second,
+                    p.second.first,
+                    100.0 * p.second.second / std::max(1, p.second.first));
+    }
+    std::printf(
+        "  seconds: detection %.3f, matching %.3f, sub-pixel %.3f, triangulation %.3f, "
+        "Levenberg-Marquardt %.3f (images in memory; reading them took %.3f)\n",
+        times.stats.detectSeconds,
+        times.stats.matchSeconds,
+        times.stats.refineSeconds,
+        times.triangulate,
+        times.levenbergMarquardt,
+        times.stats.fetchSeconds);
+}
+
+const Footage* g_footage = nullptr;
+
+void BM_MatchKey(benchmark::State& state) {
+    const Detector detector = Detector(state.range(0));
+    KeyTimes sum;
+    size_t matches = 0;
+    for (auto _ : state) {
+        KeyTimes times;
+        matches = matchKey(*g_footage, detector, &times).getTracks().size();
+        sum.stats.detectSeconds += times.stats.detectSeconds;
+        sum.stats.matchSeconds += times.stats.matchSeconds;
+        sum.stats.refineSeconds += times.stats.refineSeconds;
+        sum.stats.fetchSeconds += times.stats.fetchSeconds;
+        sum.triangulate += times.triangulate;
+        sum.levenbergMarquardt += times.levenbergMarquardt;
+    }
+    const double n = double(state.iterations());
+    state.counters["prepare_s"] = sum.stats.fetchSeconds / n;
+    state.counters["detect_s"] = sum.stats.detectSeconds / n;
+    state.counters["match_s"] = sum.stats.matchSeconds / n;
+    state.counters["subpixel_s"] = sum.stats.refineSeconds / n;
+    state.counters["triangulate_s"] = sum.triangulate / n;
+    state.counters["lm_s"] = sum.levenbergMarquardt / n;
+    state.counters["matches"] = double(matches);
+    state.SetLabel(name(detector));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::string footageDir;
+    int frame = 1;
+    unsigned long long seed = 1;
+    bool compare = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--footage" && i + 1 < argc)
+            footageDir = argv[++i];
+        else if (arg == "--frame" && i + 1 < argc)
+            frame = std::atoi(argv[++i]);
+        else if (arg == "--seed" && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (arg == "--compare")
+            compare = true;
+        else {
+            std::fprintf(stderr, "match_bench: unknown argument '%s'\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (footageDir.empty()) {
+        const std::filesystem::path bin =
+            std::filesystem::canonical("/proc/self/exe").parent_path();
+        footageDir = (bin.parent_path() / "bench-footage").string();
+        if (!std::filesystem::exists(footageDir + "/rig.json")) {
+            std::printf("match_bench: making the default footage's first frame in %s\n",
+                        footageDir.c_str());
+            Korvane::MakeRig::RigOptions options;
+            options.outDir = footageDir;
+            options.frames = 1;
+            options.truth = false;
+            Korvane::MakeRig::RigGenerator(options).run(nullptr);
+            seed = options.seed;
+            frame = options.first;
+        }
+    }
+    const Footage footage = loadFootage(footageDir, frame, seed);
+    g_footage = &footage;
+
+    printQuality(footage, Detector::Fast);
+    if (compare) {
+        printQuality(footage, Detector::Orb);
+        printQuality(footage, Detector::Akaze);
+        printQuality(footage, Detector::Sift);
+    }
+    std::printf("\n");
+    auto* b = benchmark::RegisterBenchmark("BM_MatchKey", BM_MatchKey)->Arg(int(Detector::Fast));
+    if (compare) b->Arg(int(Detector::Orb))->Arg(int(Detector::Akaze))->Arg(int(Detector::Sift));
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,725 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "vellacam/TrackFeatures.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <string>
+
+#include <opencv2/core.hpp>
+#include <opencv2/features2d.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "MatchGeometry.h"
+#include "PatchAligner.h"
+
+namespace Korvane {
+namespace Research {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Share of the frame's pixels clipped at each end when the contrast is normalised.
+constexpr double kClipShare = 0.005;
+// Side of the cells that share out the features of a camera, pixels.
+constexpr int kCell = 32;
+// FAST threshold, in levels of the normalised 8-bit image.
+constexpr int kFastThreshold = 10;
+// Descriptor patches: 11 x 11 samples one pixel (or its angle) apart, from the image blurred
+// by this sigma, so that features found a pixel apart in two cameras still correlate.
+constexpr int kDescriptorRadius = 5;
+constexpr int kDescriptorLength = (2 * kDescriptorRadius + 1) * (2 * kDescriptorRadius + 1);
+constexpr double kDescriptorBlur = 1.0;
+// A patch flatter than this (standard deviation, 8-bit levels) fixes no position.
+constexpr double kMinDeviation = 2.0;
+// Refinement: the reference patch must have at least this gradient (levels per pixel) in its
+// weakest direction.
+constexpr double kMinGradient = 1.5;
+
+/// One detected feature of a camera.
+struct Keypoint {
+    Eigen::Vector2d position;   ///< library pixels
+    Eigen::Vector3d direction;  ///< unit ray, rig frame (with rig geometry only)
+};
+
+/// Everything known about one camera while matching.
+struct CameraState {
+    bool present = false;
+    int width = 0;
+    int height = 0;
+    std::vector<float> display;  ///< contrast-normalised 0..255, top row first
+    detail::SampledImage sampled;
+    std::vector<Keypoint> keypoints;
+    std::vector<float> descriptors;  ///< kDescriptorLength per keypoint
+    // Keypoint index: cells of kCell pixels in library coordinates, compressed rows.
+    int indexColumns = 0;
+    int indexRows = 0;
+    std::vector<int> cellStart;
+    std::vector<int> cellItems;
+
+    const float* descriptor(size_t k) const { return descriptors.data() + k * kDescriptorLength; }
+};
+
+/// The contrast curve shared by every camera of the frame: a square root (footage is usually
+/// linear light, and detectors work on perceptual steps), then the range between the clipped
+/// ends stretched to 0..255. A scene point so keeps its value from camera to camera.
+struct Contrast {
+    double low = 0.0;
+    double high = 0.0;
+    bool flat() const { return !(high > low); }
+};
+
+Contrast frameContrast(const std::vector<FeatureImage>& images) {
+    double top = 0.0;
+    size_t total = 0;
+    for (const FeatureImage& image : images)
+        for (float v : image.pixels) {
+            if (std::isfinite(v)) top = std::max(top, double(v));
+            ++total;
+        }
+    Contrast contrast;
+    if (!(top > 0.0)) return contrast;
+    const double scale = std::sqrt(top);
+    constexpr int kBins = 4096;
+    std::vector<size_t> histogram(kBins, 0);
+    for (const FeatureImage& image : images)
+        for (float v : image.pixels) {
+            const double g = v > 0.0f && std::isfinite(v) ? std::sqrt(double(v)) / scale : 0.0;
+            ++histogram[size_t(std::min(kBins - 1, int(g * (kBins - 1) + 0.5)))];
+        }
+    const size_t clip = size_t(kClipShare * double(total));
+    size_t seen = 0;
+    int low = 0;
+    for (; low < kBins - 1 && seen + histogram[size_t(low)] <= clip; ++low)
+        seen += histogram[size_t(low)];
+    seen = 0;
+    int high = kBins - 1;
+    for (; high > 0 && seen + histogram[size_t(high)] <= clip; --high)
+        seen += histogram[size_t(high)];
+    contrast.low = scale * low / (kBins - 1);
+    contrast.high = scale * high / (kBins - 1);
+    return contrast;
+}
+
+/// The camera's display image: contrast applied, rows flipped to top first.
+void prepareImage(const FeatureImage& image, const Contrast& contrast, CameraState* camera) {
+    camera->width = image.width;
+    camera->height = image.height;
+    camera->display.assign(size_t(image.width) * size_t(image.height), 0.0f);
+    if (contrast.flat()) return;
+    const double gain = 255.0 / (contrast.high - contrast.low);
+    for (int j = 0; j < image.height; ++j) {
+        const float* in = image.pixels.data() + size_t(j) * size_t(image.width);
+        float* out = camera->display.data() + size_t(image.height - 1 - j) * size_t(image.width);
+        for (int i = 0; i < image.width; ++i) {
+            const double g = in[i] > 0.0f && std::isfinite(in[i]) ? std::sqrt(double(in[i])) : 0.0;
+            out[i] = float(std::clamp((g - contrast.low) * gain, 0.0, 255.0));
+        }
+    }
+}
+
+/// Where a camera looks for features and how many it keeps: cells of kCell pixels, row 0 at
+/// the top of the image, each with its quota (0: not searched), and a pixel mask.
+struct DetectionPlan {
+    int columns = 0;
+    int rows = 0;
+    std::vector<int> quota;
+    cv::Mat mask;  ///< 8-bit, top row first; empty: every pixel of a cell with a quota
+};
+
+DetectionPlan emptyPlan(const CameraState& camera) {
+    DetectionPlan plan;
+    plan.columns = (camera.width + kCell - 1) / kCell;
+    plan.rows = (camera.height + kCell - 1) / kCell;
+    plan.quota.assign(size_t(plan.columns) * size_t(plan.rows), 0);
+    return plan;
+}
+
+/// A rig camera's plan: each camera it is matched with gets an equal share of maxFeatures,
+/// spread evenly over the cells where the two overlap (grown by a cell, since a cell counts by
+/// its centre); a cell in several overlaps takes the largest of their quotas. A small overlap,
+/// such as the corner that cameras 120 degrees apart share, so gets as many features as a
+/// large one.
+DetectionPlan overlapPlan(int c,
+                          const CameraState& camera,
+                          const std::vector<std::pair<int, int>>& pairs,
+                          const std::vector<detail::CameraRays>& rays,
+                          double minDepth,
+                          int maxFeatures) {
+    DetectionPlan plan = emptyPlan(camera);
+    std::vector<int> partners;
+    for (const auto& pair : pairs)
+        if (pair.first == c || pair.second == c)
+            partners.push_back(pair.first == c ? pair.second : pair.first);
+    for (int other : partners) {
+        std::vector<unsigned char> cells(plan.quota.size(), 0);
+        detail::markOverlap(
+            rays[size_t(c)], rays[size_t(other)], minDepth, kCell, plan.rows, plan.columns, &cells);
+        cv::Mat grown;
+        cv::dilate(cv::Mat(plan.rows, plan.columns, CV_8U, cells.data()), grown, cv::Mat());
+        const int count = cv::countNonZero(grown);
+        if (count == 0) continue;
+        const int quota = (maxFeatures / int(partners.size()) + count - 1) / count;
+        for (size_t cell = 0; cell < plan.quota.size(); ++cell)
+            if (grown.data[cell]) plan.quota[cell] = std::max(plan.quota[cell], quota);
+    }
+    return plan;
+}
+
+/// A panorama's plan: maxFeatures spread evenly over where the camera's footage lies in its
+/// panorama, kept 8 pixels inside that area's border.
+DetectionPlan panoramaPlan(const CameraState& camera, int maxFeatures) {
+    DetectionPlan plan = emptyPlan(camera);
+    const cv::Mat display(
+        camera.height, camera.width, CV_32F, const_cast<float*>(camera.display.data()));
+    const cv::Mat covered = display > 0.0f;
+    cv::erode(covered, plan.mask, cv::Mat(), cv::Point(-1, -1), 8);
+    int count = 0;
+    for (int r = 0; r < plan.rows; ++r)
+        for (int q = 0; q < plan.columns; ++q) {
+            const cv::Rect rect = cv::Rect(q * kCell, r * kCell, kCell, kCell) &
+                                  cv::Rect(0, 0, camera.width, camera.height);
+            if (cv::countNonZero(plan.mask(rect)) == 0) continue;
+            plan.quota[size_t(r) * size_t(plan.columns) + size_t(q)] = 1;
+            ++count;
+        }
+    const int quota = count > 0 ? (maxFeatures + count - 1) / count : 0;
+    for (int& q : plan.quota) q *= quota;
+    return plan;
+}
+
+/// Corners of the camera's image, as OpenCV keypoints (top-left origin, centres at integers).
+std::vector<cv::KeyPoint> findCorners(const TrackFeaturesOptions& options, const cv::Mat& grey) {
+    std::vector<cv::KeyPoint> found;
+    switch (options.detector) {
+        case TrackFeaturesOptions::Detector::Fast:
+            cv::FAST(grey, found, kFastThreshold, true);
+            break;
+        case TrackFeaturesOptions::Detector::Orb:
+            cv::ORB::create(1 << 20, 1.2f, 8, 31, 0, 2, cv::ORB::HARRIS_SCORE, 31, kFastThreshold)
+                ->detect(grey, found);
+            break;
+        case TrackFeaturesOptions::Detector::Akaze:
+            cv::AKAZE::create()->detect(grey, found);
+            break;
+        case TrackFeaturesOptions::Detector::Sift:
+            cv::SIFT::create()->detect(grey, found);
+            break;
+    }
+    return found;
+}
+
+/// Detects the camera's features by the plan (in each cell the strongest, up to its quota, so
+/// that features spread over every overlap instead of piling up where the texture is
+/// strongest) and describes each by a patch: with rig geometry the patch lies on the view
+/// sphere around the feature's ray, in axes fixed in the rig frame and one `step` (radians)
+/// apart, so the same scene point gives the same patch in every camera whatever the lens and
+/// orientation; in panoramas, whose pixels already share one frame, it is the image patch.
+void detect(const TrackFeaturesOptions& options,
+            const DetectionPlan& plan,
+            const detail::CameraRays* rays,
+            double step,
+            CameraState* camera) {
+    cv::Mat display(camera->height, camera->width, CV_32F, camera->display.data());
+    cv::Mat grey;
+    display.convertTo(grey, CV_8U);
+    const std::vector<cv::KeyPoint> found = findCorners(options, grey);
+    std::vector<std::vector<int>> byCell(plan.quota.size());
+    for (size_t k = 0; k < found.size(); ++k) {
+        const cv::Point pixel(int(found[k].pt.x + 0.5f), int(found[k].pt.y + 0.5f));
+        if (!plan.mask.empty() && (!cv::Rect(0, 0, camera->width, camera->height).contains(pixel) ||
+                                   !plan.mask.at<unsigned char>(pixel)))
+            continue;
+        const int cx = std::clamp(pixel.x / kCell, 0, plan.columns - 1);
+        const int cy = std::clamp(pixel.y / kCell, 0, plan.rows - 1);
+        byCell[size_t(cy * plan.columns + cx)].push_back(int(k));
+    }
+
+    cv::Mat blurred;
+    cv::GaussianBlur(display, blurred, cv::Size(), kDescriptorBlur);
+    const detail::SampledImage smooth(
+        camera->width,
+        camera->height,
+        std::vector<float>(blurred.begin<float>(), blurred.end<float>()));
+    camera->keypoints.clear();
+    camera->descriptors.clear();
+    std::vector<float> patch(kDescriptorLength);
+    for (size_t cell = 0; cell < byCell.size(); ++cell) {
+        std::vector<int>& items = byCell[cell];
+        std::sort(items.begin(), items.end(), [&](int a, int b) {
+            return found[size_t(a)].response > found[size_t(b)].response;
+        });
+        int kept = 0;
+        for (size_t i = 0; i < items.size() && kept < plan.quota[cell]; ++i) {
+            const cv::KeyPoint& k = found[size_t(items[i])];
+            Keypoint keypoint;
+            keypoint.position = Eigen::Vector2d(k.pt.x + 0.5, camera->height - 0.5 - k.pt.y);
+            Eigen::Matrix2d axes = Eigen::Matrix2d::Identity();
+            if (rays && (!rays->ray(keypoint.position, &keypoint.direction) ||
+                         !detail::tangentAxes(*rays, keypoint.direction, step, &axes)))
+                continue;
+            if (!detail::describePatch(smooth,
+                                       keypoint.position,
+                                       axes,
+                                       kDescriptorRadius,
+                                       kMinDeviation,
+                                       patch.data()))
+                continue;
+            camera->keypoints.push_back(keypoint);
+            camera->descriptors.insert(camera->descriptors.end(), patch.begin(), patch.end());
+            ++kept;
+        }
+    }
+}
+
+void buildIndex(CameraState* camera) {
+    camera->indexColumns = camera->width / kCell + 1;
+    camera->indexRows = camera->height / kCell + 1;
+    const size_t cells = size_t(camera->indexColumns) * size_t(camera->indexRows);
+    std::vector<int> cellOf(camera->keypoints.size());
+    camera->cellStart.assign(cells + 1, 0);
+    for (size_t k = 0; k < camera->keypoints.size(); ++k) {
+        const Eigen::Vector2d& p = camera->keypoints[k].position;
+        const int cx = std::clamp(int(p.x()) / kCell, 0, camera->indexColumns - 1);
+        const int cy = std::clamp(int(p.y()) / kCell, 0, camera->indexRows - 1);
+        cellOf[k] = cy * camera->indexColumns + cx;
+        ++camera->cellStart[size_t(cellOf[k]) + 1];
+    }
+    std::partial_sum(camera->cellStart.begin(), camera->cellStart.end(), camera->cellStart.begin());
+    camera->cellItems.assign(camera->keypoints.size(), 0);
+    std::vector<int> fill(camera->cellStart.begin(), camera->cellStart.end() - 1);
+    for (size_t k = 0; k < camera->keypoints.size(); ++k)
+        camera->cellItems[size_t(fill[size_t(cellOf[k])]++)] = int(k);
+}
+
+float correlation(const float* a, const float* b) {
+    float sum = 0.0f;
+    for (int k = 0; k < kDescriptorLength; ++k) sum += a[k] * b[k];
+    return sum;
+}
+
+/// Finds, for the features of one camera, their best match among the features of another that
+/// lie where the rig allows: within the band around the feature's depth curve (with rig
+/// geometry) or within the parallax radius of its own position (panoramas).
+class PairMatcher {
+public:
+    PairMatcher(const std::vector<CameraState>& cameras,
+                const std::vector<detail::CameraRays>& rays,
+                bool geometry,
+                double band,
+                double panoramaRadius,
+                double minDepth,
+                const TrackFeaturesOptions& options)
+        : m_cameras(cameras),
+          m_rays(rays),
+          m_geometry(geometry),
+          m_band(band),
+          m_panoramaRadius(panoramaRadius),
+          m_minDepth(minDepth),
+          m_options(options) {}
+
+    /// For every feature of `from`, its match in `to` when distinctive, else -1.
+    std::vector<int> bestMatches(int from, int to) const {
+        const CameraState& a = m_cameras[size_t(from)];
+        const CameraState& b = m_cameras[size_t(to)];
+        std::vector<int> best(a.keypoints.size(), -1);
+        std::vector<int> stamp(b.keypoints.size(), -1);
+        std::vector<Eigen::Vector2d> pieces;
+        for (size_t i = 0; i < a.keypoints.size(); ++i) {
+            double radius = m_panoramaRadius;
+            if (m_geometry) {
+                const detail::DepthCurve curve(m_rays[size_t(to)],
+                                               m_rays[size_t(from)].centre(),
+                                               a.keypoints[i].direction,
+                                               m_minDepth);
+                pieces = curve.pieces();
+                radius = m_band;
+            } else {
+                pieces.assign(2, a.keypoints[i].position);
+            }
+            float first = -1.0f, second = -1.0f;
+            int firstIndex = -1;
+            for (size_t p = 0; p + 1 < pieces.size(); p += 2)
+                visit(b, pieces[p], pieces[p + 1], radius, [&](int j) {
+                    if (stamp[size_t(j)] == int(i)) return;
+                    stamp[size_t(j)] = int(i);
+                    const float r = correlation(a.descriptor(i), b.descriptor(size_t(j)));
+                    if (r > first) {
+                        second = first;
+                        first = r;
+                        firstIndex = j;
+                    } else if (r > second) {
+                        second = r;
+                    }
+                });
+            // Distinctive: well correlated, and clearly closer than the runner-up, in terms of
+            // 1 - r (half the squared distance of unit descriptors).
+            if (firstIndex >= 0 && first >= m_options.minMatchCorrelation &&
+                1.0f - first < float(m_options.ratio) * (1.0f - std::max(second, 0.0f)))
+                best[i] = firstIndex;
+        }
+        return best;
+    }
+
+private:
+    /// Calls `f` with every feature of `b` within `radius` of the segment p0 p1.
+    template <typename F>
+    void visit(const CameraState& b,
+               const Eigen::Vector2d& p0,
+               const Eigen::Vector2d& p1,
+               double radius,
+               F&& f) const {
+        const Eigen::Vector2d lower = p0.cwiseMin(p1).array() - radius;
+        const Eigen::Vector2d upper = p0.cwiseMax(p1).array() + radius;
+        const int cx0 = std::max(0, int(std::floor(lower.x() / kCell)));
+        const int cy0 = std::max(0, int(std::floor(lower.y() / kCell)));
+        const int cx1 = std::min(b.indexColumns - 1, int(std::floor(upper.x() / kCell)));
+        const int cy1 = std::min(b.indexRows - 1, int(std::floor(upper.y() / kCell)));
+        const Eigen::Vector2d d = p1 - p0;
+        const double length2 = d.squaredNorm();
+        for (int cy = cy0; cy <= cy1; ++cy)
+            for (int cx = cx0; cx <= cx1; ++cx) {
+                const size_t cell = size_t(cy) * size_t(b.indexColumns) + size_t(cx);
+                for (int k = b.cellStart[cell]; k < b.cellStart[cell + 1]; ++k) {
+                    const int j = b.cellItems[size_t(k)];
+                    const Eigen::Vector2d& q = b.keypoints[size_t(j)].position;
+                    const double t =
+                        length2 > 0.0 ? std::clamp((q - p0).dot(d) / length2, 0.0, 1.0) : 0.0;
+                    if ((p0 + t * d - q).squaredNorm() <= radius * radius) f(j);
+                }
+            }
+    }
+
+    const std::vector<CameraState>& m_cameras;
+    const std::vector<detail::CameraRays>& m_rays;
+    bool m_geometry;
+    double m_band;
+    double m_panoramaRadius;
+    double m_minDepth;
+    const TrackFeaturesOptions& m_options;
+};
+
+/// Disjoint sets over (camera, feature) nodes.
+class UnionFind {
+public:
+    explicit UnionFind(size_t n) : m_parent(n) { std::iota(m_parent.begin(), m_parent.end(), 0); }
+    size_t find(size_t x) {
+        while (m_parent[x] != x) x = m_parent[x] = m_parent[m_parent[x]];
+        return x;
+    }
+    void unite(size_t a, size_t b) {
+        a = find(a);
+        b = find(b);
+        if (a != b) m_parent[std::max(a, b)] = std::min(a, b);
+    }
+
+private:
+    std::vector<size_t> m_parent;
+};
+
+using Chain = std::vector<std::pair<int, int>>;  ///< (camera, feature), cameras ascending
+
+/// Joins pairwise matches that share a feature into chains; a chain that meets a camera twice
+/// is ambiguous and dropped.
+std::vector<Chain> chainMatches(const std::vector<CameraState>& cameras,
+                                const std::vector<std::pair<int, int>>& pairs,
+                                const std::vector<std::vector<std::pair<int, int>>>& matches) {
+    std::vector<size_t> offset(cameras.size() + 1, 0);
+    for (size_t c = 0; c < cameras.size(); ++c)
+        offset[c + 1] = offset[c] + cameras[c].keypoints.size();
+    UnionFind sets(offset.back());
+    std::vector<bool> matched(offset.back(), false);
+    for (size_t p = 0; p < pairs.size(); ++p)
+        for (const auto& m : matches[p]) {
+            const size_t a = offset[size_t(pairs[p].first)] + size_t(m.first);
+            const size_t b = offset[size_t(pairs[p].second)] + size_t(m.second);
+            sets.unite(a, b);
+            matched[a] = matched[b] = true;
+        }
+    std::vector<Chain> chains;
+    std::vector<int> chainOf(offset.back(), -1);
+    for (size_t c = 0; c < cameras.size(); ++c)
+        for (size_t k = 0; k < cameras[c].keypoints.size(); ++k) {
+            const size_t node = offset[c] + k;
+            if (!matched[node]) continue;
+            const size_t root = sets.find(node);
+            if (chainOf[root] < 0) {
+                chainOf[root] = int(chains.size());
+                chains.emplace_back();
+            }
+            chains[size_t(chainOf[root])].emplace_back(int(c), int(k));
+        }
+    chains.erase(std::remove_if(chains.begin(),
+                                chains.end(),
+                                [](const Chain& chain) {
+                                    for (size_t i = 1; i < chain.size(); ++i)
+                                        if (chain[i].first == chain[i - 1].first) return true;
+                                    return chain.size() < 2;
+                                }),
+                 chains.end());
+    return chains;
+}
+
+/// Display colours spread around the hue circle by the golden angle.
+Eigen::Vector3d trackColour(size_t index) {
+    const double hue = std::fmod(0.61803398874989485 * double(index), 1.0) * 6.0;
+    const int sector = int(hue);
+    const double f = hue - sector;
+    const double p = 0.3, q = 1.0 - 0.7 * f, t = 1.0 - 0.7 * (1.0 - f);
+    switch (sector % 6) {
+        case 0:
+            return {1.0, t, p};
+        case 1:
+            return {q, 1.0, p};
+        case 2:
+            return {p, 1.0, t};
+        case 3:
+            return {p, q, 1.0};
+        case 4:
+            return {t, p, 1.0};
+        default:
+            return {1.0, p, q};
+    }
+}
+
+std::string cameraName(const CameraRigDefinition& rig, int c) {
+    const std::string& view = rig.getCamera(c).getOutputView();
+    return view.empty() ? "cam" + std::to_string(c + 1) : view;
+}
+
+/// Moves the progress bar and asks for a cancel; true when the work must stop.
+bool interrupted(ProgressReporter* progress, double fraction) {
+    if (!progress) return false;
+    progress->setProgressFraction(fraction);
+    return progress->isInterrupted();
+}
+
+}  // namespace
+
+bool TrackFeatures(FeatureImageSource& source,
+                   ProgressReporter* progress,
+                   CameraTrack& track,
+                   const CameraRigDefinition& rig,
+                   MatchTypeEnum matchType,
+                   bool useRigGeometry,
+                   int frame,
+                   const std::vector<int>& inputs,
+                   const TrackFeaturesOptions& options,
+                   TrackFeaturesStats* stats) {
+    const int n = rig.getNumberCameras();
+    if (int(inputs.size()) != n) return false;
+    TrackFeaturesStats local;
+    TrackFeaturesStats& figures = stats ? *stats : local;
+    figures = TrackFeaturesStats();
+    figures.features.assign(size_t(n), 0);
+    const bool latlong = matchType == MatchTypeEnum::Latlong;
+    const bool geometry = useRigGeometry && !latlong;
+
+    // 1. Images, fetched on this thread, and their contrast.
+    Clock::time_point start = Clock::now();
+    std::vector<FeatureImage> images(static_cast<size_t>(n));
+    std::vector<CameraState> cameras(static_cast<size_t>(n));
+    int panoramaWidth = 0, panoramaHeight = 0;
+    for (int c = 0; c < n; ++c) {
+        FeatureImage& image = images[size_t(c)];
+        const CameraDefinition& camera = rig.getCamera(c);
+        std::string why;
+        if (inputs[size_t(c)] < 0 || !source.getImage(inputs[size_t(c)], frame, &image) ||
+            image.empty() || image.pixels.size() != size_t(image.width) * size_t(image.height)) {
+            why = "it has no image at frame " + std::to_string(frame);
+        } else if (!latlong && (image.width != camera.getFormatWidth() ||
+                                image.height != camera.getFormatHeight())) {
+            why = "its image is " + std::to_string(image.width) + " x " +
+                  std::to_string(image.height) + " but the rig gives it " +
+                  std::to_string(camera.getFormatWidth()) + " x " +
+                  std::to_string(camera.getFormatHeight());
+        } else if (latlong && panoramaWidth > 0 &&
+                   (image.width != panoramaWidth || image.height != panoramaHeight)) {
+            why = "its panorama differs in size from the other cameras'";
+        }
+        if (!why.empty()) {
+            image = FeatureImage();
+            figures.missingCameras.push_back(c);
+            source.warning("camera " + cameraName(rig, c) + " is left out of matching: " + why +
+                           ".");
+        } else {
+            cameras[size_t(c)].present = true;
+            if (latlong && panoramaWidth == 0) {
+                panoramaWidth = image.width;
+                panoramaHeight = image.height;
+            }
+        }
+        if (interrupted(progress, 0.1 * (c + 1) / std::max(n, 1))) return false;
+    }
+    const Contrast contrast = frameContrast(images);
+    for (int c = 0; c < n; ++c)
+        if (cameras[size_t(c)].present)
+            prepareImage(images[size_t(c)], contrast, &cameras[size_t(c)]);
+    images.clear();
+    figures.fetchSeconds = secondsSince(start);
+
+    // 2. The rig's geometry and the pairs to match.
+    double minDepth = options.minDepth;
+    if (!(minDepth > 0.0)) minDepth = std::max(0.3, rig.getRigDiameter());
+    std::vector<detail::CameraRays> rays;
+    double step = 0.0;  // the coarsest camera's angular resolution
+    for (int c = 0; c < n; ++c) {
+        rays.emplace_back(rig.getCamera(c));
+        if (cameras[size_t(c)].present) step = std::max(step, detail::pixelAngle(rays.back()));
+    }
+    std::vector<std::pair<int, int>> pairs;
+    for (const auto& pair : detail::matchPairs(rig, SphericalTransform::kDefaultConvergenceDepth))
+        if (cameras[size_t(pair.first)].present && cameras[size_t(pair.second)].present &&
+            (!geometry ||
+             (rays[size_t(pair.first)].isValid() && rays[size_t(pair.second)].isValid())))
+            pairs.push_back(pair);
+    const int width = latlong ? panoramaWidth : (n > 0 ? rig.getCamera(0).getFormatWidth() : 0);
+    const double band =
+        options.bandPixels > 0.0 ? options.bandPixels : std::max(3.0, 0.005 * width);
+    // In a panorama a point moves between cameras by at most the parallax at the nearest depth:
+    // twice the angle that the rig's radius spans from there.
+    const double panoramaRadius = std::max(
+        band, 2.0 * std::atan(0.5 * rig.getRigDiameter() / minDepth) * width / (2.0 * M_PI));
+    if (geometry && !(step > 0.0)) pairs.clear();
+
+    // 3. Features where each camera overlaps another.
+    start = Clock::now();
+    std::vector<DetectionPlan> plans(static_cast<size_t>(n));
+    for (int c = 0; c < n; ++c)
+        if (cameras[size_t(c)].present)
+            plans[size_t(c)] =
+                latlong ? panoramaPlan(cameras[size_t(c)], options.maxFeatures)
+                        : overlapPlan(
+                              c, cameras[size_t(c)], pairs, rays, minDepth, options.maxFeatures);
+    if (interrupted(progress, 0.15)) return false;
+    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range& range) {
+        for (int c = range.start; c < range.end; ++c) {
+            CameraState& camera = cameras[size_t(c)];
+            if (!camera.present) continue;
+            detect(options, plans[size_t(c)], geometry ? &rays[size_t(c)] : nullptr, step, &camera);
+            camera.sampled = detail::SampledImage(camera.width, camera.height, camera.display);
+            buildIndex(&camera);
+        }
+    });
+    for (int c = 0; c < n; ++c)
+        figures.features[size_t(c)] = int(cameras[size_t(c)].keypoints.size());
+    figures.detectSeconds = secondsSince(start);
+    if (interrupted(progress, 0.5)) return false;
+
+    // 4. Mutual, distinctive matches of every pair.
+    start = Clock::now();
+    const PairMatcher matcher(cameras, rays, geometry, band, panoramaRadius, minDepth, options);
+    std::vector<std::vector<std::pair<int, int>>> pairMatches(pairs.size());
+    cv::parallel_for_(cv::Range(0, int(pairs.size())), [&](const cv::Range& range) {
+        for (int p = range.start; p < range.end; ++p) {
+            const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
+            const std::vector<int> forward = matcher.bestMatches(a, b);
+            const std::vector<int> backward = matcher.bestMatches(b, a);
+            for (size_t i = 0; i < forward.size(); ++i)
+                if (forward[i] >= 0 && backward[size_t(forward[i])] == int(i))
+                    pairMatches[size_t(p)].emplace_back(int(i), forward[i]);
+        }
+    });
+    for (size_t p = 0; p < pairs.size(); ++p)
+        figures.pairMatches[pairs[p]] = int(pairMatches[p].size());
+    figures.matchSeconds = secondsSince(start);
+    if (interrupted(progress, 0.8)) return false;
+
+    // 5. Chains, each observation then aligned to sub-pixel accuracy with the chain's first.
+    start = Clock::now();
+    const std::vector<Chain> chains = chainMatches(cameras, pairs, pairMatches);
+    std::vector<FeatureTrack> found(chains.size());
+    cv::parallel_for_(cv::Range(0, int(chains.size())), [&](const cv::Range& range) {
+        for (int t = range.start; t < range.end; ++t) {
+            const Chain& chain = chains[size_t(t)];
+            const int r = chain[0].first;
+            const Keypoint& reference = cameras[size_t(r)].keypoints[size_t(chain[0].second)];
+            FeatureTrack& out = found[size_t(t)];
+            out.getFeatures().emplace_back(r, Feature(reference.position));
+            for (size_t o = 1; o < chain.size(); ++o) {
+                const int c = chain[o].first;
+                const Keypoint& observed = cameras[size_t(c)].keypoints[size_t(chain[o].second)];
+                Eigen::Matrix2d jacobian = Eigen::Matrix2d::Identity();
+                if (geometry) {
+                    const double depth = detail::rayDepth(rays[size_t(r)].centre(),
+                                                          reference.direction,
+                                                          rays[size_t(c)].centre(),
+                                                          observed.direction,
+                                                          minDepth);
+                    if (!detail::localMapping(
+                            rays[size_t(r)], rays[size_t(c)], reference.position, depth, &jacobian))
+                        continue;
+                }
+                detail::PatchAlignment aligned;
+                if (!detail::alignPatch(cameras[size_t(r)].sampled,
+                                        reference.position,
+                                        cameras[size_t(c)].sampled,
+                                        observed.position,
+                                        jacobian,
+                                        options.patchRadius,
+                                        options.maxShift,
+                                        kMinGradient,
+                                        &aligned) ||
+                    aligned.correlation < options.minCorrelation)
+                    continue;
+                if (geometry &&
+                    detail::DepthCurve(
+                        rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, minDepth)
+                            .distance(aligned.position) > band)
+                    continue;
+                out.getFeatures().emplace_back(c, Feature(aligned.position));
+            }
+            // Observations aligned with the first must also agree among themselves; a chain
+            // that joined two different points cannot tell which observation is wrong.
+            const auto& features = out.getFeatures();
+            for (size_t i = 1; geometry && i < features.size(); ++i) {
+                Eigen::Vector3d d;
+                const int ci = features[i].first;
+                if (!rays[size_t(ci)].ray(features[i].second.getPosition(), &d)) {
+                    out.getFeatures().clear();
+                    break;
+                }
+                for (size_t j = i + 1; j < features.size(); ++j)
+                    if (detail::DepthCurve(
+                            rays[size_t(features[j].first)], rays[size_t(ci)].centre(), d, minDepth)
+                            .distance(features[j].second.getPosition()) > band) {
+                        out.getFeatures().clear();
+                        break;
+                    }
+            }
+        }
+    });
+    figures.refineSeconds = secondsSince(start);
+    if (interrupted(progress, 1.0)) return false;
+
+    std::vector<FeatureTrack>& tracks = track.getTracks();
+    for (FeatureTrack& match : found)
+        if (match.getFeatures().size() >= 2) {
+            match.setColour(trackColour(tracks.size()));
+            tracks.push_back(std::move(match));
+        }
+    return true;
+}
+
+bool TrackFeatures(PX::Image::Op* op,
+                   CameraTrack& track,
+                   const CameraRigDefinition& rig,
+                   MatchTypeEnum matchType,
+                   bool useRigGeometry,
+                   int frame,
+                   const std::vector<int>& inputs) {
+    const std::unique_ptr<FeatureImageSource> source = MakeOpImageSource(op);
+    const std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(op);
+    return TrackFeatures(
+        *source, progress.get(), track, rig, matchType, useRigGeometry, frame, inputs);
+}
+
+}  // namespace Research
+}  // namespace Korvane

@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: Apache-2.0
+// Matching through the node: Match and Match New over analysis keys, on the rendered rig served
+// by a source operator as views cam1 .. cam4.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "RenderedRig.h"
+#include "analysis/AnalysisExecutor.h"
+#include "analysis/ControlPointsKnob.h"
+#include "plugin/DizuvaRuviPlugin.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Executable.h"
+#include "px/image/Host.h"
+#include "px/image/Iop.h"
+#include "px/image/Node.h"
+#include "px/image/UndoStack.h"
+
+using namespace Korvane::Research;
+using namespace PX::Image;
+using MatchingTests::RenderedRig;
+
+namespace {
+
+/// The rendered rig as a multi-view source with its rig metadata; views in `missing` fail.
+/// With `latlong`, the rig's cameras are latlong and each view is the panorama from the rig
+/// centre (512 x 256), black where its camera does not see.
+class RenderedRigSource : public PlanarIop {
+public:
+    explicit RenderedRigSource(Node* node) : PlanarIop(node) { setRig(false); }
+
+    void setRig(bool latlongCameras) {
+        latlong = latlongCameras;
+        CameraRigDefinition rig = RenderedRig::get().rig;
+        if (latlong)
+            for (int c = 0; c < rig.getNumberCameras(); ++c)
+                rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
+        MetaDataHandler handler;
+        handler.setRig(rig);
+        handler.setRigConvergence(5.0);
+        m_bundle = handler.getMetaDataBundle();
+    }
+    const char* Class() const override { return "RenderedRigSource"; }
+    int minimum_inputs() const override { return 0; }
+    int maximum_inputs() const override { return 0; }
+    MetaData::Bundle _fetchMetaData(const std::string&) override { return m_bundle; }
+    void _validate(bool) override {
+        const int w = latlong ? 512 : 320, h = latlong ? 256 : 240;
+        info_().set(Box(0, 0, w, h));
+        info_().format(Format(w, h));
+        info_().full_size_format(Format(w, h));
+        info_().channels(Mask_RGBA);
+        if (missing.count(Views::name(outputContext().view())))
+            error("no image for %s", Views::name(outputContext().view()).c_str());
+    }
+    void renderPlane(ImagePlane& plane) override {
+        const std::string view = Views::name(outputContext().view());
+        const int camera = view.size() > 3 ? std::atoi(view.c_str() + 3) - 1 : 0;
+        if (latlong) return renderPanorama(plane, std::clamp(camera, 0, 3));
+        const auto& rgb = RenderedRig::get().views[size_t(std::clamp(camera, 0, 3))].rgb;
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x)
+                for (Channel ch : plane.channels()) {
+                    const int c = ch == Chan_Red     ? 0
+                                  : ch == Chan_Green ? 1
+                                  : ch == Chan_Blue  ? 2
+                                                     : 3;
+                    *plane.writableAt(x, y, plane.chanNo(ch)) =
+                        c < 3 ? rgb[(size_t(239 - y) * 320 + x) * 3 + size_t(c)] : 1.0f;
+                }
+    }
+
+    std::set<std::string> missing;
+    bool latlong = false;
+
+private:
+    void renderPanorama(ImagePlane& plane, int camera) {
+        CameraDefinition pano;
+        pano.setFormat(512, 256);
+        pano.setProjection(ProjectionTypeEnum::Latlong);
+        SphericalTransform centre(pano);
+        centre.setConvergenceDepth(5.0);
+        const SphericalTransform own(RenderedRig::get().rig.getCamera(camera));
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 512; ++x) {
+                Eigen::Vector3d world;
+                Eigen::Vector2d image;
+                const bool seen =
+                    centre.ProjectToWorld(Eigen::Vector2d(x + 0.5, y + 0.5), &world) &&
+                    own.ProjectFromWorld(world, &image);
+                for (Channel ch : plane.channels()) {
+                    const int c = ch == Chan_Red     ? 0
+                                  : ch == Chan_Green ? 1
+                                  : ch == Chan_Blue  ? 2
+                                                     : 3;
+                    *plane.writableAt(x, y, plane.chanNo(ch)) =
+                        !seen   ? 0.0f
+                        : c < 3 ? RenderedRig::get()
+                                      .panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
+                                : 1.0f;
+                }
+            }
+    }
+
+    MetaData::Bundle m_bundle;
+};
+
+Op* buildSource(Node* node) { return new RenderedRigSource(node); }
+const Op::Description kSource("RenderedRigSource", buildSource);
+
+/// Keeps the progress messages (warnings) a run sends to the host.
+class RecordingHost : public Host {
+public:
+    void progress(Node*, float) override {}
+    void progressMessage(Node*, const std::string& message) override {
+        messages.push_back(message);
+    }
+    std::vector<std::string> messages;
+};
+
+struct MatchFixture {
+    MatchFixture() {
+        Views::setNames({"main", "cam1", "cam2", "cam3", "cam4"});
+        source = Node::create("RenderedRigSource", "Source1");
+        node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
+        node->setInput(0, source.get());
+        Host::install(&host);
+    }
+    ~MatchFixture() {
+        Host::install(nullptr);
+        node.reset();
+        source.reset();
+        Views::setNames({"main"});
+    }
+    KnobManager& knobs() { return static_cast<DizuvaRuviPlugin*>(node->op())->knobManager(); }
+    ControlPointsKnob& store() { return *knobs().controlPoints(); }
+    void prepare(int type, const std::vector<int>& frames) {
+        node->setKnobFromUser("executeType", std::to_string(type));
+        for (int f : frames) static_cast<ArrayKnob*>(node->knob("analysisKeyframe"))->setKeyAt(f);
+    }
+    ExecuteResult run(int type, std::vector<int> frames) {
+        prepare(type, frames);
+        return execute(node->op(), frames);
+    }
+
+    RecordingHost host;
+    std::unique_ptr<Node> source;
+    std::unique_ptr<Node> node;
+};
+
+FeatureTrack handPlaced() {
+    FeatureTrack m;
+    m.getFeatures().emplace_back(0, Feature(Eigen::Vector2d(10, 20)));
+    m.getFeatures().emplace_back(1, Feature(Eigen::Vector2d(30, 40)));
+    m.setUserTrack(true);
+    return m;
+}
+
+}  // namespace
+
+TEST(MatchFrame, MatchReplacesAndMatchNewFillsOnlyEmptyKeys) {
+    MatchFixture f;
+    UndoStack::instance().clear();
+    f.store().cameraTrackAt(1).getTracks().push_back(handPlaced());
+    f.store().cameraTrackAt(2);  // a record without matches
+
+    // Match New: key 1 keeps its hand-placed match, key 2 gets matches.
+    ExecuteResult r = f.run(1, {1, 2});
+    EXPECT_EQ(r.error, "");
+    ASSERT_EQ(f.store().findCameraTrack(1)->getTracks().size(), 1u);
+    EXPECT_TRUE(f.store().findCameraTrack(1)->getTracks()[0].getIsUserTrack());
+    const std::vector<FeatureTrack>& found = f.store().findCameraTrack(2)->getTracks();
+    ASSERT_GE(found.size(), 50u);
+    for (const FeatureTrack& m : found) {
+        EXPECT_FALSE(m.getIsUserTrack());
+        ASSERT_TRUE(m.getPoint().getIsValid());
+        // Refined and scaled: 2048 sqrt(2) / 320 times the RMS in pixels.
+        EXPECT_LT(m.getPoint().getRMSE(), 9.05 * 1.0);
+    }
+    EXPECT_TRUE(f.knobs().isMatched());
+    EXPECT_NEAR(f.knobs().matchError(), f.store().matchError(), 1e-4);
+
+    // Match: the hand-placed match of key 1 is replaced by computed ones; one undo step.
+    f.prepare(0, {1});
+    const size_t undoSteps = UndoStack::instance().undoCount();
+    r = execute(f.node->op(), {1});
+    EXPECT_EQ(r.error, "");
+    const std::vector<FeatureTrack>& replaced = f.store().findCameraTrack(1)->getTracks();
+    ASSERT_GE(replaced.size(), 50u);
+    for (const FeatureTrack& m : replaced) EXPECT_FALSE(m.getIsUserTrack());
+    EXPECT_EQ(UndoStack::instance().undoCount(), undoSteps + 1);
+    ASSERT_TRUE(UndoStack::instance().undo());
+    ASSERT_EQ(f.store().findCameraTrack(1)->getTracks().size(), 1u);
+    EXPECT_TRUE(f.store().findCameraTrack(1)->getTracks()[0].getIsUserTrack());
+    UndoStack::instance().clear();
+}
+
+TEST(MatchFrame, AMissingCameraIsNamedAndTheOthersMatch) {
+    MatchFixture f;
+    static_cast<RenderedRigSource*>(f.source->op())->missing = {"cam3"};
+    const ExecuteResult r = f.run(0, {1});
+    EXPECT_EQ(r.error, "");
+    bool warned = false;
+    for (const std::string& m : f.host.messages)
+        warned = warned || (m.rfind("Warning: camera cam3 ", 0) == 0);
+    EXPECT_TRUE(warned);
+    const std::vector<FeatureTrack>& found = f.store().findCameraTrack(1)->getTracks();
+    EXPECT_GE(found.size(), 20u);
+    for (const FeatureTrack& m : found)
+        for (const auto& o : m.getFeatures()) EXPECT_NE(o.first, 2);
+}
+
+TEST(MatchFrame, LatlongInputsGiveMatchesInCameraPixels) {
+    MatchFixture f;
+    static_cast<RenderedRigSource*>(f.source->op())->setRig(true);
+    f.node->setKnobFromUser("autoConvergenceDepth", "0");
+    f.node->setKnobFromUser("convergenceDepth", "5");
+    const ExecuteResult r = f.run(0, {1});
+    EXPECT_EQ(r.error, "");
+    const std::vector<FeatureTrack>& found = f.store().findCameraTrack(1)->getTracks();
+    ASSERT_GE(found.size(), 10u);
+    const CameraRigDefinition& rig = RenderedRig::get().rig;
+    for (const FeatureTrack& m : found) {
+        // Each observation is a position in its fisheye camera whose ray meets the 5 m sphere
+        // where the panorama showed the feature: the same point for every camera.
+        std::vector<Eigen::Vector3d> onSphere;
+        for (const auto& o : m.getFeatures()) {
+            SphericalTransform camera(rig.getCamera(o.first));
+            camera.setConvergenceDepth(5.0);
+            Eigen::Vector3d world;
+            ASSERT_TRUE(camera.ProjectToWorld(o.second.getPosition(), &world))
+                << "cam" << o.first + 1 << " " << o.second.getPosition().transpose();
+            onSphere.push_back(world);
+        }
+        for (size_t k = 1; k < onSphere.size(); ++k)
+            EXPECT_LT((onSphere[k] - onSphere[0]).norm(), 0.02);
+    }
+}
+
+TEST(MatchFrame, ARigThatDoesNotFitTheViewsLeavesTheFrameAlone) {
+    MatchFixture f;
+    Views::setNames({"main", "cam1", "cam2", "cam3"});  // four cameras, three views
+    f.node->op()->build_splits();
+    f.store().cameraTrackAt(1).getTracks().push_back(handPlaced());
+    f.node->setKnobFromUser("executeType", "0");
+    OutputContext ui = f.node->uiContext();
+    ui.setFrame(1);
+    f.node->setUIContext(ui);
+    auto* op = static_cast<DizuvaRuviPlugin*>(f.node->op());
+    op->rigContext().reloadRig(false);
+    AnalysisExecutor executor(op);
+    executor.attach(&op->rigContext(), &op->knobManager());
+    EXPECT_FALSE(executor.matchFrame());
+    EXPECT_EQ(f.store().findCameraTrack(1)->getTracks().size(), 1u);
+}

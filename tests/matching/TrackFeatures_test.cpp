@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "vellacam/TrackFeatures.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "MatchTruth.h"
+#include "RenderedRig.h"
+#include "vellacam/TriangulateFeatures.h"
+
+using namespace Korvane::Research;
+using MatchingTests::RenderedRig;
+using MatchingTests::RenderedSource;
+
+namespace {
+
+std::vector<int> allInputs(const CameraRigDefinition& rig) {
+    std::vector<int> inputs;
+    for (int c = 0; c < rig.getNumberCameras(); ++c) inputs.push_back(c);
+    return inputs;
+}
+
+/// Matches per camera pair (a < b), counting every two observations of a match.
+std::map<std::pair<int, int>, int> pairCounts(const CameraTrack& track) {
+    std::map<std::pair<int, int>, int> counts;
+    for (const FeatureTrack& m : track.getTracks())
+        for (size_t i = 0; i < m.getFeatures().size(); ++i)
+            for (size_t j = i + 1; j < m.getFeatures().size(); ++j)
+                ++counts[{m.getFeatures()[i].first, m.getFeatures()[j].first}];
+    return counts;
+}
+
+class CountingSink : public ProgressSink {
+public:
+    explicit CountingSink(int interruptAfter) : m_interruptAfter(interruptAfter) {}
+    void progressFraction(double) override { ++calls; }
+    bool interrupted() const override { return calls >= m_interruptAfter; }
+    int calls = 0;
+
+private:
+    int m_interruptAfter;
+};
+
+}  // namespace
+
+TEST(TrackFeatures, MatchesNeighbouringCamerasTrulyAndTriangulatesThem) {
+    const RenderedRig& r = RenderedRig::get();
+    RenderedSource source(r.images);
+    CameraTrack track(1);
+    TrackFeaturesStats stats;
+    ASSERT_TRUE(TrackFeatures(source,
+                              nullptr,
+                              track,
+                              r.rig,
+                              MatchTypeEnum::Camera,
+                              true,
+                              1,
+                              allInputs(r.rig),
+                              TrackFeaturesOptions(),
+                              &stats));
+    EXPECT_TRUE(source.warnings.empty());
+    const auto counts = pairCounts(track);
+    for (int c = 0; c < 4; ++c) {
+        const std::pair<int, int> neighbours(std::min(c, (c + 1) % 4), std::max(c, (c + 1) % 4));
+        EXPECT_GE(counts.count(neighbours) ? counts.at(neighbours) : 0, 30)
+            << "cam" << neighbours.first + 1 << "-cam" << neighbours.second + 1;
+    }
+
+    ASSERT_EQ(TriangulateFeatures(track, r.rig, true), int(track.getTracks().size()));
+    const Korvane::MakeRig::MatchTruth truth(r.scene, r.rig);
+    int trueMatches = 0, precise = 0;
+    for (const FeatureTrack& m : track.getTracks()) {
+        trueMatches += truth.isTrue(m);
+        precise += m.getPoint().getRMSE() < 0.5;
+        for (const auto& o : m.getFeatures()) {
+            EXPECT_GE(o.second.getPosition().x(), 0.0);
+            EXPECT_LE(o.second.getPosition().x(), 320.0);
+            EXPECT_GE(o.second.getPosition().y(), 0.0);
+            EXPECT_LE(o.second.getPosition().y(), 240.0);
+        }
+    }
+    const double n = double(track.getTracks().size());
+    EXPECT_GE(trueMatches / n, 0.97) << trueMatches << " of " << n;
+    EXPECT_GE(precise / n, 0.95) << precise << " of " << n << " reproject within 0.5 px";
+}
+
+TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
+    const RenderedRig& r = RenderedRig::get();
+    std::vector<FeatureImage> images = r.images;
+    images[2] = FeatureImage();
+    RenderedSource source(images);
+    CameraTrack track(1);
+    TrackFeaturesStats stats;
+    ASSERT_TRUE(TrackFeatures(source,
+                              nullptr,
+                              track,
+                              r.rig,
+                              MatchTypeEnum::Camera,
+                              true,
+                              1,
+                              allInputs(r.rig),
+                              TrackFeaturesOptions(),
+                              &stats));
+    ASSERT_EQ(source.warnings.size(), 1u);
+    EXPECT_NE(source.warnings[0].find("camera cam3 "), std::string::npos) << source.warnings[0];
+    EXPECT_EQ(stats.missingCameras, std::vector<int>{2});
+    for (const FeatureTrack& m : track.getTracks())
+        for (const auto& o : m.getFeatures()) EXPECT_NE(o.first, 2);
+    EXPECT_GT(pairCounts(track)[std::make_pair(0, 1)], 10) << "the other cameras still match";
+
+    // An image of the wrong size is left out the same way.
+    images = r.images;
+    images[1].width = 160;
+    images[1].pixels.resize(160 * 240);
+    RenderedSource wrongSize(images);
+    CameraTrack other(1);
+    ASSERT_TRUE(TrackFeatures(
+        wrongSize, nullptr, other, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
+    ASSERT_EQ(wrongSize.warnings.size(), 1u);
+    EXPECT_NE(wrongSize.warnings[0].find("cam2"), std::string::npos);
+    EXPECT_NE(wrongSize.warnings[0].find("160 x 240"), std::string::npos);
+}
+
+TEST(TrackFeatures, FlatOrBlackImagesGiveNoMatches) {
+    const RenderedRig& r = RenderedRig::get();
+    for (float value : {0.0f, 0.5f}) {
+        std::vector<FeatureImage> images = r.images;
+        for (FeatureImage& image : images)
+            std::fill(image.pixels.begin(), image.pixels.end(), value);
+        RenderedSource source(images);
+        CameraTrack track(1);
+        EXPECT_TRUE(TrackFeatures(
+            source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
+        EXPECT_TRUE(track.getTracks().empty()) << value;
+    }
+}
+
+TEST(TrackFeatures, ACancelOrAWrongInputListLeavesTheRecordAsItWas) {
+    const RenderedRig& r = RenderedRig::get();
+    RenderedSource source(r.images);
+    CameraTrack track(1);
+    track.getTracks().emplace_back();
+    for (int after : {1, 3, 6}) {
+        auto sink = std::make_shared<CountingSink>(after);
+        ProgressReporter progress(sink);
+        EXPECT_FALSE(TrackFeatures(
+            source, &progress, track, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
+        EXPECT_EQ(sink->calls, after) << "stops at the first report after the cancel";
+        EXPECT_EQ(track.getTracks().size(), 1u);
+    }
+    EXPECT_FALSE(
+        TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1, {0, 1, 2}));
+    EXPECT_EQ(track.getTracks().size(), 1u);
+}
+
+TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
+    // Every camera's input is the panorama from the rig centre, seen only over its own third of
+    // the longitudes, overlapping its neighbours: matches land at the same panorama position.
+    const RenderedRig& r = RenderedRig::get();
+    const Korvane::MakeRig::RenderedView& view = r.panorama;
+    CameraDefinition pano;
+    pano.setFormat(512, 256);
+    pano.setProjection(ProjectionTypeEnum::Latlong);
+    CameraRigDefinition rig;
+    rig.setNumberCameras(3);
+    rig.setRigDiameter(0.3);
+    std::vector<FeatureImage> images(3);
+    for (int c = 0; c < 3; ++c) {
+        rig.setCamera(c, pano);
+        rig.setLinked(c, (c + 1) % 3);
+        FeatureImage& image = images[size_t(c)];
+        image.width = 512;
+        image.height = 256;
+        image.pixels.assign(512 * 256, 0.0f);
+        for (int row = 0; row < 256; ++row)
+            for (int i = 0; i < 512; ++i) {
+                // Camera c covers longitudes [c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40), wrapped.
+                const int start = c * 512 / 3 - 40;
+                if ((i - start + 1024) % 512 >= 512 / 3 + 80) continue;
+                const float* p = &view.rgb[(size_t(row) * 512 + i) * 3];
+                image.pixels[size_t(255 - row) * 512 + i] =
+                    0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
+            }
+    }
+    RenderedSource source(images);
+    CameraTrack track(1);
+    ASSERT_TRUE(
+        TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Latlong, false, 1, {0, 1, 2}));
+    EXPECT_GE(track.getTracks().size(), 10u);
+    for (const FeatureTrack& m : track.getTracks()) {
+        const auto& f = m.getFeatures();
+        for (size_t k = 1; k < f.size(); ++k)
+            EXPECT_LT((f[k].second.getPosition() - f[0].second.getPosition()).norm(), 0.1);
+    }
+}
