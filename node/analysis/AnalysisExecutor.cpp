@@ -157,11 +157,7 @@ bool AnalysisExecutor::matchFrame() {
         for (int c = 0; c < rig.getNumberCameras(); ++c)
             rig.getCamera(c).setProjection(ProjectionTypeEnum::Fisheye);
     // The input of each rig camera; -1 where no camera view carries it (left out of matching).
-    std::vector<int> inputs;
-    for (int c = 0; c < rig.getNumberCameras(); ++c) {
-        const int view = m_rig->viewOfCamera(c);
-        inputs.push_back(view >= 0 ? m_rig->inputIndexOfView(view) : -1);
-    }
+    const std::vector<int> inputs = cameraInputs();
 
     // Matches are found into a record of their own, so that a cancel leaves the store as it was.
     CameraTrack found(frame);
@@ -211,19 +207,23 @@ void AnalysisExecutor::refineStoredMatches() {
     ControlPointsKnob* store = m_knobs->controlPoints();
     if (!store || !m_rig) return;
     m_rig->reloadRig(true);
-    std::vector<int> inputs;
-    for (int c = 0; c < m_rig->numberOfCameras(); ++c) {
-        const int view = m_rig->viewOfCamera(c);
-        inputs.push_back(view >= 0 ? m_rig->inputIndexOfView(view) : -1);
-    }
     const TriangulationContext context =
-        triangulationContext(m_rig->rig(), inputFormat(inputs), m_knobs->convergenceDepth());
+        triangulationContext(m_rig->rig(), inputFormat(cameraInputs()), m_knobs->convergenceDepth());
     store->add_to_undo();
     for (int f : store->frames())
         for (FeatureTrack& match : store->cameraTrackAt(f).getTracks()) triangulateMatch(context, match);
     store->stop_add_to_undo();
     store->changed();
     m_knobs->setMatchError(float(store->matchError()));
+}
+
+std::vector<int> AnalysisExecutor::cameraInputs() const {
+    std::vector<int> inputs;
+    for (int c = 0; c < m_rig->numberOfCameras(); ++c) {
+        const int view = m_rig->viewOfCamera(c);
+        inputs.push_back(view >= 0 ? m_rig->inputIndexOfView(view) : -1);
+    }
+    return inputs;
 }
 
 PX::Image::Format AnalysisExecutor::inputFormat(const std::vector<int>& inputs) const {
@@ -337,13 +337,11 @@ const std::vector<std::optional<Eigen::Vector2d>>& AnalysisExecutor::MatchTarget
 
 bool AnalysisExecutor::warpFrame() {
     GridMapKnob* store = m_knobs ? m_knobs->gridMap() : nullptr;
-    auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
-    if (!iop || !m_rig || !store) return false;
+    if (!m_rig || !store) return false;
     m_rig->reloadRig(true);
-    PX::Image::Iop* input = iop->validateInput(0);
-    if (!input) return false;
-    const int width = input->info().full_size_format().width();
-    const int height = input->info().full_size_format().height();
+    const PX::Image::Format format = inputFormat(cameraInputs());
+    const int width = format.width();
+    const int height = format.height();
     if (width <= 0 || height <= 0) return false;
 
     const int frame = roundFrame(m_node->uiContext().frame());

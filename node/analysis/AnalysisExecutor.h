@@ -89,6 +89,8 @@ private:
     /// The full-size format of the source's camera views (the first of `inputs` that has an
     /// image); the empty format when none has.
     PX::Image::Format inputFormat(const std::vector<int>& inputs) const;
+    /// The node input of each rig camera, by camera index; -1 where no camera view carries it.
+    std::vector<int> cameraInputs() const;
     /// The rig's transforms at `depth` and the error scale of footage `format` wide.
     static TriangulationContext triangulationContext(const CameraRigDefinition& rig,
                                                      const PX::Image::Format& format,

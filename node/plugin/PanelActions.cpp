@@ -175,9 +175,12 @@ std::pair<int, int> PanelActions::inputFrameRange() const {
     auto* iop = dynamic_cast<Iop*>(m_node);
     int first = 0, last = 0;
     bool any = false;
-    for (int k = 0; iop && k < iop->inputs(); ++k) {
+    // Input 0 is the source in the node's own view, which a multi-view source (a file per
+    // camera) need not have; the camera views' inputs stand for it when there are any.
+    const int from = iop && iop->inputs() > 1 ? 1 : 0;
+    for (int k = from; iop && k < iop->inputs(); ++k) {
         Iop* input = iop->validateInput(k, false);
-        if (!input) continue;
+        if (!input || input->hasError()) continue;
         const Info& info = input->info();
         first = any ? std::max(first, info.first_frame()) : info.first_frame();
         last = any ? std::min(last, info.last_frame()) : info.last_frame();

@@ -1,0 +1,85 @@
+# SPDX-License-Identifier: Apache-2.0
+# The analysis buttons end to end on a small generated rig (4 cameras, 320 x 240, frames 1-4):
+# Key All, Match, Warp, Reset and undo, with the state knobs and the stores checked after each,
+# and every question answered both ways.
+import vireo
+
+node = vireo.toNode("DizuvaRuvi1")
+
+
+def keys():
+    k = node["analysisKeyframe"]
+    return [int(k.getKeyTime(i)) for i in range(k.getNumKeys())]
+
+
+def stores():
+    return node["controlPoints"].toScript(), node["gridMap"].toScript()
+
+
+def match_counts():
+    text = node["controlPoints"].toScript().split()
+    return {int(text[i + 1]): int(text[i + 3]) for i, w in enumerate(text) if w == "Frame"}
+
+
+def frames_with_matches():
+    text = node["controlPoints"].toScript().split()
+    return [int(text[i + 1]) for i, w in enumerate(text) if w == "Frame" and text[i + 3] != "0"]
+
+
+# Key All every frame: keys strictly below the last frame of the input range.
+node["keyStep"].setValue(1)
+node["addAllAnalysisKeys"].execute()
+assert keys() == [1, 2, 3], keys()
+assert not node["isMatched"].value() and not node["isWarped"].value()
+
+# Match: every key gets matches, the state knobs follow.
+node["match"].execute()
+assert frames_with_matches() == [1, 2, 3], node["controlPoints"].toScript()[:200]
+assert node["isMatched"].value()
+assert 0.0 < node["matchError"].value() < 5.0, node["matchError"].value()
+assert not node["matchNew"].enabled()
+assert node["interactionMode"].value() == 1
+
+# Match again, answered no: nothing changes.
+matched = stores()
+vireo.setAskAnswer(False)
+node["match"].execute()
+assert stores() == matched
+
+# Warp: a grid per camera and key.
+vireo.setAskAnswer(None)
+node["warp"].execute()
+assert node["isWarped"].value() and node["reset"].enabled()
+grids = node["gridMap"].toScript().split()
+assert grids[:4] == ["version", "1", "total", "12"], grids[:4]  # 4 cameras x 3 keys
+assert any(float(v) != 0.0 for v in grids[4:] if v not in ("frame", "camera")), "no warp"
+warped = stores()
+assert warped[0] == matched[0], "the warp leaves the matches alone"
+
+# Reset: no keeps the warp; yes clears it and keeps the matches; one undo brings it back.
+vireo.setAskAnswer(False)
+node["reset"].execute()
+assert stores() == warped and node["isWarped"].value()
+vireo.setAskAnswer(True)
+node["reset"].execute()
+assert not node["isWarped"].value() and not node["reset"].enabled()
+assert stores()[0] == matched[0] and stores()[1] != warped[1]
+assert vireo.undo()
+assert stores() == warped and node["isWarped"].value()
+
+# Delete All, answered yes, drops keys and matches but not the warp; undo restores them.
+node["deleteAllAnalysisKeys"].execute()
+assert keys() == [] and not node["isMatched"].value() and node["matchError"].value() == 0
+assert stores()[1] == warped[1]
+assert vireo.undo()
+assert keys() == [1, 2, 3] and node["isMatched"].value() and stores() == warped
+
+# Match New: keys that hold matches keep them (their points are only refined again); a new
+# key is matched alone.
+counts = match_counts()
+node["analysisKeyframe"].setKeyAt(4)
+node["matchNew"].execute()
+after = match_counts()
+assert all(after[f] == counts[f] for f in counts) and after.get(4, 0) > 0, (counts, after)
+vireo.setAskAnswer(None)
+print("analysis end to end: keys", keys(), "match error %.3f" % node["matchError"].value())
