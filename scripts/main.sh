@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds (Release), makes the bundled synthetic footage once (the
-# default set: 6 fisheye cameras at 1280 x 960, 10 frames) and renders every camera view of it
-# through the node with the command-line host. Results land in build/demo/out/.
+# default set: 6 fisheye cameras at 1280 x 960, 10 frames, with its ground truth), runs the
+# whole analysis on it through the node in the command-line host (Key All every 5 frames,
+# Match, Warp; the matches per camera pair, the ghosting left before and after the warp, the
+# script saved and loaded back), then renders every camera view. Results land in build/demo/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -13,11 +15,13 @@ cmake --build "$root/build"
 demo="$root/build/demo"
 mkdir -p "$demo"
 cd "$demo"
-if [ ! -f footage/rig.json ]; then
+if [ ! -f footage/rig.json ] || [ ! -f footage/truth/points.0010.json ]; then
     echo "== making the default footage set in $demo/footage"
-    # The ground truth is for tests and benchmarks; the demo renders the camera images only.
-    "$root/build/bin/make_rig" --out footage --no-truth
+    "$root/build/bin/make_rig" --out footage
 fi
+echo "== analysing the footage with V_DizuvaRuvi"
+"$root/build/bin/vireo" "$root/demo/camera_views.vireo" -t "$root/demo/analyse.py" \
+    analysed.vireo "$root/build/bin/warp_quality" footage/truth
 echo "== rendering the camera views through V_DizuvaRuvi"
 "$root/build/bin/vireo" "$root/demo/camera_views.vireo" --render Write1 --frames 1-10
 echo "== done: $(ls out | wc -l) images in $demo/out"

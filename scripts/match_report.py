@@ -65,6 +65,11 @@ def main(argv):
             keys.setKeyAt(key)
         vireo.execute(node, vireo.FrameRanges([key]))
 
+    return print_report(node, key)
+
+
+def print_report(node, key):
+    """Prints the matches of `node` at `key` per camera pair; 1 when there are none."""
     matches = read_matches(node["controlPoints"].toScript()).get(key, [])
     if not matches:
         print("match_report: %s has no matches at frame %d" % (node.name(), key))
@@ -84,4 +89,5 @@ def main(argv):
     return 0
 
 
-sys.exit(main(sys.argv))
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

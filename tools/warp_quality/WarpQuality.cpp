@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "WarpQuality.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/GridMapKnob.h"
+#include "analysis/WarpInverse.h"
+#include "plugin/DizuvaRuviPlugin.h"
+
+namespace Korvane {
+namespace Research {
+
+namespace {
+constexpr int kPanoramaWidth = 2048;
+constexpr int kPanoramaHeight = 1024;
+}  // namespace
+
+MisalignmentFigures MisalignmentFigures::of(std::vector<double> values) {
+    MisalignmentFigures f;
+    f.points = values.size();
+    if (values.empty()) return f;
+    std::sort(values.begin(), values.end());
+    auto at = [&](double q) { return values[size_t(q * double(values.size() - 1) + 0.5)]; };
+    f.median = at(0.5);
+    f.p90 = at(0.9);
+    return f;
+}
+
+std::string truthPointsPath(const std::string& truthDir, int frame) {
+    char name[32];
+    std::snprintf(name, sizeof name, "points.%04d.json", frame);
+    return truthDir + "/" + name;
+}
+
+std::vector<FeatureTrack> readTruthMatches(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error(path + ": cannot be opened");
+    nlohmann::json doc;
+    try {
+        in >> doc;
+    } catch (const nlohmann::json::exception& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    }
+    std::vector<FeatureTrack> matches;
+    try {
+        for (const auto& point : doc.at("points")) {
+            FeatureTrack match;
+            for (const auto& o : point.at("observations")) {
+                const auto& image = o.at("image");
+                match.getFeatures().emplace_back(
+                    o.at("camera").get<int>() - 1,
+                    Feature(Eigen::Vector2d(image.at(0).get<double>(), image.at(1).get<double>())));
+            }
+            if (match.getFeatures().size() >= 2) matches.push_back(std::move(match));
+        }
+    } catch (const nlohmann::json::exception& e) {
+        throw std::runtime_error(path + ": not a truth points file: " + e.what());
+    }
+    return matches;
+}
+
+void measureWarpQuality(DizuvaRuviPlugin& node,
+                        int frame,
+                        const std::vector<FeatureTrack>& truth,
+                        WarpQualityReport& report) {
+    RigContext& rig = node.rigContext();
+    rig.reloadRig(true);
+    std::vector<SphericalTransform> transforms =
+        rig.cameraTransforms(node.knobManager().convergenceDepth(true));
+    for (SphericalTransform& t : transforms) t.setOutputImageSize(kPanoramaWidth, kPanoramaHeight);
+
+    std::map<int, WarpInverse> grids;
+    const GridMapKnob* store = node.knobManager().gridMap();
+    for (int c = 0; store && c < rig.numberOfCameras(); ++c) {
+        const auto grid = store->getGrid(frame, rig.viewOfCamera(c));
+        const CameraDefinition& camera = rig.rig().getCamera(c);
+        if (grid)
+            grids.emplace(c, WarpInverse(*grid, camera.getFormatWidth(), camera.getFormatHeight()));
+    }
+    for (const FeatureTrack& point : truth) {
+        const auto before = matchMisalignment(point, {}, transforms);
+        const auto after = matchMisalignment(point, grids, transforms);
+        if (!before || !after) continue;
+        report.unwarped.push_back(*before);
+        report.warped.push_back(*after);
+    }
+}
+
+}  // namespace Research
+}  // namespace Korvane

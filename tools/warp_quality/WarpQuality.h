@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "external/RigLibrary.h"
+#include "vellacam/FeatureTrack.h"
+
+namespace Korvane {
+namespace Research {
+
+class DizuvaRuviPlugin;
+
+/// The spread of a set of misalignments, in pixels of a 2048 x 1024 panorama.
+struct MisalignmentFigures {
+    size_t points = 0;
+    double median = 0.0;
+    double p90 = 0.0;
+
+    static MisalignmentFigures of(std::vector<double> values);
+};
+
+/// Ghosting left in a node's stitch, measured on ground truth: every scene point that two or
+/// more cameras see is taken where each camera's warped image shows it, put into the panorama
+/// through that camera at the node's convergence depth, and the RMS distance of these positions
+/// from their mean is the point's misalignment. Unwarped: every camera as it is; warped: with
+/// the node's grids at the key frame.
+struct WarpQualityReport {
+    std::vector<double> unwarped;
+    std::vector<double> warped;
+};
+
+/// The scene points of make_rig's `truth/points.<FFFF>.json` as matches: one observation per
+/// camera that sees the point (0-based camera, exact image position). Throws
+/// std::runtime_error naming the file when it cannot be read.
+std::vector<FeatureTrack> readTruthMatches(const std::string& path);
+
+/// Measures `node` at analysis key `frame` against `truth` (the points of that frame) and
+/// appends the figures to `report`. Points with fewer than two cameras that reach the panorama
+/// are left out.
+void measureWarpQuality(DizuvaRuviPlugin& node,
+                        int frame,
+                        const std::vector<FeatureTrack>& truth,
+                        WarpQualityReport& report);
+
+/// The truth file of `frame` in make_rig's truth folder.
+std::string truthPointsPath(const std::string& truthDir, int frame);
+
+}  // namespace Research
+}  // namespace Korvane

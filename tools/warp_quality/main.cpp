@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: Apache-2.0
+// warp_quality: how much ghosting a node's warp leaves, measured on make_rig's ground truth.
+//
+//   warp_quality SCRIPT TRUTH_DIR [NODE]
+//
+// Loads the vireo script SCRIPT (saved after Match and Warp), takes the node NODE (default: the
+// first V_DizuvaRuvi node) and, at each of its analysis keys that has a truth file in TRUTH_DIR,
+// measures the misalignment of the scene's points before and after the warp. Prints the median
+// and the 90th percentile in pixels of a 2048 x 1024 panorama. Exit status 2 on bad arguments
+// or unreadable files.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "Graph.h"
+#include "ScriptFile.h"
+#include "WarpQuality.h"
+#include "plugin/DizuvaRuviPlugin.h"
+#include "px/image/Node.h"
+
+using namespace Korvane::Research;
+using Vireo::Graph;
+using Vireo::ScriptFile;
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: warp_quality SCRIPT TRUTH_DIR [NODE]\n");
+        return 2;
+    }
+    try {
+        ScriptFile file(argv[1]);
+        std::unique_ptr<Graph> graph = file.load();
+        DizuvaRuviPlugin* node = nullptr;
+        for (const auto& n : graph->nodes())
+            if (argc < 4 ? n->className() == "V_DizuvaRuvi" : n->name() == argv[3])
+                node = dynamic_cast<DizuvaRuviPlugin*>(n->op());
+        if (!node) {
+            std::fprintf(stderr, "warp_quality: %s: no V_DizuvaRuvi node%s%s\n", argv[1],
+                         argc == 4 ? " called " : "", argc == 4 ? argv[3] : "");
+            return 2;
+        }
+        WarpQualityReport report;
+        int keys = 0;
+        for (float key : node->knobManager().getKeys()) {
+            const std::string truth = truthPointsPath(argv[2], int(key));
+            if (!std::filesystem::exists(truth)) {
+                std::fprintf(stderr, "warp_quality: no truth for key %d (%s)\n", int(key),
+                             truth.c_str());
+                continue;
+            }
+            measureWarpQuality(*node, int(key), readTruthMatches(truth), report);
+            ++keys;
+        }
+        const MisalignmentFigures before = MisalignmentFigures::of(report.unwarped);
+        const MisalignmentFigures after = MisalignmentFigures::of(report.warped);
+        std::printf("misalignment of %zu scene points over %d keys, pixels of a 2048 x 1024 "
+                    "panorama:\n",
+                    before.points, keys);
+        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n", "unwarped", before.median,
+                    before.p90);
+        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n", "warped", after.median,
+                    after.p90);
+        if (before.median > 0)
+            std::printf("  warped median = %.0f%% of unwarped\n",
+                        100.0 * after.median / before.median);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "warp_quality: %s\n", e.what());
+        return 2;
+    }
+}
