@@ -3,6 +3,8 @@
 // by a source operator as views cam1 .. cam4.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <set>
 
 #include "RenderedRig.h"
@@ -115,7 +117,9 @@ public:
     void progressMessage(Node*, const std::string& message) override {
         messages.push_back(message);
     }
+    bool cancelled(Node*) override { return cancelWhen && cancelWhen(); }
     std::vector<std::string> messages;
+    std::function<bool()> cancelWhen;
 };
 
 struct MatchFixture {
@@ -252,4 +256,19 @@ TEST(MatchFrame, ARigThatDoesNotFitTheViewsLeavesTheFrameAlone) {
     executor.attach(&op->rigContext(), &op->knobManager());
     EXPECT_FALSE(executor.matchFrame());
     EXPECT_EQ(f.store().findCameraTrack(1)->getTracks().size(), 1u);
+}
+
+TEST(MatchFrame, ACancelledMatchKeepsTheFramesAlreadyMatched) {
+    MatchFixture f;
+    // The user cancels as soon as the first key holds its matches.
+    f.host.cancelWhen = [&] {
+        const CameraTrack* first = f.store().findCameraTrack(1);
+        return first && !first->getTracks().empty();
+    };
+    const ExecuteResult r = f.run(0, {1, 2, 3});
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_GE(f.store().findCameraTrack(1)->getTracks().size(), 50u);
+    EXPECT_EQ(f.store().findCameraTrack(2), nullptr);
+    EXPECT_EQ(f.store().findCameraTrack(3), nullptr);
+    EXPECT_TRUE(f.knobs().isMatched());
 }

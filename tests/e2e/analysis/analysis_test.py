@@ -81,5 +81,14 @@ node["analysisKeyframe"].setKeyAt(4)
 node["matchNew"].execute()
 after = match_counts()
 assert all(after[f] == counts[f] for f in counts) and after.get(4, 0) > 0, (counts, after)
+
+# Match on a node without keys keys the current frame, limited to the node's range, and
+# matches only that frame.
+vireo.setAskAnswer(True)
+node["deleteAllAnalysisKeys"].execute()
+vireo.setFrame(9)
+node["match"].execute()
+assert keys() == [4], keys()
+assert frames_with_matches() == [4], match_counts()
 vireo.setAskAnswer(None)
 print("analysis end to end: keys", keys(), "match error %.3f" % node["matchError"].value())
