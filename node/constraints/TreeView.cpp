@@ -35,12 +35,12 @@ void inUndoStep(ConstraintsKnob& knob, const std::function<void()>& edit) {
 
 TreeView::TreeView(ConstraintsKnob* knob, QWidget* parent)
     : QTreeView(parent), m_knob(knob), m_menu(new QMenu(QString(), this)) {
-    struct ActionSpec {
+    struct ActionEntry {
         const char* text;
         void (TreeView::*slot)();
         QKeySequence shortcut;
     };
-    const std::array<ActionSpec, 5> specs{{
+    const std::array<ActionEntry, 5> entries{{
         {"Add", &TreeView::addRow, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
         {"Toggle", &TreeView::toggleSelectedRows, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H)},
         {"Merge", &TreeView::mergeSelectedRows, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)},
@@ -51,12 +51,12 @@ TreeView::TreeView(ConstraintsKnob* knob, QWidget* parent)
          &TreeView::removeAllRows,
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_Delete)},
     }};
-    for (const ActionSpec& spec : specs) {
-        QAction* action = m_menu->addAction(QString::fromLatin1(spec.text));
-        action->setShortcut(spec.shortcut);
-        connect(action, &QAction::triggered, this, spec.slot);
-        auto* shortcut = new QShortcut(spec.shortcut, this);
-        connect(shortcut, &QShortcut::activated, this, spec.slot);
+    for (const ActionEntry& entry : entries) {
+        QAction* action = m_menu->addAction(QString::fromLatin1(entry.text));
+        action->setShortcut(entry.shortcut);
+        connect(action, &QAction::triggered, this, entry.slot);
+        auto* shortcut = new QShortcut(entry.shortcut, this);
+        connect(shortcut, &QShortcut::activated, this, entry.slot);
         m_actions.push_back(action);
     }
     setContextMenuPolicy(Qt::CustomContextMenu);

@@ -43,6 +43,15 @@ private:
     int m_interruptAfter;
 };
 
+// Frame 1 of every camera of the rig, matched as the node asks for it.
+bool trackAllCameras(FeatureImageSource& source,
+                     const RenderedRig& r,
+                     CameraTrack& track,
+                     TrackFeaturesStats* stats) {
+    return TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1,
+                         allInputs(r.rig), TrackFeaturesOptions(), stats);
+}
+
 }  // namespace
 
 TEST(TrackFeatures, MatchesNeighbouringCamerasTrulyAndTriangulatesThem) {
@@ -50,16 +59,7 @@ TEST(TrackFeatures, MatchesNeighbouringCamerasTrulyAndTriangulatesThem) {
     RenderedSource source(r.images);
     CameraTrack track(1);
     TrackFeaturesStats stats;
-    ASSERT_TRUE(TrackFeatures(source,
-                              nullptr,
-                              track,
-                              r.rig,
-                              MatchTypeEnum::Camera,
-                              true,
-                              1,
-                              allInputs(r.rig),
-                              TrackFeaturesOptions(),
-                              &stats));
+    ASSERT_TRUE(trackAllCameras(source, r, track, &stats));
     EXPECT_TRUE(source.warnings.empty());
     const auto counts = pairCounts(track);
     for (int c = 0; c < 4; ++c) {
@@ -93,16 +93,7 @@ TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
     RenderedSource source(images);
     CameraTrack track(1);
     TrackFeaturesStats stats;
-    ASSERT_TRUE(TrackFeatures(source,
-                              nullptr,
-                              track,
-                              r.rig,
-                              MatchTypeEnum::Camera,
-                              true,
-                              1,
-                              allInputs(r.rig),
-                              TrackFeaturesOptions(),
-                              &stats));
+    ASSERT_TRUE(trackAllCameras(source, r, track, &stats));
     ASSERT_EQ(source.warnings.size(), 1u);
     EXPECT_NE(source.warnings[0].find("camera cam3 "), std::string::npos) << source.warnings[0];
     EXPECT_EQ(stats.missingCameras, std::vector<int>{2});
