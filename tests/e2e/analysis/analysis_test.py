@@ -56,6 +56,11 @@ assert any(float(v) != 0.0 for v in grids[4:] if v not in ("frame", "camera")), 
 warped = stores()
 assert warped[0] == matched[0], "the warp leaves the matches alone"
 
+# Warp again, answered no: nothing changes.
+vireo.setAskAnswer(False)
+node["warp"].execute()
+assert stores() == warped
+
 # Reset: no keeps the warp; yes clears it and keeps the matches; one undo brings it back.
 vireo.setAskAnswer(False)
 node["reset"].execute()
