@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "analysis/ControlPointsKnob.h"
@@ -86,6 +89,21 @@ bool AnalysisExecutor::skipFrame(double frame) const {
 }
 
 namespace {
+
+/// Runs work(i) for every i below `count` on the calling thread and one helper per further
+/// core; items are handed out one at a time, so uneven ones balance.
+void parallelFor(size_t count, const std::function<void(size_t)>& work) {
+    std::atomic<size_t> next{0};
+    auto run = [&] {
+        for (size_t i; (i = next++) < count;) work(i);
+    };
+    const size_t threads =
+        std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), count);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
+    run();
+    for (std::thread& t : helpers) t.join();
+}
 
 /// Moves every feature from panorama pixels (an equirectangular image of `panorama`'s size, seen
 /// from the rig centre) into its camera's pixels: the panorama position's point on the sphere of
@@ -299,6 +317,7 @@ struct AnalysisExecutor::MatchTargets {
     std::map<int, std::vector<std::optional<Eigen::Vector2d>>> ideal;
 
     const std::vector<std::optional<Eigen::Vector2d>>& idealOf(int frame, const CameraTrack& track);
+    std::optional<Eigen::Vector2d> idealOfMatch(const FeatureTrack& match) const;
 };
 
 const std::vector<std::optional<Eigen::Vector2d>>& AnalysisExecutor::MatchTargets::idealOf(
@@ -306,33 +325,35 @@ const std::vector<std::optional<Eigen::Vector2d>>& AnalysisExecutor::MatchTarget
     auto found = ideal.find(frame);
     if (found != ideal.end()) return found->second;
     std::vector<std::optional<Eigen::Vector2d>>& out = ideal[frame];
-    out.reserve(track.getTracks().size());
-    for (const FeatureTrack& match : track.getTracks()) {
-        // Every camera that saw the match puts P on the sphere of radius |P|; the mean of their
-        // ideal latlong positions is P's direction from the rig centre. A camera whose
-        // projection fails (P just outside its frame) falls back to its observed position, and
-        // one with no ideal position leaves the mean. Without a triangulated point there is no
-        // depth to aim at.
-        const Eigen::Vector3d& P = match.getPoint().getPosition();
-        const double depth = P.norm();
-        out.emplace_back();
-        if (!match.getPoint().getIsValid() || !(depth > 0.0) || !std::isfinite(depth)) continue;
-        Eigen::Vector2d sum = Eigen::Vector2d::Zero();
-        int count = 0;
-        for (const auto& [camera, feature] : match.getFeatures()) {
-            if (camera < 0 || camera >= int(transforms.size())) continue;
-            SphericalTransform atDepth = transforms[size_t(camera)];
-            atDepth.setConvergenceDepth(depth);
-            Eigen::Vector2d image = feature.getPosition();
-            atDepth.ProjectFromWorld(P, &image);
-            Eigen::Vector2d position;
-            if (!atDepth.ProjectToIdeal(image, ProjectionTypeEnum::Latlong, &position)) continue;
-            sum += position;
-            ++count;
-        }
-        if (count > 0) out.back() = sum / count;
-    }
+    for (const FeatureTrack& match : track.getTracks()) out.push_back(idealOfMatch(match));
     return out;
+}
+
+std::optional<Eigen::Vector2d> AnalysisExecutor::MatchTargets::idealOfMatch(
+    const FeatureTrack& match) const {
+    // Every camera that saw the match puts P on the sphere of radius |P|; the mean of their
+    // ideal latlong positions is P's direction from the rig centre. A camera whose projection
+    // fails (P just outside its frame) falls back to its observed position, and one with no
+    // ideal position leaves the mean. Without a triangulated point there is no depth to aim at.
+    const Eigen::Vector3d& P = match.getPoint().getPosition();
+    const double depth = P.norm();
+    if (!match.getPoint().getIsValid() || !(depth > 0.0) || !std::isfinite(depth))
+        return std::nullopt;
+    Eigen::Vector2d sum = Eigen::Vector2d::Zero();
+    int count = 0;
+    for (const auto& [camera, feature] : match.getFeatures()) {
+        if (camera < 0 || camera >= int(transforms.size())) continue;
+        SphericalTransform atDepth = transforms[size_t(camera)];
+        atDepth.setConvergenceDepth(depth);
+        Eigen::Vector2d image = feature.getPosition();
+        atDepth.ProjectFromWorld(P, &image);
+        Eigen::Vector2d position;
+        if (!atDepth.ProjectToIdeal(image, ProjectionTypeEnum::Latlong, &position)) continue;
+        sum += position;
+        ++count;
+    }
+    if (count == 0) return std::nullopt;
+    return sum / count;
 }
 
 bool AnalysisExecutor::warpFrame() {
@@ -359,24 +380,55 @@ bool AnalysisExecutor::warpFrame() {
         if (std::abs(i - keyOfFrame) <= reach) window.insert(roundFrame(keys[size_t(i)]));
     if (window.empty()) return false;
 
-    GridWarpSolver solver(window, grid[0], grid[1], width, height);
     MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
     std::vector<int> views;
     for (int view : m_rig->multiViewManager()->cameraViews())
         if (m_rig->isCameraView(view)) views.push_back(view);
 
+    // The views' systems share nothing, so they are built and solved side by side, one view per
+    // thread at a time. What touches the knobs and the constraint model stays on this thread:
+    // the line constraints are gathered here first, and each match's target is computed here
+    // once; the workers only read them. Every system gets its rows in the same order as if it
+    // were built alone.
+    const ControlPointsKnob* matchStore = m_knobs->controlPoints();
+    std::vector<std::pair<const FeatureTrack*, std::optional<Eigen::Vector2d>*>> matchTargets;
+    for (int f : window)
+        if (const CameraTrack* track = matchStore ? matchStore->findCameraTrack(f) : nullptr) {
+            auto& ideal = targets.ideal[f];
+            ideal.resize(track->getTracks().size());
+            for (size_t m = 0; m < ideal.size(); ++m)
+                matchTargets.emplace_back(&track->getTracks()[m], &ideal[m]);
+        }
+    parallelFor(matchTargets.size(), [&](size_t m) {
+        *matchTargets[m].second = targets.idealOfMatch(*matchTargets[m].first);
+    });
+    struct Collected : WarpConstraintSink {
+        std::map<int, std::vector<WarpConstraint>> byFrame;
+        void addWarpConstraint(int f, const WarpConstraint& c) override { byFrame[f].push_back(c); }
+    };
+    std::vector<Collected> lines(views.size());
+    for (size_t i = 0; i < views.size(); ++i)
+        for (int f : window) gatherWarpConstraints(f, views[i], lines[i]);
+
+    std::vector<std::unique_ptr<GridWarpSolver>> solvers(views.size());
+    std::vector<char> solved(views.size(), 0);
+    parallelFor(views.size(), [&](size_t i) {
+        solvers[i] = std::make_unique<GridWarpSolver>(window, grid[0], grid[1], width, height);
+        GridWarpSolver& solver = *solvers[i];
+        for (int f : window) {
+            gatherMatchConstraints(f, views[i], targets, solver);
+            for (const WarpConstraint& c : lines[i].byFrame[f]) solver.addWarpConstraint(f, c);
+            solver.addSmoothness(f, smoothness);
+            solver.addConsistency(f, consistency);
+        }
+        solved[i] = solver.solve(frame);
+    });
+
     std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(m_node);
     progress->setProgressInterval(0.0, 1.0);
     store->add_to_undo();
     for (size_t i = 0; i < views.size(); ++i) {
-        for (int f : window) {
-            gatherMatchConstraints(f, views[i], targets, solver);
-            gatherWarpConstraints(f, views[i], solver);
-            solver.addSmoothness(f, smoothness);
-            solver.addConsistency(f, consistency);
-        }
-        if (solver.solve(frame)) store->setGrid(frame, views[i], solver.grid());
-        solver.resetRows();
+        if (solved[i]) store->setGrid(frame, views[i], solvers[i]->grid());
         progress->setProgressFraction(double(i + 1) / double(views.size()));
     }
     if (progress->isInterrupted()) {
