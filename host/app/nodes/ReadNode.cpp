@@ -143,6 +143,8 @@ void ReadNode::renderPlane(ImagePlane& plane) {
     }
     const ChannelMap map = mapChannels(imageSpec);
     const Channel rgba[4] = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
+    int planeChannel[4];
+    for (int k = 0; k < 4; ++k) planeChannel[k] = plane.chanNo(rgba[k]);
     const Box& box = plane.bounds();
     for (int y = box.y(); y < box.t(); ++y) {
         const int fileRow = top - 1 - y - imageSpec.y;  // row index inside the data window
@@ -155,7 +157,7 @@ void ReadNode::renderPlane(ImagePlane& plane) {
                                              size_t(imageSpec.nchannels)
                        : nullptr;
             for (int k = 0; k < 4; ++k) {
-                const int z = plane.chanNo(rgba[k]);
+                const int z = planeChannel[k];
                 if (z < 0) continue;
                 float v = 0.0f;
                 if (inside) v = map.source[k] < 0 ? 1.0f : px[map.source[k]];

@@ -5,7 +5,11 @@ namespace PX {
 namespace Image {
 
 ImagePlane::ImagePlane(const Box& box, bool packed, const ChannelSet& channels)
-    : m_box(box), m_packed(packed), m_channels(channels), m_shared(std::make_shared<Shared>()) {}
+    : m_box(box),
+      m_packed(packed),
+      m_channels(channels),
+      m_nComps(int(channels.size())),
+      m_shared(std::make_shared<Shared>()) {}
 
 void ImagePlane::makeWritable() {
     std::lock_guard<std::mutex> lock(m_shared->lock);

@@ -30,7 +30,7 @@ public:
     const Box& bounds() const { return m_box; }
     const ChannelSet& channels() const { return m_channels; }
     bool packed() const { return m_packed; }
-    int nComps() const { return int(m_channels.size()); }
+    int nComps() const { return m_nComps; }
     /// Position of `c` among the plane's components, -1 when absent.
     int chanNo(Channel c) const { return m_channels.chanNo(c); }
 
@@ -75,6 +75,7 @@ private:
     Box m_box;
     bool m_packed;
     ChannelSet m_channels;
+    int m_nComps;  ///< kept: the strides ask for it at every pixel
     std::shared_ptr<Shared> m_shared;
 };
 
