@@ -315,6 +315,47 @@ std::set<int> ConstraintsKnob::allKeyFrames() const {
     return frames;
 }
 
+std::vector<float> ConstraintsKnob::getKeys() const {
+    std::set<int> frames;
+    get_key_list(frames);
+    return std::vector<float>(frames.begin(), frames.end());
+}
+
+void ConstraintsKnob::addKey(float frame) {
+    const int f = int(std::lround(frame));
+    std::set<int> rows;
+    if (collectRows(false, true, rows) == 0) return;
+    add_to_undo();
+    for (int row : rows) {
+        ConstraintItem* it = item(row);
+        for (auto& [view, tracks] : it->tracks().views())
+            for (PointTrack& track : tracks) {
+                double x, y;
+                if (positionAtFrame(track, f, view, &x, &y))
+                    track.setKey(SLIB::Context(f, view), SLIB::Feature(x, y));
+            }
+        if (f < constraintStart(row)) it->setData(TreeModel::Start, f);
+        if (f > constraintEnd(row)) it->setData(TreeModel::End, f);
+        refreshViews(row);
+    }
+    stop_add_to_undo();
+    changed();
+}
+
+void ConstraintsKnob::deleteKeys(const std::vector<float>& frames) {
+    std::set<int> rows;
+    if (collectRows(false, true, rows) == 0) return;
+    add_to_undo();
+    for (int row : rows) {
+        for (auto& [view, tracks] : item(row)->tracks().views())
+            for (PointTrack& track : tracks)
+                for (float frame : frames) track.keys().erase(SLIB::Context(int(std::lround(frame)), view));
+        refreshViews(row);
+    }
+    stop_add_to_undo();
+    changed();
+}
+
 // --- saved text ----------------------------------------------------------------------------
 
 void ConstraintsKnob::writeText(std::ostream& os) const {

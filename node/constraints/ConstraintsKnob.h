@@ -13,6 +13,7 @@
 #include "constraints/ConstraintPoint.h"
 #include "constraints/ConstraintTrackSet.h"
 #include "px/image/Knob.h"
+#include "px/image/MetaKeyFrameKnob.h"
 
 namespace Korvane {
 namespace Research {
@@ -46,7 +47,7 @@ class TreeView;
 /// row after a load.
 ///
 /// The lock guards the panel's reading of the selection against the executable's writes.
-class ConstraintsKnob : public PX::Image::Knob {
+class ConstraintsKnob : public PX::Image::Knob, public PX::Image::MetaKeyFrameDelegate {
 public:
     static constexpr int kMaxConstraints = 1 << 16;
     static constexpr int kMaxTracks = 1 << 16;
@@ -140,6 +141,14 @@ public:
     void setSelectedLife(int start, int end);
     /// Every frame with a key on any point track of any constraint.
     std::set<int> allKeyFrames() const;
+
+    // The keys of the selected constraints, for the panel's key row ("Keys"). Adding a key at
+    // a frame keys every point of the selected rows where the point lies at that frame;
+    // deleting removes those frames' keys. Each edit is one undo step; nothing without a
+    // selection.
+    std::vector<float> getKeys() const override;
+    void addKey(float frame) override;
+    void deleteKeys(const std::vector<float>& frames) override;
 
     /// Appends the unquoted saved text, with its terminating zero, to `hash`.
     void hashText(PX::Image::Hash& hash) const;

@@ -276,12 +276,14 @@ void KnobManager::knobs(KnobCallback& f) {
            "Set frame range of selected constraints equal to the input frame range.")
         ->set_flag(0x8002084380ull);
     text(f, " ");
-    // The constraints knob becomes this knob's delegate when it exists.
-    k = f.make<MetaKeyFrameKnob>("constraintKeys", "Keys");
-    k->set_flag(0x40004380ull);
-    k->tooltip("The keys for the selected constraint.");
+    // Its keys are those of the selected constraints, kept by the constraints knob.
+    auto* constraintKeys = f.make<MetaKeyFrameKnob>("constraintKeys", "Keys");
+    constraintKeys->set_flag(0x40004380ull);
+    constraintKeys->tooltip("The keys for the selected constraint.");
     text(f, " ");
-    f.make<ConstraintsKnob>("constraints")->set_flag(0x4100);
+    auto* constraints = f.make<ConstraintsKnob>("constraints");
+    constraints->set_flag(0x4100);
+    constraintKeys->setDelegate(constraints);
     text(f, " ");
     button(f, "addConstraint", "Add", "Add new constraint.")->set_flag(0x1000);
     button(f, "mergeConstraints", "Merge", "Merge selected constraints into one.")->set_flag(0x80);

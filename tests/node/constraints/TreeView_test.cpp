@@ -17,6 +17,8 @@
 #include "px/image/ArrayKnob.h"
 #include "px/image/Colour.h"
 #include "px/image/Host.h"
+#include "px/image/MetaKeyFrameKnob.h"
+#include "px/image/OutputContext.h"
 #include "px/image/UndoStack.h"
 
 using namespace PX::Image;
@@ -204,4 +206,33 @@ TEST_F(ConstraintsPanel, SelectionShowsItsValuesAndSurvivesALoad) {
     EXPECT_EQ(knob->view(), nullptr) << "a closed panel leaves no dangling view";
     EXPECT_FALSE(knob->hasSelectedConstraints());
     EXPECT_EQ(knob->constraintCount(), 3) << "the constraints outlive the panel";
+}
+
+TEST_F(ConstraintsPanel, TheKeyRowListsAndEditsTheKeysOfTheSelectedRows) {
+    auto* keysRow = static_cast<MetaKeyFrameKnob*>(fixture.node->knob("constraintKeys"));
+    ASSERT_EQ(keysRow->delegate(), knob);
+    addRows(2);  // lives 0-5 and 10-15
+    addTrack(0, 1);
+    addTrack(1, 1);
+    PointTrack& track = knob->trackSet(0)->views()[1].front();
+    track.setKey(Korvane::SLIB::Context(8, 1), Korvane::SLIB::Feature(4, 2));  // 0 at 0, 4 at 8
+
+    select({0});
+    EXPECT_EQ(keysRow->keys(), (std::vector<float>{0, 8}));
+    fixture.node->setUIContext(OutputContext(4, 0));
+    keysRow->addKeyAtCurrentFrame();  // keyed where the point lies: halfway
+    ASSERT_NE(track.find(Korvane::SLIB::Context(4, 1)), nullptr);
+    EXPECT_DOUBLE_EQ(track.find(Korvane::SLIB::Context(4, 1))->x, 2.0);
+    EXPECT_EQ(knob->keyFrames(1), std::set<int>{10});  // not selected: untouched
+    fixture.node->setUIContext(OutputContext(20, 0));
+    keysRow->addKeyAtCurrentFrame();
+    EXPECT_EQ(knob->constraintEnd(0), 20);  // the life grows to the key
+
+    keysRow->deleteKeys({0, 20});
+    EXPECT_EQ(keysRow->keys(), (std::vector<float>{4, 8}));
+    ASSERT_TRUE(UndoStack::instance().undo());
+    EXPECT_EQ(keysRow->keys(), (std::vector<float>{0, 4, 8, 20}));
+
+    knob->clearSelection();
+    EXPECT_TRUE(keysRow->keys().empty());
 }
