@@ -4,30 +4,17 @@
 # and the same views straight from the Read. An unwarped camera view in the default projection
 # shows its own camera's input, so both renders must be the same file, byte for byte.
 # Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWORK=<scratch folder>.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-function(run)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE status WORKING_DIRECTORY ${WORK})
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "${ARGN} exited with ${status}")
-    endif()
-endfunction()
-
-run(${MAKE_RIG} --out footage --size 160x120 --frames 1 --ext png --no-truth)
-run(${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Through --frames 1)
-run(${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Direct --frames 1)
+include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
+e2e_run(${WORK} out ${MAKE_RIG} --out footage --size 160x120 --frames 1 --ext png --no-truth)
+e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Through --frames 1)
+e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Direct --frames 1)
 foreach(view cam2 cam5)
     set(node ${WORK}/out/node_${view}.0001.ppm)
     set(input ${WORK}/out/input_${view}.0001.ppm)
     if(NOT EXISTS ${node} OR NOT EXISTS ${input})
         message(FATAL_ERROR "missing render of ${view}")
     endif()
-    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${node} ${input}
-                    RESULT_VARIABLE differ)
-    if(NOT differ EQUAL 0)
-        message(FATAL_ERROR "${view} through the node differs from its input")
-    endif()
+    e2e_same_files(${node} ${input} "${view} through the node differs from its input")
 endforeach()
 # The two views are different cameras: a node that showed one input everywhere would fail.
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/out/node_cam2.0001.ppm

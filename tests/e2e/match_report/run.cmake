@@ -3,21 +3,11 @@
 # every neighbouring camera pair of the 4-camera ring has matches, and the node's match error
 # is printed. Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DSCRIPT=<match_report.py>
 # -DWORK=<scratch folder>.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-execute_process(COMMAND ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 1
-                        --ext png --no-truth
-                WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "make_rig exited with ${status}")
-endif()
-execute_process(COMMAND ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
-                        -t ${SCRIPT} DizuvaRuvi1 1 --match
-                WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status OUTPUT_VARIABLE out
-                ERROR_VARIABLE err)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "match_report exited with ${status}:\n${out}\n${err}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
+e2e_run(${WORK} ignored ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 1 --ext png
+        --no-truth)
+e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo -t ${SCRIPT} DizuvaRuvi1 1
+        --match)
 foreach(pair "cam1   cam2" "cam2   cam3" "cam3   cam4" "cam1   cam4")
     if(NOT out MATCHES "${pair} +[1-9][0-9]+ ")
         message(FATAL_ERROR "no matches reported for ${pair}:\n${out}")

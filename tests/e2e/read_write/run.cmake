@@ -6,15 +6,10 @@
 # views the rig added.
 # Arguments: -DVIREO=<vireo binary> -DWORK=<scratch folder>. Runs in this folder, since the
 # script's file names are relative to the working folder.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
+include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 
 function(run_vireo)
-    execute_process(COMMAND ${VIREO} ${ARGN} RESULT_VARIABLE status
-                    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "vireo ${ARGN} exited with ${status}")
-    endif()
+    e2e_run(${CMAKE_CURRENT_LIST_DIR} out ${VIREO} ${ARGN})
 endfunction()
 
 run_vireo(script.vireo --render Write1 --frames 1-2 --set "Write1.file=${WORK}/out_%V.####.ppm")
@@ -22,21 +17,13 @@ foreach(view cam1 cam2)
     foreach(frame 0001 0002)
         set(out ${WORK}/out_${view}.${frame}.ppm)
         set(expected ${CMAKE_CURRENT_LIST_DIR}/expected_${view}.${frame}.ppm)
-        execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${out} ${expected}
-                        RESULT_VARIABLE differ)
-        if(NOT differ EQUAL 0)
-            message(FATAL_ERROR "${out} differs from ${expected}")
-        endif()
+        e2e_same_files(${out} ${expected} "${out} differs from ${expected}")
     endforeach()
 endforeach()
 
 run_vireo(script.vireo --save ${WORK}/saved.vireo)
 run_vireo(${WORK}/saved.vireo --save ${WORK}/saved_again.vireo)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/saved.vireo
-                        ${WORK}/saved_again.vireo RESULT_VARIABLE differ)
-if(NOT differ EQUAL 0)
-    message(FATAL_ERROR "saving a saved script changed it")
-endif()
+e2e_same_files(${WORK}/saved.vireo ${WORK}/saved_again.vireo "saving a saved script changed it")
 file(READ ${WORK}/saved.vireo saved)
 if(NOT saved MATCHES "\nviews main cam1 cam2\n")
     message(FATAL_ERROR "the saved script does not record the rig's views:\n${saved}")
