@@ -579,8 +579,10 @@ double KnobManager::number(const char* name, double stored, bool storedOnly) con
 }
 
 void KnobManager::setNumber(const char* name, double value) {
-    if (!m_node) return;
-    if (auto* a = dynamic_cast<ArrayKnob*>(m_node->knob(name))) a->set_value(value);
+    Knob* k = m_node ? m_node->knob(name) : nullptr;
+    if (auto* a = dynamic_cast<ArrayKnob*>(k)) a->set_value(value);
+    if (auto* e = dynamic_cast<EnumerationKnob*>(k)) e->set_value(int(value));
+    if (auto* v = dynamic_cast<OneViewKnob*>(k)) v->set_value(int(value));
 }
 
 int KnobManager::keyStep(bool s) const { return int(number("keyStep", m_keyStep, s)); }

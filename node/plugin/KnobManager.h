@@ -129,6 +129,9 @@ public:
     void setIsMatched(bool on);
     void setIsWarped(bool on);
     void setExecuteType(int type);
+    /// Sets the live value of a number, enumeration or view knob (no knob_changed); nothing
+    /// when the knob is missing or of another kind.
+    void setNumber(const char* name, double value);
     /// The view-navigation projection (0 rectilinear, 1 fisheye, 2 spherical).
     void setViewProjection(int type);
     void setViewRotationAngles(double x, double y, double z);
@@ -137,7 +140,6 @@ public:
 
 private:
     double number(const char* name, double stored, bool storedOnly) const;
-    void setNumber(const char* name, double value);
     PX::Image::ArrayKnob* keysKnob() const;
 
     PX::Image::Op* m_node;

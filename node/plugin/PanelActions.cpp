@@ -14,11 +14,9 @@
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/ArrayKnob.h"
-#include "px/image/EnumerationKnob.h"
 #include "px/image/Host.h"
 #include "px/image/Iop.h"
 #include "px/image/Knob.h"
-#include "px/image/OneViewKnob.h"
 #include "px/image/Op.h"
 
 namespace Korvane {
@@ -220,20 +218,20 @@ void PanelActions::afterExecution(int executeType) {
         ControlPointsKnob* store = m_knobs->controlPoints();
         if (store) store->changed();
         m_knobs->setIsMatched(store && store->hasMatches());
-        setKnobValue("interactionMode", int(KnobManager::InteractionMode::CameraMatches));
+        m_knobs->setNumber("interactionMode", int(KnobManager::InteractionMode::CameraMatches));
         m_knobs->setMatchError(store ? float(store->matchError()) : 0.0f);
     } else if (executeType == 2) {
         GridMapKnob* grids = m_knobs->gridMap();
         if (grids) grids->changed();
         m_knobs->setIsWarped(grids && grids->gridCount() > 0);
-        setKnobValue("addPoint", 0);
-        if (m_rig) setKnobValue("outputView", m_rig->mainOutputView());
-        setKnobValue("outputMode", int(KnobManager::CameraOutputMode::Warped));
+        m_knobs->setNumber("addPoint", 0);
+        if (m_rig) m_knobs->setNumber("outputView", m_rig->mainOutputView());
+        m_knobs->setNumber("outputMode", int(KnobManager::CameraOutputMode::Warped));
         setKnobEnabled("reset", m_knobs->isWarped());
     } else if (executeType == 3) {
         if (Knob* constraints = m_node->knob("constraints")) constraints->changed();
-        setKnobValue("interactionMode", int(KnobManager::InteractionMode::Constraints));
-        setKnobValue("outputMode", int(KnobManager::CameraOutputMode::Unwarped));
+        m_knobs->setNumber("interactionMode", int(KnobManager::InteractionMode::Constraints));
+        m_knobs->setNumber("outputMode", int(KnobManager::CameraOutputMode::Unwarped));
     }
     m_node->asapUpdate();
 }
@@ -288,8 +286,8 @@ void PanelActions::keyAll(bool setKeys) {
     m_knobs->setMatchError(0.0f);
     m_knobs->setIsMatched(false);
     setKnobEnabled("matchNew", false);
-    setKnobValue("selectedWindowIndex", -1);
-    setKnobValue("selectedMatchIndex", -1);
+    m_knobs->setNumber("selectedWindowIndex", -1);
+    m_knobs->setNumber("selectedMatchIndex", -1);
     if (!setKeys) return;
     const int every = std::max(1, m_knobs->keyStep());
     const auto [first, last] = inputFrameRange();
@@ -301,9 +299,9 @@ void PanelActions::editMode() {
     if (!m_knobs->addPoint() || !m_rig) return;
     const int view = m_node->uiContext().view();
     if (m_rig->isPanoramaView(view))
-        setKnobValue("outputMode", int(KnobManager::CameraOutputMode::Unwarped));
+        m_knobs->setNumber("outputMode", int(KnobManager::CameraOutputMode::Unwarped));
     else if (m_rig->isCameraView(view))
-        setKnobValue("cameraOutputMode", int(KnobManager::CameraOutputMode::Unwarped));
+        m_knobs->setNumber("cameraOutputMode", int(KnobManager::CameraOutputMode::Unwarped));
 }
 
 void PanelActions::stepView(bool next) {
@@ -321,7 +319,7 @@ void PanelActions::stepView(bool next) {
         if (view < firstView || view > lastView) view = m_rig->mainOutputView();
     }
     if (!m_rig->isPanoramaView(view) && !m_rig->isCameraView(view)) return;
-    setKnobValue("outputView", view);
+    m_knobs->setNumber("outputView", view);
 }
 
 void PanelActions::centreOutputView() {
@@ -347,8 +345,8 @@ void PanelActions::addConstraintKey() {
 }
 
 void PanelActions::frameRangeButton(int start, int end) {
-    setKnobValue("constraintStartFrame", start);
-    setKnobValue("constraintEndFrame", end);
+    m_knobs->setNumber("constraintStartFrame", start);
+    m_knobs->setNumber("constraintEndFrame", end);
     if (ConstraintsKnob* c = m_knobs->constraints()) c->setSelectedLife(start, end);
 }
 
@@ -359,13 +357,6 @@ double PanelActions::value(const char* name, int i) const {
 
 void PanelActions::setKnobEnabled(const char* name, bool on) const {
     if (Knob* k = m_node->knob(name)) k->enable(on);
-}
-
-void PanelActions::setKnobValue(const char* name, double value) const {
-    Knob* k = m_node->knob(name);
-    if (auto* a = dynamic_cast<ArrayKnob*>(k)) a->set_value(value);
-    if (auto* e = dynamic_cast<EnumerationKnob*>(k)) e->set_value(int(value));
-    if (auto* v = dynamic_cast<OneViewKnob*>(k)) v->set_value(int(value));
 }
 
 }  // namespace Research

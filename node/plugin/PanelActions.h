@@ -66,7 +66,6 @@ private:
     void addConstraintKeys();
     double value(const char* name, int i = 0) const;
     void setKnobEnabled(const char* name, bool on) const;
-    void setKnobValue(const char* name, double value) const;
 
     PX::Image::Op* m_node;
     KnobManager* m_knobs;
