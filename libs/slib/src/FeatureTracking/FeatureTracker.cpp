@@ -59,8 +59,18 @@ bool FeatureTracker::track(const Context& previous,
         for (TrackedFeatureTrack& track : tracks) {
             const TrackedFeature* from = track.find(previous);
             if (!from || followed++ >= m_stage.maxFeatures()) continue;
-            const detail::PatchResult r =
+            detail::PatchResult r =
                 detail::followPatch(before, after, from->x, from->y, m_patchSize, m_stage.window());
+            // Forward-backward check: followed back from where it arrived, a point must come
+            // home. A point that slid onto a look-alike (its own place covered, or a repeated
+            // pattern) arrives back elsewhere.
+            if (r.error != TrackedFeature::kLost) {
+                const detail::PatchResult back =
+                    detail::followPatch(after, before, r.x, r.y, m_patchSize, m_stage.window());
+                if (back.error == TrackedFeature::kLost ||
+                    std::hypot(back.x - from->x, back.y - from->y) > kMaxRoundTrip)
+                    r.error = TrackedFeature::kLost;
+            }
             TrackedFeature to(r.x, r.y, r.score, r.error);
             to.id = from->id;
             if (m_stage.accepts(to)) track.setKey(current, to);

@@ -163,12 +163,19 @@ double correlation(const std::vector<float>& a, const std::vector<float>& b) {
 
 }  // namespace
 
-PatchResult followPatch(
-    const Pyramid& previous, const Pyramid& current, double x, double y, int patch, int window) {
+namespace {
+
+/// One coarse-to-fine search over the `levels` finest levels.
+PatchResult search(const Pyramid& previous,
+                   const Pyramid& current,
+                   double x,
+                   double y,
+                   int patch,
+                   int window,
+                   int levels) {
     PatchResult lost;
     lost.x = x;
     lost.y = y;
-    const int levels = std::min(previous.levels(), current.levels());
     double dx = 0.0, dy = 0.0;  // displacement in pixels of the level being searched
     std::vector<float> moved;
     double step = 0.0;
@@ -230,6 +237,20 @@ PatchResult followPatch(
     result.y = y + dy;
     result.score = correlation(before, moved);
     result.error = std::sqrt(sum / double(moved.size()));
+    return result;
+}
+
+}  // namespace
+
+PatchResult followPatch(
+    const Pyramid& previous, const Pyramid& current, double x, double y, int patch, int window) {
+    // Near the border the coarsest levels see the patch mostly cut off and may send the search
+    // astray; a search that fails is tried again from one level less, down to the image alone.
+    PatchResult result;
+    for (int levels = std::min(previous.levels(), current.levels()); levels >= 1; --levels) {
+        result = search(previous, current, x, y, patch, window, levels);
+        if (result.error >= 0.0) break;
+    }
     return result;
 }
 

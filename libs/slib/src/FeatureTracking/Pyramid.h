@@ -45,8 +45,9 @@ struct PatchResult {
 };
 
 /// Follows the patch of side `patch` centred on (x, y) of `previous` into `current`, coarse to
-/// fine over the levels both pyramids share. `window` bounds the displacement per level in
-/// pixels of the coarsest level. Both pyramids must come from images of the same size.
+/// fine over the levels both pyramids share (again from fewer levels when that fails).
+/// `window` bounds the displacement per level in pixels of the coarsest level searched. Both
+/// pyramids must come from images of the same size.
 PatchResult followPatch(
     const Pyramid& previous, const Pyramid& current, double x, double y, int patch, int window);
 

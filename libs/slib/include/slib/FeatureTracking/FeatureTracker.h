@@ -24,6 +24,10 @@ class Pyramid;
 /// result, adds a key at the current context. Optionally it then starts new tracks on corners of
 /// the current image that no track covers.
 ///
+/// Every followed point is also followed back from where it arrived; one that does not come
+/// back within kMaxRoundTrip pixels is lost (it slid onto a look-alike: its own place covered,
+/// or a repeated pattern).
+///
 /// Positions are pixels of the images (see TrackingImage: bottom-left origin, pixel centres at
 /// +0.5). The image pyramid of each context is built once and kept until releaseCache(), except
 /// that a call drops the pyramids of its view older than its previous frame (tracking runs
@@ -43,6 +47,9 @@ public:
     static constexpr double kDefaultFeatureSpacing = 1.2;
     /// The smallest patch side that fixes a position.
     static constexpr int kMinPatchSize = 3;
+    /// A followed point is lost when, followed back from where it arrived, it lands farther
+    /// than this from where it started (pixels).
+    static constexpr double kMaxRoundTrip = 0.5;
 
     FeatureTracker();
     ~FeatureTracker();
