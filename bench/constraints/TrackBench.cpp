@@ -35,6 +35,7 @@
 #include "RigGenerator.h"
 #include "RigOptions.h"
 #include "Scene.h"
+#include "TrackingTexture.h"
 #include "slib/FeatureTracking/FeatureTracker.h"
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RigFile.h"
@@ -227,24 +228,7 @@ void printQuality(const Setup& s) {
     }
 }
 
-/// Smooth value noise with detail at 3 to 40 pixels.
-float texture(double x, double y) {
-    auto layer = [](double x, double y, double cell, unsigned seed) {
-        auto value = [seed](long i, long j) {
-            unsigned long h =
-                (unsigned long)(i * 73856093L) ^ (unsigned long)(j * 19349663L) ^ seed;
-            h = (h ^ (h >> 13)) * 0x5bd1e995UL;
-            return double((h ^ (h >> 15)) & 0xffff) / 65535.0;
-        };
-        const double u = x / cell, v = y / cell;
-        const long i = long(std::floor(u)), j = long(std::floor(v));
-        auto s = [](double t) { return t * t * (3.0 - 2.0 * t); };
-        const double a = s(u - double(i)), b = s(v - double(j));
-        return (1 - b) * ((1 - a) * value(i, j) + a * value(i + 1, j)) +
-               b * ((1 - a) * value(i, j + 1) + a * value(i + 1, j + 1));
-    };
-    return float(0.5 * layer(x, y, 40, 1u) + 0.3 * layer(x, y, 12, 2u) + 0.2 * layer(x, y, 3, 3u));
-}
+using TrackingTests::texture;
 
 void BM_TrackEightPoints(benchmark::State& state) {
     const int w = 1280, h = 960;
@@ -252,8 +236,8 @@ void BM_TrackEightPoints(benchmark::State& state) {
     FT::TrackingImage before(w, h), after(w, h);
     for (int j = 0; j < h; ++j)
         for (int i = 0; i < w; ++i) {
-            before.at(i, j) = texture(i + 0.5, j + 0.5);
-            after.at(i, j) = texture(i + 0.5 - dx, j + 0.5 - dy);
+            before.at(i, j) = float(texture(i + 0.5, j + 0.5));
+            after.at(i, j) = float(texture(i + 0.5 - dx, j + 0.5 - dy));
         }
     FT::FeatureTracker tracker;
     tracker.setMaxNewFeatures(0);

@@ -37,10 +37,11 @@ struct RigOptions {
     bool truth = true;
     int panoWidth = 2048;  ///< size of the truth panorama
     int panoHeight = 1024;
-    int points = 3000;    ///< ground-truth scene points per frame
-    int threads = 0;      ///< 0: every hardware thread; results do not depend on it
-    bool target = false;  ///< add the moving target of MovingTarget.h
+    int points = 3000;  ///< ground-truth scene points per frame
+    int threads = 0;    ///< 0: every hardware thread; results do not depend on it
     bool help = false;
+    /// Add the moving target of MovingTarget.h.
+    bool target = false;
 
     int totalCameras() const { return cameras + (up ? 1 : 0) + (down ? 1 : 0); }
 

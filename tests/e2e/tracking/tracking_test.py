@@ -23,7 +23,8 @@ INITIAL = """  version 2
   name hidden colour 0 0 1 size 1 strength 4 sampling 20 life 1 1 visible 0 selected 1
     0 1 150 150 1
 """
-# The true positions of the edge point in cam1 (0.0875 m right of the edge's middle, seed 1).
+# The true positions of the edge point in cam1 (0.0875 m right of the edge's middle, seed 1),
+# from MovingTarget::edgePoint through the rig's cameras, as track_bench computes them.
 TRUTH = {3: (200.103, 131.538), 5: (190.472, 131.667)}
 
 
@@ -80,8 +81,12 @@ for f, (x, y) in TRUTH.items():
     assert math.hypot(got[0] - x, got[1] - y) < 0.5, (f, got, (x, y))
 assert all(math.hypot(x - 80, y - 60) < 0.1 for x, y in edge[3][1].values()), edge[3][1]
 assert frames(0, 1) == [1, 3, 5]
-# The cam2 point reaches the left border: lost, no key on the last step frame.
-assert frames(0, 2) == [1, 3], frames(0, 2)
+# The cam2 point nears the left border and passes behind the post: lost by frame 5 at the
+# latest, and right where it still has a key.
+assert 5 not in edge[3][2], edge[3][2]
+if 3 in edge[3][2]:
+    x, y = edge[3][2][3]
+    assert math.hypot(x - 14.941, y - 124.876) < 0.5, (x, y)
 assert other[3] == [{1: (100.0, 100.0)}] and other[1:3] == (1, 1), other
 assert hidden[3] == [{1: (150.0, 150.0)}], hidden
 

@@ -9,30 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include "TrackingTexture.h"
+
 using namespace Korvane::SLIB;
 using namespace Korvane::SLIB::FeatureTracking;
 
 namespace {
 
-/// Value noise: hashed random values on a grid of `cell` pixels, blended with a C1 smoothstep.
-double noise(double x, double y, double cell, unsigned seed) {
-    auto value = [seed](long i, long j) {
-        unsigned long h = (unsigned long)(i * 73856093L) ^ (unsigned long)(j * 19349663L) ^ seed;
-        h = (h ^ (h >> 13)) * 0x5bd1e995UL;
-        return double((h ^ (h >> 15)) & 0xffff) / 65535.0;
-    };
-    const double u = x / cell, v = y / cell;
-    const long i = long(std::floor(u)), j = long(std::floor(v));
-    auto smooth = [](double t) { return t * t * (3.0 - 2.0 * t); };
-    const double a = smooth(u - double(i)), b = smooth(v - double(j));
-    return (1 - b) * ((1 - a) * value(i, j) + a * value(i + 1, j)) +
-           b * ((1 - a) * value(i, j + 1) + a * value(i + 1, j + 1));
-}
-
-/// A smooth texture with detail at 5 to 40 pixels that never repeats.
-double texture(double x, double y) {
-    return 0.5 * noise(x, y, 40.0, 1u) + 0.3 * noise(x, y, 13.0, 2u) + 0.2 * noise(x, y, 5.0, 3u);
-}
+using TrackingTests::texture;
 
 /// The image of `f` sampled at pixel centres.
 TrackingImage render(int w, int h, const std::function<double(double, double)>& f) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <QWidget>
 
+#include "../../libs/slib/TrackingTexture.h"
 #include "../QtApplication.h"
 #include "../TestRigSource.h"
 #include "constraints/ConstraintsKnob.h"
@@ -32,24 +33,7 @@ namespace {
 
 constexpr int kWidth = 200, kHeight = 150;
 
-/// Smooth value noise with detail at 4 to 30 pixels.
-double texture(double x, double y) {
-    auto layer = [](double x, double y, double cell, unsigned seed) {
-        auto value = [seed](long i, long j) {
-            unsigned long h =
-                (unsigned long)(i * 73856093L) ^ (unsigned long)(j * 19349663L) ^ seed;
-            h = (h ^ (h >> 13)) * 0x5bd1e995UL;
-            return double((h ^ (h >> 15)) & 0xffff) / 65535.0;
-        };
-        const double u = x / cell, v = y / cell;
-        const long i = long(std::floor(u)), j = long(std::floor(v));
-        auto s = [](double t) { return t * t * (3.0 - 2.0 * t); };
-        const double a = s(u - double(i)), b = s(v - double(j));
-        return (1 - b) * ((1 - a) * value(i, j) + a * value(i + 1, j)) +
-               b * ((1 - a) * value(i, j + 1) + a * value(i + 1, j + 1));
-    };
-    return 0.5 * layer(x, y, 30, 7u) + 0.3 * layer(x, y, 11, 8u) + 0.2 * layer(x, y, 4, 9u);
-}
+using TrackingTests::texture;
 
 /// Every camera view shows the texture sliding by `velocity[view]` pixels a frame from frame 1;
 /// frames in `unreadable` have no colour channels.
