@@ -18,6 +18,7 @@
 #include "../TestRigSource.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/TreeModel.h"
+#include "external/RigLibrary.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
@@ -43,8 +44,14 @@ public:
     const char* Class() const override { return "MovingTestSource"; }
     void _validate(bool forReal) override {
         TestRigSource::_validate(forReal);
-        if (unreadable.count(int(std::lround(outputContext().frame()))))
-            info_().channels(ChannelSet());
+        const int frame = int(std::lround(outputContext().frame()));
+        if (unreadable.count(frame)) info_().channels(ChannelSet());
+        if (frame >= halfSizeFrom) {
+            const Format half(width / 2, height / 2);
+            info_().set(Box(0, 0, half.width(), half.height()));
+            info_().format(half);
+            info_().full_size_format(half);
+        }
     }
     void renderPlane(ImagePlane& plane) override {
         const Eigen::Vector2d d = shift(outputContext().view(), outputContext().frame());
@@ -64,6 +71,8 @@ public:
 
     std::map<int, Eigen::Vector2d> velocity;
     std::set<int> unreadable;
+    /// From this frame on every view is half as large.
+    int halfSizeFrom = 1 << 30;
 };
 
 Op* buildMovingSource(Node* node) { return new MovingSource(node); }
@@ -213,6 +222,15 @@ TEST_F(ConstraintTrackerTest, UnreadableFrameFailsWithTheMessageAndEarlierKeysSt
     EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{10, 15}));
 }
 
+TEST_F(ConstraintTrackerTest, TrackerFailureIsReportedAndEarlierKeysStay) {
+    // Footage that changes size between two step frames cannot be followed.
+    const int row = addRow(10, 30, {{cam1, {60, 70}}});
+    src().halfSizeFrom = 16;
+    const ExecuteResult result = run(1, 40);
+    EXPECT_EQ(result.error, "Tracking failure for view 1 at frame 20!");
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
+}
+
 TEST_F(ConstraintTrackerTest, CancelKeepsTheFramesDone) {
     const int row = addRow(10, 30, {{cam1, {60, 70}}});
     host.stop = [&] { return knob->trackSet(row)->point(0)->find(Context(20, cam1)) != nullptr; };
@@ -238,6 +256,40 @@ TEST_F(ConstraintTrackerTest, EachFrameIsOneUndoStep) {
     ASSERT_TRUE(UndoStack::instance().undo());
     EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
     EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{10, 15}));
+}
+
+TEST_F(ConstraintTrackerTest, LatlongRigFollowsPointsInThePanoramaAndKeysCameraPixels) {
+    // The cameras' footage lies in the panorama; the points stay in the fisheye's pixels.
+    MetaDataHandler handler;
+    handler.updateMetaDataBundle(src().bundle);
+    CameraRigDefinition rig = handler.getRig();
+    for (int c = 0; c < rig.getNumberCameras(); ++c)
+        rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
+    handler.setRig(rig);
+    src().bundle = handler.getMetaDataBundle();
+    op()->rigContext().reloadRig(false);
+
+    const Eigen::Vector2d start(110.0, 80.0);
+    const int row = addRow(10, 20, {{cam1, start}});
+    run(1, 30);
+    ASSERT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15, 20}));
+
+    CameraDefinition fisheye = rig.getCamera(0);
+    fisheye.setProjection(ProjectionTypeEnum::Fisheye);
+    SphericalTransform camera(fisheye);
+    camera.setOutputImageSize(kWidth, kHeight);
+    camera.setConvergenceDepth(op()->knobManager().convergenceDepth());
+    Eigen::Vector2d ideal;
+    ASSERT_TRUE(camera.ProjectToIdeal(start, ProjectionTypeEnum::Latlong, &ideal));
+    for (int f : {15, 20}) {
+        Eigen::Vector2d want;
+        ASSERT_TRUE(camera.ProjectFromIdeal(ideal + src().shift(cam1, f) - src().shift(cam1, 10),
+                                            ProjectionTypeEnum::Latlong,
+                                            &want));
+        const PointKey* key = knob->trackSet(row)->point(0)->find(Context(f, cam1));
+        EXPECT_NEAR(key->x, want.x(), 0.05) << f;
+        EXPECT_NEAR(key->y, want.y(), 0.05) << f;
+    }
 }
 
 TEST_F(ConstraintTrackerTest, InvalidExecuteTypeIsReported) {
