@@ -139,6 +139,12 @@ bool ConstraintTracker::trackFrame() {
     const int f = AnalysisExecutor::roundFrame(m_node->uiContext().frame());
     const int step = m_knobs ? m_knobs->trackingStep(true) : 0;
     if (step < 1 || m_rows.empty() || !constraints) return false;
+    if (m_tracker.patchSize() < SLIB::FeatureTracking::FeatureTracker::kMinPatchSize) {
+        m_node->error("Patch Size %d is too small to track: it must be at least %d.",
+                      m_tracker.patchSize(),
+                      SLIB::FeatureTracking::FeatureTracker::kMinPatchSize);
+        return false;
+    }
 
     // The due rows and the views their points lie in.
     std::vector<int> due;

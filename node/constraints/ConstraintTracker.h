@@ -60,8 +60,9 @@ public:
 
     /// Tracks the user's current frame (nearest whole frame) with the stored knob values, in
     /// one undo step on the constraints knob. False, with nothing written, when the step is
-    /// below 1 or no rows are tracked, a view's input is missing, an image cannot be read
-    /// (node error "Cannot read view %d at frame %d!"), or the user cancelled before the first
+    /// below 1 or no rows are tracked, "Patch Size" is below 3 (node error "Patch Size %d is too
+    /// small to track: it must be at least %d."), a view's input is missing, an image cannot be
+    /// read (node error "Cannot read view %d at frame %d!"), or the user cancelled before the first
     /// view; false after the views done so far when the tracker fails on a view (node error
     /// "Tracking failure for view %d at frame %d!") or the user cancels between views. True
     /// otherwise, also when nothing was due.

@@ -231,6 +231,14 @@ TEST_F(ConstraintTrackerTest, TrackerFailureIsReportedAndEarlierKeysStay) {
     EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
 }
 
+TEST_F(ConstraintTrackerTest, PatchSizeTooSmallIsReported) {
+    const int row = addRow(10, 30, {{cam1, {60, 70}}});
+    node->setKnobFromUser("trackingPatchSize", "2");
+    const ExecuteResult result = run(1, 40);
+    EXPECT_EQ(result.error, "Patch Size 2 is too small to track: it must be at least 3.");
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10}));
+}
+
 TEST_F(ConstraintTrackerTest, CancelKeepsTheFramesDone) {
     const int row = addRow(10, 30, {{cam1, {60, 70}}});
     host.stop = [&] { return knob->trackSet(row)->point(0)->find(Context(20, cam1)) != nullptr; };
