@@ -17,6 +17,7 @@
 #include "analysis/GridMapKnob.h"
 #include "analysis/GridWarpSolver.h"
 #include "constraints/ConstraintPoint.h"
+#include "constraints/ConstraintTracker.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/SphericalCircle.h"
 #include "constraints/TriangulationLeastSquaresFunction.h"
@@ -29,6 +30,11 @@
 
 namespace Korvane {
 namespace Research {
+
+AnalysisExecutor::AnalysisExecutor(PX::Image::Op* node) : m_node(node) {}
+AnalysisExecutor::~AnalysisExecutor() = default;
+AnalysisExecutor::AnalysisExecutor(AnalysisExecutor&&) noexcept = default;
+AnalysisExecutor& AnalysisExecutor::operator=(AnalysisExecutor&&) noexcept = default;
 
 void AnalysisExecutor::attach(RigContext* rig, KnobManager* knobs) {
     m_rig = rig;
@@ -45,6 +51,10 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     m_executing = true;
     if (!m_knobs) return;
     const int type = m_knobs->executeType();
+    if (type == 3 && m_rig) {
+        m_tracker = std::make_unique<ConstraintTracker>(m_node, m_rig, m_knobs);
+        m_tracker->start(inputFormat(cameraInputs()));
+    }
     if (type < 0 || type > 2) return;
     m_knobs->actions().beforeAnalysis();
     // The rig may have changed since the matches were triangulated.
@@ -62,8 +72,7 @@ void AnalysisExecutor::execute(double frame) {
             warpFrame();
             return;
         case 3:
-            m_node->error("Constraint tracking at frame %d is not available in this build.",
-                          roundFrame(frame));
+            if (m_tracker) m_tracker->trackFrame();
             return;
         default:
             m_node->error("Invalid execute type %d.", type);
@@ -72,6 +81,7 @@ void AnalysisExecutor::execute(double frame) {
 
 void AnalysisExecutor::end() {
     m_executing = false;
+    m_tracker.reset();  // its images and pyramids go with it
     m_device.reset();
     m_cpu.reset();
     if (m_knobs)
@@ -83,8 +93,7 @@ void AnalysisExecutor::end() {
 bool AnalysisExecutor::skipFrame(double frame) const {
     if (!m_knobs || !m_rig) return true;
     const int f = roundFrame(frame);
-    // Tracking keeps the frames with constraint keys; no constraint exists in this build.
-    if (m_knobs->executeType() == 3) return true;
+    if (m_knobs->executeType() == 3) return !m_tracker || !m_tracker->wantsFrame(f);
     return !m_knobs->isAnalysisKey(f);
 }
 
@@ -208,16 +217,16 @@ bool AnalysisExecutor::matchFrame() {
 }
 
 TriangulationContext AnalysisExecutor::triangulationContext(const CameraRigDefinition& rig,
-                                                           const PX::Image::Format& format,
-                                                           double depth) {
+                                                            const PX::Image::Format& format,
+                                                            double depth) {
     std::vector<SphericalTransform> transforms;
     for (int c = 0; c < rig.getNumberCameras(); ++c) {
         transforms.emplace_back(rig.getCamera(c));
         if (std::isfinite(depth) && depth > 0.0) transforms.back().setConvergenceDepth(depth);
     }
-    const int width = format.width() > 0                ? format.width()
+    const int width = format.width() > 0           ? format.width()
                       : rig.getNumberCameras() > 0 ? rig.getCamera(0).getFormatWidth()
-                                                    : 0;
+                                                   : 0;
     return TriangulationContext(std::move(transforms), width);
 }
 
@@ -225,11 +234,12 @@ void AnalysisExecutor::refineStoredMatches() {
     ControlPointsKnob* store = m_knobs->controlPoints();
     if (!store || !m_rig) return;
     m_rig->reloadRig(true);
-    const TriangulationContext context =
-        triangulationContext(m_rig->rig(), inputFormat(cameraInputs()), m_knobs->convergenceDepth());
+    const TriangulationContext context = triangulationContext(
+        m_rig->rig(), inputFormat(cameraInputs()), m_knobs->convergenceDepth());
     store->add_to_undo();
     for (int f : store->frames())
-        for (FeatureTrack& match : store->cameraTrackAt(f).getTracks()) triangulateMatch(context, match);
+        for (FeatureTrack& match : store->cameraTrackAt(f).getTracks())
+            triangulateMatch(context, match);
     store->stop_add_to_undo();
     store->changed();
     m_knobs->setMatchError(float(store->matchError()));

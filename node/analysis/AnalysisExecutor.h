@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "constraints/TriangulationLeastSquaresFunction.h"
@@ -18,6 +19,7 @@ class Op;
 namespace Korvane {
 namespace Research {
 
+class ConstraintTracker;
 class ControlPointsKnob;
 class KnobManager;
 class RigContext;
@@ -28,7 +30,10 @@ class RigContext;
 /// tracking; any other value is the node error "Invalid execute type %d.".
 class AnalysisExecutor {
 public:
-    explicit AnalysisExecutor(PX::Image::Op* node) : m_node(node) {}
+    explicit AnalysisExecutor(PX::Image::Op* node);
+    ~AnalysisExecutor();
+    AnalysisExecutor(AnalysisExecutor&&) noexcept;
+    AnalysisExecutor& operator=(AnalysisExecutor&&) noexcept;
     void attach(RigContext* rig, KnobManager* knobs);
 
     /// `device` renders; `cpu` is the fallback.
@@ -36,7 +41,8 @@ public:
     void execute(double frame);
     void end();
     /// `frame` is taken to the nearest whole frame, halves away from zero. Types 0 to 2 keep
-    /// analysis keys only; type 3 keeps frames with constraint keys. Unattached: skip all.
+    /// analysis keys only; type 3 the frames the constraint tracker wants (a due constraint
+    /// with a key there or at the step frame before). Unattached: skip all.
     bool skipFrame(double frame) const;
     bool executing() const { return m_executing; }
 
@@ -105,6 +111,8 @@ private:
     ComputeContext m_device;
     ComputeContext m_cpu;
     bool m_executing = false;
+    /// Constraint tracking state, from the begin to the end of an execution of type 3.
+    std::unique_ptr<ConstraintTracker> m_tracker;
 };
 
 }  // namespace Research

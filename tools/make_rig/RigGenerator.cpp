@@ -11,6 +11,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include "ImageWriter.h"
+#include "MovingTarget.h"
 #include "RowPool.h"
 #include "Scene.h"
 #include "SyntheticRig.h"
@@ -48,7 +49,8 @@ void RigGenerator::run(std::ostream* log) const {
     const SyntheticRig rig(o);
     rig.writeRigFile((std::filesystem::path(o.outDir) / "rig.json").string());
 
-    const Scene scene = Scene::build(o.seed);
+    Scene scene = Scene::build(o.seed);
+    if (o.target) MovingTarget::addTo(scene, o.seed);
     std::vector<Scene> frames;
     for (int f = o.first; f < o.first + o.frames; ++f) frames.push_back(scene.atFrame(f));
 

@@ -122,6 +122,8 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
             options.points = static_cast<int>(parseInteger(option, value(), 0, 1000000));
         } else if (option == "--threads") {
             options.threads = static_cast<int>(parseInteger(option, value(), 0, 256));
+        } else if (option == "--target") {
+            options.target = true;
         } else if (option == "--help" || option == "-h") {
             options.help = true;
         } else {
@@ -155,6 +157,7 @@ Writes synthetic multi-camera rig footage with ground truth:
   --pano-size WxH        size of the truth panorama (2048x1024)
   --points N             ground-truth scene points per frame (3000)
   --threads N            worker threads, 0 for all cores (0); results do not depend on it
+  --target               add a moving target with a straight edge (MovingTarget.h)
   --help                 this text
 )";
 }

@@ -40,6 +40,8 @@ struct RigOptions {
     int points = 3000;  ///< ground-truth scene points per frame
     int threads = 0;    ///< 0: every hardware thread; results do not depend on it
     bool help = false;
+    /// Add the moving target of MovingTarget.h.
+    bool target = false;
 
     int totalCameras() const { return cameras + (up ? 1 : 0) + (down ? 1 : 0); }
 

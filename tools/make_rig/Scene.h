@@ -83,6 +83,8 @@ public:
     const Material& material(int shape, int face) const;
 
     const std::vector<Shape>& shapes() const { return m_shapes; }
+    /// Adds one more solid (see MovingTarget).
+    void addShape(const Shape& shape) { m_shapes.push_back(shape); }
 
 private:
     /// Tests one shape; updates `hit` when it is hit nearer than hit->t (or hit->shape < 0).

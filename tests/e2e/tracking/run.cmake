@@ -1,0 +1,9 @@
+# SPDX-License-Identifier: Apache-2.0
+# The Track button through vireo and Python on a small generated rig with make_rig's moving
+# target. Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWORK=<scratch folder>.
+include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
+e2e_run(${WORK} out ${MAKE_RIG} --out footage --size 320x240 --frames 5 --ext png --no-truth
+        --target)
+e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
+        -t ${CMAKE_CURRENT_LIST_DIR}/tracking_test.py)
+message(STATUS "${out}")

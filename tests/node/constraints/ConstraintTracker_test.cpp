@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: Apache-2.0
+// Constraint tracking through the host's execute: which frames get keys for a given life and
+// step, which rows are tracked, points lost at the border, unreadable frames, cancel, and the
+// undo step of each frame.
+#include "constraints/ConstraintTracker.h"
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <QWidget>
+
+#include "../../libs/slib/TrackingTexture.h"
+#include "../QtApplication.h"
+#include "../TestRigSource.h"
+#include "constraints/ConstraintsKnob.h"
+#include "constraints/TreeModel.h"
+#include "external/RigLibrary.h"
+#include "plugin/DizuvaRuviPlugin.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Executable.h"
+#include "px/image/Host.h"
+#include "px/image/UndoStack.h"
+
+using namespace PX::Image;
+using namespace Korvane::Research;
+using Korvane::SLIB::Context;
+using PointKey = Korvane::SLIB::Feature;
+
+namespace {
+
+constexpr int kWidth = 200, kHeight = 150;
+
+using TrackingTests::texture;
+
+/// Every camera view shows the texture sliding by `velocity[view]` pixels a frame from frame 1;
+/// frames in `unreadable` have no colour channels.
+class MovingSource : public NodeTests::TestRigSource {
+public:
+    using TestRigSource::TestRigSource;
+    const char* Class() const override { return "MovingTestSource"; }
+    void _validate(bool forReal) override {
+        TestRigSource::_validate(forReal);
+        const int frame = int(std::lround(outputContext().frame()));
+        if (unreadable.count(frame)) info_().channels(ChannelSet());
+        if (frame >= halfSizeFrom) {
+            const Format half(width / 2, height / 2);
+            info_().set(Box(0, 0, half.width(), half.height()));
+            info_().format(half);
+            info_().full_size_format(half);
+        }
+    }
+    void renderPlane(ImagePlane& plane) override {
+        const Eigen::Vector2d d = shift(outputContext().view(), outputContext().frame());
+        const Box& b = plane.bounds();
+        for (int y = b.y(); y < b.t(); ++y)
+            for (int x = b.x(); x < b.r(); ++x) {
+                const float v = float(texture(x + 0.5 - d.x(), y + 0.5 - d.y()));
+                for (Channel c : plane.channels())
+                    *plane.writableAt(x, y, plane.chanNo(c)) = c == Chan_Alpha ? 1.0f : v;
+            }
+    }
+    Eigen::Vector2d shift(int view, double frame) const {
+        auto it = velocity.find(view);
+        if (it == velocity.end()) return Eigen::Vector2d::Zero();
+        return it->second * (frame - 1.0);
+    }
+
+    std::map<int, Eigen::Vector2d> velocity;
+    std::set<int> unreadable;
+    /// From this frame on every view is half as large.
+    int halfSizeFrom = 1 << 30;
+};
+
+Op* buildMovingSource(Node* node) { return new MovingSource(node); }
+const Op::Description kMovingSource("MovingTestSource", buildMovingSource);
+
+/// A host that shows no progress and cancels once `stop` says so.
+class CancellingHost : public Host {
+public:
+    void progress(Node*, float) override {}
+    void progressDismiss(Node*) override {}
+    bool cancelled(Node*) override { return stop && stop(); }
+    std::function<bool()> stop;
+};
+
+class ConstraintTrackerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NodeTests::ensureQtApplication();
+        Host::install(&host);
+        Views::setNames({"main", "cam1", "cam2"});
+        source = Node::create("MovingTestSource", "Source1");
+        src().width = kWidth;
+        src().height = kHeight;
+        src().lastFrame = 60;
+        src().setRig(2);
+        src().velocity[cam1] = {2.5, -1.25};
+        src().velocity[cam2] = {-3.0, 0.75};
+        node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
+        node->setInput(0, source.get());
+        op()->setOutputContext(OutputContext(1, Views::find("main")));
+        op()->validate();
+        knob = static_cast<ConstraintsKnob*>(node->knob("constraints"));
+        panel.reset(knob->make_widget({}));
+        node->setKnobFromUser("executeType", "3");
+        node->setKnobFromUser("trackingStep", "5");
+    }
+    void TearDown() override {
+        panel.reset();
+        node.reset();
+        source.reset();
+        Views::setNames({"main"});
+        Host::install(nullptr);
+        UndoStack::instance().clear();
+    }
+
+    MovingSource& src() const { return *static_cast<MovingSource*>(source->op()); }
+    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(node->op()); }
+
+    /// A constraint living from `start` to `end` with points keyed at `start`, selected.
+    int addRow(int start, int end, const std::vector<std::pair<int, Eigen::Vector2d>>& points) {
+        EXPECT_TRUE(knob->addConstraint(start, end));
+        const int row = knob->constraintCount() - 1;
+        for (const auto& [view, p] : points) {
+            PointTrack track;
+            track.setKey(Context(start, view), PointKey(p.x(), p.y()));
+            knob->trackSet(row)->views()[view].push_back(track);
+        }
+        knob->refreshViews(row);
+        return row;
+    }
+    std::vector<int> keyFrames(int row, int k) const {
+        std::vector<int> frames;
+        for (const auto& key : knob->trackSet(row)->point(k)->keys())
+            frames.push_back(key.first.frame);
+        return frames;
+    }
+    /// Where point k of `row` truly is at `frame`, from its key at `from`.
+    Eigen::Vector2d truth(int row, int k, int from, int frame) const {
+        int view = 0;
+        const PointTrack* t = knob->trackSet(row)->point(k, &view);
+        const PointKey* f = t->find(Context(from, view));
+        return Eigen::Vector2d(f->x, f->y) + src().shift(view, frame) - src().shift(view, from);
+    }
+    ExecuteResult run(int first, int last) {
+        std::vector<int> frames;
+        for (int f = first; f <= last; ++f) frames.push_back(f);
+        return execute(op(), frames);
+    }
+
+    const int cam1 = 1, cam2 = 2;  // host views of "cam1" and "cam2"
+    std::unique_ptr<Node> source, node;
+    ConstraintsKnob* knob = nullptr;
+    std::unique_ptr<QWidget> panel;
+    CancellingHost host;
+};
+
+TEST_F(ConstraintTrackerTest, KeysOnStepFramesOfSelectedEnabledRowsOnly) {
+    const int tracked = addRow(10, 30, {{cam1, {60.3, 70.6}}, {cam1, {120, 50}}, {cam2, {90, 80}}});
+    const int single = addRow(12, 12, {{cam1, {80, 80}}});
+    const int unselected = addRow(10, 30, {{cam1, {100, 100}}});
+    const int hidden = addRow(10, 30, {{cam2, {70, 60}}});
+    knob->clearSelection();
+    for (int row : {tracked, single, hidden}) knob->selectRow(row, false);
+    TreeModel* model = knob->model();
+    model->setData(model->constraintIndex(hidden, TreeModel::Visible), false, Qt::EditRole);
+    ASSERT_FALSE(knob->isConstraintEnabled(hidden));
+    ASSERT_TRUE(knob->isRowSelected(hidden));
+
+    const ExecuteResult result = run(1, 40);
+    EXPECT_TRUE(result.error.empty()) << result.error;
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(keyFrames(tracked, k), (std::vector<int>{10, 15, 20, 25, 30})) << k;
+        for (int f : {15, 20, 25, 30}) {
+            int view = 0;
+            const PointKey* key = knob->trackSet(tracked)->point(k, &view)->find(Context(f, view));
+            const Eigen::Vector2d want = truth(tracked, k, 10, f);
+            EXPECT_NEAR(key->x, want.x(), 0.05) << k << " at " << f;
+            EXPECT_NEAR(key->y, want.y(), 0.05) << k << " at " << f;
+        }
+    }
+    EXPECT_EQ(keyFrames(single, 0), (std::vector<int>{12}));
+    EXPECT_EQ(keyFrames(unselected, 0), (std::vector<int>{10}));
+    EXPECT_EQ(keyFrames(hidden, 0), (std::vector<int>{10}));
+    // Only the frames with work run: 10 (the start), 12, then every step frame.
+    EXPECT_EQ(result.framesRun, 6);
+}
+
+TEST_F(ConstraintTrackerTest, PointLeavingTheImageStopsWhileTheOthersGoOn) {
+    src().velocity[cam1] = {6.0, 0.0};
+    const int row = addRow(1, 21, {{cam1, {150, 75}}, {cam1, {30, 60}}});
+    node->setKnobFromUser("trackingStep", "2");
+    run(1, 30);
+    // The first point is at x = 186 at frame 7 and beyond the 200 pixel wide image at 9.
+    const std::vector<int> first = keyFrames(row, 0);
+    EXPECT_LT(first.back(), 9);
+    for (size_t i = 1; i < first.size(); ++i) EXPECT_EQ(first[i], first[i - 1] + 2);
+    EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21}));
+    int view = 0;
+    const PointKey* last = knob->trackSet(row)->point(0, &view)->find(Context(first.back(), view));
+    EXPECT_NEAR(last->x, truth(row, 0, 1, first.back()).x(), 0.05);
+}
+
+TEST_F(ConstraintTrackerTest, StepBelowOneTracksNothing) {
+    const int row = addRow(10, 30, {{cam1, {60, 70}}});
+    node->setKnobFromUser("trackingStep", "0");
+    const ExecuteResult result = run(1, 40);
+    EXPECT_EQ(result.framesRun, 0);
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10}));
+}
+
+TEST_F(ConstraintTrackerTest, UnreadableFrameFailsWithTheMessageAndEarlierKeysStay) {
+    const int row = addRow(10, 30, {{cam1, {60, 70}}, {cam2, {90, 80}}});
+    src().unreadable = {20};
+    const ExecuteResult result = run(1, 40);
+    EXPECT_EQ(result.error, "Cannot read view 1 at frame 20!");
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
+    EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{10, 15}));
+}
+
+TEST_F(ConstraintTrackerTest, TrackerFailureIsReportedAndEarlierKeysStay) {
+    // Footage that changes size between two step frames cannot be followed.
+    const int row = addRow(10, 30, {{cam1, {60, 70}}});
+    src().halfSizeFrom = 16;
+    const ExecuteResult result = run(1, 40);
+    EXPECT_EQ(result.error, "Tracking failure for view 1 at frame 20!");
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
+}
+
+TEST_F(ConstraintTrackerTest, PatchSizeTooSmallIsReported) {
+    const int row = addRow(10, 30, {{cam1, {60, 70}}});
+    node->setKnobFromUser("trackingPatchSize", "2");
+    const ExecuteResult result = run(1, 40);
+    EXPECT_EQ(result.error, "Patch Size 2 is too small to track: it must be at least 3.");
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10}));
+}
+
+TEST_F(ConstraintTrackerTest, CancelKeepsTheFramesDone) {
+    const int row = addRow(10, 30, {{cam1, {60, 70}}});
+    host.stop = [&] { return knob->trackSet(row)->point(0)->find(Context(20, cam1)) != nullptr; };
+    const ExecuteResult result = run(1, 40);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15, 20}));
+}
+
+TEST_F(ConstraintTrackerTest, EachFrameIsOneUndoStep) {
+    const int row = addRow(10, 20, {{cam1, {60, 70}}, {cam2, {90, 80}}});
+    UndoStack::instance().clear();
+    ConstraintTracker tracker(op(), &op()->rigContext(), &op()->knobManager());
+    tracker.start(Format(kWidth, kHeight));
+    ASSERT_EQ(tracker.rows(), (std::set<int>{row}));
+    for (int f : {10, 15, 20}) {
+        const OutputContext c(f, Views::find("main"));
+        node->setUIContext(c);
+        node->storeKnobs(c);
+        ASSERT_TRUE(tracker.trackFrame()) << f;
+    }
+    EXPECT_EQ(UndoStack::instance().undoCount(), 2u);  // frame 10 is the start: nothing written
+    EXPECT_LE(tracker.cachedImages(), 2);              // only frame 20's images are still needed
+    ASSERT_TRUE(UndoStack::instance().undo());
+    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
+    EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{10, 15}));
+}
+
+TEST_F(ConstraintTrackerTest, LatlongRigFollowsPointsInThePanoramaAndKeysCameraPixels) {
+    // The cameras' footage lies in the panorama; the points stay in the fisheye's pixels.
+    MetaDataHandler handler;
+    handler.updateMetaDataBundle(src().bundle);
+    CameraRigDefinition rig = handler.getRig();
+    for (int c = 0; c < rig.getNumberCameras(); ++c)
+        rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
+    handler.setRig(rig);
+    src().bundle = handler.getMetaDataBundle();
+    op()->rigContext().reloadRig(false);
+
+    const Eigen::Vector2d start(110.0, 80.0);
+    const int row = addRow(10, 20, {{cam1, start}});
+    run(1, 30);
+    ASSERT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15, 20}));
+
+    CameraDefinition fisheye = rig.getCamera(0);
+    fisheye.setProjection(ProjectionTypeEnum::Fisheye);
+    SphericalTransform camera(fisheye);
+    camera.setOutputImageSize(kWidth, kHeight);
+    camera.setConvergenceDepth(op()->knobManager().convergenceDepth());
+    Eigen::Vector2d ideal;
+    ASSERT_TRUE(camera.ProjectToIdeal(start, ProjectionTypeEnum::Latlong, &ideal));
+    for (int f : {15, 20}) {
+        Eigen::Vector2d want;
+        ASSERT_TRUE(camera.ProjectFromIdeal(ideal + src().shift(cam1, f) - src().shift(cam1, 10),
+                                            ProjectionTypeEnum::Latlong,
+                                            &want));
+        const PointKey* key = knob->trackSet(row)->point(0)->find(Context(f, cam1));
+        EXPECT_NEAR(key->x, want.x(), 0.05) << f;
+        EXPECT_NEAR(key->y, want.y(), 0.05) << f;
+    }
+}
+
+TEST_F(ConstraintTrackerTest, InvalidExecuteTypeIsReported) {
+    node->setKnobFromUser("executeType", "7");
+    static_cast<ArrayKnob*>(node->knob("analysisKeyframe"))->setKeyAt(1);
+    const ExecuteResult result = execute(op(), {1});
+    EXPECT_EQ(result.error, "Invalid execute type 7.");
+}
+
+}  // namespace
