@@ -143,6 +143,15 @@ void BM_PositionImage(benchmark::State& state) {
 }
 BENCHMARK(BM_PositionImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The spherical view: the whole panorama turned by a view rotation, Bilinear.
+void BM_RotatePanorama(benchmark::State& state) {
+    Scene& s = scene();
+    Kiln::Image out = allocate(kPanoWidth, kPanoHeight, 4);
+    const Quaternion q{0.96f, 0.1f, 0.25f, 0.05f};
+    for (auto _ : state) K::rotateLatlong(s.panoramas[0], out, q, Filter::Bilinear);
+}
+BENCHMARK(BM_RotatePanorama)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();
