@@ -79,11 +79,11 @@ void Stitcher::build() {
         for (std::size_t i = 0; i < m_work.size(); ++i) m_work[i].gain = gains[i];
     }
     computeVectorField();
-    Image label = seamLabel();
+    m_label = seamLabel();
     if (m_blendType == BlendType::Alpha)
-        blendAlpha(label);
+        blendAlpha(m_label);
     else
-        blendMultiBand(label);
+        blendMultiBand(m_label);
 }
 
 void Stitcher::prepare() {

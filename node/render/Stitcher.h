@@ -98,6 +98,9 @@ public:
     /// After build(): a camera's image as blended (after the vector field).
     Image alignedCamera(int camera) const;
     const VectorFieldStats& vectorFieldStats() const { return m_stats; }
+    /// After build(): per pixel (deepest feather weight, its camera, coverage, 0); the camera
+    /// changes across the seams that multi-band blending follows.
+    const Image& seamLabels() const { return m_label; }
 
 private:
     struct Camera {
@@ -131,6 +134,7 @@ private:
     std::vector<Camera> m_work;
     Box m_analysisBox;
     Image m_panorama;
+    Image m_label;
     VectorFieldStats m_stats;
 };
 
