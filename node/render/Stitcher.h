@@ -110,7 +110,7 @@ private:
         Image feather;       ///< distance to its boundary, at analysis size
         std::array<float, 3> gain{1, 1, 1};
         Image field;
-        Box footprint;  ///< where alpha > 0, grown to the pyramids' alignment
+        Box footprint;  ///< a box holding every pixel the camera sees
     };
 
     void prepare();
@@ -118,6 +118,7 @@ private:
     void blendAlpha(Image& label);
     void blendMultiBand(Image& label);
     Image seamLabel();
+    Box seenBox(const HostImage& analysis) const;
 
     Box m_outputBox{0, 0, 2048, 1024};
     Box m_vectorFieldBox{0, 0, 2048, 1024};

@@ -42,7 +42,8 @@ void WritePng(const std::string& path, const Kiln::Image& rgba) {
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c) {
                 const float v = std::clamp(row[x * 4 + c], 0.0f, 1.0f);
-                const float s = v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f;
+                const float s =
+                    v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f;
                 out[(std::size_t(h - 1 - y) * w + x) * 3 + c] =
                     static_cast<unsigned char>(std::lround(255 * s));
             }

@@ -73,8 +73,8 @@ Scores score(const Kiln::Image& pano,
             const double mx = ma.at<float>(y, x), my = mb.at<float>(y, x);
             const double vx = aa.at<float>(y, x) - mx * mx, vy = bb.at<float>(y, x) - my * my;
             const double cxy = ab.at<float>(y, x) - mx * my;
-            const double s = ((2 * mx * my + c1) * (2 * cxy + c2)) /
-                             ((mx * mx + my * my + c1) * (vx + vy + c2));
+            const double s =
+                ((2 * mx * my + c1) * (2 * cxy + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
             ss[0] += s, sn[0] += 1;
             if (seen >= 2) ss[1] += s, sn[1] += 1;
         }
@@ -133,8 +133,11 @@ int main(int argc, char** argv) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 if (at(cam, x, y)[3] > 0.5f) ++seen.at<int>(y, x);
-    auto stitch = [&](const std::vector<Kiln::Image>& images, BlendType type, bool field,
-                      bool compensation, Stitcher& s) {
+    auto stitch = [&](const std::vector<Kiln::Image>& images,
+                      BlendType type,
+                      bool field,
+                      bool compensation,
+                      Stitcher& s) {
         s.setOutputBox({0, 0, w, h});
         s.setVectorDetail(0.4f);
         s.setBlendType(type);
@@ -150,30 +153,51 @@ int main(int argc, char** argv) {
         s.setCameraList(list);
         s.build();
     };
-    std::printf("panorama %d x %d, %d cameras, %zu links; seen by a camera %.1f %%, overlaps %.1f %%\n",
-                w, h, inputs.cameras(), inputs.links().size(),
-                100.0 * cv::countNonZero(seen) / (w * h),
-                100.0 * cv::countNonZero(seen >= 2) / (w * h));
-    std::printf("%-22s %-6s %8s %8s %8s %8s %10s %10s %6s\n", "blend", "field", "PSNR", "PSNRovl",
-                "SSIM", "SSIMovl", "seamStep", "truthStep", "over");
+    std::printf(
+        "panorama %d x %d, %d cameras, %zu links; seen by a camera %.1f %%, overlaps %.1f %%\n",
+        w,
+        h,
+        inputs.cameras(),
+        inputs.links().size(),
+        100.0 * cv::countNonZero(seen) / (w * h),
+        100.0 * cv::countNonZero(seen >= 2) / (w * h));
+    std::printf("%-22s %-6s %8s %8s %8s %8s %10s %10s %6s\n",
+                "blend",
+                "field",
+                "PSNR",
+                "PSNRovl",
+                "SSIM",
+                "SSIMovl",
+                "seamStep",
+                "truthStep",
+                "over");
     const char* names[] = {"Alpha", "Multi-Band", "Spherical Multi-Band"};
     for (int type = 0; type < 3; ++type)
         for (const bool field : {false, true}) {
             Stitcher s;
             stitch(cams, BlendType(type), field, true, s);
             const Scores r = score(s.panorama(), s.seamLabels(), truth, seen);
-            std::printf("%-22s %-6s %8.2f %8.2f %8.4f %8.4f %10.4f %10.4f %6d\n", names[type],
-                        field ? "on" : "off", r.psnrAll, r.psnrOverlap, r.ssimAll, r.ssimOverlap,
-                        r.seamBlend, r.seamTruth, r.seamsOver);
+            std::printf("%-22s %-6s %8.2f %8.2f %8.4f %8.4f %10.4f %10.4f %6d\n",
+                        names[type],
+                        field ? "on" : "off",
+                        r.psnrAll,
+                        r.psnrOverlap,
+                        r.ssimAll,
+                        r.ssimOverlap,
+                        r.seamBlend,
+                        r.seamTruth,
+                        r.seamsOver);
             if (field)
-                std::printf("    vector field: %d pairs, largest shift %.2f cells, largest jump "
-                            "between neighbouring cells %.3f cells\n",
-                            s.vectorFieldStats().pairs, s.vectorFieldStats().largestShift,
-                            s.vectorFieldStats().largestJump);
+                std::printf(
+                    "    vector field: %d pairs, largest shift %.2f cells, largest jump "
+                    "between neighbouring cells %.3f cells\n",
+                    s.vectorFieldStats().pairs,
+                    s.vectorFieldStats().largestShift,
+                    s.vectorFieldStats().largestJump);
             if (!png.empty())
-                StitchQuality::WritePng(png + "/blend_" + std::to_string(type) +
-                                            (field ? "_field" : "") + ".png",
-                                        s.panorama());
+                StitchQuality::WritePng(
+                    png + "/blend_" + std::to_string(type) + (field ? "_field" : "") + ".png",
+                    s.panorama());
         }
 
     // Exposure: cameras scaled by known gains up to one stop, with a colour cast.
@@ -207,10 +231,16 @@ int main(int argc, char** argv) {
                 }
                 spread = std::max(spread, hi / lo - 1);
             }
-            std::printf("exposure +-1 stop, compensation %-3s: PSNR %.2f (overlaps %.2f), seam step "
-                        "%.4f (truth %.4f, %d seams over), residual gain spread %.1f %%\n",
-                        on ? "on" : "off", r.psnrAll, r.psnrOverlap, r.seamBlend, r.seamTruth,
-                        r.seamsOver, 100 * spread);
+            std::printf(
+                "exposure +-1 stop, compensation %-3s: PSNR %.2f (overlaps %.2f), seam step "
+                "%.4f (truth %.4f, %d seams over), residual gain spread %.1f %%\n",
+                on ? "on" : "off",
+                r.psnrAll,
+                r.psnrOverlap,
+                r.seamBlend,
+                r.seamTruth,
+                r.seamsOver,
+                100 * spread);
             if (!png.empty())
                 StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + ".png",
                                         s.panorama());
@@ -237,7 +267,8 @@ int main(int argc, char** argv) {
             std::vector<float> v(std::size_t(grid.width()) * grid.height() * 2, 0.0f);
             if (!field.empty())
                 for (int y = 0; y < grid.height(); ++y)
-                    std::memcpy(&v[std::size_t(y) * grid.width() * 2], field.row(y),
+                    std::memcpy(&v[std::size_t(y) * grid.width() * 2],
+                                field.row(y),
                                 grid.width() * 2 * sizeof(float));
             fields.push_back(std::move(v));
         }
@@ -253,7 +284,8 @@ int main(int argc, char** argv) {
                             const int x = (px + dx + w) % w, y = std::clamp(py + dy, 0, h - 1);
                             for (int k = 0; k < 3; ++k)
                                 if (std::abs(t[(std::size_t(y) * w + x) * 3 + k] -
-                                             previousTruth[(std::size_t(y) * w + x) * 3 + k]) > 1e-4)
+                                             previousTruth[(std::size_t(y) * w + x) * 3 + k]) >
+                                    1e-4)
                                     still = false;
                         }
                     if (!still) continue;
@@ -271,8 +303,11 @@ int main(int argc, char** argv) {
         previous = std::move(fields);
         previousTruth = t;
     }
-    std::printf("vector field over %d frames, static cells in overlaps: mean change %.4f px, "
-                "largest %.4f px (panorama pixels)\n",
-                frames, count > 0 ? sum / count : 0.0, worst);
+    std::printf(
+        "vector field over %d frames, static cells in overlaps: mean change %.4f px, "
+        "largest %.4f px (panorama pixels)\n",
+        frames,
+        count > 0 ? sum / count : 0.0,
+        worst);
     return 0;
 }
