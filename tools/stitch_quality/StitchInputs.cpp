@@ -34,11 +34,13 @@ std::vector<float> ReadRgb(const std::string& path, int* width, int* height) {
     return rows;
 }
 
-void WritePng(const std::string& path, const Kiln::Image& rgba) {
-    const int w = rgba.box().width(), h = rgba.box().height();
+void WritePng(const std::string& path, const Kiln::Image& rgba, const Kiln::Box* crop) {
+    const Kiln::Box box = crop ? crop->intersect(rgba.box()) : rgba.box();
+    const int w = box.width(), h = box.height();
     std::vector<unsigned char> out(std::size_t(w) * h * 3);
     for (int y = 0; y < h; ++y) {
-        const float* row = reinterpret_cast<const float*>(rgba.row(rgba.box().y0 + y));
+        const float* row = reinterpret_cast<const float*>(rgba.row(box.y0 + y)) +
+                           std::ptrdiff_t(box.x0 - rgba.box().x0) * 4;
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c) {
                 const float v = std::clamp(row[x * 4 + c], 0.0f, 1.0f);

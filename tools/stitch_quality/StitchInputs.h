@@ -34,7 +34,8 @@ private:
 
 /// Float RGB of an image file, rows bottom-up (y up), with its size.
 std::vector<float> ReadRgb(const std::string& path, int* width, int* height);
-/// Writes premultiplied RGBA (rows bottom-up) as an 8-bit sRGB PNG over black.
-void WritePng(const std::string& path, const Kiln::Image& rgba);
+/// Writes premultiplied RGBA (rows bottom-up) as an 8-bit sRGB PNG over black; `crop` (in the
+/// image's pixels, y up) limits it to a part.
+void WritePng(const std::string& path, const Kiln::Image& rgba, const Kiln::Box* crop = nullptr);
 
 }  // namespace StitchQuality

@@ -194,10 +194,17 @@ int main(int argc, char** argv) {
                     s.vectorFieldStats().pairs,
                     s.vectorFieldStats().largestShift,
                     s.vectorFieldStats().largestJump);
-            if (!png.empty())
-                StitchQuality::WritePng(
-                    png + "/blend_" + std::to_string(type) + (field ? "_field" : "") + ".png",
-                    s.panorama());
+            if (!png.empty()) {
+                const std::string name =
+                    png + "/blend_" + std::to_string(type) + (field ? "_field" : "");
+                StitchQuality::WritePng(name + ".png", s.panorama());
+                // Full-resolution parts: around longitude 0, and at the panorama's left and
+                // right edges (the longitude seam).
+                const Kiln::Box middle{w / 2 - 400, h / 2 - 250, w / 2 + 400, h / 2 + 250};
+                StitchQuality::WritePng(name + "_middle.png", s.panorama(), &middle);
+                const Kiln::Box edge{w - 400, h / 2 - 250, w, h / 2 + 250};
+                StitchQuality::WritePng(name + "_edge.png", s.panorama(), &edge);
+            }
         }
 
     // Exposure: cameras scaled by known gains up to one stop, with a colour cast.
@@ -244,6 +251,11 @@ int main(int argc, char** argv) {
             if (!png.empty())
                 StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + ".png",
                                         s.panorama());
+            if (!png.empty()) {
+                const Kiln::Box middle{w / 2 - 400, h / 2 - 250, w / 2 + 400, h / 2 + 250};
+                StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + "_middle.png",
+                                        s.panorama(), &middle);
+            }
         }
     }
 
