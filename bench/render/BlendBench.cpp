@@ -76,11 +76,30 @@ const std::vector<Layer>& layers() {
     return result;
 }
 
-void reportMemory(benchmark::State& state) {
+double processCpuMs() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    state.counters["peakMiB"] = double(usage.ru_maxrss) / 1024.0;
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-3;
 }
+
+/// Peak memory, and the CPU time of every thread of the process per iteration: on a shared
+/// machine the wall time depends on the load, the work done does not.
+class Report {
+public:
+    explicit Report(benchmark::State& state) : m_state(state), m_start(processCpuMs()) {}
+    ~Report() {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        m_state.counters["peakMiB"] = double(usage.ru_maxrss) / 1024.0;
+        m_state.counters["cpuMs"] =
+            (processCpuMs() - m_start) / double(std::max<benchmark::IterationCount>(1, m_state.iterations()));
+    }
+
+private:
+    benchmark::State& m_state;
+    double m_start;
+};
 
 Stitcher configured(BlendType type) {
     Stitcher s;
@@ -100,23 +119,23 @@ Stitcher configured(BlendType type) {
 
 void BM_OurMultiBand(benchmark::State& state) {
     layers();
+    const Report report(state);
     for (auto _ : state) {
         Stitcher s = configured(BlendType::MultiBand);
         s.build();
         benchmark::DoNotOptimize(s.panorama().origin());
     }
-    reportMemory(state);
 }
 BENCHMARK(BM_OurMultiBand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OurSphericalMultiBand(benchmark::State& state) {
     layers();
+    const Report report(state);
     for (auto _ : state) {
         Stitcher s = configured(BlendType::SphericalMultiBand);
         s.build();
         benchmark::DoNotOptimize(s.panorama().origin());
     }
-    reportMemory(state);
 }
 BENCHMARK(BM_OurSphericalMultiBand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -137,6 +156,7 @@ void BM_OpenCvMultiBand(benchmark::State& state) {
         images.push_back(rgb);
         masks.push_back(mask);
     }
+    const Report report(state);
     for (auto _ : state) {
         cv::detail::MultiBandBlender blender(false, kBands);
         blender.prepare(cv::Rect(0, 0, kWidth, kHeight));
@@ -145,7 +165,6 @@ void BM_OpenCvMultiBand(benchmark::State& state) {
         blender.blend(result, resultMask);
         benchmark::DoNotOptimize(result.data);
     }
-    reportMemory(state);
 }
 BENCHMARK(BM_OpenCvMultiBand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -187,6 +206,8 @@ void BM_VectorFieldStitch(benchmark::State& state) {
     const bool withField = state.range(0) != 0;
     std::vector<std::pair<int, int>> ring;
     for (int c = 0; c < kCameras; ++c) ring.push_back({c, (c + 1) % kCameras});
+    layers();
+    const Report report(state);
     for (auto _ : state) {
         Stitcher s = configured(BlendType::Alpha);
         s.setVectorDetail(0.4f);
@@ -194,7 +215,6 @@ void BM_VectorFieldStitch(benchmark::State& state) {
         s.build();
         benchmark::DoNotOptimize(s.panorama().origin());
     }
-    reportMemory(state);
 }
 BENCHMARK(BM_VectorFieldStitch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

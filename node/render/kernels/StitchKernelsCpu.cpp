@@ -54,6 +54,18 @@ void sampleBilinear(
     const int iy = int(std::floor(fy));
     const float tx = fx - float(ix);
     const float ty = fy - float(iy);
+    if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
+        // Inside: no border rule.
+        const float* r0 =
+            reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(iy) * image.rowBytes) +
+            std::ptrdiff_t(ix) * C;
+        const float* r1 = reinterpret_cast<const float*>(
+            reinterpret_cast<const unsigned char*>(r0) + image.rowBytes);
+        for (int c = 0; c < C; ++c)
+            out[c] = (1.0f - ty) * ((1.0f - tx) * r0[c] + tx * r0[C + c]) +
+                     ty * ((1.0f - tx) * r1[c] + tx * r1[C + c]);
+        return;
+    }
     for (int c = 0; c < C; ++c) out[c] = 0.0f;
     for (int j = 0; j < 2; ++j) {
         int y = iy + j;
@@ -107,6 +119,12 @@ struct ResizeBoundsRows {
                         const int row = std::clamp(firstRow + j - src.box.y0, 0, h - 1);
                         const float* in = reinterpret_cast<const float*>(
                             src.origin + std::ptrdiff_t(row) * src.rowBytes);
+                        if (firstColumn >= 0 && firstColumn + nx <= w) {
+                            const float* p = in + std::ptrdiff_t(firstColumn) * C;
+                            for (int i = 0; i < nx * C; i += C)
+                                for (int c = 0; c < C; ++c) acc[c] += p[i + c];
+                            continue;
+                        }
                         for (int i = 0; i < nx; ++i) {
                             const int column = wrap ? wrapIndex(firstColumn + i, w)
                                                     : std::clamp(firstColumn + i, 0, w - 1);
