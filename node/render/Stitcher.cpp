@@ -184,8 +184,23 @@ void Stitcher::computeVectorField() {
         }
         Camera& c = m_work[i];
         c.field = upload(f, m_vectorFieldBox, device);
-        Image aligned = allocate(m_outputBox, 4, device, false);
-        displace(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy);
+        // The camera only shows inside its footprint, moved by at most the field's reach.
+        Image aligned = allocate(m_outputBox, 4, device, true);
+        const int reachX = int(std::ceil(m_stats.largestShift * sx)) + 2;
+        const int reachY = int(std::ceil(m_stats.largestShift * sy)) + 2;
+        Box area = c.footprint;
+        if (area.width() < m_outputBox.width()) {
+            area.x0 -= reachX;
+            area.x1 += reachX;
+        }
+        area.y0 -= reachY;
+        area.y1 += reachY;
+        if (area.x0 < m_outputBox.x0 || area.x1 > m_outputBox.x1) {
+            // Reaching across the longitude seam: whole rows.
+            area.x0 = m_outputBox.x0;
+            area.x1 = m_outputBox.x1;
+        }
+        displace(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area.intersect(m_outputBox));
         c.image = aligned;
     }
 }

@@ -151,13 +151,17 @@ void normalise(const Image& accumulator,
                       nullptr);
 }
 
-void displace(
-    const Image& camera, const Image& field, Image& output, float fieldScaleX, float fieldScaleY) {
+void displace(const Image& camera,
+              const Image& field,
+              Image& output,
+              float fieldScaleX,
+              float fieldScaleY,
+              const Box& rectangle) {
     shortLaunch<3, 2>(kDisplaceProgram,
                       {&camera, &field, &output},
                       {ParamHandler::makeParam(kScaleX, fieldScaleX),
                        ParamHandler::makeParam(kScaleY, fieldScaleY)},
-                      nullptr);
+                      &rectangle);
 }
 
 }  // namespace ImageStitcher

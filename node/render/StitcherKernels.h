@@ -65,8 +65,14 @@ void normalise(const Image& accumulator,
                float threshold,
                bool expand,
                bool final);
-void displace(
-    const Image& camera, const Image& field, Image& output, float fieldScaleX, float fieldScaleY);
+/// Over `rectangle` only; the output keeps its other pixels. The camera is read with x
+/// wrapping around its box (camera images cover the whole panorama).
+void displace(const Image& camera,
+              const Image& field,
+              Image& output,
+              float fieldScaleX,
+              float fieldScaleY,
+              const Box& rectangle);
 
 }  // namespace ImageStitcher
 }  // namespace Kiln

@@ -98,9 +98,11 @@ struct ResizeBoundsRows {
         const bool wrap = boolParam(launch, 8);
         const float scaleX = (sr - sl) / (dr - dl);
         const float scaleY = (st - sb) / (dt - db);
-        // Samples per destination pixel and axis: enough to cover a shrinking footprint.
-        const int nx = std::max(1, int(std::ceil(std::abs(scaleX) - 1e-3f)));
-        const int ny = std::max(1, int(std::ceil(std::abs(scaleY) - 1e-3f)));
+        // Bilinear samples per destination pixel and axis, spread over a shrinking footprint:
+        // about one per source pixel (each sample already averages two source pixels, so
+        // 2.5 source pixels take 2 samples).
+        const int nx = std::max(1, int(std::floor(std::abs(scaleX) + 0.25f)));
+        const int ny = std::max(1, int(std::floor(std::abs(scaleY) + 0.25f)));
         const float norm = 1.0f / float(nx * ny);
         // Whole-number shrinking between whole-pixel bounds puts every sample on a pixel
         // centre: a plain box average, without the bilinear weights.
@@ -338,6 +340,12 @@ struct DisplaceRows {
                                   true,
                                   false,
                                   d);
+                if (d[0] == 0.0f && d[1] == 0.0f) {
+                    // Away from every overlap the field is exactly zero: a copy.
+                    const float* in = PixelAt<float, 4>(cam, x, y);
+                    for (int c = 0; c < 4; ++c) op[c] = in[c];
+                    continue;
+                }
                 sampleBilinear<4>(
                     cam, float(x) + 0.5f + d[0], float(y) + 0.5f + d[1], true, true, op);
             }
