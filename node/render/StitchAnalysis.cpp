@@ -53,35 +53,31 @@ HostImage featherDistance(const HostImage& image, int alphaChannel, float thresh
             }
     if (!anyOutside) return d;
     constexpr float kDiagonal = 1.41421356f;
-    // Two sweeps each way; each row is swept twice around so distances cross the x seam.
-    for (int y = 0; y < h; ++y) {
-        float* row = &d.at(0, y);
-        const float* below = y > 0 ? &d.at(0, y - 1) : nullptr;
-        for (int i = 0; i < 2 * w; ++i) {
-            const int x = i < w ? i : i - w;
-            const int left = x == 0 ? w - 1 : x - 1;
-            const int right = x == w - 1 ? 0 : x + 1;
-            float v = std::min(row[x], row[left] + 1.0f);
-            if (below)
-                v = std::min(
-                    {v, below[left] + kDiagonal, below[x] + 1.0f, below[right] + kDiagonal});
-            row[x] = v;
+    // One sweep down the rows (step -1: from the top row) or up; each row is swept twice
+    // around so distances cross the x seam, against the direction of travel.
+    auto sweep = [&](int step) {
+        for (int n = 0; n < h; ++n) {
+            const int y = step > 0 ? n : h - 1 - n;
+            float* row = &d.at(0, y);
+            const int py = y - step;
+            const float* previous = py >= 0 && py < h ? &d.at(0, py) : nullptr;
+            for (int n2 = 0; n2 < 2 * w; ++n2) {
+                const int i = step > 0 ? n2 : 2 * w - 1 - n2;
+                const int x = i < w ? i : i - w;
+                const int back = step > 0 ? (x == 0 ? w - 1 : x - 1) : (x == w - 1 ? 0 : x + 1);
+                const int ahead = step > 0 ? (x == w - 1 ? 0 : x + 1) : (x == 0 ? w - 1 : x - 1);
+                float v = std::min(row[x], row[back] + 1.0f);
+                if (previous)
+                    v = std::min({v,
+                                  previous[back] + kDiagonal,
+                                  previous[x] + 1.0f,
+                                  previous[ahead] + kDiagonal});
+                row[x] = v;
+            }
         }
-    }
-    for (int y = h - 1; y >= 0; --y) {
-        float* row = &d.at(0, y);
-        const float* above = y + 1 < h ? &d.at(0, y + 1) : nullptr;
-        for (int i = 2 * w - 1; i >= 0; --i) {
-            const int x = i < w ? i : i - w;
-            const int left = x == 0 ? w - 1 : x - 1;
-            const int right = x == w - 1 ? 0 : x + 1;
-            float v = std::min(row[x], row[right] + 1.0f);
-            if (above)
-                v = std::min(
-                    {v, above[right] + kDiagonal, above[x] + 1.0f, above[left] + kDiagonal});
-            row[x] = v;
-        }
-    }
+    };
+    sweep(1);
+    sweep(-1);
     return d;
 }
 
