@@ -9,9 +9,9 @@
 #include <OpenImageIO/imageio.h>
 
 #include "px/image/MetaData.h"
+#include "render/projection/ProjectTo.h"
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RigFile.h"
-#include "vellacam/SphericalTransform.h"
 
 namespace StitchQuality {
 
@@ -64,23 +64,7 @@ StitchInputs::StitchInputs(const std::string& dir, int width, int height)
     MetaDataHandler handler;
     handler.updateMetaDataBundle(bundle);
     m_rig = handler.getRig();
-    const double convergence = handler.getRigConvergence();
-    for (int c = 0; c < m_rig.getNumberCameras(); ++c) {
-        SphericalTransform t(m_rig.getCamera(c));
-        t.setOutputImageSize(width, height);
-        t.setConvergenceDepth(convergence);
-        std::vector<float> map(std::size_t(width) * height * 2,
-                               std::numeric_limits<float>::quiet_NaN());
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                Eigen::Vector2d image;
-                if (t.ProjectFromIdeal({x + 0.5, y + 0.5}, ProjectionTypeEnum::Latlong, &image)) {
-                    map[(std::size_t(y) * width + x) * 2] = float(image.x());
-                    map[(std::size_t(y) * width + x) * 2 + 1] = float(image.y());
-                }
-            }
-        m_maps.push_back(std::move(map));
-    }
+    m_convergence = handler.getRigConvergence();
 }
 
 std::vector<std::pair<int, int>> StitchInputs::links() const {
@@ -97,30 +81,29 @@ Kiln::Image StitchInputs::camera(int camera, int frame) const {
     int w = 0, h = 0;
     const std::vector<float> rgb = ReadRgb(m_dir + name, &w, &h);
     Kiln::Info info;
-    info.box = {0, 0, m_width, m_height};
+    info.box = {0, 0, w, h};
     info.channels = 4;
-    Kiln::Image image(info, nullptr, {}, Kiln::Image::kClearOnAllocate);
-    const std::vector<float>& map = m_maps[camera];
-    for (int y = 0; y < m_height; ++y) {
-        float* row = reinterpret_cast<float*>(image.row(y));
-        for (int x = 0; x < m_width; ++x) {
-            const float ix = map[(std::size_t(y) * m_width + x) * 2];
-            const float iy = map[(std::size_t(y) * m_width + x) * 2 + 1];
-            if (std::isnan(ix)) continue;
-            // Bilinear between pixel centres, edge pixels repeated up to the frame's edge.
-            const float fx = std::clamp(ix - 0.5f, 0.0f, float(w - 1));
-            const float fy = std::clamp(iy - 0.5f, 0.0f, float(h - 1));
-            const int x0 = std::min(int(fx), w - 2), y0 = std::min(int(fy), h - 2);
-            const float tx = fx - x0, ty = fy - y0;
-            for (int c = 0; c < 3; ++c) {
-                auto at = [&](int px, int py) { return rgb[(std::size_t(py) * w + px) * 3 + c]; };
-                row[x * 4 + c] = (1 - ty) * ((1 - tx) * at(x0, y0) + tx * at(x0 + 1, y0)) +
-                                 ty * ((1 - tx) * at(x0, y0 + 1) + tx * at(x0 + 1, y0 + 1));
-            }
+    Kiln::Image input(info, nullptr);
+    for (int y = 0; y < h; ++y) {
+        float* row = reinterpret_cast<float*>(input.row(y));
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) row[x * 4 + c] = rgb[(std::size_t(y) * w + x) * 3 + c];
             row[x * 4 + 3] = 1.0f;
         }
     }
-    return image;
+    const CameraDefinition& def = m_rig.getCamera(camera);
+    Kiln::ImageProjection::ProjectTo toPanorama(2);
+    toPanorama.records().camera = Kiln::ImageProjection::cameraRecord(def);
+    toPanorama.records().lens = Kiln::ImageProjection::lensRecord(def);
+    toPanorama.records().parallax = {{0, 0, 0}, float(m_convergence)};
+    toPanorama.setSourceSize({w, h});
+    toPanorama.setFilter(Kiln::ImageProjection::Filter::Cubic);
+    info.box = {0, 0, m_width, m_height};
+    Kiln::Image panorama(info, nullptr, {}, Kiln::Image::kClearOnAllocate);
+    if (!toPanorama.run(panorama, input, {m_width, m_height}))
+        throw std::runtime_error(m_dir + name + ": camera " + std::to_string(camera + 1) +
+                                 " cannot be projected");
+    return panorama;
 }
 
 }  // namespace StitchQuality

@@ -10,15 +10,14 @@
 
 namespace StitchQuality {
 
-/// make_rig footage projected into the equirectangular panorama, unwarped: every panorama
-/// pixel looks up, through the rig library's ideal latlong projection at the rig's convergence
-/// depth, where each camera sees it, and samples the camera bilinearly there. The projection
-/// of each camera is computed once; frames only resample.
+/// make_rig footage projected into the equirectangular panorama, unwarped, as the panorama path
+/// projects it: the node's ProjectTo functor (Cubic, parallax at the rig's convergence depth
+/// around the rig centre). The position images are cached, so frames only resample.
 class StitchInputs {
 public:
     /// Reads `dir`/rig.json; the panorama has `width` x `height` pixels.
     StitchInputs(const std::string& dir, int width, int height);
-    int cameras() const { return int(m_maps.size()); }
+    int cameras() const { return m_rig.getNumberCameras(); }
     const Korvane::Research::CameraRigDefinition& rig() const { return m_rig; }
     /// Every linked pair once (a < b).
     std::vector<std::pair<int, int>> links() const;
@@ -29,7 +28,7 @@ private:
     std::string m_dir;
     int m_width, m_height;
     Korvane::Research::CameraRigDefinition m_rig;
-    std::vector<std::vector<float>> m_maps;  // per camera: image x, y per pixel; NaN: unseen
+    double m_convergence = 0;
 };
 
 /// Float RGB of an image file, rows bottom-up (y up), with its size.

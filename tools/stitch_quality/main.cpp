@@ -254,7 +254,8 @@ int main(int argc, char** argv) {
             if (!png.empty()) {
                 const Kiln::Box middle{w / 2 - 400, h / 2 - 250, w / 2 + 400, h / 2 + 250};
                 StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + "_middle.png",
-                                        s.panorama(), &middle);
+                                        s.panorama(),
+                                        &middle);
             }
         }
     }
