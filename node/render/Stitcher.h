@@ -61,7 +61,6 @@ public:
     void setExpand(bool expand) { m_expand = expand; }
     /// On by default.
     void setExposureCompensation(bool on) { m_exposureCompensation = on; }
-    void setFrame(int frame) { m_frame = frame; }
     /// The cameras to blend, by camera index, in order.
     void setCameraList(const std::vector<int>& cameras) { m_cameras = cameras; }
     /// The projected image of camera `camera` (see the class comment); replaces an earlier one.
@@ -77,7 +76,6 @@ public:
     int smallestLevelSize() const { return m_smallestLevelSize; }
     bool expand() const { return m_expand; }
     bool exposureCompensation() const { return m_exposureCompensation; }
-    int frame() const { return m_frame; }
 
     /// The vector-field box of a vector detail: (0, 0, w, h) as setVectorDetail says.
     static Box vectorFieldBoxFor(float detail);
@@ -127,7 +125,6 @@ private:
     int m_smallestLevelSize = 16;
     bool m_expand = true;
     bool m_exposureCompensation = true;
-    int m_frame = 1;
     std::vector<int> m_cameras;
     std::map<int, Image> m_images;
     std::vector<std::pair<int, int>> m_links;
