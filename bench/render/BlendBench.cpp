@@ -93,7 +93,8 @@ public:
         getrusage(RUSAGE_SELF, &usage);
         m_state.counters["peakMiB"] = double(usage.ru_maxrss) / 1024.0;
         m_state.counters["cpuMs"] =
-            (processCpuMs() - m_start) / double(std::max<benchmark::IterationCount>(1, m_state.iterations()));
+            (processCpuMs() - m_start) /
+            double(std::max<benchmark::IterationCount>(1, m_state.iterations()));
     }
 
 private:
