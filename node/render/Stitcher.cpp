@@ -299,6 +299,30 @@ void Stitcher::blendMultiBand(Image& label) {
         }
     }
 
+    // With expand, the coarsest sum is filled where no camera's weight reached it (far from
+    // every camera, e.g. toward an unseen pole): a pull-push over its own pyramid down to one
+    // pixel, so those areas take the colours around them instead of black.
+    if (m_expand && count > 1) {
+        GaussianImagePyramidFactory fill = factory;
+        fill.setSmallestLevelSize(1);
+        ImagePyramid levels = fill.buildGaussian(sums[count - 1]);
+        const int last = int(levels.size()) - 1;
+        const std::array<float, 3> none{0, 0, 0};
+        fillLevel(levels[last],
+                  levels[last],
+                  levels[last],
+                  none,
+                  kWeightThreshold,
+                  true,
+                  levels[last].box());
+        for (int k = last - 1; k >= 0; --k) {
+            Image expanded = allocate(levels[k].box(), 4, device, false);
+            fill.expand(levels[k + 1], expanded, expanded, 0.0f, 1.0f);
+            fillLevel(
+                levels[k], expanded, levels[k], none, kWeightThreshold, false, levels[k].box());
+        }
+    }
+
     // Bands from the sums, then collapse: level 0 keeps its weight sum for the coverage.
     for (int k = 1; k < count; ++k)
         normalise(sums[k], sums[k], sums[k], kWeightThreshold, false, false);

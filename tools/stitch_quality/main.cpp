@@ -137,12 +137,13 @@ int main(int argc, char** argv) {
                       BlendType type,
                       bool field,
                       bool compensation,
-                      Stitcher& s) {
+                      Stitcher& s,
+                      bool expand = false) {
         s.setOutputBox({0, 0, w, h});
         s.setVectorDetail(0.4f);
         s.setBlendType(type);
         s.setSmallestLevelSize(std::max(1, int(std::min(w, h) * 0.125f * 0.125f)));
-        s.setExpand(false);
+        s.setExpand(expand);
         s.setExposureCompensation(compensation);
         std::vector<int> list;
         for (std::size_t i = 0; i < images.size(); ++i) {
@@ -205,6 +206,15 @@ int main(int argc, char** argv) {
                 const Kiln::Box edge{w - 400, h / 2 - 250, w, h / 2 + 250};
                 StitchQuality::WritePng(name + "_edge.png", s.panorama(), &edge);
             }
+        }
+
+    // Expand: the areas no camera sees (here the caps above and below the ring) filled from
+    // the coarse levels, for looking at: no black may bleed in, and the poles stay whole.
+    if (!png.empty())
+        for (int type = 1; type < 3; ++type) {
+            Stitcher s;
+            stitch(cams, BlendType(type), true, true, s, true);
+            StitchQuality::WritePng(png + "/expand_" + std::to_string(type) + ".png", s.panorama());
         }
 
     // Exposure: cameras scaled by known gains up to one stop, with a colour cast.

@@ -239,3 +239,31 @@ TEST(Stitcher, ExposureGainsUndoKnownCameraGains) {
     run(off, cams, BlendType::MultiBand, true);
     EXPECT_EQ(off.gains(1)[0], 1.0f);
 }
+
+TEST(Stitcher, ExpandFillsFarFromEveryCameraWithoutBlack) {
+    // One ring of cameras around the middle rows; the caps lie beyond the reach of the coarsest
+    // level's filters (smallest level 64 on 256 rows: 3 levels).
+    const Box box{0, 0, 512, 256};
+    const auto grey = [](float, float) { return std::array<float, 3>{0.2f, 0.4f, 0.6f}; };
+    const auto ring = [](int from, int to) {
+        return [=](int x, int y) { return y >= 100 && y < 156 && x >= from && x < to; };
+    };
+    std::vector<Image> cams = {camera(box, ring(0, 300), grey), camera(box, ring(250, 512), grey)};
+    for (const BlendType type : {BlendType::MultiBand, BlendType::SphericalMultiBand}) {
+        Stitcher s;
+        s.setOutputBox(box);
+        s.setBlendType(type);
+        s.setSmallestLevelSize(64);
+        s.setCameraImage(0, cams[0]);
+        s.setCameraImage(1, cams[1]);
+        s.setCameraList({0, 1});
+        s.build();
+        for (int y = 0; y < 256; y += 5)
+            for (int x = 0; x < 512; x += 5) {
+                const float* o = px(s.panorama(), x, y);
+                ASSERT_NEAR(o[0], 0.2f, 1e-4) << int(type) << " at " << x << "," << y;
+                ASSERT_NEAR(o[2], 0.6f, 1e-4) << int(type) << " at " << x << "," << y;
+                ASSERT_EQ(o[3], 1.0f);
+            }
+    }
+}
