@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/RenderDispatcher.h"
 
+#include <cmath>
+
 #include "base/Exception.h"
 #include "plugin/KnobManager.h"
 #include "plugin/MultiViewManager.h"
@@ -8,6 +10,7 @@
 #include "px/image/ImagePlane.h"
 #include "px/image/Iop.h"
 #include "px/image/OutputContext.h"
+#include "render/WarpGridAtFrame.h"
 
 namespace Korvane {
 namespace Research {
@@ -61,6 +64,16 @@ void RenderDispatcher::renderCameraView(ImagePlane& plane,
     if (!source.hasBuffer())
         throw MessageException("Input " + std::to_string(input) +
                                " could not be read: " + in->errorMessage());
+    // Until the warp renderer lands, a warped camera view that has a warp is refused rather
+    // than shown unwarped; without a grid the warp is the identity and the input is exact.
+    const int frame = int(std::lround(m_node->outputContext().frame()));
+    const int camera = m_rig->cameraIndexOfView(outputView);
+    if (m_knobs->cameraOutputMode(true) == KnobManager::CameraOutputMode::Warped &&
+        !m_knobs->addPoint(true) && m_knobs->gridMap() &&
+        warpGridAtFrame(*m_knobs->gridMap(), frame, camera + 1))
+        throw MessageException(
+            "'Cam Warp' is 'Warped' but warped camera views cannot be "
+            "rendered by this build; set 'Cam Warp' to 'Unwarped'.");
     const Box overlap = box.intersect(source.bounds());
     for (Channel c : plane.channels()) {
         const int to = plane.chanNo(c), from = source.chanNo(c);

@@ -7,6 +7,7 @@
 #include <Eigen/Geometry>
 
 #include "../TestRigSource.h"
+#include "analysis/GridMapKnob.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
 #include "px/image/StringKnob.h"
@@ -171,6 +172,18 @@ TEST(Render, RequestsThisBuildCannotServeAreNodeErrorsWithoutPixels) {
     EXPECT_FALSE(stitch.hasBuffer());
     EXPECT_EQ(stitch.bounds(), Box(0, 0, 1, 1)) << "the empty plane";
     EXPECT_NE(op->errorMessage().find("stitch map"), std::string::npos);
+
+    // A warped camera view with a warp is never shown unwarped.
+    f.node->setKnobFromUser("cameraOutputMode", "Warped");
+    Grid2D grid(2, 2);
+    grid.at(1, 1) = {0.5, 0.0};
+    plugin(f)->knobManager().gridMap()->setGrid(1, 2, grid);
+    op = validateFor(f, "cam2");
+    EXPECT_FALSE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer());
+    EXPECT_NE(op->errorMessage().find("'Cam Warp' is 'Warped'"), std::string::npos);
+    op = validateFor(f, "cam1");
+    EXPECT_TRUE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer())
+        << "no grid: the identity warp";
 }
 
 TEST(ComputeDevices, TheSelectorIsEchoedAndNoGpuMeansCpu) {
