@@ -1,0 +1,183 @@
+// SPDX-License-Identifier: Apache-2.0
+// Resampling a source through a position image (see PositionImage.h), one kernel per filter.
+//
+// Images: source (C float channels), positions (2 float), destination (C float; the output).
+// Signatures 1f_2f_1f, 2f_2f_2f, 3f_2f_3f, 4f_2f_4f. Scalars, in order: the source frame's
+// width and height (int) and the wrap flag (bool).
+//
+// The source frame is [0, width] x [0, height] in absolute pixels; the source image may hold
+// any part of it. A destination pixel shows zeros in every channel, alpha included, where its
+// position is kNoSample or lies outside the frame (edges included, as for the rig library's
+// projections), or where the positions image has no pixel. Filter taps that fall outside the
+// source image read its nearest pixel, so a sample is never darkened by what lies beyond the
+// image. With the wrap flag the source is a full panorama: x is taken modulo the frame width
+// (taps included), so no column appears at the seam, and only y can fall outside.
+//
+// Filters, by the value that chooses them: 0 Bilinear (2 x 2 taps), 1 Cubic (Keys' cubic
+// convolution with a = -0.5, Catmull-Rom, 4 x 4 taps: a step overshoots by at most 2/27 of its
+// height), 2 Lanczos (Lanczos-3, 6 x 6 taps, weights normalised to sum 1; a step overshoots by
+// at most 0.118 of its height), 3 Nearest (the pixel holding the position; for masks, vector and
+// id images, where a blend of neighbours means nothing).
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "kiln/CpuKernel.h"
+#include "kiln/KernelRegistration.h"
+#include "kiln/ParamName.h"
+#include "render/kernels/PositionImage.h"
+
+namespace Korvane {
+namespace Research {
+namespace Kernels {
+
+constexpr const char* kResampleBilinearId =
+    "2d79eb9a519dbcbbbcdbee7efedde99f9a92b3d64d295fd3c89e0ac8bf93b9ac";
+constexpr const char* kResampleCubicId =
+    "0dd1cc072ca0edf8a9857ad55f98228adc6c7ec3b9bafe083c6a312cf6bafa5f";
+constexpr const char* kResampleLanczosId =
+    "438fbdc020ef88c79d2882d94f1796edeea592abc1a66ebfe41a8299aadbc6b5";
+constexpr const char* kResampleNearestId =
+    "516c978427794946d930ec2db527d36ceb07585b43d8bcbeba85de7a839e0475";
+constexpr const char* kResampleParams =
+    "o604d2b56a4b19c6a 3\no282e13751dbdc886 3\no0350a78b33c79f48 4\n";
+
+constexpr Kiln::Compute::ParamName kResampleWidth = 0x604d2b56a4b19c6a;   // int
+constexpr Kiln::Compute::ParamName kResampleHeight = 0x282e13751dbdc886;  // int
+constexpr Kiln::Compute::ParamName kResampleWrap = 0x0350a78b33c79f48;    // bool
+
+/// Registers the variants of the four resampling kernels; later calls do nothing.
+void registerResample();
+
+constexpr float kPi = 3.14159265358979323846f;
+
+struct NearestFilter {
+    static constexpr int kTaps = 1;
+};
+
+struct BilinearFilter {
+    static constexpr int kTaps = 2;
+    static void weights(float t, float* w) {
+        w[0] = 1.0f - t;
+        w[1] = t;
+    }
+};
+
+/// Keys (1981), cubic convolution with a = -0.5; taps at offsets -1 .. 2 from the pixel below
+/// the position.
+struct CubicFilter {
+    static constexpr int kTaps = 4;
+    static void weights(float t, float* w) {
+        w[0] = ((-0.5f * t + 1.0f) * t - 0.5f) * t;
+        w[1] = (1.5f * t - 2.5f) * t * t + 1.0f;
+        w[2] = ((-1.5f * t + 2.0f) * t + 0.5f) * t;
+        w[3] = (0.5f * t - 0.5f) * t * t;
+    }
+};
+
+/// Lanczos-3: L(x) = sinc(x) sinc(x / 3) for |x| < 3, taps at offsets -2 .. 3. The six sines
+/// follow from two by sin(pi (t - k)) = (-1)^k sin(pi t) and the angle-difference formula.
+struct LanczosFilter {
+    static constexpr int kTaps = 6;
+    static void weights(float t, float* w) {
+        // At a tap (t = 0, or t rounded up to 1) the weights are a delta; sin x / x would be 0/0.
+        if (t < 1e-6f || t > 1.0f - 1e-6f) {
+            std::fill(w, w + kTaps, 0.0f);
+            w[t < 0.5f ? 2 : 3] = 1.0f;
+            return;
+        }
+        static constexpr float kCos[6] = {-0.5f, 0.5f, 1.0f, 0.5f, -0.5f, -1.0f};  // cos(k pi/3)
+        static constexpr float kSin[6] = {
+            -0.8660254f, -0.8660254f, 0.0f, 0.8660254f, 0.8660254f, 0.0f};  // sin(k pi / 3)
+        const float a = kPi * t;
+        const float sa = std::sin(a);
+        const float sb = std::sin(a / 3.0f);
+        const float cb = std::cos(a / 3.0f);
+        float sum = 0.0f;
+        for (int i = 0; i < kTaps; ++i) {
+            const int k = i - 2;
+            const float x = t - float(k);
+            const float sinPiX = (k % 2 == 0) ? sa : -sa;
+            const float sinPiX3 = sb * kCos[i] - cb * kSin[i];
+            w[i] = 3.0f * sinPiX * sinPiX3 / (kPi * kPi * x * x);
+            sum += w[i];
+        }
+        const float inv = 1.0f / sum;
+        for (int i = 0; i < kTaps; ++i) w[i] *= inv;
+    }
+};
+
+/// The source of a resampling launch: its pixels, its frame and how taps are addressed.
+struct SourceView {
+    const unsigned char* origin;
+    std::ptrdiff_t rowBytes;
+    Kiln::Box box;
+    float frameWidth;
+    float frameHeight;
+    int period;  // frame width when wrapping, else 0
+
+    SourceView(const Kiln::Compute::KernelImage& image, int width, int height, bool wrap)
+        : origin(image.origin),
+          rowBytes(image.rowBytes),
+          box(image.box),
+          frameWidth(float(width)),
+          frameHeight(float(height)),
+          period(wrap ? width : 0) {}
+
+    /// True when (px, py) lies in the frame; a wrapping source first takes px modulo its width.
+    bool contains(float& px, float py) const {
+        if (!(py >= 0.0f && py <= frameHeight)) return false;
+        if (period > 0 && !(px >= 0.0f && px < frameWidth) && std::abs(px) < 1e9f)
+            px -= frameWidth * std::floor(px / frameWidth);
+        return px >= 0.0f && px <= frameWidth;
+    }
+    int column(int i) const {
+        if (period > 0) i = wrapIndex(i, period);
+        return std::clamp(i, box.x0, box.x1 - 1) - box.x0;
+    }
+    int row(int j) const { return std::clamp(j, box.y0, box.y1 - 1) - box.y0; }
+    const float* rowAt(int localRow) const {
+        return reinterpret_cast<const float*>(origin + std::ptrdiff_t(localRow) * rowBytes);
+    }
+};
+
+/// The source, seen through filter F, at position (px, py), into out[0 .. C). False (out
+/// untouched) where the position shows nothing.
+template <class F, int C>
+inline bool samplePixel(const SourceView& s, float px, float py, float* out) {
+    if (!s.contains(px, py)) return false;
+    if constexpr (F::kTaps == 1) {
+        const float* p = s.rowAt(s.row(floorToInt(py))) + s.column(floorToInt(px)) * C;
+        for (int c = 0; c < C; ++c) out[c] = p[c];
+    } else {
+        constexpr int kTaps = F::kTaps;
+        constexpr int kFirst = 1 - kTaps / 2;
+        const float u = px - 0.5f;
+        const float v = py - 0.5f;
+        const int iu = floorToInt(u);
+        const int iv = floorToInt(v);
+        float wx[kTaps];
+        float wy[kTaps];
+        F::weights(u - float(iu), wx);
+        F::weights(v - float(iv), wy);
+        int columns[kTaps];
+        for (int i = 0; i < kTaps; ++i) columns[i] = s.column(iu + kFirst + i) * C;
+        float acc[C] = {};
+        for (int j = 0; j < kTaps; ++j) {
+            const float* r = s.rowAt(s.row(iv + kFirst + j));
+            float across[C] = {};
+            for (int i = 0; i < kTaps; ++i)
+                for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
+            for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
+        }
+        for (int c = 0; c < C; ++c) out[c] = acc[c];
+    }
+    return true;
+}
+
+}  // namespace Kernels
+}  // namespace Research
+}  // namespace Korvane

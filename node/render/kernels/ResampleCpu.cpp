@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "render/kernels/Resample.h"
+
+#include "kiln/CpuRows.h"
+
+namespace Korvane {
+namespace Research {
+namespace Kernels {
+namespace {
+
+using Kiln::JIT::CpuLaunch;
+using Kiln::JIT::CpuVariant;
+using Kiln::JIT::PixelAt;
+
+template <class F, int C>
+struct ResampleRows {
+    static constexpr unsigned kOutputImage = 2;
+
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const SourceView source(
+            launch.images[0], launch.param<int>(0), launch.param<int>(1), launch.param<bool>(2));
+        const Kiln::Compute::KernelImage& positions = launch.images[1];
+        const Kiln::Compute::KernelImage& out = launch.images[2];
+        const int x0 = launch.domain.x0;
+        const int x1 = launch.domain.x1;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            float* o = PixelAt<float, C>(out, x0, y);
+            const bool rowInside = y >= positions.box.y0 && y < positions.box.y1;
+            // Destination pixels without a position show nothing.
+            const int a = rowInside ? std::clamp(positions.box.x0, x0, x1) : x1;
+            const int b = rowInside ? std::clamp(positions.box.x1, a, x1) : x1;
+            std::fill(o, o + std::ptrdiff_t(a - x0) * C, 0.0f);
+            std::fill(o + std::ptrdiff_t(b - x0) * C, o + std::ptrdiff_t(x1 - x0) * C, 0.0f);
+            if (b <= a) continue;
+            const float* p = PixelAt<const float, 2>(positions, a, y);
+            float* d = o + std::ptrdiff_t(a - x0) * C;
+            for (int x = a; x < b; ++x, p += 2, d += C)
+                if (!samplePixel<F, C>(source, p[0], p[1], d))
+                    for (int c = 0; c < C; ++c) d[c] = 0.0f;
+        }
+    }
+};
+
+template <class F>
+std::vector<CpuVariant> resampleVariants() {
+    const auto variant = [](Kiln::JIT::CpuRowsFunction rows, int c) {
+        return CpuVariant{{rows, 2}, {c, 2, c, 0}, 3, Kiln::Pixel::ComponentType::Float};
+    };
+    return {variant(&ResampleRows<F, 1>::rows, 1),
+            variant(&ResampleRows<F, 2>::rows, 2),
+            variant(&ResampleRows<F, 3>::rows, 3),
+            variant(&ResampleRows<F, 4>::rows, 4)};
+}
+
+}  // namespace
+
+void registerResample() {
+    static std::once_flag bilinear, cubic, lanczos, nearest;
+    Kiln::JIT::RegisterOnce<&resampleVariants<BilinearFilter>>(
+        bilinear, kResampleBilinearId, kResampleParams);
+    Kiln::JIT::RegisterOnce<&resampleVariants<CubicFilter>>(
+        cubic, kResampleCubicId, kResampleParams);
+    Kiln::JIT::RegisterOnce<&resampleVariants<LanczosFilter>>(
+        lanczos, kResampleLanczosId, kResampleParams);
+    Kiln::JIT::RegisterOnce<&resampleVariants<NearestFilter>>(
+        nearest, kResampleNearestId, kResampleParams);
+}
+
+namespace {
+[[maybe_unused]] const bool kRegistered = (registerResample(), true);
+}
+
+}  // namespace Kernels
+}  // namespace Research
+}  // namespace Korvane

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include <boost/intrusive_ptr.hpp>
+
+#include "base/RefCounter.h"
+#include "kiln/Image.h"
+#include "render/kernels/RenderKernels.h"
+
+namespace Kiln {
+namespace ImageProjection {
+
+/// The position images of the process, one per projection: a rig does not move, so the
+/// position image of a camera for a given source frame, destination frame, lens, pose,
+/// parallax and projection is computed once and reused by every functor and frame. The key
+/// is every scalar of the projection kernel plus the device, so a change of any of them is a
+/// new entry (the old one ages out): nothing needs to be invalidated by hand.
+///
+/// Memory is bounded: when the images held exceed the capacity, the least recently used are
+/// dropped (a functor still holding one keeps it alive until it lets go). An image larger than
+/// the whole capacity is computed and returned but not kept.
+///
+/// Images returned are shared: callers must not write them. Thread-safe; two threads missing
+/// the same key at once both compute it and the first to finish is kept.
+class PositionImageCache : public Korvane::Base::RefCounter {
+public:
+    static constexpr std::size_t kDefaultCapacity = std::size_t(512) << 20;
+
+    /// The process-wide cache.
+    static boost::intrusive_ptr<PositionImageCache> instance();
+
+    PositionImageCache() = default;
+
+    /// The position image of `scalars` over the destination frame [0, destWidth) x
+    /// [0, destHeight), on `device`; computed by the projection kernel on a miss. Kernel
+    /// errors propagate and leave the cache as it was.
+    Image positions(const Korvane::Research::Kernels::ProjectionScalars& scalars,
+                    const Compute::DevicePtr& device);
+
+    void setCapacity(std::size_t bytes);
+    std::size_t capacity() const;
+    /// Bytes of the images held.
+    std::size_t bytes() const;
+    std::size_t entries() const;
+    std::size_t hits() const;
+    std::size_t misses() const;
+    void clear();
+
+private:
+    struct Entry {
+        std::string key;
+        Image image;
+        std::size_t bytes;
+    };
+    void trimLocked();
+
+    mutable std::mutex m_mutex;
+    std::list<Entry> m_entries;  // most recently used first
+    std::unordered_map<std::string, std::list<Entry>::iterator> m_index;
+    std::size_t m_capacity = kDefaultCapacity;
+    std::size_t m_bytes = 0;
+    std::size_t m_hits = 0;
+    std::size_t m_misses = 0;
+};
+
+using PositionImageCachePtr = boost::intrusive_ptr<PositionImageCache>;
+
+}  // namespace ImageProjection
+}  // namespace Kiln

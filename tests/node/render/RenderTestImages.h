@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: Apache-2.0
+// Small helpers of the rendering tests: framework images on the CPU and pixel access.
+#pragma once
+
+#include <functional>
+
+#include "kiln/Image.h"
+
+namespace Korvane {
+namespace Research {
+namespace test {
+
+/// A float image of `channels` over [x0, x0 + width) x [y0, y0 + height), filled by `fill`
+/// (x, y, channel), or with `value` everywhere.
+Kiln::Image makeImage(int width,
+                      int height,
+                      int channels,
+                      const std::function<float(int, int, int)>& fill,
+                      int x0 = 0,
+                      int y0 = 0);
+Kiln::Image constantImage(int width, int height, int channels, float value);
+
+inline float* pixel(const Kiln::Image& image, int x, int y) {
+    return reinterpret_cast<float*>(image.row(y)) +
+           std::ptrdiff_t(x - image.box().x0) * image.channels();
+}
+
+}  // namespace test
+}  // namespace Research
+}  // namespace Korvane
