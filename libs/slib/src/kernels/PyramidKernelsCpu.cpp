@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: Apache-2.0
+#include <vector>
+
+#include "PyramidKernels.h"
+#include "kiln/CpuRows.h"
+#include "kiln/KernelRegistration.h"
+
+namespace Korvane {
+namespace SLIB {
+namespace Kernels {
+namespace {
+
+using Kiln::Compute::KernelImage;
+using Kiln::JIT::CpuLaunch;
+
+template <int C>
+const float* LocalPixel(const KernelImage& image, int x, int y) {
+    return reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(y) * image.rowBytes) +
+           std::ptrdiff_t(x) * C;
+}
+
+/// Adds weight * row `y` of `image` (local indices, border rule applied to y) into `line`,
+/// which holds `pad` border pixels on both sides of the image's width.
+template <int C>
+void AddRow(const KernelImage& image, int y, bool spherical, float weight, float* line, int pad) {
+    const int width = image.box.width();
+    const BorderRow r = ResolveRow(y, image.box.height(), spherical);
+    const float* row = LocalPixel<C>(image, 0, r.row);
+    const int shift = r.acrossPole ? width / 2 : 0;
+    auto add = [&](int x, int column) {
+        const float* p = row + std::ptrdiff_t(column) * C;
+        float* o = line + std::ptrdiff_t(x + pad) * C;
+        for (int c = 0; c < C; ++c) o[c] += weight * p[c];
+    };
+    // The interior without the border rule: the columns run straight, or wrap once.
+    const int split = width - shift;
+    for (int x = 0; x < split; ++x) add(x, x + shift);
+    for (int x = split; x < width; ++x) add(x, x + shift - width);
+    for (int x = -pad; x < 0; ++x) add(x, ResolveColumn(x + shift, width, spherical));
+    for (int x = width; x < width + pad; ++x) add(x, ResolveColumn(x + shift, width, spherical));
+}
+
+template <typename T, int C>
+struct PyramidReduceRows {
+    static constexpr unsigned kOutputImage = 1;
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const auto taps = ReduceTaps(launch.param<float>(0));
+        const bool spherical = launch.params[4] != 0;
+        const KernelImage& fine = launch.images[0];
+        const KernelImage& coarse = launch.images[1];
+        constexpr int kPad = 4;
+        thread_local std::vector<float> line;
+        line.resize(std::size_t(fine.box.width() + 2 * kPad) * C);
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const int ly = y - coarse.box.y0;
+            std::fill(line.begin(), line.end(), 0.0f);
+            for (int t = 0; t < 8; ++t)
+                AddRow<C>(fine, 2 * ly - 3 + t, spherical, taps[t], line.data(), kPad);
+            float* out = Kiln::JIT::PixelAt<float, C>(coarse, launch.domain.x0, y);
+            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
+                // Coarse i reads fine 2i-3 .. 2i+4, i.e. line entries 2i+1 .. 2i+8.
+                const float* in = line.data() + std::ptrdiff_t(2 * (x - coarse.box.x0) + 1) * C;
+                float acc[C] = {};
+                for (int t = 0; t < 8; ++t)
+                    for (int c = 0; c < C; ++c) acc[c] += taps[t] * in[t * C + c];
+                for (int c = 0; c < C; ++c) out[c] = acc[c];
+            }
+        }
+    }
+};
+
+template <typename T, int C>
+struct PyramidExpandRows {
+    static constexpr unsigned kOutputImage = 2;
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const auto taps = ExpandTaps(launch.param<float>(0));
+        const bool spherical = launch.params[4] != 0;
+        const float baseFactor = launch.param<float>(2);
+        const float expandFactor = launch.param<float>(3);
+        const KernelImage& coarse = launch.images[0];
+        const KernelImage& base = launch.images[1];
+        const KernelImage& output = launch.images[2];
+        constexpr int kPad = 2;
+        thread_local std::vector<float> line;
+        line.resize(std::size_t(coarse.box.width() + 2 * kPad) * C);
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const int ly = y - output.box.y0;
+            const int phase = ly & 1;
+            const int first = (ly >> 1) - 2 + phase;
+            std::fill(line.begin(), line.end(), 0.0f);
+            for (int t = 0; t < 4; ++t)
+                AddRow<C>(coarse, first + t, spherical, taps[phase][t], line.data(), kPad);
+            float* out = Kiln::JIT::PixelAt<float, C>(output, launch.domain.x0, y);
+            // A zero base factor reads no base: the base may be the uninitialised output.
+            const bool baseRow = baseFactor != 0.0f && y >= base.box.y0 && y < base.box.y1;
+            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
+                const int lx = x - output.box.x0;
+                const int q = lx & 1;
+                // Fine 2m+q reads coarse m-2+q .. m+1+q, i.e. line entries m+q .. m+q+3.
+                const float* in = line.data() + std::ptrdiff_t((lx >> 1) + q) * C;
+                float acc[C] = {};
+                for (int t = 0; t < 4; ++t)
+                    for (int c = 0; c < C; ++c) acc[c] += taps[q][t] * in[t * C + c];
+                const bool inBase = baseRow && x >= base.box.x0 && x < base.box.x1;
+                const float* b = inBase ? Kiln::JIT::PixelAt<float, C>(base, x, y) : nullptr;
+                for (int c = 0; c < C; ++c)
+                    out[c] = expandFactor * acc[c] + (b != nullptr ? baseFactor * b[c] : 0.0f);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+void registerPyramidReduce() {
+    static std::once_flag once;
+    Kiln::JIT::RegisterOnce<&Kiln::JIT::FloatShapeVariants<PyramidReduceRows, 2>>(
+        once, kPyramidReduceId, kPyramidReduceParams);
+}
+
+void registerPyramidExpand() {
+    static std::once_flag once;
+    Kiln::JIT::RegisterOnce<&Kiln::JIT::FloatShapeVariants<PyramidExpandRows, 3>>(
+        once, kPyramidExpandId, kPyramidExpandParams);
+}
+
+namespace {
+[[maybe_unused]] const bool kRegistered = (registerPyramidReduce(), registerPyramidExpand(), true);
+}
+
+}  // namespace Kernels
+}  // namespace SLIB
+}  // namespace Korvane

@@ -1,0 +1,285 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "render/Stitcher.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "render/StitcherKernels.h"
+#include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+namespace {
+
+using Korvane::SLIB::ImagePyramids::GaussianImagePyramidFactory;
+using Korvane::SLIB::ImagePyramids::ImagePyramid;
+
+// Alpha below which a camera does not count as seeing a pixel.
+constexpr float kSeenThreshold = 1e-3f;
+// Feather weight (analysis pixels) of a pixel a camera sees but that lies on its boundary:
+// small but not zero, so every seen pixel keeps a weight.
+constexpr float kFeatherFloor = 0.05f;
+// Weight sums below this are treated as no weight.
+constexpr float kWeightThreshold = 1e-6f;
+// The analysis images are a quarter of the panorama on each side.
+constexpr int kAnalysisFactor = 4;
+
+std::string cameraName(int index) {
+    return "camera " + std::to_string(index + 1) + " (cam" + std::to_string(index + 1) + ")";
+}
+
+Image allocate(const Box& box, int channels, const Compute::DevicePtr& device, bool clear) {
+    Info info;
+    info.box = box;
+    info.channels = channels;
+    info.type = Pixel::ComponentType::Float;
+    return Image(info, device, {}, clear ? Image::kClearOnAllocate : 0u);
+}
+
+}  // namespace
+
+void Stitcher::setVectorDetail(float detail) {
+    m_vectorDetail = detail;
+    m_vectorFieldBox = vectorFieldBoxFor(detail);
+}
+
+Box Stitcher::vectorFieldBoxFor(float detail) {
+    const int h = int(std::floor(1024.0f * detail + 0.5f));
+    const int w = int(std::floor(2.0f * float(h) + 0.5f));
+    return {0, 0, std::max(0, w), std::max(0, h)};
+}
+
+std::array<float, 3> Stitcher::gains(int camera) const {
+    for (const Camera& c : m_work)
+        if (c.index == camera) return c.gain;
+    return {1, 1, 1};
+}
+
+Image Stitcher::vectorField(int camera) const {
+    for (const Camera& c : m_work)
+        if (c.index == camera) return c.field;
+    return {};
+}
+
+Image Stitcher::alignedCamera(int camera) const {
+    for (const Camera& c : m_work)
+        if (c.index == camera) return c.image;
+    return {};
+}
+
+void Stitcher::build() {
+    if (m_outputBox.empty()) throw StitchError("Stitcher: the panorama's output box is empty");
+    if (m_cameras.empty()) throw StitchError("Stitcher: no cameras to stitch");
+    prepare();
+    if (m_exposureCompensation) {
+        std::vector<HostImage> analysis;
+        for (const Camera& c : m_work) analysis.push_back(c.analysis);
+        const auto gains = estimateGains(analysis);
+        for (std::size_t i = 0; i < m_work.size(); ++i) m_work[i].gain = gains[i];
+    }
+    computeVectorField();
+    Image label = seamLabel();
+    if (m_blendType == BlendType::Alpha)
+        blendAlpha(label);
+    else
+        blendMultiBand(label);
+}
+
+void Stitcher::prepare() {
+    m_work.clear();
+    const int aw = std::max(8, m_outputBox.width() / kAnalysisFactor);
+    const int ah = std::max(4, m_outputBox.height() / kAnalysisFactor);
+    m_analysisBox = {0, 0, aw, ah};
+    Compute::DevicePtr device;
+    for (int index : m_cameras) {
+        const auto found = m_images.find(index);
+        if (found == m_images.end() || found->second.empty())
+            throw StitchError("Stitcher: " + cameraName(index) + " has no projected image");
+        const Image& image = found->second;
+        if (image.channels() != 4 || image.type() != Pixel::ComponentType::Float)
+            throw StitchError("Stitcher: " + cameraName(index) + " is not a 4-channel float image");
+        if (image.box() != m_outputBox)
+            throw StitchError("Stitcher: " + cameraName(index) + " covers " +
+                              std::to_string(image.box().width()) + " x " +
+                              std::to_string(image.box().height()) + " pixels, the panorama " +
+                              std::to_string(m_outputBox.width()) + " x " +
+                              std::to_string(m_outputBox.height()));
+        if (!device) device = image.device();
+        if (image.device() != device)
+            throw StitchError("Stitcher: " + cameraName(index) +
+                              " lies on another device than the first camera");
+        Camera c;
+        c.index = index;
+        c.image = image;
+        Image small = allocate(m_analysisBox, 4, device, false);
+        resizeBounds(image, Bounds::of(m_outputBox), small, Bounds::of(m_analysisBox), true);
+        c.analysis = download(small);
+        c.feather = upload(featherDistance(c.analysis, 3, 0.5f), m_analysisBox, device);
+        m_work.push_back(std::move(c));
+    }
+}
+
+void Stitcher::computeVectorField() {
+    m_stats = {};
+    if (m_links.empty() || m_vectorFieldBox.height() < 2 || m_work.size() < 2) return;
+    const Compute::DevicePtr device = m_work[0].image.device();
+    std::vector<HostImage> grid;
+    std::vector<std::array<float, 3>> gains;
+    for (const Camera& c : m_work) {
+        Image small = allocate(m_vectorFieldBox, 4, device, false);
+        resizeBounds(c.image, Bounds::of(m_outputBox), small, Bounds::of(m_vectorFieldBox), true);
+        grid.push_back(download(small));
+        gains.push_back(c.gain);
+    }
+    // Links name cameras; the field works on positions in the camera list.
+    std::vector<std::pair<int, int>> pairs;
+    auto position = [&](int camera) {
+        for (std::size_t i = 0; i < m_work.size(); ++i)
+            if (m_work[i].index == camera) return int(i);
+        return -1;
+    };
+    for (const auto& [a, b] : m_links) {
+        const int pa = position(a), pb = position(b);
+        if (pa >= 0 && pb >= 0) pairs.push_back({pa, pb});
+    }
+    std::vector<HostImage> fields = computeVectorFields(grid, gains, pairs, &m_stats);
+    // Cells to panorama pixels.
+    const float sx = float(m_outputBox.width()) / float(m_vectorFieldBox.width());
+    const float sy = float(m_outputBox.height()) / float(m_vectorFieldBox.height());
+    for (std::size_t i = 0; i < m_work.size(); ++i) {
+        HostImage& f = fields[i];
+        for (std::size_t p = 0; p < f.pixels.size(); p += 2) {
+            f.pixels[p] *= sx;
+            f.pixels[p + 1] *= sy;
+        }
+        Camera& c = m_work[i];
+        c.field = upload(f, m_vectorFieldBox, device);
+        Image aligned = allocate(m_outputBox, 4, device, false);
+        displace(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy);
+        c.image = aligned;
+    }
+}
+
+Image Stitcher::seamLabel() {
+    const Compute::DevicePtr device = m_work[0].image.device();
+    Image label = allocate(m_outputBox, 4, device, true);
+    const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
+    const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
+    for (const Camera& c : m_work)
+        ImageStitcher::seamLabel(
+            c.image, c.feather, label, c.index, sx, sy, kFeatherFloor, kSeenThreshold, m_outputBox);
+    return label;
+}
+
+void Stitcher::blendAlpha(Image& label) {
+    const Compute::DevicePtr device = m_work[0].image.device();
+    Image sum = allocate(m_outputBox, 4, device, true);
+    const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
+    const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
+    for (const Camera& c : m_work)
+        accumulateAlpha(
+            c.image, c.feather, sum, c.gain, sx, sy, kFeatherFloor, kSeenThreshold, m_outputBox);
+    normalise(sum, label, sum, kWeightThreshold, false, false);
+    m_panorama = allocate(m_outputBox, 4, device, false);
+    // Alpha blending stays inside the cameras' alpha whatever the expand setting.
+    normalise(sum, label, m_panorama, kWeightThreshold, false, true);
+}
+
+void Stitcher::blendMultiBand(Image& label) {
+    const Compute::DevicePtr device = m_work[0].image.device();
+    GaussianImagePyramidFactory factory;
+    factory.setEnabled(true);
+    factory.setSmallestLevelSize(m_smallestLevelSize);
+    const bool spherical = m_blendType == BlendType::SphericalMultiBand;
+    factory.setSpherical(spherical);
+    const std::vector<Box> levels = factory.levelBoxes(m_outputBox);
+    const int count = int(levels.size());
+
+    ImagePyramid sums;
+    for (const Box& box : levels) sums.push_back(allocate(box, 4, device, true));
+
+    // Each camera works over its footprint only, grown by the reach of the coarse levels'
+    // filters and aligned so that its levels fall on the panorama's. Spherical pyramids and
+    // footprints that wrap around use the whole panorama.
+    const int align = 1 << (count - 1);
+    const int reach = std::min(64, 4 * align);
+    const float ax = float(m_outputBox.width()) / float(m_analysisBox.width());
+    const float ay = float(m_outputBox.height()) / float(m_analysisBox.height());
+    auto footprint = [&](const Camera& c) {
+        if (spherical) return m_outputBox;
+        const HostImage& a = c.analysis;
+        int x0 = a.width, x1 = -1, y0 = a.height, y1 = -1;
+        for (int y = 0; y < a.height; ++y)
+            for (int x = 0; x < a.width; ++x)
+                if (a.at(x, y, 3) > 0.0f) {
+                    x0 = std::min(x0, x);
+                    x1 = std::max(x1, x);
+                    y0 = std::min(y0, y);
+                    y1 = std::max(y1, y);
+                }
+        if (x1 < 0) return Box{};
+        Box b{int(std::floor(x0 * ax)) - reach,
+              int(std::floor(y0 * ay)) - reach,
+              int(std::ceil((x1 + 1) * ax)) + reach,
+              int(std::ceil((y1 + 1) * ay)) + reach};
+        // A footprint touching both sides wraps around the longitude seam.
+        if (x0 == 0 && x1 == a.width - 1) {
+            b.x0 = m_outputBox.x0;
+            b.x1 = m_outputBox.x1;
+        }
+        auto down = [&](int v, int origin) { return origin + (v - origin) / align * align; };
+        auto up = [&](int v, int origin) {
+            return origin + (v - origin + align - 1) / align * align;
+        };
+        b.x0 = down(std::max(b.x0, m_outputBox.x0), m_outputBox.x0);
+        b.y0 = down(std::max(b.y0, m_outputBox.y0), m_outputBox.y0);
+        b.x1 = std::min(up(b.x1, m_outputBox.x0), m_outputBox.x1);
+        b.y1 = std::min(up(b.y1, m_outputBox.y0), m_outputBox.y1);
+        return b;
+    };
+
+    for (const Camera& c : m_work) {
+        const Box roi = footprint(c);
+        if (roi.empty()) continue;  // sees nothing: contributes nothing
+        Image base = c.image;
+        if (roi != m_outputBox || count == 1) {
+            base = allocate(roi, 4, device, false);
+            base.copyFrom(c.image);
+        }
+        Image weight = allocate(roi, 1, device, false);
+        seamWeight(label, weight, c.index, roi);
+        ImagePyramid colour = factory.buildGaussian(base, count);
+        ImagePyramid weights = factory.buildGaussian(weight, count);
+        const std::array<float, 3> mean = meanColour(c.analysis);
+
+        // Coarse to fine: the coarsest level filled, then each finer band against the
+        // expanded fill of the level below it.
+        Image& coarsest = colour[count - 1];
+        fillLevel(coarsest, coarsest, coarsest, mean, kSeenThreshold, true, coarsest.box());
+        accumulateBand(
+            coarsest, coarsest, weights[count - 1], sums[count - 1], c.gain, true, coarsest.box());
+        for (int k = count - 2; k >= 0; --k) {
+            Image expanded = allocate(colour[k].box(), 4, device, false);
+            factory.expand(colour[k + 1], expanded, expanded, 0.0f, 1.0f);
+            accumulateBand(
+                colour[k], expanded, weights[k], sums[k], c.gain, false, colour[k].box());
+            if (k > 0)
+                fillLevel(
+                    colour[k], expanded, colour[k], mean, kSeenThreshold, false, colour[k].box());
+        }
+    }
+
+    // Bands from the sums, then collapse: level 0 keeps its weight sum for the coverage.
+    for (int k = 1; k < count; ++k)
+        normalise(sums[k], sums[k], sums[k], kWeightThreshold, false, false);
+    for (int k = count - 2; k >= 1; --k) factory.expand(sums[k + 1], sums[k], sums[k], 1.0f, 1.0f);
+    Image colour = allocate(m_outputBox, 4, device, false);
+    normalise(sums[0], sums[0], colour, kWeightThreshold, false, false);
+    if (count > 1) factory.expand(sums[1], colour, colour, 1.0f, 1.0f);
+    m_panorama = allocate(m_outputBox, 4, device, false);
+    normalise(colour, label, m_panorama, kWeightThreshold, m_expand, true);
+}
+
+}  // namespace ImageStitcher
+}  // namespace Kiln

@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <array>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "base/Exception.h"
+#include "kiln/Box.h"
+#include "kiln/Image.h"
+#include "render/VectorFieldStitch.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+
+/// A build that cannot run; the message is for the user and names the camera or setting.
+class StitchError : public Korvane::Base::MessageException {
+public:
+    using MessageException::MessageException;
+};
+
+enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
+
+/// Merges cameras already projected into the equirectangular panorama into one panorama.
+///
+/// Inputs: each camera of the camera list as premultiplied float RGBA over the output box
+/// (colour times alpha; alpha is the part of the pixel the camera sees, 0 outside its frame or
+/// fisheye circle), on one device; optionally the linked camera pairs. A fresh stitcher is
+/// configured by its setters and run once by build(); the panorama path makes one per build.
+///
+/// Build: (1) every camera is checked and shrunk to the analysis size (a quarter of the
+/// panorama) and, with links, to the vector grid; (2) exposure gains per camera and channel
+/// are estimated from the overlaps (when on); (3) with links and a vector grid of at least 2
+/// rows, the vector-field stitch aligns the overlaps and each camera is resampled through its
+/// field; (4) cameras are blended:
+/// - Alpha: feathered weights, each camera's distance to its own boundary, at full resolution;
+///   the result stays inside the cameras' alpha.
+/// - Multi-Band: every pixel belongs to the camera that lies deepest inside its own frame
+///   there; these binary masks are blurred by Gaussian pyramids and blend the cameras'
+///   Laplacian bands down to the smallest level size. Each camera's pyramid is filled outside
+///   its footprint from its own coarser levels first (pull-push), so no black from outside a
+///   frame or fisheye circle enters any band. With expand, areas no camera sees take the
+///   coarse levels' fill and alpha 1; without, the result is cut to the cameras' alpha.
+/// - Spherical Multi-Band: the same with spherical pyramids (longitude wraps, poles join).
+///
+/// Output: the panorama, premultiplied float RGBA over the output box, on the cameras' device.
+/// Not thread-safe; one build per object.
+class Stitcher {
+public:
+    Stitcher() = default;
+
+    /// The panorama's box (the output format); 2048 x 1024 at (0, 0) until set.
+    void setOutputBox(const Box& box) { m_outputBox = box; }
+    /// Vector detail d in 0 .. 1: the vector field lives on a grid of h = floor(1024 d + 0.5)
+    /// rows and floor(2 h + 0.5) columns (0.4 gives 820 x 410).
+    void setVectorDetail(float detail);
+    void setBlendType(BlendType type) { m_blendType = type; }
+    /// At least 1; the pyramids stop before a level's smaller side would fall below it.
+    void setSmallestLevelSize(int size) { m_smallestLevelSize = std::max(1, size); }
+    void setExpand(bool expand) { m_expand = expand; }
+    /// On by default.
+    void setExposureCompensation(bool on) { m_exposureCompensation = on; }
+    void setFrame(int frame) { m_frame = frame; }
+    /// The cameras to blend, by camera index, in order.
+    void setCameraList(const std::vector<int>& cameras) { m_cameras = cameras; }
+    /// The projected image of camera `camera` (see the class comment); replaces an earlier one.
+    void setCameraImage(int camera, const Image& rgba) { m_images[camera] = rgba; }
+    /// Linked camera pairs (camera indices) that the vector-field stitch aligns; none: no
+    /// vector field.
+    void setLinks(const std::vector<std::pair<int, int>>& links) { m_links = links; }
+
+    const Box& outputBox() const { return m_outputBox; }
+    const Box& vectorFieldBox() const { return m_vectorFieldBox; }
+    float vectorDetail() const { return m_vectorDetail; }
+    BlendType blendType() const { return m_blendType; }
+    int smallestLevelSize() const { return m_smallestLevelSize; }
+    bool expand() const { return m_expand; }
+    bool exposureCompensation() const { return m_exposureCompensation; }
+    int frame() const { return m_frame; }
+
+    /// The vector-field box of a vector detail: (0, 0, w, h) as setVectorDetail says.
+    static Box vectorFieldBoxFor(float detail);
+
+    /// Runs the build. Throws StitchError naming the camera whose image is missing, not
+    /// 4-channel float, not over the output box or on another device, or when the camera list
+    /// or the output box is empty; kernel failures throw KernelError.
+    void build();
+
+    /// After build(): the panorama.
+    const Image& panorama() const { return m_panorama; }
+    /// After build(): a camera's gains (1 when compensation is off or it has no overlap).
+    std::array<float, 3> gains(int camera) const;
+    /// After build(): a camera's vector field on the vector-field box, 2 float channels, in
+    /// panorama pixels, backward (the aligned camera shows at q what it showed at q + D(q));
+    /// empty when no field was computed.
+    Image vectorField(int camera) const;
+    /// After build(): a camera's image as blended (after the vector field).
+    Image alignedCamera(int camera) const;
+    const VectorFieldStats& vectorFieldStats() const { return m_stats; }
+
+private:
+    struct Camera {
+        int index = 0;
+        Image image;         ///< the projected input, then the aligned image
+        HostImage analysis;  ///< at analysis size
+        Image feather;       ///< distance to its boundary, at analysis size
+        std::array<float, 3> gain{1, 1, 1};
+        Image field;
+        Box footprint;  ///< where alpha > 0, grown to the pyramids' alignment
+    };
+
+    void prepare();
+    void computeVectorField();
+    void blendAlpha(Image& label);
+    void blendMultiBand(Image& label);
+    Image seamLabel();
+
+    Box m_outputBox{0, 0, 2048, 1024};
+    Box m_vectorFieldBox{0, 0, 2048, 1024};
+    float m_vectorDetail = 1.0f;
+    BlendType m_blendType = BlendType::Alpha;
+    int m_smallestLevelSize = 16;
+    bool m_expand = true;
+    bool m_exposureCompensation = true;
+    int m_frame = 1;
+    std::vector<int> m_cameras;
+    std::map<int, Image> m_images;
+    std::vector<std::pair<int, int>> m_links;
+
+    std::vector<Camera> m_work;
+    Box m_analysisBox;
+    Image m_panorama;
+    VectorFieldStats m_stats;
+};
+
+}  // namespace ImageStitcher
+}  // namespace Kiln

@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "render/StitcherKernels.h"
+
+#include "kiln/ExplicitLaunch.h"
+#include "kiln/LaunchKernel.h"
+#include "render/kernels/StitchKernels.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+namespace {
+
+using Compute::ImageHandler;
+using Compute::KernelExecutionContext;
+using Compute::Param;
+using Compute::ParamHandler;
+using Compute::ProgramSource;
+using namespace Kernels;
+
+const ProgramSource kResizeProgram(nullptr, 0, 0, kResizeBoundsId);
+const ProgramSource kBandProgram(nullptr, 0, 0, kBandAccumulateId);
+const ProgramSource kFillProgram(nullptr, 0, 0, kFillLevelId);
+const ProgramSource kAlphaProgram(nullptr, 0, 0, kAlphaAccumulateId);
+const ProgramSource kLabelProgram(nullptr, 0, 0, kSeamLabelId);
+const ProgramSource kWeightProgram(nullptr, 0, 0, kSeamWeightId);
+const ProgramSource kNormaliseProgram(nullptr, 0, 0, kNormaliseId);
+const ProgramSource kDisplaceProgram(nullptr, 0, 0, kDisplaceId);
+
+// The stitcher's sites all run the speed-optimised variants.
+constexpr bool kOptimised = true;
+
+template <std::size_t N, std::size_t P>
+void shortLaunch(const ProgramSource& program,
+                 const std::array<const Image*, N>& images,
+                 const std::array<Param, P>& params,
+                 const Box* rectangle) {
+    const ImageHandler handler(N, images.data());
+    const ParamHandler scalars(P, params.data());
+    Compute::LaunchKernel(program, handler, &scalars, rectangle, kOptimised);
+}
+
+}  // namespace
+
+void resizeBounds(
+    const Image& source, const Bounds& s, Image& destination, const Bounds& d, bool wrap) {
+    Compute::RunExplicit(
+        kResizeProgram, 19, {&source, &destination}, [&](KernelExecutionContext& context) {
+            using Compute::WriteScalar;
+            WriteScalar(context, kSourceLeft, s.left);
+            WriteScalar(context, kSourceRight, s.right);
+            WriteScalar(context, kSourceBottom, s.bottom);
+            WriteScalar(context, kSourceTop, s.top);
+            WriteScalar(context, kDestinationLeft, d.left);
+            WriteScalar(context, kDestinationRight, d.right);
+            WriteScalar(context, kDestinationBottom, d.bottom);
+            WriteScalar(context, kDestinationTop, d.top);
+            WriteScalar(context, kWrap, wrap);
+        });
+}
+
+void accumulateBand(const Image& level,
+                    const Image& expanded,
+                    const Image& weight,
+                    Image& accumulator,
+                    const std::array<float, 3>& gain,
+                    bool coarsest,
+                    const Box& rectangle) {
+    shortLaunch<4, 4>(kBandProgram,
+                      {&level, &expanded, &weight, &accumulator},
+                      {ParamHandler::makeParam(kGainR, gain[0]),
+                       ParamHandler::makeParam(kGainG, gain[1]),
+                       ParamHandler::makeParam(kGainB, gain[2]),
+                       ParamHandler::makeParam(kCoarsest, coarsest)},
+                      &rectangle);
+}
+
+void fillLevel(const Image& level,
+               const Image& expanded,
+               Image& filled,
+               const std::array<float, 3>& fill,
+               float threshold,
+               bool coarsest,
+               const Box& rectangle) {
+    shortLaunch<3, 5>(kFillProgram,
+                      {&level, &expanded, &filled},
+                      {ParamHandler::makeParam(kFillR, fill[0]),
+                       ParamHandler::makeParam(kFillG, fill[1]),
+                       ParamHandler::makeParam(kFillB, fill[2]),
+                       ParamHandler::makeParam(kThreshold, threshold),
+                       ParamHandler::makeParam(kCoarsest, coarsest)},
+                      &rectangle);
+}
+
+void accumulateAlpha(const Image& camera,
+                     const Image& feather,
+                     Image& accumulator,
+                     const std::array<float, 3>& gain,
+                     float featherScaleX,
+                     float featherScaleY,
+                     float floor,
+                     float threshold,
+                     const Box& rectangle) {
+    shortLaunch<3, 7>(kAlphaProgram,
+                      {&camera, &feather, &accumulator},
+                      {ParamHandler::makeParam(kGainR, gain[0]),
+                       ParamHandler::makeParam(kGainG, gain[1]),
+                       ParamHandler::makeParam(kGainB, gain[2]),
+                       ParamHandler::makeParam(kScaleX, featherScaleX),
+                       ParamHandler::makeParam(kScaleY, featherScaleY),
+                       ParamHandler::makeParam(kFloor, floor),
+                       ParamHandler::makeParam(kThreshold, threshold)},
+                      &rectangle);
+}
+
+void seamLabel(const Image& camera,
+               const Image& feather,
+               Image& label,
+               int cameraIndex,
+               float featherScaleX,
+               float featherScaleY,
+               float floor,
+               float threshold,
+               const Box& rectangle) {
+    shortLaunch<3, 5>(kLabelProgram,
+                      {&camera, &feather, &label},
+                      {ParamHandler::makeParam(kCamera, float(cameraIndex)),
+                       ParamHandler::makeParam(kScaleX, featherScaleX),
+                       ParamHandler::makeParam(kScaleY, featherScaleY),
+                       ParamHandler::makeParam(kFloor, floor),
+                       ParamHandler::makeParam(kThreshold, threshold)},
+                      &rectangle);
+}
+
+void seamWeight(const Image& label, Image& weight, int cameraIndex, const Box& rectangle) {
+    shortLaunch<2, 1>(kWeightProgram,
+                      {&label, &weight},
+                      {ParamHandler::makeParam(kCamera, float(cameraIndex))},
+                      &rectangle);
+}
+
+void normalise(const Image& accumulator,
+               const Image& label,
+               Image& output,
+               float threshold,
+               bool expand,
+               bool final) {
+    shortLaunch<3, 3>(kNormaliseProgram,
+                      {&accumulator, &label, &output},
+                      {ParamHandler::makeParam(kThreshold, threshold),
+                       ParamHandler::makeParam(kExpand, expand),
+                       ParamHandler::makeParam(kFinal, final)},
+                      nullptr);
+}
+
+void displace(
+    const Image& camera, const Image& field, Image& output, float fieldScaleX, float fieldScaleY) {
+    shortLaunch<3, 2>(kDisplaceProgram,
+                      {&camera, &field, &output},
+                      {ParamHandler::makeParam(kScaleX, fieldScaleX),
+                       ParamHandler::makeParam(kScaleY, fieldScaleY)},
+                      nullptr);
+}
+
+}  // namespace ImageStitcher
+}  // namespace Kiln

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <array>
+
+#include "kiln/Box.h"
+#include "kiln/Image.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+
+/// Launch wrappers of the stitcher's kernels (render/kernels/StitchKernels.h says what each
+/// computes). Rectangles are absolute pixel boxes; the work is clipped to the output's box.
+/// Failures throw KernelError before any pixel is written.
+
+/// Rectangles as left, right, bottom, top, in each image's pixel units.
+struct Bounds {
+    float left, right, bottom, top;
+    static Bounds of(const Box& box) {
+        return {float(box.x0), float(box.x1), float(box.y0), float(box.y1)};
+    }
+};
+
+void resizeBounds(const Image& source,
+                  const Bounds& sourceBounds,
+                  Image& destination,
+                  const Bounds& destinationBounds,
+                  bool wrap);
+void accumulateBand(const Image& level,
+                    const Image& expanded,
+                    const Image& weight,
+                    Image& accumulator,
+                    const std::array<float, 3>& gain,
+                    bool coarsest,
+                    const Box& rectangle);
+void fillLevel(const Image& level,
+               const Image& expanded,
+               Image& filled,
+               const std::array<float, 3>& fill,
+               float threshold,
+               bool coarsest,
+               const Box& rectangle);
+void accumulateAlpha(const Image& camera,
+                     const Image& feather,
+                     Image& accumulator,
+                     const std::array<float, 3>& gain,
+                     float featherScaleX,
+                     float featherScaleY,
+                     float floor,
+                     float threshold,
+                     const Box& rectangle);
+void seamLabel(const Image& camera,
+               const Image& feather,
+               Image& label,
+               int cameraIndex,
+               float featherScaleX,
+               float featherScaleY,
+               float floor,
+               float threshold,
+               const Box& rectangle);
+void seamWeight(const Image& label, Image& weight, int cameraIndex, const Box& rectangle);
+void normalise(const Image& accumulator,
+               const Image& label,
+               Image& output,
+               float threshold,
+               bool expand,
+               bool final);
+void displace(
+    const Image& camera, const Image& field, Image& output, float fieldScaleX, float fieldScaleY);
+
+}  // namespace ImageStitcher
+}  // namespace Kiln

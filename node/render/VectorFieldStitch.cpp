@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "render/VectorFieldStitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
+
+namespace Kiln {
+namespace ImageStitcher {
+namespace {
+
+// A camera "sees" a cell where its alpha passes this: the flow is measured only where both
+// cameras see the whole cell.
+constexpr float kSeen = 0.9f;
+
+cv::Mat lumaOf(const HostImage& camera, const std::array<float, 3>& gain) {
+    cv::Mat luma(camera.height, camera.width, CV_8UC1);
+    for (int y = 0; y < camera.height; ++y) {
+        unsigned char* row = luma.ptr<unsigned char>(y);
+        for (int x = 0; x < camera.width; ++x) {
+            const float a = camera.at(x, y, 3);
+            if (a <= 0.0f) {
+                row[x] = 0;
+                continue;
+            }
+            const float Y =
+                (0.2126f * gain[0] * camera.at(x, y, 0) + 0.7152f * gain[1] * camera.at(x, y, 1) +
+                 0.0722f * gain[2] * camera.at(x, y, 2)) /
+                a;
+            // A display-like curve spreads the 8 bits evenly over what the eye tells apart.
+            row[x] = static_cast<unsigned char>(
+                std::lround(255.0f * std::pow(std::clamp(Y, 0.0f, 1.0f), 1.0f / 2.2f)));
+        }
+    }
+    return luma;
+}
+
+/// The first column of the overlap's run when the columns are read around the circle, and
+/// the run's length: the overlap starts right after the widest gap of columns without it.
+std::pair<int, int> circularSpan(const std::vector<bool>& used) {
+    const int w = int(used.size());
+    int bestGap = 0, bestEnd = 0;
+    for (int start = 0; start < w; ++start) {
+        if (used[start] || used[(start + w - 1) % w]) continue;  // not the start of a gap
+        int len = 0;
+        while (len < w && !used[(start + len) % w]) ++len;
+        if (len > bestGap) {
+            bestGap = len;
+            bestEnd = (start + len) % w;
+        }
+    }
+    if (bestGap == 0) {
+        // Either no gap at all or gaps that start at column 0.
+        int len = 0;
+        while (len < w && !used[len]) ++len;
+        if (len == w) return {0, 0};
+        int tail = 0;
+        while (tail < w && !used[w - 1 - tail]) ++tail;
+        if (len + tail == 0) return {0, w};
+        return {len, w - len - tail};
+    }
+    return {bestEnd, w - bestGap};
+}
+
+}  // namespace
+
+std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras,
+                                           const std::vector<std::array<float, 3>>& gains,
+                                           const std::vector<std::pair<int, int>>& links,
+                                           VectorFieldStats* stats,
+                                           float smoothing,
+                                           float largestShift) {
+    const int n = int(cameras.size());
+    VectorFieldStats figures;
+    if (n == 0) {
+        if (stats) *stats = figures;
+        return {};
+    }
+    const int w = cameras[0].width;
+    const int h = cameras[0].height;
+    std::vector<HostImage> fields(n, HostImage(w, h, 2, 0.0f));
+    std::vector<HostImage> feathers;
+    std::vector<cv::Mat> lumas;
+    for (int i = 0; i < n; ++i) {
+        feathers.push_back(featherDistance(cameras[i], 3, 0.5f));
+        lumas.push_back(lumaOf(cameras[i], gains[i]));
+    }
+    std::set<std::pair<int, int>> pairs;
+    for (const auto& [a, b] : links)
+        if (a != b && a >= 0 && b >= 0 && a < n && b < n)
+            pairs.insert({std::min(a, b), std::max(a, b)});
+
+    cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM);
+    // The grid is already coarse (about 2.5 panorama pixels a cell): refine down to full grid
+    // resolution, which the sub-cell accuracy of the seam needs.
+    dis->setFinestScale(0);
+    const int margin = int(std::ceil(3 * smoothing)) + 4;
+
+    for (const auto& [i, j] : pairs) {
+        const HostImage& ci = cameras[i];
+        const HostImage& cj = cameras[j];
+        std::vector<bool> columns(w, false);
+        int count = 0, y0 = h, y1 = -1;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (ci.at(x, y, 3) >= kSeen && cj.at(x, y, 3) >= kSeen) {
+                    columns[x] = true;
+                    ++count;
+                    y0 = std::min(y0, y);
+                    y1 = std::max(y1, y);
+                }
+        if (count < 64) continue;
+        ++figures.pairs;
+        const auto [start, span] = circularSpan(columns);
+        const int cw = std::min(w, span + 2 * margin);
+        const int cx0 = cw == w ? 0 : start - margin;
+        const int cy0 = std::max(0, y0 - margin);
+        const int ch = std::min(h - 1, y1 + margin) - cy0 + 1;
+        auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
+
+        // Each image completed by the other outside its footprint: the flow there is zero.
+        cv::Mat a(ch, cw, CV_8UC1), b(ch, cw, CV_8UC1), both(ch, cw, CV_32FC1);
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                const int gx = column(x), gy = cy0 + y;
+                const bool si = ci.at(gx, gy, 3) >= kSeen;
+                const bool sj = cj.at(gx, gy, 3) >= kSeen;
+                const unsigned char li = lumas[i].at<unsigned char>(gy, gx);
+                const unsigned char lj = lumas[j].at<unsigned char>(gy, gx);
+                a.at<unsigned char>(y, x) = si ? li : (sj ? lj : 0);
+                b.at<unsigned char>(y, x) = sj ? lj : (si ? li : 0);
+                both.at<float>(y, x) = si && sj ? 1.0f : 0.0f;
+            }
+        cv::Mat flow;
+        dis->calc(a, b, flow);
+
+        // Normalised smoothing over the cells both see; outliers limited first.
+        std::vector<cv::Mat> parts(2);
+        cv::split(flow, parts);
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                float& fx = parts[0].at<float>(y, x);
+                float& fy = parts[1].at<float>(y, x);
+                const float len = std::hypot(fx, fy);
+                const float k = len > largestShift ? largestShift / len : 1.0f;
+                const float m = both.at<float>(y, x);
+                fx *= k * m;
+                fy *= k * m;
+            }
+        cv::Mat den;
+        const cv::Size kernel(0, 0);
+        cv::GaussianBlur(both, den, kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
+        cv::GaussianBlur(parts[0], parts[0], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
+        cv::GaussianBlur(parts[1], parts[1], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
+
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                // Full strength where at least half the neighbourhood is overlap, fading
+                // smoothly to zero beyond its edge.
+                const float d = den.at<float>(y, x);
+                if (d < 1e-4f) continue;
+                const float norm = 1.0f / std::max(d, 0.5f);
+                const float fx = parts[0].at<float>(y, x) * norm;
+                const float fy = parts[1].at<float>(y, x) * norm;
+                const int gx = column(x), gy = cy0 + y;
+                const float fi = feathers[i].at(gx, gy), fj = feathers[j].at(gx, gy);
+                const float ti = fi + fj > 0.0f ? fj / (fi + fj) : 0.5f;
+                fields[i].at(gx, gy, 0) -= ti * fx;
+                fields[i].at(gx, gy, 1) -= ti * fy;
+                fields[j].at(gx, gy, 0) += (1.0f - ti) * fx;
+                fields[j].at(gx, gy, 1) += (1.0f - ti) * fy;
+            }
+    }
+
+    for (int i = 0; i < n; ++i) {
+        const HostImage& f = fields[i];
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const float dx = f.at(x, y, 0), dy = f.at(x, y, 1);
+                figures.largestShift = std::max(figures.largestShift, std::hypot(dx, dy));
+                if (cameras[i].at(x, y, 3) < 0.5f) continue;
+                const int xr = (x + 1) % w;
+                if (cameras[i].at(xr, y, 3) >= 0.5f)
+                    figures.largestJump = std::max(
+                        figures.largestJump, std::hypot(f.at(xr, y, 0) - dx, f.at(xr, y, 1) - dy));
+                if (y + 1 < h && cameras[i].at(x, y + 1, 3) >= 0.5f)
+                    figures.largestJump =
+                        std::max(figures.largestJump,
+                                 std::hypot(f.at(x, y + 1, 0) - dx, f.at(x, y + 1, 1) - dy));
+            }
+    }
+    if (stats) *stats = figures;
+    return fields;
+}
+
+}  // namespace ImageStitcher
+}  // namespace Kiln

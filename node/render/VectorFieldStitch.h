@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "render/StitchAnalysis.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+
+/// Figures of one vector-field computation, for reports and tests.
+struct VectorFieldStats {
+    int pairs = 0;           ///< linked pairs that overlapped enough to be measured
+    float largestShift = 0;  ///< largest |displacement| of any camera, in vector-grid cells
+    float largestJump = 0;   ///< largest |difference| between neighbouring cells of a field
+};
+
+/// The vector-field stitch: for every linked pair of cameras, a dense displacement between the
+/// two inside their overlap, split between them so that both meet halfway.
+///
+/// Inputs are every camera at vector-grid size (premultiplied RGBA, equirectangular, x
+/// wrapping), its exposure gains, and the linked pairs (camera positions in `cameras`). For a
+/// pair (i, j) the flow F, with camera i at x showing what camera j shows at x + F(x), is
+/// measured by dense inverse-search optical flow (OpenCV's DIS, on 8-bit luma) over the
+/// overlap's bounding box, where each image is completed outside its own footprint by the
+/// other's pixels so the flow falls to zero outside the overlap. F is then smoothed by a
+/// normalised Gaussian over the cells both cameras see (sigma `smoothing` cells), which also
+/// fades it out across the overlap's edge, and limited to `largestShift` cells.
+///
+/// Camera i is moved by -t_i F and camera j by (1 - t_i) F, with t_i = f_j / (f_i + f_j) from
+/// the cameras' distances to their own boundaries: each camera keeps its pixels where the
+/// other ends, and both meet where they weigh the same. A camera's field is the sum over its
+/// pairs. Fields are backward displacements in vector-grid cells: the aligned camera shows at
+/// q what it shows at q + D(q). Cameras without a measured pair get a zero field.
+///
+/// The result depends only on the inputs (no state between frames), so static content gives
+/// the same field on every frame.
+std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras,
+                                           const std::vector<std::array<float, 3>>& gains,
+                                           const std::vector<std::pair<int, int>>& links,
+                                           VectorFieldStats* stats = nullptr,
+                                           float smoothing = 3.0f,
+                                           float largestShift = 24.0f);
+
+}  // namespace ImageStitcher
+}  // namespace Kiln

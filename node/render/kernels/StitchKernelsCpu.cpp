@@ -1,0 +1,342 @@
+// SPDX-License-Identifier: Apache-2.0
+#include <cmath>
+#include <mutex>
+
+#include "kiln/CpuRows.h"
+#include "kiln/KernelRegistration.h"
+#include "render/kernels/StitchKernels.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+namespace Kernels {
+
+constexpr const char* kBandAccumulateParams =
+    "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no63b0f1d8e2a4c97e 4\n";
+constexpr const char* kFillLevelParams =
+    "ocfc6e34dba50c757 1\no4e7305653eab07a4 1\no9f51683be8fb20e6 1\no0812739b0810f36a 1\n"
+    "o63b0f1d8e2a4c97e 4\n";
+constexpr const char* kAlphaAccumulateParams =
+    "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no9f02e4576dafe376 1\n"
+    "o3a3a2f51a22a38a5 1\no4a7d2e9b1c3f8560 1\no0812739b0810f36a 1\n";
+constexpr const char* kSeamLabelParams =
+    "o680eac95be1b36c8 1\no9f02e4576dafe376 1\no3a3a2f51a22a38a5 1\no4a7d2e9b1c3f8560 1\n"
+    "o0812739b0810f36a 1\n";
+constexpr const char* kSeamWeightParams = "o680eac95be1b36c8 1\n";
+constexpr const char* kNormaliseParams =
+    "o0812739b0810f36a 1\no437a806015b84e4b 4\no0b6e5c3a9d2f1e47 4\n";
+constexpr const char* kDisplaceParams = "o9f02e4576dafe376 1\no3a3a2f51a22a38a5 1\n";
+
+namespace {
+
+using Compute::KernelImage;
+using JIT::CpuLaunch;
+using JIT::CpuVariant;
+using JIT::PixelAt;
+
+bool boolParam(const CpuLaunch& launch, int index) { return launch.params[4 * index] != 0; }
+
+int wrapIndex(int i, int n) {
+    i %= n;
+    return i < 0 ? i + n : i;
+}
+
+/// Bilinear sample at the continuous absolute position (px, py) (pixel centres at +0.5). x
+/// wraps around the box when `wrapX`, else clamps; rows beyond the box clamp, or read zero when
+/// `zeroBeyondRows`.
+template <int C>
+void sampleBilinear(
+    const KernelImage& image, float px, float py, bool wrapX, bool zeroBeyondRows, float* out) {
+    const int w = image.box.width();
+    const int h = image.box.height();
+    const float fx = px - 0.5f - float(image.box.x0);
+    const float fy = py - 0.5f - float(image.box.y0);
+    const int ix = int(std::floor(fx));
+    const int iy = int(std::floor(fy));
+    const float tx = fx - float(ix);
+    const float ty = fy - float(iy);
+    for (int c = 0; c < C; ++c) out[c] = 0.0f;
+    for (int j = 0; j < 2; ++j) {
+        int y = iy + j;
+        if (y < 0 || y >= h) {
+            if (zeroBeyondRows) continue;
+            y = y < 0 ? 0 : h - 1;
+        }
+        const float wy = j == 0 ? 1.0f - ty : ty;
+        const float* row =
+            reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(y) * image.rowBytes);
+        for (int i = 0; i < 2; ++i) {
+            const int x = wrapX ? wrapIndex(ix + i, w) : std::clamp(ix + i, 0, w - 1);
+            const float wgt = wy * (i == 0 ? 1.0f - tx : tx);
+            const float* p = row + std::ptrdiff_t(x) * C;
+            for (int c = 0; c < C; ++c) out[c] += wgt * p[c];
+        }
+    }
+}
+
+template <typename T, int C>
+struct ResizeBoundsRows {
+    static constexpr unsigned kOutputImage = 1;
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& src = launch.images[0];
+        const KernelImage& dst = launch.images[1];
+        const float sl = launch.param<float>(0), sr = launch.param<float>(1);
+        const float sb = launch.param<float>(2), st = launch.param<float>(3);
+        const float dl = launch.param<float>(4), dr = launch.param<float>(5);
+        const float db = launch.param<float>(6), dt = launch.param<float>(7);
+        const bool wrap = boolParam(launch, 8);
+        const float scaleX = (sr - sl) / (dr - dl);
+        const float scaleY = (st - sb) / (dt - db);
+        // Samples per destination pixel and axis: enough to cover a shrinking footprint.
+        const int nx = std::max(1, int(std::ceil(std::abs(scaleX) - 1e-3f)));
+        const int ny = std::max(1, int(std::ceil(std::abs(scaleY) - 1e-3f)));
+        const float norm = 1.0f / float(nx * ny);
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float cy = sb + (float(y) + 0.5f - db) * scaleY;
+            float* out = PixelAt<float, C>(dst, launch.domain.x0, y);
+            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
+                const float cx = sl + (float(x) + 0.5f - dl) * scaleX;
+                float acc[C] = {};
+                for (int j = 0; j < ny; ++j) {
+                    const float py = cy + ((float(j) + 0.5f) / float(ny) - 0.5f) * scaleY;
+                    for (int i = 0; i < nx; ++i) {
+                        const float px = cx + ((float(i) + 0.5f) / float(nx) - 0.5f) * scaleX;
+                        float s[C];
+                        sampleBilinear<C>(src, px, py, wrap, false, s);
+                        for (int c = 0; c < C; ++c) acc[c] += s[c];
+                    }
+                }
+                for (int c = 0; c < C; ++c) out[c] = acc[c] * norm;
+            }
+        }
+    }
+};
+
+struct BandAccumulateRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& p = launch.images[0];
+        const KernelImage& e = launch.images[1];
+        const KernelImage& w = launch.images[2];
+        const KernelImage& a = launch.images[3];
+        const float gain[3] = {
+            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2)};
+        const bool coarsest = boolParam(launch, 3);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* pp = PixelAt<float, 4>(p, x0, y);
+            const float* ep = PixelAt<float, 4>(e, x0, y);
+            const float* wp = PixelAt<float, 1>(w, x0, y);
+            float* ap = PixelAt<float, 4>(a, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, pp += 4, ep += 4, ++wp, ap += 4) {
+                const float weight = *wp;
+                if (weight <= 0.0f) continue;
+                const float k = coarsest ? 0.0f : pp[3];
+                for (int c = 0; c < 3; ++c) ap[c] += weight * gain[c] * (pp[c] - k * ep[c]);
+                ap[3] += weight;
+            }
+        }
+    }
+};
+
+struct FillLevelRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& p = launch.images[0];
+        const KernelImage& e = launch.images[1];
+        const KernelImage& f = launch.images[2];
+        const float fill[3] = {
+            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2)};
+        const float threshold = launch.param<float>(3);
+        const bool coarsest = boolParam(launch, 4);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* pp = PixelAt<float, 4>(p, x0, y);
+            const float* ep = coarsest ? nullptr : PixelAt<float, 4>(e, x0, y);
+            float* fp = PixelAt<float, 4>(f, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, pp += 4, fp += 4) {
+                const float alpha = std::clamp(pp[3], 0.0f, 1.0f);
+                float rgb[3];
+                if (coarsest) {
+                    for (int c = 0; c < 3; ++c)
+                        rgb[c] = alpha > threshold ? pp[c] / alpha : fill[c];
+                } else {
+                    for (int c = 0; c < 3; ++c) rgb[c] = pp[c] + (1.0f - alpha) * ep[c];
+                    ep += 4;
+                }
+                for (int c = 0; c < 3; ++c) fp[c] = rgb[c];
+                fp[3] = 1.0f;
+            }
+        }
+    }
+};
+
+/// The feather weight of a camera at panorama pixel (x, y): bilinear from the feather image
+/// (which covers the whole panorama at analysis size, x wrapping), never below `floor` where
+/// the camera sees the pixel.
+inline float featherAt(const KernelImage& feather, int x, int y, float sx, float sy, float floor) {
+    float f;
+    sampleBilinear<1>(feather,
+                      float(feather.box.x0) + (float(x) + 0.5f) * sx,
+                      float(feather.box.y0) + (float(y) + 0.5f) * sy,
+                      true,
+                      false,
+                      &f);
+    return std::max(f, floor);
+}
+
+struct AlphaAccumulateRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& cam = launch.images[0];
+        const KernelImage& feather = launch.images[1];
+        const KernelImage& a = launch.images[2];
+        const float gain[3] = {
+            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2)};
+        const float sx = launch.param<float>(3), sy = launch.param<float>(4);
+        const float floor = launch.param<float>(5), threshold = launch.param<float>(6);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* cp = PixelAt<float, 4>(cam, x0, y);
+            float* ap = PixelAt<float, 4>(a, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
+                if (cp[3] <= threshold) continue;
+                const float f = featherAt(feather, x, y, sx, sy, floor);
+                for (int c = 0; c < 3; ++c) ap[c] += f * gain[c] * cp[c];
+                ap[3] += f * cp[3];
+            }
+        }
+    }
+};
+
+struct SeamLabelRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& cam = launch.images[0];
+        const KernelImage& feather = launch.images[1];
+        const KernelImage& label = launch.images[2];
+        const float camera = launch.param<float>(0);
+        const float sx = launch.param<float>(1), sy = launch.param<float>(2);
+        const float floor = launch.param<float>(3), threshold = launch.param<float>(4);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* cp = PixelAt<float, 4>(cam, x0, y);
+            float* lp = PixelAt<float, 4>(label, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, lp += 4) {
+                if (cp[3] <= threshold) continue;
+                lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
+                const float f = featherAt(feather, x, y, sx, sy, floor);
+                if (f > lp[0]) {
+                    lp[0] = f;
+                    lp[1] = camera;
+                }
+            }
+        }
+    }
+};
+
+struct SeamWeightRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& label = launch.images[0];
+        const KernelImage& w = launch.images[1];
+        const float camera = launch.param<float>(0);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* lp = PixelAt<float, 4>(label, x0, y);
+            float* wp = PixelAt<float, 1>(w, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, lp += 4, ++wp)
+                *wp = lp[0] > 0.0f && lp[1] == camera ? 1.0f : 0.0f;
+        }
+    }
+};
+
+struct NormaliseRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& a = launch.images[0];
+        const KernelImage& label = launch.images[1];
+        const KernelImage& out = launch.images[2];
+        const float threshold = launch.param<float>(0);
+        const bool expand = boolParam(launch, 1);
+        const bool final = boolParam(launch, 2);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* ap = PixelAt<float, 4>(a, x0, y);
+            const float* lp = final ? PixelAt<float, 4>(label, x0, y) : nullptr;
+            float* op = PixelAt<float, 4>(out, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, ap += 4, op += 4) {
+                if (final) {
+                    const float coverage = expand ? 1.0f : lp[2];
+                    lp += 4;
+                    for (int c = 0; c < 3; ++c) op[c] = ap[c] * coverage;
+                    op[3] = coverage;
+                } else {
+                    const float weight = ap[3];
+                    const float inv = weight > threshold ? 1.0f / weight : 0.0f;
+                    for (int c = 0; c < 3; ++c) op[c] = ap[c] * inv;
+                    op[3] = weight;
+                }
+            }
+        }
+    }
+};
+
+struct DisplaceRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& cam = launch.images[0];
+        const KernelImage& field = launch.images[1];
+        const KernelImage& out = launch.images[2];
+        const float sx = launch.param<float>(0), sy = launch.param<float>(1);
+        const int x0 = launch.domain.x0;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            float* op = PixelAt<float, 4>(out, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, op += 4) {
+                float d[2];
+                sampleBilinear<2>(field,
+                                  float(field.box.x0) + (float(x) + 0.5f) * sx,
+                                  float(field.box.y0) + (float(y) + 0.5f) * sy,
+                                  true,
+                                  false,
+                                  d);
+                sampleBilinear<4>(
+                    cam, float(x) + 0.5f + d[0], float(y) + 0.5f + d[1], true, true, op);
+            }
+        }
+    }
+};
+
+template <typename Rows, int Output, int... Channels>
+CpuVariant variantOf() {
+    constexpr int kCount = sizeof...(Channels);
+    CpuVariant v{{&Rows::rows, Output}, {Channels...}, kCount, Pixel::ComponentType::Float};
+    return v;
+}
+
+template <CpuVariant (*Make)()>
+std::vector<CpuVariant> one() {
+    return {Make()};
+}
+
+}  // namespace
+
+void registerStitchKernels() {
+    static std::once_flag resize, band, fill, alpha, label, weight, normalise, displace;
+    JIT::RegisterOnce<&JIT::FloatShapeVariants<ResizeBoundsRows, 2>>(
+        resize, kResizeBoundsId, kResizeBoundsParams);
+    JIT::RegisterOnce<&one<&variantOf<BandAccumulateRows, 3, 4, 4, 1, 4>>>(
+        band, kBandAccumulateId, kBandAccumulateParams);
+    JIT::RegisterOnce<&one<&variantOf<FillLevelRows, 2, 4, 4, 4>>>(
+        fill, kFillLevelId, kFillLevelParams);
+    JIT::RegisterOnce<&one<&variantOf<AlphaAccumulateRows, 2, 4, 1, 4>>>(
+        alpha, kAlphaAccumulateId, kAlphaAccumulateParams);
+    JIT::RegisterOnce<&one<&variantOf<SeamLabelRows, 2, 4, 1, 4>>>(
+        label, kSeamLabelId, kSeamLabelParams);
+    JIT::RegisterOnce<&one<&variantOf<SeamWeightRows, 1, 4, 1>>>(
+        weight, kSeamWeightId, kSeamWeightParams);
+    JIT::RegisterOnce<&one<&variantOf<NormaliseRows, 2, 4, 4, 4>>>(
+        normalise, kNormaliseId, kNormaliseParams);
+    JIT::RegisterOnce<&one<&variantOf<DisplaceRows, 2, 4, 2, 4>>>(
+        displace, kDisplaceId, kDisplaceParams);
+}
+
+namespace {
+[[maybe_unused]] const bool kRegistered = (registerStitchKernels(), true);
+}
+
+}  // namespace Kernels
+}  // namespace ImageStitcher
+}  // namespace Kiln

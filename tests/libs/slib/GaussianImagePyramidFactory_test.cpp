@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+using Korvane::SLIB::ImagePyramids::GaussianImagePyramidFactory;
+using Korvane::SLIB::ImagePyramids::ImagePyramid;
+
+namespace {
+
+Kiln::Image floatImage(int w, int h, int channels) {
+    Kiln::Info info;
+    info.box = {0, 0, w, h};
+    info.channels = channels;
+    return Kiln::Image(info, nullptr);
+}
+
+float& at(const Kiln::Image& image, int x, int y, int c = 0) {
+    return reinterpret_cast<float*>(image.row(y))[(x - image.box().x0) * image.channels() + c];
+}
+
+}  // namespace
+
+TEST(ImagePyramids, LevelsStopAtTheSmallestLevelSize) {
+    GaussianImagePyramidFactory factory;
+    factory.setSmallestLevelSize(16);
+    const auto boxes = factory.levelBoxes({0, 0, 2048, 1024});
+    ASSERT_EQ(boxes.size(), 7u);
+    EXPECT_EQ(boxes.back(), (Kiln::Box{0, 0, 32, 16}));
+    factory.setSmallestLevelSize(0);  // stored as 1: the deepest pyramid
+    EXPECT_EQ(factory.smallestLevelSize(), 1);
+    EXPECT_EQ(factory.levelBoxes({0, 0, 2048, 1024}).back(), (Kiln::Box{0, 0, 1, 1}));
+    factory.setLevelScale(2.0f);  // taken as its reciprocal
+    EXPECT_FLOAT_EQ(factory.levelScale(), 0.5f);
+    EXPECT_THROW(factory.setLevelScale(0.7f), std::invalid_argument);
+    // Parts of an image line up with the whole's levels.
+    EXPECT_EQ(factory.levelBoxes({64, 32, 192, 96}, 3)[2], (Kiln::Box{16, 8, 48, 24}));
+}
+
+class PyramidRoundTrip : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PyramidRoundTrip, CollapsingTheLaplacianGivesTheImageBack) {
+    GaussianImagePyramidFactory factory;
+    factory.setSmallestLevelSize(3);
+    factory.setSpherical(GetParam());
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    // An odd size exercises the border rules of every level.
+    Kiln::Image image = floatImage(100, 51, 3);
+    for (int y = 0; y < 51; ++y)
+        for (int x = 0; x < 100; ++x)
+            for (int c = 0; c < 3; ++c) at(image, x, y, c) = value(rng);
+    ImagePyramid laplacian = factory.buildLaplacian(image);
+    ASSERT_GE(laplacian.size(), 4u);
+    Kiln::Image back = floatImage(100, 51, 3);
+    factory.collapse(laplacian, back);
+    float worst = 0;
+    for (int y = 0; y < 51; ++y)
+        for (int x = 0; x < 100; ++x)
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs(at(back, x, y, c) - at(image, x, y, c)));
+    EXPECT_LT(worst, 1e-5f);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndSpherical, PyramidRoundTrip, ::testing::Bool());
+
+TEST(ImagePyramids, SphericalLevelsAreContinuousAcrossTheSeam) {
+    // A smooth function of the direction on the sphere, sampled on an equirectangular grid: its
+    // blurred levels must stay smooth where longitude wraps and near the poles. A plain
+    // pyramid breaks at the seam because it repeats each edge instead.
+    const int w = 128, h = 64;
+    Kiln::Image image = floatImage(w, h, 1);
+    const double pi = std::acos(-1.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double lon = (x + 0.5) / w * 2 * pi - pi;
+            const double lat = (y + 0.5) / h * pi - pi / 2;
+            // Bright toward +x on the sphere: cos(lat) sin(lon) wraps and is smooth at poles.
+            at(image, x, y) = float(0.5 + 0.5 * std::cos(lat) * std::sin(lon + 0.3));
+        }
+    for (const bool spherical : {true, false}) {
+        GaussianImagePyramidFactory factory;
+        factory.setSmallestLevelSize(4);
+        factory.setSpherical(spherical);
+        ImagePyramid levels = factory.buildGaussian(image);
+        const Kiln::Image& level = levels[3];  // 16 x 8
+        const int lw = level.box().width(), lh = level.box().height();
+        float seamJump = 0, innerJump = 0;
+        for (int y = 0; y < lh; ++y) {
+            seamJump = std::max(seamJump, std::abs(at(level, 0, y) - at(level, lw - 1, y)));
+            for (int x = 1; x < lw; ++x)
+                innerJump = std::max(innerJump, std::abs(at(level, x, y) - at(level, x - 1, y)));
+        }
+        if (spherical)
+            EXPECT_LE(seamJump, innerJump * 1.05f) << "the seam is no steeper than elsewhere";
+        else
+            EXPECT_GT(seamJump, innerJump * 1.05f) << "a plain pyramid does not wrap";
+    }
+}

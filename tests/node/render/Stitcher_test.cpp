@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "render/Stitcher.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+using namespace Kiln;
+using namespace Kiln::ImageStitcher;
+
+namespace {
+
+float* px(const Image& image, int x, int y) {
+    return reinterpret_cast<float*>(image.row(y)) + (x - image.box().x0) * image.channels();
+}
+
+/// A premultiplied RGBA camera over `box`: colour(x, y) where seen(x, y), else transparent.
+Image camera(const Box& box,
+             const std::function<bool(int, int)>& seen,
+             const std::function<std::array<float, 3>(float, float)>& colour) {
+    Info info;
+    info.box = box;
+    info.channels = 4;
+    Image image(info, nullptr, {}, Image::kClearOnAllocate);
+    for (int y = box.y0; y < box.y1; ++y)
+        for (int x = box.x0; x < box.x1; ++x)
+            if (seen(x, y)) {
+                const auto c = colour(x + 0.5f, y + 0.5f);
+                float* p = px(image, x, y);
+                p[0] = c[0], p[1] = c[1], p[2] = c[2], p[3] = 1.0f;
+            }
+    return image;
+}
+
+/// Columns [from, to) of the panorama, wrapping around its width.
+std::function<bool(int, int)> band(int from, int to, int width) {
+    return [=](int x, int) {
+        const int a = ((x - from) % width + width) % width;
+        return a < ((to - from) % width + width) % width;
+    };
+}
+
+/// Smooth texture at several scales, for the flow to lock on to.
+struct Texture {
+    std::vector<std::array<float, 4>> waves;  // kx, ky, phase, amplitude
+    explicit Texture(unsigned seed) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> u(0, 1);
+        for (int i = 0; i < 12; ++i) {
+            const float wavelength = 6 + 30 * u(rng);
+            const float angle = 6.2831853f * u(rng);
+            waves.push_back({6.2831853f / wavelength * std::cos(angle),
+                             6.2831853f / wavelength * std::sin(angle),
+                             6.2831853f * u(rng),
+                             0.04f + 0.04f * u(rng)});
+        }
+    }
+    float operator()(float x, float y) const {
+        float v = 0.5f;
+        for (const auto& w : waves) v += w[3] * std::sin(w[0] * x + w[1] * y + w[2]);
+        return v;
+    }
+};
+
+struct Result {
+    Image panorama;
+    Stitcher stitcher;
+};
+
+void run(Stitcher& s, const std::vector<Image>& images, BlendType type, bool expand) {
+    std::vector<int> list;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        list.push_back(int(i));
+        s.setCameraImage(int(i), images[i]);
+    }
+    s.setOutputBox(images[0].box());
+    s.setBlendType(type);
+    s.setSmallestLevelSize(4);
+    s.setExpand(expand);
+    s.setCameraList(list);
+    s.build();
+}
+
+const BlendType kTypes[] = {BlendType::Alpha, BlendType::MultiBand, BlendType::SphericalMultiBand};
+
+}  // namespace
+
+TEST(Stitcher, VectorDetailSetsTheGrid) {
+    EXPECT_EQ(Stitcher::vectorFieldBoxFor(0.4f), (Box{0, 0, 820, 410}));
+    EXPECT_EQ(Stitcher::vectorFieldBoxFor(1.0f), (Box{0, 0, 2048, 1024}));
+    EXPECT_TRUE(Stitcher::vectorFieldBoxFor(0.0f).empty());
+}
+
+TEST(Stitcher, AConstantImageStaysConstantInEveryMode) {
+    const Box box{0, 0, 128, 64};
+    const auto grey = [](float, float) { return std::array<float, 3>{0.3f, 0.5f, 0.7f}; };
+    // Overlapping bands, one across the longitude seam, a round footprint, and a strip of
+    // columns 100..108 that no camera sees.
+    std::vector<Image> cams = {
+        camera(box, band(0, 50, 128), grey),
+        camera(box, band(40, 100, 128), grey),
+        camera(box, band(108, 10, 128), grey),
+        camera(
+            box, [](int x, int y) { return std::hypot(x - 60, y - 30) < 20; }, grey)};
+    for (const BlendType type : kTypes)
+        for (const bool expand : {true, false}) {
+            Stitcher s;
+            run(s, cams, type, expand);
+            const Image& p = s.panorama();
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 128; ++x) {
+                    const float* o = px(p, x, y);
+                    const bool unseen = x >= 100 && x < 108;
+                    const bool filled = !unseen || (expand && type != BlendType::Alpha);
+                    const float a = filled ? 1.0f : 0.0f;
+                    ASSERT_NEAR(o[3], a, 1e-4) << int(type) << expand << " at " << x << "," << y;
+                    ASSERT_NEAR(o[0], 0.3f * a, 1e-4)
+                        << int(type) << expand << " " << x << "," << y;
+                    ASSERT_NEAR(o[2], 0.7f * a, 1e-4)
+                        << int(type) << expand << " " << x << "," << y;
+                }
+        }
+}
+
+TEST(Stitcher, UnseenCamerasContributeNothingAndBadCamerasAreNamed) {
+    const Box box{0, 0, 96, 48};
+    const Texture t(5);
+    const auto colour = [&](float x, float y) {
+        return std::array<float, 3>{t(x, y), t(y, x), 0.5f};
+    };
+    std::vector<Image> cams = {camera(box, band(0, 60, 96), colour),
+                               camera(box, band(50, 96, 96), colour)};
+    for (const BlendType type : kTypes) {
+        Stitcher reference;
+        run(reference, cams, type, true);
+        // A camera that sees nothing: alpha 0 everywhere (its colour is left at black).
+        std::vector<Image> withBlind = cams;
+        withBlind.push_back(camera(
+            box, [](int, int) { return false; }, colour));
+        Stitcher s;
+        run(s, withBlind, type, true);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 96; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_NEAR(px(s.panorama(), x, y)[c], px(reference.panorama(), x, y)[c], 1e-5)
+                        << int(type) << " at " << x << "," << y;
+    }
+
+    Stitcher missing;
+    missing.setOutputBox(box);
+    missing.setCameraImage(0, cams[0]);
+    missing.setCameraList({0, 2});
+    try {
+        missing.build();
+        FAIL() << "a camera without an image was stitched";
+    } catch (const StitchError& e) {
+        EXPECT_NE(std::string(e.what()).find("camera 3 (cam3)"), std::string::npos) << e.what();
+    }
+    Stitcher wrongBox;
+    wrongBox.setOutputBox({0, 0, 192, 96});
+    wrongBox.setCameraImage(0, cams[0]);
+    wrongBox.setCameraList({0});
+    EXPECT_THROW(wrongBox.build(), StitchError);
+}
+
+TEST(Stitcher, VectorFieldRecoversAKnownShiftAndIsZeroWithoutOverlap) {
+    const Box box{0, 0, 512, 256};
+    const Texture t(11);
+    const float sx = 1.5f, sy = -0.75f;
+    const auto a = [&](float x, float y) {
+        return std::array<float, 3>{t(x, y), t(x, y), t(x, y)};
+    };
+    // Camera 2 shows the scene moved by (sx, sy): it sees at x + s what camera 1 sees at x.
+    const auto b = [&](float x, float y) {
+        const float v = t(x - sx, y - sy);
+        return std::array<float, 3>{v, v, v};
+    };
+    std::vector<Image> cams = {camera(box, band(0, 300, 512), a),
+                               camera(box, band(200, 512, 512), b)};
+    Stitcher s;
+    s.setVectorDetail(0.25f);  // a 512 x 256 grid: one cell per pixel
+    s.setLinks({{0, 1}});
+    run(s, cams, BlendType::MultiBand, true);
+    const Image f1 = s.vectorField(0), f2 = s.vectorField(1);
+    ASSERT_FALSE(f1.empty());
+    // Inside the overlap (columns 200..300), away from its edges, D2 - D1 is the shift.
+    for (int y = 40; y < 216; y += 16)
+        for (int x = 230; x < 270; x += 8) {
+            EXPECT_NEAR(px(f2, x, y)[0] - px(f1, x, y)[0], sx, 0.1) << x << "," << y;
+            EXPECT_NEAR(px(f2, x, y)[1] - px(f1, x, y)[1], sy, 0.1) << x << "," << y;
+        }
+    EXPECT_LT(s.vectorFieldStats().largestJump, 0.5f) << "the field stays smooth";
+    // Far from the overlap both fields vanish.
+    EXPECT_NEAR(px(f1, 100, 128)[0], 0.0f, 1e-3);
+    EXPECT_NEAR(px(f2, 400, 128)[0], 0.0f, 1e-3);
+
+    // Cameras that do not overlap: zero fields, and the blend keeps each camera.
+    std::vector<Image> apart = {camera(box, band(0, 200, 512), a),
+                                camera(box, band(256, 480, 512), b)};
+    Stitcher s2;
+    s2.setVectorDetail(0.25f);
+    s2.setLinks({{0, 1}});
+    run(s2, apart, BlendType::MultiBand, false);
+    EXPECT_EQ(s2.vectorFieldStats().pairs, 0);
+    for (int y = 0; y < 256; y += 7)
+        for (int x = 0; x < 512; x += 7) {
+            ASSERT_EQ(px(s2.vectorField(0), x, y)[0], 0.0f);
+            const bool inside1 = x < 200, inside2 = x >= 256 && x < 480;
+            if (!inside1 && !inside2) continue;
+            const float want = inside1 ? t(x + 0.5f, y + 0.5f) : t(x + 0.5f - sx, y + 0.5f - sy);
+            ASSERT_NEAR(px(s2.panorama(), x, y)[0], want, 1e-2) << x << "," << y;
+        }
+}
+
+TEST(Stitcher, ExposureGainsUndoKnownCameraGains) {
+    const Box box{0, 0, 256, 128};
+    const Texture t(7);
+    const float applied[3] = {2.0f, 0.5f, 1.0f};  // +1, -1, 0 stop
+    std::vector<Image> cams;
+    for (int i = 0; i < 3; ++i) {
+        const float g = applied[i];
+        cams.push_back(camera(box, band(i * 85 - 20, i * 85 + 105, 256), [&, g](float x, float y) {
+            return std::array<float, 3>{g * t(x, y), g * 0.8f * t(y, x), g * 0.3f};
+        }));
+    }
+    Stitcher s;
+    run(s, cams, BlendType::MultiBand, true);
+    for (int c = 0; c < 3; ++c) {
+        const float first = s.gains(0)[c] * applied[0];
+        for (int i = 1; i < 3; ++i)
+            EXPECT_NEAR(s.gains(i)[c] * applied[i] / first, 1.0f, 0.01f) << i << " " << c;
+    }
+    // The geometric mean of the applied gains is 1, so the compensated rig is the scene itself.
+    EXPECT_NEAR(px(s.panorama(), 128, 64)[2], 0.3f, 0.01f);
+    Stitcher off;
+    off.setExposureCompensation(false);
+    run(off, cams, BlendType::MultiBand, true);
+    EXPECT_EQ(off.gains(1)[0], 1.0f);
+}
