@@ -109,6 +109,20 @@ void ViewNavigationKnobs::setRotationAngles(double x, double y, double z) {
     }
 }
 
+bool ViewNavigationKnobs::isViewKnob(const std::string& name) {
+    static const char* const kNames[] = {"mouseRotate",
+                                         "mouseZoom",
+                                         "projectionType",
+                                         "sensorSize",
+                                         "rotationAngles",
+                                         "rotationOrder",
+                                         "focalLength",
+                                         "rectilinearProjection"};
+    for (const char* n : kNames)
+        if (name == n) return true;
+    return false;
+}
+
 void ViewNavigationKnobs::resetRotation() {
     if (m_rotate) m_rotate->setRotation(Quaternion());
     setRotationAngles(0.0, 0.0, 0.0);

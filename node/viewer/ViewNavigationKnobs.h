@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "px/image/Matrix3.h"
 #include "px/image/Quaternion.h"
@@ -46,6 +47,12 @@ public:
     /// f' = max(0, s / tan(theta / 2)).
     double zoomedFocalLength() const;
     Projection projection() const { return Projection(m_projectionType); }
+    /// Sensor width and height of the virtual camera, millimetres.
+    double sensorWidth() const { return m_sensorSize[0]; }
+    double sensorHeight() const { return m_sensorSize[1]; }
+    /// True for the knobs that only say how the panorama is looked at (rotation, zoom,
+    /// projection and the virtual camera), which a cached panorama does not depend on.
+    static bool isViewKnob(const std::string& name);
 
     // Setters of the live knobs; like every value the node sets, they bring no knob_changed.
     void setProjection(Projection projection);

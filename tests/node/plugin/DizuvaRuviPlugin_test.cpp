@@ -7,7 +7,6 @@
 #include <Eigen/Geometry>
 
 #include "../TestRigSource.h"
-#include "analysis/GridMapKnob.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
 #include "px/image/StringKnob.h"
@@ -157,33 +156,6 @@ TEST(Render, ACameraViewShowsItsOwnInputUnchanged) {
             EXPECT_EQ(plane.at(x, y, 1), float(x));
             EXPECT_EQ(plane.at(x, y, 2), float(y));
         }
-}
-
-TEST(Render, RequestsThisBuildCannotServeAreNodeErrorsWithoutPixels) {
-    RigFixture f({"main", "cam1", "cam2", "cam3"});
-    DizuvaRuviPlugin* op = validateFor(f, "main");
-    ImagePlane panorama = op->fetchPlane(op->info().box(), Mask_RGBA);
-    EXPECT_FALSE(panorama.hasBuffer());
-    EXPECT_EQ(op->errorMessage(),
-              "The panorama view 'main' cannot be rendered: stitching is not part of this build.");
-
-    op = validateFor(f, "cam1");
-    ImagePlane stitch = op->renderStripe(0, Mask_StitchMap);
-    EXPECT_FALSE(stitch.hasBuffer());
-    EXPECT_EQ(stitch.bounds(), Box(0, 0, 1, 1)) << "the empty plane";
-    EXPECT_NE(op->errorMessage().find("stitch map"), std::string::npos);
-
-    // A warped camera view with a warp is never shown unwarped.
-    f.node->setKnobFromUser("cameraOutputMode", "Warped");
-    Grid2D grid(2, 2);
-    grid.at(1, 1) = {0.5, 0.0};
-    plugin(f)->knobManager().gridMap()->setGrid(1, 2, grid);
-    op = validateFor(f, "cam2");
-    EXPECT_FALSE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer());
-    EXPECT_NE(op->errorMessage().find("'Cam Warp' is 'Warped'"), std::string::npos);
-    op = validateFor(f, "cam1");
-    EXPECT_TRUE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer())
-        << "no grid: the identity warp";
 }
 
 TEST(ComputeDevices, TheSelectorIsEchoedAndNoGpuMeansCpu) {
