@@ -64,6 +64,8 @@ public:
                 int outputView);
 
     const PanoramaCache& panoramaCache() const { return m_cache; }
+    /// Forgets the cached panorama (benchmarks time the build).
+    void clearPanoramaCache() { m_cache.clear(); }
     WarpRenderer& renderer() { return m_renderer; }
 
 private:
