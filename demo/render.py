@@ -88,17 +88,22 @@ def main(argv):
         node["expandBlend"].setValue(True)
         truth = os.path.join(argv[4], "pano.%04d.exr" % frame)
         heat = os.path.join(out, "misalignment.png")
+        crop = os.path.join(out, "ghosting_before_after.png")
         result = subprocess.run([argv[3], truth,
                                  os.path.join(out, "pano_unwarped.exr"),
                                  os.path.join(out, "cameras_unwarped"),
                                  os.path.join(out, "pano_warped.exr"),
                                  os.path.join(out, "cameras_warped"),
-                                 "--heatmap", heat], capture_output=True, text=True)
+                                 "--heatmap", heat, "--crop", crop],
+                                capture_output=True, text=True)
         print(result.stdout + result.stderr, end="")
         if result.returncode != 0:
             return 1
-        files.append((heat, "misalignment between overlapping cameras, before (top) and "
-                            "after (bottom) the warp; scale bar in the image"))
+        files.append((heat, "misalignment between overlapping cameras (largest difference of "
+                            "their smoothed luma, 0 to 0.2 on the scale bar), before (top) and "
+                            "after (bottom) the warp"))
+        files.append((crop, "the panorama Unwarped (left) and Warped (right), 1:1, where the "
+                            "warp removed the most misalignment"))
 
     for path, figures in files:
         print("%s: %s" % (path, figures))

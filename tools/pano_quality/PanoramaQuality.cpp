@@ -126,19 +126,72 @@ Scores compare(const Picture& image, const Picture& truth, const std::vector<boo
 std::vector<float> misalignment(const std::vector<Picture>& cameras) {
     if (cameras.empty()) return {};
     const int w = cameras[0].width, h = cameras[0].height;
+    // Each camera's luma is smoothed (sigma 1.5 px, twice) before the cameras are compared:
+    // the fine texture of the scene would otherwise turn any sub-pixel difference of
+    // resampling into a full-contrast difference; ghosting is the shift of whole structures.
+    std::vector<std::vector<double>> lumas;
+    for (const Picture& c : cameras) {
+        std::vector<double> l(size_t(w) * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) l[size_t(y) * w + x] = luma(colour(c, x, y));
+        lumas.push_back(blur(blur(l, w, h), w, h));
+    }
     std::vector<float> m(size_t(w) * h, 0.0f);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            float lo = 1e30f, hi = -1e30f;
+            double lo = 1e30, hi = -1e30;
             int seen = 0;
-            for (const Picture& c : cameras)
-                if (alphaOf(c, x, y) > 0.5f) {
-                    const float l = luma(colour(c, x, y));
+            for (size_t k = 0; k < cameras.size(); ++k)
+                if (alphaOf(cameras[k], x, y) > 0.99f) {
+                    const double l = lumas[k][size_t(y) * w + x];
                     lo = std::min(lo, l), hi = std::max(hi, l), ++seen;
                 }
-            if (seen >= 2) m[size_t(y) * w + x] = hi - lo;
+            if (seen >= 2) m[size_t(y) * w + x] = float(hi - lo);
         }
     return m;
+}
+
+std::pair<int, int> mostImproved(const std::vector<float>& before,
+                                 const std::vector<float>& after,
+                                 const std::vector<bool>& inside,
+                                 int width,
+                                 int height,
+                                 int size) {
+    // Column sums of the gain per row band make each window a sum of `size` columns.
+    const int stride = std::max(1, size / 8);
+    double best = -1e300;
+    std::pair<int, int> at{0, 0};
+    for (int y = 0; y + size <= height; y += stride) {
+        std::vector<double> column(size_t(width), 0.0);
+        std::vector<int> count(size_t(width), 0);
+        for (int yy = y; yy < y + size; ++yy)
+            for (int x = 0; x < width; ++x)
+                count[size_t(x)] += inside[size_t(yy) * width + x],
+                    column[size_t(x)] +=
+                    double(before[size_t(yy) * width + x]) - after[size_t(yy) * width + x];
+        for (int x = 0; x + size <= width; x += stride) {
+            double sum = 0;
+            long n = 0;
+            for (int xx = x; xx < x + size; ++xx) sum += column[size_t(xx)], n += count[size_t(xx)];
+            if (n >= long(size) * size * 9 / 10 && sum > best) best = sum, at = {x, y};
+        }
+    }
+    return at;
+}
+
+Picture sideBySide(const Picture& a, const Picture& b, int x0, int y0, int size) {
+    Picture o;
+    o.width = 2 * size + 8, o.height = size, o.channels = 3;
+    o.pixels.assign(size_t(o.width) * o.height * 3, 1.0f);
+    for (int k = 0; k < 2; ++k)
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const auto c = colour(k ? b : a, x0 + x, y0 + y);
+                for (int i = 0; i < 3; ++i)
+                    o.pixels[(size_t(y) * o.width + x + k * (size + 8)) * 3 + size_t(i)] =
+                        c[size_t(i)];
+            }
+    return o;
 }
 
 namespace {

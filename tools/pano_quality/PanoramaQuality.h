@@ -37,6 +37,20 @@ Scores compare(const Picture& image, const Picture& truth, const std::vector<boo
 /// one half); 0 where fewer than two do.
 std::vector<float> misalignment(const std::vector<Picture>& cameras);
 
+/// The `size` x `size` window (top-left corner, stride size / 8), nine tenths of it or more
+/// inside `inside`, where `before` exceeds `after` by the most, summed: where the warp removed
+/// the most misalignment.
+std::pair<int, int> mostImproved(const std::vector<float>& before,
+                                 const std::vector<float>& after,
+                                 const std::vector<bool>& inside,
+                                 int width,
+                                 int height,
+                                 int size);
+
+/// `a` and `b` (colour divided by alpha) side by side over the window at (x, y), a white
+/// gap between them.
+Picture sideBySide(const Picture& a, const Picture& b, int x, int y, int size);
+
 /// A heat map of `values` (0 .. `top`, colour ramp black, blue, red, yellow, white) for each
 /// of `maps` stacked top to bottom, the width scaled by `scale`, and a scale bar under them
 /// with ticks and numbers at 0, top / 2 and top.
