@@ -257,11 +257,18 @@ struct ProjectionSetup {
 
     /// The source position for the destination point (dx, dy); false where it shows nothing.
     bool sourcePosition(double dx, double dy, double* sx, double* sy) const;
+    /// True when destination points are panorama directions (a camera into the panorama).
+    bool destinationIsPanorama() const { return !inverse && detail::isLatlong(otherType); }
+    /// sourcePosition for a panorama destination, given the unit direction of the point: the
+    /// row loop takes the sines of latitude and longitude from tables.
+    bool sourcePositionOfDirection(detail::Vec3 direction, double* sx, double* sy) const;
 
 private:
     bool cameraToRay(double px, double py, detail::Vec3* ray) const;
     bool rayToCamera(detail::Vec3 ray, double* px, double* py) const;
     bool otherToRay(double px, double py, detail::Vec3* ray) const;
+    /// A panorama direction (rig frame, from the parallax origin) to a camera-frame ray.
+    bool directionToRay(detail::Vec3 direction, detail::Vec3* ray) const;
     bool rayToOther(detail::Vec3 ray, double* px, double* py) const;
 };
 
@@ -362,12 +369,22 @@ inline bool ProjectionSetup::otherToRay(double px, double py, detail::Vec3* ray)
         return otherLens.toRay(px - 0.5 * otherWidth, (py - 0.5 * otherHeight) / aspect, ray);
     const double lon = (px / otherWidth * 2.0 - 1.0) * detail::kPiD;
     const double lat = (py / otherHeight * 2.0 - 1.0) * (detail::kPiD / 2.0);
-    const detail::Vec3 direction{
-        std::cos(lat) * std::sin(lon), std::sin(lat), std::cos(lat) * std::cos(lon)};
+    return directionToRay(
+        {std::cos(lat) * std::sin(lon), std::sin(lat), std::cos(lat) * std::cos(lon)}, ray);
+}
+
+inline bool ProjectionSetup::directionToRay(detail::Vec3 direction, detail::Vec3* ray) const {
     const detail::Vec3 world = depth > 0.0 ? origin + depth * direction - position : direction;
     if (dot(world, world) == 0.0) return false;
     *ray = rotation.transposeTimes(world);
     return true;
+}
+
+inline bool ProjectionSetup::sourcePositionOfDirection(detail::Vec3 direction,
+                                                       double* sx,
+                                                       double* sy) const {
+    detail::Vec3 ray;
+    return valid && directionToRay(direction, &ray) && rayToCamera(ray, sx, sy);
 }
 
 /// A ray in the camera frame to a point of the other side.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
@@ -46,13 +47,33 @@ struct ProjectionRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const ProjectionSetup setup = ProjectionSetup::decode(LaunchParams{launch});
         const Kiln::Compute::KernelImage& out = launch.images[0];
+        const int x0 = launch.domain.x0, x1 = launch.domain.x1;
+        // A panorama destination's directions are separable: the sines of longitude once per
+        // column, of latitude once per row.
+        std::vector<double> sinLon, cosLon;
+        if (setup.destinationIsPanorama()) {
+            for (int x = x0; x < x1; ++x) {
+                const double lon = ((x + 0.5) / setup.otherWidth * 2.0 - 1.0) * detail::kPiD;
+                sinLon.push_back(std::sin(lon));
+                cosLon.push_back(std::cos(lon));
+            }
+        }
         for (int y = rowBegin; y < rowEnd; ++y) {
-            float* o = Kiln::JIT::PixelAt<float, 2>(out, launch.domain.x0, y);
-            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, o += 2) {
+            float* o = Kiln::JIT::PixelAt<float, 2>(out, x0, y);
+            const double lat = ((y + 0.5) / setup.otherHeight * 2.0 - 1.0) * (detail::kPiD / 2.0);
+            const double sinLat = std::sin(lat), cosLat = std::cos(lat);
+            for (int x = x0; x < x1; ++x, o += 2) {
                 double sx, sy;
+                const bool has =
+                    setup.destinationIsPanorama()
+                        ? setup.sourcePositionOfDirection({cosLat * sinLon[size_t(x - x0)],
+                                                           sinLat,
+                                                           cosLat * cosLon[size_t(x - x0)]},
+                                                          &sx,
+                                                          &sy)
+                        : setup.sourcePosition(x + 0.5, y + 0.5, &sx, &sy);
                 // A record holding NaN or infinity shows nothing rather than NaN positions.
-                if (setup.sourcePosition(x + 0.5, y + 0.5, &sx, &sy) && std::isfinite(sx) &&
-                    std::isfinite(sy)) {
+                if (has && std::isfinite(sx) && std::isfinite(sy)) {
                     o[0] = float(sx);
                     o[1] = float(sy);
                 } else {

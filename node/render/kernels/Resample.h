@@ -52,8 +52,6 @@ constexpr Kiln::Compute::ParamName kResampleWrap = 0x0350a78b33c79f48;    // boo
 /// Registers the variants of the four resampling kernels; later calls do nothing.
 void registerResample();
 
-constexpr float kPi = 3.14159265358979323846f;
-
 struct NearestFilter {
     static constexpr int kTaps = 1;
 };
@@ -78,35 +76,39 @@ struct CubicFilter {
     }
 };
 
-/// Lanczos-3: L(x) = sinc(x) sinc(x / 3) for |x| < 3, taps at offsets -2 .. 3. The six sines
-/// follow from two by sin(pi (t - k)) = (-1)^k sin(pi t) and the angle-difference formula.
+/// Lanczos-3: L(x) = sinc(x) sinc(x / 3) for |x| < 3, taps at offsets -2 .. 3, normalised to
+/// sum 1. The weights come from a table of 1025 sub-pixel phases (the position moves by at most
+/// 1/2048 px), computed once: six sines a pixel would cost more than the 36 taps.
 struct LanczosFilter {
     static constexpr int kTaps = 6;
-    static void weights(float t, float* w) {
-        // At a tap (t = 0, or t rounded up to 1) the weights are a delta; sin x / x would be 0/0.
-        if (t < 1e-6f || t > 1.0f - 1e-6f) {
-            std::fill(w, w + kTaps, 0.0f);
-            w[t < 0.5f ? 2 : 3] = 1.0f;
-            return;
-        }
-        static constexpr float kCos[6] = {-0.5f, 0.5f, 1.0f, 0.5f, -0.5f, -1.0f};  // cos(k pi/3)
-        static constexpr float kSin[6] = {
-            -0.8660254f, -0.8660254f, 0.0f, 0.8660254f, 0.8660254f, 0.0f};  // sin(k pi / 3)
-        const float a = kPi * t;
-        const float sa = std::sin(a);
-        const float sb = std::sin(a / 3.0f);
-        const float cb = std::cos(a / 3.0f);
-        float sum = 0.0f;
+    static constexpr int kPhases = 1024;
+
+    /// The exact weights at phase t in [0, 1].
+    static void exactWeights(double t, float* w) {
+        constexpr double kPiD = 3.14159265358979323846;
+        double v[kTaps];
+        double sum = 0.0;
         for (int i = 0; i < kTaps; ++i) {
-            const int k = i - 2;
-            const float x = t - float(k);
-            const float sinPiX = (k % 2 == 0) ? sa : -sa;
-            const float sinPiX3 = sb * kCos[i] - cb * kSin[i];
-            w[i] = 3.0f * sinPiX * sinPiX3 / (kPi * kPi * x * x);
-            sum += w[i];
+            const double x = t - double(i - 2);
+            v[i] = std::abs(x) < 1e-9 ? 1.0
+                                      : 3.0 * std::sin(kPiD * x) * std::sin(kPiD * x / 3.0) /
+                                            (kPiD * kPiD * x * x);
+            sum += v[i];
         }
-        const float inv = 1.0f / sum;
-        for (int i = 0; i < kTaps; ++i) w[i] *= inv;
+        for (int i = 0; i < kTaps; ++i) w[i] = float(v[i] / sum);
+    }
+    static const float* table() {
+        static const std::vector<float> weights = [] {
+            std::vector<float> all(std::size_t(kPhases + 1) * kTaps);
+            for (int p = 0; p <= kPhases; ++p)
+                exactWeights(double(p) / kPhases, &all[std::size_t(p) * kTaps]);
+            return all;
+        }();
+        return weights.data();
+    }
+    static void weights(float t, float* w) {
+        const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
+        for (int i = 0; i < kTaps; ++i) w[i] = row[i];
     }
 };
 

@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: Apache-2.0
+// Six cameras of the bundled default rig (fisheye, 1280 x 960, RGBA float) projected into a
+// 2048 x 1024 panorama each, as the stitcher receives them: our projection with the position
+// images already cached, per filter, against OpenCV's cv::remap (bilinear, CV_32FC4, float maps
+// of the same positions precomputed once) on the same inputs and outputs. Also the cost of
+// computing one position image, and the memory the cache holds. Both sides use every core.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "SyntheticRig.h"
+#include "kiln/Image.h"
+#include "render/kernels/PositionImage.h"
+#include "render/kernels/RenderKernels.h"
+#include "render/projection/PositionImageCache.h"
+#include "render/projection/ProjectTo.h"
+
+namespace {
+
+using namespace Kiln::ImageProjection;
+namespace K = Korvane::Research::Kernels;
+
+constexpr int kPanoWidth = 2048, kPanoHeight = 1024;
+
+Kiln::Image allocate(int width, int height, int channels) {
+    Kiln::Info info;
+    info.box = Kiln::Box{0, 0, width, height};
+    info.channels = channels;
+    return Kiln::Image(info, nullptr, {}, Kiln::Image::kClearOnAllocate);
+}
+
+cv::Mat matOf(const Kiln::Image& image, int type) {
+    return cv::Mat(image.box().height(),
+                   image.box().width(),
+                   type,
+                   image.origin(),
+                   std::size_t(image.rowBytes()));
+}
+
+struct Scene {
+    std::vector<Kiln::Image> cameras, panoramas;
+    std::vector<ProjectTo> projections;
+    std::vector<cv::Mat> mapX, mapY;
+
+    Scene() {
+        const Korvane::MakeRig::SyntheticRig rig{Korvane::MakeRig::RigOptions()};
+        const auto& definition = rig.definition();
+        std::mt19937 rng(1);
+        std::uniform_real_distribution<float> value(0.0f, 1.0f);
+        for (int c = 0; c < definition.getNumberCameras(); ++c) {
+            const auto& camera = definition.getCamera(c);
+            const int w = camera.getFormatWidth(), h = camera.getFormatHeight();
+            Kiln::Image image = allocate(w, h, 4);
+            float* p = reinterpret_cast<float*>(image.origin());
+            for (int y = 0; y < h; ++y, p = reinterpret_cast<float*>(image.row(y)))
+                for (int x = 0; x < 4 * w; ++x) p[x] = (x % 4 == 3) ? 1.0f : value(rng);
+            cameras.push_back(image);
+            panoramas.push_back(allocate(kPanoWidth, kPanoHeight, 4));
+            ProjectTo projection(2);
+            projection.records().camera = cameraRecord(camera);
+            projection.records().lens = lensRecord(camera);
+            projection.records().parallax.depth = float(rig.convergence());
+            projection.setSourceSize({w, h});
+            projections.push_back(projection);
+            // The same positions as OpenCV maps: its pixel centres sit on integers and its row
+            // 0 is our first row in memory; our "nothing" becomes a point outside the image.
+            const Kiln::Image positions = PositionImageCache::instance()->positions(
+                projectionScalars(
+                    projection.records(), false, false, {w, h}, {kPanoWidth, kPanoHeight}),
+                image.device());
+            cv::Mat mx(kPanoHeight, kPanoWidth, CV_32F), my(kPanoHeight, kPanoWidth, CV_32F);
+            for (int y = 0; y < kPanoHeight; ++y) {
+                const float* q = reinterpret_cast<const float*>(positions.row(y));
+                for (int x = 0; x < kPanoWidth; ++x) {
+                    const bool has = K::isSample(q[2 * x]);
+                    mx.at<float>(y, x) = has ? q[2 * x] - 0.5f : -10.0f;
+                    my.at<float>(y, x) = has ? q[2 * x + 1] - 0.5f : -10.0f;
+                }
+            }
+            mapX.push_back(mx);
+            mapY.push_back(my);
+        }
+    }
+};
+
+Scene& scene() {
+    static Scene s;
+    return s;
+}
+
+void BM_ProjectSixCameras(benchmark::State& state) {
+    Scene& s = scene();
+    const Filter filter = Filter(state.range(0));
+    for (auto _ : state)
+        for (std::size_t c = 0; c < s.cameras.size(); ++c) {
+            s.projections[c].setFilter(filter);
+            s.projections[c].run(s.panoramas[c], s.cameras[c], {kPanoWidth, kPanoHeight});
+        }
+    state.counters["cache_MB"] = double(PositionImageCache::instance()->bytes()) / (1 << 20);
+    state.counters["cache_entries"] = double(PositionImageCache::instance()->entries());
+}
+BENCHMARK(BM_ProjectSixCameras)
+    ->ArgName("filter")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_CvRemapSixCameras(benchmark::State& state) {
+    Scene& s = scene();
+    cv::setNumThreads(int(std::thread::hardware_concurrency()));
+    for (auto _ : state)
+        for (std::size_t c = 0; c < s.cameras.size(); ++c) {
+            cv::Mat out = matOf(s.panoramas[c], CV_32FC4);
+            cv::remap(matOf(s.cameras[c], CV_32FC4),
+                      out,
+                      s.mapX[c],
+                      s.mapY[c],
+                      cv::INTER_LINEAR,
+                      cv::BORDER_CONSTANT,
+                      cv::Scalar::all(0));
+        }
+}
+BENCHMARK(BM_CvRemapSixCameras)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One camera's position image, computed afresh (what the cache saves on every later frame).
+void BM_PositionImage(benchmark::State& state) {
+    Scene& s = scene();
+    Kiln::Image positions = allocate(kPanoWidth, kPanoHeight, 2);
+    const auto scalars = projectionScalars(s.projections[0].records(),
+                                           false,
+                                           false,
+                                           s.projections[0].sourceSize(),
+                                           {kPanoWidth, kPanoHeight});
+    for (auto _ : state) K::projectPositions(positions, scalars);
+}
+BENCHMARK(BM_PositionImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The spherical view: the whole panorama turned by a view rotation, Bilinear.
+void BM_RotatePanorama(benchmark::State& state) {
+    Scene& s = scene();
+    Kiln::Image out = allocate(kPanoWidth, kPanoHeight, 4);
+    const Quaternion q{0.96f, 0.1f, 0.25f, 0.05f};
+    for (auto _ : state) K::rotateLatlong(s.panoramas[0], out, q, Filter::Bilinear);
+}
+BENCHMARK(BM_RotatePanorama)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: Apache-2.0
+// Resampling, vector operations and grid densifying through their launch wrappers.
+#include "render/kernels/RenderKernels.h"
+
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "RenderTestImages.h"
+#include "analysis/WarpInverse.h"
+#include "kiln/Exception.h"
+#include "kiln/JIT.h"
+#include "render/kernels/DensifyGrid.h"
+#include "render/kernels/PositionImage.h"
+#include "render/kernels/ProjectionKernel.h"
+#include "render/kernels/Resample.h"
+#include "render/kernels/RotateLatlong.h"
+#include "render/kernels/VectorOperations.h"
+
+using namespace Korvane::Research;
+using Kernels::Filter;
+
+namespace {
+
+const Filter kFilters[] = {Filter::Bilinear, Filter::Cubic, Filter::Lanczos, Filter::Nearest};
+
+// Positions spread over a w x h frame, edges included, with some outside it and some kNoSample.
+Kiln::Image scatteredPositions(int n, float w, float h, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> x(-0.2f * w, 1.2f * w), y(-0.2f * h, 1.2f * h);
+    return test::makeImage(n, n, 2, [&](int i, int j, int c) {
+        if ((i + j) % 11 == 0) return Kernels::kNoSample;
+        if ((i * 7 + j) % 13 == 0) return c == 0 ? (i % 2 ? 0.0f : w) : (j % 2 ? 0.0f : h);
+        return c == 0 ? x(rng) : y(rng);
+    });
+}
+
+TEST(RenderKernels, EveryKernelIsRegisteredOnceForBothCpuFlags) {
+    Kernels::registerRenderKernels();  // already run at load: registers nothing more
+    const std::pair<const char*, std::vector<std::string>> expected[] = {
+        {Kernels::kProjectionId, {"2f"}},
+        {Kernels::kResampleBilinearId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
+        {Kernels::kResampleCubicId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
+        {Kernels::kResampleLanczosId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
+        {Kernels::kResampleNearestId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
+        {Kernels::kVectorConvertId, {"2f_2f"}},
+        {Kernels::kVectorComposeId, {"2f_2f"}},
+        {Kernels::kDensifyGridId, {"2f_2f"}},
+        {Kernels::kRotateLatlongId, {"1f_1f", "2f_2f", "3f_3f", "4f_4f"}}};
+    for (const auto& [id, signatures] : expected) {
+        std::vector<std::string> keys;
+        for (const char* flags : {"_2_2_1_", "_2_2_19_"})
+            for (const std::string& signature : signatures)
+                keys.push_back(std::string(id) + flags + signature);
+        EXPECT_EQ(Kiln::JIT::RegisteredVariants(id), keys);
+    }
+}
+
+TEST(Resample, ConstantStaysConstantInsideTheFrameAndZeroOutside) {
+    // A source holding a part of a larger frame: taps beyond it read its edge, not zero.
+    const Kiln::Image source = test::makeImage(
+        37, 23, 4, [](int, int, int c) { return c == 3 ? 1.0f : 0.25f * float(c + 1); }, 3, 2);
+    const float w = 42, h = 30;
+    const Kiln::Image positions = scatteredPositions(64, w, h, 3);
+    for (bool wrap : {false, true})
+        for (Filter f : kFilters) {
+            Kiln::Image out = test::constantImage(64, 64, 4, -7.0f);
+            Kernels::resample(f, source, positions, out, int(w), int(h), wrap);
+            int inside = 0;
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    const float* p = test::pixel(positions, x, y);
+                    const float* o = test::pixel(out, x, y);
+                    const bool shows = Kernels::isSample(p[0]) && p[1] >= 0 && p[1] <= h &&
+                                       (wrap || (p[0] >= 0 && p[0] <= w));
+                    inside += shows;
+                    for (int c = 0; c < 4; ++c)
+                        ASSERT_NEAR(o[c], shows ? 0.25f * float(c + 1) : 0.0f, 1e-5f)
+                            << "filter " << int(f) << " wrap " << wrap << " at " << x << ", " << y
+                            << " position " << p[0] << ", " << p[1];
+                }
+            EXPECT_GT(inside, 64 * 64 / 2);
+        }
+}
+
+TEST(Resample, HardEdgesRingNoMoreThanTheFiltersOwnOvershoot) {
+    // A vertical and a horizontal step, sampled at sub-pixel offsets all over the edge: each
+    // axis sees the filter's one-dimensional step response.
+    const Kiln::Image step =
+        test::makeImage(40, 40, 1, [](int x, int, int) { return x < 20 ? 0.0f : 1.0f; });
+    const Kiln::Image across =
+        test::makeImage(40, 40, 1, [](int, int y, int) { return y < 20 ? 0.0f : 1.0f; });
+    const Kiln::Image positions = test::makeImage(200, 200, 2, [](int i, int j, int c) {
+        return c == 0 ? 10.0f + 0.1f * float(i) + 0.013f : 10.0f + 0.1f * float(j) + 0.007f;
+    });
+    // Keys' cubic with a = -0.5 undershoots a step by 2/27; Lanczos-3 (normalised) by 0.118.
+    const std::pair<Filter, float> bounds[] = {{Filter::Bilinear, 0.0f},
+                                               {Filter::Nearest, 0.0f},
+                                               {Filter::Cubic, 2.0f / 27.0f},
+                                               {Filter::Lanczos, 0.118f}};
+    for (const Kiln::Image* source : {&step, &across})
+        for (const auto& [f, bound] : bounds) {
+            Kiln::Image out = test::constantImage(200, 200, 1, 0.0f);
+            Kernels::resample(f, *source, positions, out, 40, 40, false);
+            float lo = 0, hi = 1;
+            for (int y = 0; y < 200; ++y)
+                for (int x = 0; x < 200; ++x) {
+                    lo = std::min(lo, *test::pixel(out, x, y));
+                    hi = std::max(hi, *test::pixel(out, x, y));
+                }
+            EXPECT_GE(lo, -bound - 1e-4f) << "filter " << int(f);
+            EXPECT_LE(hi, 1.0f + bound + 1e-4f) << "filter " << int(f);
+            if (f == Filter::Cubic) {
+                EXPECT_LT(lo, -0.03f) << "the cubic should sharpen";
+            }
+        }
+}
+
+TEST(Resample, BadLaunchesThrowBeforeWritingAndUnknownFiltersDoNothing) {
+    const Kiln::Image source = test::constantImage(8, 8, 3, 1.0f);
+    const Kiln::Image positions = test::constantImage(8, 8, 2, 4.0f);
+    Kiln::Image out = test::constantImage(8, 8, 4, 5.0f);  // 3 channels in, 4 out: no variant
+    EXPECT_THROW(Kernels::resample(Filter::Bilinear, source, positions, out, 8, 8, false),
+                 Kiln::KernelError);
+    Kiln::Image out3 = test::constantImage(8, 8, 3, 5.0f);
+    EXPECT_THROW(Kernels::resample(Filter::Cubic, source, positions, out3, 0, 8, false),
+                 Kiln::KernelError);
+    Kernels::resample(Filter(7), source, positions, out3, 8, 8, false);
+    for (const Kiln::Image* image : {&out, &out3})
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) EXPECT_EQ(test::pixel(*image, x, y)[0], 5.0f);
+    // A 1 x 1 source is a constant: every filter reads its one pixel.
+    const Kiln::Image dot = test::constantImage(1, 1, 3, 0.5f);
+    for (Filter f : kFilters) {
+        Kernels::resample(f, dot, positions, out3, 1, 1, false);
+        EXPECT_EQ(test::pixel(out3, 3, 3)[0], 0.0f) << "position 4, 4 lies outside a 1 x 1 frame";
+        Kernels::resample(f, dot, positions, out3, 8, 8, false);
+        EXPECT_NEAR(test::pixel(out3, 3, 3)[0], 0.5f, 1e-6f);
+    }
+}
+
+TEST(VectorOperations, ConversionAndCompositionCarryNoSampleThrough) {
+    // Displacements (2, -1) with a hole; to positions and back, in place.
+    Kiln::Image v = test::makeImage(6, 5, 2, [](int x, int y, int c) {
+        return x == 4 && y == 1 ? Kernels::kNoSample : (c == 0 ? 2.0f : -1.0f);
+    });
+    Kernels::convertVectors(v, v, Kernels::VectorMode::ToPositions);
+    EXPECT_FLOAT_EQ(test::pixel(v, 3, 2)[0], 5.5f);
+    EXPECT_FLOAT_EQ(test::pixel(v, 3, 2)[1], 1.5f);
+    EXPECT_FALSE(Kernels::isSample(test::pixel(v, 4, 1)[0]));
+    Kiln::Image back = test::constantImage(6, 5, 2, 0.0f);
+    Kernels::convertVectors(v, back, Kernels::VectorMode::ToDisplacements);
+    EXPECT_FLOAT_EQ(test::pixel(back, 0, 0)[0], 2.0f);
+    EXPECT_FLOAT_EQ(test::pixel(back, 5, 4)[1], -1.0f);
+
+    // inner: a 10 x 10 translation by (+3, +1); composing positions reads it bilinearly.
+    const Kiln::Image inner = test::makeImage(10, 10, 2, [](int x, int y, int c) {
+        return x == 9 && y == 9 ? Kernels::kNoSample : (c == 0 ? x + 3.5f : y + 1.5f);
+    });
+    Kiln::Image positions = test::makeImage(4, 1, 2, [](int x, int, int c) {
+        const float points[4][2] = {{2.25f, 4.75f}, {9.7f, 9.7f}, {11.0f, 3.0f}, {-1.0f, 2.0f}};
+        return points[x][c];
+    });
+    Kernels::composeVectors(inner, positions, false);
+    EXPECT_FLOAT_EQ(test::pixel(positions, 0, 0)[0], 5.25f);
+    EXPECT_FLOAT_EQ(test::pixel(positions, 0, 0)[1], 5.75f);
+    for (int x = 1; x < 4; ++x)  // a hole under the taps, outside to the right, to the left
+        EXPECT_FALSE(Kernels::isSample(test::pixel(positions, x, 0)[0])) << x;
+    // Wrapping: x = 11 is x = 1 of a 10-wide panorama.
+    Kiln::Image wrapped =
+        test::makeImage(1, 1, 2, [](int, int, int c) { return c ? 3.0f : 11.0f; });
+    Kernels::composeVectors(inner, wrapped, true);
+    EXPECT_FLOAT_EQ(test::pixel(wrapped, 0, 0)[0], 4.0f);
+}
+
+TEST(DensifyGrid, MatchesTheWarpSolversInterpolationAndScalesForProxies) {
+    constexpr int kW = 90, kH = 70, kGx = 5, kGy = 4;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> d(-6, 6);
+    Grid2D grid(kGx, kGy);
+    for (auto& p : grid.points) p = {d(rng), d(rng)};
+    const Kiln::Image vertices =
+        test::makeImage(kGx, kGy, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
+    // The dense image covers more than the frame: outside it the edge value holds.
+    Kiln::Image dense = test::makeImage(
+        kW + 4, kH + 2, 2, [](int, int, int) { return 0.0f; }, -2, -1);
+    Kernels::densifyGrid(vertices, dense, kW, kH, 1.0f, 1.0f);
+    const WarpInverse reference(grid, kW, kH);
+    double worst = 0;
+    for (int y = -1; y < kH + 1; ++y)
+        for (int x = -2; x < kW + 2; ++x) {
+            const Eigen::Vector2d expected = reference.displacement({x + 0.5, y + 0.5});
+            const float* p = test::pixel(dense, x, y);
+            worst = std::max(worst, (Eigen::Vector2d(p[0], p[1]) - expected).norm());
+        }
+    EXPECT_LT(worst, 1e-4);
+    // Half-size proxy: half the frame, half the displacement.
+    Kiln::Image half = test::constantImage(kW / 2, kH / 2, 2, 0.0f);
+    Kernels::densifyGrid(vertices, half, kW / 2.0f, kH / 2.0f, 0.5f, 0.5f);
+    const Eigen::Vector2d expected = 0.5 * reference.displacement({2 * 10.5, 2 * 20.5});
+    EXPECT_NEAR(test::pixel(half, 10, 20)[0], expected.x(), 1e-4);
+    EXPECT_NEAR(test::pixel(half, 10, 20)[1], expected.y(), 1e-4);
+    // A grid without cells is no warp.
+    const Kiln::Image line = test::constantImage(1, 4, 2, 9.0f);
+    Kernels::densifyGrid(line, half, kW / 2.0f, kH / 2.0f, 1.0f, 1.0f);
+    EXPECT_EQ(test::pixel(half, 3, 3)[0], 0.0f);
+}
+
+}  // namespace
