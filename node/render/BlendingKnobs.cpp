@@ -23,6 +23,14 @@ void BlendingKnobs::knobs(KnobCallback& f) {
     suppression->setRange(0, 1);
     suppression->set_flag(Knob::NO_RERENDER);
     Bool_knob(f, &m_expand, "expandBlend", "Expand")->set_flag(Knob::NO_RERENDER);
+    // Not one of the node's original knobs: it turns off the per-camera exposure and colour
+    // gains that the stitcher estimates from the overlaps.
+    Knob* exposure =
+        Bool_knob(f, &m_exposureCompensation, "exposureCompensation", "Exposure Compensation");
+    exposure->set_flag(Knob::NO_RERENDER);
+    exposure->tooltip(
+        "Match the cameras' exposure and white balance where they overlap before blending, so "
+        "that no seam shows a brightness step.");
     updateVisibility();
 }
 
@@ -31,7 +39,10 @@ int BlendingKnobs::knob_changed(Knob* knob) {
         updateVisibility();
         return knob == Knob::showPanel ? 0 : 1;
     }
-    return knob->name() == "blendSuppression" || knob->name() == "expandBlend" ? 1 : 0;
+    return knob->name() == "blendSuppression" || knob->name() == "expandBlend" ||
+                   knob->name() == "exposureCompensation"
+               ? 1
+               : 0;
 }
 
 void BlendingKnobs::updateVisibility() {
@@ -45,11 +56,18 @@ void BlendingKnobs::appendHash(Hash& hash) const {
     auto* type = dynamic_cast<EnumerationKnob*>(m_node->knob("blendType"));
     const int blend = type ? type->value() : m_blendType;
     hash.append(blend);
+    hash.append(exposureCompensation());
     if (blend == 0) return;
     auto* suppression = dynamic_cast<ArrayKnob*>(m_node->knob("blendSuppression"));
     auto* expand = dynamic_cast<ArrayKnob*>(m_node->knob("expandBlend"));
     hash.append(float(suppression ? suppression->get_value() : m_suppression));
     hash.append(expand ? expand->get_value() != 0.0 : m_expand);
+}
+
+bool BlendingKnobs::exposureCompensation() const {
+    // The knob's live value: the stored copy follows it only when the host stores knobs.
+    auto* exposure = dynamic_cast<ArrayKnob*>(m_node->knob("exposureCompensation"));
+    return exposure ? exposure->get_value() != 0.0 : m_exposureCompensation;
 }
 
 int BlendingKnobs::smallestLevelSize(int width, int height, float suppression) {

@@ -31,6 +31,9 @@ public:
     BlendType blendType() const { return BlendType(m_blendType); }
     float suppression() const { return m_suppression; }
     bool expand() const { return m_expand; }
+    /// Per-camera exposure and colour gains from the overlaps (knob `exposureCompensation`,
+    /// on by default, shown and hashed in every blend mode).
+    bool exposureCompensation() const;
     /// trunc(min(width, height) * suppression * 0.125), at least 1.
     static int smallestLevelSize(int width, int height, float suppression);
 
@@ -41,6 +44,7 @@ private:
     int m_blendType = 0;
     float m_suppression = 0.125f;
     bool m_expand = true;
+    bool m_exposureCompensation = true;
 };
 
 }  // namespace Research

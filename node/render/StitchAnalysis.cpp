@@ -53,29 +53,35 @@ HostImage featherDistance(const HostImage& image, int alphaChannel, float thresh
             }
     if (!anyOutside) return d;
     constexpr float kDiagonal = 1.41421356f;
-    auto relax = [&](int x, int y, int dx, int dy, float step) {
-        const int ny = y + dy;
-        if (ny < 0 || ny >= h) return;
-        const int nx = ((x + dx) % w + w) % w;
-        d.at(x, y) = std::min(d.at(x, y), d.at(nx, ny) + step);
-    };
     // Two sweeps each way; each row is swept twice around so distances cross the x seam.
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h; ++y) {
+        float* row = &d.at(0, y);
+        const float* below = y > 0 ? &d.at(0, y - 1) : nullptr;
         for (int i = 0; i < 2 * w; ++i) {
-            const int x = i % w;
-            relax(x, y, -1, 0, 1.0f);
-            relax(x, y, -1, -1, kDiagonal);
-            relax(x, y, 0, -1, 1.0f);
-            relax(x, y, 1, -1, kDiagonal);
+            const int x = i < w ? i : i - w;
+            const int left = x == 0 ? w - 1 : x - 1;
+            const int right = x == w - 1 ? 0 : x + 1;
+            float v = std::min(row[x], row[left] + 1.0f);
+            if (below)
+                v = std::min(
+                    {v, below[left] + kDiagonal, below[x] + 1.0f, below[right] + kDiagonal});
+            row[x] = v;
         }
-    for (int y = h - 1; y >= 0; --y)
+    }
+    for (int y = h - 1; y >= 0; --y) {
+        float* row = &d.at(0, y);
+        const float* above = y + 1 < h ? &d.at(0, y + 1) : nullptr;
         for (int i = 2 * w - 1; i >= 0; --i) {
-            const int x = i % w;
-            relax(x, y, 1, 0, 1.0f);
-            relax(x, y, 1, 1, kDiagonal);
-            relax(x, y, 0, 1, 1.0f);
-            relax(x, y, -1, 1, kDiagonal);
+            const int x = i < w ? i : i - w;
+            const int left = x == 0 ? w - 1 : x - 1;
+            const int right = x == w - 1 ? 0 : x + 1;
+            float v = std::min(row[x], row[right] + 1.0f);
+            if (above)
+                v = std::min(
+                    {v, above[right] + kDiagonal, above[x] + 1.0f, above[left] + kDiagonal});
+            row[x] = v;
         }
+    }
     return d;
 }
 

@@ -22,8 +22,9 @@ constexpr float kSeenThreshold = 1e-3f;
 constexpr float kFeatherFloor = 0.05f;
 // Weight sums below this are treated as no weight.
 constexpr float kWeightThreshold = 1e-6f;
-// The analysis images are a quarter of the panorama on each side.
-constexpr int kAnalysisFactor = 4;
+// The analysis images are an eighth of the panorama on each side: feather distances and gains
+// need no finer detail, and the analysis is a few milliseconds per camera.
+constexpr int kAnalysisFactor = 8;
 
 std::string cameraName(int index) {
     return "camera " + std::to_string(index + 1) + " (cam" + std::to_string(index + 1) + ")";
@@ -38,6 +39,33 @@ Image allocate(const Box& box, int channels, const Compute::DevicePtr& device, b
 }
 
 }  // namespace
+
+Box Stitcher::seenBox(const HostImage& analysis) const {
+    const HostImage& a = analysis;
+    int x0 = a.width, x1 = -1, y0 = a.height, y1 = -1;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x)
+            if (a.at(x, y, 3) > 0.0f) {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            }
+    if (x1 < 0) return Box{};
+    const float ax = float(m_outputBox.width()) / float(a.width);
+    const float ay = float(m_outputBox.height()) / float(a.height);
+    // An analysis pixel with any alpha covers every panorama pixel the camera sees in it.
+    Box b{m_outputBox.x0 + int(std::floor(x0 * ax)),
+          m_outputBox.y0 + int(std::floor(y0 * ay)),
+          m_outputBox.x0 + int(std::ceil((x1 + 1) * ax)),
+          m_outputBox.y0 + int(std::ceil((y1 + 1) * ay))};
+    // A footprint touching both sides may wrap around the longitude seam: whole rows.
+    if (x0 == 0 && x1 == a.width - 1) {
+        b.x0 = m_outputBox.x0;
+        b.x1 = m_outputBox.x1;
+    }
+    return b.intersect(m_outputBox);
+}
 
 void Stitcher::setVectorDetail(float detail) {
     m_vectorDetail = detail;
@@ -79,11 +107,11 @@ void Stitcher::build() {
         for (std::size_t i = 0; i < m_work.size(); ++i) m_work[i].gain = gains[i];
     }
     computeVectorField();
-    Image label = seamLabel();
+    m_label = seamLabel();
     if (m_blendType == BlendType::Alpha)
-        blendAlpha(label);
+        blendAlpha(m_label);
     else
-        blendMultiBand(label);
+        blendMultiBand(m_label);
 }
 
 void Stitcher::prepare() {
@@ -116,6 +144,7 @@ void Stitcher::prepare() {
         resizeBounds(image, Bounds::of(m_outputBox), small, Bounds::of(m_analysisBox), true);
         c.analysis = download(small);
         c.feather = upload(featherDistance(c.analysis, 3, 0.5f), m_analysisBox, device);
+        c.footprint = seenBox(c.analysis);
         m_work.push_back(std::move(c));
     }
 }
@@ -168,7 +197,7 @@ Image Stitcher::seamLabel() {
     const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work)
         ImageStitcher::seamLabel(
-            c.image, c.feather, label, c.index, sx, sy, kFeatherFloor, kSeenThreshold, m_outputBox);
+            c.image, c.feather, label, c.index, sx, sy, kFeatherFloor, kSeenThreshold, c.footprint);
     return label;
 }
 
@@ -179,7 +208,7 @@ void Stitcher::blendAlpha(Image& label) {
     const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work)
         accumulateAlpha(
-            c.image, c.feather, sum, c.gain, sx, sy, kFeatherFloor, kSeenThreshold, m_outputBox);
+            c.image, c.feather, sum, c.gain, sx, sy, kFeatherFloor, kSeenThreshold, c.footprint);
     normalise(sum, label, sum, kWeightThreshold, false, false);
     m_panorama = allocate(m_outputBox, 4, device, false);
     // Alpha blending stays inside the cameras' alpha whatever the expand setting.
@@ -204,30 +233,15 @@ void Stitcher::blendMultiBand(Image& label) {
     // footprints that wrap around use the whole panorama.
     const int align = 1 << (count - 1);
     const int reach = std::min(64, 4 * align);
-    const float ax = float(m_outputBox.width()) / float(m_analysisBox.width());
-    const float ay = float(m_outputBox.height()) / float(m_analysisBox.height());
     auto footprint = [&](const Camera& c) {
-        if (spherical) return m_outputBox;
-        const HostImage& a = c.analysis;
-        int x0 = a.width, x1 = -1, y0 = a.height, y1 = -1;
-        for (int y = 0; y < a.height; ++y)
-            for (int x = 0; x < a.width; ++x)
-                if (a.at(x, y, 3) > 0.0f) {
-                    x0 = std::min(x0, x);
-                    x1 = std::max(x1, x);
-                    y0 = std::min(y0, y);
-                    y1 = std::max(y1, y);
-                }
-        if (x1 < 0) return Box{};
-        Box b{int(std::floor(x0 * ax)) - reach,
-              int(std::floor(y0 * ay)) - reach,
-              int(std::ceil((x1 + 1) * ax)) + reach,
-              int(std::ceil((y1 + 1) * ay)) + reach};
-        // A footprint touching both sides wraps around the longitude seam.
-        if (x0 == 0 && x1 == a.width - 1) {
-            b.x0 = m_outputBox.x0;
-            b.x1 = m_outputBox.x1;
+        if (spherical || c.footprint.empty()) return spherical ? m_outputBox : Box{};
+        Box b = c.footprint;
+        if (b.width() < m_outputBox.width()) {
+            b.x0 -= reach;
+            b.x1 += reach;
         }
+        b.y0 -= reach;
+        b.y1 += reach;
         auto down = [&](int v, int origin) { return origin + (v - origin) / align * align; };
         auto up = [&](int v, int origin) {
             return origin + (v - origin + align - 1) / align * align;
@@ -274,11 +288,10 @@ void Stitcher::blendMultiBand(Image& label) {
     for (int k = 1; k < count; ++k)
         normalise(sums[k], sums[k], sums[k], kWeightThreshold, false, false);
     for (int k = count - 2; k >= 1; --k) factory.expand(sums[k + 1], sums[k], sums[k], 1.0f, 1.0f);
-    Image colour = allocate(m_outputBox, 4, device, false);
-    normalise(sums[0], sums[0], colour, kWeightThreshold, false, false);
-    if (count > 1) factory.expand(sums[1], colour, colour, 1.0f, 1.0f);
+    normalise(sums[0], sums[0], sums[0], kWeightThreshold, false, false);
+    if (count > 1) factory.expand(sums[1], sums[0], sums[0], 1.0f, 1.0f);
     m_panorama = allocate(m_outputBox, 4, device, false);
-    normalise(colour, label, m_panorama, kWeightThreshold, m_expand, true);
+    normalise(sums[0], label, m_panorama, kWeightThreshold, m_expand, true);
 }
 
 }  // namespace ImageStitcher

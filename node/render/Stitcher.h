@@ -98,6 +98,9 @@ public:
     /// After build(): a camera's image as blended (after the vector field).
     Image alignedCamera(int camera) const;
     const VectorFieldStats& vectorFieldStats() const { return m_stats; }
+    /// After build(): per pixel (deepest feather weight, its camera, coverage, 0); the camera
+    /// changes across the seams that multi-band blending follows.
+    const Image& seamLabels() const { return m_label; }
 
 private:
     struct Camera {
@@ -107,7 +110,7 @@ private:
         Image feather;       ///< distance to its boundary, at analysis size
         std::array<float, 3> gain{1, 1, 1};
         Image field;
-        Box footprint;  ///< where alpha > 0, grown to the pyramids' alignment
+        Box footprint;  ///< a box holding every pixel the camera sees
     };
 
     void prepare();
@@ -115,6 +118,7 @@ private:
     void blendAlpha(Image& label);
     void blendMultiBand(Image& label);
     Image seamLabel();
+    Box seenBox(const HostImage& analysis) const;
 
     Box m_outputBox{0, 0, 2048, 1024};
     Box m_vectorFieldBox{0, 0, 2048, 1024};
@@ -131,6 +135,7 @@ private:
     std::vector<Camera> m_work;
     Box m_analysisBox;
     Image m_panorama;
+    Image m_label;
     VectorFieldStats m_stats;
 };
 

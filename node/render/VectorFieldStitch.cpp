@@ -98,6 +98,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
     // resolution, which the sub-cell accuracy of the seam needs.
     dis->setFinestScale(0);
     const int margin = int(std::ceil(3 * smoothing)) + 4;
+    const float fade = 3.0f * smoothing;
 
     for (const auto& [i, j] : pairs) {
         const HostImage& ci = cameras[i];
@@ -163,11 +164,17 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                 const float d = den.at<float>(y, x);
                 if (d < 1e-4f) continue;
                 const float norm = 1.0f / std::max(d, 0.5f);
-                const float fx = parts[0].at<float>(y, x) * norm;
-                const float fy = parts[1].at<float>(y, x) * norm;
+                float fx = parts[0].at<float>(y, x) * norm;
+                float fy = parts[1].at<float>(y, x) * norm;
                 const int gx = column(x), gy = cy0 + y;
                 const float fi = feathers[i].at(gx, gy), fj = feathers[j].at(gx, gy);
                 const float ti = fi + fj > 0.0f ? fj / (fi + fj) : 0.5f;
+                // Where both cameras near their own edges (the overlap's top and bottom), the
+                // shares swing fast: the field fades there so that it never folds.
+                const float r = std::clamp(std::min(fi, fj) / fade, 0.0f, 1.0f);
+                const float ramp = r * r * (3.0f - 2.0f * r);
+                fx *= ramp;
+                fy *= ramp;
                 fields[i].at(gx, gy, 0) -= ti * fx;
                 fields[i].at(gx, gy, 1) -= ti * fy;
                 fields[j].at(gx, gy, 0) += (1.0f - ti) * fx;

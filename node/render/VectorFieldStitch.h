@@ -31,9 +31,12 @@ struct VectorFieldStats {
 ///
 /// Camera i is moved by -t_i F and camera j by (1 - t_i) F, with t_i = f_j / (f_i + f_j) from
 /// the cameras' distances to their own boundaries: each camera keeps its pixels where the
-/// other ends, and both meet where they weigh the same. A camera's field is the sum over its
-/// pairs. Fields are backward displacements in vector-grid cells: the aligned camera shows at
-/// q what it shows at q + D(q). Cameras without a measured pair get a zero field.
+/// other ends, and both meet where they weigh the same. Where both cameras come within
+/// 3 x `smoothing` cells of their own edges (the overlap's top and bottom), the shares change
+/// fast, so F fades out there (smoothstep of the smaller distance) and the field never folds. A
+/// camera's field is the sum over its pairs. Fields are backward displacements in vector-grid
+/// cells: the aligned camera shows at q what it shows at q + D(q). Cameras without a measured pair
+/// get a zero field.
 ///
 /// The result depends only on the inputs (no state between frames), so static content gives
 /// the same field on every frame.
@@ -41,7 +44,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                                            const std::vector<std::array<float, 3>>& gains,
                                            const std::vector<std::pair<int, int>>& links,
                                            VectorFieldStats* stats = nullptr,
-                                           float smoothing = 3.0f,
+                                           float smoothing = 5.0f,
                                            float largestShift = 24.0f);
 
 }  // namespace ImageStitcher

@@ -103,6 +103,15 @@ const PanelRow kPanel[] = {
     {"blendType", "Enumeration_Knob", "Blend", "Alpha", 0, 0, kNone, kNo, ""},
     {"blendSuppression", "Double_Knob", "Suppression", "0.125", 0, 0, 0, 1, ""},
     {"expandBlend", "Bool_Knob", "Expand", "true", 0, 0, kNone, kNo, ""},
+    {"exposureCompensation",
+     "Bool_Knob",
+     "Exposure Compensation",
+     "true",
+     0,
+     0,
+     kNone,
+     kNo,
+     "Match the cameras' exposure"},
     {"resampleType",
      "Enumeration_Knob",
      "Filter",
@@ -699,6 +708,15 @@ TEST(Panel, BlendSettingsOnlyReRenderOutsideAlphaMode) {
     EXPECT_NE(multiBand, alpha);
     f.node->setKnobFromUser("blendSuppression", "0.5");
     EXPECT_NE(op->hash(), multiBand);
+
+    // Exposure compensation matters in every mode.
+    f.node->setKnobFromUser("blendType", "Alpha");
+    const Hash compensated = op->hash();
+    f.node->setKnobFromUser("exposureCompensation", "false");
+    EXPECT_NE(op->hash(), compensated);
+    EXPECT_TRUE(f.node->knob("exposureCompensation")->visible());
+    EXPECT_FALSE(
+        static_cast<DizuvaRuviPlugin*>(op)->knobManager().blending().exposureCompensation());
 
     EXPECT_EQ(BlendingKnobs::smallestLevelSize(2048, 1024, 1.0f), 128);
     EXPECT_EQ(BlendingKnobs::smallestLevelSize(2048, 1024, 0.0f), 1);

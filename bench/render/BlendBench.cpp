@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: Apache-2.0
+// Multi-band blending of 6 cameras projected into a 2048 x 1024 panorama (float RGBA with
+// their footprints): ours against OpenCV's MultiBandBlender with the same number of bands (fed
+// each camera's footprint rectangle) and against the enblend program on the same layers as
+// TIFF files (skipped when enblend is not installed); then the vector-field stitch at the
+// default vector detail (0.4: an 820 x 410 grid). Peak memory is the process's maximum
+// resident size after the benchmark: run one benchmark per process
+// (--benchmark_filter) to read it for that benchmark alone.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/stitching/detail/blenders.hpp>
+
+#include "render/Stitcher.h"
+
+using namespace Kiln::ImageStitcher;
+
+namespace {
+
+constexpr int kWidth = 2048, kHeight = 1024, kCameras = 6;
+// Smallest level 16 on 1024 rows: 7 levels, 6 bands.
+constexpr int kSmallest = 16, kBands = 6;
+
+struct Layer {
+    Kiln::Image image;
+    cv::Rect roi;  // the footprint's rectangle (columns may wrap: then the whole width)
+};
+
+/// Camera c sees 120 degrees of longitude around c * 60 and latitudes -50 .. 50, with a
+/// rounded footprint; textured so the pyramids carry real content.
+const std::vector<Layer>& layers() {
+    static const std::vector<Layer> result = [] {
+        std::vector<Layer> out;
+        std::mt19937 rng(1);
+        std::uniform_real_distribution<float> u(0, 1);
+        for (int c = 0; c < kCameras; ++c) {
+            Kiln::Info info;
+            info.box = {0, 0, kWidth, kHeight};
+            info.channels = 4;
+            Kiln::Image image(info, nullptr, {}, Kiln::Image::kClearOnAllocate);
+            const float centre = (c * 60.0f / 360.0f + 0.5f) * kWidth;
+            const float half = kWidth / 3.0f / 2.0f;
+            int x0 = kWidth, x1 = 0;
+            for (int y = 0; y < kHeight; ++y) {
+                float* row = reinterpret_cast<float*>(image.row(y));
+                const float lat = (y + 0.5f) / kHeight * 180.0f - 90.0f;
+                for (int x = 0; x < kWidth; ++x) {
+                    float dx =
+                        std::fmod(x + 0.5f - centre + 1.5f * kWidth, float(kWidth)) - kWidth / 2.0f;
+                    const float r = std::hypot(dx / half, lat / 50.0f);
+                    if (r >= 1.0f) continue;
+                    const float v = 0.5f + 0.25f * std::sin(0.05f * x + c) * std::cos(0.07f * y) +
+                                    0.1f * u(rng);
+                    row[x * 4] = v, row[x * 4 + 1] = 0.8f * v, row[x * 4 + 2] = 0.6f,
+                            row[x * 4 + 3] = 1;
+                    x0 = std::min(x0, x), x1 = std::max(x1, x);
+                }
+            }
+            const int y0 = kHeight / 2 - int(50.0f / 180.0f * kHeight) - 1;
+            const int y1 = kHeight / 2 + int(50.0f / 180.0f * kHeight) + 1;
+            const bool wraps = x0 == 0 && x1 == kWidth - 1;
+            out.push_back({image,
+                           wraps ? cv::Rect(0, y0, kWidth, y1 - y0)
+                                 : cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0)});
+        }
+        return out;
+    }();
+    return result;
+}
+
+double processCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-3;
+}
+
+/// Peak memory, and the CPU time of every thread of the process per iteration: on a shared
+/// machine the wall time depends on the load, the work done does not.
+class Report {
+public:
+    explicit Report(benchmark::State& state) : m_state(state), m_start(processCpuMs()) {}
+    ~Report() {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        m_state.counters["peakMiB"] = double(usage.ru_maxrss) / 1024.0;
+        m_state.counters["cpuMs"] =
+            (processCpuMs() - m_start) / double(std::max<benchmark::IterationCount>(1, m_state.iterations()));
+    }
+
+private:
+    benchmark::State& m_state;
+    double m_start;
+};
+
+Stitcher configured(BlendType type) {
+    Stitcher s;
+    s.setOutputBox({0, 0, kWidth, kHeight});
+    s.setBlendType(type);
+    s.setSmallestLevelSize(kSmallest);
+    s.setExpand(true);
+    s.setExposureCompensation(false);  // OpenCV's blender has none
+    std::vector<int> list;
+    for (int c = 0; c < kCameras; ++c) {
+        s.setCameraImage(c, layers()[c].image);
+        list.push_back(c);
+    }
+    s.setCameraList(list);
+    return s;
+}
+
+void BM_OurMultiBand(benchmark::State& state) {
+    layers();
+    const Report report(state);
+    for (auto _ : state) {
+        Stitcher s = configured(BlendType::MultiBand);
+        s.build();
+        benchmark::DoNotOptimize(s.panorama().origin());
+    }
+}
+BENCHMARK(BM_OurMultiBand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OurSphericalMultiBand(benchmark::State& state) {
+    layers();
+    const Report report(state);
+    for (auto _ : state) {
+        Stitcher s = configured(BlendType::SphericalMultiBand);
+        s.build();
+        benchmark::DoNotOptimize(s.panorama().origin());
+    }
+}
+BENCHMARK(BM_OurSphericalMultiBand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OpenCvMultiBand(benchmark::State& state) {
+    // Its input: 16-bit signed colour and an 8-bit mask over each footprint rectangle (the
+    // conversion is not timed).
+    std::vector<cv::Mat> images, masks;
+    for (const Layer& l : layers()) {
+        cv::Mat rgb(l.roi.height, l.roi.width, CV_16SC3), mask(l.roi.height, l.roi.width, CV_8U);
+        for (int y = 0; y < l.roi.height; ++y)
+            for (int x = 0; x < l.roi.width; ++x) {
+                const float* p =
+                    reinterpret_cast<const float*>(l.image.row(l.roi.y + y)) + (l.roi.x + x) * 4;
+                rgb.at<cv::Vec3s>(y, x) =
+                    cv::Vec3s(short(p[2] * 255), short(p[1] * 255), short(p[0] * 255));
+                mask.at<unsigned char>(y, x) = p[3] > 0.5f ? 255 : 0;
+            }
+        images.push_back(rgb);
+        masks.push_back(mask);
+    }
+    const Report report(state);
+    for (auto _ : state) {
+        cv::detail::MultiBandBlender blender(false, kBands);
+        blender.prepare(cv::Rect(0, 0, kWidth, kHeight));
+        for (int c = 0; c < kCameras; ++c) blender.feed(images[c], masks[c], layers()[c].roi.tl());
+        cv::Mat result, resultMask;
+        blender.blend(result, resultMask);
+        benchmark::DoNotOptimize(result.data);
+    }
+}
+BENCHMARK(BM_OpenCvMultiBand)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Enblend(benchmark::State& state) {
+    if (std::system("command -v enblend > /dev/null 2>&1") != 0) {
+        state.SkipWithError("enblend is not installed");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const auto dir = std::filesystem::temp_directory_path() / "blend_bench_enblend";
+    std::filesystem::create_directories(dir);
+    std::string command =
+        "enblend --levels=" + std::to_string(kBands + 1) + " -o " + (dir / "out.tif").string();
+    for (int c = 0; c < kCameras; ++c) {
+        // 16-bit RGBA layers over the whole panorama, file rows top first.
+        cv::Mat layer(kHeight, kWidth, CV_16UC4);
+        for (int y = 0; y < kHeight; ++y) {
+            const float* row =
+                reinterpret_cast<const float*>(layers()[c].image.row(kHeight - 1 - y));
+            for (int x = 0; x < kWidth; ++x)
+                layer.at<cv::Vec4w>(y, x) = cv::Vec4w(ushort(row[x * 4 + 2] * 65535),
+                                                      ushort(row[x * 4 + 1] * 65535),
+                                                      ushort(row[x * 4] * 65535),
+                                                      ushort(row[x * 4 + 3] * 65535));
+        }
+        const std::string path = (dir / ("layer" + std::to_string(c) + ".tif")).string();
+        cv::imwrite(path, layer);
+        command += " " + path;
+    }
+    command += " > /dev/null 2>&1";
+    for (auto _ : state)
+        if (std::system(command.c_str()) != 0) state.SkipWithError("enblend failed");
+}
+BENCHMARK(BM_Enblend)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_VectorFieldStitch(benchmark::State& state) {
+    // Alpha blending with and without links: the difference is the vector field's time.
+    const bool withField = state.range(0) != 0;
+    std::vector<std::pair<int, int>> ring;
+    for (int c = 0; c < kCameras; ++c) ring.push_back({c, (c + 1) % kCameras});
+    layers();
+    const Report report(state);
+    for (auto _ : state) {
+        Stitcher s = configured(BlendType::Alpha);
+        s.setVectorDetail(0.4f);
+        if (withField) s.setLinks(ring);
+        s.build();
+        benchmark::DoNotOptimize(s.panorama().origin());
+    }
+}
+BENCHMARK(BM_VectorFieldStitch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

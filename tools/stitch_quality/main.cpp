@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: Apache-2.0
+// stitch_quality: the blended panorama of make_rig footage against its true panorama.
+//   stitch_quality FOOTAGE_DIR [--frames N] [--png DIR]
+// For frame 1: PSNR and SSIM (luma, Gaussian window 1.5) over every pixel a camera sees and
+// over the overlaps only, and the luma step across the seams against the truth's step there,
+// for Alpha, Multi-Band and Spherical Multi-Band, without and with the vector field, from the
+// same unwarped projected cameras. Then the vector field's change between frames on static
+// content, and exposure compensation on cameras scaled by known gains.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include <opencv2/imgproc.hpp>
+
+#include "StitchInputs.h"
+#include "render/Stitcher.h"
+
+using namespace Kiln::ImageStitcher;
+using StitchQuality::StitchInputs;
+
+namespace {
+
+const float* at(const Kiln::Image& image, int x, int y) {
+    return reinterpret_cast<const float*>(image.row(y)) + x * image.channels();
+}
+
+float luma(const float* p) { return 0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2]; }
+
+struct Scores {
+    double psnrAll, psnrOverlap, ssimAll, ssimOverlap;
+    double seamBlend, seamTruth;
+    int seamsOver;  // seam pairs whose step exceeds the truth's + 0.01
+};
+
+Scores score(const Kiln::Image& pano,
+             const Kiln::Image& labels,
+             const std::vector<float>& truth,
+             const cv::Mat& seenCount) {
+    const int w = pano.box().width(), h = pano.box().height();
+    double se[2] = {0, 0}, n[2] = {0, 0};
+    cv::Mat a(h, w, CV_32F), b(h, w, CV_32F);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const float* p = at(pano, x, y);
+            const float* t = &truth[(std::size_t(y) * w + x) * 3];
+            a.at<float>(y, x) = luma(p);
+            b.at<float>(y, x) = luma(t);
+            const int seen = seenCount.at<int>(y, x);
+            if (seen == 0) continue;
+            double e = 0;
+            for (int c = 0; c < 3; ++c)
+                e += std::pow(std::clamp(p[c], 0.f, 1.f) - std::clamp(t[c], 0.f, 1.f), 2);
+            se[0] += e, n[0] += 3;
+            if (seen >= 2) se[1] += e, n[1] += 3;
+        }
+    // SSIM map (Wang et al. 2004), luma in 0..1.
+    const double c1 = 1e-4, c2 = 9e-4;
+    cv::Mat ma, mb, aa, bb, ab;
+    const cv::Size k(11, 11);
+    cv::GaussianBlur(a, ma, k, 1.5);
+    cv::GaussianBlur(b, mb, k, 1.5);
+    cv::GaussianBlur(a.mul(a), aa, k, 1.5);
+    cv::GaussianBlur(b.mul(b), bb, k, 1.5);
+    cv::GaussianBlur(a.mul(b), ab, k, 1.5);
+    double ss[2] = {0, 0}, sn[2] = {0, 0};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int seen = seenCount.at<int>(y, x);
+            if (seen == 0) continue;
+            const double mx = ma.at<float>(y, x), my = mb.at<float>(y, x);
+            const double vx = aa.at<float>(y, x) - mx * mx, vy = bb.at<float>(y, x) - my * my;
+            const double cxy = ab.at<float>(y, x) - mx * my;
+            const double s =
+                ((2 * mx * my + c1) * (2 * cxy + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
+            ss[0] += s, sn[0] += 1;
+            if (seen >= 2) ss[1] += s, sn[1] += 1;
+        }
+    // Seams: where the label's camera changes between horizontal neighbours; the step is the
+    // luma difference two pixels to either side.
+    std::map<std::pair<int, int>, std::array<double, 3>> seams;
+    for (int y = 0; y < h; ++y)
+        for (int x = 2; x + 3 < w; ++x) {
+            const float* l0 = at(labels, x, y);
+            const float* l1 = at(labels, x + 1, y);
+            if (l0[0] <= 0 || l1[0] <= 0 || l0[1] == l1[1]) continue;
+            auto& s = seams[{int(std::min(l0[1], l1[1])), int(std::max(l0[1], l1[1]))}];
+            s[0] += std::abs(a.at<float>(y, x + 3) - a.at<float>(y, x - 1));
+            s[1] += std::abs(b.at<float>(y, x + 3) - b.at<float>(y, x - 1));
+            s[2] += 1;
+        }
+    Scores r{};
+    r.psnrAll = 10 * std::log10(n[0] / se[0]);
+    r.psnrOverlap = 10 * std::log10(n[1] / se[1]);
+    r.ssimAll = ss[0] / sn[0];
+    r.ssimOverlap = ss[1] / sn[1];
+    double count = 0;
+    for (const auto& [pair, s] : seams) {
+        if (s[2] < 20) continue;
+        r.seamBlend += s[0];
+        r.seamTruth += s[1];
+        count += s[2];
+        if (s[0] / s[2] > s[1] / s[2] + 0.01) ++r.seamsOver;
+    }
+    r.seamBlend /= count;
+    r.seamTruth /= count;
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR]\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    int frames = 10;
+    std::string png;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--png")) png = argv[i + 1];
+    }
+    int w = 0, h = 0;
+    const std::vector<float> truth = StitchQuality::ReadRgb(dir + "/truth/pano.0001.exr", &w, &h);
+    StitchInputs inputs(dir, w, h);
+    std::vector<Kiln::Image> cams;
+    for (int c = 0; c < inputs.cameras(); ++c) cams.push_back(inputs.camera(c, 1));
+    cv::Mat seen(h, w, CV_32S, cv::Scalar(0));
+    for (const auto& cam : cams)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (at(cam, x, y)[3] > 0.5f) ++seen.at<int>(y, x);
+    auto stitch = [&](const std::vector<Kiln::Image>& images,
+                      BlendType type,
+                      bool field,
+                      bool compensation,
+                      Stitcher& s) {
+        s.setOutputBox({0, 0, w, h});
+        s.setVectorDetail(0.4f);
+        s.setBlendType(type);
+        s.setSmallestLevelSize(std::max(1, int(std::min(w, h) * 0.125f * 0.125f)));
+        s.setExpand(false);
+        s.setExposureCompensation(compensation);
+        std::vector<int> list;
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            s.setCameraImage(int(i), images[i]);
+            list.push_back(int(i));
+        }
+        if (field) s.setLinks(inputs.links());
+        s.setCameraList(list);
+        s.build();
+    };
+    std::printf(
+        "panorama %d x %d, %d cameras, %zu links; seen by a camera %.1f %%, overlaps %.1f %%\n",
+        w,
+        h,
+        inputs.cameras(),
+        inputs.links().size(),
+        100.0 * cv::countNonZero(seen) / (w * h),
+        100.0 * cv::countNonZero(seen >= 2) / (w * h));
+    std::printf("%-22s %-6s %8s %8s %8s %8s %10s %10s %6s\n",
+                "blend",
+                "field",
+                "PSNR",
+                "PSNRovl",
+                "SSIM",
+                "SSIMovl",
+                "seamStep",
+                "truthStep",
+                "over");
+    const char* names[] = {"Alpha", "Multi-Band", "Spherical Multi-Band"};
+    for (int type = 0; type < 3; ++type)
+        for (const bool field : {false, true}) {
+            Stitcher s;
+            stitch(cams, BlendType(type), field, true, s);
+            const Scores r = score(s.panorama(), s.seamLabels(), truth, seen);
+            std::printf("%-22s %-6s %8.2f %8.2f %8.4f %8.4f %10.4f %10.4f %6d\n",
+                        names[type],
+                        field ? "on" : "off",
+                        r.psnrAll,
+                        r.psnrOverlap,
+                        r.ssimAll,
+                        r.ssimOverlap,
+                        r.seamBlend,
+                        r.seamTruth,
+                        r.seamsOver);
+            if (field)
+                std::printf(
+                    "    vector field: %d pairs, largest shift %.2f cells, largest jump "
+                    "between neighbouring cells %.3f cells\n",
+                    s.vectorFieldStats().pairs,
+                    s.vectorFieldStats().largestShift,
+                    s.vectorFieldStats().largestJump);
+            if (!png.empty()) {
+                const std::string name =
+                    png + "/blend_" + std::to_string(type) + (field ? "_field" : "");
+                StitchQuality::WritePng(name + ".png", s.panorama());
+                // Full-resolution parts: around longitude 0, and at the panorama's left and
+                // right edges (the longitude seam).
+                const Kiln::Box middle{w / 2 - 400, h / 2 - 250, w / 2 + 400, h / 2 + 250};
+                StitchQuality::WritePng(name + "_middle.png", s.panorama(), &middle);
+                const Kiln::Box edge{w - 400, h / 2 - 250, w, h / 2 + 250};
+                StitchQuality::WritePng(name + "_edge.png", s.panorama(), &edge);
+            }
+        }
+
+    // Exposure: cameras scaled by known gains up to one stop, with a colour cast.
+    {
+        const float stops[] = {1.0f, -1.0f, 0.5f, -0.5f, 0.25f, -0.25f, 0.75f, -0.75f};
+        std::vector<Kiln::Image> scaled;
+        std::vector<std::array<float, 3>> applied;
+        for (int c = 0; c < inputs.cameras(); ++c) {
+            const float g = std::pow(2.0f, stops[c % 8]);
+            const std::array<float, 3> gain{g * 1.05f, g, g * 0.95f};
+            applied.push_back(gain);
+            Kiln::Image copy(cams[c].info(), nullptr);
+            copy.copyFrom(cams[c]);
+            for (int y = 0; y < h; ++y) {
+                float* row = reinterpret_cast<float*>(copy.row(y));
+                for (int x = 0; x < w; ++x)
+                    for (int k = 0; k < 3; ++k) row[x * 4 + k] *= gain[k];
+            }
+            scaled.push_back(copy);
+        }
+        for (const bool on : {false, true}) {
+            Stitcher s;
+            stitch(scaled, BlendType::MultiBand, false, on, s);
+            const Scores r = score(s.panorama(), s.seamLabels(), truth, seen);
+            double spread = 0;
+            for (int k = 0; k < 3; ++k) {
+                double lo = 1e9, hi = 0;
+                for (int c = 0; c < inputs.cameras(); ++c) {
+                    const double v = s.gains(c)[k] * applied[c][k];
+                    lo = std::min(lo, v), hi = std::max(hi, v);
+                }
+                spread = std::max(spread, hi / lo - 1);
+            }
+            std::printf(
+                "exposure +-1 stop, compensation %-3s: PSNR %.2f (overlaps %.2f), seam step "
+                "%.4f (truth %.4f, %d seams over), residual gain spread %.1f %%\n",
+                on ? "on" : "off",
+                r.psnrAll,
+                r.psnrOverlap,
+                r.seamBlend,
+                r.seamTruth,
+                r.seamsOver,
+                100 * spread);
+            if (!png.empty())
+                StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + ".png",
+                                        s.panorama());
+            if (!png.empty()) {
+                const Kiln::Box middle{w / 2 - 400, h / 2 - 250, w / 2 + 400, h / 2 + 250};
+                StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + "_middle.png",
+                                        s.panorama(), &middle);
+            }
+        }
+    }
+
+    // Temporal stability of the vector field on static content.
+    std::vector<std::vector<float>> previous;
+    std::vector<float> previousTruth = truth;
+    double sum = 0, count = 0, worst = 0;
+    for (int f = 1; f <= frames; ++f) {
+        std::vector<Kiln::Image> images;
+        for (int c = 0; c < inputs.cameras(); ++c) images.push_back(inputs.camera(c, f));
+        char name[64];
+        std::snprintf(name, sizeof name, "/truth/pano.%04d.exr", f);
+        int tw, th;
+        const std::vector<float> t = StitchQuality::ReadRgb(dir + name, &tw, &th);
+        Stitcher s;
+        stitch(images, BlendType::MultiBand, true, true, s);
+        const Kiln::Box grid = s.vectorFieldBox();
+        std::vector<std::vector<float>> fields;
+        for (int c = 0; c < inputs.cameras(); ++c) {
+            const Kiln::Image field = s.vectorField(c);
+            std::vector<float> v(std::size_t(grid.width()) * grid.height() * 2, 0.0f);
+            if (!field.empty())
+                for (int y = 0; y < grid.height(); ++y)
+                    std::memcpy(&v[std::size_t(y) * grid.width() * 2],
+                                field.row(y),
+                                grid.width() * 2 * sizeof(float));
+            fields.push_back(std::move(v));
+        }
+        if (!previous.empty()) {
+            // A cell is static when the truth around it (7 x 7 panorama pixels) did not change.
+            for (int gy = 0; gy < grid.height(); ++gy)
+                for (int gx = 0; gx < grid.width(); ++gx) {
+                    const int px = int((gx + 0.5) * w / grid.width());
+                    const int py = int((gy + 0.5) * h / grid.height());
+                    bool still = true;
+                    for (int dy = -3; dy <= 3 && still; ++dy)
+                        for (int dx = -3; dx <= 3 && still; ++dx) {
+                            const int x = (px + dx + w) % w, y = std::clamp(py + dy, 0, h - 1);
+                            for (int k = 0; k < 3; ++k)
+                                if (std::abs(t[(std::size_t(y) * w + x) * 3 + k] -
+                                             previousTruth[(std::size_t(y) * w + x) * 3 + k]) >
+                                    1e-4)
+                                    still = false;
+                        }
+                    if (!still) continue;
+                    for (int c = 0; c < inputs.cameras(); ++c) {
+                        const std::size_t i = (std::size_t(gy) * grid.width() + gx) * 2;
+                        const double d = std::hypot(fields[c][i] - previous[c][i],
+                                                    fields[c][i + 1] - previous[c][i + 1]);
+                        if (fields[c][i] == 0 && fields[c][i + 1] == 0 && previous[c][i] == 0 &&
+                            previous[c][i + 1] == 0)
+                            continue;  // outside every overlap
+                        sum += d, count += 1, worst = std::max(worst, d);
+                    }
+                }
+        }
+        previous = std::move(fields);
+        previousTruth = t;
+    }
+    std::printf(
+        "vector field over %d frames, static cells in overlaps: mean change %.4f px, "
+        "largest %.4f px (panorama pixels)\n",
+        frames,
+        count > 0 ? sum / count : 0.0,
+        worst);
+    return 0;
+}
