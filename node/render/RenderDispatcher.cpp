@@ -215,6 +215,7 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
     stitcher.setSmallestLevelSize(
         BlendingKnobs::smallestLevelSize(size.width, size.height, blending.suppression()));
     stitcher.setExpand(blending.expand());
+    stitcher.setExposureCompensation(blending.exposureCompensation());
     stitcher.setFrame(frame());
 
     std::vector<int> cameras;
