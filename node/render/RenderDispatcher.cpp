@@ -264,7 +264,11 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
     const Kiln::Box frameBox{0, 0, size.width, size.height};
     const auto filter = Kernels::Filter(m_knobs->resampleType(true));
     const PX::Image::Quaternion view = navigation.viewRotation();
-    Kiln::Image out(Kiln::Info{frameBox, 4}, m_renderer.device());
+    // Held between calls: a turn of the view on a cached panorama allocates nothing.
+    if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
+        m_viewImage.device() != m_renderer.device())
+        m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
+    Kiln::Image& out = m_viewImage;
     if (navigation.projection() == ViewNavigationKnobs::Projection::Spherical) {
         IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
     } else {

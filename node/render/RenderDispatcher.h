@@ -91,6 +91,7 @@ private:
     KnobManager* m_knobs = nullptr;
     WarpRenderer m_renderer;
     PanoramaCache m_cache;
+    Kiln::Image m_viewImage;  ///< the view projection's output, kept between renders
     std::mutex m_renderMutex;
 };
 
