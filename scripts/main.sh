@@ -4,7 +4,9 @@
 # default set: 6 fisheye cameras at 1280 x 960, 10 frames, with its ground truth), runs the
 # whole analysis on it through the node in the command-line host (Key All every 5 frames,
 # Match, Warp; the matches per camera pair, the ghosting left before and after the warp, the
-# script saved and loaded back), then renders every camera view. Results land in build/demo/.
+# script saved and loaded back), then renders for one frame the panorama Unwarped and Warped,
+# a look-around view, the warped cameras and the misalignment heat map, and every camera view.
+# Results land in build/demo/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -22,6 +24,9 @@ fi
 echo "== analysing the footage with V_DizuvaRuvi"
 "$root/build/bin/vireo" "$root/demo/camera_views.vireo" -t "$root/demo/analyse.py" \
     analysed.vireo "$root/build/bin/warp_quality" footage/truth
+echo "== rendering the panoramas, a look-around view and the warped cameras (frame 6)"
+"$root/build/bin/vireo" analysed.vireo -t "$root/demo/render.py" "$demo" 6 \
+    "$root/build/bin/pano_quality" footage/truth
 echo "== rendering the camera views through V_DizuvaRuvi"
 "$root/build/bin/vireo" "$root/demo/camera_views.vireo" --render Write1 --frames 1-10
 echo "== done: $(ls out | wc -l) images in $demo/out"

@@ -71,6 +71,8 @@ public:
 
     RigContext& rigContext() { return m_rigContext; }
     KnobManager& knobManager() { return m_knobManager; }
+    const RenderDispatcher& renderDispatcher() const { return m_renderDispatcher; }
+    RenderDispatcher& renderDispatcher() { return m_renderDispatcher; }
     /// The channels validation added for the output view (the stitch-map layer).
     const PX::Image::ChannelSet& layerChannels() const { return m_layerChannels; }
 

@@ -8,6 +8,7 @@
 #include "analysis/GridMapKnob.h"
 #include "constraints/ConstraintsKnob.h"
 #include "plugin/DelegateKeyFrameDisplayKnob.h"
+#include "plugin/RigContext.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/ButtonKnob.h"
 #include "px/image/EnumerationKnob.h"
@@ -692,6 +693,13 @@ void KnobManager::setIsWarped(bool on) {
 void KnobManager::setExecuteType(int type) {
     m_executeType = type;
     setNumber("executeType", type);
+}
+
+void KnobManager::attach(const RigContext* rig) {
+    m_actions.attach(rig);
+    // The mouse navigates the panorama views only.
+    m_viewNavigation.setPanoramaViewTest(
+        [rig](int view) { return rig && rig->isPanoramaView(view); });
 }
 
 void KnobManager::setViewProjection(int type) {

@@ -60,7 +60,7 @@ public:
 
     explicit KnobManager(PX::Image::Op* node);
     /// The rig's views, for the actions that step through them or look at them.
-    void attach(const RigContext* rig) { m_actions.attach(rig); }
+    void attach(const RigContext* rig);
     PanelActions& actions() { return m_actions; }
 
     /// Declares the panel in order. `mainOutputView` starts `outputView`.
@@ -135,6 +135,8 @@ public:
     /// The view-navigation projection (0 rectilinear, 1 fisheye, 2 spherical).
     void setViewProjection(int type);
     void setViewRotationAngles(double x, double y, double z);
+    /// No view rotation: the Euler angles and the mouse rotation both go.
+    void resetViewRotation() { m_viewNavigation.resetRotation(); }
     /// Turns the panorama view so that the rig-frame `direction` lies at its centre.
     void centreViewOn(const Eigen::Vector3d& direction);
 

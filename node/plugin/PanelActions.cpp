@@ -78,7 +78,7 @@ int PanelActions::handle(Knob* knob) {
     } else if (name == "centerOutputView") {
         centreOutputView();
     } else if (name == "resetRotation") {
-        m_knobs->setViewRotationAngles(0.0, 0.0, 0.0);
+        m_knobs->resetViewRotation();
     } else if (name == "constraints") {
         followConstraintSelection();
     } else if (name == "addConstraint") {

@@ -1,73 +1,299 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/RenderDispatcher.h"
 
+#include <cmath>
+
+#include "analysis/GridMapKnob.h"
 #include "base/Exception.h"
+#include "kiln/Kernels.h"
 #include "plugin/KnobManager.h"
 #include "plugin/MultiViewManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/ImagePlane.h"
 #include "px/image/Iop.h"
+#include "px/image/Node.h"
 #include "px/image/OutputContext.h"
+#include "render/PlaneImages.h"
+#include "render/Stitcher.h"
+#include "render/kernels/PositionImage.h"
+#include "render/kernels/RenderKernels.h"
+#include "render/projection/ProjectFrom.h"
+#include "render/projection/QuaternionRotate.h"
 
 namespace Korvane {
 namespace Research {
 
 using namespace PX::Image;
 using Korvane::Base::MessageException;
+namespace IP = Kiln::ImageProjection;
+namespace IS = Kiln::ImageStitcher;
+
+namespace {
+
+IP::Quaternion toKernel(const PX::Image::Quaternion& q) {
+    return {float(q.w), float(q.x), float(q.y), float(q.z)};
+}
+
+// Positions that show nothing become -1: outside every frame, and readable in a file.
+void markNoSample(Kiln::Image& positions) {
+    const Kiln::Box b = positions.box();
+    for (int y = b.y0; y < b.y1; ++y) {
+        float* p = reinterpret_cast<float*>(positions.row(y));
+        for (int i = 0; i < 2 * b.width(); ++i)
+            if (!Kernels::isSample(p[i])) p[i] = -1.0f;
+    }
+}
+
+const std::vector<Channel> kRGBA = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
+const std::vector<Channel> kStitchMap = {Chan_StitchMap_U, Chan_StitchMap_V};
+
+}  // namespace
 
 void RenderDispatcher::attach(RigContext* rig, KnobManager* knobs) {
     m_rig = rig;
     m_knobs = knobs;
+    m_renderer.attach(knobs, rig);
 }
 
 void RenderDispatcher::render(ImagePlane& plane,
-                              MultiViewManager& views,
+                              MultiViewManager&,
                               ComputeContext device,
-                              ComputeContext,
-                              const std::vector<int>&,
+                              ComputeContext cpu,
+                              const std::vector<int>& cameraViews,
                               int outputView) {
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     Kiln::AutoContextThreadBinder binder(device);
     if (!m_rig || !m_knobs) throw MessageException("The node has no rig to render.");
+    m_renderer.setDevices(device, cpu);
+    plane.makeWritable();
     if (m_rig->isPanoramaView(outputView))
-        throw MessageException("The panorama view '" + Views::name(outputView) +
-                               "' cannot be rendered: stitching is not part of this build.");
-    renderCameraView(plane, views, outputView);
+        renderPanoramaView(plane, cameraViews, outputView);
+    else
+        renderCameraView(plane, outputView);
 }
 
-void RenderDispatcher::renderCameraView(ImagePlane& plane,
-                                        MultiViewManager& views,
-                                        int outputView) {
-    const int input = views.inputIndexOfView(outputView);
-    if (input < 0)
+int RenderDispatcher::frame() const { return int(std::lround(m_node->outputContext().frame())); }
+
+IP::Size RenderDispatcher::panoramaSize() const {
+    const Format& f = m_knobs->outputFormat(true).format;
+    return {f.width(), f.height()};
+}
+
+// --- camera views ------------------------------------------------------------------------
+
+void RenderDispatcher::renderCameraView(ImagePlane& plane, int outputView) {
+    const int camera = m_rig->cameraIndexOfView(outputView);
+    if (camera < 0 || camera >= m_rig->numberOfCameras() || m_rig->inputIndexOfView(outputView) < 0)
         throw MessageException("View '" + Views::name(outputView) +
                                "' is not a camera view of the rig.");
-    if (m_knobs->cameraProjectionType(true) == KnobManager::CameraProjection::Latlong)
-        throw MessageException(
-            "Latlong camera projection is not part of this build; set 'Cam Projection' to "
-            "'Default (pass-through)'.");
+    const Kiln::Box box = PlaneImages::toKiln(plane.bounds());
     const ChannelSet stitch = plane.channels() & Mask_StitchMap;
-    if (!stitch.empty())
-        throw MessageException(
-            "The stitch map layer cannot be rendered: it is not part of this build.");
+    const ChannelSet colour = plane.channels() - Mask_StitchMap;
+    const int f = frame();
+    const IP::Size size = m_renderer.cameraSize(camera);
+    const auto filter = Kernels::Filter(m_knobs->resampleType(true));
 
-    // Input fetch: the camera's input must hold every requested channel.
-    Iop* in = m_node->validateInput(input);
-    if (!in) throw MessageException("Input " + std::to_string(input) + " missing");
-    const ChannelSet missing = plane.channels() - in->info().channels();
-    if (!missing.empty())
-        throw MessageException("Input " + std::to_string(input) + " missing " + missing.text());
-    const Box& box = plane.bounds();
-    ImagePlane source = m_node->fetchInput(input, box, plane.channels());
-    if (!source.hasBuffer())
-        throw MessageException("Input " + std::to_string(input) +
-                               " could not be read: " + in->errorMessage());
-    const Box overlap = box.intersect(source.bounds());
-    for (Channel c : plane.channels()) {
-        const int to = plane.chanNo(c), from = source.chanNo(c);
-        for (int y = overlap.y(); y < overlap.t(); ++y)
-            for (int x = overlap.x(); x < overlap.r(); ++x)
-                *plane.writableAt(x, y, to) = source.at(x, y, from);
+    if (m_knobs->cameraProjectionType(true) == KnobManager::CameraProjection::Latlong) {
+        // The camera alone in the panorama, then turned as the panorama views are.
+        const IP::Size pano = panoramaSize();
+        const Kiln::Box frameBox{0, 0, pano.width, pano.height};
+        Kiln::Image positions(Kiln::Info{frameBox, 2}, m_renderer.device());
+        m_renderer.cameraPositions(positions, camera, f, pano);
+        if (!stitch.empty()) {
+            Kiln::Image turned(Kiln::Info{frameBox, 2}, m_renderer.device());
+            IP::QuaternionRotate(Kernels::Filter::Nearest)
+                .run(turned,
+                     positions,
+                     IP::inverse(toKernel(m_knobs->viewNavigation().viewRotation())));
+            markNoSample(turned);
+            PlaneImages::toPlane(turned, kStitchMap, plane);
+        }
+        for (const auto& group : PlaneImages::groupsOfFour(colour)) {
+            const Kiln::Image input =
+                m_renderer.fetchInput(outputView, Kiln::Box{0, 0, size.width, size.height}, group);
+            Kiln::Image out(Kiln::Info{frameBox, int(group.size())}, m_renderer.device());
+            Kernels::resample(filter, input, positions, out, size.width, size.height, false);
+            rotateByView(out);
+            PlaneImages::toPlane(out, group, plane);
+        }
+        return;
     }
+
+    const bool latlongRig =
+        m_rig->rig().getCamera(0).getProjection() == ProjectionTypeEnum::Latlong;
+    const OutputContext& context = m_node->outputContext();
+    const float sx = float(context.scale_x()), sy = float(context.scale_y());
+    if (!stitch.empty()) {
+        Kiln::Image positions = m_renderer.warpPositions(camera, f, box, sx, sy);
+        markNoSample(positions);
+        PlaneImages::toPlane(positions, kStitchMap, plane);
+    }
+    if (colour.empty()) return;
+    const bool warp = m_knobs->cameraOutputMode(true) == KnobManager::CameraOutputMode::Warped &&
+                      !m_knobs->addPoint(true) && m_renderer.grid(camera, f);
+    Kiln::Image positions;
+    if (warp) positions = m_renderer.warpPositions(camera, f, box, sx, sy);
+    for (const auto& group : PlaneImages::groupsOfFour(colour)) {
+        if (!warp && !latlongRig) {
+            // Unwarped: the input's own pixels, no resampling.
+            PlaneImages::toPlane(m_renderer.fetchInput(outputView, box, group), group, plane);
+            continue;
+        }
+        const Kiln::Image input =
+            m_renderer.fetchInput(outputView, Kiln::Box{0, 0, size.width, size.height}, group);
+        Kiln::Image out(Kiln::Info{box, int(group.size())}, m_renderer.device());
+        if (warp)
+            Kernels::resample(filter, input, positions, out, size.width, size.height, false);
+        else
+            Kiln::Kernels::copyImage(input, out);
+        if (latlongRig) rotateByView(out);
+        PlaneImages::toPlane(out, group, plane);
+    }
+}
+
+// --- panorama views ----------------------------------------------------------------------
+
+void RenderDispatcher::renderPanoramaView(ImagePlane& plane,
+                                          const std::vector<int>& cameraViews,
+                                          int outputView) {
+    const int selected = m_knobs->outputView(true);
+    const bool all = m_rig->isPanoramaView(selected);
+    std::vector<int> views = cameraViews;
+    if (!all) {
+        if (std::find(cameraViews.begin(), cameraViews.end(), selected) == cameraViews.end())
+            throw MessageException("The output view '" + Views::name(selected) +
+                                   "' is neither a panorama view nor a camera view of the rig.");
+        views = {selected};
+    }
+    const bool linked = all && m_rig->isPanoramaView(outputView) &&
+                        m_knobs->outputMode(true) == KnobManager::CameraOutputMode::Warped;
+    if ((plane.channels() & Mask_RGBA).empty()) return;
+    const Kiln::Image pano = panorama(views, linked, plane.channels());
+    viewProjection(pano, plane);
+}
+
+uint64_t RenderDispatcher::panoramaHash(const std::vector<int>& cameraViews, bool linked) const {
+    Hash h;
+    const OutputContext& context = m_node->outputContext();
+    h.append(frame());
+    h.append(linked);
+    for (int v : cameraViews) h.append(v);
+    for (const auto& k : m_node->node()->knobs())
+        if (!k->flag(Knob::NO_RERENDER) && !ViewNavigationKnobs::isViewKnob(k->name()))
+            k->append(h, &context);
+    for (int k = 0; k < m_node->inputs(); ++k) {
+        Op* in = m_node->input(k);
+        if (!in) continue;
+        std::lock_guard<std::recursive_mutex> lock(in->node()->evaluationMutex());
+        const OutputContext saved = in->outputContext();
+        in->setOutputContext(m_node->inputContext(k));
+        h.append(in->hash());
+        in->setOutputContext(saved);
+    }
+    if (const GridMapKnob* grids = m_knobs->gridMap()) grids->hashAll(h);
+    m_knobs->blending().appendHash(h);
+    m_rig->appendHash(h);
+    h.append(m_node->uiContext().view());  // which mode knob applies (warpsInPanorama)
+    return h.value();
+}
+
+Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
+                                       bool linked,
+                                       const ChannelSet& channels) {
+    const uint64_t hash = panoramaHash(cameraViews, linked);
+    if (std::optional<Kiln::Image> cached = m_cache.find(channels, hash)) {
+        if (cached->device() == m_renderer.device()) return *cached;
+        return cached->distributeTo(m_renderer.device());
+    }
+
+    const IP::Size size = panoramaSize();
+    const BlendingKnobs& blending = m_knobs->blending();
+    IS::Stitcher stitcher;
+    stitcher.setOutputBox(Kiln::Box{0, 0, size.width, size.height});
+    stitcher.setVectorDetail(m_knobs->vectorDetail(true));
+    stitcher.setBlendType(IS::BlendType(int(blending.blendType())));
+    stitcher.setSmallestLevelSize(
+        BlendingKnobs::smallestLevelSize(size.width, size.height, blending.suppression()));
+    stitcher.setExpand(blending.expand());
+    stitcher.setExposureCompensation(blending.exposureCompensation());
+    stitcher.setFrame(frame());
+
+    std::vector<int> cameras;
+    for (int view : cameraViews) {
+        const int camera = m_rig->cameraIndexOfView(view);
+        if (camera < 0 || camera >= m_rig->numberOfCameras()) continue;
+        if (!m_rig->rig().getCamera(camera).getEnabled()) continue;
+        Kiln::Image rgba(Kiln::Info{Kiln::Box{0, 0, size.width, size.height}, 4},
+                         m_renderer.device());
+        try {
+            m_renderer.cameraImage(rgba, camera, view, frame(), size);
+        } catch (const MessageException& e) {
+            // The camera is left out; the others still make a panorama.
+            m_node->progressMessage(std::string("Warning: ") + e.what());
+            continue;
+        }
+        stitcher.setCameraImage(camera, rgba);
+        cameras.push_back(camera);
+    }
+    if (cameras.empty()) throw MessageException("No camera of the rig could be rendered.");
+    std::vector<std::pair<int, int>> links;
+    if (linked)
+        for (int a : cameras)
+            for (int b : m_rig->rig().getLinks(a))
+                if (b > a && std::find(cameras.begin(), cameras.end(), b) != cameras.end())
+                    links.emplace_back(a, b);
+    stitcher.setLinks(links);
+    stitcher.setCameraList(cameras);
+    stitcher.build();
+    m_cache.store(channels, hash, stitcher.panorama());
+    return stitcher.panorama();
+}
+
+void RenderDispatcher::rotateByView(Kiln::Image& image) {
+    const PX::Image::Quaternion q = m_knobs->viewNavigation().viewRotation();
+    if (q.w == 1.0 && q.x == 0.0 && q.y == 0.0 && q.z == 0.0) return;
+    Kiln::Image source(image.info(), m_renderer.device());
+    source.copyFrom(image);
+    IP::QuaternionRotate(Kernels::Filter(m_knobs->resampleType(true)))
+        .run(image, source, IP::inverse(toKernel(q)));
+}
+
+void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& plane) {
+    const ViewNavigationKnobs& navigation = m_knobs->viewNavigation();
+    const IP::Size size = panoramaSize();
+    const Kiln::Box frameBox{0, 0, size.width, size.height};
+    const auto filter = Kernels::Filter(m_knobs->resampleType(true));
+    const PX::Image::Quaternion view = navigation.viewRotation();
+    // Held between calls: a turn of the view on a cached panorama allocates nothing.
+    if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
+        m_viewImage.device() != m_renderer.device())
+        m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
+    Kiln::Image& out = m_viewImage;
+    if (navigation.projection() == ViewNavigationKnobs::Projection::Spherical) {
+        IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
+    } else {
+        // A virtual camera at the rig centre whose camera-to-rig rotation is the inverse view
+        // rotation: its optical axis shows what the centre of the spherical view shows.
+        const auto angles = view.inverse().matrix().getZXYRotations();
+        IP::ProjectFrom look(int(ProjectionTypeEnum::Latlong));
+        IP::CameraRecord& camera = look.records().camera;
+        camera.projection = navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
+                                ? int(ProjectionTypeEnum::Fisheye)
+                                : int(ProjectionTypeEnum::Rectilinear);
+        camera.focalLength = float(navigation.zoomedFocalLength());
+        camera.sensorWidth = float(navigation.sensorWidth());
+        camera.sensorHeight = float(navigation.sensorHeight());
+        camera.focalScale = float(m_node->outputContext().scale_x());
+        for (int i = 0; i < 3; ++i)
+            camera.rotation[size_t(i)] = float(angles[size_t(i)] * 180.0 / M_PI);
+        camera.fieldOfView = IP::fieldOfView(camera);
+        look.records().lens.undistort = false;
+        look.records().parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
+        look.setSourceSize(size);
+        look.setFilter(filter);
+        look.run(out, panorama, size);
+    }
+    PlaneImages::toPlane(out, kRGBA, plane);
 }
 
 }  // namespace Research

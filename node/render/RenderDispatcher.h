@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "external/ComputeFramework.h"
+#include "px/image/Channel.h"
+#include "render/PanoramaCache.h"
+#include "render/WarpRenderer.h"
 
 namespace PX {
 namespace Image {
@@ -20,17 +25,33 @@ class MultiViewManager;
 class RigContext;
 
 /// Turns one plane request of the node into pixels: the panorama path for the panorama output
-/// views, the camera-view path for a camera view. The chosen device's context is bound to the
-/// calling thread for the whole call. Failures a user can fix throw a MessageException with
-/// the text the node shows.
+/// views ("main", "left", "right"), the camera-view path for a camera view. The chosen
+/// device's context is bound to the calling thread for the whole call; renders of one node
+/// run one at a time. Failures a user can fix throw a MessageException with the text the node
+/// shows.
 ///
-/// This build serves the camera-view path for the default projection: the camera's input,
-/// fetched with the requested channels. Cameras carry no warp grid yet, so a "Warped" camera
-/// view equals its input. Panorama views, latlong camera projection and the stitch-map layer
-/// need the projection and stitching kernels and are refused with a message saying so.
+/// Camera views (frame rounded half away from zero):
+/// - "Cam Projection" "Latlong": the camera alone in the panorama (warped by the panorama's
+///   rule, WarpRenderer::warpsInPanorama), turned by the inverse view rotation;
+/// - otherwise the input, warped through the camera's grid when "Cam Warp" is "Warped" and
+///   edit mode (`addPoint`) is off; a rig of latlong cameras is turned by the inverse view
+///   rotation.
+/// The stitch-map layer holds, for each output pixel, the input position it shows (q + D(q)
+/// in input pixels; q itself for a camera without a grid); -1 where it shows nothing.
+///
+/// Panorama views: the cameras (all of them, or the one `outputView` selects) projected into
+/// the panorama of the Format knob, blended by the stitcher with the blending knobs; with
+/// "Warped" in the viewer's `outputMode` and panorama views both requested and selected, each
+/// camera is warped and the linked camera pairs enter the vector-field stitch. The blended
+/// panorama is cached per channel set and panorama hash (everything but the view navigation),
+/// so turning or zooming the view projects the cached panorama again. The view projection:
+/// "Spherical" turns the panorama by the inverse view rotation; "Rectilinear" and "Fisheye"
+/// look at it through a virtual camera (sensor, zoomed focal length, view rotation). A camera
+/// whose input lacks colour or alpha is left out with a warning naming the input; the rest
+/// renders.
 class RenderDispatcher {
 public:
-    explicit RenderDispatcher(PX::Image::Iop* node) : m_node(node) {}
+    explicit RenderDispatcher(PX::Image::Iop* node) : m_node(node), m_renderer(node) {}
     void attach(RigContext* rig, KnobManager* knobs);
 
     /// Fills `plane` for `outputView`. `cameraViews` are the rig's camera views in input
@@ -42,12 +63,36 @@ public:
                 const std::vector<int>& cameraViews,
                 int outputView);
 
+    const PanoramaCache& panoramaCache() const { return m_cache; }
+    /// Forgets the cached panorama (benchmarks time the build).
+    void clearPanoramaCache() { m_cache.clear(); }
+    WarpRenderer& renderer() { return m_renderer; }
+
 private:
-    void renderCameraView(PX::Image::ImagePlane& plane, MultiViewManager& views, int outputView);
+    void renderCameraView(PX::Image::ImagePlane& plane, int outputView);
+    void renderPanoramaView(PX::Image::ImagePlane& plane,
+                            const std::vector<int>& cameraViews,
+                            int outputView);
+    /// The blended panorama of `cameraViews`, from the cache or built.
+    Kiln::Image panorama(const std::vector<int>& cameraViews,
+                         bool linked,
+                         const PX::Image::ChannelSet& channels);
+    /// What the panorama depends on: every knob but the view navigation's, the inputs, the rig.
+    uint64_t panoramaHash(const std::vector<int>& cameraViews, bool linked) const;
+    /// `panorama` shown through the view projection into `plane`.
+    void viewProjection(const Kiln::Image& panorama, PX::Image::ImagePlane& plane);
+    /// `image` (a whole panorama) turned by the inverse view rotation, in place.
+    void rotateByView(Kiln::Image& image);
+    int frame() const;
+    Kiln::ImageProjection::Size panoramaSize() const;
 
     PX::Image::Iop* m_node;
     RigContext* m_rig = nullptr;
     KnobManager* m_knobs = nullptr;
+    WarpRenderer m_renderer;
+    PanoramaCache m_cache;
+    Kiln::Image m_viewImage;  ///< the view projection's output, kept between renders
+    std::mutex m_renderMutex;
 };
 
 }  // namespace Research

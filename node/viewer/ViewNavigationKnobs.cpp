@@ -12,6 +12,7 @@
 #include "px/image/PlainKnob.h"
 #include "viewer/MouseRotateKnob.h"
 #include "viewer/MouseZoomKnob.h"
+#include "viewer/ToggleProjectionEventHandlerKnob.h"
 
 namespace Korvane {
 namespace Research {
@@ -22,6 +23,9 @@ void ViewNavigationKnobs::knobs(KnobCallback& f) {
     f.make<PlainKnob>("outputInteraction", "")->set_flag(Knob::INVISIBLE);
     m_rotate = static_cast<MouseRotateKnob*>(f.add(std::make_unique<MouseRotateKnob>(f.node())));
     m_zoom = static_cast<MouseZoomKnob*>(f.add(std::make_unique<MouseZoomKnob>(f.node())));
+    m_rotate->setViewFilter(m_isPanoramaView);
+    m_zoom->setViewFilter(m_isPanoramaView);
+    f.add(std::make_unique<ToggleProjectionEventHandlerKnob>(f.node()));
     Knob* k =
         f.make<EnumerationKnob>("projectionType",
                                 "Projection",
@@ -105,6 +109,25 @@ void ViewNavigationKnobs::setRotationAngles(double x, double y, double z) {
     }
 }
 
+bool ViewNavigationKnobs::isViewKnob(const std::string& name) {
+    static const char* const kNames[] = {"mouseRotate",
+                                         "mouseZoom",
+                                         "projectionType",
+                                         "sensorSize",
+                                         "rotationAngles",
+                                         "rotationOrder",
+                                         "focalLength",
+                                         "rectilinearProjection"};
+    for (const char* n : kNames)
+        if (name == n) return true;
+    return false;
+}
+
+void ViewNavigationKnobs::resetRotation() {
+    if (m_rotate) m_rotate->setRotation(Quaternion());
+    setRotationAngles(0.0, 0.0, 0.0);
+}
+
 void ViewNavigationKnobs::centreOn(double dx, double dy, double dz) {
     const double length = std::sqrt(dx * dx + dy * dy + dz * dz);
     if (!(length > 0.0)) return;
@@ -116,7 +139,8 @@ void ViewNavigationKnobs::centreOn(double dx, double dy, double dz) {
     // order, and so does the closed form. Both forms, with either sign of the pitch, are tried
     // and the one that reproduces the direction is kept.
     const double degrees = 180.0 / M_PI;
-    const double yawFirstPitch[2] = {std::atan2(dy, std::hypot(dx, dz)), -std::atan2(dy, std::hypot(dx, dz))};
+    const double yawFirstPitch[2] = {std::atan2(dy, std::hypot(dx, dz)),
+                                     -std::atan2(dy, std::hypot(dx, dz))};
     double best[3] = {0, 0, 0};
     double bestError = HUGE_VAL;
     for (int form = 0; form < 2; ++form) {

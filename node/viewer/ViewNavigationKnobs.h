@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "px/image/Matrix3.h"
 #include "px/image/Quaternion.h"
 
@@ -28,6 +31,9 @@ public:
     enum class Projection { Rectilinear = 0, Fisheye = 1, Spherical = 2 };
 
     explicit ViewNavigationKnobs(PX::Image::Op* node) : m_node(node) {}
+    /// The mouse knobs take viewer events only in the views for which `test` answers true
+    /// (the panorama output views); set before knobs().
+    void setPanoramaViewTest(std::function<bool(int view)> test) { m_isPanoramaView = test; }
     void knobs(PX::Image::KnobCallback& f);
     /// " Reset " of the rotation angles; 1 when handled.
     int knob_changed(PX::Image::Knob* knob);
@@ -41,10 +47,18 @@ public:
     /// f' = max(0, s / tan(theta / 2)).
     double zoomedFocalLength() const;
     Projection projection() const { return Projection(m_projectionType); }
+    /// Sensor width and height of the virtual camera, millimetres.
+    double sensorWidth() const { return m_sensorSize[0]; }
+    double sensorHeight() const { return m_sensorSize[1]; }
+    /// True for the knobs that only say how the panorama is looked at (rotation, zoom,
+    /// projection and the virtual camera), which a cached panorama does not depend on.
+    static bool isViewKnob(const std::string& name);
 
     // Setters of the live knobs; like every value the node sets, they bring no knob_changed.
     void setProjection(Projection projection);
     void setRotationAngles(double x, double y, double z);
+    /// No rotation at all: the Euler angles and the mouse rotation.
+    void resetRotation();
     /// Turns the view so that the rig-frame direction (dx, dy, dz) lies at the centre of the
     /// panorama: the mouse rotation becomes the identity and the Euler angles (in the current
     /// order, no roll) bring the direction onto +Z.
@@ -56,6 +70,7 @@ public:
 
 private:
     PX::Image::Op* m_node;
+    std::function<bool(int)> m_isPanoramaView;
     MouseRotateKnob* m_rotate = nullptr;
     MouseZoomKnob* m_zoom = nullptr;
     int m_projectionType = 2;

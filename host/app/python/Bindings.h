@@ -81,6 +81,8 @@ void declareNode(py::module_& m);
 void declareKnob(py::module_& m);
 void declareFrameRanges(py::module_& m);
 void declarePanel(py::module_& m);
+/// Adds Node.viewerEvent (PyViewerEvent.cpp).
+void defineViewerEvent(py::class_<NodeRef>& node);
 
 }  // namespace Python
 }  // namespace Vireo

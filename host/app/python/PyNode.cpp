@@ -45,8 +45,9 @@ py::object inputOf(const NodeRef& ref, int n) {
 }  // namespace
 
 void declareNode(py::module_& m) {
-    py::class_<NodeRef>(m, "Node", "A node of the graph; knobs by script name: node['name'].")
-        .def("name", [](const NodeRef& n) { return n.get()->name(); })
+    py::class_<NodeRef> node(m, "Node", "A node of the graph; knobs by script name: node['name'].");
+    defineViewerEvent(node);
+    node.def("name", [](const NodeRef& n) { return n.get()->name(); })
         .def("Class", [](const NodeRef& n) { return n.get()->className(); })
         .def(
             "setInput",

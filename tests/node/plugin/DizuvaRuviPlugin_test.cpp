@@ -158,21 +158,6 @@ TEST(Render, ACameraViewShowsItsOwnInputUnchanged) {
         }
 }
 
-TEST(Render, RequestsThisBuildCannotServeAreNodeErrorsWithoutPixels) {
-    RigFixture f({"main", "cam1", "cam2", "cam3"});
-    DizuvaRuviPlugin* op = validateFor(f, "main");
-    ImagePlane panorama = op->fetchPlane(op->info().box(), Mask_RGBA);
-    EXPECT_FALSE(panorama.hasBuffer());
-    EXPECT_EQ(op->errorMessage(),
-              "The panorama view 'main' cannot be rendered: stitching is not part of this build.");
-
-    op = validateFor(f, "cam1");
-    ImagePlane stitch = op->renderStripe(0, Mask_StitchMap);
-    EXPECT_FALSE(stitch.hasBuffer());
-    EXPECT_EQ(stitch.bounds(), Box(0, 0, 1, 1)) << "the empty plane";
-    EXPECT_NE(op->errorMessage().find("stitch map"), std::string::npos);
-}
-
 TEST(ComputeDevices, TheSelectorIsEchoedAndNoGpuMeansCpu) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(VireoPlugins::KilnSettings::readInterfaceSelector("0", stderr), 0);

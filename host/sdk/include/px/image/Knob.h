@@ -21,6 +21,7 @@ namespace Image {
 
 class Node;
 class Op;
+class ViewerContext;
 
 /// Where the host embeds a knob's own widget: the panel widget that becomes its parent (null
 /// when the host reparents it later).
@@ -134,6 +135,13 @@ public:
     int get_key_list(std::set<int>& keys, int) const { return get_key_list(keys); }
     /// True when the timeline shows this knob's keys.
     virtual bool keyframesDisplayed() const { return is_animated(); }
+
+    // --- viewer ------------------------------------------------------------------------
+    /// True when the knob draws in (or takes events from) the viewer described by `ctx`; the
+    /// viewer then calls draw_handle() in every pass and event. The default: never.
+    virtual bool build_handle(ViewerContext* /*ctx*/) { return false; }
+    /// Draws and opens the knob's handles (ViewerContext::beginHandle).
+    virtual void draw_handle(ViewerContext* /*ctx*/) {}
 
     // --- panel widget -------------------------------------------------------------------
     /// A knob that draws its own panel row returns its widget here; the host owns it (with

@@ -1,0 +1,357 @@
+// SPDX-License-Identifier: Apache-2.0
+// One 2048 x 1024 Multi-Band Warped panorama from the 6 cameras (1280 x 960, float RGBA) of
+// the default footage, already in memory, with the grids of the main job's analysis:
+//  - through the node (render of "main", the panorama cache emptied each time), and a turn
+//    of the view on the cached panorama;
+//  - its pieces: each camera's positions (projection composed with its warp), the
+//    resampling, the stitch without and with the vector field;
+//  - OpenCV's own pipeline on the same inputs: cv::remap (bilinear, CV_32FC4) through the
+//    same positions, then cv::detail::MultiBandBlender with as many bands as ours.
+//
+//   panorama_bench [--footage DIR] [--script FILE] [--frame N] [benchmark options]
+//
+// DIR defaults to build/demo/footage and FILE to build/demo/analysed.vireo (scripts/main.sh
+// makes both). Peak memory (VmHWM) is printed at the end. "CPU" is the CPU time of every
+// thread of the process: on a machine shared with other work it is the steadier figure, and
+// divided by the cores it bounds the wall time on an idle machine.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <OpenImageIO/imageio.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/stitching/detail/blenders.hpp>
+
+#include "analysis/GridMapKnob.h"
+#include "external/RigLibrary.h"
+#include "plugin/DizuvaRuviPlugin.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Iop.h"
+#include "px/image/Node.h"
+#include "render/BlendingKnobs.h"
+#include "render/Stitcher.h"
+#include "render/kernels/PositionImage.h"
+#include "render/kernels/RenderKernels.h"
+#include "render/projection/VectorProjectTo.h"
+#include "vellacam/RigFile.h"
+
+using namespace PX::Image;
+using namespace Korvane::Research;
+namespace IP = Kiln::ImageProjection;
+namespace IS = Kiln::ImageStitcher;
+
+namespace {
+
+std::string g_footage = "build/demo/footage", g_script = "build/demo/analysed.vireo";
+int g_frame = 6;
+constexpr int kW = 2048, kH = 1024;
+
+/// The cameras of the footage at one frame, held in memory, with the rig in its metadata.
+class MemoryRig : public PlanarIop {
+public:
+    explicit MemoryRig(Node* node) : PlanarIop(node) {}
+    const char* Class() const override { return "MemoryRig"; }
+    int minimum_inputs() const override { return 0; }
+    int maximum_inputs() const override { return 0; }
+    void _validate(bool) override {
+        info_().set(Box(0, 0, width, height));
+        info_().format(Format(width, height));
+        info_().full_size_format(Format(width, height));
+        info_().channels(Mask_RGBA);
+        info_().first_frame(1);
+        info_().last_frame(10);
+    }
+    void renderPlane(ImagePlane& plane) override {
+        const auto it = images.find(Views::name(outputContext().view()));
+        if (it == images.end()) return;
+        const Box& b = plane.bounds();
+        for (int y = b.y(); y < b.t(); ++y)
+            for (int x = b.x(); x < b.r(); ++x)
+                for (Channel c : plane.channels())
+                    *plane.writableAt(x, y, plane.chanNo(c)) =
+                        it->second[(size_t(y) * width + x) * 4 + size_t(c - Chan_Red)];
+    }
+    MetaData::Bundle _fetchMetaData(const std::string&) override { return bundle; }
+
+    int width = 0, height = 0;
+    std::map<std::string, std::vector<float>> images;  // RGBA, rows up
+    MetaData::Bundle bundle;
+};
+
+const Op::Description kMemoryRig("MemoryRig", [](Node* n) -> Op* { return new MemoryRig(n); });
+
+struct Scene {
+    std::unique_ptr<Node> source, node;
+    DizuvaRuviPlugin* op = nullptr;
+    CameraRigDefinition rig;
+    std::vector<Kiln::Image> cameras;    // RGBA inputs
+    std::vector<Kiln::Image> positions;  // panorama -> input, warped
+    std::vector<Kiln::Image> projected;  // premultiplied RGBA in the panorama
+    std::vector<std::pair<int, int>> links;
+    int smallest = 16;
+    bool ok = false;
+};
+
+std::vector<float> readRows(const std::string& path, int* w, int* h) {
+    auto in = OIIO::ImageInput::open(path);
+    if (!in) throw std::runtime_error(path + ": " + OIIO::geterror());
+    *w = in->spec().width, *h = in->spec().height;
+    const int n = in->spec().nchannels;
+    std::vector<float> file(size_t(*w) * *h * n), rgba(size_t(*w) * *h * 4, 1.0f);
+    in->read_image(0, 0, 0, n, OIIO::TypeDesc::FLOAT, file.data());
+    for (int y = 0; y < *h; ++y)  // files store the top row first; pixels go up
+        for (int x = 0; x < *w; ++x)
+            for (int c = 0; c < std::min(n, 4); ++c)
+                rgba[(size_t(*h - 1 - y) * *w + x) * 4 + c] = file[(size_t(y) * *w + x) * n + c];
+    return rgba;
+}
+
+Scene& scene() {
+    static Scene s = [] {
+        Scene s;
+        std::ifstream script(g_script);
+        std::string line, gridText;
+        while (std::getline(script, line))
+            if (line.rfind("    gridMap ", 0) == 0) gridText = unquoteScriptText(line.substr(12));
+        if (gridText.empty()) {
+            std::cerr << "panorama_bench: no gridMap in " << g_script
+                      << " (run scripts/main.sh first)\n";
+            return s;
+        }
+        std::vector<std::string> views{"main"};
+        MetaData::Bundle bundle;
+        ReadRigFile(g_footage + "/rig.json", &bundle);
+        MetaDataHandler handler;
+        handler.updateMetaDataBundle(bundle);
+        s.rig = handler.getRig();
+        for (int c = 0; c < s.rig.getNumberCameras(); ++c)
+            views.push_back("cam" + std::to_string(c + 1));
+        Views::setNames(views);
+        s.source = Node::create("MemoryRig", "Memory1");
+        auto* src = static_cast<MemoryRig*>(s.source->op());
+        src->bundle = bundle;
+        for (int c = 0; c < s.rig.getNumberCameras(); ++c) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/cam%d.%04d.exr", c + 1, g_frame);
+            src->images[views[size_t(c + 1)]] =
+                readRows(g_footage + name, &src->width, &src->height);
+        }
+        s.node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
+        s.node->setInput(0, s.source.get());
+        s.node->setKnobFromUser("blendType", "Multi-Band");
+        s.node->setKnobFromUser("outputMode", "Warped");
+        s.node->knob("gridMap")->from_script(gridText.c_str());
+        s.op = static_cast<DizuvaRuviPlugin*>(s.node->op());
+
+        // The pieces, as the renderer chains them.
+        const Kiln::Box pano{0, 0, kW, kH};
+        const GridMapKnob* grids = s.op->knobManager().gridMap();
+        for (int c = 0; c < s.rig.getNumberCameras(); ++c) {
+            const auto& def = s.rig.getCamera(c);
+            Kiln::Image input(Kiln::Info{Kiln::Box{0, 0, src->width, src->height}, 4}, nullptr);
+            for (int y = 0; y < src->height; ++y)
+                std::copy_n(&src->images[views[size_t(c + 1)]][size_t(y) * src->width * 4],
+                            src->width * 4,
+                            reinterpret_cast<float*>(input.row(y)));
+            s.cameras.push_back(input);
+            s.positions.emplace_back(Kiln::Info{pano, 2}, nullptr);
+            s.projected.emplace_back(Kiln::Info{pano, 4}, nullptr);
+            (void)grids;
+            (void)def;
+            for (int b : s.rig.getLinks(c))
+                if (b > c) s.links.emplace_back(c, b);
+        }
+        s.smallest = BlendingKnobs::smallestLevelSize(kW, kH, 0.125f);
+        s.ok = true;
+        return s;
+    }();
+    return s;
+}
+
+void renderMain(Scene& s) {
+    OutputContext c(g_frame, Views::find("main"));
+    s.op->setOutputContext(c);
+    s.node->storeKnobs(c);
+    s.op->validate();
+    ImagePlane plane = s.op->fetchPlane(s.op->info().box(), Mask_RGBA);
+    if (!plane.hasBuffer()) throw std::runtime_error(s.op->errorMessage());
+    benchmark::DoNotOptimize(plane.readable());
+}
+
+void BM_NodeWarpedMultiBand(benchmark::State& state) {
+    Scene& s = scene();
+    if (!s.ok) return state.SkipWithError("no footage");
+    renderMain(s);  // the position images of the rig are made once per process
+    for (auto _ : state) {
+        s.op->renderDispatcher().clearPanoramaCache();
+        renderMain(s);
+    }
+}
+
+void BM_NodeViewTurnOnCachedPanorama(benchmark::State& state) {
+    Scene& s = scene();
+    if (!s.ok) return state.SkipWithError("no footage");
+    renderMain(s);
+    double angle = 0;
+    for (auto _ : state) {
+        angle += 1.0;
+        static_cast<ArrayKnob*>(s.node->knob("rotationAngles"))->set_value(angle, 1);
+        renderMain(s);
+    }
+}
+
+// Each camera's positions: the cached projection composed with its densified warp.
+void BM_PiecePositionsWithWarp(benchmark::State& state) {
+    Scene& s = scene();
+    if (!s.ok) return state.SkipWithError("no footage");
+    auto& renderer = s.op->renderDispatcher().renderer();
+    const auto cpu = Kiln::KilnLibrary::GetCurrentCPUContext();
+    renderer.setDevices(cpu, cpu);
+    Kiln::AutoContextThreadBinder binder(cpu);
+    for (auto _ : state)
+        for (size_t c = 0; c < s.cameras.size(); ++c)
+            renderer.cameraPositions(s.positions[c], int(c), g_frame, {kW, kH});
+}
+
+void BM_PieceResampleCubic(benchmark::State& state) {
+    Scene& s = scene();
+    if (!s.ok) return state.SkipWithError("no footage");
+    for (auto _ : state)
+        for (size_t c = 0; c < s.cameras.size(); ++c)
+            Kernels::resample(Kernels::Filter(state.range(0)),
+                              s.cameras[c],
+                              s.positions[c],
+                              s.projected[c],
+                              s.cameras[c].box().width(),
+                              s.cameras[c].box().height(),
+                              false);
+}
+
+void stitch(Scene& s, bool linked) {
+    IS::Stitcher st;
+    st.setOutputBox(Kiln::Box{0, 0, kW, kH});
+    st.setVectorDetail(0.4f);
+    st.setBlendType(IS::BlendType::MultiBand);
+    st.setSmallestLevelSize(s.smallest);
+    std::vector<int> list;
+    for (size_t c = 0; c < s.projected.size(); ++c) {
+        st.setCameraImage(int(c), s.projected[c]);
+        list.push_back(int(c));
+    }
+    st.setCameraList(list);
+    if (linked) st.setLinks(s.links);
+    st.build();
+    benchmark::DoNotOptimize(st.panorama().origin());
+}
+
+void BM_PieceStitchMultiBand(benchmark::State& state) {
+    Scene& s = scene();
+    if (!s.ok) return state.SkipWithError("no footage");
+    for (auto _ : state) stitch(s, state.range(0) != 0);
+}
+
+// OpenCV: remap through the same positions, then its multi-band blender.
+void BM_OpenCvRemapAndMultiBand(benchmark::State& state) {
+    Scene& s = scene();
+    if (!s.ok) return state.SkipWithError("no footage");
+    std::vector<cv::Mat> mapX, mapY, src;
+    for (size_t c = 0; c < s.cameras.size(); ++c) {
+        const int w = s.cameras[c].box().width(), h = s.cameras[c].box().height();
+        cv::Mat image(h, w, CV_32FC4);
+        for (int y = 0; y < h; ++y)
+            std::copy_n(
+                reinterpret_cast<const float*>(s.cameras[c].row(y)), w * 4, image.ptr<float>(y));
+        src.push_back(image);
+        cv::Mat mx(kH, kW, CV_32F), my(kH, kW, CV_32F);
+        for (int y = 0; y < kH; ++y) {
+            const float* p = reinterpret_cast<const float*>(s.positions[c].row(y));
+            for (int x = 0; x < kW; ++x) {
+                const bool in = Kernels::isSample(p[2 * x]);
+                mx.at<float>(y, x) = in ? p[2 * x] - 0.5f : -1e4f;  // OpenCV: centres at 0
+                my.at<float>(y, x) = in ? p[2 * x + 1] - 0.5f : -1e4f;
+            }
+        }
+        mapX.push_back(mx), mapY.push_back(my);
+    }
+    int bands = 0;
+    for (int side = std::min(kW, kH); side / 2 >= s.smallest; side /= 2) ++bands;
+    for (auto _ : state) {
+        cv::detail::MultiBandBlender blender(false, bands, CV_32F);
+        blender.prepare(cv::Rect(0, 0, kW, kH));
+        for (size_t c = 0; c < src.size(); ++c) {
+            cv::Mat warped, rgb, mask;
+            cv::remap(src[c], warped, mapX[c], mapY[c], cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+            std::vector<cv::Mat> ch;
+            cv::split(warped, ch);
+            cv::merge(std::vector<cv::Mat>{ch[0], ch[1], ch[2]}, rgb);
+            cv::Mat rgb16;
+            rgb.convertTo(rgb16, CV_16SC3, 255.0);
+            mask = ch[3] > 0.5f;
+            blender.feed(rgb16, mask, cv::Point(0, 0));
+        }
+        cv::Mat result, resultMask;
+        blender.blend(result, resultMask);
+        benchmark::DoNotOptimize(result.data);
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_NodeWarpedMultiBand)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK(BM_NodeViewTurnOnCachedPanorama)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(1.0);
+BENCHMARK(BM_PiecePositionsWithWarp)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK(BM_PieceResampleCubic)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK(BM_PieceStitchMultiBand)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+BENCHMARK(BM_OpenCvRemapAndMultiBand)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(2.0);
+
+int main(int argc, char** argv) {
+    std::vector<char*> rest{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--footage" && i + 1 < argc)
+            g_footage = argv[++i];
+        else if (a == "--script" && i + 1 < argc)
+            g_script = argv[++i];
+        else if (a == "--frame" && i + 1 < argc)
+            g_frame = std::stoi(argv[++i]);
+        else
+            rest.push_back(argv[i]);
+    }
+    int n = int(rest.size());
+    benchmark::Initialize(&n, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM", 0) == 0) std::cout << "peak memory: " << line.substr(6) << "\n";
+    return 0;
+}

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "render/CommonPanoramaRenderer.h"
+
+#include "base/Exception.h"
+#include "plugin/KnobManager.h"
+#include "plugin/RigContext.h"
+#include "px/image/ImagePlane.h"
+#include "px/image/Iop.h"
+#include "render/PlaneImages.h"
+#include "render/kernels/RenderKernels.h"
+#include "render/projection/VectorProjectTo.h"
+
+namespace Korvane {
+namespace Research {
+
+using namespace PX::Image;
+using Korvane::Base::MessageException;
+namespace IP = Kiln::ImageProjection;
+
+CommonPanoramaRenderer::~CommonPanoramaRenderer() = default;
+
+Kiln::Compute::DevicePtr CommonPanoramaRenderer::device() const {
+    return m_device ? m_device->device() : Kiln::Compute::DevicePtr();
+}
+
+Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
+                                               const Kiln::Box& box,
+                                               const std::vector<Channel>& channels) {
+    const int input = m_rig->inputIndexOfView(view);
+    Iop* in = input >= 0 ? m_node->validateInput(input) : nullptr;
+    if (!in) throw MessageException("Input " + std::to_string(input) + " missing");
+    ChannelSet wanted;
+    for (Channel c : channels) wanted += c;
+    const ChannelSet missing = wanted - in->info().channels();
+    if (!missing.empty())
+        throw MessageException("Input " + std::to_string(input) + " missing " + missing.text());
+    const Box hostBox(box.x0, box.y0, box.x1, box.y1);
+    ImagePlane plane = m_node->fetchInput(input, hostBox, wanted);
+    if (!plane.hasBuffer())
+        throw MessageException("Input " + std::to_string(input) +
+                               " could not be read: " + in->errorMessage());
+    return PlaneImages::fromPlane(plane, channels, box, device());
+}
+
+IP::Size CommonPanoramaRenderer::cameraSize(int camera) const {
+    const CameraDefinition& c = rig().getCamera(camera);
+    return {c.getFormatWidth(), c.getFormatHeight()};
+}
+
+IP::ProjectionRecords CommonPanoramaRenderer::panoramaRecords(int camera) const {
+    IP::ProjectionRecords records;
+    records.camera = cameraRecord(camera);
+    records.lens = lensRecord(camera);
+    records.parallax = parallaxRecord(camera);
+    records.otherType = int(ProjectionTypeEnum::Latlong);
+    return records;
+}
+
+void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
+                                             int camera,
+                                             int,
+                                             const IP::Size& panorama) {
+    IP::VectorProjectTo project(int(ProjectionTypeEnum::Latlong));
+    project.records() = panoramaRecords(camera);
+    project.setSourceSize(cameraSize(camera));
+    if (!project.run(positions, panorama))
+        throw MessageException("Camera " + std::to_string(camera + 1) +
+                               " has no image size to project from.");
+}
+
+void CommonPanoramaRenderer::cameraImage(
+    Kiln::Image& rgba, int camera, int view, int frame, const IP::Size& panorama) {
+    const IP::Size size = cameraSize(camera);
+    Kiln::Image input = fetchInput(view,
+                                   Kiln::Box{0, 0, size.width, size.height},
+                                   {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha});
+    Kiln::Image positions(Kiln::Info{rgba.box(), 2}, device());
+    cameraPositions(positions, camera, frame, panorama);
+    Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
+                      input,
+                      positions,
+                      rgba,
+                      size.width,
+                      size.height,
+                      false);
+}
+
+}  // namespace Research
+}  // namespace Korvane

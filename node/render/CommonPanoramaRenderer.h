@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <vector>
+
+#include "external/ComputeFramework.h"
+#include "external/RigLibrary.h"
+#include "px/image/Channel.h"
+#include "render/projection/ProjectionRecords.h"
+
+namespace PX {
+namespace Image {
+class Iop;
+}
+}  // namespace PX
+
+namespace Korvane {
+namespace Research {
+
+class KnobManager;
+class RigContext;
+
+/// The per-camera work of the renderers, shared by every kind of renderer: fetching a camera's
+/// input into a framework image, and the positions and pixels of a camera projected into the
+/// equirectangular panorama. A concrete renderer supplies the rig and the records that
+/// describe each camera to the projection kernels, and may extend the camera image (the warp).
+///
+/// Frames: a camera's frame is its input format, [0, W] x [0, H] in input pixels; the
+/// panorama's frame is the output format. Images live on the device given to setDevices(),
+/// whose context the caller has bound to the thread. Calls come from one render at a time.
+class CommonPanoramaRenderer {
+public:
+    explicit CommonPanoramaRenderer(PX::Image::Iop* node) : m_node(node) {}
+    virtual ~CommonPanoramaRenderer();
+    void attach(KnobManager* knobs, RigContext* rig) {
+        m_knobs = knobs;
+        m_rig = rig;
+    }
+    void setDevices(ComputeContext device, ComputeContext cpu) {
+        m_device = std::move(device);
+        m_cpu = std::move(cpu);
+    }
+    Kiln::Compute::DevicePtr device() const;
+
+    /// The node's input of camera view `view`, channels `channels` (1 to 4, in that order) over
+    /// `box`, on the render device. Throws MessageException "Input <n> missing <channels>"
+    /// when the input lacks some of them, and one naming the input when it cannot be read.
+    Kiln::Image fetchInput(int view,
+                           const Kiln::Box& box,
+                           const std::vector<PX::Image::Channel>& channels);
+
+    /// For every pixel of `positions` (2 float channels over part of the panorama frame
+    /// `panorama`), the point of the camera's input it shows, or kNoSample. The base projects
+    /// the camera as it is; a renderer that warps adds its warp.
+    virtual void cameraPositions(Kiln::Image& positions,
+                                 int camera,
+                                 int frame,
+                                 const Kiln::ImageProjection::Size& panorama);
+    /// Camera `camera` (its host view `view`) projected into the panorama as premultiplied RGBA
+    /// over `rgba`'s box: the input resampled through cameraPositions() with the `resampleType`
+    /// filter, zero where the camera sees nothing.
+    void cameraImage(Kiln::Image& rgba,
+                     int camera,
+                     int view,
+                     int frame,
+                     const Kiln::ImageProjection::Size& panorama);
+
+    /// The rig, and for one camera its camera-model, lens and parallax records.
+    virtual const CameraRigDefinition& rig() const = 0;
+    virtual Kiln::ImageProjection::CameraRecord cameraRecord(int camera) const = 0;
+    virtual Kiln::ImageProjection::LensRecord lensRecord(int camera) const = 0;
+    virtual Kiln::ImageProjection::ParallaxRecord parallaxRecord(int camera) const = 0;
+
+    /// The records of `camera` with the panorama (latlong) as the other side.
+    Kiln::ImageProjection::ProjectionRecords panoramaRecords(int camera) const;
+    /// The camera's input frame size.
+    Kiln::ImageProjection::Size cameraSize(int camera) const;
+
+protected:
+    PX::Image::Iop* m_node;
+    KnobManager* m_knobs = nullptr;
+    RigContext* m_rig = nullptr;
+    ComputeContext m_device;
+    ComputeContext m_cpu;
+};
+
+}  // namespace Research
+}  // namespace Korvane

@@ -1,0 +1,68 @@
+# SPDX-License-Identifier: Apache-2.0
+# A viewer drag on V_DizuvaRuvi scripted from Python, event by event as a viewer delivers them:
+# Ctrl+Alt and the left button turn the panorama view, the right button zooms, Ctrl+Tab toggles
+# the projection, and each drag is one undo step.
+import math
+
+import vireo
+
+node = vireo.createNode("V_DizuvaRuvi")
+W, H = 2048, 1024
+size = dict(viewport=(W, H), view="main")
+
+# Ctrl without Alt belongs to someone else.
+assert not node.viewerEvent("push", 100, 100, button=1, ctrl=True, **size)
+assert not node.viewerEvent("drag", 300, 100, button=1, ctrl=True, **size)
+assert node["mouseRotate"].toScript() == "{1 0 0 0}"
+
+
+def increment(x0, y0, x1, y1):
+    """dq = Q(Y, a) Q(X, b) Q(Y, -c) of a drag from (x0, y0) to (x1, y1)."""
+    def q(axis, angle):
+        s = math.sin(angle / 2)
+        return (math.cos(angle / 2), axis[0] * s, axis[1] * s, axis[2] * s)
+
+    def mul(p, r):
+        return (p[0] * r[0] - p[1] * r[1] - p[2] * r[2] - p[3] * r[3],
+                p[0] * r[1] + p[1] * r[0] + p[2] * r[3] - p[3] * r[2],
+                p[0] * r[2] - p[1] * r[3] + p[2] * r[0] + p[3] * r[1],
+                p[0] * r[3] + p[1] * r[2] - p[2] * r[1] + p[3] * r[0])
+
+    a = x0 * 2 * math.pi / W - (W - 1) * math.pi / W
+    b = (y1 - y0) * math.pi / H
+    c = x1 * 2 * math.pi / W - (W - 1) * math.pi / W
+    return mul(mul(q((0, 1, 0), a), q((1, 0, 0), b)), q((0, 1, 0), -c))
+
+
+keys = dict(ctrl=True, alt=True, **size)
+assert node.viewerEvent("push", 1000, 500, button=1, **keys)
+assert node.viewerEvent("drag", 1200, 540, button=1, **keys)
+assert node.viewerEvent("release", 1200, 540, button=1, **keys)
+q = [float(v) for v in node["mouseRotate"].toScript().strip("{}").split()]
+expected = increment(1000, 500, 1200, 540)
+assert all(abs(a - b) < 1e-6 for a, b in zip(q, expected)), (q, expected)
+
+vireo.undo()
+assert node["mouseRotate"].toScript() == "{1 0 0 0}", "one undo takes the whole drag back"
+vireo.redo()
+
+# A zoom drag of 1000 px to the right halves the view angle: zoom 1.
+assert node.viewerEvent("push", 0, 0, button=3, **keys)
+assert node.viewerEvent("drag", 400, 10, button=3, **keys)
+assert node.viewerEvent("release", 1000, 0, button=3, **keys)
+assert float(node["mouseZoom"].toScript()) == 1.0, node["mouseZoom"].toScript()
+
+# Ctrl+Tab toggles the rectilinear view, in any view.
+assert node.viewerEvent("key", key="tab", ctrl=True, viewport=(W, H))
+assert node["rectilinearProjection"].value() is True
+assert node["projectionType"].value() == 0
+
+for bad, error in ((lambda: node.viewerEvent("wiggle", viewport=(W, H)), ValueError),
+                   (lambda: node.viewerEvent("push", view="nowhere", viewport=(W, H)), KeyError),
+                   (lambda: node.viewerEvent("key", key="hyper", viewport=(W, H)), ValueError)):
+    try:
+        bad()
+        raise AssertionError("accepted")
+    except error:
+        pass
+print("viewer events: ok")

@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: Apache-2.0
+// The render paths through the node: camera views per mode against a direct projection of the
+// input through the same grid, and the panorama cache.
+#include "render/RenderDispatcher.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "../TestRigSource.h"
+#include "analysis/GridMapKnob.h"
+#include "analysis/WarpInverse.h"
+#include "plugin/DizuvaRuviPlugin.h"
+#include "px/image/ArrayKnob.h"
+
+using namespace PX::Image;
+using namespace Korvane::Research;
+using NodeTests::RigFixture;
+
+namespace {
+
+constexpr int kW = 8, kH = 6;
+
+class CameraViewPath : public ::testing::Test {
+protected:
+    CameraViewPath() : f({"main", "cam1", "cam2", "cam3"}) {
+        f.node->setKnobFromUser("resampleType", "Bilinear");
+        // A smooth warp of cam2 (camera 1, grid view 2): about a pixel, varying over the frame.
+        grid = Grid2D(3, 3);
+        for (int j = 0; j < 3; ++j)
+            for (int i = 0; i < 3; ++i) grid.at(i, j) = {0.5 * i - 0.25 * j, 0.3 * j};
+        op()->knobManager().gridMap()->setGrid(1, 2, grid);
+    }
+    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(f.node->op()); }
+    ImagePlane render(const std::string& view, const ChannelSet& channels) {
+        OutputContext c(1, Views::find(view));
+        op()->setOutputContext(c);
+        f.node->storeKnobs(c);
+        op()->validate();
+        ImagePlane plane = channels == Mask_StitchMap
+                               ? op()->renderStripe(0, channels)
+                               : op()->fetchPlane(op()->info().box(), channels);
+        EXPECT_TRUE(plane.hasBuffer()) << op()->errorMessage();
+        return plane;
+    }
+
+    RigFixture f;
+    Grid2D grid;
+};
+
+}  // namespace
+
+TEST_F(CameraViewPath, UnwarpedShowsTheInputAndItsStitchMapOfIdentityWithoutAGrid) {
+    const ImagePlane plane = render("cam2", Mask_RGBA | Mask_StitchMap);
+    if (!plane.hasBuffer()) return;
+    const WarpInverse warp(grid, kW, kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            EXPECT_EQ(plane.at(x, y, plane.chanNo(Chan_Green)), float(x));
+            EXPECT_EQ(plane.at(x, y, plane.chanNo(Chan_Blue)), float(y));
+            const Eigen::Vector2d q(x + 0.5, y + 0.5);
+            const Eigen::Vector2d p = q + warp.displacement(q);
+            EXPECT_NEAR(plane.at(x, y, plane.chanNo(Chan_StitchMap_U)), p.x(), 1e-4) << x << y;
+            EXPECT_NEAR(plane.at(x, y, plane.chanNo(Chan_StitchMap_V)), p.y(), 1e-4) << x << y;
+        }
+    const ImagePlane reset = render("cam1", Mask_StitchMap);
+    if (!reset.hasBuffer()) return;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            EXPECT_FLOAT_EQ(reset.at(x, y, 0), x + 0.5f) << "no grid: no displacement";
+            EXPECT_FLOAT_EQ(reset.at(x, y, 1), y + 0.5f);
+        }
+}
+
+TEST_F(CameraViewPath, WarpedSamplesTheInputAtQPlusDOfQAndEditModeShowsTheInput) {
+    f.node->setKnobFromUser("cameraOutputMode", "Warped");
+    const ImagePlane plane = render("cam2", Mask_RGBA);
+    if (!plane.hasBuffer()) return;
+    const WarpInverse warp(grid, kW, kH);
+    int compared = 0;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const Eigen::Vector2d q(x + 0.5, y + 0.5);
+            const Eigen::Vector2d p = q + warp.displacement(q);
+            // Green and blue are ramps of the pixel index: bilinear sampling at p gives p - 0.5
+            // wherever all four taps lie inside the image.
+            if (p.x() < 0.5 || p.x() > kW - 0.5 || p.y() < 0.5 || p.y() > kH - 0.5) continue;
+            EXPECT_NEAR(plane.at(x, y, plane.chanNo(Chan_Green)), p.x() - 0.5, 1e-4) << x << y;
+            EXPECT_NEAR(plane.at(x, y, plane.chanNo(Chan_Blue)), p.y() - 0.5, 1e-4) << x << y;
+            EXPECT_FLOAT_EQ(plane.at(x, y, plane.chanNo(Chan_Alpha)), 1.0f);
+            ++compared;
+        }
+    EXPECT_GT(compared, kW * kH / 2);
+
+    f.node->setKnobFromUser("addPoint", "true");
+    const ImagePlane edit = render("cam2", Mask_RGBA);
+    for (int x = 0; x < kW; ++x) EXPECT_EQ(edit.at(x, 2, edit.chanNo(Chan_Green)), float(x));
+}
+
+TEST_F(CameraViewPath, AnInputLackingTheChannelsIsAnErrorNamingTheInput) {
+    OutputContext c(1, Views::find("cam2"));
+    op()->setOutputContext(c);
+    f.node->storeKnobs(c);
+    op()->validate();
+    ChannelSet channels = Mask_RGBA;
+    channels += getChannel("depth.Z");
+    const ImagePlane plane = op()->fetchPlane(op()->info().box(), channels);
+    EXPECT_FALSE(plane.hasBuffer());
+    EXPECT_EQ(op()->errorMessage().rfind("Input 2 missing", 0), 0u) << op()->errorMessage();
+}
+
+TEST_F(CameraViewPath, ThePanoramaIsCachedPerHashAndChannelSetAndTheViewTurnsReuseIt) {
+    f.sourceOp()->setRig(3);
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    const PanoramaCache& cache = op()->renderDispatcher().panoramaCache();
+    const ImagePlane first = render("main", Mask_RGBA);
+    EXPECT_EQ(cache.misses(), 1);
+    render("main", Mask_RGBA);
+    EXPECT_EQ(cache.hits(), 1);
+    f.node->setKnobFromUser("rotationAngles", "{0 45 0}");
+    const ImagePlane turned = render("main", Mask_RGBA);
+    EXPECT_EQ(cache.hits(), 2) << "a view turn reuses the panorama";
+    f.node->setKnobFromUser("projectionType", "Rectilinear");
+    render("main", Mask_RGBA);
+    EXPECT_EQ(cache.hits(), 3) << "so does a change of view projection";
+    ChannelSet red;
+    red += Chan_Red;
+    render("main", red);
+    EXPECT_EQ(cache.misses(), 2) << "another channel set";
+    f.node->setKnobFromUser("blendType", "Multi-Band");
+    render("main", red);
+    EXPECT_EQ(cache.misses(), 3) << "another blend";
+    // A turn of 45 degrees about Y moves the content by an eighth of the width.
+    int same = 0;
+    for (int x = 0; x < 64; ++x)
+        same += first.at(x, 16, 0) == turned.at((x + 8) % 64, 16, 0) ||
+                first.at(x, 16, 0) == turned.at((x + 56) % 64, 16, 0);
+    EXPECT_GT(same, 48);
+}
+
+TEST_F(CameraViewPath, LatlongProjectionMatchesTheRigLibraryThroughTheSameGrid) {
+    // Cameras large enough that the warp's positions, sampled at pixel centres and composed
+    // bilinearly, stand for the grid's triangles to a small fraction of a pixel.
+    const int w = 64, h = 48;
+    f.sourceOp()->width = w, f.sourceOp()->height = h;
+    f.sourceOp()->setRig(3);
+    f.node->setKnobFromUser("outputFormat", "128 64");
+    f.node->setKnobFromUser("cameraProjectionType", "Latlong");
+    f.node->setKnobFromUser("autoConvergenceDepth", "false");
+    f.node->setKnobFromUser("convergenceDepth", "4");
+    for (const char* mode : {"Unwarped", "Warped"}) {
+        f.node->setKnobFromUser("cameraOutputMode", mode);
+        f.node->setKnobFromUser("outputMode", mode);
+        const ImagePlane plane = render("cam2", Mask_RGBA | Mask_StitchMap);
+        if (!plane.hasBuffer()) return;
+        MetaDataHandler rig;
+        rig.updateMetaDataBundle(f.sourceOp()->bundle);
+        SphericalTransform camera(rig.getCamera(1));
+        camera.setOutputImageSize(128, 64);
+        camera.setConvergenceDepth(4.0);
+        const WarpInverse warp(grid, w, h);
+        const bool warped = std::string(mode) == "Warped";
+        int seen = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const float u = plane.at(x, y, plane.chanNo(Chan_StitchMap_U));
+                const float v = plane.at(x, y, plane.chanNo(Chan_StitchMap_V));
+                if (u == -1.0f && v == -1.0f) {
+                    EXPECT_EQ(plane.at(x, y, plane.chanNo(Chan_Alpha)), 0.0f) << x << " " << y;
+                    continue;
+                }
+                // The input position shown, taken back through the warp to the camera point,
+                // lies on this panorama pixel's direction.
+                Eigen::Vector2d q(u, v);
+                if (warped) {
+                    const auto back = warp.warpedPosition(q);
+                    ASSERT_TRUE(back);
+                    q = *back;
+                }
+                Eigen::Vector2d ideal;
+                // Away from the frame's edge (the last half pixel has no bilinear neighbour)
+                // and from the poles (where a pixel spans every longitude).
+                if (q.x() < 1 || q.y() < 1 || q.x() > w - 1 || q.y() > h - 1) continue;
+                if (y < 12 || y >= 52) continue;
+                if (!camera.ProjectToIdeal(q, ProjectionTypeEnum::Latlong, &ideal)) continue;
+                EXPECT_NEAR(ideal.x(), x + 0.5, 0.05) << mode << " " << x << " " << y;
+                EXPECT_NEAR(ideal.y(), y + 0.5, 0.05) << mode << " " << x << " " << y;
+                ++seen;
+            }
+        EXPECT_GT(seen, 10) << mode;
+    }
+}
