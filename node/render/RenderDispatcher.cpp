@@ -216,7 +216,6 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         BlendingKnobs::smallestLevelSize(size.width, size.height, blending.suppression()));
     stitcher.setExpand(blending.expand());
     stitcher.setExposureCompensation(blending.exposureCompensation());
-    stitcher.setFrame(frame());
 
     std::vector<int> cameras;
     for (int view : cameraViews) {
