@@ -12,6 +12,7 @@ packages=(
     qt6-base-dev
     python3-dev pybind11-dev
     nlohmann-json3-dev
+    clang-format git
 )
 
 missing=()

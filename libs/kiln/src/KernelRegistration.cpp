@@ -13,7 +13,7 @@ void RegisterCpuVariants(const char* kernelId,
                          const std::vector<CpuVariant>& variants,
                          const char* paramTable) {
     // Target and flags of every variant, in registration order. The CUDA target "4_8_1" joins
-    // this list, with the same signatures, when the GPU backend is built (KILN_WITH_CUDA).
+    // this list, with the same signatures, once a GPU backend exists (none is built yet).
     static const char* const kTargets[] = {"2_2_1", "2_2_19"};
     // CPU targets carry no GPU code; the registry takes a 2-byte placeholder.
     static const char kNoGpuCode[2] = {0, 0};

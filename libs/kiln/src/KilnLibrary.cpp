@@ -21,7 +21,7 @@ Compute::ContextPtr KilnLibrary::GetCurrentCPUContext() {
 }
 
 std::vector<Compute::ContextPtr> KilnLibrary::GetGPUContexts(int /*interface*/) {
-    // No GPU backend in this build (KILN_WITH_CUDA adds one).
+    // No GPU backend exists yet: the GPU lists stay empty.
     return {};
 }
 

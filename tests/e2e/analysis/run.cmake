@@ -1,9 +1,24 @@
 # SPDX-License-Identifier: Apache-2.0
 # The analysis buttons through vireo and Python on a small generated rig.
-# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWORK=<scratch folder>.
+# The warp must reduce the misalignment of the scene's points, measured by warp_quality on the
+# footage's ground truth: its median and its 90th percentile both drop.
+# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWARP_QUALITY=<warp_quality>
+#            -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
-e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 4 --ext png
-        --no-truth)
+e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 4 --ext png)
 e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
-        -t ${CMAKE_CURRENT_LIST_DIR}/analysis_test.py)
+        -t ${CMAKE_CURRENT_LIST_DIR}/analysis_test.py ${WORK}/warped.vireo)
 message(STATUS "${out}")
+
+e2e_run(${WORK} quality ${WARP_QUALITY} ${WORK}/warped.vireo footage/truth)
+message(STATUS "${quality}")
+foreach(row unwarped warped)
+    if(NOT quality MATCHES "\n *${row} +median +([0-9.]+) +90th percentile +([0-9.]+)")
+        message(FATAL_ERROR "warp_quality printed no ${row} figures:\n${quality}")
+    endif()
+    set(${row}_median ${CMAKE_MATCH_1})
+    set(${row}_p90 ${CMAKE_MATCH_2})
+endforeach()
+if(NOT warped_median LESS unwarped_median OR NOT warped_p90 LESS unwarped_p90)
+    message(FATAL_ERROR "the warp does not reduce the misalignment:\n${quality}")
+endif()
