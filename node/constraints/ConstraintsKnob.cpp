@@ -414,12 +414,13 @@ bool ConstraintsKnob::from_script(const char* text) {
     }
     int version = 0, total = 0, allVisible = 0;
     if (!in.expect("version") || !in.integer(version) || (version != 1 && version != 2)) {
-        setError("expected \"version 1\" or \"version 2\"");
+        setError("knob '" + name() + "': expected \"version 1\" or \"version 2\"");
         return false;
     }
     if (!in.expect("total") || !in.integer(total) || total < 0 || total > kMaxConstraints ||
         !in.expect("visible") || !in.integer(allVisible)) {
-        setError("expected \"total <count> visible <0|1>\", count from 0 to " +
+        setError("knob '" + name() +
+                 "': expected \"total <count> visible <0|1>\", count from 0 to " +
                  std::to_string(kMaxConstraints));
         return false;
     }
@@ -442,7 +443,8 @@ bool ConstraintsKnob::from_script(const char* text) {
                                                       QItemSelectionModel::NoUpdate);
     };
     auto fail = [&](int n, const std::string& why) {
-        setError("constraint " + std::to_string(n + 1) + ": " + why);
+        setError("knob '" + name() + "': constraint " + std::to_string(n + 1) + ": " + why +
+                 "; the knob keeps the " + std::to_string(n) + " constraint(s) read before");
         if (m->constraintCount() > 0) m->refreshViewsText(m->constraintCount() - 1);
         restoreSelection();
         return false;
@@ -499,6 +501,10 @@ bool ConstraintsKnob::from_script(const char* text) {
         Q_EMIT m->dataChanged(m->constraintIndex(row, 0),
                               m->constraintIndex(row, TreeModel::ColumnCount - 1));
     }
+    if (!in.atEnd())
+        return fail(
+            total,
+            "the total says " + std::to_string(total) + " constraint(s) but more text follows");
     restoreSelection();
     changed();
     return true;
