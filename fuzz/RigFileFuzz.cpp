@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
     }
     PX::Image::MetaData::Bundle bundle, again;
-    bundle["untouched"] = std::string("yes");
+    bundle.setData("untouched", std::string("yes"));
     const PX::Image::MetaData::Bundle before = bundle;
     try {
         Korvane::Research::ReadRigFile(path, &bundle);
@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (bundle != before || e.userMessage().rfind(path, 0) != 0) std::abort();
         return 0;
     }
+    again.setData("untouched", std::string("yes"));
     Korvane::Research::ReadRigFile(path, &again);
-    again["untouched"] = std::string("yes");
     if (again != bundle) std::abort();
     try {
         Korvane::Research::MetaDataHandler handler;

@@ -88,18 +88,6 @@ int parseFrame(const std::string& word, const std::string& whole) {
                                 "' is not a frame list (A-B or A,B,C)");
 }
 
-// The frames first to last, refused past Limits::kMaxFrames before anything is allocated.
-std::vector<int> frameSpan(long long first, long long last, const std::string& what) {
-    if (last - first + 1 > static_cast<long long>(Limits::kMaxFrames))
-        throw std::invalid_argument(what + " holds " + std::to_string(last - first + 1) +
-                                    " frames; a render takes at most " +
-                                    std::to_string(Limits::kMaxFrames));
-    std::vector<int> frames;
-    frames.reserve(size_t(std::max(0LL, last - first + 1)));
-    for (long long f = first; f <= last; ++f) frames.push_back(int(f));
-    return frames;
-}
-
 }  // namespace
 
 const char* CommandLine::usage() {
@@ -138,7 +126,7 @@ std::vector<int> CommandLine::parseFrames(const std::string& text) {
     const int last = parseFrame(text.substr(dash + 1), text);
     if (last < first)
         throw std::invalid_argument("frame range '" + quoteForMessage(text) + "' runs backwards");
-    return frameSpan(first, last, "frame range '" + text + "'");
+    return frameSpan(first, last, 1, "--frames " + quoteForMessage(text));
 }
 
 void CommandLine::printKnobs(const Node& node, std::ostream& out) {
@@ -261,6 +249,7 @@ int CommandLine::render(Graph& graph,
     try {
         frames = frameText.empty() ? frameSpan(graph.settings().firstFrame,
                                                graph.settings().lastFrame,
+                                               1,
                                                "the script's frame range")
                                    : parseFrames(frameText);
     } catch (const std::invalid_argument& e) {

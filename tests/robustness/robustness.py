@@ -281,6 +281,10 @@ def cases(work):
                                         "11-2000000000"], {1, 2}, ["2000000000"], timeout=10),
         Case("--frames 1-99999999", ["good.vireo", "--render", "Write1", "--frames",
                                      "1-99999999"], {1, 2}, ["at most"], timeout=10),
+        Case("Python frame range of 2e9", ["-t", "range.py"], 0, ["refused", "outside"],
+             timeout=10, python=("range.py", "import vireo\ntry:\n"
+                                 "    vireo.FrameRanges(1, 2000000000)\n"
+                                 "except ValueError as e:\n    print('refused', e)\n")),
         Case("script frame range of 2e9", ["frames.vireo"], 1, ["2000000000"], timeout=10),
         Case("key at frame 1e18", ["analysis.vireo", "-t", "key.py"], 0, ["refused", "outside"],
              python=("key.py", "import vireo\nk = vireo.toNode('D1')['analysisKeyframe']\n"
@@ -326,7 +330,7 @@ def cases(work):
         Case("duplicate views in a rig", ["twice.vireo", "--render", "Write1", "--frames", "1"],
              1, ["twice.json", "cam1"]),
         Case("Match without input", ["lonely.vireo", "-t", "lonely.py"], 0,
-             ["no input", "no input", "no input"],
+             ["Key All needs footage", "Match needs footage", "Warp needs footage"],
              python=("lonely.py", "import vireo\nn = vireo.toNode('D1')\n"
                      "n['addAllAnalysisKeys'].execute()\n"
                      "for b in ('match', 'warp'):\n    try:\n        n[b].execute()\n"
