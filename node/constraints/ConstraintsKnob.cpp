@@ -108,6 +108,7 @@ bool ConstraintsKnob::addConstraintAtCurrentFrame() {
 }
 
 void ConstraintsKnob::removeAllConstraints() {
+    m_incomplete = false;
     if (m_model && m_model->constraintCount() > 0)
         m_model->removeRows(0, m_model->constraintCount(), m_model->topIndex());
 }
@@ -381,6 +382,7 @@ void ConstraintsKnob::writeText(std::ostream& os) const {
                 os << '\n';
             }
     }
+    if (m_incomplete) os << "  " << kIncompleteMark << '\n';
 }
 
 bool ConstraintsKnob::to_script(std::ostream& os,
@@ -443,8 +445,11 @@ bool ConstraintsKnob::from_script(const char* text) {
                                                       QItemSelectionModel::NoUpdate);
     };
     auto fail = [&](int n, const std::string& why) {
+        m_incomplete = true;
         setError("knob '" + name() + "': constraint " + std::to_string(n + 1) + ": " + why +
-                 "; the knob keeps the " + std::to_string(n) + " constraint(s) read before");
+                 "; the knob keeps the " + std::to_string(m->constraintCount()) +
+                 " constraint(s) read, the last perhaps in part, and a save marks it " +
+                 kIncompleteMark);
         if (m->constraintCount() > 0) m->refreshViewsText(m->constraintCount() - 1);
         restoreSelection();
         return false;
@@ -501,12 +506,19 @@ bool ConstraintsKnob::from_script(const char* text) {
         Q_EMIT m->dataChanged(m->constraintIndex(row, 0),
                               m->constraintIndex(row, TreeModel::ColumnCount - 1));
     }
-    if (!in.atEnd())
-        return fail(
-            total,
-            "the total says " + std::to_string(total) + " constraint(s) but more text follows");
+    const StoreTail tail = readStoreTail(in);
+    if (tail == StoreTail::Extra)
+        return fail(total,
+                    "the total says " + std::to_string(total) + " constraint(s) but more text follows");
+    // Saved after a failed read: some constraints may be missing (as the analysis stores).
+    m_incomplete = tail == StoreTail::IncompleteMark;
     restoreSelection();
     changed();
+    if (m_incomplete && !doingUndoRedo()) {
+        setError("knob '" + name() + "': saved from an incomplete read: some constraints may be "
+                 "missing; the knob keeps the " + std::to_string(total) + " it holds");
+        return false;
+    }
     return true;
 }
 
