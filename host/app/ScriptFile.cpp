@@ -45,27 +45,38 @@ bool parseInt(const std::string& word, int* value) {
     }
 }
 
-// Open braces minus closing ones, outside double-quoted text.
-int braceDepth(const std::string& text) {
-    int depth = 0;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == '{') {
-            ++depth;
-        } else if (c == '}') {
-            --depth;
+// Open braces minus closing ones, outside double-quoted text, counted as text is added, so
+// that a value continued over many lines is scanned once.
+class BraceCount {
+public:
+    int add(const std::string& text) {
+        for (const char c : text) {
+            if (m_escaped) {
+                m_escaped = false;
+            } else if (m_quoted) {
+                if (c == '\\')
+                    m_escaped = true;
+                else if (c == '"')
+                    m_quoted = false;
+            } else if (c == '"') {
+                m_quoted = true;
+            } else if (c == '{') {
+                ++m_depth;
+            } else if (c == '}') {
+                --m_depth;
+            }
         }
+        return m_depth;
     }
-    return depth;
-}
+    int depth() const { return m_depth; }
+
+private:
+    int m_depth = 0;
+    bool m_quoted = false;
+    bool m_escaped = false;
+};
+
+int braceDepth(const std::string& text) { return BraceCount().add(text); }
 
 // True when `text` is one quoted string: a '"', escaped characters, and a closing '"' last.
 bool wellQuoted(const std::string& text) {
@@ -181,9 +192,15 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
                 const size_t start = i;
                 std::string value = rest;
                 if (!value.empty() && value[0] == '{') {
-                    while (braceDepth(value) > 0 && i + 1 < lines.size())
-                        value += '\n' + lines[++i];
-                    if (braceDepth(value) != 0) fail(start, "unbalanced braces");
+                    BraceCount braces;
+                    braces.add(value);
+                    while (braces.depth() > 0 && i + 1 < lines.size()) {
+                        value += '\n';
+                        braces.add("\n");
+                        value += lines[++i];
+                        braces.add(lines[i]);
+                    }
+                    if (braces.depth() != 0) fail(start, "unbalanced braces");
                     value = trim(value);
                 }
                 Knob* knob = current->knob(word);

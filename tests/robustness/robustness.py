@@ -189,6 +189,8 @@ def prepare(work, vireo, make_rig):
           script([("../plugins/V_DizuvaRuvi", "E1", [])]))
     write(os.path.join(work, "long_line.vireo"), "vireo 1\n" + "x" * (5 << 20) + "\n")
     write(os.path.join(work, "huge_line.vireo"), "vireo 1\n# " + "y" * (70 << 20) + "\n")
+    write(os.path.join(work, "braced.vireo"),
+          "vireo 1\nnode Write W1\n    notes {\n" + "    1 2 3\n" * 200000 + "    }\nend\n")
     write(os.path.join(work, "latin1.vireo"),
           b"vireo 1\nnode Read Read1\n    file caf\xe9_%V.####.png\nend\n", "wb")
     for rig_file in ("overflow", "twice", "many"):
@@ -296,6 +298,8 @@ def cases(work):
                                  "n['addAllAnalysisKeys'].execute()\n")),
         Case("endless script", ["/dev/zero"], 1, ["at most"], timeout=20),
         Case("huge line", ["huge_line.vireo"], 1, ["at most"], timeout=20),
+        Case("value over 200000 lines", ["braced.vireo"], 0, ["has no knob 'notes'"],
+             timeout=10),
         Case("long line quoted", ["long_line.vireo"], 1, ["bytes)"], quiet=4000),
         Case("600 cameras, 2 inputs", ["many.vireo", "--render", "Write1", "--frames", "1"],
              {0, 1}, [], timeout=30),

@@ -34,8 +34,12 @@ std::string tooMany(unsigned long long count, const std::string& what) {
 
 }  // namespace
 
-std::vector<int> frameSpan(long long first, long long last, long long step, const std::string& what) {
-    if (step < 1) throw std::invalid_argument(what + ": step " + std::to_string(step) + " is not positive");
+std::vector<int> frameSpan(long long first,
+                           long long last,
+                           long long step,
+                           const std::string& what) {
+    if (step < 1)
+        throw std::invalid_argument(what + ": step " + std::to_string(step) + " is not positive");
     if (last < first)
         throw std::invalid_argument(what + ": " + std::to_string(first) + " to " +
                                     std::to_string(last) + " runs backwards");
@@ -51,7 +55,8 @@ std::vector<int> frameSpan(long long first, long long last, long long step, cons
 }
 
 void checkFrameList(const std::vector<int>& frames, const std::string& what) {
-    if (frames.size() > Limits::kMaxFrames) throw std::invalid_argument(tooMany(frames.size(), what));
+    if (frames.size() > Limits::kMaxFrames)
+        throw std::invalid_argument(tooMany(frames.size(), what));
     for (int f : frames)
         if (f < -Limits::kMaxFrame || f > Limits::kMaxFrame)
             throw std::invalid_argument(frameOutside(f, what));

@@ -35,7 +35,10 @@ std::string keyFrameRefusal(double frame, std::size_t keysHeld);
 /// The frames first, first + step, ... up to last. Throws std::invalid_argument, before
 /// allocating anything, for a step below 1, a range that runs backwards, a frame beyond
 /// Limits::kMaxFrame or more than Limits::kMaxFrames frames; `what` starts the message.
-std::vector<int> frameSpan(long long first, long long last, long long step, const std::string& what);
+std::vector<int> frameSpan(long long first,
+                           long long last,
+                           long long step,
+                           const std::string& what);
 /// Throws as frameSpan does for a list of more than kMaxFrames frames or a frame beyond
 /// kMaxFrame.
 void checkFrameList(const std::vector<int>& frames, const std::string& what);
