@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds the libFuzzer harnesses of the store readers with clang, ASan and UBSan in build-fuzz/
+# Builds the libFuzzer harnesses of the store, script and rig readers with clang, ASan and UBSan in build-fuzz/
 # and runs each for the given number of seconds (default 180). Findings land in
 # build-fuzz/findings/<harness>/; the seed corpora are fuzz/corpus/<store>/.
 #   scripts/fuzz.sh [seconds]
@@ -14,8 +14,10 @@ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSANITIZE=address,undefined \
       -DBUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF \
       -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build "$root/build-fuzz" --target grid_map_fuzz control_points_fuzz constraints_fuzz
-for pair in grid_map_fuzz:grid_map control_points_fuzz:control_points constraints_fuzz:constraints; do
+cmake --build "$root/build-fuzz" --target grid_map_fuzz control_points_fuzz constraints_fuzz \
+      script_file_fuzz rig_file_fuzz
+for pair in grid_map_fuzz:grid_map control_points_fuzz:control_points constraints_fuzz:constraints \
+            script_file_fuzz:scripts rig_file_fuzz:rigs; do
     harness=${pair%%:*} seeds=${pair##*:}
     work="$root/build-fuzz/findings/$harness"
     mkdir -p "$work/corpus"

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CommandLine.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
@@ -8,17 +10,21 @@
 
 #include "CommandLineHost.h"
 #include "Graph.h"
+#include "Interruption.h"
 #include "ScriptError.h"
 #include "ScriptFile.h"
+#include "kiln/WorkerPool.h"
 #include "px/image/ButtonKnob.h"
 #include "px/image/Executable.h"
 #include "px/image/Format.h"
 #include "px/image/Knob.h"
+#include "px/image/Limits.h"
 #include "px/image/Node.h"
 #include "px/image/Op.h"
 #include "px/image/OutputContext.h"
 #include "px/image/Plugin.h"
 #include "px/image/StringKnob.h"
+#include "vellacam/WorkerThreads.h"
 
 #ifndef VIREO_VERSION
 #define VIREO_VERSION "unknown"
@@ -34,6 +40,13 @@ namespace {
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// SIGINT and SIGTERM cancel for the life of the guard.
+class InterruptionHandlers {
+public:
+    InterruptionHandlers() { Interruption::install(); }
+    ~InterruptionHandlers() { Interruption::uninstall(); }
 };
 
 // Installs a host for the life of the guard.
@@ -61,11 +74,18 @@ std::vector<std::string> splitAt(const std::string& text, char sep) {
 int parseFrame(const std::string& word, const std::string& whole) {
     try {
         size_t used = 0;
-        const int f = std::stoi(word, &used);
-        if (used == word.size()) return f;
-    } catch (const std::exception&) {
+        const long long f = std::stoll(word, &used);
+        if (used == word.size() && std::llabs(f) <= Limits::kMaxFrame) return int(f);
+        if (used == word.size())
+            throw std::invalid_argument("frame " + word + " in '" + quoteForMessage(whole) +
+                                        "' is outside -" + std::to_string(Limits::kMaxFrame) +
+                                        " to " + std::to_string(Limits::kMaxFrame));
+    } catch (const std::invalid_argument& e) {
+        if (std::string(e.what()).rfind("frame ", 0) == 0) throw;
+    } catch (const std::out_of_range&) {
     }
-    throw std::invalid_argument("'" + whole + "' is not a frame list (A-B or A,B,C)");
+    throw std::invalid_argument("'" + quoteForMessage(whole) +
+                                "' is not a frame list (A-B or A,B,C)");
 }
 
 }  // namespace
@@ -79,6 +99,8 @@ const char* CommandLine::usage() {
            "  --set NODE.KNOB=VALUE   set a knob after loading, as a user edit (repeatable)\n"
            "  --yes, --no             queue the answer to the next question (default: no)\n"
            "  --save OUT              save the script, with the edits, to OUT\n"
+           "  --threads N             worker threads of the whole process (default: the\n"
+           "                          environment variable VIREO_THREADS, else every core)\n"
            "  -t PY [ARGS...]         run the Python script PY with the module vireo after\n"
            "                          loading and the edits (ARGS: its sys.argv); SCRIPT is\n"
            "                          optional then\n"
@@ -91,16 +113,20 @@ const char* CommandLine::usage() {
 std::vector<int> CommandLine::parseFrames(const std::string& text) {
     std::vector<int> frames;
     if (text.find(',') != std::string::npos) {
-        for (const std::string& w : splitAt(text, ',')) frames.push_back(parseFrame(w, text));
+        const std::vector<std::string> words = splitAt(text, ',');
+        if (words.size() > Limits::kMaxFrames)
+            throw std::invalid_argument("--frames lists more than " +
+                                        std::to_string(Limits::kMaxFrames) + " frames");
+        for (const std::string& w : words) frames.push_back(parseFrame(w, text));
         return frames;
     }
     const size_t dash = text.find('-', 1);  // a leading '-' is a sign
     if (dash == std::string::npos) return {parseFrame(text, text)};
     const int first = parseFrame(text.substr(0, dash), text);
     const int last = parseFrame(text.substr(dash + 1), text);
-    if (last < first) throw std::invalid_argument("frame range '" + text + "' runs backwards");
-    for (int f = first; f <= last; ++f) frames.push_back(f);
-    return frames;
+    if (last < first)
+        throw std::invalid_argument("frame range '" + quoteForMessage(text) + "' runs backwards");
+    return frameSpan(first, last, 1, "--frames " + quoteForMessage(text));
 }
 
 void CommandLine::printKnobs(const Node& node, std::ostream& out) {
@@ -157,9 +183,52 @@ int CommandLine::info() {
 }
 
 int CommandLine::describe(const std::string& className) {
-    Graph graph;
-    printKnobs(*graph.addNode(className), m_out);
-    return 0;
+    try {
+        Graph graph;
+        printKnobs(*graph.addNode(className), m_out);
+        return 0;
+    } catch (const std::exception& e) {
+        m_err << "vireo: --describe: " << e.what() << '\n';
+        return 1;
+    }
+}
+
+bool CommandLine::applyThreadSetting(const std::string& option) {
+    // One setting sizes every pool of the process: the compute framework's, which runs the
+    // node's parallel loops, and the rig library's matching.
+    unsigned threads = 0;
+    try {
+        if (!option.empty()) {
+            threads = Kiln::WorkerPool::ParseThreadCount(option, "--threads");
+            Kiln::WorkerPool::SetThreadCount(threads);
+        } else if (const char* env = std::getenv(Kiln::WorkerPool::kEnvironmentVariable)) {
+            threads =
+                Kiln::WorkerPool::ParseThreadCount(env, Kiln::WorkerPool::kEnvironmentVariable);
+        } else {
+            threads = Kiln::WorkerPool::ThreadCount();
+        }
+    } catch (const std::exception& e) {
+        m_err << "vireo: " << e.what() << '\n';
+        return false;
+    }
+    Korvane::Research::SetWorkerThreads(threads);
+    return true;
+}
+
+int CommandLine::interrupted(Graph& graph, const std::string& savePath) {
+    const int signal = Interruption::signalNumber();
+    m_err << "vireo: interrupted by " << Interruption::signalName(signal)
+          << "; the steps not yet begun are skipped" << (savePath.empty() ? "" : ", but not --save")
+          << '\n';
+    if (!savePath.empty()) {
+        try {
+            ScriptFile::save(graph, savePath);
+            m_err << "vireo: saved what was finished to " << savePath << '\n';
+        } catch (const std::exception& e) {
+            m_err << "vireo: " << e.what() << '\n';
+        }
+    }
+    return 128 + signal;
 }
 
 int CommandLine::render(Graph& graph,
@@ -177,11 +246,15 @@ int CommandLine::render(Graph& graph,
         return 1;
     }
     std::vector<int> frames;
-    if (frameText.empty()) {
-        for (int f = graph.settings().firstFrame; f <= graph.settings().lastFrame; ++f)
-            frames.push_back(f);
-    } else {
-        frames = parseFrames(frameText);
+    try {
+        frames = frameText.empty() ? frameSpan(graph.settings().firstFrame,
+                                               graph.settings().lastFrame,
+                                               1,
+                                               "the script's frame range")
+                                   : parseFrames(frameText);
+    } catch (const std::invalid_argument& e) {
+        m_err << "vireo: --render: " << e.what() << '\n';
+        return 1;
     }
     if (!viewText.empty()) {
         std::string names;
@@ -197,6 +270,24 @@ int CommandLine::render(Graph& graph,
         node->setKnobFromUser("views", names);
     }
 
+    // A pattern without the view (%V) or the frame (####, %04d) writes every view or frame
+    // over one file.
+    if (const Knob* file = node->knob("file")) {
+        const std::string pattern = file->toScriptText();
+        const Knob* viewsKnob = node->knob("views");
+        std::istringstream viewWords(viewsKnob ? viewsKnob->toScriptText() : "");
+        size_t viewCount = 0;
+        for (std::string w; viewWords >> w;) ++viewCount;
+        const bool frameToken = pattern.find('#') != std::string::npos ||
+                                pattern.find("%d") != std::string::npos ||
+                                pattern.find("%0") != std::string::npos;
+        if (pattern.find("%V") == std::string::npos && viewCount > 1)
+            m_err << "vireo: warning: " << nodeName << ": the file pattern has no %V: every "
+                  << "view is written to the same file\n";
+        if (!frameToken && frames.size() > 1)
+            m_err << "vireo: warning: " << nodeName << ": the file pattern has no #### (or "
+                  << "%04d): every frame is written to the same file\n";
+    }
     m_err << "vireo: rendering " << nodeName << ", " << frames.size() << " frame"
           << (frames.size() == 1 ? "" : "s") << std::endl;
     const ExecuteResult result = execute(node->op(), frames);
@@ -226,7 +317,7 @@ int CommandLine::runPython(CommandLineHost&,
 }
 
 int CommandLine::run(const std::vector<std::string>& args) {
-    std::string script, knobsNode, renderNode, frames, views, savePath, python;
+    std::string script, knobsNode, renderNode, frames, views, savePath, python, threads;
     std::vector<std::string> sets, pythonArgs;
     std::vector<bool> answers;
     try {
@@ -246,7 +337,9 @@ int CommandLine::run(const std::vector<std::string>& args) {
             }
             if (a == "--info" && args.size() == 1) return info();
             if (a == "--describe" && args.size() == 2) return describe(args[1]);
-            if (a == "--set")
+            if (a == "--threads")
+                threads = value(i);
+            else if (a == "--set")
                 sets.push_back(value(i));
             else if (a == "--yes" || a == "--no")
                 answers.push_back(a == "--yes");
@@ -273,6 +366,7 @@ int CommandLine::run(const std::vector<std::string>& args) {
         if (renderNode.empty() && (!frames.empty() || !views.empty()))
             throw UsageError("--frames and --views go with --render");
         if (!frames.empty()) parseFrames(frames);
+        if (!applyThreadSetting(threads)) return 2;
     } catch (const std::exception& e) {
         m_err << "vireo: " << e.what() << '\n' << usage();
         return 2;
@@ -280,6 +374,7 @@ int CommandLine::run(const std::vector<std::string>& args) {
 
     const std::unique_ptr<CommandLineHost> host = makeHost();
     HostInstallation installed(host.get());
+    InterruptionHandlers interruptions;
     for (bool yes : answers) host->queueAnswer(yes);
     try {
         std::unique_ptr<Graph> graph = std::make_unique<Graph>();
@@ -321,6 +416,7 @@ int CommandLine::run(const std::vector<std::string>& args) {
         }
         if (!python.empty()) {
             const int status = runPython(*host, graph, python, pythonArgs);
+            if (Interruption::signalNumber() != 0) return interrupted(*graph, savePath);
             if (status != 0) return status;
         }
         if (!knobsNode.empty()) {
@@ -333,9 +429,11 @@ int CommandLine::run(const std::vector<std::string>& args) {
         }
         if (!renderNode.empty()) {
             const int status = render(*graph, renderNode, frames, views);
+            if (Interruption::signalNumber() != 0) return interrupted(*graph, savePath);
             if (status != 0) return status;
         }
         if (!savePath.empty()) ScriptFile::save(*graph, savePath);
+        if (Interruption::signalNumber() != 0) return interrupted(*graph, {});
         return refused ? 1 : 0;
     } catch (const std::exception& e) {
         m_err << "vireo: " << e.what() << '\n';

@@ -30,6 +30,11 @@ class Graph;
 /// may replace the graph), --knobs, --render, --save. --views sets the Write node's `views` knob,
 /// so a --save after it records them. Without --frames a render covers the project's frame range.
 ///
+/// SIGINT and SIGTERM cancel the running execution as a panel's Cancel would (Interruption);
+/// the steps after it are skipped except --save, which keeps what was finished, and the exit
+/// status is 128 + the signal's number. --threads N (else VIREO_THREADS) sizes every worker
+/// pool of the process.
+///
 /// Exit status: 0 when all went well; 1 when the script, an edit, a render or a save failed,
 /// or when the script held a knob value that was refused (the rest still ran); 2 for a
 /// command line that cannot be understood. Messages go to `err` and name the file, the node
@@ -63,6 +68,12 @@ protected:
 private:
     int info();
     int describe(const std::string& className);
+    /// --threads N, else VIREO_THREADS, sizes the worker pools; false (reported) when the
+    /// count is not one.
+    bool applyThreadSetting(const std::string& option);
+    /// After SIGINT or SIGTERM: says so, runs --save (when given) so that finished work is
+    /// kept, and returns 128 + the signal's number.
+    int interrupted(Graph& graph, const std::string& savePath);
     int render(Graph& graph,
                const std::string& nodeName,
                const std::string& frames,

@@ -3,6 +3,7 @@
 
 #include <ostream>
 
+#include "Interruption.h"
 #include "px/image/Node.h"
 
 namespace Vireo {
@@ -29,6 +30,8 @@ void CommandLineHost::progress(PX::Image::Node* node, float fraction) {
 void CommandLineHost::progressMessage(PX::Image::Node* node, const std::string& message) {
     line(label(node) + message);
 }
+
+bool CommandLineHost::cancelled(PX::Image::Node*) { return Interruption::signalNumber() != 0; }
 
 bool CommandLineHost::ask(const std::string& question) {
     if (m_answers.empty() && m_standing) {

@@ -30,6 +30,8 @@ public:
     void progress(PX::Image::Node* node, float fraction) override;
     void progressMessage(PX::Image::Node* node, const std::string& message) override;
     void progressDismiss(PX::Image::Node* node) override {}
+    /// True once SIGINT or SIGTERM came (Interruption).
+    bool cancelled(PX::Image::Node* node) override;
     bool ask(const std::string& question) override;
     void message(const std::string& text) override;
     void nodeError(PX::Image::Node* node, const std::string& message) override;

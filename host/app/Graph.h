@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ControlPanel.h"
@@ -45,8 +46,16 @@ public:
     static bool validName(const std::string& name);
 
     /// Input `input` of `to` becomes `from` (null disconnects). Throws std::invalid_argument
-    /// for a node not in this graph and std::out_of_range for an input the node lacks.
-    void connect(PX::Image::Node* from, PX::Image::Node* to, int input);
+    /// for a node not in this graph or a connection that would close a cycle (naming its
+    /// nodes), and std::out_of_range for an input the node lacks. The cycle test walks up
+    /// from `from`; a loader making many connections passes `checkCycle` false and calls
+    /// findCycle once at the end instead.
+    void connect(PX::Image::Node* from, PX::Image::Node* to, int input, bool checkCycle = true);
+    /// The names of the nodes of a cycle, each reading from the next and the last from the
+    /// first; empty when there is none. Linear in nodes and connections.
+    std::vector<std::string> findCycle() const;
+    /// "the connections form a cycle: A -> B -> A" for findCycle's names.
+    static std::string cycleMessage(const std::vector<std::string>& cycle);
 
     /// Opens the node's control panel (nothing when it is open already); see ControlPanel.
     ControlPanel& showControlPanel(PX::Image::Node* node);
@@ -57,16 +66,18 @@ public:
 
     std::vector<std::string> views() const;
     /// Throws std::invalid_argument for an empty list, a repeated name or a name with blanks.
+    /// At most Limits::kMaxViews.
     void setViews(const std::vector<std::string>& views);
 
     const ProjectSettings& settings() const { return m_settings; }
-    /// Throws std::invalid_argument when last < first.
+    /// Throws std::invalid_argument when last < first or a frame is beyond Limits::kMaxFrame.
     void setFrameRange(int first, int last);
     /// Throws std::invalid_argument when no known format has this name.
     void setDefaultFormat(const std::string& name);
 
 private:
     std::vector<std::unique_ptr<PX::Image::Node>> m_nodes;
+    std::unordered_map<std::string, PX::Image::Node*> m_byName;
     std::map<const PX::Image::Node*, std::unique_ptr<ControlPanel>> m_panels;
     ProjectSettings m_settings;
 };

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "px/image/OutputContext.h"
@@ -53,6 +55,16 @@ RigSidecar RigSidecar::parse(const std::string& path) {
         Korvane::Research::MetaDataHandler handler;
         handler.updateMetaDataBundle(rig.m_bundle);
         rig.m_cameraCount = handler.getNumberCameras();
+        // Two cameras on one view would show one camera's footage as the other's.
+        std::unordered_map<std::string, int> cameraOfView;
+        for (int c = 0; c < rig.m_cameraCount; ++c) {
+            const std::string view = handler.getCamera(c).getOutputView();
+            if (view.empty()) continue;
+            const auto [it, added] = cameraOfView.emplace(view, c);
+            if (!added)
+                throw Error(path + ": cameras " + std::to_string(it->second + 1) + " and " +
+                            std::to_string(c + 1) + " both have the view '" + view + "'");
+        }
     } catch (const Korvane::Research::RigError& e) {
         throw Error(e.userMessage());
     }
@@ -62,10 +74,9 @@ RigSidecar RigSidecar::parse(const std::string& path) {
 void RigSidecar::addMissingViews() const {
     std::vector<std::string> views = PX::Image::Views::names();
     const size_t before = views.size();
-    auto need = [&views](const std::string& name) {
-        for (const std::string& v : views)
-            if (v == name) return;
-        views.push_back(name);
+    std::unordered_set<std::string> known(views.begin(), views.end());
+    auto need = [&](const std::string& name) {
+        if (known.insert(name).second) views.push_back(name);
     };
     need("main");
     for (int c = 1; c <= m_cameraCount; ++c) need("cam" + std::to_string(c));

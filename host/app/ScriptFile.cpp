@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ScriptFile.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "AtomicFile.h"
 #include "ScriptError.h"
 #include "px/image/Knob.h"
+#include "px/image/Limits.h"
 #include "px/image/OutputContext.h"
 #include "px/image/UndoStack.h"
 
@@ -40,27 +45,38 @@ bool parseInt(const std::string& word, int* value) {
     }
 }
 
-// Open braces minus closing ones, outside double-quoted text.
-int braceDepth(const std::string& text) {
-    int depth = 0;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == '{') {
-            ++depth;
-        } else if (c == '}') {
-            --depth;
+// Open braces minus closing ones, outside double-quoted text, counted as text is added, so
+// that a value continued over many lines is scanned once.
+class BraceCount {
+public:
+    int add(const std::string& text) {
+        for (const char c : text) {
+            if (m_escaped) {
+                m_escaped = false;
+            } else if (m_quoted) {
+                if (c == '\\')
+                    m_escaped = true;
+                else if (c == '"')
+                    m_quoted = false;
+            } else if (c == '"') {
+                m_quoted = true;
+            } else if (c == '{') {
+                ++m_depth;
+            } else if (c == '}') {
+                --m_depth;
+            }
         }
+        return m_depth;
     }
-    return depth;
-}
+    int depth() const { return m_depth; }
+
+private:
+    int m_depth = 0;
+    bool m_quoted = false;
+    bool m_escaped = false;
+};
+
+int braceDepth(const std::string& text) { return BraceCount().add(text); }
 
 // True when `text` is one quoted string: a '"', escaped characters, and a closing '"' last.
 bool wellQuoted(const std::string& text) {
@@ -90,19 +106,55 @@ struct Connection {
 }  // namespace
 
 std::unique_ptr<Graph> ScriptFile::load() {
-    std::ifstream in(m_name);
-    if (!in) throw ScriptError(m_name + ": cannot open for reading");
+    std::error_code ec;
+    if (std::filesystem::is_directory(m_name, ec))
+        throw ScriptError(m_name + ": cannot open for reading: it is a folder");
+    std::ifstream in(m_name, std::ios::binary);
+    if (!in) throw ScriptError(m_name + ": cannot open for reading: " + std::strerror(errno));
     return read(in);
+}
+
+std::vector<std::string> ScriptFile::readLines(std::istream& in) const {
+    // Bounded as it goes: an endless or huge file (a device, a wrong path) is refused once it
+    // passes the limits, never read whole into memory.
+    std::vector<std::string> lines;
+    std::string line;
+    size_t total = 0;
+    char buffer[65536];
+    auto finish = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        line.clear();
+    };
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        const size_t n = size_t(in.gcount());
+        total += n;
+        if (total > PX::Image::Limits::kMaxScriptBytes)
+            throw ScriptError(m_name + ": not read: a script holds at most " +
+                              std::to_string(PX::Image::Limits::kMaxScriptBytes >> 20) + " MiB");
+        for (size_t start = 0; start < n;) {
+            const char* nl = static_cast<const char*>(std::memchr(buffer + start, '\n', n - start));
+            const size_t end = nl ? size_t(nl - buffer) : n;
+            line.append(buffer + start, end - start);
+            if (line.size() > PX::Image::Limits::kMaxScriptLineBytes)
+                throw ScriptError(m_name + ":" + std::to_string(lines.size() + 1) +
+                                  ": not read: a line holds at most " +
+                                  std::to_string(PX::Image::Limits::kMaxScriptLineBytes >> 20) +
+                                  " MiB");
+            if (!nl) break;
+            finish();
+            start = end + 1;
+        }
+    }
+    if (!line.empty()) finish();
+    if (in.bad()) throw ScriptError(m_name + ": reading failed: " + std::strerror(errno));
+    return lines;
 }
 
 std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
     m_warnings.clear();
     m_errors.clear();
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
+    const std::vector<std::string> lines = readLines(in);
 
     auto graph = std::make_unique<Graph>();
     const std::vector<std::string> savedViews = PX::Image::Views::names();
@@ -116,7 +168,7 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
         std::vector<Connection> connections;
         auto where = [this](size_t i) { return m_name + ":" + std::to_string(i + 1); };
         auto fail = [&](size_t i, const std::string& what) {
-            throw ScriptError(where(i) + ": " + what + ": " + lines[i]);
+            throw ScriptError(where(i) + ": " + what + ": " + PX::Image::quoteForMessage(lines[i]));
         };
 
         for (size_t i = 0; i < lines.size(); ++i) {
@@ -140,28 +192,37 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
                 const size_t start = i;
                 std::string value = rest;
                 if (!value.empty() && value[0] == '{') {
-                    while (braceDepth(value) > 0 && i + 1 < lines.size())
-                        value += '\n' + lines[++i];
-                    if (braceDepth(value) != 0) fail(start, "unbalanced braces");
+                    BraceCount braces;
+                    braces.add(value);
+                    while (braces.depth() > 0 && i + 1 < lines.size()) {
+                        value += '\n';
+                        braces.add("\n");
+                        value += lines[++i];
+                        braces.add(lines[i]);
+                    }
+                    if (braces.depth() != 0) fail(start, "unbalanced braces");
                     value = trim(value);
                 }
                 Knob* knob = current->knob(word);
                 if (!knob) {
                     m_warnings.push_back(where(start) + ": node '" + current->name() +
-                                         "' has no knob '" + word + "'; the line is skipped");
+                                         "' has no knob '" + PX::Image::quoteForMessage(word) +
+                                         "'; the line is skipped");
                     continue;
                 }
                 const bool quoted = !value.empty() && value[0] == '"';
                 if (quoted && !wellQuoted(value)) {
                     m_errors.push_back(where(start) + ": node '" + current->name() + "': knob '" +
-                                       word + "': unterminated quoted text " + value);
+                                       word + "': unterminated quoted text " +
+                                       PX::Image::quoteForMessage(value));
                     continue;
                 }
                 const std::string text = quoted ? PX::Image::unquoteScriptText(value) : value;
                 if (!knob->from_script(text.c_str()))
                     m_errors.push_back(where(start) + ": node '" + current->name() + "': " +
                                        (knob->error().empty()
-                                            ? "knob '" + word + "' cannot read " + value
+                                            ? "knob '" + word + "' cannot read " +
+                                                  PX::Image::quoteForMessage(value)
                                             : knob->error()));
                 continue;
             }
@@ -193,7 +254,7 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
                         fail(i, "expected \"connect FROM TO INPUT\"");
                     connections.push_back({int(i), lines[i], w[0], w[1], input});
                 } else {
-                    fail(i, "unknown statement '" + word + "'");
+                    fail(i, "unknown statement '" + PX::Image::quoteForMessage(word) + "'");
                 }
             } catch (const ScriptError&) {
                 throw;
@@ -210,11 +271,13 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
             if (!from) fail(size_t(c.line), "no node called '" + c.from + "'");
             if (!to) fail(size_t(c.line), "no node called '" + c.to + "'");
             try {
-                graph->connect(from, to, c.input);
+                graph->connect(from, to, c.input, false);
             } catch (const std::exception& e) {
                 fail(size_t(c.line), e.what());
             }
         }
+        const std::vector<std::string> cycle = graph->findCycle();
+        if (!cycle.empty()) throw ScriptError(m_name + ": " + Graph::cycleMessage(cycle));
     } catch (...) {
         PX::Image::Views::setNames(savedViews);
         throw;
@@ -262,12 +325,11 @@ std::string ScriptFile::text(const Graph& graph) {
 }
 
 void ScriptFile::save(const Graph& graph, const std::string& path) {
-    const std::string content = text(graph);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw ScriptError(path + ": cannot open for writing");
-    out << content;
-    out.close();
-    if (!out) throw ScriptError(path + ": writing failed");
+    try {
+        writeFileAtomically(path, text(graph));
+    } catch (const std::runtime_error& e) {
+        throw ScriptError(std::string("cannot save the script: ") + e.what());
+    }
 }
 
 }  // namespace Vireo

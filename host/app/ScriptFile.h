@@ -30,6 +30,9 @@ namespace Vireo {
 /// and that lacks Knob::DO_NOT_WRITE, as to_script(os, nullptr, true) writes it, then the
 /// connections. What a load of that text saves again is the same text, byte for byte.
 ///
+/// A script holds at most Limits::kMaxScriptBytes, a line at most kMaxScriptLineBytes; the
+/// reader stops at the limit. Quoted input in messages is cut (quoteForMessage).
+///
 /// Loading parses into a new Graph; the caller's graph is untouched until it takes the result.
 /// Knob values are read with undo recording suspended. Nothing a script says is fatal for
 /// a single knob: an unknown knob is a warning and a value the knob refuses is an error
@@ -55,10 +58,16 @@ public:
 
     /// The script text of `graph`.
     static std::string text(const Graph& graph);
-    /// Writes text(graph) to `path`. Throws ScriptError naming the file.
+    /// Writes text(graph) to `path` atomically (writeFileAtomically): a failed or interrupted
+    /// save leaves the file as it was. Throws ScriptError naming the file and the system's
+    /// reason.
     static void save(const Graph& graph, const std::string& path);
 
 private:
+    /// The lines of `in`, without line ends. Throws ScriptError past Limits::kMaxScriptBytes
+    /// or a line past Limits::kMaxScriptLineBytes.
+    std::vector<std::string> readLines(std::istream& in) const;
+
     std::string m_name;
     std::vector<std::string> m_warnings;
     std::vector<std::string> m_errors;

@@ -3,14 +3,12 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "analysis/ControlPointsKnob.h"
@@ -21,9 +19,11 @@
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/SphericalCircle.h"
 #include "constraints/TriangulationLeastSquaresFunction.h"
+#include "kiln/WorkerPool.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/Iop.h"
+#include "px/image/Node.h"
 #include "px/image/Op.h"
 #include "vellacam/TrackFeatures.h"
 #include "vellacam/TriangulateFeatures.h"
@@ -56,6 +56,10 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
         m_tracker->start(inputFormat(cameraInputs()));
     }
     if (type < 0 || type > 2) return;
+    if (!m_node->node()->input(0)) {
+        m_node->error("%s needs footage: the node has no input.", type == 2 ? "Warp" : "Match");
+        return;
+    }
     m_knobs->actions().beforeAnalysis();
     // The rig may have changed since the matches were triangulated.
     if (m_knobs->isMatched()) refineStoredMatches();
@@ -98,21 +102,6 @@ bool AnalysisExecutor::skipFrame(double frame) const {
 }
 
 namespace {
-
-/// Runs work(i) for every i below `count` on the calling thread and one helper per further
-/// core; items are handed out one at a time, so uneven ones balance.
-void parallelFor(size_t count, const std::function<void(size_t)>& work) {
-    std::atomic<size_t> next{0};
-    auto run = [&] {
-        for (size_t i; (i = next++) < count;) work(i);
-    };
-    const size_t threads =
-        std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), count);
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
-    run();
-    for (std::thread& t : helpers) t.join();
-}
 
 /// Moves every feature from panorama pixels (an equirectangular image of `panorama`'s size, seen
 /// from the rig centre) into its camera's pixels: the panorama position's point on the sphere of
@@ -161,9 +150,11 @@ bool AnalysisExecutor::matchFrame() {
     if (!m_rig || !store) return false;
     const int frame = roundFrame(m_node->uiContext().frame());
     store->add_to_undo();
-    CameraTrack& record = store->cameraTrackAt(frame);
+    // The key's record is made only once its matches are found: a key cancelled or failed
+    // half-way must not look matched (with no matches) in the store.
+    const CameraTrack* held = store->findCameraTrack(frame);
     const int type = m_knobs->executeType();
-    if (type != 0 && (type != 1 || !record.getTracks().empty())) {
+    if (type != 0 && (type != 1 || (held && !held->getTracks().empty()))) {
         store->stop_add_to_undo();
         return true;
     }
@@ -210,7 +201,7 @@ bool AnalysisExecutor::matchFrame() {
     const TriangulationContext context = triangulationContext(rig, format, depth);
     for (FeatureTrack& match : found.getTracks()) triangulateMatch(context, match);
 
-    record.getTracks() = std::move(found.getTracks());
+    store->cameraTrackAt(frame).getTracks() = std::move(found.getTracks());
     store->stop_add_to_undo();
     store->changed();
     return true;
@@ -409,7 +400,7 @@ bool AnalysisExecutor::warpFrame() {
             for (size_t m = 0; m < ideal.size(); ++m)
                 matchTargets.emplace_back(&track->getTracks()[m], &ideal[m]);
         }
-    parallelFor(matchTargets.size(), [&](size_t m) {
+    Kiln::WorkerPool::ParallelFor(matchTargets.size(), [&](size_t m) {
         *matchTargets[m].second = targets.idealOfMatch(*matchTargets[m].first);
     });
     struct Collected : WarpConstraintSink {
@@ -422,7 +413,7 @@ bool AnalysisExecutor::warpFrame() {
 
     std::vector<std::unique_ptr<GridWarpSolver>> solvers(views.size());
     std::vector<char> solved(views.size(), 0);
-    parallelFor(views.size(), [&](size_t i) {
+    Kiln::WorkerPool::ParallelFor(views.size(), [&](size_t i) {
         solvers[i] = std::make_unique<GridWarpSolver>(window, grid[0], grid[1], width, height);
         GridWarpSolver& solver = *solvers[i];
         for (int f : window) {

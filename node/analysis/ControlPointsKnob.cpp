@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "analysis/TextTokens.h"
+#include "px/image/Node.h"
 
 namespace Korvane {
 namespace Research {
@@ -56,6 +57,7 @@ bool ControlPointsKnob::to_script(std::ostream& os,
         os << "Frame " << entry.first << " tracks " << tracks.size() << '\n';
         for (const FeatureTrack& track : tracks) writeMatch(os, track, defaultFormat);
     }
+    if (m_incomplete) os << kIncompleteMark << '\n';
     if (quote) os << '"';
     return true;
 }
@@ -63,6 +65,21 @@ bool ControlPointsKnob::to_script(std::ostream& os,
 bool ControlPointsKnob::fail(const std::string& why) {
     setError("knob '" + name() + "': " + why);
     return false;
+}
+
+bool ControlPointsKnob::failKeeping(const std::string& why) {
+    m_incomplete = true;
+    size_t matches = 0;
+    for (const auto& entry : m_tracks) matches += entry.second->getTracks().size();
+    followState();
+    return fail(why + "; the store keeps what was read before: " + std::to_string(m_tracks.size()) +
+                " key(s) with " + std::to_string(matches) + " match(es), and a save marks it " +
+                kIncompleteMark);
+}
+
+void ControlPointsKnob::followState() {
+    if (PX::Image::Knob* state = node() ? node()->knob("isMatched") : nullptr)
+        state->from_script(hasMatches() ? "true" : "false");
 }
 
 bool ControlPointsKnob::from_script(const char* text) {
@@ -84,24 +101,25 @@ bool ControlPointsKnob::from_script(const char* text) {
         int frame = 0, count = 0;
         if (!in.expect("Frame") || !in.integer(frame) || !in.expect("tracks") ||
             !in.integer(count) || count < 0 || count > kMaxTracks)
-            return fail(block + "expected \"Frame <frame> tracks <count>\", count from 0 to " +
-                        std::to_string(kMaxTracks));
+            return failKeeping(block +
+                               "expected \"Frame <frame> tracks <count>\", count from 0 to " +
+                               std::to_string(kMaxTracks));
         std::vector<FeatureTrack>& tracks = cameraTrackAt(frame).getTracks();
         for (int t = 0; t < count; ++t) {
             const std::string match = block + "match " + std::to_string(t + 1) + ": ";
             int observations = 0;
             if (!in.integer(observations) || observations < 0 || observations > kMaxObservations)
-                return fail(match + "expected an observation count from 0 to " +
-                            std::to_string(kMaxObservations));
+                return failKeeping(match + "expected an observation count from 0 to " +
+                                   std::to_string(kMaxObservations));
             FeatureTrack track;
             for (int o = 0; o < observations; ++o) {
                 int camera = 0;
                 Eigen::Vector2d position;
                 if (!in.integer(camera) || !in.number(position.x()) || !in.number(position.y()))
-                    return fail(match + "expected \"<camera> <x> <y>\"");
+                    return failKeeping(match + "expected \"<camera> <x> <y>\"");
                 if (camera < 0 || camera >= kMaxCameras)
-                    return fail(match + "camera " + std::to_string(camera) + " outside 0 to " +
-                                std::to_string(kMaxCameras - 1));
+                    return failKeeping(match + "camera " + std::to_string(camera) +
+                                       " outside 0 to " + std::to_string(kMaxCameras - 1));
                 track.getFeatures().emplace_back(camera, Feature(position));
             }
             if (version == 2) {
@@ -111,7 +129,7 @@ bool ControlPointsKnob::from_script(const char* text) {
                 if (!in.integer(user) || !in.number(colour.x()) || !in.number(colour.y()) ||
                     !in.number(colour.z()) || !in.number(rmse) || !in.number(position.x()) ||
                     !in.number(position.y()) || !in.number(position.z()))
-                    return fail(match + "expected the user flag, colour and point");
+                    return failKeeping(match + "expected the user flag, colour and point");
                 track.setUserTrack(user == 1);
                 track.setColour(colour);
                 track.setPoint(Point(position, rmse));
@@ -119,8 +137,19 @@ bool ControlPointsKnob::from_script(const char* text) {
             tracks.push_back(std::move(track));
         }
     }
+    const StoreTail tail = readStoreTail(in);
+    if (tail == StoreTail::Extra)
+        return failKeeping("the count says " + std::to_string(frames) +
+                           " frame block(s) but more text follows");
+    // A store saved after a failed read lacks what is unknown: it stays incomplete, and a
+    // load (not an undo or redo) says so again.
+    m_incomplete = tail == StoreTail::IncompleteMark;
+    if (m_incomplete) followState();
     changed();
-    return true;
+    return !m_incomplete || doingUndoRedo() ||
+           fail("saved from an incomplete read: matches of some keys may be missing; the store "
+                "keeps the " + std::to_string(m_tracks.size()) +
+                " key(s) it holds; Match again to complete it");
 }
 
 CameraTrack& ControlPointsKnob::cameraTrackAt(int frame) {
@@ -143,6 +172,7 @@ std::vector<int> ControlPointsKnob::frames() const {
 void ControlPointsKnob::clearCameraTracks() {
     add_to_undo();
     m_tracks.clear();
+    m_incomplete = false;
     stop_add_to_undo();
     changed();
 }

@@ -31,8 +31,13 @@ namespace Research {
 /// Reading refuses, besides malformed text and any version but 1 and 2: negative counts, more
 /// than kMaxFrames frames, kMaxTracks matches in a block, kMaxObservations observations in a
 /// match, and cameras outside 0..kMaxCameras-1. A refused header (version, frames) leaves the
-/// store as it was; later failures keep what was read so far (the records were deleted first)
-/// and bring no changed(). A text of only whitespace empties the store.
+/// store as it was; later failures keep what was read so far (the records were deleted first),
+/// say in the error what was kept, set the node's `isMatched` to what is held, and bring no
+/// changed(). Text after the declared blocks is an error of the same kind. A store that
+/// failed to read is incomplete: its text ends with a line "incomplete", which a later load
+/// reads whole but reports as an error, so that a saved partial store never passes for a
+/// whole one; clearing the store, or reading a whole one, makes it complete again. A text of
+/// only whitespace empties the store.
 ///
 /// The hash is the number of matches of each frame, in frame order, not their content.
 class ControlPointsKnob : public PX::Image::Knob {
@@ -73,10 +78,19 @@ public:
     /// The frames that have a record (empty ones included), ascending.
     std::vector<int> frames() const;
 
+    /// True after a read that failed part-way (see the class comment).
+    bool incomplete() const { return m_incomplete; }
+
 private:
     bool fail(const std::string& why);
+    /// fail() after the records were cleared: marks the store incomplete and says what it
+    /// keeps.
+    bool failKeeping(const std::string& why);
+    /// The node's `isMatched` to what the store holds.
+    void followState();
 
     std::map<int, std::unique_ptr<CameraTrack>> m_tracks;
+    bool m_incomplete = false;
 };
 
 }  // namespace Research

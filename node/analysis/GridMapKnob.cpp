@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "analysis/TextTokens.h"
+#include "px/image/Node.h"
 
 namespace Korvane {
 namespace Research {
@@ -79,13 +80,14 @@ void GridMapKnob::storeChanged() {
 
 bool GridMapKnob::to_script(std::ostream& os, const PX::Image::OutputContext*, bool quote) const {
     if (quote) os << "\"\n";
-    if (!m_grids.empty()) {
+    if (!m_grids.empty() || m_incomplete) {
         const bool defaultFormat = hasDefaultNumberFormat(os);
         os << "  version 1\n  total " << m_grids.size();
         for (const auto& entry : m_grids) {
             os << "\n  frame " << entry.first.frame << " camera " << entry.first.view - 1 << '\n';
             writeGrid(os, entry.second, defaultFormat);
         }
+        if (m_incomplete) os << (m_grids.empty() ? "\n" : "") << "  " << kIncompleteMark << '\n';
     }
     if (quote) os << '"';
     return true;
@@ -94,6 +96,18 @@ bool GridMapKnob::to_script(std::ostream& os, const PX::Image::OutputContext*, b
 bool GridMapKnob::fail(const std::string& why) {
     setError("knob '" + name() + "': " + why);
     return false;
+}
+
+bool GridMapKnob::failKeeping(const std::string& why) {
+    m_incomplete = true;
+    followState();
+    return fail(why + "; the store keeps the " + std::to_string(m_grids.size()) +
+                " grid(s) read before, and a save marks it " + kIncompleteMark);
+}
+
+void GridMapKnob::followState() {
+    if (PX::Image::Knob* state = node() ? node()->knob("isWarped") : nullptr)
+        state->from_script(m_grids.empty() ? "false" : "true");
 }
 
 bool GridMapKnob::from_script(const char* text) {
@@ -118,27 +132,37 @@ bool GridMapKnob::from_script(const char* text) {
         int frame = 0, camera = 0, width = 0, height = 0;
         if (!in.expect("frame") || !in.integer(frame) || !in.expect("camera") ||
             !in.integer(camera))
-            return fail(entry + "expected \"frame <frame> camera <camera>\"");
+            return failKeeping(entry + "expected \"frame <frame> camera <camera>\"");
         if (camera < 0 || camera >= kMaxCameras)
-            return fail(entry + "camera " + std::to_string(camera) + " outside 0 to " +
-                        std::to_string(kMaxCameras - 1));
+            return failKeeping(entry + "camera " + std::to_string(camera) + " outside 0 to " +
+                               std::to_string(kMaxCameras - 1));
         const SLIB::Context key(frame, camera + 1);
         if (m_grids.count(key))
-            return fail(entry + "a second grid for frame " + std::to_string(frame) + " camera " +
-                        std::to_string(camera));
-        if (!in.integer(width) || !in.integer(height)) return fail(entry + "expected a grid size");
+            return failKeeping(entry + "a second grid for frame " + std::to_string(frame) +
+                               " camera " + std::to_string(camera));
+        if (!in.integer(width) || !in.integer(height))
+            return failKeeping(entry + "expected a grid size");
         if (!sizeAllowed(width, height))
-            return fail(entry + "grid size " + std::to_string(width) + " x " +
-                        std::to_string(height) + " outside the limits");
+            return failKeeping(entry + "grid size " + std::to_string(width) + " x " +
+                               std::to_string(height) + " outside the limits");
         Grid2D grid(width, height);
         for (Eigen::Vector2d& p : grid.points)
             if (!in.number(p.x()) || !in.number(p.y())) break;
-        if (in.failed()) return fail(entry + "missing or unreadable grid point");
+        if (in.failed()) return failKeeping(entry + "missing or unreadable grid point");
         m_grids.emplace(key, std::move(grid));
         m_frames.insert(frame);
     }
+    const StoreTail tail = readStoreTail(in);
+    if (tail == StoreTail::Extra)
+        return failKeeping("the total says " + std::to_string(count) +
+                           " grid(s) but more text follows");
+    m_incomplete = tail == StoreTail::IncompleteMark;  // as ControlPointsKnob
+    if (m_incomplete) followState();
     changed();
-    return true;
+    return !m_incomplete || doingUndoRedo() ||
+           fail("saved from an incomplete read: grids of some keys may be missing; the store "
+                "keeps the " + std::to_string(m_grids.size()) +
+                " grid(s) it holds; Warp again to complete it");
 }
 
 std::shared_ptr<Grid2D> GridMapKnob::getGrid(int frame, int view) const {
@@ -165,6 +189,7 @@ void GridMapKnob::clear() {
     add_to_undo();
     m_grids.clear();
     m_frames.clear();
+    m_incomplete = false;
     stop_add_to_undo();
     changed();
 }

@@ -33,7 +33,11 @@ namespace Research {
 /// Reading refuses, besides malformed text: more than kMaxGrids entries, a side outside
 /// 1..kMaxGridSide, more than kMaxGridVertices vertices, a camera outside 0..kMaxCameras-1. A
 /// refused header (version, total) leaves the store as it was; a failure after it leaves the
-/// entries read before the failing one (the store was cleared first) and brings no changed().
+/// entries read before the failing one (the store was cleared first), says so, sets the
+/// node's `isWarped` to what is held, and brings no changed(). Text after the declared entries
+/// is such a failure too. The store is then incomplete, and its text ends with a line
+/// "incomplete" that a later load reads whole but reports as an error (as ControlPointsKnob
+/// does); clear() or a whole read makes it complete again.
 ///
 /// Writers (setGrid, clear) open an undo step on this knob around their write, so a caller that
 /// opens one around several writes makes one action one undo step; each completed write calls
@@ -77,14 +81,20 @@ public:
 
     static bool sizeAllowed(int width, int height);
 
+    bool incomplete() const { return m_incomplete; }
+
 private:
     bool fail(const std::string& why);
+    bool failKeeping(const std::string& why);
+    /// The node's `isWarped` to what the store holds.
+    void followState();
 
     /// Forgets the kept hash of the whole store; every writer calls it first.
     void storeChanged();
 
     std::map<SLIB::Context, Grid2D> m_grids;
     std::set<int> m_frames;
+    bool m_incomplete = false;
     mutable std::mutex m_hashMutex;
     mutable bool m_hashValid = false;
     mutable PX::Image::Hash m_hashAll;

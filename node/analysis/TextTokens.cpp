@@ -72,6 +72,13 @@ bool TextTokens::atEnd() {
     return *m_at == '\0';
 }
 
+StoreTail readStoreTail(TextTokens& in) {
+    if (in.atEnd()) return StoreTail::End;
+    std::string word;
+    return in.word(word) && word == kIncompleteMark && in.atEnd() ? StoreTail::IncompleteMark
+                                                                  : StoreTail::Extra;
+}
+
 bool hasDefaultNumberFormat(const std::ostream& os) {
     constexpr auto kFormatting = std::ios_base::floatfield | std::ios_base::showpos |
                                  std::ios_base::showpoint | std::ios_base::uppercase;

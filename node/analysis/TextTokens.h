@@ -33,6 +33,12 @@ private:
     bool m_failed = false;
 };
 
+/// What follows the last entry a store's counts announce: nothing; the line a store that
+/// failed to read writes after its entries (kIncompleteMark), alone; or anything else.
+enum class StoreTail { End, IncompleteMark, Extra };
+constexpr const char* kIncompleteMark = "incomplete";
+StoreTail readStoreTail(TextTokens& in);
+
 /// True when `os` writes doubles in the default format (printf's %g at its precision), as the
 /// fresh streams the host hands to knobs do.
 bool hasDefaultNumberFormat(const std::ostream& os);

@@ -108,6 +108,7 @@ bool ConstraintsKnob::addConstraintAtCurrentFrame() {
 }
 
 void ConstraintsKnob::removeAllConstraints() {
+    m_incomplete = false;
     if (m_model && m_model->constraintCount() > 0)
         m_model->removeRows(0, m_model->constraintCount(), m_model->topIndex());
 }
@@ -381,6 +382,7 @@ void ConstraintsKnob::writeText(std::ostream& os) const {
                 os << '\n';
             }
     }
+    if (m_incomplete) os << "  " << kIncompleteMark << '\n';
 }
 
 bool ConstraintsKnob::to_script(std::ostream& os,
@@ -414,12 +416,13 @@ bool ConstraintsKnob::from_script(const char* text) {
     }
     int version = 0, total = 0, allVisible = 0;
     if (!in.expect("version") || !in.integer(version) || (version != 1 && version != 2)) {
-        setError("expected \"version 1\" or \"version 2\"");
+        setError("knob '" + name() + "': expected \"version 1\" or \"version 2\"");
         return false;
     }
     if (!in.expect("total") || !in.integer(total) || total < 0 || total > kMaxConstraints ||
         !in.expect("visible") || !in.integer(allVisible)) {
-        setError("expected \"total <count> visible <0|1>\", count from 0 to " +
+        setError("knob '" + name() +
+                 "': expected \"total <count> visible <0|1>\", count from 0 to " +
                  std::to_string(kMaxConstraints));
         return false;
     }
@@ -442,7 +445,11 @@ bool ConstraintsKnob::from_script(const char* text) {
                                                       QItemSelectionModel::NoUpdate);
     };
     auto fail = [&](int n, const std::string& why) {
-        setError("constraint " + std::to_string(n + 1) + ": " + why);
+        m_incomplete = true;
+        setError("knob '" + name() + "': constraint " + std::to_string(n + 1) + ": " + why +
+                 "; the knob keeps the " + std::to_string(m->constraintCount()) +
+                 " constraint(s) read, the last perhaps in part, and a save marks it " +
+                 kIncompleteMark);
         if (m->constraintCount() > 0) m->refreshViewsText(m->constraintCount() - 1);
         restoreSelection();
         return false;
@@ -499,8 +506,19 @@ bool ConstraintsKnob::from_script(const char* text) {
         Q_EMIT m->dataChanged(m->constraintIndex(row, 0),
                               m->constraintIndex(row, TreeModel::ColumnCount - 1));
     }
+    const StoreTail tail = readStoreTail(in);
+    if (tail == StoreTail::Extra)
+        return fail(total,
+                    "the total says " + std::to_string(total) + " constraint(s) but more text follows");
+    // Saved after a failed read: some constraints may be missing (as the analysis stores).
+    m_incomplete = tail == StoreTail::IncompleteMark;
     restoreSelection();
     changed();
+    if (m_incomplete && !doingUndoRedo()) {
+        setError("knob '" + name() + "': saved from an incomplete read: some constraints may be "
+                 "missing; the knob keeps the " + std::to_string(total) + " it holds");
+        return false;
+    }
     return true;
 }
 

@@ -43,8 +43,11 @@ class TreeView;
 /// Loading is one undo step. It refuses (false, no changed()) malformed text, a version other
 /// than 1 or 2, negative or oversized counts (kMaxConstraints, kMaxTracks, kMaxKeys), views
 /// outside 1..kMaxViews and colour components beyond the range of a float; the rows read before the
-/// failure stay. An empty text removes every constraint. The selection of the panel is restored by
-/// row after a load.
+/// failure stay, and the error names the knob and says so; text after the announced total is
+/// such a failure too. A knob that failed so saves a last line "incomplete", which a later load
+/// reads whole but reports as an error (an undo or redo restores it quietly); removing every
+/// constraint or reading a whole text clears it. An empty text removes every constraint. The
+/// selection of the panel is restored by row after a load.
 ///
 /// The lock guards the panel's reading of the selection against the executable's writes.
 class ConstraintsKnob : public PX::Image::Knob, public PX::Image::MetaKeyFrameDelegate {
@@ -167,6 +170,7 @@ private:
     TreeView* m_view = nullptr;
     mutable std::recursive_mutex m_lock;
     bool m_loading = false;
+    bool m_incomplete = false;  // a read failed part-way; cleared when all are removed
 };
 
 }  // namespace Research

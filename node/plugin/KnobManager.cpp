@@ -343,6 +343,7 @@ void KnobManager::knobs(KnobCallback& f) {
                                    });
     grid->setClassName("WH_Knob");
     grid->set_flag(0x4000);
+    grid->setRange(kMinGridSize, kMaxGridSize);
     grid->tooltip(
         "Use this to control the size of the grid that will be used to warp each camera view. "
         "Decrease the size to generate more regular warps. Increase the size to generate more "

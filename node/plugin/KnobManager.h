@@ -50,6 +50,11 @@ public:
     enum class KernelType { None = 0, Linear = 1, Gaussian = 2 };
     enum class InteractionMode { Constraints = 0, CameraMatches = 1 };
 
+    /// `gridSize` per side: the solver needs 2 vertices; past 100 a camera's system (10^4
+    /// vertices per key) takes minutes and the store grows past what a script carries well.
+    static constexpr int kMinGridSize = 2;
+    static constexpr int kMaxGridSize = 100;
+
     /// The scripts of the Python-script buttons.
     static const char* const kMatchScript;
     static const char* const kMatchNewScript;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -17,6 +18,8 @@
 #include "px/image/Host.h"
 #include "px/image/Iop.h"
 #include "px/image/Knob.h"
+#include "px/image/Limits.h"
+#include "px/image/Node.h"
 #include "px/image/Op.h"
 
 namespace Korvane {
@@ -276,6 +279,23 @@ void PanelActions::keyAll(bool setKeys) {
     ControlPointsKnob* store = m_knobs->controlPoints();
     Knob* keys = m_node->knob("analysisKeyframe");
     if (!store || !keys) return;
+    const int every = std::max(1, m_knobs->keyStep());
+    const auto [first, last] = inputFrameRange();
+    if (setKeys) {
+        if (!m_node->node()->input(0)) {
+            Host::current().message(m_node->node()->name() +
+                                    ": Key All needs footage: the node has no input.");
+            return;
+        }
+        const long long count = last > first ? (int64_t(last) - first + every - 1) / every : 0;
+        if (count > int64_t(PX::Image::Limits::kMaxKeys)) {
+            Host::current().message(m_node->node()->name() + ": Key All would set " +
+                                    std::to_string(count) + " keys, more than the " +
+                                    std::to_string(PX::Image::Limits::kMaxKeys) +
+                                    " a knob holds; raise the key step.");
+            return;
+        }
+    }
     if (m_knobs->isMatched() && !Host::current().ask(kResetMatchesQuestion)) return;
     UndoStep step(m_node,
                   {"controlPoints", "analysisKeyframe", "matchError", "isMatched",
@@ -289,8 +309,6 @@ void PanelActions::keyAll(bool setKeys) {
     m_knobs->setNumber("selectedWindowIndex", -1);
     m_knobs->setNumber("selectedMatchIndex", -1);
     if (!setKeys) return;
-    const int every = std::max(1, m_knobs->keyStep());
-    const auto [first, last] = inputFrameRange();
     if (!keys->is_animated()) keys->set_animated();
     for (long long f = first; f < last; f += every) keys->setKeyAt(double(f));
 }

@@ -156,7 +156,8 @@ Writes synthetic multi-camera rig footage with ground truth:
   --truth, --no-truth    write the ground truth under DIR/truth (on)
   --pano-size WxH        size of the truth panorama (2048x1024)
   --points N             ground-truth scene points per frame (3000)
-  --threads N            worker threads, 0 for all cores (0); results do not depend on it
+  --threads N            worker threads, 0 for VIREO_THREADS or all cores (0); results
+                         do not depend on it
   --target               add a moving target with a straight edge (MovingTarget.h)
   --help                 this text
 )";

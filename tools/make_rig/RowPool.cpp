@@ -3,39 +3,46 @@
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <stdexcept>
+
+#include "kiln/WorkerPool.h"
 
 namespace Korvane {
 namespace MakeRig {
 
-RowPool::RowPool(int threads)
-    : m_threads(threads > 0 ? threads
-                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()))) {}
+namespace {
+
+int poolSize(int threads) {
+    if (threads > 0) {
+        try {
+            Kiln::WorkerPool::SetThreadCount(unsigned(threads));
+        } catch (const std::logic_error&) {
+            // Running already at another size: the count then only caps the threads used.
+        }
+    }
+    const int size = int(Kiln::WorkerPool::ThreadCount());
+    return threads > 0 ? std::min(threads, size) : size;
+}
+
+}  // namespace
+
+RowPool::RowPool(int threads) : m_threads(poolSize(threads)) {}
 
 void RowPool::run(int count, const std::function<void(int row)>& fn) const {
+    // One task per thread, each taking the next row until none is left: at most m_threads
+    // rows run at once, and uneven rows balance.
     std::atomic<int> next{0};
-    std::exception_ptr error;
-    std::mutex errorMutex;
-    auto worker = [&]() {
+    const int tasks = std::max(1, std::min(m_threads, count));
+    Kiln::WorkerPool::ParallelFor(size_t(tasks), [&](size_t) {
         for (int row; (row = next.fetch_add(1)) < count;) {
             try {
                 fn(row);
             } catch (...) {
-                std::lock_guard<std::mutex> lock(errorMutex);
-                if (!error) error = std::current_exception();
-                next = count;
+                next = count;  // the other tasks stop at their next row
+                throw;
             }
         }
-    };
-    const int extra = std::min(m_threads, count) - 1;
-    std::vector<std::thread> pool;
-    for (int t = 0; t < extra; ++t) pool.emplace_back(worker);
-    worker();
-    for (std::thread& t : pool) t.join();
-    if (error) std::rethrow_exception(error);
+    });
 }
 
 }  // namespace MakeRig

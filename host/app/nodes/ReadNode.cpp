@@ -10,6 +10,7 @@
 #include "RigSidecar.h"
 #include "nodes/RigFileKnob.h"
 #include "px/image/KnobCallback.h"
+#include "px/image/Limits.h"
 #include "px/image/Node.h"
 
 namespace Vireo {
@@ -77,8 +78,8 @@ void ReadNode::knobs(KnobCallback& f) {
         ->tooltip("Image sequence: %V is the view name, #### or %04d the frame.");
     m_rigKnob = f.make<RigFileKnob>("rig", "Rig", &m_rig);
     m_rigKnob->tooltip("Rig sidecar (JSON) attached to the stream as metadata.");
-    Int_knob(f, &m_first, "first", "First frame");
-    Int_knob(f, &m_last, "last", "Last frame");
+    Int_knob(f, &m_first, "first", "First frame")->setRange(-Limits::kMaxFrame, Limits::kMaxFrame);
+    Int_knob(f, &m_last, "last", "Last frame")->setRange(-Limits::kMaxFrame, Limits::kMaxFrame);
 }
 
 std::string ReadNode::filename() const {
@@ -99,6 +100,17 @@ void ReadNode::_validate(bool) {
         error("no file name given for frame %d", frame);
         return;
     }
+    // The rig first: with a broken rig the views are not the rig's, and the images of the
+    // views there are would only add errors about files nobody asked for.
+    const std::string rig = m_rigKnob->text();
+    if (!rig.empty()) {
+        try {
+            RigSidecar::read(rig);
+        } catch (const RigSidecar::Error& e) {
+            error("%s", e.what());
+            return;
+        }
+    }
     auto in = openImage(*this, filename(), frame);
     if (!in) return;
     const OIIO::ImageSpec& imageSpec = in->spec();
@@ -111,15 +123,6 @@ void ReadNode::_validate(bool) {
     info_().channels(Mask_RGBA);
     info_().first_frame(m_first);
     info_().last_frame(m_last);
-
-    const std::string rig = m_rigKnob->text();
-    if (!rig.empty()) {
-        try {
-            RigSidecar::read(rig);
-        } catch (const RigSidecar::Error& e) {
-            error("%s", e.what());
-        }
-    }
 }
 
 void ReadNode::renderPlane(ImagePlane& plane) {

@@ -3,11 +3,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
+#include "AtomicFile.h"
 #include "FilePattern.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Node.h"
@@ -213,9 +217,28 @@ bool WriteNode::writeView(int view) {
         error("cannot write '%s': %s", name.c_str(), trimmed(OIIO::geterror()).c_str());
         return false;
     }
-    if (!out->open(name, imageSpec) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
-        !out->close()) {
-        error("cannot write '%s': %s", name.c_str(), trimmed(out->geterror()).c_str());
+    // Written aside and renamed over the file when whole: an interrupted or failed write
+    // leaves the previous image in place. A format that can be written to memory is, so that
+    // every byte goes through a write whose failure is seen (some writers miss a short write).
+    try {
+        AtomicFile file(name);
+        std::vector<unsigned char> encoded;
+        OIIO::Filesystem::IOVecOutput memory(encoded);
+        const bool inMemory = out->supports("ioproxy") && out->set_ioproxy(&memory);
+        errno = 0;
+        if (!out->open(inMemory ? name : file.temporary(), imageSpec) ||
+            !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) || !out->close()) {
+            const int why = errno;
+            std::string reason = trimmed(out->geterror());
+            if (why != 0 && reason.find(std::strerror(why)) == std::string::npos)
+                reason += std::string(reason.empty() ? "" : ": ") + std::strerror(why);
+            error("cannot write '%s': %s", name.c_str(), reason.c_str());
+            return false;
+        }
+        if (inMemory) file.write(encoded.data(), encoded.size());
+        file.commit();
+    } catch (const std::runtime_error& e) {
+        error("cannot write image: %s", e.what());
         return false;
     }
     progressMessage("wrote " + name);

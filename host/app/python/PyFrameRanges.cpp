@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // vireo.FrameRanges: the frames an execution covers.
 
+#include <stdexcept>
 #include <string>
 
+#include "px/image/Limits.h"
 #include "python/Bindings.h"
 
 namespace Vireo {
@@ -13,18 +15,21 @@ void declareFrameRanges(py::module_& m) {
                             "FrameRanges",
                             "Frames for vireo.execute: FrameRanges([frames]) or "
                             "FrameRanges(first, last, step=1).")
-        .def(py::init([](const std::vector<int>& frames) { return FrameRanges{frames}; }),
+        .def(py::init([](const std::vector<int>& frames) {
+                 try {
+                     PX::Image::checkFrameList(frames, "FrameRanges");
+                 } catch (const std::invalid_argument& e) {
+                     throw py::value_error(e.what());
+                 }
+                 return FrameRanges{frames};
+             }),
              py::arg("frames"))
-        .def(py::init([](int first, int last, int step) {
-                 if (step < 1)
-                     throw py::value_error("FrameRanges: step " + std::to_string(step) +
-                                           " is not positive");
-                 if (last < first)
-                     throw py::value_error("FrameRanges: " + std::to_string(first) + " to " +
-                                           std::to_string(last) + " runs backwards");
-                 FrameRanges r;
-                 for (long long f = first; f <= last; f += step) r.frames.push_back(int(f));
-                 return r;
+        .def(py::init([](long long first, long long last, long long step) {
+                 try {
+                     return FrameRanges{PX::Image::frameSpan(first, last, step, "FrameRanges")};
+                 } catch (const std::invalid_argument& e) {
+                     throw py::value_error(e.what());
+                 }
              }),
              py::arg("first"),
              py::arg("last"),

@@ -2,13 +2,16 @@
 // vireo.Knob: a knob of a node. Writes from Python are user edits: one undo step each, then
 // changed(), so the node's knob_changed hears of them.
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <stdexcept>
 
 #include "ControlPanel.h"
 #include "Graph.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/EnumerationKnob.h"
+#include "px/image/Limits.h"
 #include "px/image/Node.h"
 #include "px/image/StringKnob.h"
 #include "px/image/UndoStack.h"
@@ -38,6 +41,32 @@ void asUserEdit(Node* node, const std::function<void()>& what) {
 namespace {
 
 std::string who(const Knob* k) { return "knob '" + k->name() + "'"; }
+
+// The knob's text as a Python str; text that is not UTF-8 (a script written in another
+// encoding) is a ValueError naming the knob and the first bad byte, not a bare decoding error.
+py::str pythonText(const Knob* k, const std::string& text) {
+    PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict");
+    if (decoded) return py::reinterpret_steal<py::str>(decoded);
+    size_t at = 0;
+    if (PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+        PyObject *type, *value, *trace;
+        PyErr_Fetch(&type, &value, &trace);
+        Py_ssize_t start = 0;
+        if (value && PyUnicodeDecodeError_GetStart(value, &start) == 0) at = size_t(start);
+        Py_XDECREF(type);
+        Py_XDECREF(value);
+        Py_XDECREF(trace);
+    }
+    PyErr_Clear();
+    char byte[8];
+    std::snprintf(byte,
+                  sizeof byte,
+                  "0x%02x",
+                  at < text.size() ? unsigned(static_cast<unsigned char>(text[at])) : 0u);
+    throw py::value_error(who(k) + " of node '" + (k->node() ? k->node()->name() : std::string()) +
+                          "' holds text that is not UTF-8 (byte " + byte + " at offset " +
+                          std::to_string(at) + ")");
+}
 
 std::string typeName(py::handle v) { return py::str(py::type::handle_of(v).attr("__name__")); }
 
@@ -103,9 +132,11 @@ py::object value(const KnobRef& ref, int i) {
     if (i >= 0) throw py::index_error(who(k) + " has no components");
     if (const auto* e = dynamic_cast<const PX::Image::EnumerationKnob*>(k))
         return py::int_(e->value());
-    if (const auto* s = dynamic_cast<const PX::Image::StringKnob*>(k)) return py::str(s->text());
-    if (const auto* t = dynamic_cast<const PX::Image::TextKnob*>(k)) return py::str(t->text());
-    if (k->isValueKnob()) return py::str(k->toScriptText());
+    if (const auto* s = dynamic_cast<const PX::Image::StringKnob*>(k))
+        return pythonText(k, s->text());
+    if (const auto* t = dynamic_cast<const PX::Image::TextKnob*>(k))
+        return pythonText(k, t->text());
+    if (k->isValueKnob()) return pythonText(k, k->toScriptText());
     throw py::type_error(who(k) + " (" + k->Class() + ") holds no value");
 }
 
@@ -202,7 +233,7 @@ void declareKnob(py::module_& m) {
         .def("visible", [](const KnobRef& k) { return k.get()->visible(); })
         .def(
             "toScript",
-            [](const KnobRef& k) { return k.get()->toScriptText(); },
+            [](const KnobRef& k) { return pythonText(k.get(), k.get()->toScriptText()); },
             "The value as a saved script holds it (every key when animated).")
         .def(
             "fromScript",
@@ -251,6 +282,10 @@ void declareKnob(py::module_& m) {
             [](const KnobRef& k, double frame) {
                 Knob* knob = k.get();
                 if (!knob->isAnimatable()) throw py::value_error(who(knob) + " cannot be animated");
+                const std::string refused =
+                    PX::Image::keyFrameRefusal(frame, size_t(std::max(0, knob->getNumKeys())));
+                if (!refused.empty() && !knob->is_key(frame))
+                    throw py::value_error(who(knob) + ": " + refused);
                 UndoStack& undo = UndoStack::instance();
                 undo.begin(knob->name());
                 knob->add_to_undo();

@@ -11,6 +11,7 @@
 #include "px/image/Node.h"
 #include "px/image/Op.h"
 #include "px/image/UndoStack.h"
+#include "px/image/Limits.h"
 #include "python/Bindings.h"
 
 namespace Vireo {
@@ -153,13 +154,13 @@ PYBIND11_EMBEDDED_MODULE(vireo, m) {
           "error; False when cancelled.");
     m.def(
         "execute",
-        [](const NodeRef& node, int first, int last, int step) {
-            if (step < 1 || last < first)
-                throw py::value_error("execute: " + std::to_string(first) + " to " +
-                                      std::to_string(last) + " step " + std::to_string(step) +
-                                      " is not a frame range");
+        [](const NodeRef& node, long long first, long long last, long long step) {
             FrameRanges r;
-            for (long long f = first; f <= last; f += step) r.frames.push_back(int(f));
+            try {
+                r.frames = PX::Image::frameSpan(first, last, step, "execute");
+            } catch (const std::invalid_argument& e) {
+                throw py::value_error(e.what());
+            }
             return execute(node, r);
         },
         py::arg("node"),

@@ -127,7 +127,8 @@ bool PythonHost::answerPanel(const std::string& title,
 
 void PythonHost::ensureInterpreter() {
     if (Py_IsInitialized()) return;
-    py::initialize_interpreter();
+    // No Python handler for SIGINT: vireo's own turns it into a cancel (Interruption).
+    py::initialize_interpreter(false);
     m_ownsInterpreter = true;
 }
 

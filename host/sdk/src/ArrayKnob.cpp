@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/ArrayKnob.h"
 
+#include "px/image/Limits.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -142,8 +144,13 @@ double ArrayKnob::getKeyTime(int i) const {
 
 bool ArrayKnob::setKeyAt(double frame) {
     if (!isAnimatable()) return false;
-    if (!m_animated) set_animated();
     if (m_keys.count(frame)) return false;
+    const std::string refused = keyFrameRefusal(frame, m_keys.size());
+    if (!refused.empty()) {
+        setError("knob '" + name() + "': " + refused);
+        return false;
+    }
+    if (!m_animated) set_animated();
     std::vector<double> v = m_keys.empty() ? m_values : values_at(frame);
     m_keys.emplace(frame, std::move(v));
     return true;
@@ -184,23 +191,28 @@ bool ArrayKnob::parseNumber(const std::string& word, double* v) {
     if (m_kind == Kind::Bool) {
         if (word == "true" || word == "1") return *v = 1.0, true;
         if (word == "false" || word == "0") return *v = 0.0, true;
-        setError("knob '" + name() + "': '" + word + "' is not true or false");
+        setError("knob '" + name() + "': '" + quoteForMessage(word) + "' is not true or false");
         return false;
     }
     char* end = nullptr;
     double d = std::strtod(word.c_str(), &end);
     if (word.empty() || *end != '\0' || !std::isfinite(d)) {
-        setError("knob '" + name() + "': '" + word + "' is not a number");
+        setError("knob '" + name() + "': '" + quoteForMessage(word) + "' is not a number");
         return false;
     }
-    if (m_kind == Kind::Int && (d != std::floor(d) || std::fabs(d) > 2147483647.0)) {
-        setError("knob '" + name() + "': '" + word + "' is not a whole number");
+    if (m_kind == Kind::Int && d != std::floor(d)) {
+        setError("knob '" + name() + "': '" + quoteForMessage(word) + "' is not a whole number");
+        return false;
+    }
+    if (m_kind == Kind::Int && (d < -2147483648.0 || d > 2147483647.0)) {
+        setError("knob '" + name() + "': " + quoteForMessage(word) +
+                 " is outside the whole numbers -2147483648 to 2147483647");
         return false;
     }
     if (m_hasRange && m_clamp) d = std::clamp(d, m_min, m_max);
     if (m_hasRange && (d < m_min || d > m_max)) {
-        setError("knob '" + name() + "': " + word + " is outside its range " + formatDouble(m_min) +
-                 " to " + formatDouble(m_max));
+        setError("knob '" + name() + "': " + quoteForMessage(word) + " is outside its range " +
+                 formatDouble(m_min) + " to " + formatDouble(m_max));
         return false;
     }
     *v = d;
@@ -213,7 +225,7 @@ bool ArrayKnob::from_script(const char* text) {
     const bool braced = s.front() == '{';
     if (braced) {
         if (s.back() != '}') {
-            setError("knob '" + name() + "': missing '}' in '" + s + "'");
+            setError("knob '" + name() + "': missing '}' in '" + quoteForMessage(s) + "'");
             return false;
         }
         s = trim(s.substr(1, s.size() - 2));
@@ -228,12 +240,18 @@ bool ArrayKnob::from_script(const char* text) {
             char* end = nullptr;
             const double frame = std::strtod(frameText.c_str(), &end);
             if (eq == std::string::npos || eq == 0 || *end != '\0' || !std::isfinite(frame)) {
-                setError("knob '" + name() + "': bad key '" + words[w] + "', expected frame=value");
+                setError("knob '" + name() + "': bad key '" + quoteForMessage(words[w]) +
+                         "', expected frame=value");
+                return false;
+            }
+            const std::string refused = keyFrameRefusal(frame, keys.size());
+            if (!refused.empty()) {
+                setError("knob '" + name() + "': " + refused);
                 return false;
             }
             std::vector<std::string> parts = split(words[w].substr(eq + 1), ',');
             if (int(parts.size()) != arraySize()) {
-                setError("knob '" + name() + "': key '" + words[w] + "' needs " +
+                setError("knob '" + name() + "': key '" + quoteForMessage(words[w]) + "' needs " +
                          std::to_string(arraySize()) + " values");
                 return false;
             }
@@ -248,7 +266,7 @@ bool ArrayKnob::from_script(const char* text) {
     }
 
     if (words.size() != 1 && int(words.size()) != arraySize()) {
-        setError("knob '" + name() + "': '" + std::string(text) + "' has " +
+        setError("knob '" + name() + "': '" + quoteForMessage(text) + "' has " +
                  std::to_string(words.size()) + " values, expected " + std::to_string(arraySize()));
         return false;
     }

@@ -2,6 +2,7 @@
 #include "px/image/Executable.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 #include "px/image/Host.h"
@@ -11,6 +12,10 @@
 
 namespace PX {
 namespace Image {
+
+namespace {
+constexpr int kNoFrame = std::numeric_limits<int>::min();
+}  // namespace
 
 ExecuteResult execute(Op* op, std::vector<int> frames) {
     Executable* exe = op ? op->executable() : nullptr;
@@ -29,8 +34,23 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
         explicit Step(const std::string& name) { UndoStack::instance().begin(name); }
         ~Step() { UndoStack::instance().end(); }
     } step("Execute " + node->name());
-    exe->beginExecuting();
-    for (size_t i = 0; i < frames.size(); ++i) {
+    // A node that throws out of its executable (it should raise a node error instead) fails
+    // the run with the exception's text as its error; the host goes on.
+    auto guarded = [&](const char* step, int frame, auto&& call) {
+        try {
+            call();
+            return true;
+        } catch (const std::exception& e) {
+            node->setError(std::string(step) +
+                           (frame == kNoFrame ? "" : " frame " + std::to_string(frame)) + ": " +
+                           e.what());
+        } catch (...) {
+            node->setError(std::string(step) + ": an unknown exception");
+        }
+        return false;
+    };
+    bool ok = guarded("starting", kNoFrame, [&] { exe->beginExecuting(); });
+    for (size_t i = 0; ok && i < frames.size(); ++i) {
         const int frame = frames[i];
         Host::current().progress(node, float(i) / float(frames.size()));
         if (Host::current().cancelled(node)) {
@@ -48,11 +68,11 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
         out.setFrame(frame);
         op->setOutputContext(out);
         node->storeKnobs(out);
-        exe->execute();
+        ok = guarded("executing", frame, [&] { exe->execute(); });
         ++result.framesRun;
         if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
     }
-    exe->endExecuting();
+    guarded("ending", kNoFrame, [&] { exe->endExecuting(); });
     Host::current().progressDismiss(node);
     if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
     node->setUIContext(savedUI);

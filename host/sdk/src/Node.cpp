@@ -6,6 +6,7 @@
 #include "px/image/ButtonKnob.h"
 #include "px/image/Host.h"
 #include "px/image/KnobCallback.h"
+#include "px/image/Limits.h"
 #include "px/image/Op.h"
 #include "px/image/Plugin.h"
 #include "px/image/UndoStack.h"
@@ -21,6 +22,10 @@ Node::~Node() {
 }
 
 std::unique_ptr<Node> Node::create(const std::string& className, const std::string& name) {
+    if (!Plugins::validClassName(className) && !Op::Description::find(className))
+        throw std::runtime_error("'" + quoteForMessage(className) +
+                                 "' is not a node class name (a letter or '_', then letters, "
+                                 "digits and '_'; plug-ins are found only on the plug-in path)");
     if (!Plugins::loadFor(className)) {
         std::string path;
         for (const std::string& p : Plugins::searchPath()) path += (path.empty() ? "" : ":") + p;

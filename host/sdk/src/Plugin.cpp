@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -78,8 +79,18 @@ std::vector<std::string> load(const std::string& file) {
     return added;
 }
 
+bool validClassName(const std::string& name) {
+    if (name.empty() || name.size() > 200 || std::isdigit(static_cast<unsigned char>(name[0])))
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    });
+}
+
 bool loadFor(const std::string& className) {
     if (detail::OpRegistry::instance().find(className)) return true;
+    // The name becomes a file name: only a plain name, looked up in the plug-in folders.
+    if (!validClassName(className)) return false;
     for (const std::string& folder : searchPath()) {
         const fs::path candidate = fs::path(folder) / (className + ".so");
         if (!fs::exists(candidate)) continue;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -183,8 +184,41 @@ json parseFile(const std::string& path) {
     text << file.rdbuf();
     if (file.bad() || !text) throw RigError(path + ": cannot read the rig file");
     const std::string content = text.str();
+    // The field being read, kept as the parser goes, so that a number it cannot hold
+    // (1e999) is reported at its field: "cameras[0].focal_length".
+    struct Level {
+        bool array;
+        int index;
+        std::string key;
+    };
+    std::vector<Level> levels;
+    auto track = [&levels](int, json::parse_event_t event, json& parsed) {
+        const bool starts = event == json::parse_event_t::object_start ||
+                            event == json::parse_event_t::array_start ||
+                            event == json::parse_event_t::value;
+        if (starts && !levels.empty() && levels.back().array) ++levels.back().index;
+        if (event == json::parse_event_t::object_start) levels.push_back({false, -1, {}});
+        if (event == json::parse_event_t::array_start) levels.push_back({true, -1, {}});
+        if (event == json::parse_event_t::key && !levels.empty())
+            levels.back().key = parsed.get<std::string>();
+        if ((event == json::parse_event_t::object_end || event == json::parse_event_t::array_end) &&
+            !levels.empty())
+            levels.pop_back();
+        return true;
+    };
     try {
-        return json::parse(content);
+        return json::parse(content, track);
+    } catch (const json::out_of_range&) {
+        // An array's index is that of its last element started, except in the innermost
+        // array, whose failing element had not started yet.
+        std::string field;
+        for (size_t i = 0; i < levels.size(); ++i) {
+            const Level& l = levels[i];
+            const int index = l.index + (i + 1 == levels.size() ? 1 : 0);
+            field +=
+                l.array ? "[" + std::to_string(index) + "]" : (field.empty() ? "" : ".") + l.key;
+        }
+        throw RigError(path + ": '" + field + "' holds a number too large to represent");
     } catch (const json::parse_error& e) {
         const size_t end = std::min(e.byte, content.size());
         const auto line = 1 + std::count(content.begin(), content.begin() + end, '\n');

@@ -17,8 +17,10 @@ TEST(CommandLine, FrameLists) {
     EXPECT_EQ(CommandLine::parseFrames("-2-1"), (std::vector<int>{-2, -1, 0, 1}));
     EXPECT_EQ(CommandLine::parseFrames("9,2,5"), (std::vector<int>{9, 2, 5}));
     EXPECT_EQ(CommandLine::parseFrames("7"), std::vector<int>{7});
-    for (const char* bad : {"", "6-3", "1,,2", "1-x", "1.5"})
+    for (const char* bad :
+         {"", "6-3", "1,,2", "1-x", "1.5", "11-2000000000", "1-1000001", "99999999999999999999"})
         EXPECT_THROW(CommandLine::parseFrames(bad), std::invalid_argument) << bad;
+    EXPECT_EQ(CommandLine::parseFrames("1-1000000").size(), 1000000u) << "the limit itself";
 }
 
 // Answers come from the queue in order, then no; each one is logged with its question.

@@ -11,6 +11,7 @@
 #include "ScriptError.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/KnobCallback.h"
+#include "px/image/Limits.h"
 #include "px/image/Op.h"
 #include "px/image/OutputContext.h"
 #include "px/image/UndoStack.h"
@@ -207,9 +208,86 @@ TEST_F(ScriptFileTest, DefectsNameFileAndLineAndQuoteTheLine) {
         {"vireo 1\nnode Read R\nend\nconnect R S 0\n", "4: no node called 'S': connect R S 0"},
         {"vireo 1\nnode Read R\nend\nnode Write W\nend\nconnect R W 1\n",
          "6: node 'W' has no input 1: connect R W 1"},
+        {"vireo 1\nframes 11 2000000000\n",
+         "2: frame 2000000000 is outside -100000000 to 100000000: frames 11 2000000000"},
+        {"vireo 1\nnode ../plugins/Evil E\nend\n",
+         "2: '../plugins/Evil' is not a node class name (a letter or '_', then letters, digits "
+         "and '_'; plug-ins are found only on the plug-in path): node ../plugins/Evil E"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(loadError(c.script), m_path + ":" + c.message) << c.script;
         EXPECT_EQ(Views::names(), std::vector<std::string>{"before"}) << "views restored";
+    }
+}
+
+TEST_F(ScriptFileTest, CyclesAreRefusedNamingTheirNodes) {
+    EXPECT_EQ(loadError("vireo 1\nnode ScriptTestOp A\nend\nnode ScriptTestOp B\nend\n"
+                        "node ScriptTestOp C\nend\nconnect A B 0\nconnect B C 1\nconnect C A 0\n"),
+              m_path +
+                  ": the connections would form a cycle: 'A' reads from 'C' reads from 'B' "
+                  "reads from 'A'");
+    EXPECT_EQ(loadError("vireo 1\nnode ScriptTestOp A\nend\nconnect A A 1\n"),
+              m_path + ": the connections would form a cycle: 'A' reads from 'A'");
+
+    Graph graph;
+    Node* a = graph.addNode("ScriptTestOp", "A");
+    Node* b = graph.addNode("ScriptTestOp", "B");
+    graph.connect(a, b, 0);
+    graph.connect(a, b, 1);  // twice from one node is no cycle
+    try {
+        graph.connect(b, a, 0);
+        ADD_FAILURE() << "a cycle was accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(),
+                     "cannot connect 'B' to input 0 of 'A': the connections would form a cycle: "
+                     "'B' reads from 'A' reads from 'B'");
+    }
+    EXPECT_EQ(a->input(0), nullptr) << "a refused connection changes nothing";
+    EXPECT_TRUE(graph.findCycle().empty());
+}
+
+TEST_F(ScriptFileTest, LongInputIsCutInMessagesAndOverlongLinesAreRefused) {
+    const std::string word(100000, 'x');
+    const std::string error = loadError("vireo 1\n" + word + "\n");
+    EXPECT_LT(error.size(), 600u) << "the line is quoted once, cut";
+    EXPECT_NE(error.find("... (100000 bytes)"), std::string::npos) << error;
+
+    std::istringstream endless(std::string(Limits::kMaxScriptLineBytes + 10, 'y'));
+    ScriptFile file("endless");
+    try {
+        file.read(endless);
+        ADD_FAILURE() << "an overlong line was read";
+    } catch (const ScriptError& e) {
+        EXPECT_STREQ(e.what(), "endless:1: not read: a line holds at most 64 MiB");
+    }
+}
+
+TEST_F(ScriptFileTest, AFailedSaveLeavesThePreviousFileAndSaysWhy) {
+    Graph graph;
+    graph.addNode("ScriptTestOp", "A");
+    const std::string previous = "# the previous script\n";
+    std::ofstream(m_path) << previous;
+    const std::string folder = TestImages::scratchFolder() + "/no-such-folder/x.vireo";
+    try {
+        ScriptFile::save(graph, folder);
+        ADD_FAILURE() << "saved into a missing folder";
+    } catch (const ScriptError& e) {
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos)
+            << e.what();
+    }
+    // A folder as the target: the rename fails, and the previous content (none) and the
+    // folder's files stay; no temporary file is left behind.
+    const std::string asFolder = TestImages::scratchFolder() + "/a-folder";
+    std::filesystem::create_directories(asFolder);
+    EXPECT_THROW(ScriptFile::save(graph, asFolder), ScriptError);
+    ScriptFile::save(graph, m_path);
+    std::ifstream in(m_path);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), ScriptFile::text(graph));
+    for (const auto& entry : std::filesystem::directory_iterator(TestImages::scratchFolder())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.rfind(".test.", 0) != 0 && name.rfind(".a-folder.", 0) != 0)
+            << "temporary file left: " << name;
     }
 }

@@ -67,8 +67,8 @@ TEST_F(KnobTest, ScriptTextRoundTripsEveryKind) {
 TEST_F(KnobTest, BadValuesNameTheKnobAndKeepTheValue) {
     struct Case {
         const char* knob;
-        const char* text;
-        const char* message;
+        std::string text;
+        std::string message;
     };
     const Case cases[] = {
         {"count", "abc", "knob 'count': 'abc' is not a number"},
@@ -78,6 +78,15 @@ TEST_F(KnobTest, BadValuesNameTheKnobAndKeepTheValue) {
         {"colour", "{1 2}", "knob 'colour': '{1 2}' has 2 values, expected 3"},
         {"gain", "nan", "knob 'gain': 'nan' is not a number"},
         {"gain", "{curve 1=2 x}", "knob 'gain': bad key 'x', expected frame=value"},
+        {"gain",
+         "{curve 1e18=2}",
+         "knob 'gain': key frame 1e+18 is outside -100000000 to 100000000"},
+        {"count",
+         "-2147483649",
+         "knob 'count': -2147483649 is outside the whole numbers -2147483648 to 2147483647"},
+        {"count",
+         std::string(300, '7') + "x",
+         "knob 'count': '" + std::string(200, '7') + "... (301 bytes)' is not a number"},
     };
     for (const Case& c : cases) {
         const std::string before = text(c.knob);

@@ -52,6 +52,17 @@ TEST(Execute, CancelStopsBeforeTheNextFrameAndStillEnds) {
     EXPECT_EQ(op->log.back(), "end");
 }
 
+TEST(Execute, AnExceptionFromAFrameBecomesTheNodesErrorAndEndsTheRun) {
+    auto node = Node::create("TestRecorder", "Recorder1");
+    auto* op = static_cast<TestOps::Recorder*>(node->op());
+    op->throwAt = 2;
+    const ExecuteResult r = execute(op, {1, 2, 3});
+    EXPECT_EQ(r.error, "executing frame 2: out of memory, say");
+    EXPECT_EQ(r.framesRun, 2);
+    EXPECT_EQ(op->log.back(), "end") << "the end step still runs";
+    EXPECT_EQ(op->log.end()[-2], "execute 2 count 5") << "no frame after the failure";
+}
+
 TEST(Execute, AnOperatorWithoutAnExecutablePartIsRefused) {
     auto node = Node::create("TestViewSource", "Source1");
     EXPECT_THROW(execute(node->op(), {1}), std::invalid_argument);

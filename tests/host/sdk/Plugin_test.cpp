@@ -88,6 +88,25 @@ TEST(PluginRegistry, FailuresNameTheFileAndTheReason) {
     EXPECT_NE(garbage.find("NotALibrary.so: cannot load"), std::string::npos) << garbage;
 }
 
+// A class name becomes a file name: only plain names are looked up, only in the plug-in folders.
+TEST(PluginRegistry, ClassNamesWithPathsAreRefusedBeforeAnyLookUp) {
+    setenv("VIREO_PLUGIN_PATH", kDir.c_str(), 1);
+    for (const std::string bad :
+         {"../plugins/TestPlugin", "/abs/TestPlugin", "a.b", "", "9x", "Test Plugin"}) {
+        EXPECT_FALSE(Plugins::validClassName(bad)) << bad;
+        EXPECT_FALSE(Plugins::loadFor(bad)) << bad;
+        try {
+            Node::create(bad, "x");
+            ADD_FAILURE() << "made a node of " << bad;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("is not a node class name"), std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_TRUE(Plugins::validClassName("V_DizuvaRuvi"));
+    unsetenv("VIREO_PLUGIN_PATH");
+}
+
 TEST(PluginRegistry, UnknownClassNamesThePath) {
     setenv("VIREO_PLUGIN_PATH", "/nonexistent/plugins", 1);
     try {

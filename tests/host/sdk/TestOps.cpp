@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "TestOps.h"
 
+#include <stdexcept>
+
 #include <sstream>
 
 #include <sstream>
@@ -61,6 +63,7 @@ int Recorder::knob_changed(Knob* k) {
 void Recorder::execute() {
     log.push_back("execute " + std::to_string(int(uiContext().frame())) + " count " +
                   std::to_string(count));
+    if (int(uiContext().frame()) == throwAt) throw std::runtime_error("out of memory, say");
 }
 
 void ViewSource::_validate(bool) {

@@ -49,6 +49,7 @@ public:
     std::string text = "hello";
     double colour[3] = {0.5, 0.5, 0.5};
     int skip = -1000;
+    int throwAt = -1000;  // execute() throws at this frame
     ListKnob* list = nullptr;
     int mode = 1;
     FormatPair format;

@@ -129,6 +129,31 @@ TEST_F(ControlPoints, RefusedTextsLeaveTheDocumentedState) {
     }
 }
 
+// A partial read says what it kept, and a save of it is never read back as whole.
+TEST_F(ControlPoints, APartialReadStaysMarkedIncompleteUntilTheStoreIsRedone) {
+    const std::string block = "Frame 3 tracks 1 1 0 1 1 0 1 1 1 -1 0 0 0 ";
+    ControlPointsKnob store(nullptr, "controlPoints");
+    EXPECT_FALSE(store.from_script(("version 2 frames 1 " + block + block).c_str()));
+    EXPECT_EQ(store.error(),
+              "knob 'controlPoints': the count says 1 frame block(s) but more text follows; the "
+              "store keeps what was read before: 1 key(s) with 1 match(es), and a save marks it "
+              "incomplete");
+    ASSERT_TRUE(store.incomplete());
+    const std::string saved = store.toScriptText();
+    EXPECT_EQ(saved.substr(saved.size() - 11), "incomplete\n");
+
+    ControlPointsKnob again(nullptr, "controlPoints");
+    EXPECT_FALSE(again.from_script(saved.c_str()));
+    EXPECT_NE(again.error().find("saved from an incomplete read"), std::string::npos);
+    EXPECT_EQ(again.findCameraTrack(3)->getTracks().size(), 1u) << "what it holds is kept";
+    EXPECT_EQ(again.toScriptText(), saved) << "and saved again as incomplete";
+
+    again.clearCameraTracks();
+    EXPECT_FALSE(again.incomplete());
+    EXPECT_TRUE(again.from_script("version 2 frames 0"));
+    EXPECT_EQ(again.toScriptText(), "version 2\nframes 0\n");
+}
+
 TEST_F(ControlPoints, HashCountsTheMatchesOfEachFrameNotTheirContent) {
     ControlPointsKnob store(nullptr, "controlPoints");
     const Hash empty = hashOf(store);
@@ -142,6 +167,18 @@ TEST_F(ControlPoints, HashCountsTheMatchesOfEachFrameNotTheirContent) {
     store.clearCameraTracks();
     EXPECT_EQ(hashOf(store), empty);
     EXPECT_EQ(store.findCameraTrack(10), nullptr);
+}
+
+TEST(ControlPointsOnTheNode, AFailedReadSetsIsMatchedToWhatTheStoreHolds) {
+    NodeTests::RigFixture f({"main", "cam1", "cam2"}, 2);
+    KnobManager& knobs = static_cast<DizuvaRuviPlugin*>(f.node->op())->knobManager();
+    ControlPointsKnob* store = knobs.controlPoints();
+    ASSERT_TRUE(f.node->knob("isMatched")->from_script("true"));
+    EXPECT_FALSE(store->from_script("version 2 frames 2 Frame 3 tracks 0 Frame"));
+    EXPECT_EQ(f.node->knob("isMatched")->toScriptText(), "false");
+    EXPECT_FALSE(
+        store->from_script("version 2 frames 2 Frame 3 tracks 1 1 0 1 1 0 1 1 1 -1 0 0 0"));
+    EXPECT_EQ(f.node->knob("isMatched")->toScriptText(), "true");
 }
 
 TEST(ControlPointsOnTheNode, UndoRestoresTheMatchesBeforeTheAction) {

@@ -124,8 +124,29 @@ TEST_F(GridMap, RefusedTextsLeaveTheDocumentedState) {
     }
 }
 
+TEST_F(GridMap, APartialReadStaysMarkedIncompleteUntilTheStoreIsRedone) {
+    GridMapKnob store(nullptr, "gridMap");
+    EXPECT_FALSE(store.from_script("version 1 total 1 frame 10 camera 0 1 1 0.5 0.5 frame 11"));
+    EXPECT_EQ(store.error(),
+              "knob 'gridMap': the total says 1 grid(s) but more text follows; the store keeps "
+              "the 1 grid(s) read before, and a save marks it incomplete");
+    const std::string saved = store.toScriptText();
+    GridMapKnob again(nullptr, "gridMap");
+    EXPECT_FALSE(again.from_script(saved.c_str()));
+    EXPECT_NE(again.error().find("saved from an incomplete read"), std::string::npos);
+    EXPECT_EQ(again.gridCount(), 1);
+    EXPECT_EQ(again.toScriptText(), saved);
+    again.clear();
+    EXPECT_EQ(again.toScriptText(), "") << "cleared, the store is whole (and empty) again";
+
+    GridMapKnob none(nullptr, "gridMap");
+    EXPECT_FALSE(none.from_script("version 1 total 1"));
+    EXPECT_NE(none.toScriptText().find("incomplete"), std::string::npos)
+        << "an empty partial store is marked too";
+}
+
 TEST_F(GridMap, EmptyTextsAndTotalsBelowOneEmptyTheStore) {
-    for (const char* text : {"", " \n ", "version 1 total 0", "version 1 total -4 junk"}) {
+    for (const char* text : {"", " \n ", "version 1 total 0", "version 1 total -4"}) {
         SCOPED_TRACE(text);
         GridMapKnob store(nullptr, "gridMap");
         ASSERT_TRUE(store.setGrid(3, 1, Grid2D(2, 2)));

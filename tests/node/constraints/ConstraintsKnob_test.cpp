@@ -115,6 +115,19 @@ TEST_F(Constraints, BrokenTextFailsKeepingTheRowsReadSoFar) {
     ASSERT_TRUE(knob.from_script(kTwoConstraints));
     EXPECT_TRUE(knob.from_script(" \n ")) << "an empty text removes every constraint";
     EXPECT_EQ(knob.constraintCount(), 0);
+
+    // A partial read names the knob, says what it kept, and saves marked: the saved text
+    // never loads as whole.
+    ASSERT_FALSE(knob.from_script(truncated.c_str()));
+    EXPECT_EQ(knob.error().rfind("knob 'constraints': constraint ", 0), 0u) << knob.error();
+    EXPECT_NE(knob.error().find("keeps the 2 constraint(s) read"), std::string::npos)
+        << knob.error();
+    const std::string saved = knob.toScriptText();
+    ConstraintsKnob again(nullptr, "constraints");
+    EXPECT_FALSE(again.from_script(saved.c_str()));
+    EXPECT_NE(again.error().find("incomplete read"), std::string::npos) << again.error();
+    EXPECT_EQ(again.constraintCount(), 2);
+    EXPECT_EQ(again.toScriptText(), saved);
 }
 
 TEST_F(Constraints, PositionRuleAndKeyEdits) {

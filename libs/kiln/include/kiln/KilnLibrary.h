@@ -12,7 +12,8 @@ namespace Kiln {
 /// function is thread-safe.
 class KilnLibrary {
 public:
-    /// The CPU device's context, made on first use with one worker per hardware thread.
+    /// The CPU device's context, made on first use; it runs on the process's worker pool
+    /// (WorkerPool).
     static Compute::ContextPtr GetCurrentCPUContext();
     /// The contexts of the GPUs reached through `interface` (kInterfaceOpenCL or kInterfaceCuda);
     /// empty in a build without a GPU backend.

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 
 #include "KernelRegistry.h"
+#include "ProcessPool.h"
 #include "ThreadPool.h"
 #include "kiln/Exception.h"
 #include "kiln/KilnLibrary.h"
@@ -22,11 +24,14 @@ constexpr std::size_t kBandsPerThread = 4;
 
 class CpuDevice : public Compute::Device {
 public:
-    explicit CpuDevice(unsigned threads) : m_pool(threads) {
-        m_info.name = "CPU (" + std::to_string(threads) + " threads)";
+    // With an own pool of `threads` (tests use it), else on the process's pool.
+    explicit CpuDevice(unsigned threads)
+        : m_ownPool(threads > 0 ? std::make_unique<ThreadPool>(threads) : nullptr),
+          m_pool(m_ownPool ? *m_ownPool : processPool()) {
+        m_info.name = "CPU (" + std::to_string(m_pool.threadCount()) + " threads)";
         m_info.deviceClass = Compute::kDeviceClassCpu;
         m_info.interface = Compute::kInterfaceNative;
-        m_info.computeUnits = threads;
+        m_info.computeUnits = m_pool.threadCount();
     }
 
     const Info& info() const override { return m_info; }
@@ -71,13 +76,13 @@ public:
 
 private:
     Info m_info;
-    ThreadPool m_pool;
+    std::unique_ptr<ThreadPool> m_ownPool;
+    ThreadPool& m_pool;
 };
 
 }  // namespace
 
 Compute::DevicePtr createCpuDevice(unsigned threads) {
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     return Compute::DevicePtr(new CpuDevice(threads));
 }
 

@@ -31,6 +31,8 @@ void ThreadPool::parallelFor(std::size_t count, const std::function<void(std::si
         m_count = count;
         m_next.store(0, std::memory_order_relaxed);
         m_finished.store(0, std::memory_order_relaxed);
+        m_failed.store(false, std::memory_order_relaxed);
+        m_error = nullptr;
         ++m_generation;
     }
     m_wake.notify_all();
@@ -39,11 +41,27 @@ void ThreadPool::parallelFor(std::size_t count, const std::function<void(std::si
     m_idle.wait(lock, [this] {
         return m_busyWorkers == 0 && m_finished.load(std::memory_order_acquire) == m_count;
     });
+    std::exception_ptr error = nullptr;
+    {
+        std::lock_guard<std::mutex> errorLock(m_errorMutex);
+        std::swap(error, m_error);
+    }
+    if (error) std::rethrow_exception(error);
 }
 
 void ThreadPool::work() {
     for (std::size_t i; (i = m_next.fetch_add(1, std::memory_order_relaxed)) < m_count;) {
-        (*m_task)(i);
+        // After a failure the remaining indices are still claimed, so that the caller's count
+        // of finished tasks completes, but not run.
+        if (!m_failed.load(std::memory_order_relaxed)) {
+            try {
+                (*m_task)(i);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(m_errorMutex);
+                if (!m_error) m_error = std::current_exception();
+                m_failed.store(true, std::memory_order_relaxed);
+            }
+        }
         m_finished.fetch_add(1, std::memory_order_release);
     }
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -27,7 +28,9 @@ public:
     unsigned threadCount() const { return unsigned(m_workers.size()) + 1; }
 
     /// Runs task(i) for every i in [0, count) and returns when all have returned. Tasks run
-    /// concurrently in any order and must not throw.
+    /// concurrently in any order. When a task throws, the tasks not yet started are skipped
+    /// and the first exception is rethrown here, on the caller's thread, once every task that
+    /// had started has returned.
     void parallelFor(std::size_t count, const std::function<void(std::size_t)>& task);
 
 private:
@@ -49,6 +52,9 @@ private:
     std::size_t m_count = 0;
     std::atomic<std::size_t> m_next{0};
     std::atomic<std::size_t> m_finished{0};
+    std::atomic<bool> m_failed{false};
+    std::exception_ptr m_error;  // the first exception of the job, under m_errorMutex
+    std::mutex m_errorMutex;
 };
 
 }  // namespace detail

@@ -48,7 +48,9 @@ struct ExecuteResult {
 /// for each frame not skipped, the node's UI frame is set to it, its knobs stored, and
 /// execute() called; a cancel (Host::cancelled) stops before the next frame; end always
 /// runs. The host hears the fraction of frames done before each frame (Host::progress) and
-/// a progressDismiss at the end. Everything the run writes is one undo step. Throws
+/// a progressDismiss at the end. An exception thrown out of begin, a frame or end becomes
+/// the node's error (the step and frame, then the exception's text) and ends the run (end
+/// still runs after a failed frame). Everything the run writes is one undo step. Throws
 /// std::invalid_argument when `op` has no executable part.
 ExecuteResult execute(Op* op, std::vector<int> frames);
 

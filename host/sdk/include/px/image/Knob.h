@@ -128,6 +128,8 @@ public:
     virtual int getNumKeys() const { return 0; }
     /// Time of key i in ascending order; 0 outside the range.
     virtual double getKeyTime(int i) const { return 0.0; }
+    /// False when a key is there already, or when the key is refused (keyFrameRefusal in
+    /// Limits.h; error() then says why).
     virtual bool setKeyAt(double frame) { return false; }
     virtual bool deleteKeyAt(double frame) { return false; }
     /// The frames the timeline shows as keys of this knob; returns their count.

@@ -29,8 +29,13 @@ void setDefaultFolder(const std::string& folder);
 /// file when it cannot be opened (with the loader's reason) or registers no operator.
 std::vector<std::string> load(const std::string& file);
 
-/// Makes `className` available: true when already registered or when "<className>.so" on
-/// the search path loaded and registered it. A library that fails throws PluginError.
+/// A class name a plug-in file may be looked up by: a letter or '_', then letters, digits
+/// and '_' (no path, no dots), at most 200 characters.
+bool validClassName(const std::string& name);
+
+/// Makes `className` available: true when already registered or when "<className>.so" in a
+/// folder of the search path loaded and registered it; false for a name that is not
+/// validClassName (nothing is looked up). A library that fails throws PluginError.
 bool loadFor(const std::string& className);
 
 /// Loads every "*.so" on the search path. Returns the errors (one line per failed file);

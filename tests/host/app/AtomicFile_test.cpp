@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "AtomicFile.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ImageFiles.h"
+
+using Vireo::AtomicFile;
+using Vireo::writeFileAtomically;
+
+namespace {
+
+std::string contentOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+// Writers racing on one file leave one writer's whole content, never a mix.
+TEST(AtomicFile, ConcurrentWritersLeaveOneWholeFile) {
+    const std::string path = TestImages::scratchFolder() + "/raced.txt";
+    const std::string a(200000, 'a'), b(300000, 'b');
+    std::vector<std::thread> writers;
+    for (const std::string* content : {&a, &b})
+        writers.emplace_back([&path, content] {
+            for (int i = 0; i < 20; ++i) writeFileAtomically(path, *content);
+        });
+    for (std::thread& t : writers) t.join();
+    const std::string result = contentOf(path);
+    EXPECT_TRUE(result == a || result == b) << result.size() << " bytes";
+}
+
+TEST(AtomicFile, AnUncommittedWriteLeavesTheTargetAndNoTemporaryFile) {
+    const std::string folder = TestImages::scratchFolder() + "/uncommitted";
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/target.png";
+    writeFileAtomically(path, "previous");
+    ::chmod(path.c_str(), 0640);
+    std::string temporary;
+    {
+        AtomicFile file(path);
+        temporary = file.temporary();
+        EXPECT_EQ(std::filesystem::path(temporary).extension(), ".png") << "the format survives";
+        EXPECT_EQ(std::filesystem::path(temporary).parent_path(), folder);
+        file.write("half of the new");
+    }  // destroyed before commit(), as when a writer throws
+    EXPECT_EQ(contentOf(path), "previous");
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+
+    writeFileAtomically(path, "new");
+    EXPECT_EQ(contentOf(path), "new");
+    struct stat info;
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "the target keeps its permissions";
+
+    try {
+        writeFileAtomically(folder + "/missing/x.txt", "x");
+        ADD_FAILURE() << "wrote into a missing folder";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  folder + "/missing/x.txt: cannot write: No such file or directory");
+    }
+}

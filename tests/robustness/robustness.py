@@ -1,0 +1,378 @@
+# SPDX-License-Identifier: Apache-2.0
+"""vireo against hostile and clumsy use: every case runs vireo as a subprocess under a time
+limit and a memory ceiling, and checks its exit status, what it says, and that the files it
+must not damage are intact.
+
+usage: robustness.py VIREO MAKE_RIG WORK [CASE...]
+
+WORK is a scratch folder (emptied first); CASE names limit the run to those cases. Every case
+runs, and each prints one line; the exit status is 1 when one failed.
+"""
+import json
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+READ_WRITE = os.path.join(HERE, "..", "e2e", "read_write")
+
+# Peak resident memory a case may use, and the address-space ceiling set for it (not under
+# AddressSanitizer, which reserves terabytes of address space up front).
+MAX_RSS_MB = 1500
+ADDRESS_SPACE = 8 << 30
+
+
+class Case:
+    def __init__(self, name, args, status, says=(), timeout=30, files=(),
+                 file_limit=None, quiet=None, signal_after=None, check=None, python=None):
+        self.name = name
+        self.args = args              # vireo's arguments
+        self.status = status          # expected exit status (a set or one value)
+        self.says = says              # texts the error stream must contain
+        self.timeout = timeout
+        self.files = files            # files that must keep their content
+        self.file_limit = file_limit  # RLIMIT_FSIZE in bytes
+        self.quiet = quiet            # the error stream must stay below this many bytes
+        # (signal, text, n): sent once vireo printed the text n times
+        self.signal_after = signal_after
+        self.check = check            # extra check: function(stdout, stderr) -> error or None
+        self.python = python          # (file name, text) of a Python script the case runs
+
+
+def write(path, text, mode="w"):
+    with open(path, mode) as f:
+        f.write(text)
+
+
+def script(nodes, connections=(), header="vireo 1\n"):
+    text = header
+    for cls, name, knobs in nodes:
+        text += "node %s %s\n" % (cls, name)
+        for k, v in knobs:
+            text += "    %s %s\n" % (k, v)
+        text += "end\n"
+    for c in connections:
+        text += "connect %s\n" % c
+    return text
+
+
+def asan(vireo):
+    try:
+        out = subprocess.run(["ldd", vireo], capture_output=True, text=True).stdout
+    except OSError:
+        return False
+    return "libasan" in out
+
+
+def run_case(case, vireo, work, limit_memory, slow):
+    if case.python:
+        write(os.path.join(work, case.python[0]), case.python[1])
+    before = {}
+    for f in case.files:
+        with open(os.path.join(work, f), "rb") as h:
+            before[f] = h.read()
+
+    def limits():
+        if limit_memory:
+            resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE, ADDRESS_SPACE))
+        if case.file_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_limit, case.file_limit))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write then fails with EFBIG
+
+    start = time.monotonic()
+    proc = subprocess.Popen([vireo] + case.args, cwd=work, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, preexec_fn=limits)
+    streams = {"out": [], "err": []}
+
+    def drain(name, f):
+        for line in iter(f.readline, b""):
+            streams[name].append(line)
+
+    readers = [threading.Thread(target=drain, args=(n, f))
+               for n, f in (("out", proc.stdout), ("err", proc.stderr))]
+    for r in readers:
+        r.start()
+    signalled = None
+    # Waited for here, not by Popen, to get this child's own peak memory.
+    status = None
+    while status is None:
+        if case.signal_after and signalled is None:
+            sig, marker, times = case.signal_after
+            if sum(marker.encode() in line for line in list(streams["err"])) >= times:
+                proc.send_signal(sig)
+                signalled = time.monotonic()
+        pid, raw, usage = os.wait4(proc.pid, os.WNOHANG)
+        if pid == proc.pid:
+            status = raw
+        elif time.monotonic() - start > case.timeout * slow:
+            proc.kill()
+            os.wait4(proc.pid, 0)
+            for r in readers:
+                r.join()
+            return "timed out after %d s" % (case.timeout * slow), time.monotonic() - start
+        else:
+            time.sleep(0.02)
+    stopped = time.monotonic()
+    for r in readers:
+        r.join()
+    proc.returncode = -os.WTERMSIG(status) if os.WIFSIGNALED(status) else os.WEXITSTATUS(status)
+    out, err = b"".join(streams["out"]), b"".join(streams["err"])
+    seconds = time.monotonic() - start
+    rss_mb = usage.ru_maxrss / 1024.0
+    err = err.decode("utf-8", "replace")
+    out = out.decode("utf-8", "replace")
+    statuses = case.status if isinstance(case.status, (set, tuple)) else {case.status}
+    problems = []
+    if proc.returncode < 0:
+        problems.append("killed by signal %d" % -proc.returncode)
+    elif proc.returncode not in statuses:
+        problems.append("exit status %d, expected %s" % (proc.returncode, sorted(statuses)))
+    for text in case.says:
+        if text not in err and text not in out:
+            problems.append("does not say %r" % text)
+    if case.quiet is not None and len(err) > case.quiet:
+        problems.append("wrote %d bytes of messages" % len(err))
+    if signalled is not None and stopped - signalled > 1.5 * slow:
+        problems.append("took %.1f s to stop after the signal" % (stopped - signalled))
+    if rss_mb > MAX_RSS_MB * slow:
+        problems.append("peak memory %.0f MB" % rss_mb)
+    for f, content in before.items():
+        path = os.path.join(work, f)
+        if not os.path.exists(path):
+            problems.append("%s is gone" % f)
+        else:
+            with open(path, "rb") as h:
+                if h.read() != content:
+                    problems.append("%s changed" % f)
+    if case.check and not problems:
+        why = case.check(out, err)
+        if why:
+            problems.append(why)
+    if problems:
+        tail = err.strip().splitlines()[-3:]
+        return "; ".join(problems) + " | " + " / ".join(l[:200] for l in tail), seconds
+    return None, seconds
+
+
+def prepare(work, vireo, make_rig):
+    for name in os.listdir(READ_WRITE):
+        if name.startswith("in_") or name == "rig.json":
+            shutil.copy(os.path.join(READ_WRITE, name), work)
+    rig = json.load(open(os.path.join(READ_WRITE, "rig.json")))
+
+    overflow = json.dumps(rig).replace('"focal_length": 8.0', '"focal_length": 1e999', 1)
+    write(os.path.join(work, "overflow.json"), overflow)
+    twice = json.loads(json.dumps(rig))
+    for cam in twice["cameras"]:
+        cam["view"] = "cam1"
+    json.dump(twice, open(os.path.join(work, "twice.json"), "w"))
+    many = json.loads(json.dumps(rig))
+    many["cameras"] = [dict(rig["cameras"][i % 2], rotation=[0, i * 0.35, 0]) for i in range(600)]
+    json.dump(many, open(os.path.join(work, "many.json"), "w"))
+
+    read = ("Read", "Read1", [("file", "in_%V.####.png"), ("rig", "rig.json")])
+    write_node = ("Write", "Write1", [("file", "out_%V.####.ppm"), ("views", '"cam1 cam2"'),
+                                      ("channels", "rgb")])
+    write(os.path.join(work, "good.vireo"), script([read, write_node], ["Read1 Write1 0"]))
+    write(os.path.join(work, "cycle.vireo"),
+          script([("Write", "W1", [("file", "c1.png")]), ("Write", "W2", [("file", "c2.png")])],
+                 ["W1 W2 0", "W2 W1 0"]))
+    write(os.path.join(work, "self.vireo"),
+          script([("Write", "W1", [("file", "c1.png")])], ["W1 W1 0"]))
+    write(os.path.join(work, "frames.vireo"), "vireo 1\nframes 11 2000000000\n")
+    write(os.path.join(work, "path_class.vireo"),
+          script([("../plugins/V_DizuvaRuvi", "E1", [])]))
+    write(os.path.join(work, "long_line.vireo"), "vireo 1\n" + "x" * (5 << 20) + "\n")
+    write(os.path.join(work, "huge_line.vireo"), "vireo 1\n# " + "y" * (70 << 20) + "\n")
+    write(os.path.join(work, "braced.vireo"),
+          "vireo 1\nnode Write W1\n    notes {\n" + "    1 2 3\n" * 200000 + "    }\nend\n")
+    write(os.path.join(work, "latin1.vireo"),
+          b"vireo 1\nnode Read Read1\n    file caf\xe9_%V.####.png\nend\n", "wb")
+    for rig_file in ("overflow", "twice", "many"):
+        r = ("Read", "Read1", [("file", "in_%V.####.png"), ("rig", rig_file + ".json")])
+        w = ("Write", "Write1", [("file", "out_%V.####.ppm")])
+        write(os.path.join(work, rig_file + ".vireo"), script([r, w], ["Read1 Write1 0"]))
+    lonely = ("V_DizuvaRuvi", "D1", [])
+    write(os.path.join(work, "lonely.vireo"), script([lonely]))
+    # In the order a saved script has them: the state knobs before the stores.
+    bad_stores = [("isMatched", "true"), ("isWarped", "true"),
+                  ("controlPoints", '"version 2\\nframes 3\\nFrame 1 tracks 0\\n"'),
+                  ("gridMap", '"version 1\\ntotal 1\\n"')]
+    write(os.path.join(work, "short_store.vireo"), script([("V_DizuvaRuvi", "D1", bad_stores)]))
+    subprocess.run([vireo, "short_store.vireo", "--save", "partial.vireo"], cwd=work,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    long_store = [("controlPoints", '"version 2\\nframes 0\\nFrame 1 tracks 0\\n"')]
+    write(os.path.join(work, "long_store.vireo"), script([("V_DizuvaRuvi", "D1", long_store)]))
+    write(os.path.join(work, "constraints.vireo"),
+          script([("V_DizuvaRuvi", "D1", [("constraints", '"version 9"')])]))
+    write(os.path.join(work, "previous.vireo"), "# the previous good script\n" * 10)
+    write(os.path.join(work, "out_cam1.0001.ppm"), "previous image")
+    # Footage with matches for the interruption cases.
+    subprocess.run([make_rig, "--out", "footage", "--cameras", "4", "--size", "320x240",
+                    "--frames", "3", "--ext", "png", "--no-truth"], cwd=work, check=True,
+                   stdout=subprocess.DEVNULL)
+    footage = ("Read", "Read1", [("file", "footage/%V.####.png"), ("rig", "footage/rig.json"),
+                                 ("last", "3")])
+    write(os.path.join(work, "analysis.vireo"),
+          script([footage, ("V_DizuvaRuvi", "D1", [])], ["Read1 D1 0"],
+                 header="vireo 1\nviews main cam1 cam2 cam3 cam4\nframes 1 3\n"))
+
+
+MATCH = """import vireo
+n = vireo.toNode("D1")
+n["keyStep"].setValue(1)
+n["addAllAnalysisKeys"].execute()
+n["match"].execute()
+"""
+
+
+def knob_value(out, name):
+    """The value --knobs printed for knob `name`, None when absent."""
+    for line in out.splitlines():
+        words = line.split()
+        if len(words) >= 2 and words[0] == name:
+            return words[1]
+    return None
+
+
+def state_follows_stores(out, err):
+    if knob_value(out, "isMatched") != "false" or knob_value(out, "isWarped") != "false":
+        return "the state knobs claim what the failed stores do not hold"
+    return None
+
+
+def finished_key_kept(work):
+    def check(out, err):
+        text = open(os.path.join(work, "interrupted.vireo")).read()
+        if "Frame 1 tracks " not in text or "Frame 1 tracks 0\\n" in text:
+            return "the saved script lost the finished key"
+        if "Frame 2 " in text:
+            return "the saved script holds the key the signal interrupted"
+        return None
+    return check
+
+
+def no_image_errors(out, err):
+    return "image errors after the rig error" if "main.0001" in err else None
+
+
+def cases(work):
+    S = signal
+    return [
+        # Crashes
+        Case("cycle in a script", ["cycle.vireo", "--render", "W1", "--frames", "1"], 1,
+             ["cycle", "'W1'", "'W2'"]),
+        Case("node reading itself", ["self.vireo", "--render", "W1", "--frames", "1"], 1,
+             ["cycle", "'W1'"]),
+        Case("cycle from Python", ["-t", "cycle.py"], 0, ["refused", "cycle"],
+             python=("cycle.py", "import vireo\na = vireo.createNode('Write')\n"
+                     "try:\n    a.setInput(0, a)\nexcept ValueError as e:\n"
+                     "    print('refused', e)\n")),
+        Case("huge gridSize", ["analysis.vireo", "--set", "D1.gridSize=1000000 1000000"], 1,
+             ["gridSize", "range"]),
+        Case("gridSize below 2", ["analysis.vireo", "--set", "D1.gridSize=1 1"], 1,
+             ["gridSize", "range"]),
+        # Hangs and runaway memory
+        Case("--frames 11-2000000000", ["good.vireo", "--render", "Write1", "--frames",
+                                        "11-2000000000"], {1, 2}, ["2000000000"], timeout=10),
+        Case("--frames 1-99999999", ["good.vireo", "--render", "Write1", "--frames",
+                                     "1-99999999"], {1, 2}, ["at most"], timeout=10),
+        Case("Python frame range of 2e9", ["-t", "range.py"], 0, ["refused", "outside"],
+             timeout=10, python=("range.py", "import vireo\ntry:\n"
+                                 "    vireo.FrameRanges(1, 2000000000)\n"
+                                 "except ValueError as e:\n    print('refused', e)\n")),
+        Case("script frame range of 2e9", ["frames.vireo"], 1, ["2000000000"], timeout=10),
+        Case("key at frame 1e18", ["analysis.vireo", "-t", "key.py"], 0, ["refused", "outside"],
+             python=("key.py", "import vireo\nk = vireo.toNode('D1')['analysisKeyframe']\n"
+                     "try:\n    k.setKeyAt(1e18)\nexcept ValueError as e:\n"
+                     "    print('refused', e)\n")),
+        Case("Key All over 1e8 frames", ["analysis.vireo", "--set", "Read1.last=100000000",
+                                         "-t", "keyall.py"], 0, ["raise the key step"],
+             timeout=20, python=("keyall.py", "import vireo\nn = vireo.toNode('D1')\n"
+                                 "n['keyStep'].setValue(1)\n"
+                                 "n['addAllAnalysisKeys'].execute()\n")),
+        Case("endless script", ["/dev/zero"], 1, ["at most"], timeout=20),
+        Case("huge line", ["huge_line.vireo"], 1, ["at most"], timeout=20),
+        Case("value over 200000 lines", ["braced.vireo"], 0, ["has no knob 'notes'"],
+             timeout=10),
+        Case("long line quoted", ["long_line.vireo"], 1, ["bytes)"], quiet=4000),
+        Case("600 cameras, 2 inputs", ["many.vireo", "--render", "Write1", "--frames", "1"],
+             {0, 1}, [], timeout=30),
+        Case("SIGINT during Match", ["analysis.vireo", "--save", "interrupted.vireo", "-t",
+                                     "match.py"], 130, ["interrupted by SIGINT"], timeout=30,
+             signal_after=(S.SIGINT, "[D1] 2%", 2), python=("match.py", MATCH),
+             check=finished_key_kept(work)),
+        Case("SIGTERM during Match", ["analysis.vireo", "-t", "match.py"], 143,
+             ["interrupted by SIGTERM"], timeout=30, signal_after=(S.SIGTERM, "[D1] 2%", 2)),
+        # Lost or corrupt data
+        Case("save past the file size limit", ["good.vireo", "--save", "previous.vireo"], 1,
+             ["File too large"], files=["previous.vireo"], file_limit=100),
+        Case("save into a missing folder", ["good.vireo", "--save", "nowhere/x.vireo"], 1,
+             ["No such file or directory"]),
+        Case("render past the file size limit", ["good.vireo", "--render", "Write1",
+                                                 "--frames", "1"], 1,
+             ["cannot write"], files=["out_cam1.0001.ppm"], file_limit=20),
+        Case("store count larger than its data", ["short_store.vireo", "--knobs", "D1"], 1,
+             ["controlPoints", "keeps", "gridMap"], check=state_follows_stores),
+        Case("partial store saved and loaded again", ["partial.vireo"], 1,
+             ["controlPoints", "incomplete read", "gridMap"]),
+        Case("store count smaller than its data", ["long_store.vireo"], 1,
+             ["controlPoints", "count"]),
+        # Code named by a script
+        Case("class name with a path", ["path_class.vireo"], 1, ["not a node class name"]),
+        Case("--describe with a path", ["--describe", "/usr/lib/x86_64-linux-gnu/libm"], 1,
+             ["not a node class name"]),
+        # Messages that help
+        Case("1e999 in a rig file", ["overflow.vireo", "--render", "Write1", "--frames", "1"], 1,
+             ["overflow.json", "focal_length"], check=no_image_errors),
+        Case("duplicate views in a rig", ["twice.vireo", "--render", "Write1", "--frames", "1"],
+             1, ["twice.json", "cam1"]),
+        Case("Match without input", ["lonely.vireo", "-t", "lonely.py"], 0,
+             ["Key All needs footage", "Match needs footage", "Warp needs footage"],
+             python=("lonely.py", "import vireo\nn = vireo.toNode('D1')\n"
+                     "n['addAllAnalysisKeys'].execute()\n"
+                     "for b in ('match', 'warp'):\n    try:\n        n[b].execute()\n"
+                     "    except RuntimeError as e:\n        print(e)\n")),
+        Case("-2147483648", ["analysis.vireo", "--set", "D1.executeType=-2147483648"], 0, []),
+        Case("constraints that do not read", ["constraints.vireo"], 1, ["knob 'constraints'"]),
+        Case("knob text not UTF-8", ["latin1.vireo", "-t", "utf8.py"], 0, ["refused", "UTF-8"],
+             python=("utf8.py", "import vireo\ntry:\n"
+                     "    vireo.toNode('Read1')['file'].value()\nexcept ValueError as e:\n"
+                     "    print('refused', e)\n")),
+        Case("Write pattern without %V", ["good.vireo", "--render", "Write1", "--frames", "1",
+                                          "--set", "Write1.file=same.png"], 0, ["%V"]),
+    ]
+
+
+def main():
+    args = sys.argv[1:]
+    if len(args) < 3:
+        print(__doc__)
+        return 2
+    vireo, make_rig, work = (os.path.abspath(a) for a in args[:3])
+    only = args[3:]
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    prepare(work, vireo, make_rig)
+    # Under AddressSanitizer: no address-space ceiling, and four times the time and memory.
+    sanitized = asan(vireo)
+    limit_memory, slow = not sanitized, 4 if sanitized else 1
+    failed = 0
+    for case in cases(work):
+        if only and case.name not in only:
+            continue
+        problem, seconds = run_case(case, vireo, work, limit_memory, slow)
+        print("%-4s %-36s %5.1f s  %s" % ("ok" if not problem else "FAIL", case.name, seconds,
+                                          problem or ""), flush=True)
+        failed += problem is not None
+    print("%d case(s) failed" % failed)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
