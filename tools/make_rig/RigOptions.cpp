@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "vellacam/RadialDistortion.h"
@@ -32,12 +33,27 @@ long long parseInteger(const std::string& option,
     return value;
 }
 
+std::string formatNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", value);
+    return text;
+}
+
 double parseNumber(const std::string& option, const std::string& text) {
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value))
         fail(option, "expected a number, got '" + text + "'");
+    return value;
+}
+
+double parseRange(const std::string& option, const std::string& text, double low, double high) {
+    const double value = parseNumber(option, text);
+    if (value < low || value > high)
+        fail(option,
+             "must lie between " + formatNumber(low) + " and " + formatNumber(high) + ", got " +
+                 text);
     return value;
 }
 
@@ -122,6 +138,30 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
             options.points = static_cast<int>(parseInteger(option, value(), 0, 1000000));
         } else if (option == "--threads") {
             options.threads = static_cast<int>(parseInteger(option, value(), 0, 256));
+        } else if (option == "--rotation-error") {
+            options.rotationError = parseRange(option, value(), 0.0, 30.0);
+        } else if (option == "--focal-error") {
+            options.focalError = parseRange(option, value(), 0.0, 20.0);
+        } else if (option == "--centre-error") {
+            options.centreError = parseRange(option, value(), 0.0, 1000.0);
+        } else if (option == "--exposure") {
+            options.exposure = parseRange(option, value(), 0.0, 4.0);
+        } else if (option == "--white-balance") {
+            options.whiteBalance = parseRange(option, value(), 0.0, 50.0);
+        } else if (option == "--vignetting") {
+            options.vignetting = parseRange(option, value(), 0.0, 0.95);
+        } else if (option == "--noise") {
+            options.noise = parseRange(option, value(), 0.0, 0.5);
+        } else if (option == "--circle") {
+            options.circleFov = parseRange(option, value(), 90.0, 250.0);
+        } else if (option == "--realistic") {
+            options.rotationError = 2.0;
+            options.focalError = 0.3;
+            options.centreError = 1.5;
+            options.exposure = 0.3;
+            options.whiteBalance = 5.0;
+            options.vignetting = 0.3;
+            options.noise = 0.003;
         } else if (option == "--help" || option == "-h") {
             options.help = true;
         } else {
@@ -133,6 +173,8 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
     if (options.first + options.frames - 1 > 9999)
         fail("--frames", "the last frame must not pass 9999 (four-digit frame numbers)");
     checkDistortion(options);
+    if (options.circleFov > 0.0 && options.lens != LensKind::Fisheye)
+        fail("--circle", "needs fisheye lenses");
     return options;
 }
 
@@ -155,6 +197,17 @@ Writes synthetic multi-camera rig footage with ground truth:
   --pano-size WxH        size of the truth panorama (2048x1024)
   --points N             ground-truth scene points per frame (3000)
   --threads N            worker threads, 0 for all cores (0); results do not depend on it
+Real rigs (all off by default; rig.json is then exact):
+  --rotation-error DEG   each camera's recorded rotation off by DEG about a random axis
+  --focal-error PCT      recorded focal lengths off by PCT percent, up or down
+  --centre-error PX      recorded optical centres off by PX pixels
+  --exposure STOPS       per-camera exposure within +-STOPS
+  --white-balance PCT    per-camera red and blue gains within +-PCT percent
+  --vignetting V         brightness falls to 1 - V at the corners (circle rim)
+  --noise SIGMA          Gaussian sensor noise, linear units
+  --circle FOV           fisheye images are circles spanning FOV degrees, housing outside
+  --realistic            --rotation-error 2 --focal-error 0.3 --centre-error 1.5
+                         --exposure 0.3 --white-balance 5 --vignetting 0.3 --noise 0.003
   --help                 this text
 )";
 }

@@ -60,9 +60,7 @@ void SphericalTransform::setConvergenceDepth(double metres) {
 }
 
 bool SphericalTransform::imageToRay(const Eigen::Vector2d& image, Eigen::Vector3d* ray) const {
-    const double width = m_camera.getFormatWidth();
-    const double height = m_camera.getFormatHeight();
-    if (!m_valid || !insideFrame(image, width, height)) return false;
+    if (!m_valid || !m_camera.isPicture(image)) return false;
     const double aspect = m_camera.getPixelAspect();
     Eigen::Vector2d q = image - m_centre;
     q.y() /= aspect;
@@ -78,8 +76,6 @@ bool SphericalTransform::imageToRay(const Eigen::Vector2d& image, Eigen::Vector3
 
 bool SphericalTransform::rayToImage(const Eigen::Vector3d& ray, Eigen::Vector2d* image) const {
     if (!m_valid) return false;
-    const double width = m_camera.getFormatWidth();
-    const double height = m_camera.getFormatHeight();
     const double aspect = m_camera.getPixelAspect();
     const detail::LensGeometry lens = cameraLens(m_camera, m_focalPixels);
     Eigen::Vector2d q;
@@ -92,7 +88,7 @@ bool SphericalTransform::rayToImage(const Eigen::Vector3d& ray, Eigen::Vector2d*
     }
     q.y() *= aspect;
     const Eigen::Vector2d p = q + m_centre;
-    if (!insideFrame(p, width, height)) return false;
+    if (!m_camera.isPicture(p)) return false;
     *image = p;
     return true;
 }
