@@ -4,17 +4,26 @@
 // whole key (features, matching, sub-pixel refinement, triangulation and the node's
 // Levenberg-Marquardt refinement) with each stage as a counter.
 //
-//   build/bin/match_bench [--footage DIR] [--frame F] [--seed S] [--compare] [benchmark flags]
+//   build/bin/match_bench [--footage DIR | --realistic] [--frame F] [--seed S] [--compare]
+//                         [--no-correction] [benchmark flags]
 //
-// DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); without
-// --footage the default set's first frame is made once in build/bench-footage. --compare also
-// measures the AKAZE and SIFT detectors.
+// DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); the
+// truth is judged with DIR/truth/rig.json when there is one (footage with calibration error),
+// else with rig.json. Without --footage the default set's first frame is made once in
+// build/bench-footage; --realistic makes and uses make_rig's realistic set instead (2 degrees
+// of rotation error per camera, focal and centre error, exposure, white balance, vignetting
+// and noise) in build/bench-footage-realistic. --compare also measures the AKAZE and SIFT
+// detectors; --no-correction matches without the rotation correction.
 #include <benchmark/benchmark.h>
 
 #include <OpenImageIO/imageio.h>
 
+#include <Eigen/Geometry>
+#include <Eigen/SVD>
+
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -43,6 +52,7 @@ using Detector = TrackFeaturesOptions::Detector;
 
 struct Footage {
     CameraRigDefinition rig;
+    CameraRigDefinition truth;  ///< the rig the images were made with
     std::vector<FeatureImage> images;
     std::vector<int> inputs;
     int frame = 1;
@@ -71,13 +81,22 @@ FeatureImage readLuminance(const std::string& path) {
     return image;
 }
 
-Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
+CameraRigDefinition readRig(const std::string& path) {
     PX::Image::MetaData::Bundle bundle;
-    ReadRigFile(dir + "/rig.json", &bundle);
+    ReadRigFile(path, &bundle);
     MetaDataHandler handler;
     handler.updateMetaDataBundle(bundle);
+    return handler.getRig();
+}
+
+bool g_correct = true;
+
+Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
     Footage footage;
-    footage.rig = handler.getRig();
+    footage.rig = readRig(dir + "/rig.json");
+    footage.truth = std::filesystem::exists(dir + "/truth/rig.json")
+                        ? readRig(dir + "/truth/rig.json")
+                        : footage.rig;
     footage.frame = frame;
     footage.seed = seed;
     for (int c = 0; c < footage.rig.getNumberCameras(); ++c) {
@@ -111,6 +130,7 @@ CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times)
     MemorySource source(footage);
     TrackFeaturesOptions options;
     options.detector = detector;
+    options.correctRotation = g_correct;
     CameraTrack track(footage.frame);
     TrackFeatures(source,
                   nullptr,
@@ -155,11 +175,46 @@ const char* name(Detector d) {
     return "?";
 }
 
+double degrees(const Eigen::Matrix3d& rotation) {
+    return Eigen::AngleAxisd(rotation).angle() * 180.0 / M_PI;
+}
+
+/// Each camera's rotation error in the rig, the correction the matcher applied, and what is
+/// left once the rotation of the whole rig (which matches cannot see) is taken out.
+void printCorrections(const Footage& footage, const TrackFeaturesStats& stats) {
+    const int n = footage.rig.getNumberCameras();
+    if (int(stats.corrections.size()) != n) return;
+    std::vector<Eigen::Matrix3d> left;  // true = left * corrected
+    Eigen::Matrix3d sum = Eigen::Matrix3d::Zero();
+    for (int c = 0; c < n; ++c) {
+        const Eigen::Matrix3d corrected =
+            stats.corrections[size_t(c)] * footage.rig.getCamera(c).getCameraToWorldRotation();
+        left.push_back(footage.truth.getCamera(c).getCameraToWorldRotation() *
+                       corrected.transpose());
+        sum += left.back();
+    }
+    // The rotation nearest the mean of what is left: the whole rig's share.
+    Eigen::JacobiSVD<Eigen::Matrix3d> svd(sum, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix3d common = svd.matrixU() * svd.matrixV().transpose();
+    if (common.determinant() < 0.0) common = Eigen::Matrix3d::Identity();
+    std::printf("  rotation correction (%d wide-pass matches agree), degrees:\n",
+                stats.correctionMatches);
+    std::printf("  camera  rig error  correction  left  left without the rig's common turn\n");
+    for (int c = 0; c < n; ++c)
+        std::printf("  cam%-4d %9.3f  %10.3f  %5.3f  %5.3f\n",
+                    c + 1,
+                    degrees(footage.truth.getCamera(c).getCameraToWorldRotation() *
+                            footage.rig.getCamera(c).getCameraToWorldRotation().transpose()),
+                    degrees(stats.corrections[size_t(c)]),
+                    degrees(left[size_t(c)]),
+                    degrees(common.transpose() * left[size_t(c)]));
+}
+
 void printQuality(const Footage& footage, Detector detector) {
     KeyTimes times;
     const CameraTrack track = matchKey(footage, detector, &times);
     const Scene scene = Scene::build(footage.seed).atFrame(footage.frame);
-    const MatchTruth truth(scene, footage.rig);
+    const MatchTruth truth(scene, footage.truth);
     std::map<std::pair<int, int>, std::pair<int, int>> pairs;  // (matches, true ones)
     for (int a = 0; a < footage.rig.getNumberCameras(); ++a)
         for (int b : footage.rig.getLinks(a))
@@ -201,10 +256,13 @@ void printQuality(const Footage& footage, Detector detector) {
                     p.second.first,
                     100.0 * p.second.second / std::max(1, p.second.first));
     }
+    printCorrections(footage, times.stats);
     std::printf(
-        "  seconds: detection %.3f, matching %.3f, sub-pixel %.3f, triangulation %.3f, "
-        "Levenberg-Marquardt %.3f (images in memory; reading them took %.3f)\n",
+        "  seconds: detection %.3f, rotation correction %.3f, matching %.3f, sub-pixel %.3f, "
+        "triangulation %.3f, Levenberg-Marquardt %.3f (images in memory; reading them took "
+        "%.3f)\n",
         times.stats.detectSeconds,
+        times.stats.correctSeconds,
         times.stats.matchSeconds,
         times.stats.refineSeconds,
         times.triangulate,
@@ -247,6 +305,7 @@ int main(int argc, char** argv) {
     int frame = 1;
     unsigned long long seed = 1;
     bool compare = false;
+    bool realistic = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--footage" && i + 1 < argc)
@@ -257,6 +316,10 @@ int main(int argc, char** argv) {
             seed = std::strtoull(argv[++i], nullptr, 10);
         else if (arg == "--compare")
             compare = true;
+        else if (arg == "--realistic")
+            realistic = true;
+        else if (arg == "--no-correction")
+            g_correct = false;
         else {
             std::fprintf(stderr, "match_bench: unknown argument '%s'\n", arg.c_str());
             return 2;
@@ -265,14 +328,24 @@ int main(int argc, char** argv) {
     if (footageDir.empty()) {
         const std::filesystem::path bin =
             std::filesystem::canonical("/proc/self/exe").parent_path();
-        footageDir = (bin.parent_path() / "bench-footage").string();
+        footageDir = (bin.parent_path() / (realistic ? "bench-footage-realistic" : "bench-footage"))
+                         .string();
         if (!std::filesystem::exists(footageDir + "/rig.json")) {
-            std::printf("match_bench: making the default footage's first frame in %s\n",
+            std::printf("match_bench: making the %s footage's first frame in %s\n",
+                        realistic ? "realistic" : "default",
                         footageDir.c_str());
-            Korvane::MakeRig::RigOptions options;
-            options.outDir = footageDir;
-            options.frames = 1;
-            options.truth = false;
+            Korvane::MakeRig::RigOptions options = Korvane::MakeRig::RigOptions::parse(
+                {"--out", footageDir, "--frames", "1", "--pano-size", "64x32", "--points", "0"});
+            if (realistic)
+                options = Korvane::MakeRig::RigOptions::parse({"--out",
+                                                               footageDir,
+                                                               "--frames",
+                                                               "1",
+                                                               "--pano-size",
+                                                               "64x32",
+                                                               "--points",
+                                                               "0",
+                                                               "--realistic"});
             Korvane::MakeRig::RigGenerator(options).run(nullptr);
             seed = options.seed;
             frame = options.first;
