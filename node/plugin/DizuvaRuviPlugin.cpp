@@ -153,8 +153,7 @@ int DizuvaRuviPlugin::doPreValidate() {
     const int result = Op::doPreValidate();
     if (result != kPreValidateGoOn) return result;
     m_rigContext.reloadRig(false);
-    if (m_knobManager.autoConvergenceDepth())
-        m_knobManager.setConvergenceDepth(float(m_rigContext.rigConvergence()));
+    m_knobManager.followRigConvergence(m_rigContext.rigConvergence());
     const bool panorama = m_rigContext.isPanoramaView(uiContext().view());
     for (const char* name : {"outputMode",
                              "outputView",

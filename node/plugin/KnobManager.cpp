@@ -673,6 +673,10 @@ void KnobManager::setConvergenceDepth(float depth) {
     m_convergenceDepth = depth;
     setNumber("convergenceDepth", depth);
 }
+void KnobManager::followRigConvergence(double rigConvergence) {
+    if (autoConvergenceDepth() && convergenceDepth() != float(rigConvergence))
+        setConvergenceDepth(float(rigConvergence));
+}
 void KnobManager::setMatchError(float error) {
     m_matchError = error;
     setNumber("matchError", error);

@@ -85,14 +85,17 @@ struct SyntheticMatches {
         }
     }
 
-    /// The largest angle between a camera's true relative rotation to camera 0 and the
-    /// corrected one, degrees.
+    /// The largest angle between a camera's true orientation in camera 0's frame and the
+    /// corrected one, degrees (a turn of the whole rig changes neither). The recorded rig has
+    /// each camera at errors[c]' (the true rig's at the identity), the corrected one at
+    /// corrections[c] errors[c]'.
     double worstRelativeError(const std::vector<Eigen::Matrix3d>& corrections) const {
         double worst = 0.0;
-        for (size_t c = 1; c < errors.size(); ++c)
-            worst = std::max(worst,
-                             degreesBetween(errors[c] * errors[0].transpose(),
-                                            corrections[c] * corrections[0].transpose()));
+        for (size_t c = 1; c < errors.size(); ++c) {
+            const Eigen::Matrix3d relative = (corrections[0] * errors[0].transpose()).transpose() *
+                                             (corrections[c] * errors[c].transpose());
+            worst = std::max(worst, degreesBetween(relative, Eigen::Matrix3d::Identity()));
+        }
         return worst;
     }
 };
