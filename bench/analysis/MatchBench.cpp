@@ -5,7 +5,8 @@
 // Levenberg-Marquardt refinement) with each stage as a counter.
 //
 //   build/bin/match_bench [--footage DIR | --realistic] [--frame F] [--seed S] [--compare]
-//                         [--no-correction] [benchmark flags]
+//                         [--no-correction] [--ext EXT] [--band DEG] [--wide-band DEG]
+//                         [--wide-features N] [--min-correlation R] [benchmark flags]
 //
 // DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); the
 // truth is judged with DIR/truth/rig.json when there is one (footage with calibration error),
@@ -13,7 +14,9 @@
 // build/bench-footage; --realistic makes and uses make_rig's realistic set instead (2 degrees
 // of rotation error per camera, focal and centre error, exposure, white balance, vignetting
 // and noise) in build/bench-footage-realistic. --compare also measures the AKAZE and SIFT
-// detectors; --no-correction matches without the rotation correction.
+// detectors; --no-correction matches without the rotation correction; --ext reads camN.FFFF.EXT
+// instead of EXR (real footage, judged against its own rig.json when it has no truth); --band,
+// --wide-band, --wide-features and --min-correlation override TrackFeaturesOptions.
 #include <benchmark/benchmark.h>
 
 #include <OpenImageIO/imageio.h>
@@ -37,6 +40,7 @@
 #include "Scene.h"
 #include "constraints/TriangulationLeastSquaresFunction.h"
 #include "vellacam/MetaDataHandler.h"
+#include "vellacam/RefineRig.h"
 #include "vellacam/RigFile.h"
 #include "vellacam/TrackFeatures.h"
 #include "vellacam/TriangulateFeatures.h"
@@ -90,6 +94,11 @@ CameraRigDefinition readRig(const std::string& path) {
 }
 
 bool g_correct = true;
+std::string g_ext = "exr";
+int g_wideFeatures = 0;
+double g_wideBand = 0.0;
+double g_band = 0.0;
+double g_minCorrelation = 0.0;
 
 Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
     Footage footage;
@@ -101,7 +110,7 @@ Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) 
     footage.seed = seed;
     for (int c = 0; c < footage.rig.getNumberCameras(); ++c) {
         footage.images.push_back(readLuminance(Korvane::MakeRig::RigGenerator::framePath(
-            dir, footage.rig.getCamera(c).getOutputView(), frame, "exr")));
+            dir, footage.rig.getCamera(c).getOutputView(), frame, g_ext)));
         footage.inputs.push_back(c);
     }
     return footage;
@@ -131,6 +140,12 @@ CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times)
     TrackFeaturesOptions options;
     options.detector = detector;
     options.correctRotation = g_correct;
+    if (g_wideFeatures > 0) options.wideFeatures = g_wideFeatures;
+    if (g_wideBand > 0.0) options.wideBandDegrees = g_wideBand;
+    if (g_band > 0.0) options.bandDegrees = g_band;
+    if (g_minCorrelation > 0.0) options.minCorrelation = g_minCorrelation;
+    if (getenv("MAXSHIFT")) options.maxShift = atof(getenv("MAXSHIFT"));
+    if (getenv("PATCHR")) options.patchRadius = atoi(getenv("PATCHR"));
     CameraTrack track(footage.frame);
     TrackFeatures(source,
                   nullptr,
@@ -210,6 +225,42 @@ void printCorrections(const Footage& footage, const TrackFeaturesStats& stats) {
                     degrees(common.transpose() * left[size_t(c)]));
 }
 
+/// Refine Rig on the key's matches: each camera's rotation in camera 1's frame against the
+/// true rig's, before and after.
+void printRefinement(const Footage& footage, const CameraTrack& track, bool lens) {
+    const auto start = Clock::now();
+    RefineRigOptions options;
+    options.refineLens = lens;
+    const RigCorrection correction = RefineRig(footage.rig, {&track}, options);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!correction.ok) {
+        std::printf("  Refine Rig refused: %s\n", correction.message.c_str());
+        return;
+    }
+    const CameraRigDefinition refined = CorrectedRig(footage.rig, correction);
+    auto relative = [](const CameraRigDefinition& rig, int c) -> Eigen::Matrix3d {
+        const Eigen::Matrix3d first = rig.getCamera(0).getCameraToWorldRotation();
+        const Eigen::Matrix3d other = rig.getCamera(c).getCameraToWorldRotation();
+        return first.transpose() * other;
+    };
+    std::printf("  Refine Rig%s (%d matches, RMS %.3f px -> %.3f px, %.2f s), orientation in "
+                "cam1's frame off the truth, degrees; focal length off the truth, %%:\n"
+                "  camera  rig    refined  focal\n",
+                lens ? " with focal lengths and centres" : "",
+                correction.matches,
+                correction.rmsBefore,
+                correction.rmsAfter,
+                seconds);
+    for (int c = 1; c < footage.rig.getNumberCameras(); ++c)
+        std::printf("  cam%-4d %5.3f  %7.4f  %6.3f\n",
+                    c + 1,
+                    degrees(relative(footage.rig, c) * relative(footage.truth, c).transpose()),
+                    degrees(relative(refined, c) * relative(footage.truth, c).transpose()),
+                    100.0 * (refined.getCamera(c).getFocalLength() /
+                                 footage.truth.getCamera(c).getFocalLength() -
+                             1.0));
+}
+
 void printQuality(const Footage& footage, Detector detector) {
     KeyTimes times;
     const CameraTrack track = matchKey(footage, detector, &times);
@@ -257,6 +308,8 @@ void printQuality(const Footage& footage, Detector detector) {
                     100.0 * p.second.second / std::max(1, p.second.first));
     }
     printCorrections(footage, times.stats);
+    printRefinement(footage, track, false);
+    printRefinement(footage, track, true);
     std::printf(
         "  seconds: detection %.3f, rotation correction %.3f, matching %.3f, sub-pixel %.3f, "
         "triangulation %.3f, Levenberg-Marquardt %.3f (images in memory; reading them took "
@@ -320,6 +373,16 @@ int main(int argc, char** argv) {
             realistic = true;
         else if (arg == "--no-correction")
             g_correct = false;
+        else if (arg == "--ext" && i + 1 < argc)
+            g_ext = argv[++i];
+        else if (arg == "--wide-features" && i + 1 < argc)
+            g_wideFeatures = std::atoi(argv[++i]);
+        else if (arg == "--wide-band" && i + 1 < argc)
+            g_wideBand = std::atof(argv[++i]);
+        else if (arg == "--band" && i + 1 < argc)
+            g_band = std::atof(argv[++i]);
+        else if (arg == "--min-correlation" && i + 1 < argc)
+            g_minCorrelation = std::atof(argv[++i]);
         else {
             std::fprintf(stderr, "match_bench: unknown argument '%s'\n", arg.c_str());
             return 2;

@@ -100,6 +100,8 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
             if (options.outDir.empty()) fail(option, "needs a folder");
         } else if (option == "--cameras") {
             options.cameras = static_cast<int>(parseInteger(option, value(), 1, 64));
+        } else if (option == "--diameter") {
+            options.diameter = parseRange(option, value(), 0.0, 2.0);
         } else if (option == "--up") {
             options.up = true;
         } else if (option == "--down") {
@@ -186,6 +188,7 @@ Writes synthetic multi-camera rig footage with ground truth:
   --out DIR              output folder (created when missing)
   --cameras N            cameras on the horizontal ring (6)
   --up, --down           add a camera looking up / down
+  --diameter M           metres between opposite camera centres (0.3)
   --size WxH             image size in pixels (1280x960)
   --frames N             number of frames (10)
   --first F              first frame number (1)

@@ -25,6 +25,7 @@ struct RigOptions {
     int cameras = 6;  ///< cameras on the horizontal ring
     bool up = false;  ///< one more camera looking up (+Y)
     bool down = false;
+    double diameter = 0.3;  ///< metres between opposite camera centres
     int width = 1280;
     int height = 960;
     int frames = 10;

@@ -56,8 +56,8 @@ SyntheticRig::SyntheticRig(const RigOptions& options) {
     std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + 0x8161C0FFEEULL);
     const int count = options.totalCameras();
     m_rig.setNumberCameras(count);
-    m_rig.setRigDiameter(kDiameter);
-    const double radius = 0.5 * kDiameter;
+    m_rig.setRigDiameter(options.diameter);
+    const double radius = 0.5 * options.diameter;
     for (int c = 0; c < count; ++c) {
         CameraDefinition camera;
         camera.setFormat(options.width, options.height, 1.0);

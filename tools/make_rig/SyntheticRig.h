@@ -11,7 +11,7 @@ namespace MakeRig {
 
 /// The rig of the footage: a ring of cameras around the horizon (camera 1 looks along +Z,
 /// the next ones follow toward +X), then the optional up and down cameras. Camera centres sit
-/// on a sphere of kDiameter / 2 about the rig centre; every camera deviates from its nominal
+/// on a sphere of options.diameter / 2 (kDiameter by default) about the rig centre; every camera deviates from its nominal
 /// pose by up to kRotationJitter degrees per angle and kPositionJitter metres per axis, drawn
 /// from the seed. The recorded definition holds the true, deviated values: it is exactly the
 /// rig the images are rendered with. With options.circleFov the fisheye lenses have an image

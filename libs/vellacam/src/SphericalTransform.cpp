@@ -44,6 +44,18 @@ SphericalTransform::SphericalTransform(const CameraDefinition& camera)
     m_centre = Eigen::Vector2d(0.5 * width, 0.5 * height) + camera.getCentreShift();
 }
 
+SphericalTransform SphericalTransform::withLens(double focalScale,
+                                                const Eigen::Vector2d& centreOffset) const {
+    SphericalTransform out = *this;
+    out.m_camera.setFocalLength(m_camera.getFocalLength() * focalScale);
+    out.m_camera.setCentreShift(m_camera.getCentreShift() + centreOffset);
+    out.m_focalPixels = m_focalPixels * focalScale;
+    out.m_centre = m_centre + centreOffset;
+    out.m_valid = m_valid && (m_camera.getProjection() == ProjectionTypeEnum::Latlong ||
+                              out.m_camera.getFocalLength() > 0.0);
+    return out;
+}
+
 void SphericalTransform::setOutputImageSize(int width, int height) {
     if (width <= 0 || height <= 0)
         throw std::invalid_argument("output image size must be positive, got " +

@@ -52,6 +52,8 @@ TEST(RealRig, OptionsAreReadAndMistakesNamed) {
     EXPECT_EQ(o.vignetting, 0.2);
     EXPECT_EQ(o.noise, 0.01);
     EXPECT_EQ(o.circleFov, 190.0);
+    EXPECT_EQ(parse({"--diameter", "0.03"}).diameter, 0.03);
+    EXPECT_EQ(parse({}).diameter, 0.3);
     const RigOptions real = parse({"--realistic"});
     EXPECT_EQ(real.rotationError, 2.0);
     EXPECT_GT(real.noise, 0.0);
