@@ -144,8 +144,6 @@ CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times)
     if (g_wideBand > 0.0) options.wideBandDegrees = g_wideBand;
     if (g_band > 0.0) options.bandDegrees = g_band;
     if (g_minCorrelation > 0.0) options.minCorrelation = g_minCorrelation;
-    if (getenv("MAXSHIFT")) options.maxShift = atof(getenv("MAXSHIFT"));
-    if (getenv("PATCHR")) options.patchRadius = atoi(getenv("PATCHR"));
     CameraTrack track(footage.frame);
     TrackFeatures(source,
                   nullptr,
@@ -243,14 +241,15 @@ void printRefinement(const Footage& footage, const CameraTrack& track, bool lens
         const Eigen::Matrix3d other = rig.getCamera(c).getCameraToWorldRotation();
         return first.transpose() * other;
     };
-    std::printf("  Refine Rig%s (%d matches, RMS %.3f px -> %.3f px, %.2f s), orientation in "
-                "cam1's frame off the truth, degrees; focal length off the truth, %%:\n"
-                "  camera  rig    refined  focal\n",
-                lens ? " with focal lengths and centres" : "",
-                correction.matches,
-                correction.rmsBefore,
-                correction.rmsAfter,
-                seconds);
+    std::printf(
+        "  Refine Rig%s (%d matches, RMS %.3f px -> %.3f px, %.2f s), orientation in "
+        "cam1's frame off the truth, degrees; focal length off the truth, %%:\n"
+        "  camera  rig    refined  focal\n",
+        lens ? " with focal lengths and centres" : "",
+        correction.matches,
+        correction.rmsBefore,
+        correction.rmsAfter,
+        seconds);
     for (int c = 1; c < footage.rig.getNumberCameras(); ++c)
         std::printf("  cam%-4d %5.3f  %7.4f  %6.3f\n",
                     c + 1,

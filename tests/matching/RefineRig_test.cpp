@@ -38,10 +38,10 @@ CameraTrack observe(const CameraRigDefinition& truth, int points, double outlier
     CameraTrack track(1);
     while (int(track.getTracks().size()) < points) {
         const double yaw = 2.0 * M_PI * unit(rng), pitch = 1.2 * (unit(rng) - 0.5);
-        const Eigen::Vector3d P = (1.0 + 7.0 * unit(rng)) *
-                                  Eigen::Vector3d(std::sin(yaw) * std::cos(pitch),
-                                                  std::sin(pitch),
-                                                  std::cos(yaw) * std::cos(pitch));
+        const Eigen::Vector3d P =
+            (1.0 + 7.0 * unit(rng)) * Eigen::Vector3d(std::sin(yaw) * std::cos(pitch),
+                                                      std::sin(pitch),
+                                                      std::cos(yaw) * std::cos(pitch));
         FeatureTrack match;
         for (int c = 0; c < truth.getNumberCameras(); ++c) {
             Eigen::Vector2d image;

@@ -11,11 +11,12 @@ namespace MakeRig {
 
 /// The rig of the footage: a ring of cameras around the horizon (camera 1 looks along +Z,
 /// the next ones follow toward +X), then the optional up and down cameras. Camera centres sit
-/// on a sphere of options.diameter / 2 (kDiameter by default) about the rig centre; every camera deviates from its nominal
-/// pose by up to kRotationJitter degrees per angle and kPositionJitter metres per axis, drawn
-/// from the seed. The recorded definition holds the true, deviated values: it is exactly the
-/// rig the images are rendered with. With options.circleFov the fisheye lenses have an image
-/// circle of that field of view, 98 % of the smaller image side across, about the image centre.
+/// on a sphere of options.diameter / 2 (kDiameter by default) about the rig centre; every camera
+/// deviates from its nominal pose by up to kRotationJitter degrees per angle and kPositionJitter
+/// metres per axis, drawn from the seed. The recorded definition holds the true, deviated values:
+/// it is exactly the rig the images are rendered with. With options.circleFov the fisheye lenses
+/// have an image circle of that field of view, 98 % of the smaller image side across, about the
+/// image centre.
 class SyntheticRig {
 public:
     static constexpr double kDiameter = 0.3;

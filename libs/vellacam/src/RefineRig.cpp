@@ -101,8 +101,7 @@ CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig,
     CameraRigDefinition out = rig;
     for (int c = 0; c < rig.getNumberCameras() && c < int(rotations.size()); ++c) {
         CameraDefinition camera = rig.getCamera(c);
-        camera.setCameraToWorldRotation(rotations[size_t(c)] *
-                                        camera.getCameraToWorldRotation());
+        camera.setCameraToWorldRotation(rotations[size_t(c)] * camera.getCameraToWorldRotation());
         out.setCamera(c, camera);
     }
     return out;
@@ -154,8 +153,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     for (int c = 0; c < n; ++c)
         if (perCamera[size_t(c)] > 0 && perCamera[size_t(c)] < options.minMatchesPerCamera) {
             result.message = "camera " + name(c) + " has " + std::to_string(perCamera[size_t(c)]) +
-                             " matches, at least " +
-                             std::to_string(options.minMatchesPerCamera) + " are needed";
+                             " matches, at least " + std::to_string(options.minMatchesPerCamera) +
+                             " are needed";
             return result;
         }
 
@@ -195,7 +194,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
         started.getTracks().push_back(std::move(match));
     }
     std::vector<Eigen::Matrix3d> startRotations;
-    for (int c = 0; c < n; ++c) startRotations.push_back(fromAngleAxis(rotations[size_t(c)].data()));
+    for (int c = 0; c < n; ++c)
+        startRotations.push_back(fromAngleAxis(rotations[size_t(c)].data()));
     TriangulateFeatures(started, CorrectedRig(rig, startRotations), true);
     std::vector<Eigen::Vector3d> points;
     for (const FeatureTrack& match : started.getTracks()) {
@@ -247,8 +247,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
         return result;
     }
     for (int c = 0; c < n && options.refineLens; ++c)
-        cameras[size_t(c)] = cameras[size_t(c)].withLens(1.0 + lenses[size_t(c)][0],
-                                                         lenses[size_t(c)].tail<2>());
+        cameras[size_t(c)] =
+            cameras[size_t(c)].withLens(1.0 + lenses[size_t(c)][0], lenses[size_t(c)].tail<2>());
     result.focalScales.assign(size_t(n), 1.0);
     result.centreShifts.assign(size_t(n), Eigen::Vector2d::Zero());
     for (int c = 0; c < n; ++c) {
@@ -257,7 +257,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     }
     result.rmsAfter = rms(matches, points, cameras, rotations, miss);
     result.matches = int(matches.size());
-    for (int c = 0; c < n; ++c) result.rotations[size_t(c)] = fromAngleAxis(rotations[size_t(c)].data());
+    for (int c = 0; c < n; ++c)
+        result.rotations[size_t(c)] = fromAngleAxis(rotations[size_t(c)].data());
     result.ok = true;
     return result;
 }

@@ -15,6 +15,8 @@ namespace detail {
 
 namespace {
 
+constexpr int kMinHypotheses = 50;
+
 double angleBetween(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
     return std::atan2(a.cross(b).norm(), a.dot(b));
 }
@@ -154,7 +156,10 @@ bool estimateRotationCorrections(const std::vector<Eigen::Vector3d>& centres,
         if (count < size_t(std::max(3, options.minInliers))) continue;
         std::vector<size_t> best;
         std::vector<size_t> agreeing;
-        for (int h = 0; h < options.hypotheses; ++h) {
+        // Adaptive: enough hypotheses that, with the share of agreeing matches seen so far, a
+        // sample of three agreeing ones came up with 99 % certainty.
+        int needed = options.hypotheses;
+        for (int h = 0; h < needed; ++h) {
             std::vector<size_t> sample;
             while (sample.size() < 3) {
                 const size_t pick = pair.matches[size_t(rng() % count)];
@@ -174,7 +179,17 @@ bool estimateRotationCorrections(const std::vector<Eigen::Vector3d>& centres,
                                 options.minDepth) < options.inlierAngle)
                     agreeing.push_back(index);
             }
-            if (agreeing.size() > best.size()) best.swap(agreeing);
+            if (agreeing.size() > best.size()) {
+                best.swap(agreeing);
+                const double share = double(best.size()) / double(count);
+                const double miss = 1.0 - share * share * share;
+                if (miss <= 0.0)
+                    needed = kMinHypotheses;
+                else if (miss < 1.0)
+                    needed = std::clamp(int(std::ceil(std::log(0.01) / std::log(miss))),
+                                        kMinHypotheses,
+                                        options.hypotheses);
+            }
         }
         if (int(best.size()) >= options.minInliers)
             kept.insert(kept.end(), best.begin(), best.end());
