@@ -196,6 +196,7 @@ private:
     bool m_isImported = false;
     bool m_isMatched = false;
     bool m_isWarped = false;
+    std::string m_rigCorrection;
     int m_executeType = 0;
 };
 

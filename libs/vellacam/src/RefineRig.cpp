@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include <ceres/ceres.h>
 #include <ceres/rotation.h>
@@ -94,6 +95,44 @@ double rms(const std::vector<std::vector<Observation>>& matches,
 double RigCorrection::degrees(int c) const {
     if (c < 0 || c >= int(rotations.size())) return 0.0;
     return Eigen::AngleAxisd(rotations[size_t(c)]).angle() * 180.0 / M_PI;
+}
+
+std::string RigCorrection::toText() const {
+    std::ostringstream out;
+    out.precision(17);
+    out << rotations.size();
+    for (size_t c = 0; c < rotations.size(); ++c) {
+        const Eigen::AngleAxisd turn(rotations[c]);
+        const Eigen::Vector3d v = turn.axis() * turn.angle() * 180.0 / M_PI;
+        out << ' ' << v.x() << ' ' << v.y() << ' ' << v.z() << ' '
+            << (c < focalScales.size() ? focalScales[c] : 1.0);
+        const Eigen::Vector2d shift =
+            c < centreShifts.size() ? centreShifts[c] : Eigen::Vector2d::Zero();
+        out << ' ' << shift.x() << ' ' << shift.y();
+    }
+    return out.str();
+}
+
+bool RigCorrection::fromText(const std::string& text, int cameras, RigCorrection* out) {
+    std::istringstream in(text);
+    int count = -1;
+    if (!(in >> count) || count != cameras) return false;
+    RigCorrection read;
+    for (int c = 0; c < count; ++c) {
+        double v[6];
+        for (double& x : v)
+            if (!(in >> x) || !std::isfinite(x)) return false;
+        const Eigen::Vector3d w = Eigen::Vector3d(v[0], v[1], v[2]) * M_PI / 180.0;
+        read.rotations.push_back(fromAngleAxis(w.data()));
+        if (!(v[3] > 0.0)) return false;
+        read.focalScales.push_back(v[3]);
+        read.centreShifts.emplace_back(v[4], v[5]);
+    }
+    std::string rest;
+    if (in >> rest) return false;
+    read.ok = true;
+    *out = std::move(read);
+    return true;
 }
 
 CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig,

@@ -42,6 +42,14 @@ struct RigCorrection {
 
     /// The rotation of camera c, degrees.
     double degrees(int c) const;
+
+    /// Saved form, one line: the camera count, then per camera the rotation as an angle-axis
+    /// vector in degrees, the focal-length factor and the centre shift in pixels (round-trip
+    /// precision). Empty text is no correction.
+    std::string toText() const;
+    /// Reads toText()'s form for a rig of `cameras` cameras into `out` (ok set); false, with
+    /// `out` untouched, for text of another form or camera count.
+    static bool fromText(const std::string& text, int cameras, RigCorrection* out);
 };
 
 /// The rig refined from its matches: a robust bundle adjustment (Ceres, Cauchy loss) of every
