@@ -172,8 +172,9 @@ void KnobManager::knobs(KnobCallback& f) {
     button(f,
            "refineRig",
            "Refine Rig",
-           "Refine each camera's rotation, focal length and optical centre from the camera "
-           "matches of every analysis key. Triangulation, Warp and the renders use the refined "
+           "Refine each camera's rotation (with three or more cameras also its focal length and "
+           "optical centre) from the camera matches of every analysis key. Triangulation, Warp and "
+           "the renders use the refined "
            "rig; Undo takes the refinement back.");
     Text_knob(f, "rigCorrectionDegrees", "Rig Correction", "none")
         ->tooltip("The rotation Refine Rig gave each camera, degrees.");

@@ -289,7 +289,9 @@ void PanelActions::refineRig() {
     for (int frame : store->frames())
         if (const CameraTrack* track = store->findCameraTrack(frame)) frames.push_back(track);
     RefineRigOptions options;
-    options.refineLens = true;
+    // Two cameras share a thin ring at best, where a focal length trades against a tilt: only
+    // rigs of three or more cameras refine their lenses too.
+    options.refineLens = m_rig->inputRig().getNumberCameras() >= 3;
     const RigCorrection correction = RefineRig(m_rig->inputRig(), frames, options);
     if (!correction.ok) {
         Host::current().message("Refine Rig: " + correction.message + "; the rig is unchanged.");

@@ -192,8 +192,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     for (int c = 0; c < n; ++c)
         if (perCamera[size_t(c)] > 0 && perCamera[size_t(c)] < options.minMatchesPerCamera) {
             result.message = "camera " + name(c) + " has " + std::to_string(perCamera[size_t(c)]) +
-                             " matches, at least " + std::to_string(options.minMatchesPerCamera) +
-                             " are needed";
+                             (perCamera[size_t(c)] == 1 ? " match" : " matches") + ", at least " +
+                             std::to_string(options.minMatchesPerCamera) + " are needed";
             return result;
         }
 
