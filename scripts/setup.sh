@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libeigen3-dev libboost-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libopencv-dev libopenimageio-dev
+    libopencv-dev libopenimageio-dev libceres-dev
     qt6-base-dev
     python3-dev pybind11-dev
     nlohmann-json3-dev

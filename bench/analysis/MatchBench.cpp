@@ -4,17 +4,34 @@
 // whole key (features, matching, sub-pixel refinement, triangulation and the node's
 // Levenberg-Marquardt refinement) with each stage as a counter.
 //
-//   build/bin/match_bench [--footage DIR] [--frame F] [--seed S] [--compare] [benchmark flags]
+//   build/bin/match_bench [--footage DIR | --realistic] [--frame F] [--seed S] [--compare]
+//                         [--no-correction] [--ext EXT] [--band DEG] [--wide-band DEG]
+//                         [--wide-features N] [--min-correlation R] [--refined-rig OUT]
+//                         [benchmark flags]
 //
-// DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); without
-// --footage the default set's first frame is made once in build/bench-footage. --compare also
-// measures the AKAZE and SIFT detectors.
+// DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); the
+// truth is judged with DIR/truth/rig.json when there is one (footage with calibration error),
+// else with rig.json. Without --footage the default set's first frame is made once in
+// build/bench-footage; --realistic makes and uses make_rig's realistic set instead (2 degrees
+// of rotation error per camera, focal and centre error, exposure, white balance, vignetting
+// and noise) in build/bench-footage-realistic. --compare also measures the AKAZE and SIFT
+// detectors; --no-correction matches without the rotation correction; --ext reads camN.FFFF.EXT
+// instead of EXR (real footage, judged against its own rig.json when it has no truth); --band,
+// --wide-band, --wide-features and --min-correlation override TrackFeaturesOptions.
+// After the matching figures, Refine Rig runs on the key's matches (rotations only, then with
+// focal lengths and centres) and its cameras are compared with the true rig; --refined-rig
+// writes the second as a rig sidecar file (convergence 5 m, as make_rig's), for a Warp through
+// vireo with the refined rig.
 #include <benchmark/benchmark.h>
 
 #include <OpenImageIO/imageio.h>
 
+#include <Eigen/Geometry>
+#include <Eigen/SVD>
+
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,8 +43,10 @@
 #include "MatchTruth.h"
 #include "RigGenerator.h"
 #include "Scene.h"
+#include "SyntheticRig.h"
 #include "constraints/TriangulationLeastSquaresFunction.h"
 #include "vellacam/MetaDataHandler.h"
+#include "vellacam/RefineRig.h"
 #include "vellacam/RigFile.h"
 #include "vellacam/TrackFeatures.h"
 #include "vellacam/TriangulateFeatures.h"
@@ -43,6 +62,7 @@ using Detector = TrackFeaturesOptions::Detector;
 
 struct Footage {
     CameraRigDefinition rig;
+    CameraRigDefinition truth;  ///< the rig the images were made with
     std::vector<FeatureImage> images;
     std::vector<int> inputs;
     int frame = 1;
@@ -71,18 +91,33 @@ FeatureImage readLuminance(const std::string& path) {
     return image;
 }
 
-Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
+CameraRigDefinition readRig(const std::string& path) {
     PX::Image::MetaData::Bundle bundle;
-    ReadRigFile(dir + "/rig.json", &bundle);
+    ReadRigFile(path, &bundle);
     MetaDataHandler handler;
     handler.updateMetaDataBundle(bundle);
+    return handler.getRig();
+}
+
+bool g_correct = true;
+std::string g_ext = "exr";
+int g_wideFeatures = 0;
+double g_wideBand = 0.0;
+double g_band = 0.0;
+double g_minCorrelation = 0.0;
+std::string g_refinedRig;
+
+Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
     Footage footage;
-    footage.rig = handler.getRig();
+    footage.rig = readRig(dir + "/rig.json");
+    footage.truth = std::filesystem::exists(dir + "/truth/rig.json")
+                        ? readRig(dir + "/truth/rig.json")
+                        : footage.rig;
     footage.frame = frame;
     footage.seed = seed;
     for (int c = 0; c < footage.rig.getNumberCameras(); ++c) {
         footage.images.push_back(readLuminance(Korvane::MakeRig::RigGenerator::framePath(
-            dir, footage.rig.getCamera(c).getOutputView(), frame, "exr")));
+            dir, footage.rig.getCamera(c).getOutputView(), frame, g_ext)));
         footage.inputs.push_back(c);
     }
     return footage;
@@ -111,6 +146,11 @@ CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times)
     MemorySource source(footage);
     TrackFeaturesOptions options;
     options.detector = detector;
+    options.correctRotation = g_correct;
+    if (g_wideFeatures > 0) options.wideFeatures = g_wideFeatures;
+    if (g_wideBand > 0.0) options.wideBandDegrees = g_wideBand;
+    if (g_band > 0.0) options.bandDegrees = g_band;
+    if (g_minCorrelation > 0.0) options.minCorrelation = g_minCorrelation;
     CameraTrack track(footage.frame);
     TrackFeatures(source,
                   nullptr,
@@ -155,11 +195,87 @@ const char* name(Detector d) {
     return "?";
 }
 
+double degrees(const Eigen::Matrix3d& rotation) {
+    return Eigen::AngleAxisd(rotation).angle() * 180.0 / M_PI;
+}
+
+/// Each camera's rotation error in the rig, the correction the matcher applied, and what is
+/// left once the rotation of the whole rig (which matches cannot see) is taken out.
+void printCorrections(const Footage& footage, const TrackFeaturesStats& stats) {
+    const int n = footage.rig.getNumberCameras();
+    if (int(stats.corrections.size()) != n) return;
+    std::vector<Eigen::Matrix3d> left;  // true = left * corrected
+    Eigen::Matrix3d sum = Eigen::Matrix3d::Zero();
+    for (int c = 0; c < n; ++c) {
+        const Eigen::Matrix3d corrected =
+            stats.corrections[size_t(c)] * footage.rig.getCamera(c).getCameraToWorldRotation();
+        left.push_back(footage.truth.getCamera(c).getCameraToWorldRotation() *
+                       corrected.transpose());
+        sum += left.back();
+    }
+    // The rotation nearest the mean of what is left: the whole rig's share.
+    Eigen::JacobiSVD<Eigen::Matrix3d> svd(sum, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix3d common = svd.matrixU() * svd.matrixV().transpose();
+    if (common.determinant() < 0.0) common = Eigen::Matrix3d::Identity();
+    std::printf("  rotation correction (%d wide-pass matches agree), degrees:\n",
+                stats.correctionMatches);
+    std::printf("  camera  rig error  correction  left  left without the rig's common turn\n");
+    for (int c = 0; c < n; ++c)
+        std::printf("  cam%-4d %9.3f  %10.3f  %5.3f  %5.3f\n",
+                    c + 1,
+                    degrees(footage.truth.getCamera(c).getCameraToWorldRotation() *
+                            footage.rig.getCamera(c).getCameraToWorldRotation().transpose()),
+                    degrees(stats.corrections[size_t(c)]),
+                    degrees(left[size_t(c)]),
+                    degrees(common.transpose() * left[size_t(c)]));
+}
+
+/// Refine Rig on the key's matches: each camera's rotation in camera 1's frame against the
+/// true rig's, before and after.
+void printRefinement(const Footage& footage, const CameraTrack& track, bool lens) {
+    const auto start = Clock::now();
+    RefineRigOptions options;
+    options.refineLens = lens;
+    const RigCorrection correction = RefineRig(footage.rig, {&track}, options);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!correction.ok) {
+        std::printf("  Refine Rig refused: %s\n", correction.message.c_str());
+        return;
+    }
+    const CameraRigDefinition refined = CorrectedRig(footage.rig, correction);
+    if (lens && !g_refinedRig.empty()) {
+        Korvane::MakeRig::SyntheticRig::writeRigFile(refined, g_refinedRig);
+        std::printf("  refined rig written to %s\n", g_refinedRig.c_str());
+    }
+    auto relative = [](const CameraRigDefinition& rig, int c) -> Eigen::Matrix3d {
+        const Eigen::Matrix3d first = rig.getCamera(0).getCameraToWorldRotation();
+        const Eigen::Matrix3d other = rig.getCamera(c).getCameraToWorldRotation();
+        return first.transpose() * other;
+    };
+    std::printf(
+        "  Refine Rig%s (%d matches, RMS %.3f px -> %.3f px, %.2f s), orientation in "
+        "cam1's frame off the truth, degrees; focal length off the truth, %%:\n"
+        "  camera  rig    refined  focal\n",
+        lens ? " with focal lengths and centres" : "",
+        correction.matches,
+        correction.rmsBefore,
+        correction.rmsAfter,
+        seconds);
+    for (int c = 1; c < footage.rig.getNumberCameras(); ++c)
+        std::printf("  cam%-4d %5.3f  %7.4f  %6.3f\n",
+                    c + 1,
+                    degrees(relative(footage.rig, c) * relative(footage.truth, c).transpose()),
+                    degrees(relative(refined, c) * relative(footage.truth, c).transpose()),
+                    100.0 * (refined.getCamera(c).getFocalLength() /
+                                 footage.truth.getCamera(c).getFocalLength() -
+                             1.0));
+}
+
 void printQuality(const Footage& footage, Detector detector) {
     KeyTimes times;
     const CameraTrack track = matchKey(footage, detector, &times);
     const Scene scene = Scene::build(footage.seed).atFrame(footage.frame);
-    const MatchTruth truth(scene, footage.rig);
+    const MatchTruth truth(scene, footage.truth);
     std::map<std::pair<int, int>, std::pair<int, int>> pairs;  // (matches, true ones)
     for (int a = 0; a < footage.rig.getNumberCameras(); ++a)
         for (int b : footage.rig.getLinks(a))
@@ -201,10 +317,15 @@ void printQuality(const Footage& footage, Detector detector) {
                     p.second.first,
                     100.0 * p.second.second / std::max(1, p.second.first));
     }
+    printCorrections(footage, times.stats);
+    printRefinement(footage, track, false);
+    printRefinement(footage, track, true);
     std::printf(
-        "  seconds: detection %.3f, matching %.3f, sub-pixel %.3f, triangulation %.3f, "
-        "Levenberg-Marquardt %.3f (images in memory; reading them took %.3f)\n",
+        "  seconds: detection %.3f, rotation correction %.3f, matching %.3f, sub-pixel %.3f, "
+        "triangulation %.3f, Levenberg-Marquardt %.3f (images in memory; reading them took "
+        "%.3f)\n",
         times.stats.detectSeconds,
+        times.stats.correctSeconds,
         times.stats.matchSeconds,
         times.stats.refineSeconds,
         times.triangulate,
@@ -225,6 +346,7 @@ void BM_MatchKey(benchmark::State& state) {
         sum.stats.matchSeconds += times.stats.matchSeconds;
         sum.stats.refineSeconds += times.stats.refineSeconds;
         sum.stats.fetchSeconds += times.stats.fetchSeconds;
+        sum.stats.correctSeconds += times.stats.correctSeconds;
         sum.triangulate += times.triangulate;
         sum.levenbergMarquardt += times.levenbergMarquardt;
     }
@@ -235,6 +357,7 @@ void BM_MatchKey(benchmark::State& state) {
     state.counters["subpixel_s"] = sum.stats.refineSeconds / n;
     state.counters["triangulate_s"] = sum.triangulate / n;
     state.counters["lm_s"] = sum.levenbergMarquardt / n;
+    state.counters["correct_s"] = sum.stats.correctSeconds / n;
     state.counters["matches"] = double(matches);
     state.SetLabel(name(detector));
 }
@@ -247,6 +370,7 @@ int main(int argc, char** argv) {
     int frame = 1;
     unsigned long long seed = 1;
     bool compare = false;
+    bool realistic = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--footage" && i + 1 < argc)
@@ -257,6 +381,22 @@ int main(int argc, char** argv) {
             seed = std::strtoull(argv[++i], nullptr, 10);
         else if (arg == "--compare")
             compare = true;
+        else if (arg == "--realistic")
+            realistic = true;
+        else if (arg == "--no-correction")
+            g_correct = false;
+        else if (arg == "--ext" && i + 1 < argc)
+            g_ext = argv[++i];
+        else if (arg == "--wide-features" && i + 1 < argc)
+            g_wideFeatures = std::atoi(argv[++i]);
+        else if (arg == "--wide-band" && i + 1 < argc)
+            g_wideBand = std::atof(argv[++i]);
+        else if (arg == "--band" && i + 1 < argc)
+            g_band = std::atof(argv[++i]);
+        else if (arg == "--min-correlation" && i + 1 < argc)
+            g_minCorrelation = std::atof(argv[++i]);
+        else if (arg == "--refined-rig" && i + 1 < argc)
+            g_refinedRig = argv[++i];
         else {
             std::fprintf(stderr, "match_bench: unknown argument '%s'\n", arg.c_str());
             return 2;
@@ -265,14 +405,24 @@ int main(int argc, char** argv) {
     if (footageDir.empty()) {
         const std::filesystem::path bin =
             std::filesystem::canonical("/proc/self/exe").parent_path();
-        footageDir = (bin.parent_path() / "bench-footage").string();
+        footageDir = (bin.parent_path() / (realistic ? "bench-footage-realistic" : "bench-footage"))
+                         .string();
         if (!std::filesystem::exists(footageDir + "/rig.json")) {
-            std::printf("match_bench: making the default footage's first frame in %s\n",
+            std::printf("match_bench: making the %s footage's first frame in %s\n",
+                        realistic ? "realistic" : "default",
                         footageDir.c_str());
-            Korvane::MakeRig::RigOptions options;
-            options.outDir = footageDir;
-            options.frames = 1;
-            options.truth = false;
+            Korvane::MakeRig::RigOptions options = Korvane::MakeRig::RigOptions::parse(
+                {"--out", footageDir, "--frames", "1", "--pano-size", "64x32", "--points", "0"});
+            if (realistic)
+                options = Korvane::MakeRig::RigOptions::parse({"--out",
+                                                               footageDir,
+                                                               "--frames",
+                                                               "1",
+                                                               "--pano-size",
+                                                               "64x32",
+                                                               "--points",
+                                                               "0",
+                                                               "--realistic"});
             Korvane::MakeRig::RigGenerator(options).run(nullptr);
             seed = options.seed;
             frame = options.first;

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // The ghosting the warp removes, measured on the default footage's ground truth.
 //
-//   build/bin/misalignment_bench [--footage DIR] [benchmark flags]
+//   build/bin/misalignment_bench [--footage DIR | --realistic] [benchmark flags]
 //
 // DIR holds make_rig footage with its truth folder (default: build/demo/footage, which
-// scripts/main.sh makes; made here when missing). The node analyses it as a user would: Key All
+// scripts/main.sh makes; made here when missing). --realistic uses make_rig's realistic set
+// instead (2 degrees of rotation error per camera in rig.json, focal and centre error,
+// exposure, white balance, vignetting, noise), made when missing in
+// build/demo/footage-realistic. The node analyses it as a user would: Key All
 // every 5 frames, Match, then Warp at grid sizes 10 x 10 and 20 x 20 and temporal windows 0 and
 // 2, every other knob at its default. For each, the scene points that two or more cameras see
 // are put into a 2048 x 1024 panorama through each camera's warped image (see warp_quality);
@@ -59,18 +62,23 @@ struct Analysis {
     DizuvaRuviPlugin* op = nullptr;
 
     explicit Analysis(const std::string& footage) {
-        std::istringstream script("vireo 1\n"
-                                  "views main cam1 cam2 cam3 cam4 cam5 cam6\n"
-                                  "frames 1 10\n"
-                                  "format 2K_LatLong\n"
-                                  "node Read Read1\n"
-                                  "    file " + footage + "/%V.####.exr\n"
-                                  "    rig " + footage + "/rig.json\n"
-                                  "    last 10\n"
-                                  "end\n"
-                                  "node V_DizuvaRuvi DizuvaRuvi1\n"
-                                  "end\n"
-                                  "connect Read1 DizuvaRuvi1 0\n");
+        std::istringstream script(
+            "vireo 1\n"
+            "views main cam1 cam2 cam3 cam4 cam5 cam6\n"
+            "frames 1 10\n"
+            "format 2K_LatLong\n"
+            "node Read Read1\n"
+            "    file " +
+            footage +
+            "/%V.####.exr\n"
+            "    rig " +
+            footage +
+            "/rig.json\n"
+            "    last 10\n"
+            "end\n"
+            "node V_DizuvaRuvi DizuvaRuvi1\n"
+            "end\n"
+            "connect Read1 DizuvaRuvi1 0\n");
         graph = Vireo::ScriptFile("misalignment_bench").read(script);
         node = graph->node("DizuvaRuvi1");
         op = dynamic_cast<DizuvaRuviPlugin*>(node->op());
@@ -101,22 +109,29 @@ struct Analysis {
 
 void printQuality() {
     std::printf("misalignment of ground-truth scene points, pixels of a 2048 x 1024 panorama\n");
-    std::printf("grid   window   points   unwarped median  90th   warped median  90th   "
-                "median ratio\n");
+    std::printf(
+        "grid   window   points   unwarped median  90th   warped median  90th   "
+        "median ratio\n");
     for (const Setting& s : kSettings) {
         Analysis a(g_footage);
         a.setup(s);
         a.run(2);
         WarpQualityReport report;
         for (int key : a.keys())
-            measureWarpQuality(*a.op, key,
-                               readTruthMatches(truthPointsPath(g_footage + "/truth", key)),
-                               report);
+            measureWarpQuality(
+                *a.op, key, readTruthMatches(truthPointsPath(g_footage + "/truth", key)), report);
         const MisalignmentFigures before = MisalignmentFigures::of(report.unwarped);
         const MisalignmentFigures after = MisalignmentFigures::of(report.warped);
-        std::printf("%2dx%-2d  %6d  %7zu   %15.3f %6.3f  %13.3f %6.3f   %11.0f%%\n", s.grid,
-                    s.grid, s.window, before.points, before.median, before.p90, after.median,
-                    after.p90, 100.0 * after.median / before.median);
+        std::printf("%2dx%-2d  %6d  %7zu   %15.3f %6.3f  %13.3f %6.3f   %11.0f%%\n",
+                    s.grid,
+                    s.grid,
+                    s.window,
+                    before.points,
+                    before.median,
+                    before.p90,
+                    after.median,
+                    after.p90,
+                    100.0 * after.median / before.median);
     }
     std::fflush(stdout);
 }
@@ -141,10 +156,13 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     static QuietHost host;
     PX::Image::Host::install(&host);
+    bool realistic = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--footage" && i + 1 < argc) {
             g_footage = argv[++i];
+        } else if (arg == "--realistic") {
+            realistic = true;
         } else {
             std::fprintf(stderr, "misalignment_bench: unknown argument '%s'\n", arg.c_str());
             return 2;
@@ -154,14 +172,16 @@ int main(int argc, char** argv) {
         if (g_footage.empty()) {
             const std::filesystem::path bin =
                 std::filesystem::canonical("/proc/self/exe").parent_path();
-            g_footage = (bin.parent_path() / "demo" / "footage").string();
+            g_footage = (bin.parent_path() / "demo" / (realistic ? "footage-realistic" : "footage"))
+                            .string();
         }
         if (!std::filesystem::exists(g_footage + "/truth/points.0010.json")) {
-            std::printf("misalignment_bench: making the default footage with truth in %s\n",
+            std::printf("misalignment_bench: making the %s footage with truth in %s\n",
+                        realistic ? "realistic" : "default",
                         g_footage.c_str());
-            Korvane::MakeRig::RigOptions options;
-            options.outDir = g_footage;
-            Korvane::MakeRig::RigGenerator(options).run(nullptr);
+            std::vector<std::string> args = {"--out", g_footage};
+            if (realistic) args.push_back("--realistic");
+            Korvane::MakeRig::RigGenerator(Korvane::MakeRig::RigOptions::parse(args)).run(nullptr);
         }
         g_footage = std::filesystem::absolute(g_footage).string();
         PX::Image::UndoStack::instance().suspend();  // nothing here is ever undone

@@ -61,6 +61,12 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
         return;
     }
     m_knobs->actions().beforeAnalysis();
+    // A script may press Match or Warp without the panel ever opening: the rig and the
+    // convergence depth "Auto" takes from it are read here as the panel would read them.
+    if (m_rig) {
+        m_rig->reloadRig(false);
+        m_knobs->followRigConvergence(m_rig->rigConvergence());
+    }
     // The rig may have changed since the matches were triangulated.
     if (m_knobs->isMatched()) refineStoredMatches();
 }
@@ -314,8 +320,18 @@ void AnalysisExecutor::gatherWarpConstraints(int frame, int view, WarpConstraint
 /// observing camera could give one). Each match is brought to the ideal image once, however
 /// many views see it.
 struct AnalysisExecutor::MatchTargets {
+    using Pair = std::pair<int, int>;
     std::vector<SphericalTransform> transforms;
     std::map<int, std::vector<std::optional<Eigen::Vector2d>>> ideal;
+    /// Per frame, the matches that can pull the warp (a target, RMS error within the
+    /// threshold) counted per camera pair (a < b) they join.
+    std::map<int, std::map<Pair, int>> pairCounts;
+    int minPairMatches = kMinPairMatches;
+
+    /// Counts the frame's pairs; its targets must be known.
+    const std::map<Pair, int>& countPairs(int frame, const CameraTrack& track, double threshold);
+    /// True when the match joins at least one pair with minPairMatches matches at `frame`.
+    bool joinsTrustedPair(int frame, const FeatureTrack& match) const;
 
     const std::vector<std::optional<Eigen::Vector2d>>& idealOf(int frame, const CameraTrack& track);
     std::optional<Eigen::Vector2d> idealOfMatch(const FeatureTrack& match) const;
@@ -328,6 +344,45 @@ const std::vector<std::optional<Eigen::Vector2d>>& AnalysisExecutor::MatchTarget
     std::vector<std::optional<Eigen::Vector2d>>& out = ideal[frame];
     for (const FeatureTrack& match : track.getTracks()) out.push_back(idealOfMatch(match));
     return out;
+}
+
+namespace {
+
+template <typename F>
+void forEachPair(const FeatureTrack& match, F&& f) {
+    const auto& features = match.getFeatures();
+    for (size_t i = 0; i < features.size(); ++i)
+        for (size_t j = i + 1; j < features.size(); ++j)
+            if (features[i].first != features[j].first)
+                f(std::make_pair(std::min(features[i].first, features[j].first),
+                                 std::max(features[i].first, features[j].first)));
+}
+
+}  // namespace
+
+const std::map<AnalysisExecutor::MatchTargets::Pair, int>&
+AnalysisExecutor::MatchTargets::countPairs(int frame, const CameraTrack& track, double threshold) {
+    auto found = pairCounts.find(frame);
+    if (found != pairCounts.end()) return found->second;
+    std::map<Pair, int>& counts = pairCounts[frame];
+    const auto& targets = idealOf(frame, track);
+    for (size_t m = 0; m < track.getTracks().size(); ++m) {
+        const FeatureTrack& match = track.getTracks()[m];
+        if (!targets[m] || match.getPoint().getRMSE() > threshold) continue;
+        forEachPair(match, [&](const Pair& pair) { ++counts[pair]; });
+    }
+    return counts;
+}
+
+bool AnalysisExecutor::MatchTargets::joinsTrustedPair(int frame, const FeatureTrack& match) const {
+    const auto counts = pairCounts.find(frame);
+    if (counts == pairCounts.end()) return true;
+    bool trusted = false;
+    forEachPair(match, [&](const Pair& pair) {
+        const auto it = counts->second.find(pair);
+        trusted = trusted || (it != counts->second.end() && it->second >= minPairMatches);
+    });
+    return trusted;
 }
 
 std::optional<Eigen::Vector2d> AnalysisExecutor::MatchTargets::idealOfMatch(
@@ -381,7 +436,8 @@ bool AnalysisExecutor::warpFrame() {
         if (std::abs(i - keyOfFrame) <= reach) window.insert(roundFrame(keys[size_t(i)]));
     if (window.empty()) return false;
 
-    MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
+    MatchTargets targets{
+        m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}, {}, m_minPairMatches};
     std::vector<int> views;
     for (int view : m_rig->multiViewManager()->cameraViews())
         if (m_rig->isCameraView(view)) views.push_back(view);
@@ -403,6 +459,9 @@ bool AnalysisExecutor::warpFrame() {
     Kiln::WorkerPool::ParallelFor(matchTargets.size(), [&](size_t m) {
         *matchTargets[m].second = targets.idealOfMatch(*matchTargets[m].first);
     });
+    // Pairs with too few matches to be trusted are left out: a warp pulled by one to three
+    // matches (often wrong ones, when the rig's calibration is off) ghosts more than none.
+    if (!guardPairs(frame, window, targets)) return false;
     struct Collected : WarpConstraintSink {
         std::map<int, std::vector<WarpConstraint>> byFrame;
         void addWarpConstraint(int f, const WarpConstraint& c) override { byFrame[f].push_back(c); }
@@ -443,8 +502,44 @@ bool AnalysisExecutor::warpFrame() {
 
 bool AnalysisExecutor::gatherMatchConstraints(int frame, int view, WarpConstraintSink& out) const {
     if (!m_knobs || !m_rig) return false;
-    MatchTargets targets{m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}};
+    MatchTargets targets{
+        m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}, {}, m_minPairMatches};
+    const ControlPointsKnob* store = m_knobs->controlPoints();
+    if (const CameraTrack* track = store ? store->findCameraTrack(frame) : nullptr)
+        targets.countPairs(frame, *track, m_knobs->warpThreshold(true));
     return gatherMatchConstraints(frame, view, targets, out);
+}
+
+bool AnalysisExecutor::guardPairs(int frame, const std::set<int>& window, MatchTargets& targets) {
+    const ControlPointsKnob* store = m_knobs->controlPoints();
+    const double threshold = m_knobs->warpThreshold(true);
+    for (int f : window)
+        if (const CameraTrack* track = store ? store->findCameraTrack(f) : nullptr)
+            targets.countPairs(f, *track, threshold);
+    const auto counts = targets.pairCounts.find(frame);
+    if (counts == targets.pairCounts.end() || counts->second.empty()) return true;
+    auto name = [this](int camera) {
+        const std::string& view = m_rig->rig().getCamera(camera).getOutputView();
+        return view.empty() ? "cam" + std::to_string(camera + 1) : view;
+    };
+    int most = 0;
+    for (const auto& [pair, count] : counts->second) {
+        most = std::max(most, count);
+        if (count < m_minPairMatches)
+            m_node->progressMessage("Warning: Warp at frame " + std::to_string(frame) +
+                                    " leaves out pair " + name(pair.first) + "-" +
+                                    name(pair.second) + ": " + std::to_string(count) +
+                                    (count == 1 ? " match" : " matches") + ", at least " +
+                                    std::to_string(m_minPairMatches) + " are needed to trust it.");
+    }
+    if (most >= m_minPairMatches) return true;
+    m_node->error(
+        "Warp at frame %d: no camera pair has enough matches to be trusted (at most %d, at least "
+        "%d needed). The rig's calibration may be off: press Refine Rig, then Match again.",
+        frame,
+        most,
+        m_minPairMatches);
+    return false;
 }
 
 bool AnalysisExecutor::gatherMatchConstraints(int frame,
@@ -469,7 +564,7 @@ bool AnalysisExecutor::gatherMatchConstraints(int frame,
     for (size_t m = 0; m < track->getTracks().size(); ++m) {
         const FeatureTrack& match = track->getTracks()[m];
         const double rmse = match.getPoint().getRMSE();
-        if (!ideal[m] || rmse > threshold) continue;
+        if (!ideal[m] || rmse > threshold || !targets.joinsTrustedPair(frame, match)) continue;
         const auto& features = match.getFeatures();
         auto seen = std::find_if(features.begin(), features.end(), [camera](const auto& f) {
             return f.first == camera;

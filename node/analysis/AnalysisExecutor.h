@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "constraints/TriangulationLeastSquaresFunction.h"
@@ -73,6 +74,14 @@ public:
     /// empty. Reads the stored knob values.
     bool warpFrame();
 
+    /// A camera pair needs this many matches at a frame (that can pull the warp: a target and
+    /// an RMS error within `warpThreshold`) for the warp to use them; fewer are left out, with a
+    /// warning naming the pair, the frame and the count (node/analysis/README.md has the
+    /// figures).
+    static constexpr int kMinPairMatches = 20;
+    /// Another threshold, for tests of the solve itself on a handful of matches.
+    void setMinPairMatches(int count) { m_minPairMatches = count; }
+
     /// The camera matches of `frame` seen by camera view `view`, as warp constraints filed
     /// under `frame` in `out`: for each match whose triangulated point P is valid, whose RMS
     /// error is at most `warpThreshold` and which has a feature of the view's camera (the first
@@ -101,6 +110,10 @@ private:
     static TriangulationContext triangulationContext(const CameraRigDefinition& rig,
                                                      const PX::Image::Format& format,
                                                      double depth);
+    /// Counts the matches of each pair at every frame of `window`, warns about the pairs of
+    /// `frame` with fewer than kMinPairMatches, and, when no pair of `frame` has enough, makes
+    /// it a node error that suggests Refine Rig and returns false.
+    bool guardPairs(int frame, const std::set<int>& window, MatchTargets& targets);
     /// Every stored match triangulated again with the current rig (one undo step), and the
     /// match error recomputed.
     void refineStoredMatches();
@@ -113,6 +126,7 @@ private:
     bool m_executing = false;
     /// Constraint tracking state, from the begin to the end of an execution of type 3.
     std::unique_ptr<ConstraintTracker> m_tracker;
+    int m_minPairMatches = kMinPairMatches;
 };
 
 }  // namespace Research

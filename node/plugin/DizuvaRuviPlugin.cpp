@@ -71,6 +71,8 @@ void DizuvaRuviPlugin::knobs(KnobCallback& f) {
 }
 
 int DizuvaRuviPlugin::knob_changed(Knob* knob) {
+    // Refine Rig, its undo and a script's value all land here: the node's rig follows.
+    if (knob && knob->name() == "rigCorrection") m_rigContext.reloadRig(false);
     const int rig = m_rigContext.knob_changed(knob);
     const int panel = m_knobManager.knob_changed(knob);
     return rig || panel ? 1 : Op::knob_changed(knob);
@@ -153,8 +155,7 @@ int DizuvaRuviPlugin::doPreValidate() {
     const int result = Op::doPreValidate();
     if (result != kPreValidateGoOn) return result;
     m_rigContext.reloadRig(false);
-    if (m_knobManager.autoConvergenceDepth())
-        m_knobManager.setConvergenceDepth(float(m_rigContext.rigConvergence()));
+    m_knobManager.followRigConvergence(m_rigContext.rigConvergence());
     const bool panorama = m_rigContext.isPanoramaView(uiContext().view());
     for (const char* name : {"outputMode",
                              "outputView",
@@ -208,6 +209,10 @@ MetaData::Bundle DizuvaRuviPlugin::_fetchMetaData(const std::string& key) {
     }
     m_rigContext.reloadRig(true);
     if (m_metaData.getNumberCameras() == 0) return m_metaData.getMetaDataBundle();
+    // The renderers read the rig from this bundle: it carries Refine Rig's correction.
+    const CameraRigDefinition refined = m_rigContext.corrected(m_metaData.getRig());
+    for (int c = 0; c < m_metaData.getNumberCameras(); ++c)
+        m_metaData.setCamera(c, refined.getCamera(c));
 
     // The rig rotation of the bundle just read: the rig context may still hold an older one.
     const Eigen::Vector3d rig = m_metaData.getRigRotation() / kRadiansToDegrees;

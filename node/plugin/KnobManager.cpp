@@ -18,6 +18,7 @@
 #include "px/image/OneViewKnob.h"
 #include "px/image/Op.h"
 #include "px/image/PanelKnobs.h"
+#include "px/image/StringKnob.h"
 
 namespace Korvane {
 namespace Research {
@@ -169,6 +170,15 @@ void KnobManager::knobs(KnobCallback& f) {
              kMatchNewScript,
              0x8010080ull,
              "Calculate matches between the input images only at the new analysis keys.");
+    button(f,
+           "refineRig",
+           "Refine Rig",
+           "Refine each camera's rotation (with three or more cameras also its focal length and "
+           "optical centre) from the camera matches of every analysis key. Triangulation, Warp and "
+           "the renders use the refined "
+           "rig; Undo takes the refinement back.");
+    Text_knob(f, "rigCorrectionDegrees", "Rig Correction", "none")
+        ->tooltip("The rotation Refine Rig gave each camera, degrees.");
     pyButton(f,
              "warp",
              "Warp",
@@ -487,6 +497,7 @@ void KnobManager::knobs(KnobCallback& f) {
     Bool_knob(f, &m_isMatched, "isMatched", "")->set_flag(0x8000004400ull);
     Bool_knob(f, &m_isWarped, "isWarped", "")->set_flag(0x8000004400ull);
     Int_knob(f, &m_executeType, "executeType", "")->set_flag(0x8000014700ull);
+    String_knob(f, &m_rigCorrection, "rigCorrection", "")->set_flag(0x8000004400ull);
     f.make<ControlPointsKnob>("controlPoints")->set_flag(0x80004500ull);
     f.make<GridMapKnob>("gridMap")->set_flag(0x88000500ull);
 
@@ -674,6 +685,10 @@ FormatPair KnobManager::outputFormat(bool s) const {
 void KnobManager::setConvergenceDepth(float depth) {
     m_convergenceDepth = depth;
     setNumber("convergenceDepth", depth);
+}
+void KnobManager::followRigConvergence(double rigConvergence) {
+    if (autoConvergenceDepth() && convergenceDepth() != float(rigConvergence))
+        setConvergenceDepth(float(rigConvergence));
 }
 void KnobManager::setMatchError(float error) {
     m_matchError = error;

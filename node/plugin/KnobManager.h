@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "external/RigLibrary.h"
+#include "plugin/PanelActions.h"
 #include "px/image/Format.h"
 #include "px/image/Hash.h"
 #include "px/image/Matrix3.h"
 #include "px/image/MetaKeyFrameKnob.h"
-#include "plugin/PanelActions.h"
 #include "render/BlendingKnobs.h"
 #include "viewer/ViewNavigationKnobs.h"
 #include "viewer/ZoomWindowSettings.h"
@@ -103,6 +103,10 @@ public:
     CameraOutputMode cameraOutputMode(bool storedOnly = false) const;
     CameraProjection cameraProjectionType(bool storedOnly = false) const;
     float convergenceDepth(bool storedOnly = false) const;
+    /// With "Auto" on, sets the convergence depth to the rig's (metres); used wherever the rig
+    /// is read for work (the panel opening, Match, Warp), so that a script gets the depth the
+    /// panel would show.
+    void followRigConvergence(double rigConvergence);
     bool autoConvergenceDepth(bool storedOnly = false) const;
     float matchError(bool storedOnly = false) const;
     std::array<int, 2> gridSize(bool storedOnly = false) const;
@@ -199,6 +203,7 @@ private:
     bool m_isImported = false;
     bool m_isMatched = false;
     bool m_isWarped = false;
+    std::string m_rigCorrection;
     int m_executeType = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -21,6 +22,8 @@
 #include "px/image/Limits.h"
 #include "px/image/Node.h"
 #include "px/image/Op.h"
+#include "px/image/StringKnob.h"
+#include "vellacam/RefineRig.h"
 
 namespace Korvane {
 namespace Research {
@@ -64,6 +67,10 @@ int PanelActions::handle(Knob* knob) {
         setKnobEnabled("reset", true);
     } else if (name == "reset") {
         reset();
+    } else if (name == "refineRig") {
+        refineRig();
+    } else if (name == "rigCorrection") {
+        showRigCorrection();
     } else if (name == "controlPoints") {
         if (knob->doingUndoRedo()) Knob::undo_state = 1;
     } else if (name == "addAllAnalysisKeys" || name == "deleteAllAnalysisKeys") {
@@ -103,11 +110,13 @@ int PanelActions::handle(Knob* knob) {
             c->setSelectedSampling(float(value("constraintSampling")));
     } else if (name == "constraintColour") {
         if (ConstraintsKnob* c = m_knobs->constraints())
-            c->setSelectedColour(value("constraintColour", 0), value("constraintColour", 1),
+            c->setSelectedColour(value("constraintColour", 0),
+                                 value("constraintColour", 1),
                                  value("constraintColour", 2));
     } else if (name == "constraintStartFrame" || name == "constraintEndFrame") {
         if (ConstraintsKnob* c = m_knobs->constraints())
-            c->setSelectedLife(int(value("constraintStartFrame")), int(value("constraintEndFrame")));
+            c->setSelectedLife(int(value("constraintStartFrame")),
+                               int(value("constraintEndFrame")));
     } else if (name == "addConstraintKey") {
         addConstraintKey();
     } else if (name == "constraintFrameRangeToCurrent" || name == "constraintFrameRangeCurrent" ||
@@ -275,6 +284,49 @@ void PanelActions::reset() {
     m_node->asapUpdate();
 }
 
+void PanelActions::refineRig() {
+    ControlPointsKnob* store = m_knobs->controlPoints();
+    auto* knob = dynamic_cast<StringKnob*>(m_node->knob("rigCorrection"));
+    if (!store || !knob || !m_rig) return;
+    std::vector<const CameraTrack*> frames;
+    for (int frame : store->frames())
+        if (const CameraTrack* track = store->findCameraTrack(frame)) frames.push_back(track);
+    RefineRigOptions options;
+    // Two cameras share a thin ring at best, where a focal length trades against a tilt: only
+    // rigs of three or more cameras refine their lenses too.
+    options.refineLens = m_rig->inputRig().getNumberCameras() >= 3;
+    const RigCorrection correction = RefineRig(m_rig->inputRig(), frames, options);
+    if (!correction.ok) {
+        Host::current().message("Refine Rig: " + correction.message + "; the rig is unchanged.");
+        return;
+    }
+    {
+        UndoStep step(m_node, {"rigCorrection"});
+        knob->set_text(correction.toText());
+        knob->changed();
+    }
+    m_node->asapUpdate();
+}
+
+void PanelActions::showRigCorrection() {
+    auto* readout = dynamic_cast<TextKnob*>(m_node->knob("rigCorrectionDegrees"));
+    auto* knob = dynamic_cast<StringKnob*>(m_node->knob("rigCorrection"));
+    if (!readout || !knob || !m_rig) return;
+    RigCorrection correction;
+    if (!RigCorrection::fromText(knob->text(), m_rig->inputRig().getNumberCameras(), &correction)) {
+        readout->set_text("none");
+        return;
+    }
+    std::string text;
+    char item[64];
+    for (size_t c = 0; c < correction.rotations.size(); ++c) {
+        std::snprintf(
+            item, sizeof item, "%scam%zu %.2f", c ? "  " : "", c + 1, correction.degrees(int(c)));
+        text += item;
+    }
+    readout->set_text(text);
+}
+
 void PanelActions::keyAll(bool setKeys) {
     ControlPointsKnob* store = m_knobs->controlPoints();
     Knob* keys = m_node->knob("analysisKeyframe");
@@ -298,8 +350,12 @@ void PanelActions::keyAll(bool setKeys) {
     }
     if (m_knobs->isMatched() && !Host::current().ask(kResetMatchesQuestion)) return;
     UndoStep step(m_node,
-                  {"controlPoints", "analysisKeyframe", "matchError", "isMatched",
-                   "selectedWindowIndex", "selectedMatchIndex"});
+                  {"controlPoints",
+                   "analysisKeyframe",
+                   "matchError",
+                   "isMatched",
+                   "selectedWindowIndex",
+                   "selectedMatchIndex"});
     while (keys->getNumKeys() > 0) keys->deleteKeyAt(keys->getKeyTime(0));
     store->clearCameraTracks();
     store->changed();

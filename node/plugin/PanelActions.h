@@ -55,6 +55,11 @@ public:
 
 private:
     void reset();
+    /// Refine Rig: the rig refined from every key's matches, stored in "rigCorrection" in one
+    /// undo step; too few matches leave everything as it was and say why.
+    void refineRig();
+    /// The per-camera read-out of "rigCorrection".
+    void showRigCorrection();
     void keyAll(bool setKeys);
     void editMode();
     void stepView(bool next);

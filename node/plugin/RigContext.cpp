@@ -6,6 +6,8 @@
 #include "px/image/Format.h"
 #include "px/image/Op.h"
 #include "px/image/OutputContext.h"
+#include "px/image/StringKnob.h"
+#include "vellacam/RefineRig.h"
 
 namespace Korvane {
 namespace Research {
@@ -30,7 +32,8 @@ void RigContext::reloadRig(bool onlyOnChange) {
     } catch (const std::exception&) {
         // Metadata that does not describe a rig: the node works without cameras.
     }
-    m_rig = handler.getRig();
+    m_inputRig = handler.getRig();
+    m_rig = corrected(m_inputRig);
     m_rotation = handler.getRigRotation();
     m_convergence = handler.getRigConvergence();
 
@@ -49,7 +52,17 @@ void RigContext::reloadRig(bool onlyOnChange) {
             },
             entry.second);
     }
+    if (auto* knob = dynamic_cast<StringKnob*>(m_node->knob("rigCorrection")))
+        h.append(knob->text());
     m_rigHash = h;
+}
+
+CameraRigDefinition RigContext::corrected(const CameraRigDefinition& rig) const {
+    auto* knob = dynamic_cast<StringKnob*>(m_node->knob("rigCorrection"));
+    RigCorrection correction;
+    if (!knob || !RigCorrection::fromText(knob->text(), rig.getNumberCameras(), &correction))
+        return rig;
+    return CorrectedRig(rig, correction);
 }
 
 bool RigContext::isPanoramaView(int view) const {

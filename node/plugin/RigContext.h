@@ -52,7 +52,14 @@ public:
     int panoramaView(int i) const;
 
     int numberOfCameras() const { return m_rig.getNumberCameras(); }
+    /// The rig the node works with: the source's, refined by the node's "rigCorrection" (Refine
+    /// Rig) when that holds a correction for its cameras.
     const CameraRigDefinition& rig() const { return m_rig; }
+    /// The source's rig as it came.
+    const CameraRigDefinition& inputRig() const { return m_inputRig; }
+    /// `rig` refined by the node's "rigCorrection"; `rig` itself when that holds no correction
+    /// for its cameras.
+    CameraRigDefinition corrected(const CameraRigDefinition& rig) const;
     /// Rotation of the rig (camera-to-world of the rig frame), from its ZXY angles.
     PX::Image::Matrix3 rigRotationMatrix() const;
     double rigConvergence() const { return m_convergence; }
@@ -70,6 +77,7 @@ private:
     PX::Image::Op* m_node;
     MultiViewManager m_views;
     CameraRigDefinition m_rig;
+    CameraRigDefinition m_inputRig;
     Eigen::Vector3d m_rotation = Eigen::Vector3d::Zero();
     double m_convergence = 10.0;
     PX::Image::Hash m_rigHash;

@@ -6,6 +6,9 @@
 #include <map>
 #include <memory>
 
+#include <Eigen/Geometry>
+
+#include "CalibrationError.h"
 #include "MatchTruth.h"
 #include "RenderedRig.h"
 #include "vellacam/TriangulateFeatures.h"
@@ -48,8 +51,16 @@ bool trackAllCameras(FeatureImageSource& source,
                      const RenderedRig& r,
                      CameraTrack& track,
                      TrackFeaturesStats* stats) {
-    return TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1,
-                         allInputs(r.rig), TrackFeaturesOptions(), stats);
+    return TrackFeatures(source,
+                         nullptr,
+                         track,
+                         r.rig,
+                         MatchTypeEnum::Camera,
+                         true,
+                         1,
+                         allInputs(r.rig),
+                         TrackFeaturesOptions(),
+                         stats);
 }
 
 }  // namespace
@@ -185,4 +196,87 @@ TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
         for (size_t k = 1; k < f.size(); ++k)
             EXPECT_LT((f[k].second.getPosition() - f[0].second.getPosition()).norm(), 0.1);
     }
+}
+
+TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {
+    const RenderedRig& r = RenderedRig::get();
+    const Korvane::MakeRig::MatchTruth truth(r.scene, r.rig);
+    auto trueMatches = [&](const CameraRigDefinition& rig, TrackFeaturesStats* stats) {
+        RenderedSource source(r.images);
+        CameraTrack track(1);
+        EXPECT_TRUE(TrackFeatures(source,
+                                  nullptr,
+                                  track,
+                                  rig,
+                                  MatchTypeEnum::Camera,
+                                  true,
+                                  1,
+                                  allInputs(rig),
+                                  TrackFeaturesOptions(),
+                                  stats));
+        int count = 0;
+        for (const FeatureTrack& m : track.getTracks()) count += truth.isTrue(m);
+        return count;
+    };
+    TrackFeaturesStats exactStats, offStats;
+    const int exact = trueMatches(r.rig, &exactStats);
+    Korvane::MakeRig::RigOptions options = r.options;
+    options.rotationError = 3.0;
+    const CameraRigDefinition off = Korvane::MakeRig::recordedRig(options, r.rig);
+    const int corrected = trueMatches(off, &offStats);
+    EXPECT_GE(corrected, 0.95 * exact) << corrected << " true matches against " << exact;
+    // The corrections take the cameras back to the true rig, up to a turn of the whole rig.
+    ASSERT_EQ(offStats.corrections.size(), 4u);
+    for (int c = 1; c < 4; ++c) {
+        // Camera c's orientation in camera 1's frame, which a turn of the whole rig keeps.
+        const Eigen::Matrix3d relative =
+            (offStats.corrections[0] * off.getCamera(0).getCameraToWorldRotation()).transpose() *
+            (offStats.corrections[size_t(c)] * off.getCamera(c).getCameraToWorldRotation());
+        const Eigen::Matrix3d want = r.rig.getCamera(0).getCameraToWorldRotation().transpose() *
+                                     r.rig.getCamera(c).getCameraToWorldRotation();
+        // Within a pixel (0.375 degrees at 320 x 240): the wide pass matches whole pixels.
+        EXPECT_LT(Eigen::AngleAxisd(relative * want.transpose()).angle() * 180.0 / M_PI, 0.375)
+            << "cam" << c + 1;
+    }
+
+    TrackFeaturesOptions asRecorded;
+    asRecorded.correctRotation = false;
+    RenderedSource source(r.images);
+    CameraTrack track(1);
+    ASSERT_TRUE(TrackFeatures(
+        source, nullptr, track, off, MatchTypeEnum::Camera, true, 1, allInputs(off), asRecorded));
+    int uncorrected = 0;
+    for (const FeatureTrack& m : track.getTracks()) uncorrected += truth.isTrue(m);
+    EXPECT_LT(uncorrected, exact / 2) << "without the correction the band misses them";
+}
+
+TEST(TrackFeatures, NoFeatureOutsideAnImageCircleAndNothingToMatchAlone) {
+    const RenderedRig& r = RenderedRig::get();
+    CameraRigDefinition rig = r.rig;
+    CameraDefinition first = rig.getCamera(0);
+    const Eigen::Vector2d centre(150.0, 125.0);
+    first.setImageCircle(centre, 90.0);
+    rig.setCamera(0, first);
+    RenderedSource source(r.images);
+    CameraTrack track(1);
+    ASSERT_TRUE(
+        TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Camera, true, 1, allInputs(rig)));
+    int inFirst = 0;
+    for (const FeatureTrack& m : track.getTracks())
+        for (const auto& o : m.getFeatures())
+            if (o.first == 0) {
+                ++inFirst;
+                EXPECT_LE((o.second.getPosition() - centre).norm(), 90.0);
+            }
+    EXPECT_GT(inFirst, 10) << "the circle keeps what lies inside it";
+
+    CameraRigDefinition single;
+    single.setNumberCameras(1);
+    single.setCamera(0, r.rig.getCamera(0));
+    RenderedSource alone(r.images);
+    CameraTrack none(1);
+    ASSERT_TRUE(TrackFeatures(alone, nullptr, none, single, MatchTypeEnum::Camera, true, 1, {0}));
+    EXPECT_TRUE(none.getTracks().empty());
+    ASSERT_EQ(alone.warnings.size(), 1u);
+    EXPECT_NE(alone.warnings[0].find("nothing to match"), std::string::npos);
 }

@@ -10,10 +10,12 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include "CalibrationError.h"
 #include "ImageWriter.h"
 #include "MovingTarget.h"
 #include "RowPool.h"
 #include "Scene.h"
+#include "SensorModel.h"
 #include "SyntheticRig.h"
 #include "TruthPoints.h"
 #include "ViewRenderer.h"
@@ -47,7 +49,12 @@ void RigGenerator::run(std::ostream* log) const {
     std::filesystem::create_directories(o.truth ? truthDir : o.outDir);
 
     const SyntheticRig rig(o);
-    rig.writeRigFile((std::filesystem::path(o.outDir) / "rig.json").string());
+    // rig.json is the rig as calibrated (exact unless calibration errors are asked for);
+    // truth/rig.json the one the images are rendered with.
+    SyntheticRig::writeRigFile(recordedRig(o, rig.definition()),
+                               (std::filesystem::path(o.outDir) / "rig.json").string());
+    if (o.truth) rig.writeRigFile((std::filesystem::path(truthDir) / "rig.json").string());
+    const SensorModel sensor(o, rig.definition());
 
     Scene scene = Scene::build(o.seed);
     if (o.target) MovingTarget::addTo(scene, o.seed);
@@ -61,7 +68,8 @@ void RigGenerator::run(std::ostream* log) const {
         const ViewRenderer renderer(transform, pool);
         const std::string view = definition.getCamera(c).getOutputView();
         for (int k = 0; k < o.frames; ++k) {
-            const RenderedView image = renderer.render(frames[k], pool);
+            RenderedView image = renderer.render(frames[k], pool);
+            sensor.apply(c, o.first + k, &image, pool);
             ImageWriter::writeColour(
                 framePath(o.outDir, view, o.first + k, o.ext), image, ImageWriter::Precision::Half);
             if (o.truth)
@@ -89,9 +97,7 @@ void RigGenerator::run(std::ostream* log) const {
         }
         if (log) *log << "make_rig: panorama done" << std::endl;
 
-        const double pixelAngle =
-            SyntheticRig::fieldOfView(o) * 3.14159265358979323846 / 180.0 / o.width;
-        const TruthPoints points(scene, definition, o.points, o.seed, o.first, pixelAngle);
+        const TruthPoints points(scene, definition, o.points, o.seed, o.first, rig.pixelAngle());
         for (int k = 0; k < o.frames; ++k)
             TruthPoints::write(framePath(truthDir, "points", o.first + k, "json"),
                                o.first + k,

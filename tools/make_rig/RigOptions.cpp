@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "vellacam/RadialDistortion.h"
@@ -32,12 +33,27 @@ long long parseInteger(const std::string& option,
     return value;
 }
 
+std::string formatNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", value);
+    return text;
+}
+
 double parseNumber(const std::string& option, const std::string& text) {
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value))
         fail(option, "expected a number, got '" + text + "'");
+    return value;
+}
+
+double parseRange(const std::string& option, const std::string& text, double low, double high) {
+    const double value = parseNumber(option, text);
+    if (value < low || value > high)
+        fail(option,
+             "must lie between " + formatNumber(low) + " and " + formatNumber(high) + ", got " +
+                 text);
     return value;
 }
 
@@ -84,6 +100,8 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
             if (options.outDir.empty()) fail(option, "needs a folder");
         } else if (option == "--cameras") {
             options.cameras = static_cast<int>(parseInteger(option, value(), 1, 64));
+        } else if (option == "--diameter") {
+            options.diameter = parseRange(option, value(), 0.0, 2.0);
         } else if (option == "--up") {
             options.up = true;
         } else if (option == "--down") {
@@ -124,6 +142,30 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
             options.threads = static_cast<int>(parseInteger(option, value(), 0, 256));
         } else if (option == "--target") {
             options.target = true;
+        } else if (option == "--rotation-error") {
+            options.rotationError = parseRange(option, value(), 0.0, 30.0);
+        } else if (option == "--focal-error") {
+            options.focalError = parseRange(option, value(), 0.0, 20.0);
+        } else if (option == "--centre-error") {
+            options.centreError = parseRange(option, value(), 0.0, 1000.0);
+        } else if (option == "--exposure") {
+            options.exposure = parseRange(option, value(), 0.0, 4.0);
+        } else if (option == "--white-balance") {
+            options.whiteBalance = parseRange(option, value(), 0.0, 50.0);
+        } else if (option == "--vignetting") {
+            options.vignetting = parseRange(option, value(), 0.0, 0.95);
+        } else if (option == "--noise") {
+            options.noise = parseRange(option, value(), 0.0, 0.5);
+        } else if (option == "--circle") {
+            options.circleFov = parseRange(option, value(), 90.0, 250.0);
+        } else if (option == "--realistic") {
+            options.rotationError = 2.0;
+            options.focalError = 0.3;
+            options.centreError = 1.5;
+            options.exposure = 0.3;
+            options.whiteBalance = 5.0;
+            options.vignetting = 0.3;
+            options.noise = 0.003;
         } else if (option == "--help" || option == "-h") {
             options.help = true;
         } else {
@@ -135,6 +177,8 @@ RigOptions RigOptions::parse(const std::vector<std::string>& args) {
     if (options.first + options.frames - 1 > 9999)
         fail("--frames", "the last frame must not pass 9999 (four-digit frame numbers)");
     checkDistortion(options);
+    if (options.circleFov > 0.0 && options.lens != LensKind::Fisheye)
+        fail("--circle", "needs fisheye lenses");
     return options;
 }
 
@@ -146,6 +190,7 @@ Writes synthetic multi-camera rig footage with ground truth:
   --out DIR              output folder (created when missing)
   --cameras N            cameras on the horizontal ring (6)
   --up, --down           add a camera looking up / down
+  --diameter M           metres between opposite camera centres (0.3)
   --size WxH             image size in pixels (1280x960)
   --frames N             number of frames (10)
   --first F              first frame number (1)
@@ -159,6 +204,17 @@ Writes synthetic multi-camera rig footage with ground truth:
   --threads N            worker threads, 0 for VIREO_THREADS or all cores (0); results
                          do not depend on it
   --target               add a moving target with a straight edge (MovingTarget.h)
+Real rigs (all off by default; rig.json is then exact):
+  --rotation-error DEG   each camera's recorded rotation off by DEG about a random axis
+  --focal-error PCT      recorded focal lengths off by PCT percent, up or down
+  --centre-error PX      recorded optical centres off by PX pixels
+  --exposure STOPS       per-camera exposure within +-STOPS
+  --white-balance PCT    per-camera red and blue gains within +-PCT percent
+  --vignetting V         brightness falls to 1 - V at the corners (circle rim)
+  --noise SIGMA          Gaussian sensor noise, linear units
+  --circle FOV           fisheye images are circles spanning FOV degrees, housing outside
+  --realistic            --rotation-error 2 --focal-error 0.3 --centre-error 1.5
+                         --exposure 0.3 --white-balance 5 --vignetting 0.3 --noise 0.003
   --help                 this text
 )";
 }

@@ -25,6 +25,7 @@ struct RigOptions {
     int cameras = 6;  ///< cameras on the horizontal ring
     bool up = false;  ///< one more camera looking up (+Y)
     bool down = false;
+    double diameter = 0.3;  ///< metres between opposite camera centres
     int width = 1280;
     int height = 960;
     int frames = 10;
@@ -42,6 +43,27 @@ struct RigOptions {
     bool help = false;
     /// Add the moving target of MovingTarget.h.
     bool target = false;
+
+    // Real rigs. All off by default: the footage then matches rig.json exactly.
+    /// Calibration error of the recorded rig (rig.json; truth/rig.json keeps the true one):
+    /// each camera's rotation is off by this angle, degrees, about a random axis; its focal
+    /// length by this share, percent, up or down; its optical centre by this distance, pixels,
+    /// in a random direction.
+    double rotationError = 0.0;
+    double focalError = 0.0;
+    double centreError = 0.0;
+    /// Per camera: exposure drawn within +-exposure stops, red and blue gains within
+    /// +-whiteBalance percent of green.
+    double exposure = 0.0;
+    double whiteBalance = 0.0;
+    /// Brightness falls to 1 - vignetting at the image corners (the circle's rim with an image
+    /// circle), quadratically in the radius.
+    double vignetting = 0.0;
+    /// Standard deviation of additive Gaussian sensor noise, linear units (white is 1).
+    double noise = 0.0;
+    /// Fisheye lenses only: > 0 makes each image a circle spanning this field of view, degrees,
+    /// 98 % of the smaller image side across, with the dark lens housing outside it.
+    double circleFov = 0.0;
 
     int totalCameras() const { return cameras + (up ? 1 : 0) + (down ? 1 : 0); }
 

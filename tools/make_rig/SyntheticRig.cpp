@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vellacam/RadialDistortion.h"
 
 namespace Korvane {
 namespace MakeRig {
@@ -24,7 +25,26 @@ double symmetric(std::mt19937_64& rng, double amount) {
     return amount * (2.0 * (static_cast<double>(rng() >> 11) * 0x1.0p-53) - 1.0);
 }
 
+/// Focal length for a circle of 98 % of the smaller side spanning options.circleFov without
+/// distortion; the circle is then where the distorted lens puts that angle.
+void addImageCircle(const RigOptions& options, CameraDefinition* camera) {
+    const double unit = 0.5 * std::min(options.width, options.height);
+    const double ideal = 0.98 * unit;
+    const double halfAngle = 0.5 * options.circleFov * kPi / 180.0;
+    const double focalPixels = ideal / halfAngle;
+    camera->setFocalLength(focalPixels * camera->getSensorSize().x() / options.width);
+    double distorted = ideal / unit;
+    Korvane::Research::RadialDistortion(options.distortion).distort(ideal / unit, &distorted);
+    camera->setImageCircle(Eigen::Vector2d(0.5 * options.width, 0.5 * options.height),
+                           distorted * unit);
+}
+
 }  // namespace
+
+double SyntheticRig::pixelAngle() const {
+    const CameraDefinition& camera = m_rig.getCamera(0);
+    return camera.getFieldOfView() * kPi / 180.0 / camera.getFormatWidth();
+}
 
 double SyntheticRig::fieldOfView(const RigOptions& options) {
     const double spacing = 360.0 / options.cameras;
@@ -36,8 +56,8 @@ SyntheticRig::SyntheticRig(const RigOptions& options) {
     std::mt19937_64 rng(options.seed * 0x9E3779B97F4A7C15ULL + 0x8161C0FFEEULL);
     const int count = options.totalCameras();
     m_rig.setNumberCameras(count);
-    m_rig.setRigDiameter(kDiameter);
-    const double radius = 0.5 * kDiameter;
+    m_rig.setRigDiameter(options.diameter);
+    const double radius = 0.5 * options.diameter;
     for (int c = 0; c < count; ++c) {
         CameraDefinition camera;
         camera.setFormat(options.width, options.height, 1.0);
@@ -48,6 +68,7 @@ SyntheticRig::SyntheticRig(const RigOptions& options) {
         camera.setFieldOfView(fieldOfView(options));
         camera.setDistortion(options.distortion);
         camera.setUndistort(true);
+        if (options.circleFov > 0.0) addImageCircle(options, &camera);
         camera.setOutputView("cam" + std::to_string(c + 1));
 
         Eigen::Vector3d rotation;
@@ -79,7 +100,8 @@ void SyntheticRig::linkOverlaps() {
     m_rig.linkOverlappingCameras(kConvergence, 0.01);
 }
 
-void SyntheticRig::writeRigFile(const std::string& path) const {
+void SyntheticRig::writeRigFile(const Korvane::Research::CameraRigDefinition& rig,
+                                const std::string& path) {
     using nlohmann::ordered_json;
     auto array = [](const auto& v) {
         ordered_json out = ordered_json::array();
@@ -88,13 +110,13 @@ void SyntheticRig::writeRigFile(const std::string& path) const {
     };
     ordered_json root;
     root["version"] = 1;
-    root["diameter"] = m_rig.getRigDiameter();
+    root["diameter"] = rig.getRigDiameter();
     root["position"] = {0.0, 0.0, 0.0};
     root["rotation"] = {0.0, 0.0, 0.0};
     root["convergence"] = kConvergence;
     ordered_json cameras = ordered_json::array();
-    for (int c = 0; c < m_rig.getNumberCameras(); ++c) {
-        const CameraDefinition& cam = m_rig.getCamera(c);
+    for (int c = 0; c < rig.getNumberCameras(); ++c) {
+        const CameraDefinition& cam = rig.getCamera(c);
         ordered_json j;
         j["view"] = cam.getOutputView();
         j["format"] = {{"width", cam.getFormatWidth()},
@@ -110,8 +132,11 @@ void SyntheticRig::writeRigFile(const std::string& path) const {
         j["position"] = array(cam.getPosition());
         j["rotation"] = array(cam.getRotation());
         j["enabled"] = cam.getEnabled();
+        if (cam.hasImageCircle())
+            j["image_circle"] = {{"centre", array(cam.getImageCircleCentre())},
+                                 {"radius", cam.getImageCircleRadius()}};
         ordered_json links = ordered_json::array();
-        for (int other : m_rig.getLinks(c)) links.push_back(other + 1);
+        for (int other : rig.getLinks(c)) links.push_back(other + 1);
         j["links"] = links;
         cameras.push_back(j);
     }

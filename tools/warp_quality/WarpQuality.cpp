@@ -71,6 +71,10 @@ void measureWarpQuality(DizuvaRuviPlugin& node,
                         WarpQualityReport& report) {
     RigContext& rig = node.rigContext();
     rig.reloadRig(true);
+    if (rig.numberOfCameras() == 0)
+        throw std::runtime_error(
+            "the node's input carries no rig: check the rig file of the source (Read node "
+            "'rig')");
     std::vector<SphericalTransform> transforms =
         rig.cameraTransforms(node.knobManager().convergenceDepth(true));
     for (SphericalTransform& t : transforms) t.setOutputImageSize(kPanoramaWidth, kPanoramaHeight);

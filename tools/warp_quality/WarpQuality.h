@@ -38,7 +38,7 @@ std::vector<FeatureTrack> readTruthMatches(const std::string& path);
 
 /// Measures `node` at analysis key `frame` against `truth` (the points of that frame) and
 /// appends the figures to `report`. Points with fewer than two cameras that reach the panorama
-/// are left out.
+/// are left out. Throws std::runtime_error when the node has no rig.
 void measureWarpQuality(DizuvaRuviPlugin& node,
                         int frame,
                         const std::vector<FeatureTrack>& truth,

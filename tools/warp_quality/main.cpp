@@ -6,8 +6,8 @@
 // Loads the vireo script SCRIPT (saved after Match and Warp), takes the node NODE (default: the
 // first V_DizuvaRuvi node) and, at each of its analysis keys that has a truth file in TRUTH_DIR,
 // measures the misalignment of the scene's points before and after the warp. Prints the median
-// and the 90th percentile in pixels of a 2048 x 1024 panorama. Exit status 2 on bad arguments
-// or unreadable files.
+// and the 90th percentile in pixels of a 2048 x 1024 panorama. Exit status 2 on bad arguments,
+// unreadable files or a node without a rig; 1 when no scene point could be measured.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -36,8 +36,11 @@ int main(int argc, char** argv) {
             if (argc < 4 ? n->className() == "V_DizuvaRuvi" : n->name() == argv[3])
                 node = dynamic_cast<DizuvaRuviPlugin*>(n->op());
         if (!node) {
-            std::fprintf(stderr, "warp_quality: %s: no V_DizuvaRuvi node%s%s\n", argv[1],
-                         argc == 4 ? " called " : "", argc == 4 ? argv[3] : "");
+            std::fprintf(stderr,
+                         "warp_quality: %s: no V_DizuvaRuvi node%s%s\n",
+                         argv[1],
+                         argc == 4 ? " called " : "",
+                         argc == 4 ? argv[3] : "");
             return 2;
         }
         WarpQualityReport report;
@@ -45,22 +48,33 @@ int main(int argc, char** argv) {
         for (float key : node->knobManager().getKeys()) {
             const std::string truth = truthPointsPath(argv[2], int(key));
             if (!std::filesystem::exists(truth)) {
-                std::fprintf(stderr, "warp_quality: no truth for key %d (%s)\n", int(key),
-                             truth.c_str());
+                std::fprintf(
+                    stderr, "warp_quality: no truth for key %d (%s)\n", int(key), truth.c_str());
                 continue;
             }
             measureWarpQuality(*node, int(key), readTruthMatches(truth), report);
             ++keys;
         }
+        if (report.unwarped.empty()) {
+            std::fprintf(stderr,
+                         "warp_quality: %s: no scene point of %s is seen by two cameras at any "
+                         "analysis key of the node (%d keys with truth)\n",
+                         argv[1],
+                         argv[2],
+                         keys);
+            return 1;
+        }
         const MisalignmentFigures before = MisalignmentFigures::of(report.unwarped);
         const MisalignmentFigures after = MisalignmentFigures::of(report.warped);
-        std::printf("misalignment of %zu scene points over %d keys, pixels of a 2048 x 1024 "
-                    "panorama:\n",
-                    before.points, keys);
-        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n", "unwarped", before.median,
-                    before.p90);
-        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n", "warped", after.median,
-                    after.p90);
+        std::printf(
+            "misalignment of %zu scene points over %d keys, pixels of a 2048 x 1024 "
+            "panorama:\n",
+            before.points,
+            keys);
+        std::printf(
+            "  %-9s median %7.3f   90th percentile %7.3f\n", "unwarped", before.median, before.p90);
+        std::printf(
+            "  %-9s median %7.3f   90th percentile %7.3f\n", "warped", after.median, after.p90);
         if (before.median > 0)
             std::printf("  warped median = %.0f%% of unwarped\n",
                         100.0 * after.median / before.median);

@@ -73,13 +73,22 @@ void CameraDefinition::setCameraToWorldRotation(const Eigen::Matrix3d& m) {
     m_rotation = Eigen::Vector3d(x, y, z) * kRadToDeg;
 }
 
+bool CameraDefinition::isPicture(const Eigen::Vector2d& p) const {
+    if (!(p.x() >= 0.0 && p.x() <= m_formatWidth && p.y() >= 0.0 && p.y() <= m_formatHeight))
+        return false;
+    return !hasImageCircle() ||
+           (p - m_circleCentre).squaredNorm() <= m_circleRadius * m_circleRadius;
+}
+
 bool CameraDefinition::operator==(const CameraDefinition& o) const {
     return m_formatWidth == o.m_formatWidth && m_formatHeight == o.m_formatHeight &&
            m_pixelAspect == o.m_pixelAspect && m_projection == o.m_projection &&
            m_focalLength == o.m_focalLength && m_sensorSize == o.m_sensorSize &&
            m_centreShift == o.m_centreShift && m_distortion == o.m_distortion &&
            m_undistort == o.m_undistort && m_position == o.m_position &&
-           m_rotation == o.m_rotation && m_enabled == o.m_enabled && m_outputView == o.m_outputView;
+           m_rotation == o.m_rotation && m_circleCentre == o.m_circleCentre &&
+           m_circleRadius == o.m_circleRadius && m_enabled == o.m_enabled &&
+           m_outputView == o.m_outputView;
 }
 
 }  // namespace Research

@@ -24,6 +24,7 @@ public:
     explicit CameraRays(const CameraDefinition& camera);
 
     bool isValid() const { return m_transform.isValid(); }
+    const CameraDefinition& camera() const { return m_transform.getCamera(); }
     const Eigen::Vector3d& centre() const { return m_centre; }
     int width() const { return m_transform.getCamera().getFormatWidth(); }
     int height() const { return m_transform.getCamera().getFormatHeight(); }

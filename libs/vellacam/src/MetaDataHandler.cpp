@@ -129,6 +129,11 @@ CameraDefinition readCamera(const KeyReader& in, int index) {
     if (in.numbers(cameraKey(index, "distortion"), &v3)) camera.setDistortion(v3);
     if (in.numbers(cameraKey(index, "position"), &v3)) camera.setPosition(v3);
     if (in.numbers(cameraKey(index, "rotation"), &v3)) camera.setRotation(v3);
+    if (in.numbers(cameraKey(index, "image_circle"), &v3)) {
+        if (!(v3.z() > 0.0))
+            KeyReader::fail(cameraKey(index, "image_circle"), "a centre and a positive radius");
+        camera.setImageCircle(v3.head<2>(), v3.z());
+    }
     bool flag;
     if (in.flag(cameraKey(index, "undistort"), &flag)) camera.setUndistort(flag);
     if (in.flag(cameraKey(index, "enabled"), &flag)) camera.setEnabled(flag);
@@ -235,6 +240,11 @@ void MetaDataHandler::writeRigKeys() {
         m_bundle.setData(cameraKey(c, "undistort"), camera.getUndistort() ? 1 : 0);
         m_bundle.setData(cameraKey(c, "position"), toVector(camera.getPosition()));
         m_bundle.setData(cameraKey(c, "rotation"), toVector(camera.getRotation()));
+        if (camera.hasImageCircle())
+            m_bundle.setData(cameraKey(c, "image_circle"),
+                             std::vector<double>{camera.getImageCircleCentre().x(),
+                                                 camera.getImageCircleCentre().y(),
+                                                 camera.getImageCircleRadius()});
         m_bundle.setData(cameraKey(c, "enabled"), camera.getEnabled() ? 1 : 0);
         m_bundle.setData(cameraKey(c, "view"), camera.getOutputView());
         std::vector<int> numbers;

@@ -138,6 +138,7 @@ CameraDefinition readCamera(const FieldReader& in, int index) {
                      "position",
                      "rotation",
                      "enabled",
+                     "image_circle",
                      "links"});
     CameraDefinition camera;
     camera.setOutputView(in.text("view", "cam" + std::to_string(index + 1)));
@@ -160,6 +161,12 @@ CameraDefinition readCamera(const FieldReader& in, int index) {
     camera.setPosition(in.numbers<3>("position", true, Eigen::Vector3d::Zero()));
     camera.setRotation(in.numbers<3>("rotation", true, Eigen::Vector3d::Zero()));
     camera.setEnabled(in.boolean("enabled", true));
+    if (in.find("image_circle", false)) {
+        const FieldReader circle = in.object("image_circle");
+        circle.requireKnown({"centre", "radius"});
+        camera.setImageCircle(circle.numbers<2>("centre", true, Eigen::Vector2d::Zero()),
+                              circle.positiveNumber("radius", true, 0.0));
+    }
     return camera;
 }
 

@@ -44,6 +44,18 @@ SphericalTransform::SphericalTransform(const CameraDefinition& camera)
     m_centre = Eigen::Vector2d(0.5 * width, 0.5 * height) + camera.getCentreShift();
 }
 
+SphericalTransform SphericalTransform::withLens(double focalScale,
+                                                const Eigen::Vector2d& centreOffset) const {
+    SphericalTransform out = *this;
+    out.m_camera.setFocalLength(m_camera.getFocalLength() * focalScale);
+    out.m_camera.setCentreShift(m_camera.getCentreShift() + centreOffset);
+    out.m_focalPixels = m_focalPixels * focalScale;
+    out.m_centre = m_centre + centreOffset;
+    out.m_valid = m_valid && (m_camera.getProjection() == ProjectionTypeEnum::Latlong ||
+                              out.m_camera.getFocalLength() > 0.0);
+    return out;
+}
+
 void SphericalTransform::setOutputImageSize(int width, int height) {
     if (width <= 0 || height <= 0)
         throw std::invalid_argument("output image size must be positive, got " +
@@ -60,9 +72,7 @@ void SphericalTransform::setConvergenceDepth(double metres) {
 }
 
 bool SphericalTransform::imageToRay(const Eigen::Vector2d& image, Eigen::Vector3d* ray) const {
-    const double width = m_camera.getFormatWidth();
-    const double height = m_camera.getFormatHeight();
-    if (!m_valid || !insideFrame(image, width, height)) return false;
+    if (!m_valid || !m_camera.isPicture(image)) return false;
     const double aspect = m_camera.getPixelAspect();
     Eigen::Vector2d q = image - m_centre;
     q.y() /= aspect;
@@ -78,8 +88,6 @@ bool SphericalTransform::imageToRay(const Eigen::Vector2d& image, Eigen::Vector3
 
 bool SphericalTransform::rayToImage(const Eigen::Vector3d& ray, Eigen::Vector2d* image) const {
     if (!m_valid) return false;
-    const double width = m_camera.getFormatWidth();
-    const double height = m_camera.getFormatHeight();
     const double aspect = m_camera.getPixelAspect();
     const detail::LensGeometry lens = cameraLens(m_camera, m_focalPixels);
     Eigen::Vector2d q;
@@ -92,7 +100,7 @@ bool SphericalTransform::rayToImage(const Eigen::Vector3d& ray, Eigen::Vector2d*
     }
     q.y() *= aspect;
     const Eigen::Vector2d p = q + m_centre;
-    if (!insideFrame(p, width, height)) return false;
+    if (!m_camera.isPicture(p)) return false;
     *image = p;
     return true;
 }

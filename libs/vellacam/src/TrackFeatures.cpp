@@ -14,6 +14,7 @@
 
 #include "MatchGeometry.h"
 #include "PatchAligner.h"
+#include "RotationCorrection.h"
 
 namespace Korvane {
 namespace Research {
@@ -42,6 +43,14 @@ constexpr double kMinDeviation = 2.0;
 // Refinement: the reference patch must have at least this gradient (levels per pixel) in its
 // weakest direction.
 constexpr double kMinGradient = 1.5;
+// Features keep this far inside an image circle, pixels: the housing's rim is a strong edge
+// that is no scene point, and the patches of description and refinement must not reach it.
+constexpr double kCircleMargin = 10.0;
+// The wide pass of the rotation correction looks for points from this many times the nearest
+// depth on.
+constexpr double kWideDepthFactor = 3.0;
+// Least band, pixels, whatever the angle gives at the camera's resolution.
+constexpr double kMinBandPixels = 3.0;
 
 /// One detected feature of a camera.
 struct Keypoint {
@@ -195,6 +204,14 @@ DetectionPlan panoramaPlan(const CameraState& camera, int maxFeatures) {
     return plan;
 }
 
+/// True unless the camera has an image circle and `position` lies within kCircleMargin of its
+/// rim or outside it.
+bool insideCircle(const CameraDefinition& camera, const Eigen::Vector2d& position) {
+    if (!camera.hasImageCircle()) return true;
+    const double room = camera.getImageCircleRadius() - kCircleMargin;
+    return room > 0.0 && (position - camera.getImageCircleCentre()).squaredNorm() <= room * room;
+}
+
 /// Corners of the camera's image, as OpenCV keypoints (top-left origin, centres at integers).
 std::vector<cv::KeyPoint> findCorners(const TrackFeaturesOptions& options, const cv::Mat& grey) {
     std::vector<cv::KeyPoint> found;
@@ -262,7 +279,8 @@ void detect(const TrackFeaturesOptions& options,
             Keypoint keypoint;
             keypoint.position = Eigen::Vector2d(k.pt.x + 0.5, camera->height - 0.5 - k.pt.y);
             Eigen::Matrix2d axes = Eigen::Matrix2d::Identity();
-            if (rays && (!rays->ray(keypoint.position, &keypoint.direction) ||
+            if (rays && (!insideCircle(rays->camera(), keypoint.position) ||
+                         !rays->ray(keypoint.position, &keypoint.direction) ||
                          !detail::tangentAxes(*rays, keypoint.direction, step, &axes)))
                 continue;
             if (!detail::describePatch(smooth,
@@ -313,26 +331,29 @@ public:
     PairMatcher(const std::vector<CameraState>& cameras,
                 const std::vector<detail::CameraRays>& rays,
                 bool geometry,
-                double band,
+                std::vector<double> bands,
                 double panoramaRadius,
                 double minDepth,
                 const TrackFeaturesOptions& options)
         : m_cameras(cameras),
           m_rays(rays),
           m_geometry(geometry),
-          m_band(band),
+          m_bands(std::move(bands)),
           m_panoramaRadius(panoramaRadius),
           m_minDepth(minDepth),
           m_options(options) {}
 
-    /// For every feature of `from`, its match in `to` when distinctive, else -1.
-    std::vector<int> bestMatches(int from, int to) const {
+    /// For every feature of `from` (or those listed in `subset`), its match in `to` when
+    /// distinctive, else -1.
+    std::vector<int> bestMatches(int from, int to, const std::vector<int>* subset = nullptr) const {
         const CameraState& a = m_cameras[size_t(from)];
         const CameraState& b = m_cameras[size_t(to)];
         std::vector<int> best(a.keypoints.size(), -1);
         std::vector<int> stamp(b.keypoints.size(), -1);
         std::vector<Eigen::Vector2d> pieces;
-        for (size_t i = 0; i < a.keypoints.size(); ++i) {
+        const size_t count = subset ? subset->size() : a.keypoints.size();
+        for (size_t s = 0; s < count; ++s) {
+            const size_t i = subset ? size_t((*subset)[s]) : s;
             double radius = m_panoramaRadius;
             if (m_geometry) {
                 const detail::DepthCurve curve(m_rays[size_t(to)],
@@ -340,7 +361,7 @@ public:
                                                a.keypoints[i].direction,
                                                m_minDepth);
                 pieces = curve.pieces();
-                radius = m_band;
+                radius = m_bands[size_t(to)];
             } else {
                 pieces.assign(2, a.keypoints[i].position);
             }
@@ -400,11 +421,80 @@ private:
     const std::vector<CameraState>& m_cameras;
     const std::vector<detail::CameraRays>& m_rays;
     bool m_geometry;
-    double m_band;
+    std::vector<double> m_bands;
     double m_panoramaRadius;
     double m_minDepth;
     const TrackFeaturesOptions& m_options;
 };
+
+/// The wide pass: a share of each pair's features matched within the wide band, the rotation
+/// each camera needs estimated from those matches, and `rays` and the keypoints' directions
+/// replaced by the corrected rig's. Nothing changes when too few matches agree.
+void correctRotations(std::vector<CameraState>& cameras,
+                      const std::vector<std::pair<int, int>>& pairs,
+                      const PairMatcher& wide,
+                      double minDepth,
+                      const TrackFeaturesOptions& options,
+                      std::vector<detail::CameraRays>* rays,
+                      TrackFeaturesStats* figures) {
+    std::vector<std::vector<detail::RayMatch>> found(pairs.size());
+    cv::parallel_for_(cv::Range(0, int(pairs.size())), [&](const cv::Range& range) {
+        for (int p = range.start; p < range.end; ++p) {
+            const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
+            const CameraState& from = cameras[size_t(a)];
+            const detail::CameraRays& other = (*rays)[size_t(b)];
+            // Features of a that b may see (their point at 5 m has an image in b), evenly
+            // thinned to the share of the wide pass.
+            std::vector<int> seen;
+            Eigen::Vector2d pixel;
+            for (size_t i = 0; i < from.keypoints.size(); ++i)
+                if (other.project((*rays)[size_t(a)].centre() + 5.0 * from.keypoints[i].direction,
+                                  &pixel))
+                    seen.push_back(int(i));
+            std::vector<int> subset;
+            const size_t share = size_t(std::max(1, options.wideFeatures));
+            for (size_t k = 0; k < std::min(share, seen.size()); ++k)
+                subset.push_back(seen[k * seen.size() / std::min(share, seen.size())]);
+            const std::vector<int> forward = wide.bestMatches(a, b, &subset);
+            std::vector<int> targets;
+            for (int i : subset)
+                if (forward[size_t(i)] >= 0) targets.push_back(forward[size_t(i)]);
+            std::sort(targets.begin(), targets.end());
+            targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+            const std::vector<int> backward = wide.bestMatches(b, a, &targets);
+            for (int i : subset) {
+                const int j = forward[size_t(i)];
+                if (j < 0 || backward[size_t(j)] != i) continue;
+                detail::RayMatch m;
+                m.a = a;
+                m.b = b;
+                m.rayA = from.keypoints[size_t(i)].direction;
+                m.rayB = cameras[size_t(b)].keypoints[size_t(j)].direction;
+                found[size_t(p)].push_back(m);
+            }
+        }
+    });
+    std::vector<detail::RayMatch> matches;
+    for (const auto& list : found) matches.insert(matches.end(), list.begin(), list.end());
+    std::vector<Eigen::Vector3d> centres;
+    for (const detail::CameraRays& r : *rays) centres.push_back(r.centre());
+    detail::RotationCorrectionOptions estimate;
+    estimate.minDepth = minDepth;
+    std::vector<Eigen::Matrix3d> corrections;
+    std::vector<bool> agreeing;
+    if (!detail::estimateRotationCorrections(centres, matches, estimate, &corrections, &agreeing))
+        return;
+    figures->correctionMatches = int(std::count(agreeing.begin(), agreeing.end(), true));
+    figures->corrections = corrections;
+    for (size_t c = 0; c < cameras.size(); ++c) {
+        if (corrections[c] == Eigen::Matrix3d::Identity()) continue;
+        CameraDefinition camera = (*rays)[c].camera();
+        camera.setCameraToWorldRotation(corrections[c] * camera.getCameraToWorldRotation());
+        (*rays)[c] = detail::CameraRays(camera);
+        for (Keypoint& keypoint : cameras[c].keypoints)
+            keypoint.direction = corrections[c] * keypoint.direction;
+    }
+}
 
 /// Disjoint sets over (camera, feature) nodes.
 class UnionFind {
@@ -581,13 +671,28 @@ bool TrackFeatures(FeatureImageSource& source,
              (rays[size_t(pair.first)].isValid() && rays[size_t(pair.second)].isValid())))
             pairs.push_back(pair);
     const int width = latlong ? panoramaWidth : (n > 0 ? rig.getCamera(0).getFormatWidth() : 0);
-    const double band =
-        options.bandPixels > 0.0 ? options.bandPixels : std::max(3.0, 0.005 * width);
+    // The band of each camera in its own pixels.
+    auto bandsFor = [&](double degrees) {
+        std::vector<double> bands(size_t(n), kMinBandPixels);
+        for (int c = 0; c < n; ++c) {
+            const double angle =
+                latlong ? 2.0 * M_PI / std::max(width, 1) : detail::pixelAngle(rays[size_t(c)]);
+            if (options.bandPixels > 0.0)
+                bands[size_t(c)] = options.bandPixels;
+            else if (angle > 0.0)
+                bands[size_t(c)] = std::max(kMinBandPixels, degrees * M_PI / 180.0 / angle);
+        }
+        return bands;
+    };
+    const std::vector<double> bands = bandsFor(options.bandDegrees);
     // In a panorama a point moves between cameras by at most the parallax at the nearest depth:
     // twice the angle that the rig's radius spans from there.
-    const double panoramaRadius = std::max(
-        band, 2.0 * std::atan(0.5 * rig.getRigDiameter() / minDepth) * width / (2.0 * M_PI));
+    const double panoramaRadius =
+        std::max(n > 0 ? bands[0] : kMinBandPixels,
+                 2.0 * std::atan(0.5 * rig.getRigDiameter() / minDepth) * width / (2.0 * M_PI));
     if (geometry && !(step > 0.0)) pairs.clear();
+    if (pairs.empty())
+        source.warning("no two cameras of the rig with images overlap: nothing to match.");
 
     // 3. Features where each camera overlaps another.
     start = Clock::now();
@@ -613,9 +718,28 @@ bool TrackFeatures(FeatureImageSource& source,
     figures.detectSeconds = secondsSince(start);
     if (interrupted(progress, 0.5)) return false;
 
-    // 4. Mutual, distinctive matches of every pair.
+    // 4. The rig as the matches see it: each camera's rotation corrected.
+    figures.corrections.assign(size_t(n), Eigen::Matrix3d::Identity());
+    if (geometry && options.correctRotation && !pairs.empty()) {
+        start = Clock::now();
+        // The correction needs a sample of matches, not all: points nearer than three times
+        // the nearest depth are left to the matching proper, which keeps the wide curves short.
+        const double wideDepth = kWideDepthFactor * minDepth;
+        const PairMatcher wide(cameras,
+                               rays,
+                               geometry,
+                               bandsFor(options.wideBandDegrees),
+                               panoramaRadius,
+                               wideDepth,
+                               options);
+        correctRotations(cameras, pairs, wide, wideDepth, options, &rays, &figures);
+        figures.correctSeconds = secondsSince(start);
+        if (interrupted(progress, 0.6)) return false;
+    }
+
+    // 5. Mutual, distinctive matches of every pair.
     start = Clock::now();
-    const PairMatcher matcher(cameras, rays, geometry, band, panoramaRadius, minDepth, options);
+    const PairMatcher matcher(cameras, rays, geometry, bands, panoramaRadius, minDepth, options);
     std::vector<std::vector<std::pair<int, int>>> pairMatches(pairs.size());
     cv::parallel_for_(cv::Range(0, int(pairs.size())), [&](const cv::Range& range) {
         for (int p = range.start; p < range.end; ++p) {
@@ -632,7 +756,7 @@ bool TrackFeatures(FeatureImageSource& source,
     figures.matchSeconds = secondsSince(start);
     if (interrupted(progress, 0.8)) return false;
 
-    // 5. Chains, each observation then aligned to sub-pixel accuracy with the chain's first.
+    // 6. Chains, each observation then aligned to sub-pixel accuracy with the chain's first.
     start = Clock::now();
     const std::vector<Chain> chains = chainMatches(cameras, pairs, pairMatches);
     std::vector<FeatureTrack> found(chains.size());
@@ -672,7 +796,7 @@ bool TrackFeatures(FeatureImageSource& source,
                 if (geometry &&
                     detail::DepthCurve(
                         rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, minDepth)
-                            .distance(aligned.position) > band)
+                            .distance(aligned.position) > bands[size_t(c)])
                     continue;
                 out.getFeatures().emplace_back(c, Feature(aligned.position));
             }
@@ -689,7 +813,8 @@ bool TrackFeatures(FeatureImageSource& source,
                 for (size_t j = i + 1; j < features.size(); ++j)
                     if (detail::DepthCurve(
                             rays[size_t(features[j].first)], rays[size_t(ci)].centre(), d, minDepth)
-                            .distance(features[j].second.getPosition()) > band) {
+                            .distance(features[j].second.getPosition()) >
+                        bands[size_t(features[j].first)]) {
                         out.getFeatures().clear();
                         break;
                     }

@@ -34,8 +34,11 @@ node["addAllAnalysisKeys"].execute()
 assert keys() == [1, 2, 3], keys()
 assert not node["isMatched"].value() and not node["isWarped"].value()
 
-# Match: every key gets matches, the state knobs follow.
+# Match: every key gets matches, the state knobs follow. "Auto" convergence takes the rig's
+# depth (make_rig's rig.json says 5 m) though no panel was ever opened.
+assert node["autoConvergenceDepth"].value()
 node["match"].execute()
+assert node["convergenceDepth"].value() == 5.0, node["convergenceDepth"].value()
 assert frames_with_matches() == [1, 2, 3], node["controlPoints"].toScript()[:200]
 assert node["isMatched"].value()
 assert 0.0 < node["matchError"].value() < 5.0, node["matchError"].value()

@@ -31,6 +31,7 @@ const std::string kGoodRig = R"({
       "distortion": [0.01, -0.03, 0.0],
       "position": [0.0, 0.0, 0.15],
       "rotation": [0, 0, 0],
+      "image_circle": {"centre": [960, 720], "radius": 1000},
       "links": [2]
     },
     {
@@ -71,6 +72,15 @@ TEST(RigFile, GoodFileFillsTheBundle) {
     const auto first = rig.getCamera(0);
     EXPECT_EQ(first.getProjection(), ProjectionTypeEnum::Fisheye);
     EXPECT_EQ(first.getDistortion(), Eigen::Vector3d(0.01, -0.03, 0.0));
+    // A circle reaching past the frame is clipped by it; a camera without one is all picture.
+    ASSERT_TRUE(first.hasImageCircle());
+    EXPECT_EQ(first.getImageCircleCentre(), Eigen::Vector2d(960, 720));
+    EXPECT_EQ(first.getImageCircleRadius(), 1000.0);
+    EXPECT_TRUE(first.isPicture({960, 1440}));
+    EXPECT_FALSE(first.isPicture({960, 1441}));
+    EXPECT_FALSE(first.isPicture({1, 1}));  // inside the frame, outside the circle
+    EXPECT_FALSE(rig.getCamera(1).hasImageCircle());
+    EXPECT_TRUE(rig.getCamera(1).isPicture({1, 1}));
     const auto second = rig.getCamera(1);
     EXPECT_EQ(second.getOutputView(), "cam2");
     EXPECT_EQ(second.getPixelAspect(), 1.5);
@@ -140,6 +150,14 @@ INSTANTIATE_TEST_SUITE_P(
                "[0.01, -0.03, 0.0]",
                "[0.5, 0.5, 0.0]",
                ": 'cameras[0].distortion' must leave d = 1 - a - b - c positive"},
+        Defect{"CircleWithoutRadius",
+               "\"radius\": 1000",
+               "\"radius\": 0",
+               ": 'cameras[0].image_circle.radius' must be a positive number"},
+        Defect{"CircleCentre",
+               "\"centre\": [960, 720]",
+               "\"centre\": 960",
+               ": 'cameras[0].image_circle.centre' must be an array of 2 numbers"},
         Defect{"LinkOutOfRange",
                "\"links\": [2]",
                "\"links\": [3]",

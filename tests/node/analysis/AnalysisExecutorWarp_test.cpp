@@ -37,6 +37,8 @@ struct WarpFixture : NodeTests::RigFixture {
         op()->validate();
         executor = AnalysisExecutor(op());
         executor.attach(&op()->rigContext(), &op()->knobManager());
+        // The solve on a handful of matches; the guard has tests of its own.
+        executor.setMinPairMatches(1);
     }
     DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(node->op()); }
     GridMapKnob& grids() const { return *op()->knobManager().gridMap(); }
@@ -272,6 +274,56 @@ TEST(WarpFrame, ACancelIsHonouredOnlyAfterEveryView) {
     HostInstalled installed(&host);
     EXPECT_FALSE(f.warpAt(10));
     EXPECT_EQ(f.grids().gridCount(), 3) << "the grids solved before the cancel stay";
+}
+
+/// Records the node's progress messages.
+struct MessageHost : Host {
+    void progressMessage(Node*, const std::string& message) override {
+        messages.push_back(message);
+    }
+    std::vector<std::string> messages;
+};
+
+TEST(WarpGuard, APairWithTwoMatchesIsLeftOutAndNamedAndAFrameWithOnlyWeakPairsStops) {
+    WarpFixture f;
+    f.executor.setMinPairMatches(AnalysisExecutor::kMinPairMatches);
+    f.setKeys({10, 20});
+    // Frame 10: cameras 1 and 2 share 20 matches, cameras 2 and 3 only two.
+    for (int k = 0; k < AnalysisExecutor::kMinPairMatches; ++k)
+        f.addMatch(10, onHorizon(45.0 + k, 1.5 + 0.05 * k), {0, 1});
+    f.addMatch(10, onHorizon(175.0, 1.5), {1, 2});
+    f.addMatch(10, onHorizon(185.0, 2.0), {1, 2});
+    MessageHost host;
+    HostInstalled installed(&host);
+
+    RecordingSink weak;
+    ASSERT_TRUE(f.executor.gatherMatchConstraints(10, f.view(2), weak));
+    EXPECT_TRUE(weak.constraints.empty()) << "the pair cam2-cam3 is not trusted";
+    RecordingSink strong;
+    ASSERT_TRUE(f.executor.gatherMatchConstraints(10, f.view(1), strong));
+    EXPECT_EQ(int(strong.constraints.size()), AnalysisExecutor::kMinPairMatches);
+
+    ASSERT_TRUE(f.warpAt(10));
+    EXPECT_FALSE(isZero(*f.grids().getGrid(10, f.view(0))));
+    EXPECT_TRUE(isZero(*f.grids().getGrid(10, f.view(2)))) << "pulled by nothing";
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0],
+              "Warning: Warp at frame 10 leaves out pair cam2-cam3: 2 matches, at least 20 are "
+              "needed to trust it.");
+    EXPECT_FALSE(f.op()->hasError());
+
+    // Frame 20: two matches in all. Nothing is stored and the error points at the rig.
+    f.addMatch(20, onHorizon(60.0, 1.5), {0, 1});
+    f.addMatch(20, onHorizon(175.0, 1.5), {1, 2});
+    host.messages.clear();
+    EXPECT_FALSE(f.warpAt(20));
+    EXPECT_FALSE(f.grids().getGrid(20, f.view(0)));
+    EXPECT_EQ(host.messages.size(), 2u);
+    ASSERT_TRUE(f.op()->hasError());
+    EXPECT_NE(f.op()->errorMessage().find("Warp at frame 20: no camera pair has enough matches"),
+              std::string::npos)
+        << f.op()->errorMessage();
+    EXPECT_NE(f.op()->errorMessage().find("Refine Rig"), std::string::npos);
 }
 
 }  // namespace

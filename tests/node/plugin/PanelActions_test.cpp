@@ -3,17 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <set>
 
+#include <Eigen/Geometry>
+
 #include "../QtApplication.h"
 #include "../TestRigSource.h"
-#include "constraints/ConstraintsKnob.h"
-#include "constraints/TreeView.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
+#include "constraints/ConstraintsKnob.h"
+#include "constraints/TreeView.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Host.h"
@@ -21,7 +24,10 @@
 #include "px/image/MetaKeyFrameKnob.h"
 #include "px/image/Node.h"
 #include "px/image/OutputContext.h"
+#include "px/image/StringKnob.h"
 #include "px/image/UndoStack.h"
+#include "vellacam/MetaDataHandler.h"
+#include "vellacam/SphericalTransform.h"
 
 using namespace PX::Image;
 using namespace Korvane::Research;
@@ -41,8 +47,10 @@ public:
         answers.pop_front();
         return yes;
     }
+    void message(const std::string& text) override { messages.push_back(text); }
     std::deque<bool> answers;
     std::vector<std::string> questions;
+    std::vector<std::string> messages;
 };
 
 const char* const kMatchesQuestion =
@@ -163,9 +171,12 @@ TEST_F(PanelActionsTest, NextAndPreviousStepThroughTheCameraViewsAndBackToTheMai
         const char* button;
         const char* to;
     } steps[] = {
-        {"main", "nextView", "cam1"},     {"main", "previousView", "cam3"},
-        {"cam1", "nextView", "cam2"},     {"cam3", "nextView", "main"},
-        {"cam1", "previousView", "main"}, {"cam2", "previousView", "cam1"},
+        {"main", "nextView", "cam1"},
+        {"main", "previousView", "cam3"},
+        {"cam1", "nextView", "cam2"},
+        {"cam3", "nextView", "main"},
+        {"cam1", "previousView", "main"},
+        {"cam2", "previousView", "cam1"},
     };
     for (const Step& s : steps) {
         f.node->setKnobFromUser("outputView", s.from);
@@ -181,10 +192,11 @@ TEST_F(PanelActionsTest, CentringTurnsTheCameraAxisOntoThePanoramaCentreInEveryO
             knob("rotationOrder")->from_script(std::to_string(order).c_str());
             f.node->setKnobFromUser("outputView", cam);
             f.node->pressKnob("centerOutputView");
-            const Eigen::Vector3d axis = rig->getCamera(view(cam) - view("cam1"))
-                                             .getCameraToWorldRotation() *
-                                         Eigen::Vector3d::UnitZ();
-            const auto seen = knobs().viewRotationMatrix() * std::array<double, 3>{axis.x(), axis.y(), axis.z()};
+            const Eigen::Vector3d axis =
+                rig->getCamera(view(cam) - view("cam1")).getCameraToWorldRotation() *
+                Eigen::Vector3d::UnitZ();
+            const auto seen =
+                knobs().viewRotationMatrix() * std::array<double, 3>{axis.x(), axis.y(), axis.z()};
             EXPECT_NEAR(seen[0], 0.0, 1e-9) << order << cam;
             EXPECT_NEAR(seen[1], 0.0, 1e-9) << order << cam;
             EXPECT_NEAR(seen[2], 1.0, 1e-9) << order << cam;
@@ -203,37 +215,47 @@ TEST_F(PanelActionsTest, KnobChangesFollowTheirTable) {
         std::function<void()> check;
     };
     const Row rows[] = {
-        {"match", [&] { knob("matchNew")->enable(true); },
+        {"match",
+         [&] { knob("matchNew")->enable(true); },
          [&] { EXPECT_FALSE(knob("matchNew")->enabled()); }},
-        {"warp", [&] { knob("reset")->enable(false); },
+        {"warp",
+         [&] { knob("reset")->enable(false); },
          [&] { EXPECT_TRUE(knob("reset")->enabled()); }},
-        {"interactionMode", [&] { knob("warning")->show(); },
+        {"interactionMode",
+         [&] { knob("warning")->show(); },
          [&] { EXPECT_FALSE(knob("warning")->visible()); }},
-        {"rectilinearProjection", [&] { knob("rectilinearProjection")->from_script("1"); },
+        {"rectilinearProjection",
+         [&] { knob("rectilinearProjection")->from_script("1"); },
          [&] { EXPECT_EQ(int(knobs().viewNavigation().projection()), 0); }},
-        {"autoConvergenceDepth", [&] { knob("autoConvergenceDepth")->from_script("0"); },
+        {"autoConvergenceDepth",
+         [&] { knob("autoConvergenceDepth")->from_script("0"); },
          [&] { EXPECT_TRUE(knob("convergenceDepth")->enabled()); }},
-        {"addConstraintKey", [&] { knob("matchNew")->enable(false); },
+        {"addConstraintKey",
+         [&] { knob("matchNew")->enable(false); },
          [&] {
              EXPECT_EQ(keys(), std::vector<int>{1});  // the input's first frame
              EXPECT_TRUE(knob("matchNew")->enabled());
          }},
-        {"constraintFrameRangeToCurrent", [&] { f.node->setUIContext(OutputContext(40.5, 0)); },
+        {"constraintFrameRangeToCurrent",
+         [&] { f.node->setUIContext(OutputContext(40.5, 0)); },
          [&] {
              EXPECT_EQ(value("constraintStartFrame"), 1);
              EXPECT_EQ(value("constraintEndFrame"), 41);
          }},
-        {"constraintFrameRangeCurrent", [&] { f.node->setUIContext(OutputContext(250, 0)); },
+        {"constraintFrameRangeCurrent",
+         [&] { f.node->setUIContext(OutputContext(250, 0)); },
          [&] {
              EXPECT_EQ(value("constraintStartFrame"), 100);
              EXPECT_EQ(value("constraintEndFrame"), 100);
          }},
-        {"constraintFrameRangeFromCurrent", [&] { f.node->setUIContext(OutputContext(20, 0)); },
+        {"constraintFrameRangeFromCurrent",
+         [&] { f.node->setUIContext(OutputContext(20, 0)); },
          [&] {
              EXPECT_EQ(value("constraintStartFrame"), 20);
              EXPECT_EQ(value("constraintEndFrame"), 100);
          }},
-        {"constraintFrameRangeInput", [] {},
+        {"constraintFrameRangeInput",
+         [] {},
          [&] {
              EXPECT_EQ(value("constraintStartFrame"), 1);
              EXPECT_EQ(value("constraintEndFrame"), 100);
@@ -378,3 +400,79 @@ TEST_F(PanelActionsTest, ConstraintButtonsAndKnobsActOnTheSelectedRows) {
 }
 
 }  // namespace
+
+namespace {
+
+double degreesBetween(const CameraDefinition& a, const CameraDefinition& b) {
+    return Eigen::AngleAxisd(a.getCameraToWorldRotation() *
+                             b.getCameraToWorldRotation().transpose())
+               .angle() *
+           180.0 / M_PI;
+}
+
+}  // namespace
+
+TEST_F(PanelActionsTest, RefineRigTurnsTheNodesRigAndUndoTakesItBackExactly) {
+    f.sourceOp()->width = 640;
+    f.sourceOp()->height = 480;
+    f.sourceOp()->setRig(3);
+    op()->rigContext().reloadRig(false);
+    const CameraRigDefinition input = op()->rigContext().inputRig();
+    ASSERT_EQ(input.getNumberCameras(), 3);
+    // The cameras truly stand as the source says, but camera 2 is turned by 1 degree.
+    CameraRigDefinition truth = input;
+    CameraDefinition turned = truth.getCamera(1);
+    turned.setCameraToWorldRotation(
+        Eigen::AngleAxisd(M_PI / 180.0, Eigen::Vector3d(0.3, 1, 0.2).normalized()) *
+        turned.getCameraToWorldRotation());
+    truth.setCamera(1, turned);
+    std::vector<SphericalTransform> seen;
+    for (int c = 0; c < 3; ++c) seen.emplace_back(truth.getCamera(c));
+    auto addObserved = [&](int frame, int count) {
+        for (int k = 0; k < count; ++k) {
+            const double yaw = 2.0 * M_PI * k / count, pitch = 0.5 * std::sin(7.0 * k);
+            const Eigen::Vector3d P =
+                (1.5 + (k % 5)) * Eigen::Vector3d(std::sin(yaw) * std::cos(pitch),
+                                                  std::sin(pitch),
+                                                  std::cos(yaw) * std::cos(pitch));
+            FeatureTrack match;
+            for (int c = 0; c < 3; ++c) {
+                Eigen::Vector2d image;
+                if (seen[size_t(c)].ProjectFromWorld(P, &image))
+                    match.getFeatures().emplace_back(c, Feature(image));
+            }
+            if (match.getFeatures().size() >= 2)
+                knobs().controlPoints()->cameraTrackAt(frame).getTracks().push_back(match);
+        }
+    };
+
+    // Too few matches: a message, nothing changed, nothing to undo.
+    addObserved(1, 6);
+    const size_t undoSteps = UndoStack::instance().undoCount();
+    f.node->pressKnob("refineRig");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("the rig is unchanged"), std::string::npos) << host.messages[0];
+    EXPECT_EQ(knob("rigCorrection")->toScriptText(), "");
+    EXPECT_EQ(UndoStack::instance().undoCount(), undoSteps);
+    EXPECT_TRUE(op()->rigContext().rig() == input);
+
+    addObserved(1, 400);
+    f.node->pressKnob("refineRig");
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(knob("rigCorrection")->toScriptText(), "");
+    EXPECT_EQ(UndoStack::instance().undoCount(), undoSteps + 1);
+    const CameraRigDefinition& refined = op()->rigContext().rig();
+    for (int c = 0; c < 3; ++c)
+        EXPECT_LT(degreesBetween(refined.getCamera(c), truth.getCamera(c)), 0.01) << c;
+    const std::string readout = static_cast<TextKnob*>(knob("rigCorrectionDegrees"))->text();
+    EXPECT_NE(readout.find("cam2 1.00"), std::string::npos) << readout;
+    // The renders get the refined rig too.
+    MetaDataHandler rendered;
+    rendered.updateMetaDataBundle(op()->fetchMetaData());
+    EXPECT_LT(degreesBetween(rendered.getCamera(1), truth.getCamera(1)), 0.01);
+
+    ASSERT_TRUE(UndoStack::instance().undo());
+    EXPECT_EQ(knob("rigCorrection")->toScriptText(), "");
+    EXPECT_TRUE(op()->rigContext().rig() == input);
+    EXPECT_EQ(static_cast<TextKnob*>(knob("rigCorrectionDegrees"))->text(), "none");
+}

@@ -94,6 +94,21 @@ public:
     /// gimbal lock (rx = +-90 degrees) the roll is folded into the pan and rz is 0.
     void setCameraToWorldRotation(const Eigen::Matrix3d& rotation);
 
+    /// The valid area of a lens whose image is a circle (circular fisheyes): outside it is the
+    /// lens housing, not picture. Centre in image pixels (bottom-left origin, y up), radius in
+    /// pixels; a radius of 0 means no circle (the whole frame is picture). A circle reaching
+    /// past the frame is clipped by it: a position is picture where it lies in both.
+    bool hasImageCircle() const { return m_circleRadius > 0.0; }
+    const Eigen::Vector2d& getImageCircleCentre() const { return m_circleCentre; }
+    double getImageCircleRadius() const { return m_circleRadius; }
+    void setImageCircle(const Eigen::Vector2d& centre, double radius) {
+        m_circleCentre = centre;
+        m_circleRadius = radius > 0.0 ? radius : 0.0;
+    }
+    /// True when `image` lies inside the frame [0, width] x [0, height] and inside the image
+    /// circle, if there is one.
+    bool isPicture(const Eigen::Vector2d& image) const;
+
     /// A disabled camera stays in the rig but is left out of stitching.
     bool getEnabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
@@ -117,6 +132,8 @@ private:
     bool m_undistort = true;
     Eigen::Vector3d m_position = Eigen::Vector3d::Zero();
     Eigen::Vector3d m_rotation = Eigen::Vector3d::Zero();
+    Eigen::Vector2d m_circleCentre = Eigen::Vector2d::Zero();
+    double m_circleRadius = 0.0;
     bool m_enabled = true;
     std::string m_outputView;
 };

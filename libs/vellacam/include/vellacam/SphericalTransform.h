@@ -57,6 +57,10 @@ public:
     double getConvergenceDepth() const { return m_convergenceDepth; }
 
     const CameraDefinition& getCamera() const { return m_camera; }
+    /// A copy whose camera has its focal length scaled by `focalScale` and its centre shift
+    /// moved by `centreOffset` pixels; cheaper than a new transform (the lens polynomial is
+    /// kept), for solvers that vary the lens.
+    SphericalTransform withLens(double focalScale, const Eigen::Vector2d& centreOffset) const;
     /// False when the camera has no format, a pixel aspect, focal length (rectilinear and
     /// fisheye) or sensor width that is not positive, or an unusable distortion polynomial.
     bool isValid() const { return m_valid; }

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include <Eigen/Core>
+
 #include "vellacam/CameraRigDefinition.h"
 #include "vellacam/CameraTrack.h"
 #include "vellacam/FeatureImageSource.h"
@@ -45,10 +47,20 @@ struct TrackFeaturesOptions {
     /// directions.
     double minMatchCorrelation = 0.7;
     double ratio = 0.8;
-    /// Half width, in pixels, of the band around a feature's depth curve in which the other
-    /// camera's candidates must lie; it absorbs calibration error of the rig. 0: 0.5 % of the
-    /// image width, at least 3 pixels.
+    /// Half width of the band around a feature's depth curve in which the other camera's
+    /// candidates must lie, as an angle (degrees; in each camera the pixels it spans at the
+    /// image centre, at least 3) or, when bandPixels > 0, in pixels. It absorbs what the
+    /// rotation correction below leaves of the rig's calibration error.
+    double bandDegrees = 0.6;
     double bandPixels = 0.0;
+    /// Real rigs are calibrated to a degree or two. A first pass matches a share of the
+    /// features (wideFeatures of each camera per pair) within wideBandDegrees of their depth
+    /// curves, estimates from those matches the rotation each camera needs (RANSAC per pair,
+    /// then least squares over every camera), and the matching proper runs on the corrected
+    /// rig. Off: the rig is taken as exact.
+    bool correctRotation = true;
+    double wideBandDegrees = 7.0;
+    int wideFeatures = 250;
     /// The nearest scene depth considered, metres from the camera. 0: the rig diameter, at least
     /// 0.3 m.
     double minDepth = 0.0;
@@ -72,6 +84,13 @@ struct TrackFeaturesStats {
     std::map<std::pair<int, int>, int> pairMatches;
     /// Cameras whose input had no image.
     std::vector<int> missingCameras;
+    /// Seconds of the wide pass and the rotation estimate.
+    double correctSeconds = 0.0;
+    /// The rotation correction applied to each camera (rig frame, put before its
+    /// camera-to-world rotation; the identity without one), and the matches of the wide pass
+    /// that agreed with it.
+    std::vector<Eigen::Matrix3d> corrections;
+    int correctionMatches = 0;
 };
 
 /// Finds the camera matches of one frame: features seen by two or more overlapping cameras,

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "vellacam/CameraRigDefinition.h"
+#include "vellacam/CameraTrack.h"
+
+namespace Korvane {
+namespace Research {
+
+struct RefineRigOptions {
+    /// Scale of the Cauchy loss, pixels: residuals well above it (wrong matches) lose their
+    /// pull.
+    double lossScale = 1.0;
+    /// Every camera that is refined needs this many matches with the others; a camera below it
+    /// refuses the refinement.
+    int minMatchesPerCamera = 20;
+    int maxIterations = 50;
+    /// Also refine each camera's focal length and optical centre.
+    bool refineLens = false;
+};
+
+/// What RefineRig found: per camera the rotation to put before its camera-to-world rotation
+/// (rig frame) and, with refineLens, the factor of its focal length and the shift of its
+/// optical centre (pixels); the RMS reprojection error of the matches, before and after, in
+/// pixels. The camera positions are kept, so the rotation of the whole rig is fixed by the
+/// parallax of near points; with none, by the start.
+struct RigCorrection {
+    bool ok = false;
+    /// Why the rig was left alone, naming the camera at fault; empty when ok.
+    std::string message;
+    std::vector<Eigen::Matrix3d> rotations;
+    std::vector<double> focalScales;
+    std::vector<Eigen::Vector2d> centreShifts;
+    int matches = 0;
+    double rmsBefore = 0.0;
+    double rmsAfter = 0.0;
+
+    /// The rotation of camera c, degrees.
+    double degrees(int c) const;
+
+    /// Saved form, one line: the camera count, then per camera the rotation as an angle-axis
+    /// vector in degrees, the focal-length factor and the centre shift in pixels (round-trip
+    /// precision). Empty text is no correction.
+    std::string toText() const;
+    /// Reads toText()'s form for a rig of `cameras` cameras into `out` (ok set); false, with
+    /// `out` untouched, for text of another form or camera count.
+    static bool fromText(const std::string& text, int cameras, RigCorrection* out);
+};
+
+/// The rig refined from its matches: a robust bundle adjustment (Ceres, Cauchy loss) of every
+/// camera's rotation against the matches' 3D points, the points refined with them, started
+/// from the rotations on which the matches' rays agree best (the same estimate as camera
+/// matching's wide pass) and points triangulated with those. Matches of every frame in
+/// `frames` count, observed in camera pixels. Refuses (ok false, a message naming the camera)
+/// when a camera with matches has fewer than minMatchesPerCamera, or none has any.
+RigCorrection RefineRig(const CameraRigDefinition& rig,
+                        const std::vector<const CameraTrack*>& frames,
+                        const RefineRigOptions& options = RefineRigOptions());
+
+/// `rig` with each camera's rotation turned by the correction (cameras beyond the correction
+/// unchanged).
+CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig,
+                                 const std::vector<Eigen::Matrix3d>& rotations);
+/// The same with focal lengths and centres too.
+CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig, const RigCorrection& correction);
+
+}  // namespace Research
+}  // namespace Korvane

@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "vellacam/RefineRig.h"
+
+#include <cmath>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <ceres/ceres.h>
+#include <ceres/rotation.h>
+#include <Eigen/Geometry>
+
+#include "MatchGeometry.h"
+#include "RotationCorrection.h"
+#include "vellacam/SphericalTransform.h"
+#include "vellacam/TriangulateFeatures.h"
+
+namespace Korvane {
+namespace Research {
+
+namespace {
+
+Eigen::Matrix3d fromAngleAxis(const double* w) {
+    const Eigen::Vector3d v(w[0], w[1], w[2]);
+    const double angle = v.norm();
+    if (!(angle > 0.0)) return Eigen::Matrix3d::Identity();
+    return Eigen::AngleAxisd(angle, v / angle).toRotationMatrix();
+}
+
+/// One observation: the image of the point in the camera turned by its correction. A turn Q
+/// of the camera (camera-to-world Q R) sees X where the uncorrected camera sees
+/// C + Q' (X - C), so the camera's own projection serves unchanged.
+struct Reprojection {
+    const SphericalTransform* camera;
+    Eigen::Vector2d observed;
+    double miss;  ///< residual of a point the camera cannot see
+
+    bool operator()(const double* rotation, const double* point, double* residual) const {
+        const Eigen::Vector3d C = camera->getCamera().getPosition();
+        const Eigen::Vector3d X(point[0], point[1], point[2]);
+        const Eigen::Vector3d seen = C + fromAngleAxis(rotation).transpose() * (X - C);
+        Eigen::Vector2d image;
+        if (!camera->ProjectFromWorld(seen, &image)) {
+            residual[0] = residual[1] = miss;
+            return true;
+        }
+        residual[0] = image.x() - observed.x();
+        residual[1] = image.y() - observed.y();
+        return true;
+    }
+};
+
+/// The same with the camera's focal length scaled by 1 + lens[0] and its optical centre moved
+/// by (lens[1], lens[2]) pixels.
+struct LensReprojection {
+    const SphericalTransform* camera;
+    Eigen::Vector2d observed;
+    double miss;
+
+    bool operator()(const double* rotation,
+                    const double* point,
+                    const double* lens,
+                    double* residual) const {
+        const SphericalTransform adjusted =
+            camera->withLens(1.0 + lens[0], Eigen::Vector2d(lens[1], lens[2]));
+        return Reprojection{&adjusted, observed, miss}(rotation, point, residual);
+    }
+};
+
+struct Observation {
+    int camera;
+    Eigen::Vector2d position;
+};
+
+double rms(const std::vector<std::vector<Observation>>& matches,
+           const std::vector<Eigen::Vector3d>& points,
+           const std::vector<SphericalTransform>& cameras,
+           const std::vector<Eigen::Vector3d>& rotations,
+           double miss) {
+    double sum = 0.0;
+    size_t count = 0;
+    for (size_t m = 0; m < matches.size(); ++m)
+        for (const Observation& o : matches[m]) {
+            Reprojection r{&cameras[size_t(o.camera)], o.position, miss};
+            double residual[2];
+            r(rotations[size_t(o.camera)].data(), points[m].data(), residual);
+            sum += residual[0] * residual[0] + residual[1] * residual[1];
+            count += 2;
+        }
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+}  // namespace
+
+double RigCorrection::degrees(int c) const {
+    if (c < 0 || c >= int(rotations.size())) return 0.0;
+    return Eigen::AngleAxisd(rotations[size_t(c)]).angle() * 180.0 / M_PI;
+}
+
+std::string RigCorrection::toText() const {
+    std::ostringstream out;
+    out.precision(17);
+    out << rotations.size();
+    for (size_t c = 0; c < rotations.size(); ++c) {
+        const Eigen::AngleAxisd turn(rotations[c]);
+        const Eigen::Vector3d v = turn.axis() * turn.angle() * 180.0 / M_PI;
+        out << ' ' << v.x() << ' ' << v.y() << ' ' << v.z() << ' '
+            << (c < focalScales.size() ? focalScales[c] : 1.0);
+        const Eigen::Vector2d shift =
+            c < centreShifts.size() ? centreShifts[c] : Eigen::Vector2d::Zero();
+        out << ' ' << shift.x() << ' ' << shift.y();
+    }
+    return out.str();
+}
+
+bool RigCorrection::fromText(const std::string& text, int cameras, RigCorrection* out) {
+    std::istringstream in(text);
+    int count = -1;
+    if (!(in >> count) || count != cameras) return false;
+    RigCorrection read;
+    for (int c = 0; c < count; ++c) {
+        double v[6];
+        for (double& x : v)
+            if (!(in >> x) || !std::isfinite(x)) return false;
+        const Eigen::Vector3d w = Eigen::Vector3d(v[0], v[1], v[2]) * M_PI / 180.0;
+        read.rotations.push_back(fromAngleAxis(w.data()));
+        if (!(v[3] > 0.0)) return false;
+        read.focalScales.push_back(v[3]);
+        read.centreShifts.emplace_back(v[4], v[5]);
+    }
+    std::string rest;
+    if (in >> rest) return false;
+    read.ok = true;
+    *out = std::move(read);
+    return true;
+}
+
+CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig,
+                                 const std::vector<Eigen::Matrix3d>& rotations) {
+    CameraRigDefinition out = rig;
+    for (int c = 0; c < rig.getNumberCameras() && c < int(rotations.size()); ++c) {
+        CameraDefinition camera = rig.getCamera(c);
+        camera.setCameraToWorldRotation(rotations[size_t(c)] * camera.getCameraToWorldRotation());
+        out.setCamera(c, camera);
+    }
+    return out;
+}
+
+CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig, const RigCorrection& correction) {
+    CameraRigDefinition out = CorrectedRig(rig, correction.rotations);
+    for (int c = 0; c < rig.getNumberCameras(); ++c) {
+        CameraDefinition camera = out.getCamera(c);
+        if (c < int(correction.focalScales.size()))
+            camera.setFocalLength(camera.getFocalLength() * correction.focalScales[size_t(c)]);
+        if (c < int(correction.centreShifts.size()))
+            camera.setCentreShift(camera.getCentreShift() + correction.centreShifts[size_t(c)]);
+        out.setCamera(c, camera);
+    }
+    return out;
+}
+
+RigCorrection RefineRig(const CameraRigDefinition& rig,
+                        const std::vector<const CameraTrack*>& frames,
+                        const RefineRigOptions& options) {
+    RigCorrection result;
+    const int n = rig.getNumberCameras();
+    result.rotations.assign(size_t(n), Eigen::Matrix3d::Identity());
+
+    // The matches, and per camera how many it takes part in.
+    std::vector<std::vector<Observation>> matches;
+    std::vector<int> perCamera(size_t(n), 0);
+    for (const CameraTrack* track : frames) {
+        if (!track) continue;
+        for (const FeatureTrack& match : track->getTracks()) {
+            std::vector<Observation> observations;
+            for (const auto& [camera, feature] : match.getFeatures())
+                if (camera >= 0 && camera < n)
+                    observations.push_back({camera, feature.getPosition()});
+            if (observations.size() < 2) continue;
+            for (const Observation& o : observations) ++perCamera[size_t(o.camera)];
+            matches.push_back(std::move(observations));
+        }
+    }
+    auto name = [&rig](int c) {
+        const std::string& view = rig.getCamera(c).getOutputView();
+        return view.empty() ? "cam" + std::to_string(c + 1) : view;
+    };
+    if (matches.empty()) {
+        result.message = "there are no matches: Match first";
+        return result;
+    }
+    for (int c = 0; c < n; ++c)
+        if (perCamera[size_t(c)] > 0 && perCamera[size_t(c)] < options.minMatchesPerCamera) {
+            result.message = "camera " + name(c) + " has " + std::to_string(perCamera[size_t(c)]) +
+                             (perCamera[size_t(c)] == 1 ? " match" : " matches") + ", at least " +
+                             std::to_string(options.minMatchesPerCamera) + " are needed";
+            return result;
+        }
+
+    // 1. The start: the rotations on which the matches' rays agree best.
+    std::vector<detail::CameraRays> rays;
+    std::vector<Eigen::Vector3d> centres;
+    for (int c = 0; c < n; ++c) {
+        rays.emplace_back(rig.getCamera(c));
+        centres.push_back(rays.back().centre());
+    }
+    std::vector<detail::RayMatch> rayMatches;
+    for (const auto& observations : matches)
+        for (size_t i = 0; i + 1 < observations.size(); ++i) {
+            detail::RayMatch m;
+            m.a = observations[i].camera;
+            m.b = observations[i + 1].camera;
+            if (rays[size_t(m.a)].ray(observations[i].position, &m.rayA) &&
+                rays[size_t(m.b)].ray(observations[i + 1].position, &m.rayB))
+                rayMatches.push_back(m);
+        }
+    detail::RotationCorrectionOptions start;
+    start.minDepth = std::max(0.3, rig.getRigDiameter());
+    std::vector<Eigen::Matrix3d> initial;
+    detail::estimateRotationCorrections(centres, rayMatches, start, &initial);
+    std::vector<Eigen::Vector3d> rotations(static_cast<size_t>(n));
+    for (int c = 0; c < n; ++c) {
+        const Eigen::AngleAxisd turn(initial[size_t(c)]);
+        rotations[size_t(c)] = turn.angle() * turn.axis();
+    }
+
+    // 2. Points triangulated with the started rig.
+    CameraTrack started(0);
+    for (const auto& observations : matches) {
+        FeatureTrack match;
+        for (const Observation& o : observations)
+            match.getFeatures().emplace_back(o.camera, Feature(o.position));
+        started.getTracks().push_back(std::move(match));
+    }
+    std::vector<Eigen::Matrix3d> startRotations;
+    for (int c = 0; c < n; ++c)
+        startRotations.push_back(fromAngleAxis(rotations[size_t(c)].data()));
+    TriangulateFeatures(started, CorrectedRig(rig, startRotations), true);
+    std::vector<Eigen::Vector3d> points;
+    for (const FeatureTrack& match : started.getTracks()) {
+        Eigen::Vector3d P = match.getPoint().getPosition();
+        // Far points stay far but within reach of the solver's steps.
+        if (P.norm() > 1000.0) P *= 1000.0 / P.norm();
+        points.push_back(P);
+    }
+
+    // 3. The bundle adjustment.
+    std::vector<SphericalTransform> cameras;
+    double miss = 0.0;
+    for (int c = 0; c < n; ++c) {
+        cameras.emplace_back(rig.getCamera(c));
+        miss = std::max(miss, double(rig.getCamera(c).getFormatWidth()));
+    }
+    result.rmsBefore = rms(matches, points, cameras, rotations, miss);
+    ceres::Problem problem;
+    std::vector<Eigen::Vector3d> lenses(static_cast<size_t>(n), Eigen::Vector3d::Zero());
+    for (size_t m = 0; m < matches.size(); ++m)
+        for (const Observation& o : matches[m]) {
+            double* rotation = rotations[size_t(o.camera)].data();
+            if (options.refineLens) {
+                auto* cost = new ceres::
+                    NumericDiffCostFunction<LensReprojection, ceres::CENTRAL, 2, 3, 3, 3>(
+                        new LensReprojection{&cameras[size_t(o.camera)], o.position, miss});
+                problem.AddResidualBlock(cost,
+                                         new ceres::CauchyLoss(options.lossScale),
+                                         rotation,
+                                         points[m].data(),
+                                         lenses[size_t(o.camera)].data());
+            } else {
+                auto* cost =
+                    new ceres::NumericDiffCostFunction<Reprojection, ceres::CENTRAL, 2, 3, 3>(
+                        new Reprojection{&cameras[size_t(o.camera)], o.position, miss});
+                problem.AddResidualBlock(
+                    cost, new ceres::CauchyLoss(options.lossScale), rotation, points[m].data());
+            }
+        }
+    ceres::Solver::Options solver;
+    solver.linear_solver_type = ceres::SPARSE_SCHUR;
+    solver.max_num_iterations = options.maxIterations;
+    solver.num_threads = 2;
+    solver.logging_type = ceres::SILENT;
+    ceres::Solver::Summary summary;
+    ceres::Solve(solver, &problem, &summary);
+    if (!summary.IsSolutionUsable()) {
+        result.message = "the refinement did not converge";
+        return result;
+    }
+    for (int c = 0; c < n && options.refineLens; ++c)
+        cameras[size_t(c)] =
+            cameras[size_t(c)].withLens(1.0 + lenses[size_t(c)][0], lenses[size_t(c)].tail<2>());
+    result.focalScales.assign(size_t(n), 1.0);
+    result.centreShifts.assign(size_t(n), Eigen::Vector2d::Zero());
+    for (int c = 0; c < n; ++c) {
+        result.focalScales[size_t(c)] = 1.0 + lenses[size_t(c)][0];
+        result.centreShifts[size_t(c)] = lenses[size_t(c)].tail<2>();
+    }
+    result.rmsAfter = rms(matches, points, cameras, rotations, miss);
+    result.matches = int(matches.size());
+    for (int c = 0; c < n; ++c)
+        result.rotations[size_t(c)] = fromAngleAxis(rotations[size_t(c)].data());
+    result.ok = true;
+    return result;
+}
+
+}  // namespace Research
+}  // namespace Korvane
