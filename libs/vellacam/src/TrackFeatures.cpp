@@ -15,6 +15,7 @@
 #include "MatchGeometry.h"
 #include "PatchAligner.h"
 #include "RotationCorrection.h"
+#include "kiln/WorkerPool.h"
 
 namespace Korvane {
 namespace Research {
@@ -438,40 +439,39 @@ void correctRotations(std::vector<CameraState>& cameras,
                       std::vector<detail::CameraRays>* rays,
                       TrackFeaturesStats* figures) {
     std::vector<std::vector<detail::RayMatch>> found(pairs.size());
-    cv::parallel_for_(cv::Range(0, int(pairs.size())), [&](const cv::Range& range) {
-        for (int p = range.start; p < range.end; ++p) {
-            const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
-            const CameraState& from = cameras[size_t(a)];
-            const detail::CameraRays& other = (*rays)[size_t(b)];
-            // Features of a that b may see (their point at 5 m has an image in b), evenly
-            // thinned to the share of the wide pass.
-            std::vector<int> seen;
-            Eigen::Vector2d pixel;
-            for (size_t i = 0; i < from.keypoints.size(); ++i)
-                if (other.project((*rays)[size_t(a)].centre() + 5.0 * from.keypoints[i].direction,
-                                  &pixel))
-                    seen.push_back(int(i));
-            std::vector<int> subset;
-            const size_t share = size_t(std::max(1, options.wideFeatures));
-            for (size_t k = 0; k < std::min(share, seen.size()); ++k)
-                subset.push_back(seen[k * seen.size() / std::min(share, seen.size())]);
-            const std::vector<int> forward = wide.bestMatches(a, b, &subset);
-            std::vector<int> targets;
-            for (int i : subset)
-                if (forward[size_t(i)] >= 0) targets.push_back(forward[size_t(i)]);
-            std::sort(targets.begin(), targets.end());
-            targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
-            const std::vector<int> backward = wide.bestMatches(b, a, &targets);
-            for (int i : subset) {
-                const int j = forward[size_t(i)];
-                if (j < 0 || backward[size_t(j)] != i) continue;
-                detail::RayMatch m;
-                m.a = a;
-                m.b = b;
-                m.rayA = from.keypoints[size_t(i)].direction;
-                m.rayB = cameras[size_t(b)].keypoints[size_t(j)].direction;
-                found[size_t(p)].push_back(m);
-            }
+    Kiln::WorkerPool::ParallelFor(size_t(pairs.size()), [&](size_t index) {
+        const int p = int(index);
+        const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
+        const CameraState& from = cameras[size_t(a)];
+        const detail::CameraRays& other = (*rays)[size_t(b)];
+        // Features of a that b may see (their point at 5 m has an image in b), evenly
+        // thinned to the share of the wide pass.
+        std::vector<int> seen;
+        Eigen::Vector2d pixel;
+        for (size_t i = 0; i < from.keypoints.size(); ++i)
+            if (other.project((*rays)[size_t(a)].centre() + 5.0 * from.keypoints[i].direction,
+                              &pixel))
+                seen.push_back(int(i));
+        std::vector<int> subset;
+        const size_t share = size_t(std::max(1, options.wideFeatures));
+        for (size_t k = 0; k < std::min(share, seen.size()); ++k)
+            subset.push_back(seen[k * seen.size() / std::min(share, seen.size())]);
+        const std::vector<int> forward = wide.bestMatches(a, b, &subset);
+        std::vector<int> targets;
+        for (int i : subset)
+            if (forward[size_t(i)] >= 0) targets.push_back(forward[size_t(i)]);
+        std::sort(targets.begin(), targets.end());
+        targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+        const std::vector<int> backward = wide.bestMatches(b, a, &targets);
+        for (int i : subset) {
+            const int j = forward[size_t(i)];
+            if (j < 0 || backward[size_t(j)] != i) continue;
+            detail::RayMatch m;
+            m.a = a;
+            m.b = b;
+            m.rayA = from.keypoints[size_t(i)].direction;
+            m.rayB = cameras[size_t(b)].keypoints[size_t(j)].direction;
+            found[size_t(p)].push_back(m);
         }
     });
     std::vector<detail::RayMatch> matches;
@@ -704,14 +704,13 @@ bool TrackFeatures(FeatureImageSource& source,
                         : overlapPlan(
                               c, cameras[size_t(c)], pairs, rays, minDepth, options.maxFeatures);
     if (interrupted(progress, 0.15)) return false;
-    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range& range) {
-        for (int c = range.start; c < range.end; ++c) {
-            CameraState& camera = cameras[size_t(c)];
-            if (!camera.present) continue;
-            detect(options, plans[size_t(c)], geometry ? &rays[size_t(c)] : nullptr, step, &camera);
-            camera.sampled = detail::SampledImage(camera.width, camera.height, camera.display);
-            buildIndex(&camera);
-        }
+    Kiln::WorkerPool::ParallelFor(size_t(n), [&](size_t index) {
+        const int c = int(index);
+        CameraState& camera = cameras[size_t(c)];
+        if (!camera.present) return;
+        detect(options, plans[size_t(c)], geometry ? &rays[size_t(c)] : nullptr, step, &camera);
+        camera.sampled = detail::SampledImage(camera.width, camera.height, camera.display);
+        buildIndex(&camera);
     });
     for (int c = 0; c < n; ++c)
         figures.features[size_t(c)] = int(cameras[size_t(c)].keypoints.size());
@@ -741,15 +740,14 @@ bool TrackFeatures(FeatureImageSource& source,
     start = Clock::now();
     const PairMatcher matcher(cameras, rays, geometry, bands, panoramaRadius, minDepth, options);
     std::vector<std::vector<std::pair<int, int>>> pairMatches(pairs.size());
-    cv::parallel_for_(cv::Range(0, int(pairs.size())), [&](const cv::Range& range) {
-        for (int p = range.start; p < range.end; ++p) {
-            const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
-            const std::vector<int> forward = matcher.bestMatches(a, b);
-            const std::vector<int> backward = matcher.bestMatches(b, a);
-            for (size_t i = 0; i < forward.size(); ++i)
-                if (forward[i] >= 0 && backward[size_t(forward[i])] == int(i))
-                    pairMatches[size_t(p)].emplace_back(int(i), forward[i]);
-        }
+    Kiln::WorkerPool::ParallelFor(size_t(pairs.size()), [&](size_t index) {
+        const int p = int(index);
+        const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
+        const std::vector<int> forward = matcher.bestMatches(a, b);
+        const std::vector<int> backward = matcher.bestMatches(b, a);
+        for (size_t i = 0; i < forward.size(); ++i)
+            if (forward[i] >= 0 && backward[size_t(forward[i])] == int(i))
+                pairMatches[size_t(p)].emplace_back(int(i), forward[i]);
     });
     for (size_t p = 0; p < pairs.size(); ++p)
         figures.pairMatches[pairs[p]] = int(pairMatches[p].size());
@@ -760,65 +758,64 @@ bool TrackFeatures(FeatureImageSource& source,
     start = Clock::now();
     const std::vector<Chain> chains = chainMatches(cameras, pairs, pairMatches);
     std::vector<FeatureTrack> found(chains.size());
-    cv::parallel_for_(cv::Range(0, int(chains.size())), [&](const cv::Range& range) {
-        for (int t = range.start; t < range.end; ++t) {
-            const Chain& chain = chains[size_t(t)];
-            const int r = chain[0].first;
-            const Keypoint& reference = cameras[size_t(r)].keypoints[size_t(chain[0].second)];
-            FeatureTrack& out = found[size_t(t)];
-            out.getFeatures().emplace_back(r, Feature(reference.position));
-            for (size_t o = 1; o < chain.size(); ++o) {
-                const int c = chain[o].first;
-                const Keypoint& observed = cameras[size_t(c)].keypoints[size_t(chain[o].second)];
-                Eigen::Matrix2d jacobian = Eigen::Matrix2d::Identity();
-                if (geometry) {
-                    const double depth = detail::rayDepth(rays[size_t(r)].centre(),
-                                                          reference.direction,
-                                                          rays[size_t(c)].centre(),
-                                                          observed.direction,
-                                                          minDepth);
-                    if (!detail::localMapping(
-                            rays[size_t(r)], rays[size_t(c)], reference.position, depth, &jacobian))
-                        continue;
-                }
-                detail::PatchAlignment aligned;
-                if (!detail::alignPatch(cameras[size_t(r)].sampled,
-                                        reference.position,
-                                        cameras[size_t(c)].sampled,
-                                        observed.position,
-                                        jacobian,
-                                        options.patchRadius,
-                                        options.maxShift,
-                                        kMinGradient,
-                                        &aligned) ||
-                    aligned.correlation < options.minCorrelation)
+    Kiln::WorkerPool::ParallelFor(size_t(chains.size()), [&](size_t index) {
+        const int t = int(index);
+        const Chain& chain = chains[size_t(t)];
+        const int r = chain[0].first;
+        const Keypoint& reference = cameras[size_t(r)].keypoints[size_t(chain[0].second)];
+        FeatureTrack& out = found[size_t(t)];
+        out.getFeatures().emplace_back(r, Feature(reference.position));
+        for (size_t o = 1; o < chain.size(); ++o) {
+            const int c = chain[o].first;
+            const Keypoint& observed = cameras[size_t(c)].keypoints[size_t(chain[o].second)];
+            Eigen::Matrix2d jacobian = Eigen::Matrix2d::Identity();
+            if (geometry) {
+                const double depth = detail::rayDepth(rays[size_t(r)].centre(),
+                                                      reference.direction,
+                                                      rays[size_t(c)].centre(),
+                                                      observed.direction,
+                                                      minDepth);
+                if (!detail::localMapping(
+                        rays[size_t(r)], rays[size_t(c)], reference.position, depth, &jacobian))
                     continue;
-                if (geometry &&
-                    detail::DepthCurve(
-                        rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, minDepth)
-                            .distance(aligned.position) > bands[size_t(c)])
-                    continue;
-                out.getFeatures().emplace_back(c, Feature(aligned.position));
             }
-            // Observations aligned with the first must also agree among themselves; a chain
-            // that joined two different points cannot tell which observation is wrong.
-            const auto& features = out.getFeatures();
-            for (size_t i = 1; geometry && i < features.size(); ++i) {
-                Eigen::Vector3d d;
-                const int ci = features[i].first;
-                if (!rays[size_t(ci)].ray(features[i].second.getPosition(), &d)) {
+            detail::PatchAlignment aligned;
+            if (!detail::alignPatch(cameras[size_t(r)].sampled,
+                                    reference.position,
+                                    cameras[size_t(c)].sampled,
+                                    observed.position,
+                                    jacobian,
+                                    options.patchRadius,
+                                    options.maxShift,
+                                    kMinGradient,
+                                    &aligned) ||
+                aligned.correlation < options.minCorrelation)
+                continue;
+            if (geometry &&
+                detail::DepthCurve(
+                    rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, minDepth)
+                        .distance(aligned.position) > bands[size_t(c)])
+                continue;
+            out.getFeatures().emplace_back(c, Feature(aligned.position));
+        }
+        // Observations aligned with the first must also agree among themselves; a chain
+        // that joined two different points cannot tell which observation is wrong.
+        const auto& features = out.getFeatures();
+        for (size_t i = 1; geometry && i < features.size(); ++i) {
+            Eigen::Vector3d d;
+            const int ci = features[i].first;
+            if (!rays[size_t(ci)].ray(features[i].second.getPosition(), &d)) {
+                out.getFeatures().clear();
+                break;
+            }
+            for (size_t j = i + 1; j < features.size(); ++j)
+                if (detail::DepthCurve(
+                        rays[size_t(features[j].first)], rays[size_t(ci)].centre(), d, minDepth)
+                        .distance(features[j].second.getPosition()) >
+                    bands[size_t(features[j].first)]) {
                     out.getFeatures().clear();
                     break;
                 }
-                for (size_t j = i + 1; j < features.size(); ++j)
-                    if (detail::DepthCurve(
-                            rays[size_t(features[j].first)], rays[size_t(ci)].centre(), d, minDepth)
-                            .distance(features[j].second.getPosition()) >
-                        bands[size_t(features[j].first)]) {
-                        out.getFeatures().clear();
-                        break;
-                    }
-            }
         }
     });
     figures.refineSeconds = secondsSince(start);

@@ -4,8 +4,9 @@
 namespace Korvane {
 namespace Research {
 
-/// Sizes the threads the library's own parallel loops (camera matching) run on, so that a
-/// program's one thread setting covers them too: `threads` counts the calling thread.
+/// Sizes the threads that OpenCV's own internal loops run on inside the library, so that a
+/// program's one thread setting covers them too (the library's loops run on the compute
+/// framework's worker pool): `threads` counts the calling thread.
 void SetWorkerThreads(unsigned threads);
 
 }  // namespace Research
