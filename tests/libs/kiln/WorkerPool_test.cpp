@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "cpu/ThreadPool.h"
@@ -28,12 +30,25 @@ TEST(WorkerPool, ATaskExceptionReachesTheCallerAndThePoolGoesOn) {
     for (unsigned threads : {1u, 4u}) {
         Kiln::detail::ThreadPool pool(threads);
         std::atomic<int> started{0};
-        EXPECT_THROW(pool.parallelFor(10000,
-                                      [&](size_t i) {
-                                          ++started;
-                                          if (i == 5) throw std::bad_alloc();
-                                      }),
-                     std::bad_alloc)
+        std::atomic<bool> thrown{false};
+        // Tasks after the throwing one wait for it (however the threads are scheduled), and
+        // linger long enough for the pool to see the exception before they end.
+        EXPECT_THROW(
+            pool.parallelFor(10000,
+                             [&](size_t i) {
+                                 ++started;
+                                 if (i == 5) {
+                                     thrown = true;
+                                     throw std::bad_alloc();
+                                 }
+                                 if (i < 5) return;
+                                 const auto limit =
+                                     std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                                 while (!thrown && std::chrono::steady_clock::now() < limit)
+                                     std::this_thread::yield();
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                             }),
+            std::bad_alloc)
             << threads;
         EXPECT_LT(started.load(), 10000) << "the rest was skipped";
         std::atomic<int> after{0};
