@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Installs what is missing, builds and runs every test: first a Release build with warnings as
+# Installs what is missing, checks the formatting of every C++ file (scripts/format_check.sh),
+# builds and runs every test: first a Release build with warnings as
 # errors, then a Debug build (at -O1, as the sanitizers recommend) under AddressSanitizer and
 # UBSan. Set SKIP_SANITIZERS=1 to run only the first stage.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
+# Formatting first: it takes seconds and names every file that differs.
+bash "$root/scripts/format_check.sh"
 
 run_stage() {
     local dir=$1; shift

@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "analysis/TextTokens.h"
+#include "common/TextTokens.h"
 #include "px/image/Node.h"
 
 namespace Korvane {
@@ -147,9 +147,10 @@ bool ControlPointsKnob::from_script(const char* text) {
     if (m_incomplete) followState();
     changed();
     return !m_incomplete || doingUndoRedo() ||
-           fail("saved from an incomplete read: matches of some keys may be missing; the store "
-                "keeps the " + std::to_string(m_tracks.size()) +
-                " key(s) it holds; Match again to complete it");
+           fail(
+               "saved from an incomplete read: matches of some keys may be missing; the store "
+               "keeps the " +
+               std::to_string(m_tracks.size()) + " key(s) it holds; Match again to complete it");
 }
 
 CameraTrack& ControlPointsKnob::cameraTrackAt(int frame) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "external/RigLibrary.h"
 #include "px/image/Knob.h"
-#include "vellacam/CameraTrack.h"
 
 namespace Korvane {
 namespace Research {

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "analysis/TextTokens.h"
+#include "common/TextTokens.h"
 #include "px/image/Node.h"
 
 namespace Korvane {
@@ -160,9 +160,10 @@ bool GridMapKnob::from_script(const char* text) {
     if (m_incomplete) followState();
     changed();
     return !m_incomplete || doingUndoRedo() ||
-           fail("saved from an incomplete read: grids of some keys may be missing; the store "
-                "keeps the " + std::to_string(m_grids.size()) +
-                " grid(s) it holds; Warp again to complete it");
+           fail(
+               "saved from an incomplete read: grids of some keys may be missing; the store "
+               "keeps the " +
+               std::to_string(m_grids.size()) + " grid(s) it holds; Warp again to complete it");
 }
 
 std::shared_ptr<Grid2D> GridMapKnob::getGrid(int frame, int view) const {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "analysis/Grid2D.h"
+#include "external/VisionLibrary.h"
 #include "px/image/Knob.h"
-#include "slib/Context.h"
 
 namespace Korvane {
 namespace Research {

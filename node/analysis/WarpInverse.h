@@ -9,7 +9,6 @@
 
 #include "analysis/Grid2D.h"
 #include "external/RigLibrary.h"
-#include "vellacam/FeatureTrack.h"
 
 namespace Korvane {
 namespace Research {
@@ -40,16 +39,6 @@ private:
     Grid2D m_grid;
     int m_width, m_height;
 };
-
-/// How far apart a match's observations land once every camera is warped: each observation o
-/// of camera c goes to its warped position (o itself when `grids` has no grid for c), then to
-/// c's ideal latlong image (`transforms[c]`, at its convergence depth); the result is the RMS
-/// distance of these positions from their mean, in pixels of the ideal image, longitudes taken
-/// the short way round. None when fewer than two observations reach the ideal image.
-/// `grids` is keyed by camera index.
-std::optional<double> matchMisalignment(const FeatureTrack& match,
-                                        const std::map<int, WarpInverse>& grids,
-                                        const std::vector<SphericalTransform>& transforms);
 
 }  // namespace Research
 }  // namespace Korvane

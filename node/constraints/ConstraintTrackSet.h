@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "slib/Feature.h"
-#include "slib/FeatureTrack.h"
+#include "external/VisionLibrary.h"
 
 namespace Korvane {
 namespace Research {

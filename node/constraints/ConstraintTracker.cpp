@@ -5,11 +5,11 @@
 
 #include "analysis/AnalysisExecutor.h"
 #include "constraints/ConstraintsKnob.h"
+#include "external/RigLibrary.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/Iop.h"
 #include "px/image/Op.h"
-#include "vellacam/FeatureImageSource.h"
 
 namespace Korvane {
 namespace Research {

@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "external/RigLibrary.h"
+#include "external/VisionLibrary.h"
 #include "px/image/Format.h"
-#include "slib/Context.h"
-#include "slib/FeatureTracking/FeatureTracker.h"
-#include "slib/FeatureTracking/TrackingImage.h"
 
 namespace PX {
 namespace Image {

@@ -9,7 +9,7 @@
 #include <QItemSelectionModel>
 #include <QVector3D>
 
-#include "analysis/TextTokens.h"
+#include "common/TextTokens.h"
 #include "constraints/TreeModel.h"
 #include "constraints/TreeView.h"
 #include "px/image/Colour.h"
@@ -350,7 +350,8 @@ void ConstraintsKnob::deleteKeys(const std::vector<float>& frames) {
     for (int row : rows) {
         for (auto& [view, tracks] : item(row)->tracks().views())
             for (PointTrack& track : tracks)
-                for (float frame : frames) track.keys().erase(SLIB::Context(int(std::lround(frame)), view));
+                for (float frame : frames)
+                    track.keys().erase(SLIB::Context(int(std::lround(frame)), view));
         refreshViews(row);
     }
     stop_add_to_undo();
@@ -508,15 +509,18 @@ bool ConstraintsKnob::from_script(const char* text) {
     }
     const StoreTail tail = readStoreTail(in);
     if (tail == StoreTail::Extra)
-        return fail(total,
-                    "the total says " + std::to_string(total) + " constraint(s) but more text follows");
+        return fail(
+            total,
+            "the total says " + std::to_string(total) + " constraint(s) but more text follows");
     // Saved after a failed read: some constraints may be missing (as the analysis stores).
     m_incomplete = tail == StoreTail::IncompleteMark;
     restoreSelection();
     changed();
     if (m_incomplete && !doingUndoRedo()) {
-        setError("knob '" + name() + "': saved from an incomplete read: some constraints may be "
-                 "missing; the knob keeps the " + std::to_string(total) + " it holds");
+        setError("knob '" + name() +
+                 "': saved from an incomplete read: some constraints may be "
+                 "missing; the knob keeps the " +
+                 std::to_string(total) + " it holds");
         return false;
     }
     return true;

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "vellacam/SphericalTransform.h"
+#include "external/RigLibrary.h"
 
 namespace Korvane {
 namespace Research {

@@ -9,8 +9,7 @@
 #include <unsupported/Eigen/NonLinearOptimization>
 #include <unsupported/Eigen/NumericalDiff>
 
-#include "vellacam/CameraTrack.h"
-#include "vellacam/TriangulateFeatures.h"
+#include "external/RigLibrary.h"
 
 namespace Korvane {
 namespace Research {

@@ -6,7 +6,6 @@
 #include <Eigen/Core>
 
 #include "external/RigLibrary.h"
-#include "vellacam/FeatureTrack.h"
 
 namespace Korvane {
 namespace Research {

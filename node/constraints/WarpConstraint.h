@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "slib/Feature.h"
+#include "external/VisionLibrary.h"
 
 namespace Korvane {
 namespace Research {

@@ -13,6 +13,7 @@
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "constraints/ConstraintsKnob.h"
+#include "external/RigLibrary.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/ArrayKnob.h"
@@ -23,7 +24,6 @@
 #include "px/image/Node.h"
 #include "px/image/Op.h"
 #include "px/image/StringKnob.h"
-#include "vellacam/RefineRig.h"
 
 namespace Korvane {
 namespace Research {

@@ -3,11 +3,11 @@
 
 #include <cmath>
 
+#include "external/RigLibrary.h"
 #include "px/image/Format.h"
 #include "px/image/Op.h"
 #include "px/image/OutputContext.h"
 #include "px/image/StringKnob.h"
-#include "vellacam/RefineRig.h"
 
 namespace Korvane {
 namespace Research {

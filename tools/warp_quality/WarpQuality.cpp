@@ -2,6 +2,7 @@
 #include "WarpQuality.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -96,6 +97,34 @@ void measureWarpQuality(DizuvaRuviPlugin& node,
         report.unwarped.push_back(*before);
         report.warped.push_back(*after);
     }
+}
+
+std::optional<double> matchMisalignment(const FeatureTrack& match,
+                                        const std::map<int, WarpInverse>& grids,
+                                        const std::vector<SphericalTransform>& transforms) {
+    std::vector<std::pair<Eigen::Vector2d, double>> ideal;  // position, ideal image width
+    for (const auto& [camera, feature] : match.getFeatures()) {
+        if (camera < 0 || camera >= int(transforms.size())) continue;
+        std::optional<Eigen::Vector2d> q = feature.getPosition();
+        const auto grid = grids.find(camera);
+        if (grid != grids.end()) q = grid->second.warpedPosition(*q);
+        Eigen::Vector2d p;
+        if (q && transforms[size_t(camera)].ProjectToIdeal(*q, ProjectionTypeEnum::Latlong, &p))
+            ideal.emplace_back(p, double(transforms[size_t(camera)].getOutputWidth()));
+    }
+    if (ideal.size() < 2) return std::nullopt;
+    // Longitudes are brought next to the first observation's before the mean is taken.
+    const Eigen::Vector2d first = ideal.front().first;
+    Eigen::Vector2d mean = Eigen::Vector2d::Zero();
+    for (auto& [p, width] : ideal) {
+        if (p.x() - first.x() > width / 2) p.x() -= width;
+        if (p.x() - first.x() < -width / 2) p.x() += width;
+        mean += p;
+    }
+    mean /= double(ideal.size());
+    double sum = 0.0;
+    for (const auto& [p, width] : ideal) sum += (p - mean).squaredNorm();
+    return std::sqrt(sum / double(ideal.size()));
 }
 
 }  // namespace Research

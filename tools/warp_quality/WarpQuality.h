@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "analysis/WarpInverse.h"
 #include "external/RigLibrary.h"
-#include "vellacam/FeatureTrack.h"
 
 namespace Korvane {
 namespace Research {
@@ -43,6 +45,16 @@ void measureWarpQuality(DizuvaRuviPlugin& node,
                         int frame,
                         const std::vector<FeatureTrack>& truth,
                         WarpQualityReport& report);
+
+/// How far apart a match's observations land once every camera is warped: each observation o
+/// of camera c goes to its warped position (o itself when `grids` has no grid for c), then to
+/// c's ideal latlong image (`transforms[c]`, at its convergence depth); the result is the RMS
+/// distance of these positions from their mean, in pixels of the ideal image, longitudes taken
+/// the short way round. None when fewer than two observations reach the ideal image.
+/// `grids` is keyed by camera index.
+std::optional<double> matchMisalignment(const FeatureTrack& match,
+                                        const std::map<int, WarpInverse>& grids,
+                                        const std::vector<SphericalTransform>& transforms);
 
 /// The truth file of `frame` in make_rig's truth folder.
 std::string truthPointsPath(const std::string& truthDir, int frame);

@@ -136,7 +136,8 @@ void ReadNode::renderPlane(ImagePlane& plane) {
         error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);
         return;
     }
-    std::vector<float> pixels(size_t(imageSpec.width) * size_t(imageSpec.height) * size_t(imageSpec.nchannels));
+    std::vector<float> pixels(size_t(imageSpec.width) * size_t(imageSpec.height) *
+                              size_t(imageSpec.nchannels));
     if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
         error("cannot read image '%s' for frame %d: %s",
               name.c_str(),
@@ -153,12 +154,12 @@ void ReadNode::renderPlane(ImagePlane& plane) {
         const int fileRow = top - 1 - y - imageSpec.y;  // row index inside the data window
         for (int x = box.x(); x < box.r(); ++x) {
             const int fileCol = x + imageSpec.full_x - imageSpec.x;
-            const bool inside =
-                fileRow >= 0 && fileRow < imageSpec.height && fileCol >= 0 && fileCol < imageSpec.width;
-            const float* px =
-                inside ? pixels.data() + (size_t(fileRow) * size_t(imageSpec.width) + size_t(fileCol)) *
-                                             size_t(imageSpec.nchannels)
-                       : nullptr;
+            const bool inside = fileRow >= 0 && fileRow < imageSpec.height && fileCol >= 0 &&
+                                fileCol < imageSpec.width;
+            const float* px = inside ? pixels.data() + (size_t(fileRow) * size_t(imageSpec.width) +
+                                                        size_t(fileCol)) *
+                                                           size_t(imageSpec.nchannels)
+                                     : nullptr;
             for (int k = 0; k < 4; ++k) {
                 const int z = planeChannel[k];
                 if (z < 0) continue;

@@ -8,10 +8,10 @@
 #include "ScriptFile.h"
 #include "px/image/Executable.h"
 #include "px/image/Host.h"
+#include "px/image/Limits.h"
 #include "px/image/Node.h"
 #include "px/image/Op.h"
 #include "px/image/UndoStack.h"
-#include "px/image/Limits.h"
 #include "python/Bindings.h"
 
 namespace Vireo {

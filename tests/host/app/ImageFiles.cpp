@@ -21,9 +21,9 @@ void write(const std::string& path, const FileImage& image) {
     const std::string ext = std::filesystem::path(path).extension().string();
     const bool eightBit = ext == ".png" || ext == ".jpg";
     OIIO::ImageSpec imageSpec(image.width,
-                         image.height,
-                         image.channels,
-                         eightBit ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT);
+                              image.height,
+                              image.channels,
+                              eightBit ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT);
     // Files hold exactly the values given, also where colour is kept apart from alpha (PNG).
     imageSpec.attribute("oiio:UnassociatedAlpha", 1);
     auto out = OIIO::ImageOutput::create(path);
@@ -40,7 +40,8 @@ FileImage read(const std::string& path) {
     if (!in) return {};
     const OIIO::ImageSpec& imageSpec = in->spec();
     FileImage image{imageSpec.width, imageSpec.height, imageSpec.nchannels, {}};
-    image.pixels.resize(size_t(imageSpec.width) * size_t(imageSpec.height) * size_t(imageSpec.nchannels));
+    image.pixels.resize(size_t(imageSpec.width) * size_t(imageSpec.height) *
+                        size_t(imageSpec.nchannels));
     if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::FLOAT, image.pixels.data()))
         return {};
     return image;

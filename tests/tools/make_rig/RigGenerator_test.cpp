@@ -78,9 +78,9 @@ CameraRigDefinition readRig(const std::string& dir) {
 
 std::string generate(const std::string& name, std::vector<std::string> extra) {
     // One folder per process: CTest runs the tests of this binary in parallel processes.
-    const std::string dir = (fs::temp_directory_path() /
-                             ("make_rig_test_" + name + "_" + std::to_string(getpid())))
-                                .string();
+    const std::string dir =
+        (fs::temp_directory_path() / ("make_rig_test_" + name + "_" + std::to_string(getpid())))
+            .string();
     fs::remove_all(dir);
     std::vector<std::string> args = {"--out",
                                      dir,

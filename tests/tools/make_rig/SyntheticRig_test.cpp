@@ -30,10 +30,9 @@ class SyntheticRigLens : public testing::TestWithParam<LensKind> {};
 
 TEST_P(SyntheticRigLens, RigFileReadsBackAsTheRenderedRig) {
     const SyntheticRig rig(options(GetParam(), true));
-    const std::string path =
-        (std::filesystem::temp_directory_path() /
-         ("make_rig_rig_test_" + std::to_string(getpid()) + ".json"))
-            .string();
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("make_rig_rig_test_" + std::to_string(getpid()) + ".json"))
+                                 .string();
     rig.writeRigFile(path);
     PX::Image::MetaData::Bundle bundle;
     Korvane::Research::ReadRigFile(path, &bundle);

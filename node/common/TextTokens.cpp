@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "analysis/TextTokens.h"
+#include "common/TextTokens.h"
 
 #include <charconv>
 #include <cmath>
