@@ -40,6 +40,13 @@ int wrapIndex(int i, int n) {
     return i < 0 ? i + n : i;
 }
 
+/// int(std::floor(v)) without the library call that std::floor is on a baseline x86-64 build
+/// (one per sample of every feather read).
+inline int floorInt(float v) {
+    const int i = int(v);
+    return i - int(v < float(i));
+}
+
 /// Bilinear sample at the continuous absolute position (px, py) (pixel centres at +0.5). x
 /// wraps around the box when `wrapX`, else clamps; rows beyond the box clamp, or read zero when
 /// `zeroBeyondRows`.
@@ -50,8 +57,8 @@ void sampleBilinear(
     const int h = image.box.height();
     const float fx = px - 0.5f - float(image.box.x0);
     const float fy = py - 0.5f - float(image.box.y0);
-    const int ix = int(std::floor(fx));
-    const int iy = int(std::floor(fy));
+    const int ix = floorInt(fx);
+    const int iy = floorInt(fy);
     const float tx = fx - float(ix);
     const float ty = fy - float(iy);
     if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
@@ -216,19 +223,51 @@ struct FillLevelRows {
     }
 };
 
-/// The feather weight of a camera at panorama pixel (x, y): bilinear from the feather image
+/// The feather weights of a camera along panorama row y: bilinear from the feather image
 /// (which covers the whole panorama at analysis size, x wrapping), never below `floor` where
-/// the camera sees the pixel.
-inline float featherAt(const KernelImage& feather, int x, int y, float sx, float sy, float floor) {
-    float f;
-    sampleBilinear<1>(feather,
-                      float(feather.box.x0) + (float(x) + 0.5f) * sx,
-                      float(feather.box.y0) + (float(y) + 0.5f) * sy,
-                      true,
-                      false,
-                      &f);
-    return std::max(f, floor);
-}
+/// the camera sees the pixel. The row's half of the bilinear weights is resolved once; pixels
+/// whose taps lie inside the image skip the border rule. Exactly sampleBilinear<1>'s values.
+class FeatherRow {
+public:
+    FeatherRow(const KernelImage& feather, int y, float sx, float sy, float floor)
+        : m_feather(feather),
+          m_sx(sx),
+          m_floor(floor),
+          m_py(float(feather.box.y0) + (float(y) + 0.5f) * sy) {
+        const float fy = m_py - 0.5f - float(feather.box.y0);
+        const int iy = floorInt(fy);
+        m_ty = fy - float(iy);
+        m_inside = iy >= 0 && iy + 1 < feather.box.height();
+        if (m_inside) {
+            m_r0 = reinterpret_cast<const float*>(feather.origin +
+                                                  std::ptrdiff_t(iy) * feather.rowBytes);
+            m_r1 = reinterpret_cast<const float*>(feather.origin +
+                                                  std::ptrdiff_t(iy + 1) * feather.rowBytes);
+        }
+    }
+
+    float at(int x) const {
+        const float px = float(m_feather.box.x0) + (float(x) + 0.5f) * m_sx;
+        const float fx = px - 0.5f - float(m_feather.box.x0);
+        const int ix = floorInt(fx);
+        float f;
+        if (m_inside && ix >= 0 && ix + 1 < m_feather.box.width()) {
+            const float tx = fx - float(ix);
+            f = (1.0f - m_ty) * ((1.0f - tx) * m_r0[ix] + tx * m_r0[ix + 1]) +
+                m_ty * ((1.0f - tx) * m_r1[ix] + tx * m_r1[ix + 1]);
+        } else {
+            sampleBilinear<1>(m_feather, px, m_py, true, false, &f);
+        }
+        return std::max(f, m_floor);
+    }
+
+private:
+    const KernelImage& m_feather;
+    float m_sx, m_floor, m_py, m_ty = 0.0f;
+    bool m_inside = false;
+    const float* m_r0 = nullptr;
+    const float* m_r1 = nullptr;
+};
 
 struct AlphaAccumulateRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
@@ -243,9 +282,10 @@ struct AlphaAccumulateRows {
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
             float* ap = PixelAt<float, 4>(a, x0, y);
+            const FeatherRow featherRow(feather, y, sx, sy, floor);
             for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
                 if (cp[3] <= threshold) continue;
-                const float f = featherAt(feather, x, y, sx, sy, floor);
+                const float f = featherRow.at(x);
                 for (int c = 0; c < 3; ++c) ap[c] += f * gain[c] * cp[c];
                 ap[3] += f * cp[3];
             }
@@ -265,10 +305,11 @@ struct SeamLabelRows {
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
             float* lp = PixelAt<float, 4>(label, x0, y);
+            const FeatherRow featherRow(feather, y, sx, sy, floor);
             for (int x = x0; x < launch.domain.x1; ++x, cp += 4, lp += 4) {
                 if (cp[3] <= threshold) continue;
                 lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
-                const float f = featherAt(feather, x, y, sx, sy, floor);
+                const float f = featherRow.at(x);
                 if (f > lp[0]) {
                     lp[0] = f;
                     lp[1] = camera;
