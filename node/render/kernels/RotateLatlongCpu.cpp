@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <type_traits>
 #include <vector>
 
 #include "kiln/CpuRows.h"
@@ -80,29 +79,41 @@ inline Pixel4 load4(const float* p) {
     return v;
 }
 
-/// Bilinear, 4 channels: the common case (the view's default filter on RGBA), with the seam's
-/// wrap and the poles' clamp done once per pixel instead of once per tap, the channels in one
-/// vector. Within float rounding of samplePixel<BilinearFilter, 4>.
-void bilinearRow4(const SourceView& s, const float* px, const float* py, int n, float* o) {
+/// Four channels through filter F (not Nearest): the seam's wrap and the poles' clamp done
+/// once per pixel instead of once per tap, the channels in one vector. The same weights and
+/// order of sums as samplePixel<F, 4>.
+template <class F>
+void filteredRow4(const SourceView& s, const float* px, const float* py, int n, float* o) {
+    constexpr int kTaps = F::kTaps;
+    constexpr int kFirst = 1 - kTaps / 2;
     const int w = s.box.width(), h = s.box.height();
     for (int i = 0; i < n; ++i, o += 4) {
         float x = px[i];
         const float y = py[i];
         if (!(y >= 0.0f && y <= s.frameHeight) || !(x >= 0.0f && x <= s.frameWidth)) {
-            if (!samplePixel<BilinearFilter, 4>(s, x, y, o))
+            if (!samplePixel<F, 4>(s, x, y, o))
                 for (int c = 0; c < 4; ++c) o[c] = 0.0f;
             continue;
         }
+        // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
         const float u = x - 0.5f, v = y - 0.5f;
         const int iu = floorToInt(u), iv = floorToInt(v);
-        const float tx = u - float(iu), ty = v - float(iv);
-        const int c0 = (iu < 0 ? iu + w : iu) * 4, c1 = (iu + 1 >= w ? iu + 1 - w : iu + 1) * 4;
-        const float* r0 = s.rowAt(iv < 0 ? 0 : iv);
-        const float* r1 = s.rowAt(iv + 1 >= h ? h - 1 : iv + 1);
-        const Pixel4 a = load4(r0 + c0) * (1.0f - tx) + load4(r0 + c1) * tx;
-        const Pixel4 b = load4(r1 + c0) * (1.0f - tx) + load4(r1 + c1) * tx;
-        const Pixel4 v4 = a * (1.0f - ty) + b * ty;
-        std::memcpy(o, &v4, sizeof v4);
+        float wx[kTaps], wy[kTaps];
+        F::weights(u - float(iu), wx);
+        F::weights(v - float(iv), wy);
+        int columns[kTaps];
+        for (int t = 0; t < kTaps; ++t) {
+            const int c = iu + kFirst + t;
+            columns[t] = (c < 0 ? c + w : c >= w ? c - w : c) * 4;
+        }
+        Pixel4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int j = 0; j < kTaps; ++j) {
+            const float* r = s.rowAt(std::clamp(iv + kFirst + j, 0, h - 1));
+            Pixel4 across = {0.0f, 0.0f, 0.0f, 0.0f};
+            for (int t = 0; t < kTaps; ++t) across = across + wx[t] * load4(r + columns[t]);
+            acc = acc + wy[j] * across;
+        }
+        std::memcpy(o, &acc, sizeof acc);
     }
 }
 
@@ -155,8 +166,8 @@ void rotateRows(const CpuLaunch& launch, const float (&m)[9], int rowBegin, int 
                          px,
                          py);
             float* o = Kiln::JIT::PixelAt<float, C>(out, s0, y);
-            if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>) {
-                bilinearRow4(source, px, py, count, o);
+            if constexpr (C == 4 && F::kTaps > 1) {
+                filteredRow4<F>(source, px, py, count, o);
             } else {
                 for (int i = 0; i < count; ++i, o += C)
                     if (!samplePixel<F, C>(source, px[i], py[i], o))
