@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
@@ -145,23 +146,65 @@ struct ResizeBoundsRows {
             }
             return;
         }
+        // The samples' columns are the same on every row: resolved once per launch. Samples
+        // whose four taps lie inside the source take sampleBilinear's inside formula here;
+        // the others go through it with its border rule.
+        struct Column {
+            float px, tx;
+            int ix;
+        };
+        const int width = launch.domain.width();
+        const int w = src.box.width(), h = src.box.height();
+        thread_local std::vector<Column> columns;
+        columns.resize(std::size_t(width) * std::size_t(nx));
+        for (int x = launch.domain.x0; x < launch.domain.x1; ++x) {
+            const float cx = sl + (float(x) + 0.5f - dl) * scaleX;
+            for (int i = 0; i < nx; ++i) {
+                Column& col = columns[std::size_t(x - launch.domain.x0) * nx + i];
+                col.px = cx + ((float(i) + 0.5f) / float(nx) - 0.5f) * scaleX;
+                const float fx = col.px - 0.5f - float(src.box.x0);
+                col.ix = floorInt(fx);
+                col.tx = fx - float(col.ix);
+            }
+        }
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float cy = sb + (float(y) + 0.5f - db) * scaleY;
             float* out = PixelAt<float, C>(dst, launch.domain.x0, y);
-            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
-                const float cx = sl + (float(x) + 0.5f - dl) * scaleX;
-                float acc[C] = {};
-                for (int j = 0; j < ny; ++j) {
-                    const float py = cy + ((float(j) + 0.5f) / float(ny) - 0.5f) * scaleY;
-                    for (int i = 0; i < nx; ++i) {
-                        const float px = cx + ((float(i) + 0.5f) / float(nx) - 0.5f) * scaleX;
-                        float s[C];
-                        sampleBilinear<C>(src, px, py, wrap, false, s);
-                        for (int c = 0; c < C; ++c) acc[c] += s[c];
+            for (int j = 0; j < ny; ++j) {
+                const float py = cy + ((float(j) + 0.5f) / float(ny) - 0.5f) * scaleY;
+                const float fy = py - 0.5f - float(src.box.y0);
+                const int iy = floorInt(fy);
+                const float ty = fy - float(iy);
+                const bool rowInside = iy >= 0 && iy + 1 < h;
+                const float* r0 = reinterpret_cast<const float*>(
+                    src.origin + std::ptrdiff_t(rowInside ? iy : 0) * src.rowBytes);
+                const float* r1 = reinterpret_cast<const float*>(
+                    reinterpret_cast<const unsigned char*>(r0) + src.rowBytes);
+                const Column* col = columns.data();
+                float* o = out;
+                for (int x = 0; x < width; ++x, o += C) {
+                    // Accumulated across j in the output itself, in the order of the samples.
+                    float acc[C];
+                    for (int c = 0; c < C; ++c) acc[c] = j == 0 ? 0.0f : o[c];
+                    for (int i = 0; i < nx; ++i, ++col) {
+                        float v[C];
+                        if (rowInside && col->ix >= 0 && col->ix + 1 < w) {
+                            const float* p0 = r0 + std::ptrdiff_t(col->ix) * C;
+                            const float* p1 = r1 + std::ptrdiff_t(col->ix) * C;
+                            const float tx = col->tx;
+                            for (int c = 0; c < C; ++c)
+                                v[c] = (1.0f - ty) * ((1.0f - tx) * p0[c] + tx * p0[C + c]) +
+                                       ty * ((1.0f - tx) * p1[c] + tx * p1[C + c]);
+                        } else {
+                            sampleBilinear<C>(src, col->px, py, wrap, false, v);
+                        }
+                        for (int c = 0; c < C; ++c) acc[c] += v[c];
                     }
+                    for (int c = 0; c < C; ++c) o[c] = acc[c];
                 }
-                for (int c = 0; c < C; ++c) out[c] = acc[c] * norm;
             }
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < C; ++c) out[std::ptrdiff_t(x) * C + c] *= norm;
         }
     }
 };
