@@ -69,12 +69,24 @@ public:
     void renderPlane(ImagePlane& plane) override {
         const auto it = images.find(Views::name(outputContext().view()));
         if (it == images.end()) return;
+        // Channel by channel and row by row: a source standing for a host's cache should not
+        // weigh on the node's figure with per-pixel channel look-ups.
         const Box& b = plane.bounds();
-        for (int y = b.y(); y < b.t(); ++y)
-            for (int x = b.x(); x < b.r(); ++x)
-                for (Channel c : plane.channels())
-                    *plane.writableAt(x, y, plane.chanNo(c)) =
-                        it->second[(size_t(y) * width + x) * 4 + size_t(c - Chan_Red)];
+        const std::ptrdiff_t cs = plane.colStride();
+        for (Channel c : plane.channels()) {
+            const int z = plane.chanNo(c);
+            if (c < Chan_Red || c > Chan_Alpha) {  // the footage is RGBA only
+                for (int y = b.y(); y < b.t(); ++y)
+                    for (int x = b.x(); x < b.r(); ++x) *plane.writableAt(x, y, z) = 0.0f;
+                continue;
+            }
+            for (int y = b.y(); y < b.t(); ++y) {
+                const float* in =
+                    &it->second[(size_t(y) * width + b.x()) * 4 + size_t(c - Chan_Red)];
+                float* out = plane.writableAt(b.x(), y, z);
+                for (int x = b.x(); x < b.r(); ++x, in += 4, out += cs) *out = *in;
+            }
+        }
     }
     MetaData::Bundle _fetchMetaData(const std::string&) override { return bundle; }
 

@@ -143,14 +143,19 @@ void BM_PositionImage(benchmark::State& state) {
 }
 BENCHMARK(BM_PositionImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The spherical view: the whole panorama turned by a view rotation, Bilinear.
+// The spherical view: the whole panorama turned by a view rotation (argument: the filter).
 void BM_RotatePanorama(benchmark::State& state) {
     Scene& s = scene();
     Kiln::Image out = allocate(kPanoWidth, kPanoHeight, 4);
     const Quaternion q{0.96f, 0.1f, 0.25f, 0.05f};
-    for (auto _ : state) K::rotateLatlong(s.panoramas[0], out, q, Filter::Bilinear);
+    for (auto _ : state) K::rotateLatlong(s.panoramas[0], out, q, Filter(state.range(0)));
 }
-BENCHMARK(BM_RotatePanorama)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RotatePanorama)
+    ->Arg(int(Filter::Bilinear))
+    ->Arg(int(Filter::Cubic))
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 }  // namespace
 

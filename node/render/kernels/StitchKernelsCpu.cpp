@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
@@ -40,6 +41,13 @@ int wrapIndex(int i, int n) {
     return i < 0 ? i + n : i;
 }
 
+/// int(std::floor(v)) without the library call that std::floor is on a baseline x86-64 build
+/// (one per sample of every feather read).
+inline int floorInt(float v) {
+    const int i = int(v);
+    return i - int(v < float(i));
+}
+
 /// Bilinear sample at the continuous absolute position (px, py) (pixel centres at +0.5). x
 /// wraps around the box when `wrapX`, else clamps; rows beyond the box clamp, or read zero when
 /// `zeroBeyondRows`.
@@ -50,8 +58,8 @@ void sampleBilinear(
     const int h = image.box.height();
     const float fx = px - 0.5f - float(image.box.x0);
     const float fy = py - 0.5f - float(image.box.y0);
-    const int ix = int(std::floor(fx));
-    const int iy = int(std::floor(fy));
+    const int ix = floorInt(fx);
+    const int iy = floorInt(fy);
     const float tx = fx - float(ix);
     const float ty = fy - float(iy);
     if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
@@ -138,23 +146,65 @@ struct ResizeBoundsRows {
             }
             return;
         }
+        // The samples' columns are the same on every row: resolved once per launch. Samples
+        // whose four taps lie inside the source take sampleBilinear's inside formula here;
+        // the others go through it with its border rule.
+        struct Column {
+            float px, tx;
+            int ix;
+        };
+        const int width = launch.domain.width();
+        const int w = src.box.width(), h = src.box.height();
+        thread_local std::vector<Column> columns;
+        columns.resize(std::size_t(width) * std::size_t(nx));
+        for (int x = launch.domain.x0; x < launch.domain.x1; ++x) {
+            const float cx = sl + (float(x) + 0.5f - dl) * scaleX;
+            for (int i = 0; i < nx; ++i) {
+                Column& col = columns[std::size_t(x - launch.domain.x0) * nx + i];
+                col.px = cx + ((float(i) + 0.5f) / float(nx) - 0.5f) * scaleX;
+                const float fx = col.px - 0.5f - float(src.box.x0);
+                col.ix = floorInt(fx);
+                col.tx = fx - float(col.ix);
+            }
+        }
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float cy = sb + (float(y) + 0.5f - db) * scaleY;
             float* out = PixelAt<float, C>(dst, launch.domain.x0, y);
-            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
-                const float cx = sl + (float(x) + 0.5f - dl) * scaleX;
-                float acc[C] = {};
-                for (int j = 0; j < ny; ++j) {
-                    const float py = cy + ((float(j) + 0.5f) / float(ny) - 0.5f) * scaleY;
-                    for (int i = 0; i < nx; ++i) {
-                        const float px = cx + ((float(i) + 0.5f) / float(nx) - 0.5f) * scaleX;
-                        float s[C];
-                        sampleBilinear<C>(src, px, py, wrap, false, s);
-                        for (int c = 0; c < C; ++c) acc[c] += s[c];
+            for (int j = 0; j < ny; ++j) {
+                const float py = cy + ((float(j) + 0.5f) / float(ny) - 0.5f) * scaleY;
+                const float fy = py - 0.5f - float(src.box.y0);
+                const int iy = floorInt(fy);
+                const float ty = fy - float(iy);
+                const bool rowInside = iy >= 0 && iy + 1 < h;
+                const float* r0 = reinterpret_cast<const float*>(
+                    src.origin + std::ptrdiff_t(rowInside ? iy : 0) * src.rowBytes);
+                const float* r1 = reinterpret_cast<const float*>(
+                    reinterpret_cast<const unsigned char*>(r0) + src.rowBytes);
+                const Column* col = columns.data();
+                float* o = out;
+                for (int x = 0; x < width; ++x, o += C) {
+                    // Accumulated across j in the output itself, in the order of the samples.
+                    float acc[C];
+                    for (int c = 0; c < C; ++c) acc[c] = j == 0 ? 0.0f : o[c];
+                    for (int i = 0; i < nx; ++i, ++col) {
+                        float v[C];
+                        if (rowInside && col->ix >= 0 && col->ix + 1 < w) {
+                            const float* p0 = r0 + std::ptrdiff_t(col->ix) * C;
+                            const float* p1 = r1 + std::ptrdiff_t(col->ix) * C;
+                            const float tx = col->tx;
+                            for (int c = 0; c < C; ++c)
+                                v[c] = (1.0f - ty) * ((1.0f - tx) * p0[c] + tx * p0[C + c]) +
+                                       ty * ((1.0f - tx) * p1[c] + tx * p1[C + c]);
+                        } else {
+                            sampleBilinear<C>(src, col->px, py, wrap, false, v);
+                        }
+                        for (int c = 0; c < C; ++c) acc[c] += v[c];
                     }
+                    for (int c = 0; c < C; ++c) o[c] = acc[c];
                 }
-                for (int c = 0; c < C; ++c) out[c] = acc[c] * norm;
             }
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < C; ++c) out[std::ptrdiff_t(x) * C + c] *= norm;
         }
     }
 };
@@ -216,19 +266,51 @@ struct FillLevelRows {
     }
 };
 
-/// The feather weight of a camera at panorama pixel (x, y): bilinear from the feather image
+/// The feather weights of a camera along panorama row y: bilinear from the feather image
 /// (which covers the whole panorama at analysis size, x wrapping), never below `floor` where
-/// the camera sees the pixel.
-inline float featherAt(const KernelImage& feather, int x, int y, float sx, float sy, float floor) {
-    float f;
-    sampleBilinear<1>(feather,
-                      float(feather.box.x0) + (float(x) + 0.5f) * sx,
-                      float(feather.box.y0) + (float(y) + 0.5f) * sy,
-                      true,
-                      false,
-                      &f);
-    return std::max(f, floor);
-}
+/// the camera sees the pixel. The row's half of the bilinear weights is resolved once; pixels
+/// whose taps lie inside the image skip the border rule. Exactly sampleBilinear<1>'s values.
+class FeatherRow {
+public:
+    FeatherRow(const KernelImage& feather, int y, float sx, float sy, float floor)
+        : m_feather(feather),
+          m_sx(sx),
+          m_floor(floor),
+          m_py(float(feather.box.y0) + (float(y) + 0.5f) * sy) {
+        const float fy = m_py - 0.5f - float(feather.box.y0);
+        const int iy = floorInt(fy);
+        m_ty = fy - float(iy);
+        m_inside = iy >= 0 && iy + 1 < feather.box.height();
+        if (m_inside) {
+            m_r0 = reinterpret_cast<const float*>(feather.origin +
+                                                  std::ptrdiff_t(iy) * feather.rowBytes);
+            m_r1 = reinterpret_cast<const float*>(feather.origin +
+                                                  std::ptrdiff_t(iy + 1) * feather.rowBytes);
+        }
+    }
+
+    float at(int x) const {
+        const float px = float(m_feather.box.x0) + (float(x) + 0.5f) * m_sx;
+        const float fx = px - 0.5f - float(m_feather.box.x0);
+        const int ix = floorInt(fx);
+        float f;
+        if (m_inside && ix >= 0 && ix + 1 < m_feather.box.width()) {
+            const float tx = fx - float(ix);
+            f = (1.0f - m_ty) * ((1.0f - tx) * m_r0[ix] + tx * m_r0[ix + 1]) +
+                m_ty * ((1.0f - tx) * m_r1[ix] + tx * m_r1[ix + 1]);
+        } else {
+            sampleBilinear<1>(m_feather, px, m_py, true, false, &f);
+        }
+        return std::max(f, m_floor);
+    }
+
+private:
+    const KernelImage& m_feather;
+    float m_sx, m_floor, m_py, m_ty = 0.0f;
+    bool m_inside = false;
+    const float* m_r0 = nullptr;
+    const float* m_r1 = nullptr;
+};
 
 struct AlphaAccumulateRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
@@ -243,9 +325,10 @@ struct AlphaAccumulateRows {
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
             float* ap = PixelAt<float, 4>(a, x0, y);
+            const FeatherRow featherRow(feather, y, sx, sy, floor);
             for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
                 if (cp[3] <= threshold) continue;
-                const float f = featherAt(feather, x, y, sx, sy, floor);
+                const float f = featherRow.at(x);
                 for (int c = 0; c < 3; ++c) ap[c] += f * gain[c] * cp[c];
                 ap[3] += f * cp[3];
             }
@@ -265,10 +348,11 @@ struct SeamLabelRows {
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
             float* lp = PixelAt<float, 4>(label, x0, y);
+            const FeatherRow featherRow(feather, y, sx, sy, floor);
             for (int x = x0; x < launch.domain.x1; ++x, cp += 4, lp += 4) {
                 if (cp[3] <= threshold) continue;
                 lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
-                const float f = featherAt(feather, x, y, sx, sy, floor);
+                const float f = featherRow.at(x);
                 if (f > lp[0]) {
                     lp[0] = f;
                     lp[1] = camera;

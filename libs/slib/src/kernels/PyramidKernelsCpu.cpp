@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <vector>
 
 #include "PyramidKernels.h"
@@ -12,6 +15,9 @@ namespace {
 
 using Kiln::Compute::KernelImage;
 using Kiln::JIT::CpuLaunch;
+
+/// The four channels of a pixel in one vector register (GCC and Clang vector extension).
+typedef float Pixel4 __attribute__((vector_size(16)));
 
 template <int C>
 const float* LocalPixel(const KernelImage& image, int x, int y) {
@@ -60,14 +66,66 @@ struct PyramidReduceRows {
             for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
                 // Coarse i reads fine 2i-3 .. 2i+4, i.e. line entries 2i+1 .. 2i+8.
                 const float* in = line.data() + std::ptrdiff_t(2 * (x - coarse.box.x0) + 1) * C;
-                float acc[C] = {};
-                for (int t = 0; t < 8; ++t)
-                    for (int c = 0; c < C; ++c) acc[c] += taps[t] * in[t * C + c];
-                for (int c = 0; c < C; ++c) out[c] = acc[c];
+                if constexpr (C == 4) {
+                    Pixel4 v[8];
+                    std::memcpy(v, in, sizeof v);
+                    Pixel4 acc = taps[0] * v[0];
+                    for (int t = 1; t < 8; ++t) acc = acc + taps[t] * v[t];
+                    std::memcpy(out, &acc, sizeof acc);
+                } else {
+                    float acc[C] = {};
+                    for (int t = 0; t < 8; ++t)
+                        for (int c = 0; c < C; ++c) acc[c] += taps[t] * in[t * C + c];
+                    for (int c = 0; c < C; ++c) out[c] = acc[c];
+                }
             }
         }
     }
 };
+
+/// Columns [x0, x1) of one expanded row from its vertically filtered coarse `line`: out =
+/// expandFactor x expand + baseFactor x base (no base where `base` is null). Fine column
+/// 2m+q reads coarse m-2+q .. m+1+q, i.e. line entries m+q .. m+q+3 with the taps of phase q.
+/// The channels of a pixel form one vector for C = 4; the sums run in the same order for
+/// every C, so the result does not depend on the vector width.
+template <int C>
+void ExpandSpan(const float* line,
+                const std::array<std::array<float, 4>, 2>& taps,
+                int originX,
+                int x0,
+                int x1,
+                float expandFactor,
+                const float* base,
+                float baseFactor,
+                float* out) {
+    for (int x = x0; x < x1; ++x, out += C) {
+        const int lx = x - originX;
+        const int q = lx & 1;
+        const float* in = line + std::ptrdiff_t((lx >> 1) + q) * C;
+        const float t0 = taps[q][0], t1 = taps[q][1], t2 = taps[q][2], t3 = taps[q][3];
+        if constexpr (C == 4) {
+            Pixel4 v[4];
+            std::memcpy(v, in, sizeof v);
+            Pixel4 r = (((t0 * v[0] + t1 * v[1]) + t2 * v[2]) + t3 * v[3]) * expandFactor;
+            if (base != nullptr) {
+                Pixel4 bv;
+                std::memcpy(&bv, base, sizeof bv);
+                base += C;
+                r = r + baseFactor * bv;
+            } else {
+                r = r + 0.0f;
+            }
+            std::memcpy(out, &r, sizeof r);
+        } else {
+            for (int c = 0; c < C; ++c) {
+                const float acc =
+                    ((t0 * in[c] + t1 * in[C + c]) + t2 * in[2 * C + c]) + t3 * in[3 * C + c];
+                out[c] = expandFactor * acc + (base != nullptr ? baseFactor * base[c] : 0.0f);
+            }
+            if (base != nullptr) base += C;
+        }
+    }
+}
 
 template <typename T, int C>
 struct PyramidExpandRows {
@@ -93,19 +151,39 @@ struct PyramidExpandRows {
             float* out = Kiln::JIT::PixelAt<float, C>(output, launch.domain.x0, y);
             // A zero base factor reads no base: the base may be the uninitialised output.
             const bool baseRow = baseFactor != 0.0f && y >= base.box.y0 && y < base.box.y1;
-            for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
-                const int lx = x - output.box.x0;
-                const int q = lx & 1;
-                // Fine 2m+q reads coarse m-2+q .. m+1+q, i.e. line entries m+q .. m+q+3.
-                const float* in = line.data() + std::ptrdiff_t((lx >> 1) + q) * C;
-                float acc[C] = {};
-                for (int t = 0; t < 4; ++t)
-                    for (int c = 0; c < C; ++c) acc[c] += taps[q][t] * in[t * C + c];
-                const bool inBase = baseRow && x >= base.box.x0 && x < base.box.x1;
-                const float* b = inBase ? Kiln::JIT::PixelAt<float, C>(base, x, y) : nullptr;
-                for (int c = 0; c < C; ++c)
-                    out[c] = expandFactor * acc[c] + (b != nullptr ? baseFactor * b[c] : 0.0f);
-            }
+            // The columns that have a base pixel, clipped to the domain.
+            const int bx0 = baseRow ? std::clamp(base.box.x0, launch.domain.x0, launch.domain.x1)
+                                    : launch.domain.x1;
+            const int bx1 = baseRow ? std::clamp(base.box.x1, bx0, launch.domain.x1) : bx0;
+            const float* b =
+                baseRow && bx1 > bx0 ? Kiln::JIT::PixelAt<float, C>(base, bx0, y) : nullptr;
+            ExpandSpan<C>(line.data(),
+                          taps,
+                          output.box.x0,
+                          launch.domain.x0,
+                          bx0,
+                          expandFactor,
+                          nullptr,
+                          0.0f,
+                          out);
+            ExpandSpan<C>(line.data(),
+                          taps,
+                          output.box.x0,
+                          bx0,
+                          bx1,
+                          expandFactor,
+                          b,
+                          baseFactor,
+                          out + std::ptrdiff_t(bx0 - launch.domain.x0) * C);
+            ExpandSpan<C>(line.data(),
+                          taps,
+                          output.box.x0,
+                          bx1,
+                          launch.domain.x1,
+                          expandFactor,
+                          nullptr,
+                          0.0f,
+                          out + std::ptrdiff_t(bx1 - launch.domain.x0) * C);
         }
     }
 };
