@@ -35,9 +35,7 @@ while i < len(d):
     read -r width height <<<"$size"
     python3 "$root/demo/real_footage_rig.py" "$src/calibration.txt" "$width" "$height" \
         "$work/footage/rig.json"
-    # The panorama about as sharp as the lenses: 2K for the 3k set, 4K for the 5k set.
     format=2K_LatLong
-    [ "$width" -gt 2000 ] && format=4K_LatLong
     cat >"$work/real.vireo" <<VIREO
 # vireo script: one frame of $set through the node (written by demo/real_footage.sh).
 vireo 1
@@ -56,6 +54,6 @@ end
 
 connect Read1 DizuvaRuvi1 0
 VIREO
-    echo "=== $set: ${width} x ${height} per lens, panorama $format"
-    (cd "$work" && "$vireo" real.vireo -t "$root/demo/real_footage.py" "$work/out")
+    echo "=== $set: ${width} x ${height} per lens"
+    (cd "$work" && "$vireo" --yes real.vireo -t "$root/demo/real_footage.py" "$work/out")
 done
