@@ -6,7 +6,8 @@
 //
 //   build/bin/match_bench [--footage DIR | --realistic] [--frame F] [--seed S] [--compare]
 //                         [--no-correction] [--ext EXT] [--band DEG] [--wide-band DEG]
-//                         [--wide-features N] [--min-correlation R] [--refined-rig OUT]
+//                         [--wide-features N] [--min-correlation R] [--max-shift PX]
+//                         [--refined-rig OUT]
 //                         [benchmark flags]
 //
 // DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); the
@@ -17,7 +18,7 @@
 // and noise) in build/bench-footage-realistic. --compare also measures the AKAZE and SIFT
 // detectors; --no-correction matches without the rotation correction; --ext reads camN.FFFF.EXT
 // instead of EXR (real footage, judged against its own rig.json when it has no truth); --band,
-// --wide-band, --wide-features and --min-correlation override TrackFeaturesOptions.
+// --wide-band, --wide-features, --min-correlation and --max-shift override TrackFeaturesOptions.
 // After the matching figures, Refine Rig runs on the key's matches (rotations only, then with
 // focal lengths and centres) and its cameras are compared with the true rig; --refined-rig
 // writes the second as a rig sidecar file (convergence 5 m, as make_rig's), for a Warp through
@@ -105,6 +106,7 @@ int g_wideFeatures = 0;
 double g_wideBand = 0.0;
 double g_band = 0.0;
 double g_minCorrelation = 0.0;
+double g_maxShift = 0.0;
 std::string g_refinedRig;
 
 Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
@@ -151,6 +153,7 @@ CameraTrack matchKey(const Footage& footage, Detector detector, KeyTimes* times)
     if (g_wideBand > 0.0) options.wideBandDegrees = g_wideBand;
     if (g_band > 0.0) options.bandDegrees = g_band;
     if (g_minCorrelation > 0.0) options.minCorrelation = g_minCorrelation;
+    if (g_maxShift > 0.0) options.maxShift = g_maxShift;
     CameraTrack track(footage.frame);
     TrackFeatures(source,
                   nullptr,
@@ -395,6 +398,8 @@ int main(int argc, char** argv) {
             g_band = std::atof(argv[++i]);
         else if (arg == "--min-correlation" && i + 1 < argc)
             g_minCorrelation = std::atof(argv[++i]);
+        else if (arg == "--max-shift" && i + 1 < argc)
+            g_maxShift = std::atof(argv[++i]);
         else if (arg == "--refined-rig" && i + 1 < argc)
             g_refinedRig = argv[++i];
         else {

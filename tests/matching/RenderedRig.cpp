@@ -11,32 +11,13 @@ using namespace Korvane;
 
 const RenderedRig& RenderedRig::get() {
     static const RenderedRig rendered = [] {
-        RenderedRig r;
-        r.options.cameras = 4;
-        r.options.width = 320;
-        r.options.height = 240;
-        r.options.frames = 1;
-        const MakeRig::SyntheticRig synthetic(r.options);
-        r.rig = synthetic.definition();
-        r.scene = MakeRig::Scene::build(r.options.seed).atFrame(r.options.first);
+        MakeRig::RigOptions options;
+        options.cameras = 4;
+        options.width = 320;
+        options.height = 240;
+        options.frames = 1;
+        RenderedRig r = render(options);
         const MakeRig::RowPool pool(0);
-        for (int c = 0; c < r.rig.getNumberCameras(); ++c) {
-            Research::SphericalTransform transform(r.rig.getCamera(c));
-            transform.setConvergenceDepth(synthetic.convergence());
-            r.views.push_back(MakeRig::ViewRenderer(transform, pool).render(r.scene, pool));
-            const MakeRig::RenderedView& view = r.views.back();
-            Research::FeatureImage image;
-            image.width = view.width;
-            image.height = view.height;
-            image.pixels.resize(size_t(view.width) * view.height);
-            for (int row = 0; row < view.height; ++row)
-                for (int i = 0; i < view.width; ++i) {
-                    const float* p = &view.rgb[(size_t(row) * view.width + i) * 3];
-                    image.pixels[size_t(view.height - 1 - row) * view.width + i] =
-                        0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
-                }
-            r.images.push_back(std::move(image));
-        }
         Research::CameraDefinition pano;
         pano.setFormat(512, 256);
         pano.setProjection(Research::ProjectionTypeEnum::Latlong);
@@ -45,6 +26,33 @@ const RenderedRig& RenderedRig::get() {
         return r;
     }();
     return rendered;
+}
+
+RenderedRig RenderedRig::render(const MakeRig::RigOptions& options) {
+    RenderedRig r;
+    r.options = options;
+    const MakeRig::SyntheticRig synthetic(r.options);
+    r.rig = synthetic.definition();
+    r.scene = MakeRig::Scene::build(r.options.seed).atFrame(r.options.first);
+    const MakeRig::RowPool pool(0);
+    for (int c = 0; c < r.rig.getNumberCameras(); ++c) {
+        Research::SphericalTransform transform(r.rig.getCamera(c));
+        transform.setConvergenceDepth(synthetic.convergence());
+        r.views.push_back(MakeRig::ViewRenderer(transform, pool).render(r.scene, pool));
+        const MakeRig::RenderedView& view = r.views.back();
+        Research::FeatureImage image;
+        image.width = view.width;
+        image.height = view.height;
+        image.pixels.resize(size_t(view.width) * view.height);
+        for (int row = 0; row < view.height; ++row)
+            for (int i = 0; i < view.width; ++i) {
+                const float* p = &view.rgb[(size_t(row) * view.width + i) * 3];
+                image.pixels[size_t(view.height - 1 - row) * view.width + i] =
+                    0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
+            }
+        r.images.push_back(std::move(image));
+    }
+    return r;
 }
 
 }  // namespace MatchingTests

@@ -25,6 +25,8 @@ struct RenderedRig {
     Korvane::MakeRig::RenderedView panorama;
 
     static const RenderedRig& get();
+    /// The true rig of `options` and its views of the scene at its first frame, no panorama.
+    static RenderedRig render(const Korvane::MakeRig::RigOptions& options);
 };
 
 /// Hands the rendered images out, each camera c as input c; inputs in `missing` have none.

@@ -3,7 +3,10 @@
 
 #include <cmath>
 
+#include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
+#include <Eigen/LU>
+#include <Eigen/SVD>
 
 namespace Korvane {
 namespace Research {
@@ -12,8 +15,15 @@ namespace detail {
 namespace {
 
 constexpr int kMaxIterations = 30;
-// Iterations stop once the centre moves less than this, pixels.
+// Iterations stop once the centre moves less than this, pixels, and the deformation of the
+// patch less than kConvergenceMap.
 constexpr double kConvergence = 0.005;
+constexpr double kConvergenceMap = 0.001;
+// The fitted local map keeps its scales within this factor (and its inverse) of the predicted.
+constexpr double kMinScale = 0.7;
+
+using Vector6 = Eigen::Matrix<double, 6, 1>;
+using Matrix6 = Eigen::Matrix<double, 6, 6>;
 
 }  // namespace
 
@@ -80,73 +90,122 @@ bool alignPatch(const SampledImage& reference,
             const Eigen::Vector2d w(x - radius - 1, y - radius - 1);
             if (!reference.sample(referencePixel + w, &grid[size_t(y) * outer + x])) return false;
         }
-    std::vector<double> templ(count), gx(count), gy(count);
-    Eigen::Matrix2d hessian = Eigen::Matrix2d::Zero();
+    // Steepest-descent images of the six affine parameters: translation (d), then the 2 x 2
+    // deformation D row by row, for the template warp w -> w + D w + d.
+    std::vector<double> templ(count);
+    std::vector<Vector6> descent(count);
+    Eigen::Matrix2d structure = Eigen::Matrix2d::Zero();
+    Matrix6 hessian = Matrix6::Zero();
+    double meanT = 0.0;
     for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x) {
             const size_t g = size_t(y + 1) * outer + size_t(x + 1);
             const int k = y * side + x;
             templ[k] = grid[g];
-            gx[k] = 0.5 * (grid[g + 1] - grid[g - 1]);
-            gy[k] = 0.5 * (grid[g + outer] - grid[g - outer]);
-            hessian(0, 0) += gx[k] * gx[k];
-            hessian(0, 1) += gx[k] * gy[k];
-            hessian(1, 1) += gy[k] * gy[k];
+            meanT += templ[k];
+            const double gx = 0.5 * (grid[g + 1] - grid[g - 1]);
+            const double gy = 0.5 * (grid[g + outer] - grid[g - outer]);
+            const double wx = x - radius, wy = y - radius;
+            descent[k] << gx, gy, gx * wx, gx * wy, gy * wx, gy * wy;
+            hessian += descent[k] * descent[k].transpose();
+            structure(0, 0) += gx * gx;
+            structure(0, 1) += gx * gy;
+            structure(1, 1) += gy * gy;
         }
-    hessian(1, 0) = hessian(0, 1);
+    structure(1, 0) = structure(0, 1);
     const double smallest =
-        Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d>(hessian, Eigen::EigenvaluesOnly)
+        Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d>(structure, Eigen::EigenvaluesOnly)
             .eigenvalues()[0];
     if (!(smallest >= minGradient * minGradient * count)) return false;
-    const Eigen::Matrix2d inverse = hessian.inverse();
+    meanT /= count;
+    double st = 0.0;
+    for (int k = 0; k < count; ++k) {
+        templ[k] -= meanT;
+        st += templ[k] * templ[k];
+    }
+    const Eigen::LDLT<Matrix6> solver(hessian);
+    if (solver.info() != Eigen::Success || !(st > 0.0)) return false;
+    const double deviationT = std::sqrt(st / count);
 
     std::vector<double> warped(count);
-    auto sampleTarget = [&](const Eigen::Vector2d& centre) {
+    // Samples the target patch and makes it zero-mean with the template's deviation, so that
+    // the two lenses' difference in exposure does not pull the fit. False when it leaves the
+    // target or is flat.
+    auto sampleTarget = [&](const Eigen::Vector2d& centre, const Eigen::Matrix2d& map) {
+        double sum = 0.0;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x) {
                 const Eigen::Vector2d w(x - radius, y - radius);
-                if (!target.sample(centre + jacobian * w, &warped[size_t(y) * side + x]))
-                    return false;
+                double& v = warped[size_t(y) * side + x];
+                if (!target.sample(centre + map * w, &v)) return false;
+                sum += v;
             }
+        const double mean = sum / count;
+        double squares = 0.0;
+        for (double& v : warped) {
+            v -= mean;
+            squares += v * v;
+        }
+        if (!(squares > 0.0)) return false;
+        const double gain = deviationT / std::sqrt(squares / count);
+        for (double& v : warped) v *= gain;
         return true;
     };
 
-    Eigen::Vector2d centre = start;
-    bool converged = false;
-    for (int iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
-        if (!sampleTarget(centre)) return false;
-        Eigen::Vector2d b = Eigen::Vector2d::Zero();
-        for (int k = 0; k < count; ++k) {
-            const double e = warped[k] - templ[k];
-            b.x() += gx[k] * e;
-            b.y() += gy[k] * e;
-        }
-        // Target q = centre + J w shows reference w + du: the centre moves by -J du.
-        const Eigen::Vector2d step = -(jacobian * (inverse * b));
-        centre += step;
-        if ((centre - start).norm() > maxShift) return false;
-        converged = step.norm() < kConvergence;
-    }
-    if (!sampleTarget(centre)) return false;
+    // The local map may stray from the rig's prediction by the lens model's error near the rim
+    // of a wide lens, not without limit.
+    const Eigen::Matrix2d predicted = jacobian.inverse();
+    auto plausible = [&](const Eigen::Matrix2d& map) {
+        const Eigen::Vector2d singular =
+            Eigen::JacobiSVD<Eigen::Matrix2d>(predicted * map).singularValues();
+        return singular[1] > kMinScale && singular[0] < 1.0 / kMinScale;
+    };
 
-    double meanT = 0.0, meanW = 0.0;
+    const Eigen::Matrix2d structureInverse = structure.inverse();
+    // Inverse-compositional iterations from (centre, map): on the translation alone, or on the
+    // whole affine warp. False when a patch leaves the target, the centre strays more than
+    // maxShift from `start`, the map turns implausible, or the iterations do not settle.
+    auto fit = [&](bool affine, Eigen::Vector2d* centre, Eigen::Matrix2d* map) {
+        for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
+            if (!sampleTarget(*centre, *map)) return false;
+            Vector6 b = Vector6::Zero();
+            for (int k = 0; k < count; ++k) b += descent[k] * (warped[k] - templ[k]);
+            Vector6 delta = Vector6::Zero();
+            if (affine)
+                delta = solver.solve(b);
+            else
+                delta.head<2>() = structureInverse * b.head<2>();
+            // Target q = centre + M w shows reference w + D w + d: M becomes M (I + D)^-1 and
+            // the centre moves by -M (I + D)^-1 d.
+            Eigen::Matrix2d grow;
+            grow << 1.0 + delta[2], delta[3], delta[4], 1.0 + delta[5];
+            if (!(std::abs(grow.determinant()) > 1e-6)) return false;
+            *map = *map * grow.inverse();
+            const Eigen::Vector2d step = -(*map * delta.head<2>());
+            *centre += step;
+            if (!((*centre - start).norm() <= maxShift) || !plausible(*map)) return false;
+            if (step.norm() < kConvergence && delta.tail<4>().norm() < kConvergenceMap) return true;
+        }
+        return false;
+    };
+
+    // The translation first, on the predicted map, which widens the reach of the fit; then the
+    // whole affine warp from there, which must settle too: a patch whose map the texture
+    // leaves undetermined fixes its centre no better.
+    Eigen::Vector2d centre = start;
+    Eigen::Matrix2d map = jacobian;
+    if (!fit(false, &centre, &map) || !fit(true, &centre, &map)) return false;
+    if (!sampleTarget(centre, map)) return false;
+
+    double sw = 0.0, stw = 0.0;
     for (int k = 0; k < count; ++k) {
-        meanT += templ[k];
-        meanW += warped[k];
-    }
-    meanT /= count;
-    meanW /= count;
-    double st = 0.0, sw = 0.0, stw = 0.0;
-    for (int k = 0; k < count; ++k) {
-        const double t = templ[k] - meanT, w = warped[k] - meanW;
-        st += t * t;
-        sw += w * w;
-        stw += t * w;
+        sw += warped[k] * warped[k];
+        stw += templ[k] * warped[k];
     }
     result->position = centre;
-    result->correlation = st > 0.0 && sw > 0.0 ? stw / std::sqrt(st * sw) : 0.0;
-    result->converged = converged;
-    return converged;
+    result->mapping = map;
+    result->correlation = sw > 0.0 ? stw / std::sqrt(st * sw) : 0.0;
+    return true;
 }
 
 }  // namespace detail

@@ -44,17 +44,22 @@ bool describePatch(const SampledImage& image,
 
 /// Aligns a square patch of `target` with the patch of `reference` centred on `referencePixel`
 /// (2 radius + 1 samples a side, one pixel apart): target position q corresponds to reference
-/// position referencePixel + w through q = centre + J w, and the centre is found by
-/// inverse-compositional Lucas-Kanade on a translation, starting from `start`.
+/// position referencePixel + w through q = centre + M w. Centre and local map M are found
+/// together by inverse-compositional Lucas-Kanade on an affine warp, starting from `start` and
+/// the predicted map `jacobian`, with each target patch brought to the template's mean and
+/// deviation (the cameras' exposures differ). The map is free because the predicted one is
+/// only as good as the lens model: near the rim of a wide fisheye a few percent of error in
+/// its scale, over a patch, moves a translation-only fit by pixels or off the point.
 struct PatchAlignment {
-    Eigen::Vector2d position = Eigen::Vector2d::Zero();  ///< the aligned centre in `target`
+    Eigen::Vector2d position = Eigen::Vector2d::Zero();     ///< the aligned centre in `target`
+    Eigen::Matrix2d mapping = Eigen::Matrix2d::Identity();  ///< the fitted local map M
     double correlation = 0.0;  ///< zero-mean normalised cross-correlation of the aligned patches
-    bool converged = false;
 };
 
 /// False when the reference patch is too flat or one-dimensional to fix a position (smallest
 /// eigenvalue of its structure tensor per sample below `minGradient`^2), when a patch leaves its
-/// image, or when the centre moves more than `maxShift` pixels from `start`.
+/// image, when the centre moves more than `maxShift` pixels from `start`, or when M strays from
+/// `jacobian` by more than a factor 0.7 to 1 / 0.7 in scale.
 bool alignPatch(const SampledImage& reference,
                 const Eigen::Vector2d& referencePixel,
                 const SampledImage& target,

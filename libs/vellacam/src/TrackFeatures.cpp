@@ -65,7 +65,8 @@ struct CameraState {
     int width = 0;
     int height = 0;
     std::vector<float> display;  ///< contrast-normalised 0..255, top row first
-    detail::SampledImage sampled;
+    /// `display` blurred as the descriptors see it: description and sub-pixel alignment.
+    detail::SampledImage smooth;
     std::vector<Keypoint> keypoints;
     std::vector<float> descriptors;  ///< kDescriptorLength per keypoint
     // Keypoint index: cells of kCell pixels in library coordinates, compressed rows.
@@ -262,10 +263,10 @@ void detect(const TrackFeaturesOptions& options,
 
     cv::Mat blurred;
     cv::GaussianBlur(display, blurred, cv::Size(), kDescriptorBlur);
-    const detail::SampledImage smooth(
-        camera->width,
-        camera->height,
-        std::vector<float>(blurred.begin<float>(), blurred.end<float>()));
+    camera->smooth =
+        detail::SampledImage(camera->width,
+                             camera->height,
+                             std::vector<float>(blurred.begin<float>(), blurred.end<float>()));
     camera->keypoints.clear();
     camera->descriptors.clear();
     std::vector<float> patch(kDescriptorLength);
@@ -284,7 +285,7 @@ void detect(const TrackFeaturesOptions& options,
                          !rays->ray(keypoint.position, &keypoint.direction) ||
                          !detail::tangentAxes(*rays, keypoint.direction, step, &axes)))
                 continue;
-            if (!detail::describePatch(smooth,
+            if (!detail::describePatch(camera->smooth,
                                        keypoint.position,
                                        axes,
                                        kDescriptorRadius,
@@ -709,7 +710,6 @@ bool TrackFeatures(FeatureImageSource& source,
         CameraState& camera = cameras[size_t(c)];
         if (!camera.present) return;
         detect(options, plans[size_t(c)], geometry ? &rays[size_t(c)] : nullptr, step, &camera);
-        camera.sampled = detail::SampledImage(camera.width, camera.height, camera.display);
         buildIndex(&camera);
     });
     for (int c = 0; c < n; ++c)
@@ -780,9 +780,9 @@ bool TrackFeatures(FeatureImageSource& source,
                     continue;
             }
             detail::PatchAlignment aligned;
-            if (!detail::alignPatch(cameras[size_t(r)].sampled,
+            if (!detail::alignPatch(cameras[size_t(r)].smooth,
                                     reference.position,
-                                    cameras[size_t(c)].sampled,
+                                    cameras[size_t(c)].smooth,
                                     observed.position,
                                     jacobian,
                                     options.patchRadius,

@@ -34,7 +34,7 @@ namespace Research {
 namespace Kernels {
 
 constexpr const char* kProjectionId =
-    "6a9c877e7e29795be8d4df512a85692bd5c20f78beed262f44367b589167f64d";
+    "5926363fe6a11024de2ba9c8cf2ed1df8b64441c516b64aeddc012f8a7865584";
 
 /// The scalars, in parameter-table order.
 enum ProjectionParam : int {
@@ -68,6 +68,9 @@ enum ProjectionParam : int {
     kPEnabled,         // int: 0 writes kNoSample everywhere
     kPOtherType,       // int: the other side's projection type
     kPCameraType,      // int: the camera's projection type
+    kPCircleX,         // float, pixels, y up: centre of the camera's image circle
+    kPCircleY,         // float
+    kPCircleRadius,    // float, pixels; not positive: no circle, the whole frame is picture
     kProjectionParamCount
 };
 
@@ -79,7 +82,8 @@ constexpr Kiln::Compute::ParamName kProjectionParamNames[kProjectionParamCount] 
     0xecff355d787369e8, 0x344a8919273cedff, 0x159efc46610d6ccf, 0x8ae5427523032254,
     0xe92e8c5f053ffa53, 0x0bfac7d56d1242f6, 0x7e7d9d0b1a52dfad, 0x6fc5a4568fedcc12,
     0x6e6499068352becb, 0x8becf4f0a80be67e, 0x142395f23bf82faa, 0x2f64402ed23b817c,
-    0x398ecd3acf99ae9c, 0x0ce56c6a42a63b44};
+    0x398ecd3acf99ae9c, 0x0ce56c6a42a63b44, 0xd5baa978983b6369, 0xfe4f526311d5d724,
+    0x456d044bc1f49414};
 
 /// The parameter table: one "o<hash> <kind>" line per scalar, in order.
 const char* projectionParamTable();
@@ -242,6 +246,9 @@ struct ProjectionSetup {
     double distortionUnit = 1;
     detail::Distortion distortion;
     detail::Lens cameraLens;
+    // The image circle of a circular fisheye; outside it is the lens housing, not picture.
+    bool hasCircle = false;
+    double circleX = 0, circleY = 0, circleRadius2 = 0;
     detail::Mat3 rotation{};
     detail::Vec3 position{};
     // Other side.
@@ -264,6 +271,9 @@ struct ProjectionSetup {
     bool sourcePositionOfDirection(detail::Vec3 direction, double* sx, double* sy) const;
 
 private:
+    /// True where the camera image (pixels, y up) shows the scene: in the frame and in the
+    /// image circle when there is one.
+    bool isPicture(double px, double py) const;
     bool cameraToRay(double px, double py, detail::Vec3* ray) const;
     bool rayToCamera(detail::Vec3 ray, double* px, double* py) const;
     bool otherToRay(double px, double py, detail::Vec3* ray) const;
@@ -312,6 +322,11 @@ ProjectionSetup ProjectionSetup::decode(const Params& p) {
                     focalPixels,
                     0.5 * s.cameraWidth,
                     0.5 * s.cameraHeight / std::max(s.aspect, 1e-12)};
+    const double circleRadius = p.value(kPCircleRadius);
+    s.hasCircle = cameraIsLens && circleRadius > 0.0;
+    s.circleX = p.value(kPCircleX);
+    s.circleY = p.value(kPCircleY);
+    s.circleRadius2 = circleRadius * circleRadius;
     s.rotation = detail::eulerZxy(p.value(kPRotationX), p.value(kPRotationY), p.value(kPRotationZ));
     // A latlong camera turns the panorama; only lenses stand somewhere.
     if (cameraIsLens)
@@ -330,8 +345,14 @@ ProjectionSetup ProjectionSetup::decode(const Params& p) {
     return s;
 }
 
-inline bool ProjectionSetup::cameraToRay(double px, double py, detail::Vec3* ray) const {
+inline bool ProjectionSetup::isPicture(double px, double py) const {
     if (!(px >= 0.0 && px <= cameraWidth && py >= 0.0 && py <= cameraHeight)) return false;
+    const double ex = px - circleX, ey = py - circleY;
+    return !hasCircle || ex * ex + ey * ey <= circleRadius2;
+}
+
+inline bool ProjectionSetup::cameraToRay(double px, double py, detail::Vec3* ray) const {
+    if (!isPicture(px, py)) return false;
     double qx = px - centreX;
     double qy = (py - centreY) / aspect;
     if (distortion.active) {
@@ -360,7 +381,7 @@ inline bool ProjectionSetup::rayToCamera(detail::Vec3 ray, double* px, double* p
     }
     *px = qx + centreX;
     *py = qy * aspect + centreY;
-    return *px >= 0.0 && *px <= cameraWidth && *py >= 0.0 && *py <= cameraHeight;
+    return isPicture(*px, *py);
 }
 
 /// A point of the other side to a ray in the camera frame.

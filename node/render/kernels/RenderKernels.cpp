@@ -86,6 +86,9 @@ void projectPositions(Kiln::Image& positions, const ProjectionScalars& s) {
             WriteScalar(context, name(kPEnabled), s.enabled);
             WriteScalar(context, name(kPOtherType), s.otherType);
             WriteScalar(context, name(kPCameraType), s.cameraType);
+            WriteScalar(context, name(kPCircleX), s.imageCircle[0]);
+            WriteScalar(context, name(kPCircleY), s.imageCircle[1]);
+            WriteScalar(context, name(kPCircleRadius), s.imageCircle[2]);
         });
 }
 

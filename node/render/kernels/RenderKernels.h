@@ -41,6 +41,7 @@ struct ProjectionScalars {
     int enabled = 1;
     int otherType = 2;
     int cameraType = 1;
+    std::array<float, 3> imageCircle{};  // centre x, y (pixels, y up), radius; 0: none
 };
 
 /// The projection kernel into `positions` (2 float channels) over its whole box: explicit

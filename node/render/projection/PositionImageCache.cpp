@@ -46,6 +46,7 @@ std::string keyOf(const Korvane::Research::Kernels::ProjectionScalars& s,
     append(key, s.enabled);
     append(key, s.otherType);
     append(key, s.cameraType);
+    append(key, s.imageCircle);
     return key;
 }
 

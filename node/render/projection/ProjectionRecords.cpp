@@ -71,6 +71,7 @@ Korvane::Research::Kernels::ProjectionScalars projectionScalars(const Projection
     s.enabled = camera.enabled;
     s.otherType = records.otherType;
     s.cameraType = camera.projection;
+    s.imageCircle = lens.imageCircle;
     return s;
 }
 
@@ -95,6 +96,10 @@ LensRecord lensRecord(const Korvane::Research::CameraDefinition& camera) {
     for (int i = 0; i < 3; ++i) r.distortion[size_t(i)] = float(camera.getDistortion()[i]);
     r.centreShift = {float(camera.getCentreShift().x()), float(camera.getCentreShift().y())};
     r.undistort = camera.getUndistort();
+    if (camera.hasImageCircle())
+        r.imageCircle = {float(camera.getImageCircleCentre().x()),
+                         float(camera.getImageCircleCentre().y()),
+                         float(camera.getImageCircleRadius())};
     return r;
 }
 

@@ -54,6 +54,9 @@ struct LensRecord {
     std::array<float, 3> distortion{};   ///< a, b, c of r (a r^3 + b r^2 + c r + d)
     std::array<float, 2> centreShift{};  ///< pixels, x right, y up
     bool undistort = true;               ///< false: the footage is already free of distortion
+    /// The image circle of a circular fisheye: centre x, y (pixels, y up) and radius; outside
+    /// it the camera shows nothing (alpha 0), since there is the lens housing. Radius 0: none.
+    std::array<float, 3> imageCircle{};
 };
 
 /// Where camera rays meet the panorama's rays: the convergence sphere about `origin`.

@@ -68,8 +68,10 @@ struct TrackFeaturesOptions {
     /// normalised cross-correlation of the aligned patches for an observation to be kept.
     int patchRadius = 7;
     double minCorrelation = 0.93;
-    /// Farthest an observation may move during refinement, pixels.
-    double maxShift = 3.0;
+    /// Farthest an observation may move during refinement, pixels. Corners found in two
+    /// lenses that see a point at different scales and sharpness (the rims of back-to-back
+    /// fisheyes) lie a few pixels apart although the patches agree.
+    double maxShift = 5.0;
 };
 
 /// Figures of one TrackFeatures call, for benchmarks and diagnostics. Seconds are wall time.
