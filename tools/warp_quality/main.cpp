@@ -36,8 +36,11 @@ int main(int argc, char** argv) {
             if (argc < 4 ? n->className() == "V_DizuvaRuvi" : n->name() == argv[3])
                 node = dynamic_cast<DizuvaRuviPlugin*>(n->op());
         if (!node) {
-            std::fprintf(stderr, "warp_quality: %s: no V_DizuvaRuvi node%s%s\n", argv[1],
-                         argc == 4 ? " called " : "", argc == 4 ? argv[3] : "");
+            std::fprintf(stderr,
+                         "warp_quality: %s: no V_DizuvaRuvi node%s%s\n",
+                         argv[1],
+                         argc == 4 ? " called " : "",
+                         argc == 4 ? argv[3] : "");
             return 2;
         }
         WarpQualityReport report;
@@ -45,8 +48,8 @@ int main(int argc, char** argv) {
         for (float key : node->knobManager().getKeys()) {
             const std::string truth = truthPointsPath(argv[2], int(key));
             if (!std::filesystem::exists(truth)) {
-                std::fprintf(stderr, "warp_quality: no truth for key %d (%s)\n", int(key),
-                             truth.c_str());
+                std::fprintf(
+                    stderr, "warp_quality: no truth for key %d (%s)\n", int(key), truth.c_str());
                 continue;
             }
             measureWarpQuality(*node, int(key), readTruthMatches(truth), report);
@@ -54,13 +57,27 @@ int main(int argc, char** argv) {
         }
         const MisalignmentFigures before = MisalignmentFigures::of(report.unwarped);
         const MisalignmentFigures after = MisalignmentFigures::of(report.warped);
-        std::printf("misalignment of %zu scene points over %d keys, pixels of a 2048 x 1024 "
-                    "panorama:\n",
-                    before.points, keys);
-        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n", "unwarped", before.median,
-                    before.p90);
-        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n", "warped", after.median,
-                    after.p90);
+        std::printf(
+            "misalignment of %zu scene points over %d keys, pixels of a 2048 x 1024 "
+            "panorama:\n",
+            before.points,
+            keys);
+        std::printf(
+            "  %-9s median %7.3f   90th percentile %7.3f\n", "unwarped", before.median, before.p90);
+        std::printf(
+            "  %-9s median %7.3f   90th percentile %7.3f\n", "warped", after.median, after.p90);
+        const MisalignmentFigures offBefore = MisalignmentFigures::of(report.unwarpedOffset);
+        const MisalignmentFigures offAfter = MisalignmentFigures::of(report.warpedOffset);
+        std::printf("offset of %zu observations from the true direction, same pixels:\n",
+                    offBefore.points);
+        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n",
+                    "unwarped",
+                    offBefore.median,
+                    offBefore.p90);
+        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n",
+                    "warped",
+                    offAfter.median,
+                    offAfter.p90);
         if (before.median > 0)
             std::printf("  warped median = %.0f%% of unwarped\n",
                         100.0 * after.median / before.median);

@@ -19,9 +19,8 @@ std::string writeFile(const std::string& name, const std::string& text) {
 }
 
 TEST(WarpQuality, TruthPointsBecomeMatchesOfTwoOrMoreCameras) {
-    const std::string path = writeFile(
-        "warp_quality_points.json",
-        R"({"frame": 1, "points": [
+    const std::string path = writeFile("warp_quality_points.json",
+                                       R"({"frame": 1, "points": [
 {"id":0,"world":[1,0,2],"observations":[{"camera":1,"image":[10.5,20.25],"depth":2},
                                         {"camera":3,"image":[30,40],"depth":2.1}]},
 {"id":1,"world":[0,1,2],"observations":[{"camera":2,"image":[5,6],"depth":2}]}
@@ -32,9 +31,11 @@ TEST(WarpQuality, TruthPointsBecomeMatchesOfTwoOrMoreCameras) {
     EXPECT_EQ(matches[0].getFeatures()[0].first, 0);  // cameras count from 0 here
     EXPECT_EQ(matches[0].getFeatures()[1].first, 2);
     EXPECT_EQ(matches[0].getFeatures()[0].second.getPosition(), Eigen::Vector2d(10.5, 20.25));
+    EXPECT_EQ(matches[0].getPoint().getPosition(), Eigen::Vector3d(1, 0, 2));  // the true point
 
     for (const std::string& bad : {std::string("{\"points\": [{\"observations\": 3}]}"),
-                                   std::string("{\"points\": ["), std::string("[]")}) {
+                                   std::string("{\"points\": ["),
+                                   std::string("[]")}) {
         const std::string broken = writeFile("warp_quality_broken.json", bad);
         try {
             readTruthMatches(broken);
