@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
         std::vector<std::vector<float>> maps;
         std::vector<Picture> panos;
         std::vector<bool> overlaps;
+        std::vector<std::vector<Picture>> cameraSets;
         std::printf("%-10s %10s %8s %10s %8s %12s\n",
                     "",
                     "seen PSNR",
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
         for (int k = 0; k < 2; ++k) {
             panos.push_back(readPicture(argv[2 + 2 * k]));
             const Picture& pano = panos.back();
-            const std::vector<Picture> cams = cameras(argv[3 + 2 * k]);
+            cameraSets.push_back(cameras(argv[3 + 2 * k]));
+            const std::vector<Picture>& cams = cameraSets.back();
             const std::vector<int> count = cameraCount(cams);
             std::vector<bool> seen(count.size()), overlap(count.size());
             for (size_t i = 0; i < count.size(); ++i)
@@ -78,6 +80,27 @@ int main(int argc, char** argv) {
                         ovl.psnr,
                         ovl.ssim,
                         n ? sum / double(n) : 0.0);
+        }
+        // Each camera alone against the truth, over the pixels it covers both ways: how well
+        // the warp puts every camera's content where it belongs, blending aside.
+        if (cameraSets[0].size() == cameraSets[1].size()) {
+            std::printf("%-10s %10s %8s %10s %8s\n", "camera", "A PSNR", "SSIM", "B PSNR", "SSIM");
+            for (size_t c = 0; c < cameraSets[0].size(); ++c) {
+                const Picture& a = cameraSets[0][c];
+                const Picture& b = cameraSets[1][c];
+                std::vector<bool> both(size_t(truth.width) * truth.height, false);
+                for (int y = 0; y < truth.height; ++y)
+                    for (int x = 0; x < truth.width; ++x)
+                        both[size_t(y) * truth.width + x] =
+                            a.at(x, y, 3) > 0.99f && b.at(x, y, 3) > 0.99f;
+                const Scores sa = compare(a, truth, both), sb = compare(b, truth, both);
+                std::printf("cam%-7zu %10.2f %8.4f %10.2f %8.4f\n",
+                            c + 1,
+                            sa.psnr,
+                            sa.ssim,
+                            sb.psnr,
+                            sb.ssim);
+            }
         }
         if (argc >= 8) writePicture(argv[7], heatMap(maps, truth.width, truth.height, 0.2f, 2));
         if (argc == 10) {

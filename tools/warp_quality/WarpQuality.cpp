@@ -58,6 +58,11 @@ std::vector<FeatureTrack> readTruthMatches(const std::string& path) {
                     o.at("camera").get<int>() - 1,
                     Feature(Eigen::Vector2d(image.at(0).get<double>(), image.at(1).get<double>())));
             }
+            const auto& world = point.at("world");
+            match.setPoint(Point(Eigen::Vector3d(world.at(0).get<double>(),
+                                                 world.at(1).get<double>(),
+                                                 world.at(2).get<double>()),
+                                 0.0));
             if (match.getFeatures().size() >= 2) matches.push_back(std::move(match));
         }
     } catch (const nlohmann::json::exception& e) {
@@ -96,6 +101,31 @@ void measureWarpQuality(DizuvaRuviPlugin& node,
         if (!before || !after) continue;
         report.unwarped.push_back(*before);
         report.warped.push_back(*after);
+        const Eigen::Vector3d& P = point.getPoint().getPosition();
+        for (const auto& [camera, feature] : point.getFeatures()) {
+            if (camera < 0 || camera >= int(transforms.size())) continue;
+            SphericalTransform atDepth = transforms[size_t(camera)];
+            atDepth.setConvergenceDepth(P.norm());
+            Eigen::Vector2d image, truthIdeal, before, after;
+            const auto grid = grids.find(camera);
+            const std::optional<Eigen::Vector2d> warped =
+                grid != grids.end() ? grid->second.warpedPosition(feature.getPosition())
+                                    : std::optional<Eigen::Vector2d>(feature.getPosition());
+            if (!atDepth.ProjectFromWorld(P, &image) ||
+                !atDepth.ProjectToIdeal(image, ProjectionTypeEnum::Latlong, &truthIdeal) ||
+                !warped ||
+                !transforms[size_t(camera)].ProjectToIdeal(
+                    feature.getPosition(), ProjectionTypeEnum::Latlong, &before) ||
+                !transforms[size_t(camera)].ProjectToIdeal(
+                    *warped, ProjectionTypeEnum::Latlong, &after))
+                continue;
+            const auto offset = [&](Eigen::Vector2d p) {
+                p.x() -= kPanoramaWidth * std::round((p.x() - truthIdeal.x()) / kPanoramaWidth);
+                return (p - truthIdeal).norm();
+            };
+            report.unwarpedOffset.push_back(offset(before));
+            report.warpedOffset.push_back(offset(after));
+        }
     }
 }
 

@@ -31,6 +31,10 @@ struct MisalignmentFigures {
 struct WarpQualityReport {
     std::vector<double> unwarped;
     std::vector<double> warped;
+    /// Per observation, how far the camera puts the point from its true direction seen from
+    /// the rig centre (panorama pixels), before and after the warp.
+    std::vector<double> unwarpedOffset;
+    std::vector<double> warpedOffset;
 };
 
 /// The scene points of make_rig's `truth/points.<FFFF>.json` as matches: one observation per

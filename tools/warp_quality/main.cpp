@@ -78,6 +78,18 @@ int main(int argc, char** argv) {
         if (before.median > 0)
             std::printf("  warped median = %.0f%% of unwarped\n",
                         100.0 * after.median / before.median);
+        const MisalignmentFigures offBefore = MisalignmentFigures::of(report.unwarpedOffset);
+        const MisalignmentFigures offAfter = MisalignmentFigures::of(report.warpedOffset);
+        std::printf("offset of %zu observations from the true direction, same pixels:\n",
+                    offBefore.points);
+        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n",
+                    "unwarped",
+                    offBefore.median,
+                    offBefore.p90);
+        std::printf("  %-9s median %7.3f   90th percentile %7.3f\n",
+                    "warped",
+                    offAfter.median,
+                    offAfter.p90);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "warp_quality: %s\n", e.what());

@@ -31,6 +31,7 @@ TEST(WarpQuality, TruthPointsBecomeMatchesOfTwoOrMoreCameras) {
     EXPECT_EQ(matches[0].getFeatures()[0].first, 0);  // cameras count from 0 here
     EXPECT_EQ(matches[0].getFeatures()[1].first, 2);
     EXPECT_EQ(matches[0].getFeatures()[0].second.getPosition(), Eigen::Vector2d(10.5, 20.25));
+    EXPECT_EQ(matches[0].getPoint().getPosition(), Eigen::Vector3d(1, 0, 2));  // the true point
 
     for (const std::string& bad : {std::string("{\"points\": [{\"observations\": 3}]}"),
                                    std::string("{\"points\": ["),
