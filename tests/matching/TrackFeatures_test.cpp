@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <map>
 #include <memory>
 
@@ -191,11 +193,26 @@ TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
     ASSERT_TRUE(
         TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Latlong, false, 1, {0, 1, 2}));
     EXPECT_GE(track.getTracks().size(), 10u);
+    // Each camera's image ends in a hard black edge that real overlaps do not have; a patch
+    // (radius 7) on the blurred image (sigma 1) within reach of one is not the same in both
+    // cameras, so those matches are left out of the check.
+    auto nearAnEdge = [](double x) {
+        for (int c = 0; c < 3; ++c)
+            for (int edge : {c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40}) {
+                const double d = std::abs(std::remainder(x - edge, 512.0));
+                if (d < 12.0) return true;
+            }
+        return false;
+    };
+    int checked = 0;
     for (const FeatureTrack& m : track.getTracks()) {
         const auto& f = m.getFeatures();
+        if (nearAnEdge(f[0].second.getPosition().x())) continue;
+        ++checked;
         for (size_t k = 1; k < f.size(); ++k)
             EXPECT_LT((f[k].second.getPosition() - f[0].second.getPosition()).norm(), 0.1);
     }
+    EXPECT_GE(checked, 5);
 }
 
 TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {

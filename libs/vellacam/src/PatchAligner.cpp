@@ -21,6 +21,8 @@ constexpr double kConvergence = 0.005;
 constexpr double kConvergenceMap = 0.001;
 // The fitted local map keeps its scales within this factor (and its inverse) of the predicted.
 constexpr double kMinScale = 0.7;
+// A translation on the predicted map that correlates at least this well needs no affine fit.
+constexpr double kModelHolds = 0.99;
 
 using Vector6 = Eigen::Matrix<double, 6, 1>;
 using Matrix6 = Eigen::Matrix<double, 6, 6>;
@@ -189,22 +191,31 @@ bool alignPatch(const SampledImage& reference,
         return false;
     };
 
-    // The translation first, on the predicted map, which widens the reach of the fit; then the
-    // whole affine warp from there, which must settle too: a patch whose map the texture
-    // leaves undetermined fixes its centre no better.
+    // Normalised correlation of the template with the target as last sampled.
+    auto correlation = [&] {
+        double sw = 0.0, stw = 0.0;
+        for (int k = 0; k < count; ++k) {
+            sw += warped[k] * warped[k];
+            stw += templ[k] * warped[k];
+        }
+        return sw > 0.0 ? stw / std::sqrt(st * sw) : 0.0;
+    };
+
+    // The translation first, on the predicted map, which widens the reach of the fit. Where the
+    // predicted map explains the patch (the lens model holds there), the translation is the
+    // answer: four more unknowns would only let the centre wander with the noise. Elsewhere
+    // (near the rim of a wide lens, where the model is off) the whole affine warp follows from
+    // there, and must settle too: a patch whose map the texture leaves undetermined fixes its
+    // centre no better.
     Eigen::Vector2d centre = start;
     Eigen::Matrix2d map = jacobian;
-    if (!fit(false, &centre, &map) || !fit(true, &centre, &map)) return false;
-    if (!sampleTarget(centre, map)) return false;
-
-    double sw = 0.0, stw = 0.0;
-    for (int k = 0; k < count; ++k) {
-        sw += warped[k] * warped[k];
-        stw += templ[k] * warped[k];
+    if (!fit(false, &centre, &map) || !sampleTarget(centre, map)) return false;
+    if (correlation() < kModelHolds) {
+        if (!fit(true, &centre, &map) || !sampleTarget(centre, map)) return false;
     }
     result->position = centre;
     result->mapping = map;
-    result->correlation = sw > 0.0 ? stw / std::sqrt(st * sw) : 0.0;
+    result->correlation = correlation();
     return true;
 }
 
