@@ -9,7 +9,7 @@
 # Needs a built tree (build/bin/vireo). Not part of scripts/main.sh or ctest.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-data="${REAL_FOOTAGE:-/work/shared/realdata/dual_fisheye}"
+data="${REAL_FOOTAGE:-$root/../shared/realdata/dual_fisheye}"
 vireo="$root/build/bin/vireo"
 [ -x "$vireo" ] || { echo "real_footage.sh: $vireo is missing: build the tree first" >&2; exit 1; }
 sets=("$@")
