@@ -19,14 +19,13 @@
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/SphericalCircle.h"
 #include "constraints/TriangulationLeastSquaresFunction.h"
+#include "external/RigLibrary.h"
 #include "kiln/WorkerPool.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/Iop.h"
 #include "px/image/Node.h"
 #include "px/image/Op.h"
-#include "vellacam/TrackFeatures.h"
-#include "vellacam/TriangulateFeatures.h"
 
 namespace Korvane {
 namespace Research {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "external/VisionLibrary.h"
 #include "render/StitcherKernels.h"
-#include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
 
 namespace Kiln {
 namespace ImageStitcher {

@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "vellacam/CameraDefinition.h"
-#include "vellacam/RadialDistortion.h"
+#include "external/RigLibrary.h"
 
 namespace Kiln {
 namespace ImageProjection {

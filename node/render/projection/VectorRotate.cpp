@@ -3,7 +3,7 @@
 
 #include <Eigen/Geometry>
 
-#include "vellacam/CameraDefinition.h"
+#include "external/RigLibrary.h"
 
 namespace Kiln {
 namespace ImageProjection {
