@@ -99,9 +99,13 @@ OutputContext DizuvaRuviPlugin::inputUIContext(int k) const {
 }
 
 void DizuvaRuviPlugin::_validate(bool for_real) {
-    Iop::_validate(for_real);
-    const FormatPair formats = m_knobManager.outputFormat(true);
     const int view = outputContext().view();
+    // Input 0 is the source in the node's own view. For a panorama view ("main", "left",
+    // "right") the source has no image of that view (its views are the cameras), so only the
+    // camera views' inputs are validated below: validating it there would only make the
+    // source report a file that cannot exist.
+    if (!m_rigContext.isPanoramaView(view)) Iop::_validate(for_real);
+    const FormatPair formats = m_knobManager.outputFormat(true);
     m_rigContext.reloadRig(true);
     const MultiViewManager& views = *m_rigContext.multiViewManager();
     ChannelSet layers;
@@ -109,8 +113,16 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
     auto stop = [this] { m_layerChannels.clear(); };
 
     if (m_rigContext.isPanoramaView(view)) {
-        for (int k = 0; k < inputs(); ++k)
-            if (input(k)) merge_info(k);
+        bool haveInfo = false;
+        for (int k = 1; k < inputs(); ++k) {
+            if (!input(k)) continue;
+            if (haveInfo) {
+                merge_info(k);
+            } else {
+                copy_info(k);
+                haveInfo = true;
+            }
+        }
         Box first;
         bool haveFirst = false;
         for (int cameraView : views.cameraViews()) {
