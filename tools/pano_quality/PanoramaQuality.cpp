@@ -13,9 +13,9 @@ namespace PanoQuality {
 Picture readPicture(const std::string& path) {
     auto in = OIIO::ImageInput::open(path);
     if (!in) throw std::runtime_error(path + ": cannot open: " + OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
+    const OIIO::ImageSpec& header = in->spec();
     Picture p;
-    p.width = spec.width, p.height = spec.height, p.channels = spec.nchannels;
+    p.width = header.width, p.height = header.height, p.channels = header.nchannels;
     p.pixels.resize(size_t(p.width) * size_t(p.height) * size_t(p.channels));
     if (!in->read_image(0, 0, 0, p.channels, OIIO::TypeDesc::FLOAT, p.pixels.data()))
         throw std::runtime_error(path + ": cannot read: " + in->geterror());
@@ -25,8 +25,8 @@ Picture readPicture(const std::string& path) {
 void writePicture(const std::string& path, const Picture& rgb) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) throw std::runtime_error(path + ": cannot write: " + OIIO::geterror());
-    OIIO::ImageSpec spec(rgb.width, rgb.height, rgb.channels, OIIO::TypeDesc::UINT8);
-    if (!out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, rgb.pixels.data()) ||
+    OIIO::ImageSpec header(rgb.width, rgb.height, rgb.channels, OIIO::TypeDesc::UINT8);
+    if (!out->open(path, header) || !out->write_image(OIIO::TypeDesc::FLOAT, rgb.pixels.data()) ||
         !out->close())
         throw std::runtime_error(path + ": cannot write: " + out->geterror());
 }

@@ -42,17 +42,17 @@ float* at(const Kiln::Image& image, int x, int y) {
 Kiln::Image readImage(const std::string& path) {
     auto in = OIIO::ImageInput::open(path);
     if (!in) throw std::runtime_error(path + ": " + OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
-    std::vector<float> pixels(size_t(spec.width) * spec.height * spec.nchannels);
-    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pixels.data()))
+    const OIIO::ImageSpec& header = in->spec();
+    std::vector<float> pixels(size_t(header.width) * header.height * header.nchannels);
+    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, pixels.data()))
         throw std::runtime_error(path + ": " + in->geterror());
-    Kiln::Image image = allocate(spec.width, spec.height);
-    for (int y = 0; y < spec.height; ++y)
-        for (int x = 0; x < spec.width; ++x) {
+    Kiln::Image image = allocate(header.width, header.height);
+    for (int y = 0; y < header.height; ++y)
+        for (int x = 0; x < header.width; ++x) {
             const float* p =
-                &pixels[(size_t(spec.height - 1 - y) * spec.width + x) * spec.nchannels];
+                &pixels[(size_t(header.height - 1 - y) * header.width + x) * header.nchannels];
             float* o = at(image, x, y);
-            for (int c = 0; c < 3; ++c) o[c] = p[std::min(c, spec.nchannels - 1)];
+            for (int c = 0; c < 3; ++c) o[c] = p[std::min(c, header.nchannels - 1)];
             o[3] = 1.0f;
         }
     return image;

@@ -20,17 +20,17 @@ using namespace Korvane::Research;
 std::vector<float> ReadRgb(const std::string& path, int* width, int* height) {
     auto in = OIIO::ImageInput::open(path);
     if (!in) throw std::runtime_error(path + ": " + OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
-    *width = spec.width;
-    *height = spec.height;
-    std::vector<float> file(std::size_t(spec.width) * spec.height * 3);
+    const OIIO::ImageSpec& header = in->spec();
+    *width = header.width;
+    *height = header.height;
+    std::vector<float> file(std::size_t(header.width) * header.height * 3);
     if (!in->read_image(0, 0, 0, 3, OIIO::TypeDesc::FLOAT, file.data()))
         throw std::runtime_error(path + ": " + in->geterror());
     // Files hold the top row first; our rows go up.
     std::vector<float> rows(file.size());
-    const std::size_t stride = std::size_t(spec.width) * 3;
-    for (int r = 0; r < spec.height; ++r)
-        std::copy_n(&file[r * stride], stride, &rows[(spec.height - 1 - r) * stride]);
+    const std::size_t stride = std::size_t(header.width) * 3;
+    for (int r = 0; r < header.height; ++r)
+        std::copy_n(&file[r * stride], stride, &rows[(header.height - 1 - r) * stride]);
     return rows;
 }
 

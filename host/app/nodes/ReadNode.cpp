@@ -43,12 +43,12 @@ std::unique_ptr<OIIO::ImageInput> openImage(Op& op, const std::string& name, int
 
 // The data window in our coordinates. Rows flip: the top row of the display window is our
 // row full_height - 1.
-Box dataBox(const OIIO::ImageSpec& imageSpec) {
-    const int top = imageSpec.full_y + imageSpec.full_height;
-    return Box(imageSpec.x - imageSpec.full_x,
-               top - (imageSpec.y + imageSpec.height),
-               imageSpec.x - imageSpec.full_x + imageSpec.width,
-               top - imageSpec.y);
+Box dataBox(const OIIO::ImageSpec& header) {
+    const int top = header.full_y + header.full_height;
+    return Box(header.x - header.full_x,
+               top - (header.y + header.height),
+               header.x - header.full_x + header.width,
+               top - header.y);
 }
 
 // The source channel of each of r, g, b, a; -1 for an alpha the file lacks.
@@ -56,10 +56,10 @@ struct ChannelMap {
     int source[4];
 };
 
-ChannelMap mapChannels(const OIIO::ImageSpec& imageSpec) {
-    const int n = imageSpec.nchannels;
+ChannelMap mapChannels(const OIIO::ImageSpec& header) {
+    const int n = header.nchannels;
     if (n <= 2) return {{0, 0, 0, n == 2 ? 1 : -1}};  // grey, grey and alpha
-    int alpha = imageSpec.alpha_channel;
+    int alpha = header.alpha_channel;
     if (alpha < 0 && n >= 4) alpha = 3;
     return {{0, 1, 2, alpha}};
 }
@@ -113,13 +113,13 @@ void ReadNode::_validate(bool) {
     }
     auto in = openImage(*this, filename(), frame);
     if (!in) return;
-    const OIIO::ImageSpec& imageSpec = in->spec();
-    Format format(imageSpec.full_width,
-                  imageSpec.full_height,
-                  double(imageSpec.get_float_attribute("PixelAspectRatio", 1.0f)));
+    const OIIO::ImageSpec& header = in->spec();
+    Format format(header.full_width,
+                  header.full_height,
+                  double(header.get_float_attribute("PixelAspectRatio", 1.0f)));
     info_().format(format);
     info_().full_size_format(format);
-    info_().set(dataBox(imageSpec));
+    info_().set(dataBox(header));
     info_().channels(Mask_RGBA);
     info_().first_frame(m_first);
     info_().last_frame(m_last);
@@ -130,36 +130,37 @@ void ReadNode::renderPlane(ImagePlane& plane) {
     const std::string name = filename();
     auto in = openImage(*this, name, frame);
     if (!in) return;
-    const OIIO::ImageSpec imageSpec = in->spec();
-    const int top = imageSpec.full_y + imageSpec.full_height;
-    if (dataBox(imageSpec) != info().box()) {
+    const OIIO::ImageSpec header = in->spec();
+    const int top = header.full_y + header.full_height;
+    if (dataBox(header) != info().box()) {
         error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);
         return;
     }
-    std::vector<float> pixels(size_t(imageSpec.width) * size_t(imageSpec.height) *
-                              size_t(imageSpec.nchannels));
-    if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+    std::vector<float> pixels(size_t(header.width) * size_t(header.height) *
+                              size_t(header.nchannels));
+    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
         error("cannot read image '%s' for frame %d: %s",
               name.c_str(),
               frame,
               trimmed(in->geterror()).c_str());
         return;
     }
-    const ChannelMap map = mapChannels(imageSpec);
+    const ChannelMap map = mapChannels(header);
     const Channel rgba[4] = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
     int planeChannel[4];
     for (int k = 0; k < 4; ++k) planeChannel[k] = plane.chanNo(rgba[k]);
     const Box& box = plane.bounds();
     for (int y = box.y(); y < box.t(); ++y) {
-        const int fileRow = top - 1 - y - imageSpec.y;  // row index inside the data window
+        const int fileRow = top - 1 - y - header.y;  // row index inside the data window
         for (int x = box.x(); x < box.r(); ++x) {
-            const int fileCol = x + imageSpec.full_x - imageSpec.x;
-            const bool inside = fileRow >= 0 && fileRow < imageSpec.height && fileCol >= 0 &&
-                                fileCol < imageSpec.width;
-            const float* px = inside ? pixels.data() + (size_t(fileRow) * size_t(imageSpec.width) +
-                                                        size_t(fileCol)) *
-                                                           size_t(imageSpec.nchannels)
-                                     : nullptr;
+            const int fileCol = x + header.full_x - header.x;
+            const bool inside =
+                fileRow >= 0 && fileRow < header.height && fileCol >= 0 && fileCol < header.width;
+            const float* px =
+                inside
+                    ? pixels.data() + (size_t(fileRow) * size_t(header.width) + size_t(fileCol)) *
+                                          size_t(header.nchannels)
+                    : nullptr;
             for (int k = 0; k < 4; ++k) {
                 const int z = planeChannel[k];
                 if (z < 0) continue;

@@ -20,15 +20,15 @@ FileImage pattern(int width, int height, int channels, int seed) {
 void write(const std::string& path, const FileImage& image) {
     const std::string ext = std::filesystem::path(path).extension().string();
     const bool eightBit = ext == ".png" || ext == ".jpg";
-    OIIO::ImageSpec imageSpec(image.width,
-                              image.height,
-                              image.channels,
-                              eightBit ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT);
+    OIIO::ImageSpec header(image.width,
+                           image.height,
+                           image.channels,
+                           eightBit ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::FLOAT);
     // Files hold exactly the values given, also where colour is kept apart from alpha (PNG).
-    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+    header.attribute("oiio:UnassociatedAlpha", 1);
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << OIIO::geterror();
-    ASSERT_TRUE(out->open(path, imageSpec)) << out->geterror();
+    ASSERT_TRUE(out->open(path, header)) << out->geterror();
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, image.pixels.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }
@@ -38,11 +38,10 @@ FileImage read(const std::string& path) {
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) return {};
-    const OIIO::ImageSpec& imageSpec = in->spec();
-    FileImage image{imageSpec.width, imageSpec.height, imageSpec.nchannels, {}};
-    image.pixels.resize(size_t(imageSpec.width) * size_t(imageSpec.height) *
-                        size_t(imageSpec.nchannels));
-    if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::FLOAT, image.pixels.data()))
+    const OIIO::ImageSpec& header = in->spec();
+    FileImage image{header.width, header.height, header.nchannels, {}};
+    image.pixels.resize(size_t(header.width) * size_t(header.height) * size_t(header.nchannels));
+    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, image.pixels.data()))
         return {};
     return image;
 }
