@@ -48,6 +48,7 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     m_device = std::move(device);
     m_cpu = std::move(cpu);
     m_executing = true;
+    m_leftOut.reset();
     if (!m_knobs) return;
     const int type = m_knobs->executeType();
     if (type == 3 && m_rig) {
@@ -72,6 +73,8 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
 
 void AnalysisExecutor::execute(double frame) {
     const int type = m_knobs ? m_knobs->executeType() : -1;
+    if (type >= 0 && type <= 2 && !m_leftOut && m_rig)
+        leaveOutCamerasWithoutImage(roundFrame(frame));
     switch (type) {
         case 0:
         case 1:
@@ -245,9 +248,43 @@ std::vector<int> AnalysisExecutor::cameraInputs() const {
     std::vector<int> inputs;
     for (int c = 0; c < m_rig->numberOfCameras(); ++c) {
         const int view = m_rig->viewOfCamera(c);
-        inputs.push_back(view >= 0 ? m_rig->inputIndexOfView(view) : -1);
+        inputs.push_back(
+            view >= 0 && !(m_leftOut && m_leftOut->count(c)) ? m_rig->inputIndexOfView(view) : -1);
     }
     return inputs;
+}
+
+void AnalysisExecutor::leaveOutCamerasWithoutImage(int frame) {
+    m_leftOut.emplace();
+    m_rig->reloadRig(true);
+    auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
+    if (!iop) return;
+    const std::vector<int> inputs = cameraInputs();
+    const PX::Image::OutputContext saved = m_node->outputContext();
+    PX::Image::OutputContext context = saved;
+    context.setFrame(frame);
+    m_node->setOutputContext(context);
+    std::vector<int> without;
+    for (int c = 0; c < int(inputs.size()); ++c) {
+        if (inputs[size_t(c)] < 0) continue;
+        PX::Image::Iop* in = iop->validateInput(inputs[size_t(c)]);
+        if (in && in->valid() && in->info().format().width() > 0) continue;
+        without.push_back(c);
+    }
+    m_node->setOutputContext(saved);
+    // Without any image there is nothing to leave out for: matching says so itself.
+    if (without.empty() || without.size() == inputs.size()) return;
+    m_leftOut->insert(without.begin(), without.end());
+    const std::string what = m_knobs->executeType() == 2 ? "Warp" : "Match";
+    const std::string at = " at frame " + std::to_string(frame);
+    if (without.size() == 1)
+        m_node->progressMessage("Warning: camera " + CameraName(m_rig->rig(), without[0]) +
+                                " has no image" + at + " and is left out of this " + what + ".");
+    else
+        m_node->progressMessage("Warning: " + std::to_string(without.size()) + " of the rig's " +
+                                std::to_string(inputs.size()) + " cameras have no image" + at +
+                                " and are left out of this " + what + ": " +
+                                CameraList(m_rig->rig(), without) + ".");
 }
 
 PX::Image::Format AnalysisExecutor::inputFormat(const std::vector<int>& inputs) const {
@@ -262,14 +299,20 @@ PX::Image::Format AnalysisExecutor::inputFormat(const std::vector<int>& inputs) 
     return PX::Image::Format();
 }
 
-void AnalysisExecutor::gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const {
+void AnalysisExecutor::gatherWarpConstraints(
+    int frame,
+    int view,
+    WarpConstraintSink& out,
+    const std::vector<SphericalTransform>* transforms) const {
     if (!m_rig || !m_knobs || m_rig->numberOfCameras() == 0) return;
     const int camera = m_rig->cameraIndexOfView(view);
     if (camera < 0 || camera >= m_rig->numberOfCameras()) return;
     const ConstraintsKnob* constraints = m_knobs->constraints();
-    if (!constraints) return;
+    if (!constraints || constraints->constraintCount() == 0) return;
     const double radius = m_knobs->convergenceDepth(true);
-    const std::vector<SphericalTransform> cameras = m_rig->cameraTransforms(radius);
+    const std::vector<SphericalTransform> made =
+        transforms ? std::vector<SphericalTransform>() : m_rig->cameraTransforms(radius);
+    const std::vector<SphericalTransform>& cameras = transforms ? *transforms : made;
     // Constraint points live in host views; the rig maps them through their camera.
     auto transformOf = [&](int pointView) -> const SphericalTransform* {
         const int c = m_rig->cameraIndexOfView(pointView);
@@ -439,7 +482,9 @@ bool AnalysisExecutor::warpFrame() {
         m_rig->cameraTransforms(m_knobs->convergenceDepth(true)), {}, {}, m_minPairMatches};
     std::vector<int> views;
     for (int view : m_rig->multiViewManager()->cameraViews())
-        if (m_rig->isCameraView(view)) views.push_back(view);
+        if (m_rig->isCameraView(view) &&
+            !(m_leftOut && m_leftOut->count(m_rig->cameraIndexOfView(view))))
+            views.push_back(view);
 
     // The views' systems share nothing, so they are built and solved side by side, one view per
     // thread at a time. What touches the knobs and the constraint model stays on this thread:
@@ -467,7 +512,7 @@ bool AnalysisExecutor::warpFrame() {
     };
     std::vector<Collected> lines(views.size());
     for (size_t i = 0; i < views.size(); ++i)
-        for (int f : window) gatherWarpConstraints(f, views[i], lines[i]);
+        for (int f : window) gatherWarpConstraints(f, views[i], lines[i], &targets.transforms);
 
     std::vector<std::unique_ptr<GridWarpSolver>> solvers(views.size());
     std::vector<char> solved(views.size(), 0);
@@ -517,10 +562,7 @@ bool AnalysisExecutor::guardPairs(int frame, const std::set<int>& window, MatchT
             targets.countPairs(f, *track, threshold);
     const auto counts = targets.pairCounts.find(frame);
     if (counts == targets.pairCounts.end() || counts->second.empty()) return true;
-    auto name = [this](int camera) {
-        const std::string& view = m_rig->rig().getCamera(camera).getOutputView();
-        return view.empty() ? "cam" + std::to_string(camera + 1) : view;
-    };
+    auto name = [this](int camera) { return CameraName(m_rig->rig(), camera); };
     int most = 0;
     for (const auto& [pair, count] : counts->second) {
         most = std::max(most, count);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -60,8 +61,12 @@ public:
     bool matchFrame();
 
     /// The line-constraint samples of camera view `view` at `frame`, as warp constraints that
-    /// pull them onto their fitted great circles, filed under `frame` in `out`.
-    void gatherWarpConstraints(int frame, int view, WarpConstraintSink& out) const;
+    /// pull them onto their fitted great circles, filed under `frame` in `out`. `transforms`:
+    /// the rig's cameras at the convergence depth when the caller has them already.
+    void gatherWarpConstraints(int frame,
+                               int view,
+                               WarpConstraintSink& out,
+                               const std::vector<SphericalTransform>* transforms = nullptr) const;
 
     /// The warp solve at the host's current frame F (nearest whole frame, halves away from
     /// zero): for every camera view, one GridWarpSolver system over the analysis keys whose key
@@ -104,8 +109,14 @@ private:
     /// The full-size format of the source's camera views (the first of `inputs` that has an
     /// image); the empty format when none has.
     PX::Image::Format inputFormat(const std::vector<int>& inputs) const;
-    /// The node input of each rig camera, by camera index; -1 where no camera view carries it.
+    /// The node input of each rig camera, by camera index; -1 where no camera view carries it
+    /// or the camera is left out of the execution (leaveOutCamerasWithoutImage).
     std::vector<int> cameraInputs() const;
+    /// At the first frame of a Match or Warp: the cameras whose input has no image there are
+    /// left out of the whole execution, with one warning. A rig file may name many more
+    /// cameras than the footage has views; asking every missing one for an image at every key
+    /// would cost time and a message each time.
+    void leaveOutCamerasWithoutImage(int frame);
     /// The rig's transforms at `depth` and the error scale of footage `format` wide.
     static TriangulationContext triangulationContext(const CameraRigDefinition& rig,
                                                      const PX::Image::Format& format,
@@ -124,6 +135,8 @@ private:
     ComputeContext m_device;
     ComputeContext m_cpu;
     bool m_executing = false;
+    /// Cameras left out of the running Match or Warp, once the first frame has been probed.
+    std::optional<std::set<int>> m_leftOut;
     /// Constraint tracking state, from the begin to the end of an execution of type 3.
     std::unique_ptr<ConstraintTracker> m_tracker;
     int m_minPairMatches = kMinPairMatches;

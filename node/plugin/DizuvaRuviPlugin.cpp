@@ -125,9 +125,18 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         }
         Box first;
         bool haveFirst = false;
+        // A rig may name more cameras than the footage has: the views without an image are
+        // left out of the panorama, with one warning.
+        m_stitchedViews.clear();
+        std::vector<int> without;
         for (int cameraView : views.cameraViews()) {
             Iop* in = validateInput(views.inputIndexOfView(cameraView));
             if (!in) return stop();
+            if (!in->valid() || in->info().format().width() <= 0) {
+                without.push_back(cameraView);
+                continue;
+            }
+            m_stitchedViews.push_back(cameraView);
             const Box box = in->info().format().box();
             if (!haveFirst) {
                 first = box;
@@ -138,6 +147,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
                 return stop();
             }
         }
+        if (!warnWithoutImage(without)) return stop();
         if (info().channels() == Mask_StitchMap) {
             info_().channels(ChannelSet());
             return stop();
@@ -202,13 +212,35 @@ ImagePlane DizuvaRuviPlugin::renderStripe(int stripe, const ChannelSet& channels
     return ImagePlane();
 }
 
+bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without) {
+    if (without.empty() || without == m_warnedWithoutImage) return !m_stitchedViews.empty();
+    m_warnedWithoutImage = without;
+    std::vector<int> cameras;
+    for (int view : without) cameras.push_back(m_rigContext.cameraIndexOfView(view));
+    const std::string names = CameraList(m_rigContext.rig(), cameras);
+    if (m_stitchedViews.empty()) {
+        error("No camera view has an image: %s.", names.c_str());
+        return false;
+    }
+    progressMessage("Warning: " + std::to_string(without.size()) + " of " +
+                    std::to_string(without.size() + m_stitchedViews.size()) +
+                    " camera views have no image and are left out of the panorama: " + names + ".");
+    return true;
+}
+
 void DizuvaRuviPlugin::renderHook(ImagePlane& plane) {
     MultiViewManager* views = m_rigContext.multiViewManager();
     if (!views) throw Korvane::Base::MessageException("The node has no view manager.");
     const ComputeContext device = renderDevice();
     if (aborted()) throw Korvane::Base::InterruptedException("render aborted");
+    const int view = outputContext().view();
     m_renderDispatcher.render(
-        plane, *views, device, cpuDevice(), views->cameraViews(), outputContext().view());
+        plane,
+        *views,
+        device,
+        cpuDevice(),
+        m_rigContext.isPanoramaView(view) ? m_stitchedViews : views->cameraViews(),
+        view);
     if (aborted()) throw Korvane::Base::InterruptedException("render aborted");
 }
 

@@ -80,12 +80,23 @@ protected:
     void renderHook(PX::Image::ImagePlane& plane) override;
 
 private:
+    /// Says which camera views have no image (`without`); false, with the node error, when
+    /// none has one.
+    bool warnWithoutImage(const std::vector<int>& without);
+
+private:
     MetaDataHandler m_metaData;
     KnobManager m_knobManager;
     RigContext m_rigContext;
     AnalysisExecutor m_executor;
     RenderDispatcher m_renderDispatcher;
     PX::Image::ChannelSet m_layerChannels;
+    /// The camera views whose inputs have an image, as the last panorama validation found
+    /// them: the panorama is stitched from these.
+    std::vector<int> m_stitchedViews;
+    /// The camera views that validation last warned have no image (warned again only when
+    /// they change, not at every frame).
+    std::vector<int> m_warnedWithoutImage;
 };
 
 }  // namespace Research

@@ -133,7 +133,25 @@ KnobManager::KnobManager(Op* node)
 }
 
 void KnobManager::knobs(KnobCallback& f) {
-    // --- first tab: Keying --------------------------------------------------------------
+    keyingKnobs(f);
+    analysisKnobs(f);
+    outputKnobs(f);
+    f.make<TabKnob>("Line Constraints");
+    constraintPropertyKnobs(f);
+    constraintActionKnobs(f);
+    f.make<TabKnob>("Settings");
+    text(f, "Display");
+    m_zoomWindow.knobs(f);
+    warpingSettingKnobs(f);
+    trackingSettingKnobs(f);
+    m_viewNavigation.knobs(f);  // hidden
+    editToolbarKnobs(f);
+    viewToolbarKnobs(f);
+    stateKnobs(f);
+}
+
+// The first tab: keying, analysis and output.
+void KnobManager::keyingKnobs(KnobCallback& f) {
     text(f, "Keying");
     Int_knob(f, &m_analysisKeyframe, "analysisKeyframe", "")->set_flag(0x40000400ull);
     f.add(std::make_unique<DelegateKeyFrameDisplayKnob>(f.node(), "displayAnalysisKeys", this));
@@ -155,8 +173,9 @@ void KnobManager::knobs(KnobCallback& f) {
            "Import analysis keys from another Vellacam node. Importing will delete any currently "
            "defined key.");
     text(f, " ");
+}
 
-    // --- Analysis ---------------------------------------------------------------------
+void KnobManager::analysisKnobs(KnobCallback& f) {
     text(f, "Analysis");
     pyButton(f,
              "match",
@@ -203,10 +222,11 @@ void KnobManager::knobs(KnobCallback& f) {
         "Camera matches having RMS error greater than this threshold will not be used during "
         "warping.");
     text(f, " ");
+}
 
-    // --- Output -----------------------------------------------------------------------
+void KnobManager::outputKnobs(KnobCallback& f) {
     text(f, "Output");
-    k = f.make<FormatKnob>("outputFormat", "Format", m_outputFormat.format, &m_outputFormat);
+    Knob* k = f.make<FormatKnob>("outputFormat", "Format", m_outputFormat.format, &m_outputFormat);
     k->set_flag(0x80000000ull);
     k->tooltip("Format.");
     text(f, " ");
@@ -242,10 +262,11 @@ void KnobManager::knobs(KnobCallback& f) {
     k = Bool_knob(f, &m_autoConvergenceDepth, "autoConvergenceDepth", "Auto");
     k->set_flag(0x84100);
     k->tooltip("Enable to set convergence automatically from metadata.");
+}
 
-    // --- Line Constraints ---------------------------------------------------------------
-    f.make<TabKnob>("Line Constraints");
-    k = Bool_knob(f, &m_showLines, "showLines", "Show guide lines");
+// The properties of the selected constraints.
+void KnobManager::constraintPropertyKnobs(KnobCallback& f) {
+    Knob* k = Bool_knob(f, &m_showLines, "showLines", "Show guide lines");
     k->set_flag(0x84100);
     k->tooltip(
         "When enabled, an overlay of the constraint lines spanning the full output view will be "
@@ -287,6 +308,10 @@ void KnobManager::knobs(KnobCallback& f) {
            "Set frame range of selected constraints equal to the input frame range.")
         ->set_flag(0x8002084380ull);
     text(f, " ");
+}
+
+// The constraints list and what acts on it: editing, tracking and analysis.
+void KnobManager::constraintActionKnobs(KnobCallback& f) {
     // Its keys are those of the selected constraints, kept by the constraints knob.
     auto* constraintKeys = f.make<MetaKeyFrameKnob>("constraintKeys", "Keys");
     constraintKeys->set_flag(0x40004380ull);
@@ -337,11 +362,9 @@ void KnobManager::knobs(KnobCallback& f) {
     link(f, "matchNewLink", "Match New", "matchNew");
     link(f, "constraintsWarpLink", "Warp", "warp");
     link(f, "constraintsResetLink", "Reset", "reset");
+}
 
-    // --- Settings -----------------------------------------------------------------------
-    f.make<TabKnob>("Settings");
-    text(f, "Display");
-    m_zoomWindow.knobs(f);
+void KnobManager::warpingSettingKnobs(KnobCallback& f) {
     text(f, "Warping");
     auto* grid = f.make<ArrayKnob>("gridSize",
                                    "Grid Size",
@@ -383,10 +406,10 @@ void KnobManager::knobs(KnobCallback& f) {
     f.last()->tooltip(
         "Number of key frames (forward and backward) used for the temporal consistency.");
     text(f, " ");
-    k = f.make<EnumerationKnob>("kernelType",
-                                "Weight Kernel",
-                                std::vector<std::string>{"None", "Linear", "Gaussian"},
-                                &m_kernelType);
+    Knob* k = f.make<EnumerationKnob>("kernelType",
+                                      "Weight Kernel",
+                                      std::vector<std::string>{"None", "Linear", "Gaussian"},
+                                      &m_kernelType);
     k->set_flag(0x4000);
     k->tooltip(
         "Use this to adapt the strength to each camera match during thewarp. Camera matches with "
@@ -400,6 +423,9 @@ void KnobManager::knobs(KnobCallback& f) {
         "Controls the density of the vector field as in D_Ozoduzez used to generate the final "
         "panorama. Increase for higher resolution vectors, but also longer computation time.");
     text(f, " ");
+}
+
+void KnobManager::trackingSettingKnobs(KnobCallback& f) {
     text(f, "Tracking");
     withRange(Int_knob(f, &m_trackingStep, "trackingStep", "Step"), 0, 5)->set_flag(0x84110);
     f.last()->tooltip(
@@ -421,13 +447,12 @@ void KnobManager::knobs(KnobCallback& f) {
     text(f, "Analysis");
     f.make<LinkKnob>("settingsWarpLink", "Warp", "warp");
     link(f, "settingsResetLink", "Reset", "reset");
+}
 
-    // --- view navigation (hidden) -----------------------------------------------------------
-    m_viewNavigation.knobs(f);
-
-    // --- viewer toolbars ----------------------------------------------------------------
+// The viewer's toolbars: what the overlay edits and which output it shows...
+void KnobManager::editToolbarKnobs(KnobCallback& f) {
     f.make<ToolbarKnob>(false, 0, 0);
-    k = f.make<EnumerationKnob>(
+    Knob* k = f.make<EnumerationKnob>(
         "interactionMode",
         "",
         std::vector<std::string>{"3\tRoto/SelectCurvesTool.png\tConstraints",
@@ -463,8 +488,12 @@ void KnobManager::knobs(KnobCallback& f) {
     button(f, "previousView", "@Tracker/TrackToStart", "Go to previous camera view.")
         ->set_flag(0x84100);
     button(f, "nextView", "@Tracker/TrackToEnd", "Go to next camera view.")->set_flag(0x84100);
+}
+
+// ...and how the main view looks at it.
+void KnobManager::viewToolbarKnobs(KnobCallback& f) {
     f.make<SpacerKnob>(6);
-    k = Bool_knob(f, &m_rectilinearProjection, "rectilinearProjection", "@Camera");
+    Knob* k = Bool_knob(f, &m_rectilinearProjection, "rectilinearProjection", "@Camera");
     k->set_flag(0x85100);
     k->tooltip(
         "Toggle on a rectiliear projection in the main view. Use this to assist marking "
@@ -491,8 +520,10 @@ void KnobManager::knobs(KnobCallback& f) {
     f.make<SpacerKnob>(0);
     Text_knob(f, "warning", "", "  ")->set_flag(0x80000c4300ull);
     f.make<ToolbarKnob>(true);
+}
 
-    // --- hidden state ---------------------------------------------------------------------
+// Hidden state, the stores, and the names older scripts used.
+void KnobManager::stateKnobs(KnobCallback& f) {
     Bool_knob(f, &m_isImported, "isImported", "")->set_flag(0x8000004400ull);
     Bool_knob(f, &m_isMatched, "isMatched", "")->set_flag(0x8000004400ull);
     Bool_knob(f, &m_isWarped, "isWarped", "")->set_flag(0x8000004400ull);

@@ -150,6 +150,18 @@ public:
     void centreViewOn(const Eigen::Vector3d& direction);
 
 private:
+    // The panel's knobs, group by group in the order knobs() declares them.
+    void keyingKnobs(PX::Image::KnobCallback& f);
+    void analysisKnobs(PX::Image::KnobCallback& f);
+    void outputKnobs(PX::Image::KnobCallback& f);
+    void constraintPropertyKnobs(PX::Image::KnobCallback& f);
+    void constraintActionKnobs(PX::Image::KnobCallback& f);
+    void warpingSettingKnobs(PX::Image::KnobCallback& f);
+    void trackingSettingKnobs(PX::Image::KnobCallback& f);
+    void editToolbarKnobs(PX::Image::KnobCallback& f);
+    void viewToolbarKnobs(PX::Image::KnobCallback& f);
+    void stateKnobs(PX::Image::KnobCallback& f);
+
     double number(const char* name, double stored, bool storedOnly) const;
     PX::Image::ArrayKnob* keysKnob() const;
 

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/ControlPointsKnob.h"
@@ -60,75 +61,103 @@ private:
 }  // namespace
 
 int PanelActions::handle(Knob* knob) {
-    const std::string& name = knob->name();
-    if (name == "match" || name == "matchNew") {
-        setKnobEnabled("matchNew", false);
-    } else if (name == "warp") {
-        setKnobEnabled("reset", true);
-    } else if (name == "reset") {
-        reset();
-    } else if (name == "refineRig") {
-        refineRig();
-    } else if (name == "rigCorrection") {
-        showRigCorrection();
-    } else if (name == "controlPoints") {
-        if (knob->doingUndoRedo()) Knob::undo_state = 1;
-    } else if (name == "addAllAnalysisKeys" || name == "deleteAllAnalysisKeys") {
-        keyAll(name == "addAllAnalysisKeys");
-    } else if (name == "interactionMode") {
-        if (Knob* warning = m_node->knob("warning")) warning->hide();
-    } else if (name == "addPoint") {
-        editMode();
-    } else if (name == "outputMode" || name == "cameraOutputMode") {
-        m_node->asapUpdate();
-    } else if (name == "rectilinearProjection") {
-        m_knobs->setViewProjection(m_knobs->rectilinearProjection() ? 0 : 2);
-    } else if (name == "previousView" || name == "nextView") {
-        stepView(name == "nextView");
-    } else if (name == "centerOutputView") {
-        centreOutputView();
-    } else if (name == "resetRotation") {
-        m_knobs->resetViewRotation();
-    } else if (name == "constraints") {
-        followConstraintSelection();
-    } else if (name == "addConstraint") {
-        if (ConstraintsKnob* c = m_knobs->constraints())
-            c->addConstraint(int(value("constraintStartFrame")), int(value("constraintEndFrame")));
-    } else if (name == "mergeConstraints") {
-        if (ConstraintsKnob* c = m_knobs->constraints()) c->mergeSelectedRows();
-    } else if (name == "deleteConstraints") {
-        if (ConstraintsKnob* c = m_knobs->constraints()) c->removeSelectedRows();
-    } else if (name == "selectAllConstraints") {
-        if (ConstraintsKnob* c = m_knobs->constraints()) c->selectAllRows();
-    } else if (name == "addConstraintKeys") {
-        addConstraintKeys();
-    } else if (name == "constraintStrength") {
-        if (ConstraintsKnob* c = m_knobs->constraints())
-            c->setSelectedStrength(float(value("constraintStrength")));
-    } else if (name == "constraintSampling") {
-        if (ConstraintsKnob* c = m_knobs->constraints())
-            c->setSelectedSampling(float(value("constraintSampling")));
-    } else if (name == "constraintColour") {
-        if (ConstraintsKnob* c = m_knobs->constraints())
-            c->setSelectedColour(value("constraintColour", 0),
-                                 value("constraintColour", 1),
-                                 value("constraintColour", 2));
-    } else if (name == "constraintStartFrame" || name == "constraintEndFrame") {
-        if (ConstraintsKnob* c = m_knobs->constraints())
-            c->setSelectedLife(int(value("constraintStartFrame")),
-                               int(value("constraintEndFrame")));
-    } else if (name == "addConstraintKey") {
-        addConstraintKey();
-    } else if (name == "constraintFrameRangeToCurrent" || name == "constraintFrameRangeCurrent" ||
-               name == "constraintFrameRangeFromCurrent" || name == "constraintFrameRangeInput") {
-        const auto [first, last] = inputFrameRange();
-        const int f = clampToInput(currentFrame());
-        if (name == "constraintFrameRangeToCurrent") frameRangeButton(first, f);
-        if (name == "constraintFrameRangeCurrent") frameRangeButton(f, f);
-        if (name == "constraintFrameRangeFromCurrent") frameRangeButton(f, last);
-        if (name == "constraintFrameRangeInput") frameRangeButton(first, last);
-    }
+    const auto& table = actionTable();
+    const auto found = table.find(knob->name());
+    if (found != table.end()) found->second(*this, knob);
     return 1;
+}
+
+const std::unordered_map<std::string, PanelActions::Action>& PanelActions::actionTable() {
+    static const std::unordered_map<std::string, Action> table = [] {
+        std::unordered_map<std::string, Action> t;
+        auto on = [&t](std::initializer_list<const char*> names, Action action) {
+            for (const char* name : names) t.emplace(name, action);
+        };
+        // Analysis buttons and the stores.
+        on({"match", "matchNew"},
+           [](PanelActions& p, Knob*) { p.setKnobEnabled("matchNew", false); });
+        on({"warp"}, [](PanelActions& p, Knob*) { p.setKnobEnabled("reset", true); });
+        on({"reset"}, [](PanelActions& p, Knob*) { p.reset(); });
+        on({"refineRig"}, [](PanelActions& p, Knob*) { p.refineRig(); });
+        on({"rigCorrection"}, [](PanelActions& p, Knob*) { p.showRigCorrection(); });
+        on({"controlPoints"}, [](PanelActions&, Knob* k) {
+            if (k->doingUndoRedo()) Knob::undo_state = 1;
+        });
+        on({"addAllAnalysisKeys"}, [](PanelActions& p, Knob*) { p.keyAll(true); });
+        on({"deleteAllAnalysisKeys"}, [](PanelActions& p, Knob*) { p.keyAll(false); });
+        // The viewer's toolbars.
+        on({"interactionMode"}, [](PanelActions& p, Knob*) {
+            if (Knob* warning = p.m_node->knob("warning")) warning->hide();
+        });
+        on({"addPoint"}, [](PanelActions& p, Knob*) { p.editMode(); });
+        on({"outputMode", "cameraOutputMode"},
+           [](PanelActions& p, Knob*) { p.m_node->asapUpdate(); });
+        on({"rectilinearProjection"}, [](PanelActions& p, Knob*) {
+            p.m_knobs->setViewProjection(p.m_knobs->rectilinearProjection() ? 0 : 2);
+        });
+        on({"previousView"}, [](PanelActions& p, Knob*) { p.stepView(false); });
+        on({"nextView"}, [](PanelActions& p, Knob*) { p.stepView(true); });
+        on({"centerOutputView"}, [](PanelActions& p, Knob*) { p.centreOutputView(); });
+        on({"resetRotation"}, [](PanelActions& p, Knob*) { p.m_knobs->resetViewRotation(); });
+        constraintActions(on);
+        return t;
+    }();
+    return table;
+}
+
+template <typename On>
+void PanelActions::constraintActions(On& on) {
+    on({"constraints"}, [](PanelActions& p, Knob*) { p.followConstraintSelection(); });
+    on({"addConstraint"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints())
+            c->addConstraint(int(p.value("constraintStartFrame")),
+                             int(p.value("constraintEndFrame")));
+    });
+    on({"mergeConstraints"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints()) c->mergeSelectedRows();
+    });
+    on({"deleteConstraints"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints()) c->removeSelectedRows();
+    });
+    on({"selectAllConstraints"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints()) c->selectAllRows();
+    });
+    on({"addConstraintKeys"}, [](PanelActions& p, Knob*) { p.addConstraintKeys(); });
+    on({"addConstraintKey"}, [](PanelActions& p, Knob*) { p.addConstraintKey(); });
+    on({"constraintStrength"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints())
+            c->setSelectedStrength(float(p.value("constraintStrength")));
+    });
+    on({"constraintSampling"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints())
+            c->setSelectedSampling(float(p.value("constraintSampling")));
+    });
+    on({"constraintColour"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints())
+            c->setSelectedColour(p.value("constraintColour", 0),
+                                 p.value("constraintColour", 1),
+                                 p.value("constraintColour", 2));
+    });
+    on({"constraintStartFrame", "constraintEndFrame"}, [](PanelActions& p, Knob*) {
+        if (ConstraintsKnob* c = p.m_knobs->constraints())
+            c->setSelectedLife(int(p.value("constraintStartFrame")),
+                               int(p.value("constraintEndFrame")));
+    });
+    // The frame-range buttons: the input's range cut at the current frame.
+    on({"constraintFrameRangeToCurrent"}, [](PanelActions& p, Knob*) {
+        p.frameRangeButton(p.inputFrameRange().first, p.clampToInput(p.currentFrame()));
+    });
+    on({"constraintFrameRangeCurrent"}, [](PanelActions& p, Knob*) {
+        const int f = p.clampToInput(p.currentFrame());
+        p.frameRangeButton(f, f);
+    });
+    on({"constraintFrameRangeFromCurrent"}, [](PanelActions& p, Knob*) {
+        p.frameRangeButton(p.clampToInput(p.currentFrame()), p.inputFrameRange().second);
+    });
+    on({"constraintFrameRangeInput"}, [](PanelActions& p, Knob*) {
+        const auto [first, last] = p.inputFrameRange();
+        p.frameRangeButton(first, last);
+    });
 }
 
 void PanelActions::panelOpened() {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace PX {
@@ -54,6 +56,13 @@ public:
     void deleteKey(int t);
 
 private:
+    using Action = void (*)(PanelActions&, PX::Image::Knob*);
+    /// What a change of each knob does, by knob name.
+    static const std::unordered_map<std::string, Action>& actionTable();
+    /// The table's entries for the constraint knobs; `on(names, action)` adds one.
+    template <typename On>
+    static void constraintActions(On& on);
+
     void reset();
     /// Refine Rig: the rig refined from every key's matches, stored in "rigCorrection" in one
     /// undo step; too few matches leave everything as it was and say why.

@@ -221,6 +221,24 @@ def prepare(work, vireo, make_rig):
     write(os.path.join(work, "analysis.vireo"),
           script([footage, ("V_DizuvaRuvi", "D1", [])], ["Read1 D1 0"],
                  header="vireo 1\nviews main cam1 cam2 cam3 cam4\nframes 1 3\n"))
+    # The same footage under a rig file of 200 cameras, without links (overlaps are then
+    # worked out from the geometry): 196 cameras have no images.
+    rig = json.load(open(os.path.join(work, "footage", "rig.json")))
+    cameras = []
+    for i in range(200):
+        camera = dict(rig["cameras"][i % 4], view="cam%d" % (i + 1))
+        camera.pop("links", None)
+        if i >= 4:
+            camera["rotation"] = [(i * 37) % 180 - 90, (i * 53) % 360 - 180, 0]
+        cameras.append(camera)
+    rig["cameras"] = cameras
+    json.dump(rig, open(os.path.join(work, "footage", "rig200.json"), "w"))
+    many_cams = ("Read", "Read1", [("file", "footage/%V.####.png"),
+                                   ("rig", "footage/rig200.json"), ("last", "3")])
+    write(os.path.join(work, "cams200.vireo"),
+          script([many_cams, ("V_DizuvaRuvi", "D1", []),
+                  ("Write", "W1", [("file", "pano_%V.####.png"), ("views", "main")])],
+                 ["Read1 D1 0", "D1 W1 0"], header="vireo 1\nframes 1 3\n"))
 
 
 MATCH = """import vireo
@@ -229,6 +247,19 @@ n["keyStep"].setValue(1)
 n["addAllAnalysisKeys"].execute()
 n["match"].execute()
 """
+
+
+ANALYSE_AND_RENDER = MATCH + """n["warp"].execute()
+vireo.execute(vireo.toNode("W1"), 1, 1)
+"""
+
+
+def left_out_once(out, err):
+    if err.count("left out of this Match") != 1 or err.count("left out of this Warp") != 1:
+        return "the cameras without images are not named once per Match and Warp"
+    if "left out of matching" in err:
+        return "a warning per camera or per key"
+    return None
 
 
 def knob_value(out, name):
@@ -303,6 +334,10 @@ def cases(work):
         Case("long line quoted", ["long_line.vireo"], 1, ["bytes)"], quiet=4000),
         Case("600 cameras, 2 inputs", ["many.vireo", "--render", "Write1", "--frames", "1"],
              {0, 1}, [], timeout=30),
+        Case("200-camera rig, 4 inputs", ["cams200.vireo", "-t", "analyse.py"], 0,
+             ["196 of the rig's 200 cameras have no image at frame 1", "cam5, cam6",
+              "and 188 more", "left out of the panorama", "wrote pano_main.0001.png"],
+             timeout=15, python=("analyse.py", ANALYSE_AND_RENDER), check=left_out_once),
         Case("SIGINT during Match", ["analysis.vireo", "--save", "interrupted.vireo", "-t",
                                      "match.py"], 130, ["interrupted by SIGINT"], timeout=30,
              signal_after=(S.SIGINT, "[D1] 2%", 2), python=("match.py", MATCH),

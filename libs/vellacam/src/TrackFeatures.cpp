@@ -580,11 +580,6 @@ Eigen::Vector3d trackColour(size_t index) {
     }
 }
 
-std::string cameraName(const CameraRigDefinition& rig, int c) {
-    const std::string& view = rig.getCamera(c).getOutputView();
-    return view.empty() ? "cam" + std::to_string(c + 1) : view;
-}
-
 /// Moves the progress bar and asks for a cancel; true when the work must stop.
 bool interrupted(ProgressReporter* progress, double fraction) {
     if (!progress) return false;
@@ -592,7 +587,330 @@ bool interrupted(ProgressReporter* progress, double fraction) {
     return progress->isInterrupted();
 }
 
+/// Why cameras are left out of matching, as said of one camera and of several.
+struct LeftOut {
+    std::string one;
+    std::string many;
+    std::vector<int> cameras;
+};
+
+/// One warning per reason, however many cameras it leaves out: a rig of hundreds of cameras
+/// with a handful of inputs must not bury the user in lines.
+void warnLeftOut(FeatureImageSource& source,
+                 const CameraRigDefinition& rig,
+                 const std::vector<LeftOut>& reasons) {
+    for (const LeftOut& reason : reasons)
+        if (reason.cameras.size() == 1)
+            source.warning("camera " + CameraName(rig, reason.cameras[0]) +
+                           " is left out of matching: " + reason.one + ".");
+        else
+            source.warning(std::to_string(reason.cameras.size()) +
+                           " cameras are left out of matching (" + CameraList(rig, reason.cameras) +
+                           "): " + reason.many + ".");
+}
+
+/// The first stage: every listed camera's image, fetched on this thread, and the frame's
+/// contrast applied. A camera without a usable image stays absent (`present` false); those the
+/// caller listed (input >= 0) are named in the warnings. False when the user cancelled.
+bool fetchImages(FeatureImageSource& source,
+                 ProgressReporter* progress,
+                 const CameraRigDefinition& rig,
+                 bool latlong,
+                 int frame,
+                 const std::vector<int>& inputs,
+                 std::vector<CameraState>* cameras,
+                 std::vector<int>* missing) {
+    const int n = rig.getNumberCameras();
+    std::vector<FeatureImage> images(static_cast<size_t>(n));
+    std::vector<LeftOut> reasons;
+    auto leaveOut = [&](int c, const std::string& one, const std::string& many) {
+        for (LeftOut& reason : reasons)
+            if (reason.one == one) return reason.cameras.push_back(c);
+        reasons.push_back({one, many, {c}});
+    };
+    int panoramaWidth = 0, panoramaHeight = 0;
+    for (int c = 0; c < n; ++c) {
+        FeatureImage& image = images[size_t(c)];
+        const CameraDefinition& camera = rig.getCamera(c);
+        const std::string wanted = std::to_string(camera.getFormatWidth()) + " x " +
+                                   std::to_string(camera.getFormatHeight());
+        if (inputs[size_t(c)] < 0) {
+            missing->push_back(c);  // the caller knows: no input was given for it
+            continue;
+        }
+        if (!source.getImage(inputs[size_t(c)], frame, &image) || image.empty() ||
+            image.pixels.size() != size_t(image.width) * size_t(image.height)) {
+            const std::string at = " no image at frame " + std::to_string(frame);
+            leaveOut(c, "it has" + at, "they have" + at);
+        } else if (!latlong && (image.width != camera.getFormatWidth() ||
+                                image.height != camera.getFormatHeight())) {
+            const std::string got =
+                std::to_string(image.width) + " x " + std::to_string(image.height);
+            leaveOut(c,
+                     "its image is " + got + " but the rig gives it " + wanted,
+                     "their images are " + got + " but the rig gives them " + wanted);
+        } else if (latlong && panoramaWidth > 0 &&
+                   (image.width != panoramaWidth || image.height != panoramaHeight)) {
+            leaveOut(c,
+                     "its panorama differs in size from the other cameras'",
+                     "their panoramas differ in size from the other cameras'");
+        } else {
+            (*cameras)[size_t(c)].present = true;
+            if (latlong && panoramaWidth == 0) {
+                panoramaWidth = image.width;
+                panoramaHeight = image.height;
+            }
+        }
+        if (!(*cameras)[size_t(c)].present) {
+            image = FeatureImage();
+            missing->push_back(c);
+        }
+        if (interrupted(progress, 0.1 * (c + 1) / std::max(n, 1))) return false;
+    }
+    warnLeftOut(source, rig, reasons);
+    const Contrast contrast = frameContrast(images);
+    for (int c = 0; c < n; ++c)
+        if ((*cameras)[size_t(c)].present)
+            prepareImage(images[size_t(c)], contrast, &(*cameras)[size_t(c)]);
+    return true;
+}
+
+/// The cameras of `rig` listed in `kept` (ascending), as a rig of their own with the links
+/// among them.
+CameraRigDefinition keepCameras(const CameraRigDefinition& rig, const std::vector<int>& kept) {
+    CameraRigDefinition out;
+    out.setRigDiameter(rig.getRigDiameter());
+    out.setNumberCameras(int(kept.size()));
+    for (size_t i = 0; i < kept.size(); ++i) {
+        out.setCamera(int(i), rig.getCamera(kept[i]));
+        for (size_t j = i + 1; j < kept.size(); ++j)
+            if (rig.isLinked(kept[i], kept[j])) out.setLinked(int(i), int(j));
+    }
+    return out;
+}
+
+/// What the stages after the fetch share about the rig of the cameras with images.
+struct MatchSetup {
+    bool latlong = false;
+    bool geometry = false;
+    double minDepth = 0.0;
+    double step = 0.0;  ///< the coarsest camera's angular resolution, radians
+    int width = 0;      ///< of the panorama (latlong) or of the first camera
+    std::vector<detail::CameraRays> rays;
+    std::vector<std::pair<int, int>> pairs;
+    std::vector<double> bands;  ///< the band of each camera in its own pixels
+    double panoramaRadius = 0.0;
+
+    std::vector<double> bandsFor(double degrees, double bandPixels) const {
+        std::vector<double> out(rays.size(), kMinBandPixels);
+        for (size_t c = 0; c < rays.size(); ++c) {
+            const double angle =
+                latlong ? 2.0 * M_PI / std::max(width, 1) : detail::pixelAngle(rays[c]);
+            if (bandPixels > 0.0)
+                out[c] = bandPixels;
+            else if (angle > 0.0)
+                out[c] = std::max(kMinBandPixels, degrees * M_PI / 180.0 / angle);
+        }
+        return out;
+    }
+};
+
+/// The second stage: the geometry of `rig` (only cameras with images) and the pairs to match.
+/// `linkedRig`: the whole rig records links, so none among these cameras means none overlap.
+MatchSetup setUpMatching(const CameraRigDefinition& rig,
+                         const std::vector<CameraState>& cameras,
+                         bool latlong,
+                         bool geometry,
+                         bool linkedRig,
+                         const TrackFeaturesOptions& options) {
+    MatchSetup setup;
+    setup.latlong = latlong;
+    setup.geometry = geometry;
+    setup.minDepth =
+        options.minDepth > 0.0 ? options.minDepth : std::max(0.3, rig.getRigDiameter());
+    for (int c = 0; c < rig.getNumberCameras(); ++c) {
+        setup.rays.emplace_back(rig.getCamera(c));
+        setup.step = std::max(setup.step, detail::pixelAngle(setup.rays.back()));
+    }
+    if (!linkedRig || rig.hasLinks())
+        for (const auto& pair :
+             detail::matchPairs(rig, SphericalTransform::kDefaultConvergenceDepth))
+            if (!geometry || (setup.rays[size_t(pair.first)].isValid() &&
+                              setup.rays[size_t(pair.second)].isValid()))
+                setup.pairs.push_back(pair);
+    setup.width = latlong ? (cameras.empty() ? 0 : cameras[0].width)
+                          : (rig.getNumberCameras() > 0 ? rig.getCamera(0).getFormatWidth() : 0);
+    setup.bands = setup.bandsFor(options.bandDegrees, options.bandPixels);
+    // In a panorama a point moves between cameras by at most the parallax at the nearest depth:
+    // twice the angle that the rig's radius spans from there.
+    setup.panoramaRadius = std::max(
+        setup.bands.empty() ? kMinBandPixels : setup.bands[0],
+        2.0 * std::atan(0.5 * rig.getRigDiameter() / setup.minDepth) * setup.width / (2.0 * M_PI));
+    if (geometry && !(setup.step > 0.0)) setup.pairs.clear();
+    return setup;
+}
+
+/// The third stage: features where each camera overlaps another, detected and indexed.
+void detectFeatures(const MatchSetup& setup,
+                    const TrackFeaturesOptions& options,
+                    std::vector<CameraState>* cameras) {
+    std::vector<DetectionPlan> plans;
+    for (size_t c = 0; c < cameras->size(); ++c)
+        plans.push_back(setup.latlong ? panoramaPlan((*cameras)[c], options.maxFeatures)
+                                      : overlapPlan(int(c),
+                                                    (*cameras)[c],
+                                                    setup.pairs,
+                                                    setup.rays,
+                                                    setup.minDepth,
+                                                    options.maxFeatures));
+    Kiln::WorkerPool::ParallelFor(cameras->size(), [&](size_t c) {
+        CameraState& camera = (*cameras)[c];
+        detect(options, plans[c], setup.geometry ? &setup.rays[c] : nullptr, setup.step, &camera);
+        buildIndex(&camera);
+    });
+}
+
+/// The fourth stage: the rig as the matches see it, each camera's rotation corrected. The
+/// correction needs a sample of matches, not all: points nearer than three times the nearest
+/// depth are left to the matching proper, which keeps the wide curves short.
+void correctRig(const TrackFeaturesOptions& options,
+                std::vector<CameraState>* cameras,
+                MatchSetup* setup,
+                TrackFeaturesStats* figures) {
+    const double wideDepth = kWideDepthFactor * setup->minDepth;
+    const PairMatcher wide(*cameras,
+                           setup->rays,
+                           setup->geometry,
+                           setup->bandsFor(options.wideBandDegrees, options.bandPixels),
+                           setup->panoramaRadius,
+                           wideDepth,
+                           options);
+    correctRotations(*cameras, setup->pairs, wide, wideDepth, options, &setup->rays, figures);
+}
+
+/// The fifth stage: the mutual, distinctive matches of every pair, as feature indices.
+std::vector<std::vector<std::pair<int, int>>> matchAllPairs(const std::vector<CameraState>& cameras,
+                                                            const MatchSetup& setup,
+                                                            const TrackFeaturesOptions& options) {
+    const PairMatcher matcher(cameras,
+                              setup.rays,
+                              setup.geometry,
+                              setup.bands,
+                              setup.panoramaRadius,
+                              setup.minDepth,
+                              options);
+    std::vector<std::vector<std::pair<int, int>>> pairMatches(setup.pairs.size());
+    Kiln::WorkerPool::ParallelFor(setup.pairs.size(), [&](size_t p) {
+        const int a = setup.pairs[p].first, b = setup.pairs[p].second;
+        const std::vector<int> forward = matcher.bestMatches(a, b);
+        const std::vector<int> backward = matcher.bestMatches(b, a);
+        for (size_t i = 0; i < forward.size(); ++i)
+            if (forward[i] >= 0 && backward[size_t(forward[i])] == int(i))
+                pairMatches[p].emplace_back(int(i), forward[i]);
+    });
+    return pairMatches;
+}
+
+/// True when the observations of `match` after the first agree among themselves: each lies
+/// within its camera's band around the depth curve of every other's ray. A chain that joined
+/// two different points cannot tell which observation is wrong, so it is dropped whole.
+bool observationsAgree(const MatchSetup& setup, const FeatureTrack& match) {
+    const auto& features = match.getFeatures();
+    for (size_t i = 1; i < features.size(); ++i) {
+        Eigen::Vector3d d;
+        const int ci = features[i].first;
+        if (!setup.rays[size_t(ci)].ray(features[i].second.getPosition(), &d)) return false;
+        for (size_t j = i + 1; j < features.size(); ++j) {
+            const int cj = features[j].first;
+            if (detail::DepthCurve(
+                    setup.rays[size_t(cj)], setup.rays[size_t(ci)].centre(), d, setup.minDepth)
+                    .distance(features[j].second.getPosition()) > setup.bands[size_t(cj)])
+                return false;
+        }
+    }
+    return true;
+}
+
+/// The sixth stage for one chain: each observation aligned to sub-pixel accuracy with the
+/// chain's first, through the local mapping the rig predicts; an observation whose patch does
+/// not correlate or that leaves the band is dropped.
+FeatureTrack refineChain(const std::vector<CameraState>& cameras,
+                         const MatchSetup& setup,
+                         const TrackFeaturesOptions& options,
+                         const Chain& chain) {
+    const int r = chain[0].first;
+    const Keypoint& reference = cameras[size_t(r)].keypoints[size_t(chain[0].second)];
+    const auto& rays = setup.rays;
+    FeatureTrack out;
+    out.getFeatures().emplace_back(r, Feature(reference.position));
+    for (size_t o = 1; o < chain.size(); ++o) {
+        const int c = chain[o].first;
+        const Keypoint& observed = cameras[size_t(c)].keypoints[size_t(chain[o].second)];
+        Eigen::Matrix2d jacobian = Eigen::Matrix2d::Identity();
+        if (setup.geometry) {
+            const double depth = detail::rayDepth(rays[size_t(r)].centre(),
+                                                  reference.direction,
+                                                  rays[size_t(c)].centre(),
+                                                  observed.direction,
+                                                  setup.minDepth);
+            if (!detail::localMapping(
+                    rays[size_t(r)], rays[size_t(c)], reference.position, depth, &jacobian))
+                continue;
+        }
+        detail::PatchAlignment aligned;
+        if (!detail::alignPatch(cameras[size_t(r)].smooth,
+                                reference.position,
+                                cameras[size_t(c)].smooth,
+                                observed.position,
+                                jacobian,
+                                options.patchRadius,
+                                options.maxShift,
+                                kMinGradient,
+                                &aligned) ||
+            aligned.correlation < options.minCorrelation)
+            continue;
+        if (setup.geometry &&
+            detail::DepthCurve(
+                rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, setup.minDepth)
+                    .distance(aligned.position) > setup.bands[size_t(c)])
+            continue;
+        out.getFeatures().emplace_back(c, Feature(aligned.position));
+    }
+    if (setup.geometry && !observationsAgree(setup, out)) out.getFeatures().clear();
+    return out;
+}
+
+/// The figures of the stages, counted over the rig of the cameras with images, in the whole
+/// rig's camera indices.
+void mapFigures(const TrackFeaturesStats& inner,
+                const std::vector<int>& kept,
+                TrackFeaturesStats* figures) {
+    for (size_t c = 0; c < kept.size(); ++c) {
+        figures->features[size_t(kept[c])] = inner.features[c];
+        if (c < inner.corrections.size())
+            figures->corrections[size_t(kept[c])] = inner.corrections[c];
+    }
+    for (const auto& [pair, count] : inner.pairMatches)
+        figures->pairMatches[{kept[size_t(pair.first)], kept[size_t(pair.second)]}] = count;
+    figures->correctionMatches = inner.correctionMatches;
+}
+
 }  // namespace
+
+std::string CameraName(const CameraRigDefinition& rig, int c) {
+    const std::string& view = rig.getCamera(c).getOutputView();
+    return view.empty() ? "cam" + std::to_string(c + 1) : view;
+}
+
+std::string CameraList(const CameraRigDefinition& rig,
+                       const std::vector<int>& cameras,
+                       size_t named) {
+    std::string names;
+    for (size_t i = 0; i < std::min(cameras.size(), named); ++i)
+        names += (i ? ", " : "") + CameraName(rig, cameras[i]);
+    if (cameras.size() > named) names += " and " + std::to_string(cameras.size() - named) + " more";
+    return names;
+}
 
 bool TrackFeatures(FeatureImageSource& source,
                    ProgressReporter* progress,
@@ -610,220 +928,69 @@ bool TrackFeatures(FeatureImageSource& source,
     TrackFeaturesStats& figures = stats ? *stats : local;
     figures = TrackFeaturesStats();
     figures.features.assign(size_t(n), 0);
+    figures.corrections.assign(size_t(n), Eigen::Matrix3d::Identity());
     const bool latlong = matchType == MatchTypeEnum::Latlong;
     const bool geometry = useRigGeometry && !latlong;
 
-    // 1. Images, fetched on this thread, and their contrast.
     Clock::time_point start = Clock::now();
-    std::vector<FeatureImage> images(static_cast<size_t>(n));
-    std::vector<CameraState> cameras(static_cast<size_t>(n));
-    int panoramaWidth = 0, panoramaHeight = 0;
-    for (int c = 0; c < n; ++c) {
-        FeatureImage& image = images[size_t(c)];
-        const CameraDefinition& camera = rig.getCamera(c);
-        std::string why;
-        if (inputs[size_t(c)] < 0 || !source.getImage(inputs[size_t(c)], frame, &image) ||
-            image.empty() || image.pixels.size() != size_t(image.width) * size_t(image.height)) {
-            why = "it has no image at frame " + std::to_string(frame);
-        } else if (!latlong && (image.width != camera.getFormatWidth() ||
-                                image.height != camera.getFormatHeight())) {
-            why = "its image is " + std::to_string(image.width) + " x " +
-                  std::to_string(image.height) + " but the rig gives it " +
-                  std::to_string(camera.getFormatWidth()) + " x " +
-                  std::to_string(camera.getFormatHeight());
-        } else if (latlong && panoramaWidth > 0 &&
-                   (image.width != panoramaWidth || image.height != panoramaHeight)) {
-            why = "its panorama differs in size from the other cameras'";
-        }
-        if (!why.empty()) {
-            image = FeatureImage();
-            figures.missingCameras.push_back(c);
-            source.warning("camera " + cameraName(rig, c) + " is left out of matching: " + why +
-                           ".");
-        } else {
-            cameras[size_t(c)].present = true;
-            if (latlong && panoramaWidth == 0) {
-                panoramaWidth = image.width;
-                panoramaHeight = image.height;
-            }
-        }
-        if (interrupted(progress, 0.1 * (c + 1) / std::max(n, 1))) return false;
-    }
-    const Contrast contrast = frameContrast(images);
+    std::vector<CameraState> all(static_cast<size_t>(n));
+    if (!fetchImages(source, progress, rig, latlong, frame, inputs, &all, &figures.missingCameras))
+        return false;
+    // The cameras without images leave here, so that nothing after costs in proportion to
+    // the whole rig: a rig file of hundreds of cameras with a few inputs matches as fast as
+    // a rig of those few.
+    std::vector<int> kept;
+    std::vector<CameraState> cameras;
     for (int c = 0; c < n; ++c)
-        if (cameras[size_t(c)].present)
-            prepareImage(images[size_t(c)], contrast, &cameras[size_t(c)]);
-    images.clear();
-    figures.fetchSeconds = secondsSince(start);
-
-    // 2. The rig's geometry and the pairs to match.
-    double minDepth = options.minDepth;
-    if (!(minDepth > 0.0)) minDepth = std::max(0.3, rig.getRigDiameter());
-    std::vector<detail::CameraRays> rays;
-    double step = 0.0;  // the coarsest camera's angular resolution
-    for (int c = 0; c < n; ++c) {
-        rays.emplace_back(rig.getCamera(c));
-        if (cameras[size_t(c)].present) step = std::max(step, detail::pixelAngle(rays.back()));
-    }
-    std::vector<std::pair<int, int>> pairs;
-    for (const auto& pair : detail::matchPairs(rig, SphericalTransform::kDefaultConvergenceDepth))
-        if (cameras[size_t(pair.first)].present && cameras[size_t(pair.second)].present &&
-            (!geometry ||
-             (rays[size_t(pair.first)].isValid() && rays[size_t(pair.second)].isValid())))
-            pairs.push_back(pair);
-    const int width = latlong ? panoramaWidth : (n > 0 ? rig.getCamera(0).getFormatWidth() : 0);
-    // The band of each camera in its own pixels.
-    auto bandsFor = [&](double degrees) {
-        std::vector<double> bands(size_t(n), kMinBandPixels);
-        for (int c = 0; c < n; ++c) {
-            const double angle =
-                latlong ? 2.0 * M_PI / std::max(width, 1) : detail::pixelAngle(rays[size_t(c)]);
-            if (options.bandPixels > 0.0)
-                bands[size_t(c)] = options.bandPixels;
-            else if (angle > 0.0)
-                bands[size_t(c)] = std::max(kMinBandPixels, degrees * M_PI / 180.0 / angle);
+        if (all[size_t(c)].present) {
+            kept.push_back(c);
+            cameras.push_back(std::move(all[size_t(c)]));
         }
-        return bands;
-    };
-    const std::vector<double> bands = bandsFor(options.bandDegrees);
-    // In a panorama a point moves between cameras by at most the parallax at the nearest depth:
-    // twice the angle that the rig's radius spans from there.
-    const double panoramaRadius =
-        std::max(n > 0 ? bands[0] : kMinBandPixels,
-                 2.0 * std::atan(0.5 * rig.getRigDiameter() / minDepth) * width / (2.0 * M_PI));
-    if (geometry && !(step > 0.0)) pairs.clear();
-    if (pairs.empty())
+    all.clear();
+    figures.fetchSeconds = secondsSince(start);
+    const CameraRigDefinition present = keepCameras(rig, kept);
+    MatchSetup setup = setUpMatching(present, cameras, latlong, geometry, rig.hasLinks(), options);
+    if (setup.pairs.empty())
         source.warning("no two cameras of the rig with images overlap: nothing to match.");
 
-    // 3. Features where each camera overlaps another.
+    TrackFeaturesStats inner;
     start = Clock::now();
-    std::vector<DetectionPlan> plans(static_cast<size_t>(n));
-    for (int c = 0; c < n; ++c)
-        if (cameras[size_t(c)].present)
-            plans[size_t(c)] =
-                latlong ? panoramaPlan(cameras[size_t(c)], options.maxFeatures)
-                        : overlapPlan(
-                              c, cameras[size_t(c)], pairs, rays, minDepth, options.maxFeatures);
     if (interrupted(progress, 0.15)) return false;
-    Kiln::WorkerPool::ParallelFor(size_t(n), [&](size_t index) {
-        const int c = int(index);
-        CameraState& camera = cameras[size_t(c)];
-        if (!camera.present) return;
-        detect(options, plans[size_t(c)], geometry ? &rays[size_t(c)] : nullptr, step, &camera);
-        buildIndex(&camera);
-    });
-    for (int c = 0; c < n; ++c)
-        figures.features[size_t(c)] = int(cameras[size_t(c)].keypoints.size());
+    detectFeatures(setup, options, &cameras);
+    for (const CameraState& camera : cameras)
+        inner.features.push_back(int(camera.keypoints.size()));
     figures.detectSeconds = secondsSince(start);
     if (interrupted(progress, 0.5)) return false;
 
-    // 4. The rig as the matches see it: each camera's rotation corrected.
-    figures.corrections.assign(size_t(n), Eigen::Matrix3d::Identity());
-    if (geometry && options.correctRotation && !pairs.empty()) {
+    if (geometry && options.correctRotation && !setup.pairs.empty()) {
         start = Clock::now();
-        // The correction needs a sample of matches, not all: points nearer than three times
-        // the nearest depth are left to the matching proper, which keeps the wide curves short.
-        const double wideDepth = kWideDepthFactor * minDepth;
-        const PairMatcher wide(cameras,
-                               rays,
-                               geometry,
-                               bandsFor(options.wideBandDegrees),
-                               panoramaRadius,
-                               wideDepth,
-                               options);
-        correctRotations(cameras, pairs, wide, wideDepth, options, &rays, &figures);
+        correctRig(options, &cameras, &setup, &inner);
         figures.correctSeconds = secondsSince(start);
         if (interrupted(progress, 0.6)) return false;
     }
 
-    // 5. Mutual, distinctive matches of every pair.
     start = Clock::now();
-    const PairMatcher matcher(cameras, rays, geometry, bands, panoramaRadius, minDepth, options);
-    std::vector<std::vector<std::pair<int, int>>> pairMatches(pairs.size());
-    Kiln::WorkerPool::ParallelFor(size_t(pairs.size()), [&](size_t index) {
-        const int p = int(index);
-        const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
-        const std::vector<int> forward = matcher.bestMatches(a, b);
-        const std::vector<int> backward = matcher.bestMatches(b, a);
-        for (size_t i = 0; i < forward.size(); ++i)
-            if (forward[i] >= 0 && backward[size_t(forward[i])] == int(i))
-                pairMatches[size_t(p)].emplace_back(int(i), forward[i]);
-    });
-    for (size_t p = 0; p < pairs.size(); ++p)
-        figures.pairMatches[pairs[p]] = int(pairMatches[p].size());
+    const auto pairMatches = matchAllPairs(cameras, setup, options);
+    for (size_t p = 0; p < setup.pairs.size(); ++p)
+        inner.pairMatches[setup.pairs[p]] = int(pairMatches[p].size());
     figures.matchSeconds = secondsSince(start);
     if (interrupted(progress, 0.8)) return false;
 
-    // 6. Chains, each observation then aligned to sub-pixel accuracy with the chain's first.
     start = Clock::now();
-    const std::vector<Chain> chains = chainMatches(cameras, pairs, pairMatches);
+    const std::vector<Chain> chains = chainMatches(cameras, setup.pairs, pairMatches);
     std::vector<FeatureTrack> found(chains.size());
-    Kiln::WorkerPool::ParallelFor(size_t(chains.size()), [&](size_t index) {
-        const int t = int(index);
-        const Chain& chain = chains[size_t(t)];
-        const int r = chain[0].first;
-        const Keypoint& reference = cameras[size_t(r)].keypoints[size_t(chain[0].second)];
-        FeatureTrack& out = found[size_t(t)];
-        out.getFeatures().emplace_back(r, Feature(reference.position));
-        for (size_t o = 1; o < chain.size(); ++o) {
-            const int c = chain[o].first;
-            const Keypoint& observed = cameras[size_t(c)].keypoints[size_t(chain[o].second)];
-            Eigen::Matrix2d jacobian = Eigen::Matrix2d::Identity();
-            if (geometry) {
-                const double depth = detail::rayDepth(rays[size_t(r)].centre(),
-                                                      reference.direction,
-                                                      rays[size_t(c)].centre(),
-                                                      observed.direction,
-                                                      minDepth);
-                if (!detail::localMapping(
-                        rays[size_t(r)], rays[size_t(c)], reference.position, depth, &jacobian))
-                    continue;
-            }
-            detail::PatchAlignment aligned;
-            if (!detail::alignPatch(cameras[size_t(r)].smooth,
-                                    reference.position,
-                                    cameras[size_t(c)].smooth,
-                                    observed.position,
-                                    jacobian,
-                                    options.patchRadius,
-                                    options.maxShift,
-                                    kMinGradient,
-                                    &aligned) ||
-                aligned.correlation < options.minCorrelation)
-                continue;
-            if (geometry &&
-                detail::DepthCurve(
-                    rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, minDepth)
-                        .distance(aligned.position) > bands[size_t(c)])
-                continue;
-            out.getFeatures().emplace_back(c, Feature(aligned.position));
-        }
-        // Observations aligned with the first must also agree among themselves; a chain
-        // that joined two different points cannot tell which observation is wrong.
-        const auto& features = out.getFeatures();
-        for (size_t i = 1; geometry && i < features.size(); ++i) {
-            Eigen::Vector3d d;
-            const int ci = features[i].first;
-            if (!rays[size_t(ci)].ray(features[i].second.getPosition(), &d)) {
-                out.getFeatures().clear();
-                break;
-            }
-            for (size_t j = i + 1; j < features.size(); ++j)
-                if (detail::DepthCurve(
-                        rays[size_t(features[j].first)], rays[size_t(ci)].centre(), d, minDepth)
-                        .distance(features[j].second.getPosition()) >
-                    bands[size_t(features[j].first)]) {
-                    out.getFeatures().clear();
-                    break;
-                }
-        }
+    Kiln::WorkerPool::ParallelFor(chains.size(), [&](size_t t) {
+        found[t] = refineChain(cameras, setup, options, chains[t]);
     });
     figures.refineSeconds = secondsSince(start);
     if (interrupted(progress, 1.0)) return false;
 
+    mapFigures(inner, kept, &figures);
     std::vector<FeatureTrack>& tracks = track.getTracks();
     for (FeatureTrack& match : found)
         if (match.getFeatures().size() >= 2) {
+            for (auto& observation : match.getFeatures())
+                observation.first = kept[size_t(observation.first)];
             match.setColour(trackColour(tracks.size()));
             tracks.push_back(std::move(match));
         }

@@ -127,6 +127,57 @@ TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
     EXPECT_NE(wrongSize.warnings[0].find("160 x 240"), std::string::npos);
 }
 
+TEST(TrackFeatures, ManyCamerasWithoutImagesMatchLikeTheRigOfThoseWithImages) {
+    // The rendered rig without its links (overlaps are then found from the geometry), and the
+    // same with 196 more cameras that have no image.
+    const RenderedRig& r = RenderedRig::get();
+    CameraRigDefinition few, many;
+    few.setRigDiameter(r.rig.getRigDiameter());
+    few.setNumberCameras(4);
+    many.setRigDiameter(r.rig.getRigDiameter());
+    many.setNumberCameras(200);
+    for (int c = 0; c < 200; ++c) {
+        CameraDefinition camera = r.rig.getCamera(c % 4);
+        camera.setOutputView("cam" + std::to_string(c + 1));
+        if (c < 4) few.setCamera(c, camera);
+        many.setCamera(c, camera);
+    }
+    auto run = [&](const CameraRigDefinition& rig, std::vector<int> inputs, RenderedSource& s) {
+        CameraTrack track(1);
+        EXPECT_TRUE(TrackFeatures(s, nullptr, track, rig, MatchTypeEnum::Camera, true, 1, inputs));
+        return track;
+    };
+    RenderedSource source(r.images);
+    const CameraTrack expected = run(few, {0, 1, 2, 3}, source);
+    ASSERT_GT(expected.getTracks().size(), 100u);
+
+    // Inputs -1: left out silently, the caller has said why. Inputs without images: one warning.
+    for (const int extra : {-1, 99}) {
+        RenderedSource s(r.images);
+        std::vector<int> inputs(200, extra);
+        for (int c = 0; c < 4; ++c) inputs[size_t(c)] = c;
+        const CameraTrack track = run(many, inputs, s);
+        ASSERT_EQ(track.getTracks().size(), expected.getTracks().size()) << "extra " << extra;
+        for (size_t m = 0; m < track.getTracks().size(); ++m) {
+            const auto& got = track.getTracks()[m].getFeatures();
+            const auto& want = expected.getTracks()[m].getFeatures();
+            ASSERT_EQ(got.size(), want.size());
+            for (size_t o = 0; o < got.size(); ++o) {
+                EXPECT_EQ(got[o].first, want[o].first);
+                EXPECT_EQ(got[o].second.getPosition(), want[o].second.getPosition());
+            }
+        }
+        if (extra < 0) {
+            EXPECT_TRUE(s.warnings.empty());
+        } else {
+            ASSERT_EQ(s.warnings.size(), 1u);
+            EXPECT_EQ(s.warnings[0],
+                      "196 cameras are left out of matching (cam5, cam6, cam7, cam8, cam9, cam10, "
+                      "cam11, cam12 and 188 more): they have no image at frame 1.");
+        }
+    }
+}
+
 TEST(TrackFeatures, FlatOrBlackImagesGiveNoMatches) {
     const RenderedRig& r = RenderedRig::get();
     for (float value : {0.0f, 0.5f}) {

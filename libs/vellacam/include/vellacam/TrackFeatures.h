@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -95,6 +96,14 @@ struct TrackFeaturesStats {
     int correctionMatches = 0;
 };
 
+/// The name messages give camera `c` of `rig`: its view, else "cam" and its number.
+std::string CameraName(const CameraRigDefinition& rig, int c);
+/// The names of `cameras` for a message, comma-separated; past `named` of them only the first
+/// `named` and how many more ("cam7, cam8 and 192 more").
+std::string CameraList(const CameraRigDefinition& rig,
+                       const std::vector<int>& cameras,
+                       size_t named = 8);
+
 /// Finds the camera matches of one frame: features seen by two or more overlapping cameras,
 /// appended to `track` as FeatureTracks (camera index, position in pixels of that camera's
 /// input, bottom-left origin, y up) with a display colour and no 3D point.
@@ -113,9 +122,12 @@ struct TrackFeaturesStats {
 /// aligning its patch, warped by the local mapping the rig predicts, with that of the first,
 /// and dropped when the patches do not correlate or it leaves the band.
 ///
-/// A camera without an image contributes nothing and is named in a warning to `source`; a black
-/// or flat image has no features. Progress runs 0 to 1 over `progress` (may be null); when it
-/// reports an interruption the call returns false at once and `track` is unchanged. Returns
+/// A camera without an image contributes nothing; a black or flat image has no features.
+/// Cameras whose input is -1 are left out silently (the caller chose so); those whose input
+/// gives no usable image are named in one warning to `source` per reason, however many. Only
+/// the cameras with images take part after the fetch, so a rig of many cameras with few
+/// inputs costs what a rig of those few does. Progress runs 0 to 1 over `progress` (may be null);
+/// when it reports an interruption the call returns false at once and `track` is unchanged. Returns
 /// false, leaving `track` unchanged, also when `inputs` does not have one entry per camera.
 /// OpenCV's worker threads detect and match cameras in parallel; `source` and `progress` are
 /// used only on the calling thread.
