@@ -429,9 +429,49 @@ private:
     const TrackFeaturesOptions& m_options;
 };
 
-/// The wide pass: a share of each pair's features matched within the wide band, the rotation
-/// each camera needs estimated from those matches, and `rays` and the keypoints' directions
-/// replaced by the corrected rig's. Nothing changes when too few matches agree.
+/// The wide pass for cameras a and b: a share of a's features that b may see (their point at
+/// 5 m has an image in b), evenly thinned, matched both ways within the wide band, as rays.
+std::vector<detail::RayMatch> widePairMatches(const std::vector<CameraState>& cameras,
+                                              const std::vector<detail::CameraRays>& rays,
+                                              const PairMatcher& wide,
+                                              const TrackFeaturesOptions& options,
+                                              int a,
+                                              int b) {
+    const CameraState& from = cameras[size_t(a)];
+    std::vector<int> seen;
+    Eigen::Vector2d pixel;
+    for (size_t i = 0; i < from.keypoints.size(); ++i)
+        if (rays[size_t(b)].project(rays[size_t(a)].centre() + 5.0 * from.keypoints[i].direction,
+                                    &pixel))
+            seen.push_back(int(i));
+    std::vector<int> subset;
+    const size_t share = size_t(std::max(1, options.wideFeatures));
+    for (size_t k = 0; k < std::min(share, seen.size()); ++k)
+        subset.push_back(seen[k * seen.size() / std::min(share, seen.size())]);
+    const std::vector<int> forward = wide.bestMatches(a, b, &subset);
+    std::vector<int> targets;
+    for (int i : subset)
+        if (forward[size_t(i)] >= 0) targets.push_back(forward[size_t(i)]);
+    std::sort(targets.begin(), targets.end());
+    targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+    const std::vector<int> backward = wide.bestMatches(b, a, &targets);
+    std::vector<detail::RayMatch> found;
+    for (int i : subset) {
+        const int j = forward[size_t(i)];
+        if (j < 0 || backward[size_t(j)] != i) continue;
+        detail::RayMatch m;
+        m.a = a;
+        m.b = b;
+        m.rayA = from.keypoints[size_t(i)].direction;
+        m.rayB = cameras[size_t(b)].keypoints[size_t(j)].direction;
+        found.push_back(m);
+    }
+    return found;
+}
+
+/// The wide pass over every pair, the rotation each camera needs estimated from its matches,
+/// and `rays` and the keypoints' directions replaced by the corrected rig's. Nothing changes
+/// when too few matches agree.
 void correctRotations(std::vector<CameraState>& cameras,
                       const std::vector<std::pair<int, int>>& pairs,
                       const PairMatcher& wide,
@@ -440,40 +480,8 @@ void correctRotations(std::vector<CameraState>& cameras,
                       std::vector<detail::CameraRays>* rays,
                       TrackFeaturesStats* figures) {
     std::vector<std::vector<detail::RayMatch>> found(pairs.size());
-    Kiln::WorkerPool::ParallelFor(size_t(pairs.size()), [&](size_t index) {
-        const int p = int(index);
-        const int a = pairs[size_t(p)].first, b = pairs[size_t(p)].second;
-        const CameraState& from = cameras[size_t(a)];
-        const detail::CameraRays& other = (*rays)[size_t(b)];
-        // Features of a that b may see (their point at 5 m has an image in b), evenly
-        // thinned to the share of the wide pass.
-        std::vector<int> seen;
-        Eigen::Vector2d pixel;
-        for (size_t i = 0; i < from.keypoints.size(); ++i)
-            if (other.project((*rays)[size_t(a)].centre() + 5.0 * from.keypoints[i].direction,
-                              &pixel))
-                seen.push_back(int(i));
-        std::vector<int> subset;
-        const size_t share = size_t(std::max(1, options.wideFeatures));
-        for (size_t k = 0; k < std::min(share, seen.size()); ++k)
-            subset.push_back(seen[k * seen.size() / std::min(share, seen.size())]);
-        const std::vector<int> forward = wide.bestMatches(a, b, &subset);
-        std::vector<int> targets;
-        for (int i : subset)
-            if (forward[size_t(i)] >= 0) targets.push_back(forward[size_t(i)]);
-        std::sort(targets.begin(), targets.end());
-        targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
-        const std::vector<int> backward = wide.bestMatches(b, a, &targets);
-        for (int i : subset) {
-            const int j = forward[size_t(i)];
-            if (j < 0 || backward[size_t(j)] != i) continue;
-            detail::RayMatch m;
-            m.a = a;
-            m.b = b;
-            m.rayA = from.keypoints[size_t(i)].direction;
-            m.rayB = cameras[size_t(b)].keypoints[size_t(j)].direction;
-            found[size_t(p)].push_back(m);
-        }
+    Kiln::WorkerPool::ParallelFor(pairs.size(), [&](size_t p) {
+        found[p] = widePairMatches(cameras, *rays, wide, options, pairs[p].first, pairs[p].second);
     });
     std::vector<detail::RayMatch> matches;
     for (const auto& list : found) matches.insert(matches.end(), list.begin(), list.end());
@@ -609,6 +617,26 @@ void warnLeftOut(FeatureImageSource& source,
                            "): " + reason.many + ".");
 }
 
+/// Why an image fetched for `camera` cannot be matched, as said of one camera and of several;
+/// none when it can. `panorama`: the size of the first panorama taken (0 x 0: none yet).
+std::pair<std::string, std::string> unusable(const FeatureImage& image,
+                                             const CameraDefinition& camera,
+                                             bool latlong,
+                                             const std::pair<int, int>& panorama) {
+    const auto size = [](int w, int h) { return std::to_string(w) + " x " + std::to_string(h); };
+    const std::string got = size(image.width, image.height);
+    const std::string wanted = size(camera.getFormatWidth(), camera.getFormatHeight());
+    if (!latlong &&
+        (image.width != camera.getFormatWidth() || image.height != camera.getFormatHeight()))
+        return {"its image is " + got + " but the rig gives it " + wanted,
+                "their images are " + got + " but the rig gives them " + wanted};
+    if (latlong && panorama.first > 0 &&
+        (image.width != panorama.first || image.height != panorama.second))
+        return {"its panorama differs in size from the other cameras'",
+                "their panoramas differ in size from the other cameras'"};
+    return {};
+}
+
 /// The first stage: every listed camera's image, fetched on this thread, and the frame's
 /// contrast applied. A camera without a usable image stays absent (`present` false); those the
 /// caller listed (input >= 0) are named in the warnings. False when the user cancelled.
@@ -623,47 +651,30 @@ bool fetchImages(FeatureImageSource& source,
     const int n = rig.getNumberCameras();
     std::vector<FeatureImage> images(static_cast<size_t>(n));
     std::vector<LeftOut> reasons;
-    auto leaveOut = [&](int c, const std::string& one, const std::string& many) {
+    auto leaveOut = [&](int c, const std::pair<std::string, std::string>& why) {
+        images[size_t(c)] = FeatureImage();
+        missing->push_back(c);
         for (LeftOut& reason : reasons)
-            if (reason.one == one) return reason.cameras.push_back(c);
-        reasons.push_back({one, many, {c}});
+            if (reason.one == why.first) return reason.cameras.push_back(c);
+        reasons.push_back({why.first, why.second, {c}});
     };
-    int panoramaWidth = 0, panoramaHeight = 0;
+    const std::string at = " no image at frame " + std::to_string(frame);
+    std::pair<int, int> panorama(0, 0);
     for (int c = 0; c < n; ++c) {
         FeatureImage& image = images[size_t(c)];
-        const CameraDefinition& camera = rig.getCamera(c);
-        const std::string wanted = std::to_string(camera.getFormatWidth()) + " x " +
-                                   std::to_string(camera.getFormatHeight());
         if (inputs[size_t(c)] < 0) {
             missing->push_back(c);  // the caller knows: no input was given for it
             continue;
         }
         if (!source.getImage(inputs[size_t(c)], frame, &image) || image.empty() ||
             image.pixels.size() != size_t(image.width) * size_t(image.height)) {
-            const std::string at = " no image at frame " + std::to_string(frame);
-            leaveOut(c, "it has" + at, "they have" + at);
-        } else if (!latlong && (image.width != camera.getFormatWidth() ||
-                                image.height != camera.getFormatHeight())) {
-            const std::string got =
-                std::to_string(image.width) + " x " + std::to_string(image.height);
-            leaveOut(c,
-                     "its image is " + got + " but the rig gives it " + wanted,
-                     "their images are " + got + " but the rig gives them " + wanted);
-        } else if (latlong && panoramaWidth > 0 &&
-                   (image.width != panoramaWidth || image.height != panoramaHeight)) {
-            leaveOut(c,
-                     "its panorama differs in size from the other cameras'",
-                     "their panoramas differ in size from the other cameras'");
+            leaveOut(c, {"it has" + at, "they have" + at});
+        } else if (const auto why = unusable(image, rig.getCamera(c), latlong, panorama);
+                   !why.first.empty()) {
+            leaveOut(c, why);
         } else {
             (*cameras)[size_t(c)].present = true;
-            if (latlong && panoramaWidth == 0) {
-                panoramaWidth = image.width;
-                panoramaHeight = image.height;
-            }
-        }
-        if (!(*cameras)[size_t(c)].present) {
-            image = FeatureImage();
-            missing->push_back(c);
+            if (latlong && panorama.first == 0) panorama = {image.width, image.height};
         }
         if (interrupted(progress, 0.1 * (c + 1) / std::max(n, 1))) return false;
     }
@@ -673,6 +684,20 @@ bool fetchImages(FeatureImageSource& source,
         if ((*cameras)[size_t(c)].present)
             prepareImage(images[size_t(c)], contrast, &(*cameras)[size_t(c)]);
     return true;
+}
+
+/// Moves the cameras with images to the front of `cameras`, in order, drops the others and
+/// returns the rig index of each one kept.
+std::vector<int> keepPresent(std::vector<CameraState>* cameras) {
+    std::vector<int> kept;
+    std::vector<CameraState> present;
+    for (size_t c = 0; c < cameras->size(); ++c)
+        if ((*cameras)[c].present) {
+            kept.push_back(int(c));
+            present.push_back(std::move((*cameras)[c]));
+        }
+    *cameras = std::move(present);
+    return kept;
 }
 
 /// The cameras of `rig` listed in `kept` (ascending), as a rig of their own with the links
@@ -880,6 +905,33 @@ FeatureTrack refineChain(const std::vector<CameraState>& cameras,
     return out;
 }
 
+/// The sixth stage for every chain, side by side.
+std::vector<FeatureTrack> refineChains(const std::vector<CameraState>& cameras,
+                                       const MatchSetup& setup,
+                                       const TrackFeaturesOptions& options,
+                                       const std::vector<Chain>& chains) {
+    std::vector<FeatureTrack> found(chains.size());
+    Kiln::WorkerPool::ParallelFor(chains.size(), [&](size_t t) {
+        found[t] = refineChain(cameras, setup, options, chains[t]);
+    });
+    return found;
+}
+
+/// Appends to `track` the matches left with two or more observations, in the whole rig's
+/// camera indices (`kept`), each with its display colour.
+void appendMatches(std::vector<FeatureTrack>& found,
+                   const std::vector<int>& kept,
+                   CameraTrack& track) {
+    std::vector<FeatureTrack>& tracks = track.getTracks();
+    for (FeatureTrack& match : found)
+        if (match.getFeatures().size() >= 2) {
+            for (auto& observation : match.getFeatures())
+                observation.first = kept[size_t(observation.first)];
+            match.setColour(trackColour(tracks.size()));
+            tracks.push_back(std::move(match));
+        }
+}
+
 /// The figures of the stages, counted over the rig of the cameras with images, in the whole
 /// rig's camera indices.
 void mapFigures(const TrackFeaturesStats& inner,
@@ -933,29 +985,23 @@ bool TrackFeatures(FeatureImageSource& source,
     const bool geometry = useRigGeometry && !latlong;
 
     Clock::time_point start = Clock::now();
-    std::vector<CameraState> all(static_cast<size_t>(n));
-    if (!fetchImages(source, progress, rig, latlong, frame, inputs, &all, &figures.missingCameras))
+    std::vector<CameraState> cameras(static_cast<size_t>(n));
+    if (!fetchImages(
+            source, progress, rig, latlong, frame, inputs, &cameras, &figures.missingCameras))
         return false;
     // The cameras without images leave here, so that nothing after costs in proportion to
     // the whole rig: a rig file of hundreds of cameras with a few inputs matches as fast as
     // a rig of those few.
-    std::vector<int> kept;
-    std::vector<CameraState> cameras;
-    for (int c = 0; c < n; ++c)
-        if (all[size_t(c)].present) {
-            kept.push_back(c);
-            cameras.push_back(std::move(all[size_t(c)]));
-        }
-    all.clear();
+    const std::vector<int> kept = keepPresent(&cameras);
     figures.fetchSeconds = secondsSince(start);
-    const CameraRigDefinition present = keepCameras(rig, kept);
-    MatchSetup setup = setUpMatching(present, cameras, latlong, geometry, rig.hasLinks(), options);
+    MatchSetup setup =
+        setUpMatching(keepCameras(rig, kept), cameras, latlong, geometry, rig.hasLinks(), options);
     if (setup.pairs.empty())
         source.warning("no two cameras of the rig with images overlap: nothing to match.");
 
     TrackFeaturesStats inner;
-    start = Clock::now();
     if (interrupted(progress, 0.15)) return false;
+    start = Clock::now();
     detectFeatures(setup, options, &cameras);
     for (const CameraState& camera : cameras)
         inner.features.push_back(int(camera.keypoints.size()));
@@ -977,23 +1023,13 @@ bool TrackFeatures(FeatureImageSource& source,
     if (interrupted(progress, 0.8)) return false;
 
     start = Clock::now();
-    const std::vector<Chain> chains = chainMatches(cameras, setup.pairs, pairMatches);
-    std::vector<FeatureTrack> found(chains.size());
-    Kiln::WorkerPool::ParallelFor(chains.size(), [&](size_t t) {
-        found[t] = refineChain(cameras, setup, options, chains[t]);
-    });
+    std::vector<FeatureTrack> found =
+        refineChains(cameras, setup, options, chainMatches(cameras, setup.pairs, pairMatches));
     figures.refineSeconds = secondsSince(start);
     if (interrupted(progress, 1.0)) return false;
 
     mapFigures(inner, kept, &figures);
-    std::vector<FeatureTrack>& tracks = track.getTracks();
-    for (FeatureTrack& match : found)
-        if (match.getFeatures().size() >= 2) {
-            for (auto& observation : match.getFeatures())
-                observation.first = kept[size_t(observation.first)];
-            match.setColour(trackColour(tracks.size()));
-            tracks.push_back(std::move(match));
-        }
+    appendMatches(found, kept, track);
     return true;
 }
 
