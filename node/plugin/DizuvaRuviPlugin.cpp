@@ -213,18 +213,19 @@ ImagePlane DizuvaRuviPlugin::renderStripe(int stripe, const ChannelSet& channels
 }
 
 bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without) {
-    if (without.empty() || without == m_warnedWithoutImage) return !m_stitchedViews.empty();
-    m_warnedWithoutImage = without;
     std::vector<int> cameras;
     for (int view : without) cameras.push_back(m_rigContext.cameraIndexOfView(view));
-    const std::string names = CameraList(m_rigContext.rig(), cameras);
-    if (m_stitchedViews.empty()) {
-        error("No camera view has an image: %s.", names.c_str());
+    if (m_stitchedViews.empty() && !without.empty()) {
+        error("No camera view has an image: %s.", CameraList(m_rigContext.rig(), cameras).c_str());
         return false;
     }
-    progressMessage("Warning: " + std::to_string(without.size()) + " of " +
-                    std::to_string(without.size() + m_stitchedViews.size()) +
-                    " camera views have no image and are left out of the panorama: " + names + ".");
+    if (without == m_warnedWithoutImage) return true;
+    m_warnedWithoutImage = without;
+    if (!without.empty())
+        progressMessage("Warning: " + std::to_string(without.size()) + " of " +
+                        std::to_string(without.size() + m_stitchedViews.size()) +
+                        " camera views have no image and are left out of the panorama: " +
+                        CameraList(m_rigContext.rig(), cameras) + ".");
     return true;
 }
 

@@ -80,6 +80,22 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
     op = validateFor(f, "main");
     EXPECT_EQ(op->errorMessage(), "View 'cam2' differs in format from the others");
     EXPECT_FALSE(op->valid());
+
+    // A camera view without an image is left out of the panorama; with none, it is an error.
+    auto validateWithout = [&](std::initializer_list<const char*> views) {
+        f.sourceOp()->sizeOfView.clear();
+        for (const char* view : views) f.sourceOp()->sizeOfView[Views::find(view)] = {0, 0};
+        f.sourceOp()->invalidate();
+        op->invalidate();
+        return validateFor(f, "main");
+    };
+    op = validateWithout({"cam2"});
+    EXPECT_FALSE(op->hasError()) << op->errorMessage();
+    EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024));
+    for (int again = 0; again < 2; ++again) {
+        op = validateWithout({"cam1", "cam2", "cam3"});
+        EXPECT_EQ(op->errorMessage(), "No camera view has an image: cam1, cam2, cam3.");
+    }
 }
 
 TEST(Validation, AViewOutsideTheRigKeepsTheInputInformation) {
