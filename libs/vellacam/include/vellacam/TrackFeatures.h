@@ -85,7 +85,7 @@ struct TrackFeaturesStats {
     std::vector<int> features;
     /// Mutual, distinctive matches per camera pair (a < b) before chaining and refinement.
     std::map<std::pair<int, int>, int> pairMatches;
-    /// Cameras whose input had no image.
+    /// Cameras left out: without an input (-1) or without a usable image.
     std::vector<int> missingCameras;
     /// Seconds of the wide pass and the rotation estimate.
     double correctSeconds = 0.0;
