@@ -205,38 +205,42 @@ TEST_F(ConstraintTrackerTest, PointLeavingTheImageStopsWhileTheOthersGoOn) {
     EXPECT_NEAR(last->x, truth(row, 0, 1, first.back()).x(), 0.05);
 }
 
-TEST_F(ConstraintTrackerTest, StepBelowOneTracksNothing) {
-    const int row = addRow(10, 30, {{cam1, {60, 70}}});
-    node->setKnobFromUser("trackingStep", "0");
-    const ExecuteResult result = run(1, 40);
-    EXPECT_EQ(result.framesRun, 0);
-    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10}));
-}
-
-TEST_F(ConstraintTrackerTest, UnreadableFrameFailsWithTheMessageAndEarlierKeysStay) {
-    const int row = addRow(10, 30, {{cam1, {60, 70}}, {cam2, {90, 80}}});
-    src().unreadable = {20};
-    const ExecuteResult result = run(1, 40);
-    EXPECT_EQ(result.error, "Cannot read view 1 at frame 20!");
-    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
-    EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{10, 15}));
-}
-
-TEST_F(ConstraintTrackerTest, TrackerFailureIsReportedAndEarlierKeysStay) {
-    // Footage that changes size between two step frames cannot be followed.
-    const int row = addRow(10, 30, {{cam1, {60, 70}}});
-    src().halfSizeFrom = 16;
-    const ExecuteResult result = run(1, 40);
-    EXPECT_EQ(result.error, "Tracking failure for view 1 at frame 20!");
-    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15}));
-}
-
-TEST_F(ConstraintTrackerTest, PatchSizeTooSmallIsReported) {
-    const int row = addRow(10, 30, {{cam1, {60, 70}}});
-    node->setKnobFromUser("trackingPatchSize", "2");
-    const ExecuteResult result = run(1, 40);
-    EXPECT_EQ(result.error, "Patch Size 2 is too small to track: it must be at least 3.");
-    EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10}));
+// What stops tracking, the message it gives, and the keys that stay (10 is the start).
+TEST_F(ConstraintTrackerTest, FailuresSayWhyAndKeepTheEarlierKeys) {
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        std::string error;
+        std::vector<int> keys;
+    } cases[] = {
+        {"step 0", [&] { node->setKnobFromUser("trackingStep", "0"); }, "", {10}},
+        {"unreadable frame",
+         [&] { src().unreadable = {20}; },
+         "Cannot read view 1 at frame 20!",
+         {10, 15}},
+        // Footage that changes size between two step frames cannot be followed.
+        {"size change",
+         [&] { src().halfSizeFrom = 16; },
+         "Tracking failure for view 1 at frame 20!",
+         {10, 15}},
+        {"patch size",
+         [&] { node->setKnobFromUser("trackingPatchSize", "2"); },
+         "Patch Size 2 is too small to track: it must be at least 3.",
+         {10}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        const int row = addRow(10, 30, {{cam1, {60, 70}}, {cam2, {90, 80}}});
+        c.setUp();
+        const ExecuteResult result = run(1, 40);
+        EXPECT_EQ(result.error, c.error);
+        if (c.error.empty()) {
+            EXPECT_EQ(result.framesRun, 0) << "nothing to do, no frame runs";
+        }
+        for (int k : {0, 1}) EXPECT_EQ(keyFrames(row, k), c.keys) << "point " << k;
+    }
 }
 
 TEST_F(ConstraintTrackerTest, CancelKeepsTheFramesDone) {
@@ -298,13 +302,6 @@ TEST_F(ConstraintTrackerTest, LatlongRigFollowsPointsInThePanoramaAndKeysCameraP
         EXPECT_NEAR(key->x, want.x(), 0.05) << f;
         EXPECT_NEAR(key->y, want.y(), 0.05) << f;
     }
-}
-
-TEST_F(ConstraintTrackerTest, InvalidExecuteTypeIsReported) {
-    node->setKnobFromUser("executeType", "7");
-    static_cast<ArrayKnob*>(node->knob("analysisKeyframe"))->setKeyAt(1);
-    const ExecuteResult result = execute(op(), {1});
-    EXPECT_EQ(result.error, "Invalid execute type 7.");
 }
 
 }  // namespace
