@@ -8,6 +8,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
+#include "kiln/WorkerPool.h"
+
 namespace Kiln {
 namespace ImageStitcher {
 namespace {
@@ -15,6 +17,10 @@ namespace {
 // A camera "sees" a cell where its alpha passes this: the flow is measured only where both
 // cameras see the whole cell.
 constexpr float kSeen = 0.9f;
+
+// std::hypot guards against overflow that displacements of a few cells never reach, at
+// several times the cost; this runs for every cell of every camera.
+inline float length(float x, float y) { return std::sqrt(x * x + y * y); }
 
 cv::Mat lumaOf(const HostImage& camera, const std::array<float, 3>& gain) {
     cv::Mat luma(camera.height, camera.width, CV_8UC1);
@@ -82,25 +88,32 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
     const int w = cameras[0].width;
     const int h = cameras[0].height;
     std::vector<HostImage> fields(n, HostImage(w, h, 2, 0.0f));
-    std::vector<HostImage> feathers;
-    std::vector<cv::Mat> lumas;
-    for (int i = 0; i < n; ++i) {
-        feathers.push_back(featherDistance(cameras[i], 3, 0.5f));
-        lumas.push_back(lumaOf(cameras[i], gains[i]));
-    }
-    std::set<std::pair<int, int>> pairs;
+    std::vector<HostImage> feathers(n);
+    std::vector<cv::Mat> lumas(n);
+    // Cameras, then pairs, run on the worker pool; each task writes only its own entries.
+    Kiln::WorkerPool::ParallelFor(std::size_t(n), [&](std::size_t i) {
+        feathers[i] = featherDistance(cameras[i], 3, 0.5f);
+        lumas[i] = lumaOf(cameras[i], gains[i]);
+    });
+    std::set<std::pair<int, int>> linked;
     for (const auto& [a, b] : links)
         if (a != b && a >= 0 && b >= 0 && a < n && b < n)
-            pairs.insert({std::min(a, b), std::max(a, b)});
+            linked.insert({std::min(a, b), std::max(a, b)});
+    const std::vector<std::pair<int, int>> pairs(linked.begin(), linked.end());
 
-    cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM);
-    // The grid is already coarse (about 2.5 panorama pixels a cell): refine down to full grid
-    // resolution, which the sub-cell accuracy of the seam needs.
-    dis->setFinestScale(0);
     const int margin = int(std::ceil(3 * smoothing)) + 4;
     const float fade = 3.0f * smoothing;
 
-    for (const auto& [i, j] : pairs) {
+    // The smoothed flow of each pair over its overlap's box; empty where the pair does not
+    // overlap enough to be measured.
+    struct PairFlow {
+        int cx0 = 0, cy0 = 0, cw = 0, ch = 0;
+        std::vector<cv::Mat> parts;
+        cv::Mat den;
+    };
+    std::vector<PairFlow> flows(pairs.size());
+    Kiln::WorkerPool::ParallelFor(pairs.size(), [&](std::size_t p) {
+        const auto [i, j] = pairs[p];
         const HostImage& ci = cameras[i];
         const HostImage& cj = cameras[j];
         std::vector<bool> columns(w, false);
@@ -113,8 +126,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                     y0 = std::min(y0, y);
                     y1 = std::max(y1, y);
                 }
-        if (count < 64) continue;
-        ++figures.pairs;
+        if (count < 64) return;
         const auto [start, span] = circularSpan(columns);
         const int cw = std::min(w, span + 2 * margin);
         const int cx0 = cw == w ? 0 : start - margin;
@@ -135,6 +147,11 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                 b.at<unsigned char>(y, x) = sj ? lj : (si ? li : 0);
                 both.at<float>(y, x) = si && sj ? 1.0f : 0.0f;
             }
+        // The grid is already coarse (about 2.5 panorama pixels a cell): refine down to full
+        // grid resolution, which the sub-cell accuracy of the seam needs.
+        cv::Ptr<cv::DISOpticalFlow> dis =
+            cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
+        dis->setFinestScale(0);
         cv::Mat flow;
         dis->calc(a, b, flow);
 
@@ -145,7 +162,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
             for (int x = 0; x < cw; ++x) {
                 float& fx = parts[0].at<float>(y, x);
                 float& fy = parts[1].at<float>(y, x);
-                const float len = std::hypot(fx, fy);
+                const float len = length(fx, fy);
                 const float k = len > largestShift ? largestShift / len : 1.0f;
                 const float m = both.at<float>(y, x);
                 fx *= k * m;
@@ -156,7 +173,18 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         cv::GaussianBlur(both, den, kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
         cv::GaussianBlur(parts[0], parts[0], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
         cv::GaussianBlur(parts[1], parts[1], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
+        flows[p] = {cx0, cy0, cw, ch, parts, den};
+    });
 
+    for (std::size_t p = 0; p < pairs.size(); ++p) {
+        const auto [i, j] = pairs[p];
+        const PairFlow& pf = flows[p];
+        if (pf.cw == 0) continue;
+        ++figures.pairs;
+        const int cx0 = pf.cx0, cy0 = pf.cy0, cw = pf.cw, ch = pf.ch;
+        const std::vector<cv::Mat>& parts = pf.parts;
+        const cv::Mat& den = pf.den;
+        auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x) {
                 // Full strength where at least half the neighbourhood is overlap, fading
@@ -187,16 +215,16 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const float dx = f.at(x, y, 0), dy = f.at(x, y, 1);
-                figures.largestShift = std::max(figures.largestShift, std::hypot(dx, dy));
+                figures.largestShift = std::max(figures.largestShift, length(dx, dy));
                 if (cameras[i].at(x, y, 3) < 0.5f) continue;
                 const int xr = (x + 1) % w;
                 if (cameras[i].at(xr, y, 3) >= 0.5f)
                     figures.largestJump = std::max(
-                        figures.largestJump, std::hypot(f.at(xr, y, 0) - dx, f.at(xr, y, 1) - dy));
+                        figures.largestJump, length(f.at(xr, y, 0) - dx, f.at(xr, y, 1) - dy));
                 if (y + 1 < h && cameras[i].at(x, y + 1, 3) >= 0.5f)
                     figures.largestJump =
                         std::max(figures.largestJump,
-                                 std::hypot(f.at(x, y + 1, 0) - dx, f.at(x, y + 1, 1) - dy));
+                                 length(f.at(x, y + 1, 0) - dx, f.at(x, y + 1, 1) - dy));
             }
     }
     if (stats) *stats = figures;
