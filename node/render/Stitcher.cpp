@@ -281,19 +281,28 @@ void Stitcher::blendMultiBand(Image& label) {
     for (const Camera& c : m_work) {
         const Box roi = footprint(c);
         if (roi.empty()) continue;  // sees nothing: contributes nothing
-        // A pyramid of one level fills its only level in place: never the caller's image.
-        // An image aligned by the vector field covers only where the camera shows: the parts
-        // of the box beyond it start cleared.
-        Image base = c.image;
-        if (roi != c.image.box() || count == 1) {
-            const Box& have = c.image.box();
-            const bool covered = roi.intersect(have) == roi;
-            base = allocate(roi, 4, device, !covered);
+        // Level 0 is the camera's own image where it holds the work box: the coarser levels
+        // cover the box alone and read it as a window. An image aligned by the vector field
+        // covers only where the camera shows (copied into a box whose other parts start
+        // cleared), and a pyramid of one level fills its only level in place: never the
+        // caller's image.
+        const bool window = roi.intersect(c.image.box()) == roi && count > 1 &&
+                            (!spherical || c.image.box() == m_outputBox);
+        ImagePyramid colour;
+        if (window) {
+            colour.push_back(c.image);
+            const std::vector<Box> boxes = factory.levelBoxes(roi, count);
+            for (int k = 1; k < count; ++k) {
+                colour.push_back(allocate(boxes[k], 4, device, false));
+                factory.reduce(colour[k - 1], colour[k]);
+            }
+        } else {
+            Image base = allocate(roi, 4, device, roi.intersect(c.image.box()) != roi);
             base.copyFrom(c.image);
+            colour = factory.buildGaussian(base, count);
         }
         Image weight = allocate(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
-        ImagePyramid colour = factory.buildGaussian(base, count);
         ImagePyramid weights = factory.buildGaussian(weight, count);
         const std::array<float, 3> mean = meanColour(c.analysis);
 

@@ -182,14 +182,16 @@ void bandZero(const Image& coarser,
               float gaussian,
               bool spherical,
               const Box& rectangle) {
-    shortLaunch<4, 6>(kBandZeroProgram,
+    shortLaunch<4, 8>(kBandZeroProgram,
                       {&coarser, &level, &label, &output},
                       {ParamHandler::makeParam(kGainR, gain[0]),
                        ParamHandler::makeParam(kGainG, gain[1]),
                        ParamHandler::makeParam(kGainB, gain[2]),
                        ParamHandler::makeParam(kCamera, float(cameraIndex)),
                        ParamHandler::makeParam(kGaussian, gaussian),
-                       ParamHandler::makeParam(kSpherical, spherical)},
+                       ParamHandler::makeParam(kSpherical, spherical),
+                       ParamHandler::makeParam(kOriginX, float(rectangle.x0)),
+                       ParamHandler::makeParam(kOriginY, float(rectangle.y0))},
                       &rectangle);
 }
 

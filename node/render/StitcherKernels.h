@@ -66,7 +66,8 @@ void normalise(const Image& accumulator,
                bool expand,
                bool final);
 /// The fused multi-band steps (render/kernels/MultiBandKernels.h); `gaussian` and `spherical`
-/// are the pyramid factory's, so each expands exactly as the factory does.
+/// are the pyramid factory's, so each expands exactly as the factory does. bandZero works over
+/// `rectangle`, the box of the camera's level 0 (its level 1 is `coarser`).
 void bandFill(const Image& coarser,
               Image& level,
               const Image& weight,

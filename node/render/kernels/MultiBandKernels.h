@@ -26,9 +26,11 @@ constexpr const char* kBandFillId =
 /// The finest band of one camera, written straight into the panorama where the seam label
 /// names the camera (the finest weights are the labels themselves, one camera a pixel, so the
 /// finest level needs no accumulator). Images: F' (4f, the camera's filled level 1), P (4f,
-/// its level 0, premultiplied), L (4f seam labels: weight, camera, coverage), O (4f, output).
-/// O.rgb = gain * (P.rgb - P.a * expand(F').rgb), O.a = 1 where L.x > 0 and L.y is the camera;
-/// other pixels are untouched. Scalars: gain r, g, b, camera, Gaussian, spherical.
+/// its level 0, premultiplied; may be larger than the work), L (4f seam labels: weight,
+/// camera, coverage), O (4f, output). O.rgb = gain * (P.rgb - P.a * expand(F').rgb), O.a = 1
+/// where L.x > 0 and L.y is the camera; other pixels are untouched. Level 0 of the camera's
+/// pyramid starts at the origin (its level 1 is F'), so expand indexes fine pixels from there.
+/// Scalars: gain r, g, b, camera, Gaussian, spherical, origin x, origin y (whole numbers).
 constexpr const char* kBandZeroId =
     "6903a446736fa6d30f800fbec6b8e8dc3b6b1361d4a2e397a07adda8c090be8f";
 /// One collapse step of the blended pyramid, in place: A.rgb = (A.a > threshold ? A.rgb / A.a
@@ -46,6 +48,8 @@ constexpr const char* kCollapseFinalId =
 
 constexpr ParamName kGaussian = 0x692a5f5e04450b6c;   // float, sigma of the pyramid filters
 constexpr ParamName kSpherical = 0xd09d535b51111135;  // bool
+constexpr ParamName kOriginX = 0x09e0784d08812202;    // float
+constexpr ParamName kOriginY = 0xe51eb8c0b041e396;    // float
 
 void registerMultiBandKernels();
 

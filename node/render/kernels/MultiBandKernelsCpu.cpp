@@ -19,7 +19,7 @@ constexpr const char* kBandFillParams =
     "od09d535b51111135 4\n";
 constexpr const char* kBandZeroParams =
     "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no680eac95be1b36c8 1\n"
-    "o692a5f5e04450b6c 1\nod09d535b51111135 4\n";
+    "o692a5f5e04450b6c 1\nod09d535b51111135 4\no09e0784d08812202 1\noe51eb8c0b041e396 1\n";
 constexpr const char* kCollapseLevelParams =
     "o0812739b0810f36a 1\no692a5f5e04450b6c 1\nod09d535b51111135 4\n";
 constexpr const char* kCollapseFinalParams =
@@ -92,6 +92,7 @@ struct BandZeroRows {
         const float camera = launch.param<float>(3);
         const auto taps = ExpandTaps(launch.param<float>(4));
         const bool spherical = boolParam(launch, 5);
+        const int originX = int(launch.param<float>(6)), originY = int(launch.param<float>(7));
         const int x0 = launch.domain.x0, x1 = launch.domain.x1;
         thread_local ExpandedRow expanded;
         for (int y = rowBegin; y < rowEnd; ++y) {
@@ -105,13 +106,13 @@ struct BandZeroRows {
             int first = x0;
             while (first < x1 && !holds(first)) ++first;
             if (first == x1) continue;
-            expanded.prepare<4>(coarse, taps, y - level.box.y0, spherical);
+            expanded.prepare<4>(coarse, taps, y - originY, spherical);
             const float* pp = PixelAt<float, 4>(level, first, y);
             float* op = PixelAt<float, 4>(out, first, y);
             for (int x = first; x < x1; ++x, pp += 4, op += 4) {
                 if (!holds(x)) continue;
                 const Pixel4 p = load(pp);
-                Pixel4 band = gain * (p - p[3] * expanded.at4(taps, x - level.box.x0));
+                Pixel4 band = gain * (p - p[3] * expanded.at4(taps, x - originX));
                 band[3] = 1.0f;
                 store(op, band);
             }

@@ -38,6 +38,7 @@ void registerPyramidReduce();
 void registerPyramidExpand();
 
 using ImagePyramids::AddRow;
+using ImagePyramids::AddRowSpan;
 using ImagePyramids::ExpandedRow;
 using ImagePyramids::ExpandTaps;
 using ImagePyramids::ReduceTaps;

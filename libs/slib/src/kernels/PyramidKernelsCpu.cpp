@@ -26,18 +26,26 @@ struct PyramidReduceRows {
         const bool spherical = launch.params[4] != 0;
         const KernelImage& fine = launch.images[0];
         const KernelImage& coarse = launch.images[1];
-        constexpr int kPad = 4;
+        // Fine pixels are indexed against the coarse box's origin doubled, so a coarse level
+        // may cover a window of a larger fine image; for a pyramid's own levels (coarse origin =
+        // fine origin halved, rounded down) this is the fine image's own index.
+        const int offsetX = 2 * coarse.box.x0 - 2 * (fine.box.x0 >> 1);
+        const int offsetY = 2 * coarse.box.y0 - 2 * (fine.box.y0 >> 1);
+        // Coarse x reads fine 2x-3 .. 2x+4 (relative to the coarse origin): only the columns
+        // the domain needs are filtered vertically.
+        const int first = 2 * (launch.domain.x0 - coarse.box.x0) - 3 + offsetX;
+        const int count = 2 * launch.domain.width() + 6;
         thread_local std::vector<float> line;
-        line.resize(std::size_t(fine.box.width() + 2 * kPad) * C);
+        line.resize(std::size_t(count) * C);
         for (int y = rowBegin; y < rowEnd; ++y) {
             const int ly = y - coarse.box.y0;
             std::fill(line.begin(), line.end(), 0.0f);
             for (int t = 0; t < 8; ++t)
-                AddRow<C>(fine, 2 * ly - 3 + t, spherical, taps[t], line.data(), kPad);
+                AddRowSpan<C>(
+                    fine, 2 * ly - 3 + t + offsetY, spherical, taps[t], line.data(), first, count);
             float* out = Kiln::JIT::PixelAt<float, C>(coarse, launch.domain.x0, y);
             for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
-                // Coarse i reads fine 2i-3 .. 2i+4, i.e. line entries 2i+1 .. 2i+8.
-                const float* in = line.data() + std::ptrdiff_t(2 * (x - coarse.box.x0) + 1) * C;
+                const float* in = line.data() + std::ptrdiff_t(2 * (x - launch.domain.x0)) * C;
                 if constexpr (C == 4) {
                     Pixel4 v[8];
                     std::memcpy(v, in, sizeof v);

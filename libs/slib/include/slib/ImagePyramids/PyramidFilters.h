@@ -78,8 +78,44 @@ inline int ResolveColumn(int x, int width, bool spherical) {
     return x < 0 ? x + width : x;
 }
 
-/// Adds weight * row `y` of `image` (local indices, border rule applied to y) into `line`,
-/// which holds `pad` border pixels on both sides of the image's width.
+/// Adds weight * row `y` of `image` into `line`: line[i] += weight * pixel(first + i) for i in
+/// [0, count). Indices are local; rows and columns outside the image go through the border
+/// rule.
+template <int C>
+void AddRowSpan(const Kiln::Compute::KernelImage& image,
+                int y,
+                bool spherical,
+                float weight,
+                float* line,
+                int first,
+                int count) {
+    const int width = image.box.width();
+    const BorderRow r = ResolveRow(y, image.box.height(), spherical);
+    const float* row =
+        reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(r.row) * image.rowBytes);
+    const int shift = r.acrossPole ? width / 2 : 0;
+    // Inside the image the columns run straight, or wrap once across a pole: contiguous spans
+    // of floats, which the compiler vectorises.
+    auto span = [&](int i, int column, int n) {
+        const float* __restrict p = row + std::ptrdiff_t(column) * C;
+        float* __restrict o = line + std::ptrdiff_t(i) * C;
+        for (std::ptrdiff_t k = 0; k < std::ptrdiff_t(n) * C; ++k) o[k] += weight * p[k];
+    };
+    for (int i = 0; i < count;) {
+        const int x = first + i;
+        if (x < 0 || x >= width) {
+            span(i, ResolveColumn(x + shift, width, spherical), 1);
+            ++i;
+            continue;
+        }
+        const int column = x + shift < width ? x + shift : x + shift - width;
+        const int n = std::min({count - i, width - x, width - column});
+        span(i, column, n);
+        i += n;
+    }
+}
+
+/// The whole row with `pad` border pixels on both sides: line entry x + pad is column x.
 template <int C>
 void AddRow(const Kiln::Compute::KernelImage& image,
             int y,
@@ -87,24 +123,7 @@ void AddRow(const Kiln::Compute::KernelImage& image,
             float weight,
             float* line,
             int pad) {
-    const int width = image.box.width();
-    const BorderRow r = ResolveRow(y, image.box.height(), spherical);
-    const float* row =
-        reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(r.row) * image.rowBytes);
-    const int shift = r.acrossPole ? width / 2 : 0;
-    // The interior without the border rule: the columns run straight, or wrap once; each run
-    // is one contiguous span of floats, which the compiler vectorises.
-    auto span = [&](int x, int column, int count) {
-        const float* __restrict p = row + std::ptrdiff_t(column) * C;
-        float* __restrict o = line + std::ptrdiff_t(x + pad) * C;
-        for (std::ptrdiff_t i = 0; i < std::ptrdiff_t(count) * C; ++i) o[i] += weight * p[i];
-    };
-    const int split = width - shift;
-    span(0, shift, split);
-    span(split, 0, width - split);
-    for (int x = -pad; x < 0; ++x) span(x, ResolveColumn(x + shift, width, spherical), 1);
-    for (int x = width; x < width + pad; ++x)
-        span(x, ResolveColumn(x + shift, width, spherical), 1);
+    AddRowSpan<C>(image, y, spherical, weight, line, -pad, image.box.width() + 2 * pad);
 }
 
 /// One row of a coarse level expanded to the finer level: the coarse rows filtered vertically
