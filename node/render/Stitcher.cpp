@@ -155,10 +155,32 @@ void Stitcher::computeVectorField() {
     const Compute::DevicePtr device = m_work[0].image.device();
     std::vector<HostImage> grid;
     std::vector<std::array<float, 3>> gains;
+    const float cellsX = float(m_vectorFieldBox.width()) / float(m_outputBox.width());
+    const float cellsY = float(m_vectorFieldBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work) {
-        Image small = allocate(m_vectorFieldBox, 4, device, false);
-        resizeBounds(c.image, Bounds::of(m_outputBox), small, Bounds::of(m_vectorFieldBox), true);
-        grid.push_back(download(small));
+        // Only the cells over the camera's footprint (and one around it) are shrunk; the rest
+        // of its grid image stays transparent. The bounds keep the whole grid's mapping.
+        Box cells{int(std::floor((c.footprint.x0 - m_outputBox.x0) * cellsX)) - 1,
+                  int(std::floor((c.footprint.y0 - m_outputBox.y0) * cellsY)) - 1,
+                  int(std::ceil((c.footprint.x1 - m_outputBox.x0) * cellsX)) + 1,
+                  int(std::ceil((c.footprint.y1 - m_outputBox.y0) * cellsY)) + 1};
+        cells = cells.intersect(m_vectorFieldBox);
+        HostImage whole(m_vectorFieldBox.width(), m_vectorFieldBox.height(), 4, 0.0f);
+        if (!cells.empty()) {
+            Image small = allocate(cells, 4, device, false);
+            const Bounds from{m_outputBox.x0 + float(cells.x0) / cellsX,
+                              m_outputBox.x0 + float(cells.x1) / cellsX,
+                              m_outputBox.y0 + float(cells.y0) / cellsY,
+                              m_outputBox.y0 + float(cells.y1) / cellsY};
+            resizeBounds(c.image, from, small, Bounds::of(cells), true);
+            const HostImage part = download(small);
+            for (int y = 0; y < part.height; ++y)
+                std::copy_n(
+                    part.pixels.data() + std::size_t(y) * part.width * 4,
+                    std::size_t(part.width) * 4,
+                    &whole.at(cells.x0 - m_vectorFieldBox.x0, cells.y0 - m_vectorFieldBox.y0 + y));
+        }
+        grid.push_back(std::move(whole));
         gains.push_back(c.gain);
     }
     // Links name cameras; the field works on positions in the camera list.
