@@ -3,6 +3,7 @@
 
 #include "kiln/ExplicitLaunch.h"
 #include "kiln/LaunchKernel.h"
+#include "render/kernels/FieldKernels.h"
 #include "render/kernels/MultiBandKernels.h"
 #include "render/kernels/StitchKernels.h"
 
@@ -24,7 +25,7 @@ const ProgramSource kAlphaProgram(nullptr, 0, 0, kAlphaAccumulateId);
 const ProgramSource kLabelProgram(nullptr, 0, 0, kSeamLabelId);
 const ProgramSource kWeightProgram(nullptr, 0, 0, kSeamWeightId);
 const ProgramSource kNormaliseProgram(nullptr, 0, 0, kNormaliseId);
-const ProgramSource kDisplaceProgram(nullptr, 0, 0, kDisplaceId);
+const ProgramSource kAlignProgram(nullptr, 0, 0, kAlignId);
 const ProgramSource kBandFillProgram(nullptr, 0, 0, kBandFillId);
 const ProgramSource kBandZeroProgram(nullptr, 0, 0, kBandZeroId);
 const ProgramSource kCollapseLevelProgram(nullptr, 0, 0, kCollapseLevelId);
@@ -225,7 +226,7 @@ void displace(const Image& camera,
               float fieldScaleX,
               float fieldScaleY,
               const Box& rectangle) {
-    shortLaunch<3, 2>(kDisplaceProgram,
+    shortLaunch<3, 2>(kAlignProgram,
                       {&camera, &field, &output},
                       {ParamHandler::makeParam(kScaleX, fieldScaleX),
                        ParamHandler::makeParam(kScaleY, fieldScaleY)},

@@ -92,8 +92,9 @@ void collapseFinal(const Image& coarser,
                    float gaussian,
                    bool spherical,
                    bool expand);
-/// Over `rectangle` only; the output keeps its other pixels. The camera is read with x
-/// wrapping around its box (camera images cover the whole panorama).
+/// The align kernel (render/kernels/FieldKernels.h) over `rectangle` only; the output keeps its
+/// other pixels. The camera is read with x wrapping around its box (camera images cover the
+/// whole panorama).
 void displace(const Image& camera,
               const Image& field,
               Image& output,
