@@ -155,8 +155,13 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                 }
         if (count < 64) return;
         const auto [start, span] = circularSpan(columns);
-        const int cw = std::min(w, span + 2 * margin);
-        const int cx0 = cw == w ? 0 : start - margin;
+        // An overlap around the whole longitude circle (toward a pole, or between cameras of
+        // very wide lenses) is measured over the circle and a margin more on either side, so
+        // the flow continues across the longitude seam instead of starting afresh at both
+        // edges (the two copies of the columns about the seam are mixed, below).
+        const bool around = span + 2 * margin >= w;
+        const int cw = around ? w + 2 * margin : span + 2 * margin;
+        const int cx0 = around ? -margin : start - margin;
         const int cy0 = std::max(0, y0 - margin);
         const int ch = std::min(h - 1, y1 + margin) - cy0 + 1;
         auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
@@ -209,18 +214,38 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         if (pf.cw == 0) continue;
         ++figures.pairs;
         const int cx0 = pf.cx0, cy0 = pf.cy0, cw = pf.cw, ch = pf.ch;
+        const int from = cw > w ? (cw - w) / 2 : 0, to = cw > w ? from + w : cw;
         const std::vector<cv::Mat>& parts = pf.parts;
         const cv::Mat& den = pf.den;
         auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
+        // The smoothed flow at crop column x: (fx, fy, den). Around the whole circle, the
+        // 2 x `from` columns about the longitude seam have two copies in the crop, one
+        // continuous with the crop's right part (crop w + u) and one with its left part (crop
+        // u); they are mixed by a smoothstep across the band, so the field has no seam.
+        auto flowAt = [&](int y, int x) {
+            const auto at = [&](int c) {
+                return std::array<float, 3>{
+                    parts[0].at<float>(y, c), parts[1].at<float>(y, c), den.at<float>(y, c)};
+            };
+            const int g = column(x);
+            const int u = cw <= w ? -1 : g >= w - from ? g - (w - from) : g < from ? g + from : -1;
+            if (u < 0) return at(x);
+            const float t = (float(u) + 0.5f) / float(2 * from);
+            const float s = t * t * (3.0f - 2.0f * t);
+            const auto right = at(w + u), left = at(u);
+            return std::array<float, 3>{(1 - s) * right[0] + s * left[0],
+                                        (1 - s) * right[1] + s * left[1],
+                                        (1 - s) * right[2] + s * left[2]};
+        };
         for (int y = 0; y < ch; ++y)
-            for (int x = 0; x < cw; ++x) {
+            for (int x = from; x < to; ++x) {
                 // Full strength where at least half the neighbourhood is overlap, fading
                 // smoothly to zero beyond its edge.
-                const float d = den.at<float>(y, x);
+                const auto [px, py, d] = flowAt(y, x);
                 if (d < 1e-4f) continue;
                 const float norm = 1.0f / std::max(d, 0.5f);
-                float fx = parts[0].at<float>(y, x) * norm;
-                float fy = parts[1].at<float>(y, x) * norm;
+                float fx = px * norm;
+                float fy = py * norm;
                 const int gx = column(x), gy = cy0 + y;
                 const float fi = feathers[i].at(gx, gy), fj = feathers[j].at(gx, gy);
                 const float ti = fi + fj > 0.0f ? fj / (fi + fj) : 0.5f;
@@ -239,20 +264,23 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
 
     for (int i = 0; i < n; ++i) {
         const HostImage& f = fields[i];
-        for (int y = 0; y < h; ++y)
+        for (int y = 0; y < h; ++y) {
+            // Rows run from the south pole (row 0) to the north pole; cell centres at +0.5.
+            const float arc = std::cos((float(y) + 0.5f) / float(h) * 3.14159265f - 1.5707963f);
             for (int x = 0; x < w; ++x) {
                 const float dx = f.at(x, y, 0), dy = f.at(x, y, 1);
                 figures.largestShift = std::max(figures.largestShift, length(dx, dy));
                 if (cameras[i].at(x, y, 3) < 0.5f) continue;
-                const int xr = (x + 1) % w;
-                if (cameras[i].at(xr, y, 3) >= 0.5f)
-                    figures.largestJump = std::max(
-                        figures.largestJump, length(f.at(xr, y, 0) - dx, f.at(xr, y, 1) - dy));
-                if (y + 1 < h && cameras[i].at(x, y + 1, 3) >= 0.5f)
-                    figures.largestJump =
-                        std::max(figures.largestJump,
-                                 length(f.at(x, y + 1, 0) - dx, f.at(x, y + 1, 1) - dy));
+                auto jump = [&](int x2, int y2) {
+                    if (cameras[i].at(x2, y2, 3) < 0.5f) return;
+                    const float ex = f.at(x2, y2, 0) - dx, ey = f.at(x2, y2, 1) - dy;
+                    figures.largestJump = std::max(figures.largestJump, length(ex, ey));
+                    figures.largestArcJump = std::max(figures.largestArcJump, length(ex * arc, ey));
+                };
+                jump((x + 1) % w, y);
+                if (y + 1 < h) jump(x, y + 1);
             }
+        }
     }
     if (stats) *stats = figures;
     return fields;

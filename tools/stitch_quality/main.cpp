@@ -261,10 +261,11 @@ int main(int argc, char** argv) {
             if (field)
                 std::printf(
                     "    vector field: %d pairs, largest shift %.2f cells, largest jump "
-                    "between neighbouring cells %.3f cells\n",
+                    "between neighbouring cells %.3f cells (%.3f on the sphere)\n",
                     s.vectorFieldStats().pairs,
                     s.vectorFieldStats().largestShift,
-                    s.vectorFieldStats().largestJump);
+                    s.vectorFieldStats().largestJump,
+                    s.vectorFieldStats().largestArcJump);
             if (!png.empty()) {
                 const std::string name =
                     png + "/blend_" + std::to_string(type) + (field ? "_field" : "");

@@ -386,3 +386,43 @@ TEST(Stitcher, MultiBandEqualsTheBlendWrittenOutLevelByLevel) {
         EXPECT_LT(worst, 1e-5f) << int(type);
     }
 }
+
+TEST(Stitcher, AVectorFieldAroundTheWholeCircleHasNoSeam) {
+    // Two cameras that both see a ring of rows around the whole panorama (as wide lenses do
+    // toward a pole): the field recovers the shift on both sides of the longitude seam and does
+    // not jump there.
+    const Box box{0, 0, 512, 256};
+    const float sx = 1.5f, sy = -0.75f;
+    const auto ring = [](float x, float y) {
+        float v = 0.5f;
+        const float k = 6.2831853f / 512.0f;
+        for (int n = 1; n <= 4; ++n)
+            v += 0.08f / float(n) * std::sin(k * float(7 * n + 3) * x + float(n)) *
+                 std::cos(0.11f * float(n + 1) * y + float(2 * n));
+        return v;
+    };
+    const auto a = [&](float x, float y) {
+        const float v = ring(x, y);
+        return std::array<float, 3>{v, v, v};
+    };
+    const auto b = [&](float x, float y) {
+        const float v = ring(x - sx, y - sy);
+        return std::array<float, 3>{v, v, v};
+    };
+    const std::vector<Image> cams = {camera(
+                                         box, [](int, int y) { return y < 170; }, a),
+                                     camera(
+                                         box, [](int, int y) { return y >= 90; }, b)};
+    Stitcher s;
+    s.setVectorDetail(0.25f);  // one cell per pixel
+    s.setLinks({{0, 1}});
+    run(s, cams, BlendType::MultiBand, true);
+    const Image f0 = s.vectorField(0), f1 = s.vectorField(1);
+    ASSERT_FALSE(f0.empty());
+    for (int y = 116; y < 146; y += 6)
+        for (const int x : {500, 506, 511, 0, 5, 11}) {
+            EXPECT_NEAR(px(f1, x, y)[0] - px(f0, x, y)[0], sx, 0.15) << x << "," << y;
+            EXPECT_NEAR(px(f1, x, y)[1] - px(f0, x, y)[1], sy, 0.15) << x << "," << y;
+        }
+    EXPECT_LT(s.vectorFieldStats().largestJump, 0.5f) << "the field stays smooth";
+}
