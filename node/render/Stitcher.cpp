@@ -155,10 +155,32 @@ void Stitcher::computeVectorField() {
     const Compute::DevicePtr device = m_work[0].image.device();
     std::vector<HostImage> grid;
     std::vector<std::array<float, 3>> gains;
+    const float cellsX = float(m_vectorFieldBox.width()) / float(m_outputBox.width());
+    const float cellsY = float(m_vectorFieldBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work) {
-        Image small = allocate(m_vectorFieldBox, 4, device, false);
-        resizeBounds(c.image, Bounds::of(m_outputBox), small, Bounds::of(m_vectorFieldBox), true);
-        grid.push_back(download(small));
+        // Only the cells over the camera's footprint (and one around it) are shrunk; the rest
+        // of its grid image stays transparent. The bounds keep the whole grid's mapping.
+        Box cells{int(std::floor((c.footprint.x0 - m_outputBox.x0) * cellsX)) - 1,
+                  int(std::floor((c.footprint.y0 - m_outputBox.y0) * cellsY)) - 1,
+                  int(std::ceil((c.footprint.x1 - m_outputBox.x0) * cellsX)) + 1,
+                  int(std::ceil((c.footprint.y1 - m_outputBox.y0) * cellsY)) + 1};
+        cells = cells.intersect(m_vectorFieldBox);
+        HostImage whole(m_vectorFieldBox.width(), m_vectorFieldBox.height(), 4, 0.0f);
+        if (!cells.empty()) {
+            Image small = allocate(cells, 4, device, false);
+            const Bounds from{m_outputBox.x0 + float(cells.x0) / cellsX,
+                              m_outputBox.x0 + float(cells.x1) / cellsX,
+                              m_outputBox.y0 + float(cells.y0) / cellsY,
+                              m_outputBox.y0 + float(cells.y1) / cellsY};
+            resizeBounds(c.image, from, small, Bounds::of(cells), true);
+            const HostImage part = download(small);
+            for (int y = 0; y < part.height; ++y)
+                std::copy_n(
+                    part.pixels.data() + std::size_t(y) * part.width * 4,
+                    std::size_t(part.width) * 4,
+                    &whole.at(cells.x0 - m_vectorFieldBox.x0, cells.y0 - m_vectorFieldBox.y0 + y));
+        }
+        grid.push_back(std::move(whole));
         gains.push_back(c.gain);
     }
     // Links name cameras; the field works on positions in the camera list.
@@ -184,8 +206,9 @@ void Stitcher::computeVectorField() {
         }
         Camera& c = m_work[i];
         c.field = upload(f, m_vectorFieldBox, device);
-        // The camera only shows inside its footprint, moved by at most the field's reach.
-        Image aligned = allocate(m_outputBox, 4, device, true);
+        // The camera only shows inside its footprint, moved by at most the field's reach: the
+        // aligned image covers that area alone (every pixel of it written), and the camera is
+        // transparent beyond it.
         const int reachX = int(std::ceil(m_stats.largestShift * sx)) + 2;
         const int reachY = int(std::ceil(m_stats.largestShift * sy)) + 2;
         Box area = c.footprint;
@@ -200,7 +223,9 @@ void Stitcher::computeVectorField() {
             area.x0 = m_outputBox.x0;
             area.x1 = m_outputBox.x1;
         }
-        displace(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area.intersect(m_outputBox));
+        area = area.intersect(m_outputBox);
+        Image aligned = allocate(area, 4, device, false);
+        displace(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
         c.image = aligned;
     }
 }
@@ -240,8 +265,15 @@ void Stitcher::blendMultiBand(Image& label) {
     const std::vector<Box> levels = factory.levelBoxes(m_outputBox);
     const int count = int(levels.size());
 
-    ImagePyramid sums;
-    for (const Box& box : levels) sums.push_back(allocate(box, 4, device, true));
+    const float sigma = factory.gaussian();
+    m_panorama = allocate(m_outputBox, 4, device, false);
+
+    // The blended pyramid's accumulators. The finest level needs none: its weights are the
+    // seam labels themselves (one camera a pixel), so each camera writes its finest band
+    // straight into the panorama where it holds the label, and the collapse adds the coarser
+    // levels there. A pyramid of one level blends in its only accumulator.
+    ImagePyramid sums(count);
+    for (int k = count > 1 ? 1 : 0; k < count; ++k) sums[k] = allocate(levels[k], 4, device, true);
 
     // Each camera works over its footprint only, grown by the reach of the coarse levels'
     // filters and aligned so that its levels fall on the panorama's. Spherical pyramids and
@@ -271,32 +303,42 @@ void Stitcher::blendMultiBand(Image& label) {
     for (const Camera& c : m_work) {
         const Box roi = footprint(c);
         if (roi.empty()) continue;  // sees nothing: contributes nothing
-        Image base = c.image;
-        if (roi != m_outputBox || count == 1) {
-            base = allocate(roi, 4, device, false);
+        // Level 0 is the camera's own image where it holds the work box: the coarser levels
+        // cover the box alone and read it as a window. An image aligned by the vector field
+        // covers only where the camera shows (copied into a box whose other parts start
+        // cleared), and a pyramid of one level fills its only level in place: never the
+        // caller's image.
+        const bool window = roi.intersect(c.image.box()) == roi && count > 1 &&
+                            (!spherical || c.image.box() == m_outputBox);
+        ImagePyramid colour;
+        if (window) {
+            colour.push_back(c.image);
+            const std::vector<Box> boxes = factory.levelBoxes(roi, count);
+            for (int k = 1; k < count; ++k) {
+                colour.push_back(allocate(boxes[k], 4, device, false));
+                factory.reduce(colour[k - 1], colour[k]);
+            }
+        } else {
+            Image base = allocate(roi, 4, device, roi.intersect(c.image.box()) != roi);
             base.copyFrom(c.image);
+            colour = factory.buildGaussian(base, count);
         }
         Image weight = allocate(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
-        ImagePyramid colour = factory.buildGaussian(base, count);
         ImagePyramid weights = factory.buildGaussian(weight, count);
         const std::array<float, 3> mean = meanColour(c.analysis);
 
         // Coarse to fine: the coarsest level filled, then each finer band against the
-        // expanded fill of the level below it.
+        // expanded fill of the level below it, the fill of each level made in the same pass.
         Image& coarsest = colour[count - 1];
         fillLevel(coarsest, coarsest, coarsest, mean, kSeenThreshold, true, coarsest.box());
         accumulateBand(
             coarsest, coarsest, weights[count - 1], sums[count - 1], c.gain, true, coarsest.box());
-        for (int k = count - 2; k >= 0; --k) {
-            Image expanded = allocate(colour[k].box(), 4, device, false);
-            factory.expand(colour[k + 1], expanded, expanded, 0.0f, 1.0f);
-            accumulateBand(
-                colour[k], expanded, weights[k], sums[k], c.gain, false, colour[k].box());
-            if (k > 0)
-                fillLevel(
-                    colour[k], expanded, colour[k], mean, kSeenThreshold, false, colour[k].box());
-        }
+        for (int k = count - 2; k >= 1; --k)
+            bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, spherical);
+        if (count > 1)
+            bandZero(
+                colour[1], colour[0], label, m_panorama, c.index, c.gain, sigma, spherical, roi);
     }
 
     // With expand, the coarsest sum is filled where no camera's weight reached it (far from
@@ -323,14 +365,15 @@ void Stitcher::blendMultiBand(Image& label) {
         }
     }
 
-    // Bands from the sums, then collapse: level 0 keeps its weight sum for the coverage.
-    for (int k = 1; k < count; ++k)
-        normalise(sums[k], sums[k], sums[k], kWeightThreshold, false, false);
-    for (int k = count - 2; k >= 1; --k) factory.expand(sums[k + 1], sums[k], sums[k], 1.0f, 1.0f);
-    normalise(sums[0], sums[0], sums[0], kWeightThreshold, false, false);
-    if (count > 1) factory.expand(sums[1], sums[0], sums[0], 1.0f, 1.0f);
-    m_panorama = allocate(m_outputBox, 4, device, false);
-    normalise(sums[0], label, m_panorama, kWeightThreshold, m_expand, true);
+    // Bands from the sums, collapsed coarse to fine.
+    normalise(sums[count - 1], sums[count - 1], sums[count - 1], kWeightThreshold, false, false);
+    if (count == 1) {
+        normalise(sums[0], label, m_panorama, kWeightThreshold, m_expand, true);
+        return;
+    }
+    for (int k = count - 2; k >= 1; --k)
+        collapseLevel(sums[k + 1], sums[k], kWeightThreshold, sigma, spherical);
+    collapseFinal(sums[1], label, m_panorama, sigma, spherical, m_expand);
 }
 
 }  // namespace ImageStitcher

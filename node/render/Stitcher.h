@@ -93,7 +93,8 @@ public:
     /// panorama pixels, backward (the aligned camera shows at q what it showed at q + D(q));
     /// empty when no field was computed.
     Image vectorField(int camera) const;
-    /// After build(): a camera's image as blended (after the vector field).
+    /// After build(): a camera's image as blended (after the vector field). Aligned by a field,
+    /// its box is the part of the panorama the camera can show (transparent beyond it).
     Image alignedCamera(int camera) const;
     const VectorFieldStats& vectorFieldStats() const { return m_stats; }
     /// After build(): per pixel (deepest feather weight, its camera, coverage, 0); the camera

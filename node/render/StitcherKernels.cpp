@@ -3,6 +3,8 @@
 
 #include "kiln/ExplicitLaunch.h"
 #include "kiln/LaunchKernel.h"
+#include "render/kernels/FieldKernels.h"
+#include "render/kernels/MultiBandKernels.h"
 #include "render/kernels/StitchKernels.h"
 
 namespace Kiln {
@@ -23,7 +25,11 @@ const ProgramSource kAlphaProgram(nullptr, 0, 0, kAlphaAccumulateId);
 const ProgramSource kLabelProgram(nullptr, 0, 0, kSeamLabelId);
 const ProgramSource kWeightProgram(nullptr, 0, 0, kSeamWeightId);
 const ProgramSource kNormaliseProgram(nullptr, 0, 0, kNormaliseId);
-const ProgramSource kDisplaceProgram(nullptr, 0, 0, kDisplaceId);
+const ProgramSource kAlignProgram(nullptr, 0, 0, kAlignId);
+const ProgramSource kBandFillProgram(nullptr, 0, 0, kBandFillId);
+const ProgramSource kBandZeroProgram(nullptr, 0, 0, kBandZeroId);
+const ProgramSource kCollapseLevelProgram(nullptr, 0, 0, kCollapseLevelId);
+const ProgramSource kCollapseFinalProgram(nullptr, 0, 0, kCollapseFinalId);
 
 // The stitcher's sites all run the speed-optimised variants.
 constexpr bool kOptimised = true;
@@ -151,13 +157,76 @@ void normalise(const Image& accumulator,
                       nullptr);
 }
 
+void bandFill(const Image& coarser,
+              Image& level,
+              const Image& weight,
+              Image& accumulator,
+              const std::array<float, 3>& gain,
+              float gaussian,
+              bool spherical) {
+    shortLaunch<4, 5>(kBandFillProgram,
+                      {&coarser, &level, &weight, &accumulator},
+                      {ParamHandler::makeParam(kGainR, gain[0]),
+                       ParamHandler::makeParam(kGainG, gain[1]),
+                       ParamHandler::makeParam(kGainB, gain[2]),
+                       ParamHandler::makeParam(kGaussian, gaussian),
+                       ParamHandler::makeParam(kSpherical, spherical)},
+                      nullptr);
+}
+
+void bandZero(const Image& coarser,
+              const Image& level,
+              const Image& label,
+              Image& output,
+              int cameraIndex,
+              const std::array<float, 3>& gain,
+              float gaussian,
+              bool spherical,
+              const Box& rectangle) {
+    shortLaunch<4, 8>(kBandZeroProgram,
+                      {&coarser, &level, &label, &output},
+                      {ParamHandler::makeParam(kGainR, gain[0]),
+                       ParamHandler::makeParam(kGainG, gain[1]),
+                       ParamHandler::makeParam(kGainB, gain[2]),
+                       ParamHandler::makeParam(kCamera, float(cameraIndex)),
+                       ParamHandler::makeParam(kGaussian, gaussian),
+                       ParamHandler::makeParam(kSpherical, spherical),
+                       ParamHandler::makeParam(kOriginX, float(rectangle.x0)),
+                       ParamHandler::makeParam(kOriginY, float(rectangle.y0))},
+                      &rectangle);
+}
+
+void collapseLevel(
+    const Image& coarser, Image& accumulator, float threshold, float gaussian, bool spherical) {
+    shortLaunch<2, 3>(kCollapseLevelProgram,
+                      {&coarser, &accumulator},
+                      {ParamHandler::makeParam(kThreshold, threshold),
+                       ParamHandler::makeParam(kGaussian, gaussian),
+                       ParamHandler::makeParam(kSpherical, spherical)},
+                      nullptr);
+}
+
+void collapseFinal(const Image& coarser,
+                   const Image& label,
+                   Image& output,
+                   float gaussian,
+                   bool spherical,
+                   bool expand) {
+    shortLaunch<3, 3>(kCollapseFinalProgram,
+                      {&coarser, &label, &output},
+                      {ParamHandler::makeParam(kGaussian, gaussian),
+                       ParamHandler::makeParam(kSpherical, spherical),
+                       ParamHandler::makeParam(kExpand, expand)},
+                      nullptr);
+}
+
 void displace(const Image& camera,
               const Image& field,
               Image& output,
               float fieldScaleX,
               float fieldScaleY,
               const Box& rectangle) {
-    shortLaunch<3, 2>(kDisplaceProgram,
+    shortLaunch<3, 2>(kAlignProgram,
                       {&camera, &field, &output},
                       {ParamHandler::makeParam(kScaleX, fieldScaleX),
                        ParamHandler::makeParam(kScaleY, fieldScaleY)},

@@ -65,8 +65,36 @@ void normalise(const Image& accumulator,
                float threshold,
                bool expand,
                bool final);
-/// Over `rectangle` only; the output keeps its other pixels. The camera is read with x
-/// wrapping around its box (camera images cover the whole panorama).
+/// The fused multi-band steps (render/kernels/MultiBandKernels.h); `gaussian` and `spherical`
+/// are the pyramid factory's, so each expands exactly as the factory does. bandZero works over
+/// `rectangle`, the box of the camera's level 0 (its level 1 is `coarser`).
+void bandFill(const Image& coarser,
+              Image& level,
+              const Image& weight,
+              Image& accumulator,
+              const std::array<float, 3>& gain,
+              float gaussian,
+              bool spherical);
+void bandZero(const Image& coarser,
+              const Image& level,
+              const Image& label,
+              Image& output,
+              int cameraIndex,
+              const std::array<float, 3>& gain,
+              float gaussian,
+              bool spherical,
+              const Box& rectangle);
+void collapseLevel(
+    const Image& coarser, Image& accumulator, float threshold, float gaussian, bool spherical);
+void collapseFinal(const Image& coarser,
+                   const Image& label,
+                   Image& output,
+                   float gaussian,
+                   bool spherical,
+                   bool expand);
+/// The align kernel (render/kernels/FieldKernels.h) over `rectangle` only; the output keeps its
+/// other pixels. The camera is read with x wrapping around its box (camera images cover the
+/// whole panorama).
 void displace(const Image& camera,
               const Image& field,
               Image& output,

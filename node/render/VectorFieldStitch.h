@@ -15,6 +15,9 @@ struct VectorFieldStats {
     int pairs = 0;           ///< linked pairs that overlapped enough to be measured
     float largestShift = 0;  ///< largest |displacement| of any camera, in vector-grid cells
     float largestJump = 0;   ///< largest |difference| between neighbouring cells of a field
+    /// The same on the sphere: x components scaled by cos(latitude), so near a pole, where a
+    /// cell spans a small arc, a large x difference counts as the small turn it is.
+    float largestArcJump = 0;
 };
 
 /// The vector-field stitch: for every linked pair of cameras, a dense displacement between the

@@ -5,7 +5,8 @@
 // over the overlaps only, and the luma step across the seams against the truth's step there,
 // for Alpha, Multi-Band and Spherical Multi-Band, without and with the vector field, from the
 // same unwarped projected cameras. Then the vector field's change between frames on static
-// content, and exposure compensation on cameras scaled by known gains.
+// content, and exposure compensation on cameras scaled by known gains. --diagnose adds why the
+// seam blends score as they do in the overlaps (see diagnoseOverlaps) and a level-count sweep.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -109,19 +110,71 @@ Scores score(const Kiln::Image& pano,
     return r;
 }
 
+/// Why a seam blend scores as it does in the overlaps: PSNR over the pixels two or more cameras
+/// see, of the seam labels' camera alone at every pixel (a hard cut), of the plain mean of the
+/// cameras there, and of the camera nearest the truth at each pixel (a bound no blend without
+/// the truth reaches), all with the blend's gains.
+void diagnoseOverlaps(const std::vector<Kiln::Image>& cams,
+                      const Stitcher& blend,
+                      const std::vector<float>& truth,
+                      const cv::Mat& seenCount) {
+    const int w = blend.outputBox().width(), h = blend.outputBox().height();
+    double se[3] = {0, 0, 0}, n = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (seenCount.at<int>(y, x) < 2) continue;
+            const int label = int(at(blend.seamLabels(), x, y)[1]);
+            const float* t = &truth[(std::size_t(y) * w + x) * 3];
+            double best = 1e9, labelled = 0, mean[3] = {0, 0, 0};
+            int count = 0;
+            for (int c = 0; c < int(cams.size()); ++c) {
+                const float* p = at(cams[c], x, y);
+                if (p[3] <= 0.5f) continue;
+                double e = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const double v = std::clamp(p[k] / p[3] * blend.gains(c)[k], 0.f, 1.f);
+                    e += std::pow(v - std::clamp(t[k], 0.f, 1.f), 2);
+                    mean[k] += v;
+                }
+                ++count;
+                best = std::min(best, e);
+                if (c == label) labelled = e;
+            }
+            double e = 0;
+            for (int k = 0; k < 3; ++k)
+                e += std::pow(mean[k] / count - std::clamp(t[k], 0.f, 1.f), 2);
+            se[0] += labelled, se[1] += e, se[2] += best, n += 3;
+        }
+    std::printf(
+        "overlaps: the seam labels' camera alone %.2f dB, the mean of the cameras %.2f dB, the "
+        "camera nearest the truth at each pixel %.2f dB\n",
+        10 * std::log10(n / se[0]),
+        10 * std::log10(n / se[1]),
+        10 * std::log10(n / se[2]));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR]\n");
+        std::fprintf(stderr,
+                     "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR] [--diagnose]\n");
         return 2;
     }
     const std::string dir = argv[1];
     int frames = 10;
     std::string png;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--png")) png = argv[i + 1];
+    bool diagnose = false;
+    for (int i = 2; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--diagnose")) {
+            diagnose = true;
+            continue;
+        }
+        if (i + 1 == argc) break;
+        if (!std::strcmp(argv[i], "--frames"))
+            frames = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--png"))
+            png = argv[++i];
     }
     int w = 0, h = 0;
     const std::vector<float> truth = StitchQuality::ReadRgb(dir + "/truth/pano.0001.exr", &w, &h);
@@ -138,11 +191,13 @@ int main(int argc, char** argv) {
                       bool field,
                       bool compensation,
                       Stitcher& s,
-                      bool expand = false) {
+                      bool expand = false,
+                      int smallest = 0) {
         s.setOutputBox({0, 0, w, h});
         s.setVectorDetail(0.4f);
         s.setBlendType(type);
-        s.setSmallestLevelSize(std::max(1, int(std::min(w, h) * 0.125f * 0.125f)));
+        s.setSmallestLevelSize(smallest > 0 ? smallest
+                                            : std::max(1, int(std::min(w, h) * 0.125f * 0.125f)));
         s.setExpand(expand);
         s.setExposureCompensation(compensation);
         std::vector<int> list;
@@ -172,6 +227,21 @@ int main(int argc, char** argv) {
                 "seamStep",
                 "truthStep",
                 "over");
+    if (diagnose) {
+        Stitcher s;
+        stitch(cams, BlendType::MultiBand, false, true, s);
+        diagnoseOverlaps(cams, s, truth, seen);
+        // The level count: one level is the hard cut along the seam labels.
+        for (const int smallest : {std::max(w, h), 64, 16, 1}) {
+            Stitcher m;
+            stitch(cams, BlendType::MultiBand, false, true, m, false, smallest);
+            const Scores r = score(m.panorama(), m.seamLabels(), truth, seen);
+            std::printf("Multi-Band, smallest level %4d: PSNR %.2f, overlaps %.2f\n",
+                        smallest,
+                        r.psnrAll,
+                        r.psnrOverlap);
+        }
+    }
     const char* names[] = {"Alpha", "Multi-Band", "Spherical Multi-Band"};
     for (int type = 0; type < 3; ++type)
         for (const bool field : {false, true}) {
@@ -191,10 +261,11 @@ int main(int argc, char** argv) {
             if (field)
                 std::printf(
                     "    vector field: %d pairs, largest shift %.2f cells, largest jump "
-                    "between neighbouring cells %.3f cells\n",
+                    "between neighbouring cells %.3f cells (%.3f on the sphere)\n",
                     s.vectorFieldStats().pairs,
                     s.vectorFieldStats().largestShift,
-                    s.vectorFieldStats().largestJump);
+                    s.vectorFieldStats().largestJump,
+                    s.vectorFieldStats().largestArcJump);
             if (!png.empty()) {
                 const std::string name =
                     png + "/blend_" + std::to_string(type) + (field ? "_field" : "");

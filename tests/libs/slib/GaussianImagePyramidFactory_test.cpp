@@ -100,3 +100,36 @@ TEST(ImagePyramids, SphericalLevelsAreContinuousAcrossTheSeam) {
             EXPECT_GT(seamJump, innerJump * 1.05f) << "a plain pyramid does not wrap";
     }
 }
+
+TEST(ImagePyramids, AWindowReducesToTheWholeImagesLevelInsideIt) {
+    // Reducing straight from the whole image into a coarse box over a window gives the whole
+    // pyramid's pixels there, rows and columns of the window's edges included (they read the
+    // image beyond the window). The next level down, reduced from that window level, lines up
+    // away from its edges, where its filter reaches past the window (2 pixels).
+    GaussianImagePyramidFactory factory;
+    const Kiln::Image image = floatImage(96, 64, 4);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 96; ++x)
+            for (int c = 0; c < 4; ++c) at(image, x, y, c) = value(rng);
+    const ImagePyramid whole = factory.buildGaussian(image, 3);
+    const std::vector<Kiln::Box> boxes = factory.levelBoxes({20, 12, 68, 44}, 3);
+    ImagePyramid window{image};
+    for (int k = 1; k < 3; ++k) {
+        Kiln::Info info = image.info();
+        info.box = boxes[k];
+        window.push_back(Kiln::Image(info, nullptr));
+        factory.reduce(window[k - 1], window[k]);
+    }
+    for (int k = 1; k < 3; ++k) {
+        // Coarse pixel i reads fine 2i - 3 .. 2i + 4: 2 pixels in from the low edge, 3 from the
+        // high one.
+        const int low = k == 1 ? 0 : 2, high = k == 1 ? 0 : 3;
+        for (int y = boxes[k].y0 + low; y < boxes[k].y1 - high; ++y)
+            for (int x = boxes[k].x0 + low; x < boxes[k].x1 - high; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_FLOAT_EQ(at(window[k], x, y, c), at(whole[k], x, y, c))
+                        << "level " << k << " at " << x << "," << y;
+    }
+}

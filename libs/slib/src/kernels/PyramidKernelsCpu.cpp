@@ -16,35 +16,7 @@ namespace {
 using Kiln::Compute::KernelImage;
 using Kiln::JIT::CpuLaunch;
 
-/// The four channels of a pixel in one vector register (GCC and Clang vector extension).
-typedef float Pixel4 __attribute__((vector_size(16)));
-
-template <int C>
-const float* LocalPixel(const KernelImage& image, int x, int y) {
-    return reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(y) * image.rowBytes) +
-           std::ptrdiff_t(x) * C;
-}
-
-/// Adds weight * row `y` of `image` (local indices, border rule applied to y) into `line`,
-/// which holds `pad` border pixels on both sides of the image's width.
-template <int C>
-void AddRow(const KernelImage& image, int y, bool spherical, float weight, float* line, int pad) {
-    const int width = image.box.width();
-    const BorderRow r = ResolveRow(y, image.box.height(), spherical);
-    const float* row = LocalPixel<C>(image, 0, r.row);
-    const int shift = r.acrossPole ? width / 2 : 0;
-    auto add = [&](int x, int column) {
-        const float* p = row + std::ptrdiff_t(column) * C;
-        float* o = line + std::ptrdiff_t(x + pad) * C;
-        for (int c = 0; c < C; ++c) o[c] += weight * p[c];
-    };
-    // The interior without the border rule: the columns run straight, or wrap once.
-    const int split = width - shift;
-    for (int x = 0; x < split; ++x) add(x, x + shift);
-    for (int x = split; x < width; ++x) add(x, x + shift - width);
-    for (int x = -pad; x < 0; ++x) add(x, ResolveColumn(x + shift, width, spherical));
-    for (int x = width; x < width + pad; ++x) add(x, ResolveColumn(x + shift, width, spherical));
-}
+using ImagePyramids::Pixel4;
 
 template <typename T, int C>
 struct PyramidReduceRows {
@@ -54,18 +26,26 @@ struct PyramidReduceRows {
         const bool spherical = launch.params[4] != 0;
         const KernelImage& fine = launch.images[0];
         const KernelImage& coarse = launch.images[1];
-        constexpr int kPad = 4;
+        // Fine pixels are indexed against the coarse box's origin doubled, so a coarse level
+        // may cover a window of a larger fine image; for a pyramid's own levels (coarse origin =
+        // fine origin halved, rounded down) this is the fine image's own index.
+        const int offsetX = 2 * coarse.box.x0 - 2 * (fine.box.x0 >> 1);
+        const int offsetY = 2 * coarse.box.y0 - 2 * (fine.box.y0 >> 1);
+        // Coarse x reads fine 2x-3 .. 2x+4 (relative to the coarse origin): only the columns
+        // the domain needs are filtered vertically.
+        const int first = 2 * (launch.domain.x0 - coarse.box.x0) - 3 + offsetX;
+        const int count = 2 * launch.domain.width() + 6;
         thread_local std::vector<float> line;
-        line.resize(std::size_t(fine.box.width() + 2 * kPad) * C);
+        line.resize(std::size_t(count) * C);
         for (int y = rowBegin; y < rowEnd; ++y) {
             const int ly = y - coarse.box.y0;
             std::fill(line.begin(), line.end(), 0.0f);
             for (int t = 0; t < 8; ++t)
-                AddRow<C>(fine, 2 * ly - 3 + t, spherical, taps[t], line.data(), kPad);
+                AddRowSpan<C>(
+                    fine, 2 * ly - 3 + t + offsetY, spherical, taps[t], line.data(), first, count);
             float* out = Kiln::JIT::PixelAt<float, C>(coarse, launch.domain.x0, y);
             for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
-                // Coarse i reads fine 2i-3 .. 2i+4, i.e. line entries 2i+1 .. 2i+8.
-                const float* in = line.data() + std::ptrdiff_t(2 * (x - coarse.box.x0) + 1) * C;
+                const float* in = line.data() + std::ptrdiff_t(2 * (x - launch.domain.x0)) * C;
                 if constexpr (C == 4) {
                     Pixel4 v[8];
                     std::memcpy(v, in, sizeof v);
@@ -138,16 +118,10 @@ struct PyramidExpandRows {
         const KernelImage& coarse = launch.images[0];
         const KernelImage& base = launch.images[1];
         const KernelImage& output = launch.images[2];
-        constexpr int kPad = 2;
-        thread_local std::vector<float> line;
-        line.resize(std::size_t(coarse.box.width() + 2 * kPad) * C);
+        thread_local ExpandedRow expanded;
         for (int y = rowBegin; y < rowEnd; ++y) {
-            const int ly = y - output.box.y0;
-            const int phase = ly & 1;
-            const int first = (ly >> 1) - 2 + phase;
-            std::fill(line.begin(), line.end(), 0.0f);
-            for (int t = 0; t < 4; ++t)
-                AddRow<C>(coarse, first + t, spherical, taps[phase][t], line.data(), kPad);
+            expanded.prepare<C>(coarse, taps, y - output.box.y0, spherical);
+            const float* line = expanded.line();
             float* out = Kiln::JIT::PixelAt<float, C>(output, launch.domain.x0, y);
             // A zero base factor reads no base: the base may be the uninitialised output.
             const bool baseRow = baseFactor != 0.0f && y >= base.box.y0 && y < base.box.y1;
@@ -157,16 +131,9 @@ struct PyramidExpandRows {
             const int bx1 = baseRow ? std::clamp(base.box.x1, bx0, launch.domain.x1) : bx0;
             const float* b =
                 baseRow && bx1 > bx0 ? Kiln::JIT::PixelAt<float, C>(base, bx0, y) : nullptr;
-            ExpandSpan<C>(line.data(),
-                          taps,
-                          output.box.x0,
-                          launch.domain.x0,
-                          bx0,
-                          expandFactor,
-                          nullptr,
-                          0.0f,
-                          out);
-            ExpandSpan<C>(line.data(),
+            ExpandSpan<C>(
+                line, taps, output.box.x0, launch.domain.x0, bx0, expandFactor, nullptr, 0.0f, out);
+            ExpandSpan<C>(line,
                           taps,
                           output.box.x0,
                           bx0,
@@ -175,7 +142,7 @@ struct PyramidExpandRows {
                           b,
                           baseFactor,
                           out + std::ptrdiff_t(bx0 - launch.domain.x0) * C);
-            ExpandSpan<C>(line.data(),
+            ExpandSpan<C>(line,
                           taps,
                           output.box.x0,
                           bx1,

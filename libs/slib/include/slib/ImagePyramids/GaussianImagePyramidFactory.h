@@ -67,7 +67,11 @@ public:
     /// format). The pyramid's levels are used as scratch and hold the partial sums afterwards.
     void collapse(ImagePyramid& laplacian, Kiln::Image& output) const;
 
-    /// coarse = Gaussian-filtered fine, halved.
+    /// coarse = Gaussian-filtered fine, halved. Coarse pixel i reads fine pixels 2i - 3 ..
+    /// 2i + 4 counted from twice the coarse box's origin, so a coarse box over a window of a
+    /// larger fine image (its origin half the window's, the window starting at an even pixel)
+    /// gives the whole image's level there, reading the image beyond the window's edges; for
+    /// a pyramid's own levels this is the usual halving.
     void reduce(const Kiln::Image& fine, Kiln::Image& coarse) const;
     /// output = baseFactor * base + expandFactor * expand(coarse); `base` may be `output`.
     void expand(const Kiln::Image& coarse,

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "kiln/CpuRows.h"
+#include "kiln/KernelRegistration.h"
+#include "render/kernels/FieldKernels.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+namespace Kernels {
+
+constexpr const char* kAlignParams = "o9f02e4576dafe376 1\no3a3a2f51a22a38a5 1\n";
+
+namespace {
+
+using Compute::KernelImage;
+using JIT::CpuLaunch;
+using JIT::CpuVariant;
+using JIT::PixelAt;
+
+inline int floorInt(float v) {
+    const int i = int(v);
+    return i - int(v < float(i));
+}
+
+/// Where a field column is read for an output column: its two taps (wrapped) and weight.
+struct FieldColumn {
+    int x0, x1;
+    float t;
+};
+
+/// C at the continuous position (px, py): bilinear, x wrapping, zero beyond the rows.
+void sampleCamera(const KernelImage& cam, float px, float py, float* out) {
+    const int w = cam.box.width(), h = cam.box.height();
+    const float fx = px - 0.5f - float(cam.box.x0);
+    const float fy = py - 0.5f - float(cam.box.y0);
+    const int ix = floorInt(fx), iy = floorInt(fy);
+    const float tx = fx - float(ix), ty = fy - float(iy);
+    int xs[2] = {ix % w, (ix + 1) % w};
+    for (int& x : xs) x += x < 0 ? w : 0;
+    for (int c = 0; c < 4; ++c) out[c] = 0.0f;
+    for (int j = 0; j < 2; ++j) {
+        const int y = iy + j;
+        if (y < 0 || y >= h) continue;
+        const float* row =
+            reinterpret_cast<const float*>(cam.origin + std::ptrdiff_t(y) * cam.rowBytes);
+        const float wy = j == 0 ? 1.0f - ty : ty;
+        const float* p0 = row + std::ptrdiff_t(xs[0]) * 4;
+        const float* p1 = row + std::ptrdiff_t(xs[1]) * 4;
+        for (int c = 0; c < 4; ++c) out[c] += wy * ((1.0f - tx) * p0[c] + tx * p1[c]);
+    }
+}
+
+struct AlignRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& cam = launch.images[0];
+        const KernelImage& field = launch.images[1];
+        const KernelImage& out = launch.images[2];
+        const float sx = launch.param<float>(0), sy = launch.param<float>(1);
+        const int x0 = launch.domain.x0, x1 = launch.domain.x1;
+        const int fw = field.box.width(), fh = field.box.height();
+        // The field's columns are the same on every row: resolved once per band of rows.
+        thread_local std::vector<FieldColumn> columns;
+        columns.resize(std::size_t(x1 - x0));
+        int first = fw, last = -1;
+        for (int x = x0; x < x1; ++x) {
+            const float fx = (float(x) + 0.5f) * sx - 0.5f;
+            const int ix = floorInt(fx);
+            FieldColumn& f = columns[std::size_t(x - x0)];
+            f.x0 = ((ix % fw) + fw) % fw;
+            f.x1 = f.x0 + 1 == fw ? 0 : f.x0 + 1;
+            f.t = fx - float(ix);
+            first = std::min({first, f.x0, f.x1});
+            last = std::max({last, f.x0, f.x1});
+        }
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float fy = (float(y) + 0.5f) * sy - 0.5f;
+            const int iy = floorInt(fy);
+            const float ty = fy - float(iy);
+            auto fieldRow = [&](int r) {
+                return reinterpret_cast<const float*>(
+                    field.origin + std::ptrdiff_t(std::clamp(r, 0, fh - 1)) * field.rowBytes);
+            };
+            const float* r0 = fieldRow(iy);
+            const float* r1 = fieldRow(iy + 1);
+            float* op = PixelAt<float, 4>(out, x0, y);
+            // Away from every overlap the field is exactly zero: the row is a copy.
+            bool zero = true;
+            for (int i = 2 * first; i <= 2 * last + 1 && zero; ++i)
+                zero = r0[i] == 0.0f && r1[i] == 0.0f;
+            if (zero) {
+                std::copy_n(PixelAt<float, 4>(cam, x0, y), std::size_t(x1 - x0) * 4, op);
+                continue;
+            }
+            for (int x = x0; x < x1; ++x, op += 4) {
+                const FieldColumn& f = columns[std::size_t(x - x0)];
+                float d[2];
+                for (int c = 0; c < 2; ++c)
+                    d[c] =
+                        (1.0f - ty) * ((1.0f - f.t) * r0[2 * f.x0 + c] + f.t * r0[2 * f.x1 + c]) +
+                        ty * ((1.0f - f.t) * r1[2 * f.x0 + c] + f.t * r1[2 * f.x1 + c]);
+                if (d[0] == 0.0f && d[1] == 0.0f) {
+                    const float* in = PixelAt<float, 4>(cam, x, y);
+                    std::copy_n(in, 4, op);
+                    continue;
+                }
+                sampleCamera(cam, float(x) + 0.5f + d[0], float(y) + 0.5f + d[1], op);
+            }
+        }
+    }
+};
+
+std::vector<CpuVariant> alignVariants() {
+    return {CpuVariant{{&AlignRows::rows, 2}, {4, 2, 4}, 3, Pixel::ComponentType::Float}};
+}
+
+}  // namespace
+
+void registerFieldKernels() {
+    static std::once_flag align;
+    JIT::RegisterOnce<&alignVariants>(align, kAlignId, kAlignParams);
+}
+
+namespace {
+[[maybe_unused]] const bool kRegistered = (registerFieldKernels(), true);
+}
+
+}  // namespace Kernels
+}  // namespace ImageStitcher
+}  // namespace Kiln

@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "kiln/CpuRows.h"
+#include "kiln/KernelRegistration.h"
+#include "render/kernels/MultiBandKernels.h"
+#include "slib/ImagePyramids/PyramidFilters.h"
+
+namespace Kiln {
+namespace ImageStitcher {
+namespace Kernels {
+
+// Parameter tables: gain r, g, b (StitchKernels.h), threshold, camera, expand likewise.
+constexpr const char* kBandFillParams =
+    "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no692a5f5e04450b6c 1\n"
+    "od09d535b51111135 4\n";
+constexpr const char* kBandZeroParams =
+    "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no680eac95be1b36c8 1\n"
+    "o692a5f5e04450b6c 1\nod09d535b51111135 4\no09e0784d08812202 1\noe51eb8c0b041e396 1\n";
+constexpr const char* kCollapseLevelParams =
+    "o0812739b0810f36a 1\no692a5f5e04450b6c 1\nod09d535b51111135 4\n";
+constexpr const char* kCollapseFinalParams =
+    "o692a5f5e04450b6c 1\nod09d535b51111135 4\no437a806015b84e4b 4\n";
+
+namespace {
+
+using Compute::KernelImage;
+using JIT::CpuLaunch;
+using JIT::CpuVariant;
+using JIT::PixelAt;
+using Korvane::SLIB::ImagePyramids::ExpandedRow;
+using Korvane::SLIB::ImagePyramids::ExpandTaps;
+using Korvane::SLIB::ImagePyramids::Pixel4;
+
+bool boolParam(const CpuLaunch& launch, int index) { return launch.params[4 * index] != 0; }
+
+Pixel4 load(const float* p) {
+    Pixel4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(float* p, Pixel4 v) { std::memcpy(p, &v, sizeof v); }
+
+struct BandFillRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& coarse = launch.images[0];
+        const KernelImage& level = launch.images[1];
+        const KernelImage& weight = launch.images[2];
+        const KernelImage& sum = launch.images[3];
+        const Pixel4 gain{
+            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2), 0};
+        const auto taps = ExpandTaps(launch.param<float>(3));
+        const bool spherical = boolParam(launch, 4);
+        const int x0 = launch.domain.x0;
+        thread_local ExpandedRow expanded;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            expanded.prepare<4>(coarse, taps, y - level.box.y0, spherical);
+            float* pp = PixelAt<float, 4>(level, x0, y);
+            const float* wp = PixelAt<float, 1>(weight, x0, y);
+            float* ap = PixelAt<float, 4>(sum, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, pp += 4, ++wp, ap += 4) {
+                const Pixel4 e = expanded.at4(taps, x - level.box.x0);
+                Pixel4 p = load(pp);
+                const float w = *wp;
+                if (w > 0.0f) {
+                    Pixel4 a = load(ap);
+                    a = a + w * gain * (p - p[3] * e);
+                    a[3] = ap[3] + w;
+                    store(ap, a);
+                }
+                const float alpha = std::clamp(p[3], 0.0f, 1.0f);
+                p = p + (1.0f - alpha) * e;
+                p[3] = 1.0f;
+                store(pp, p);
+            }
+        }
+    }
+};
+
+struct BandZeroRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& coarse = launch.images[0];
+        const KernelImage& level = launch.images[1];
+        const KernelImage& label = launch.images[2];
+        const KernelImage& out = launch.images[3];
+        const Pixel4 gain{
+            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2), 0};
+        const float camera = launch.param<float>(3);
+        const auto taps = ExpandTaps(launch.param<float>(4));
+        const bool spherical = boolParam(launch, 5);
+        const int originX = int(launch.param<float>(6)), originY = int(launch.param<float>(7));
+        const int x0 = launch.domain.x0, x1 = launch.domain.x1;
+        thread_local ExpandedRow expanded;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* lp = PixelAt<float, 4>(label, x0, y);
+            auto holds = [&](int x) {
+                const float* l = lp + std::ptrdiff_t(x - x0) * 4;
+                return l[0] > 0.0f && l[1] == camera;
+            };
+            // Most rows of a footprint hold the label over a part only; rows without it cost
+            // one scan of the labels.
+            int first = x0;
+            while (first < x1 && !holds(first)) ++first;
+            if (first == x1) continue;
+            expanded.prepare<4>(coarse, taps, y - originY, spherical);
+            const float* pp = PixelAt<float, 4>(level, first, y);
+            float* op = PixelAt<float, 4>(out, first, y);
+            for (int x = first; x < x1; ++x, pp += 4, op += 4) {
+                if (!holds(x)) continue;
+                const Pixel4 p = load(pp);
+                Pixel4 band = gain * (p - p[3] * expanded.at4(taps, x - originX));
+                band[3] = 1.0f;
+                store(op, band);
+            }
+        }
+    }
+};
+
+struct CollapseLevelRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& coarse = launch.images[0];
+        const KernelImage& sum = launch.images[1];
+        const float threshold = launch.param<float>(0);
+        const auto taps = ExpandTaps(launch.param<float>(1));
+        const bool spherical = boolParam(launch, 2);
+        const int x0 = launch.domain.x0;
+        thread_local ExpandedRow expanded;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            expanded.prepare<4>(coarse, taps, y - sum.box.y0, spherical);
+            float* ap = PixelAt<float, 4>(sum, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, ap += 4) {
+                Pixel4 a = load(ap);
+                const float w = a[3];
+                const float inv = w > threshold ? 1.0f / w : 0.0f;
+                a = a * inv;
+                a[3] = w;
+                store(ap, expanded.at4(taps, x - sum.box.x0) + a);
+            }
+        }
+    }
+};
+
+struct CollapseFinalRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& coarse = launch.images[0];
+        const KernelImage& label = launch.images[1];
+        const KernelImage& out = launch.images[2];
+        const auto taps = ExpandTaps(launch.param<float>(0));
+        const bool spherical = boolParam(launch, 1);
+        const bool expand = boolParam(launch, 2);
+        const int x0 = launch.domain.x0;
+        thread_local ExpandedRow expanded;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            expanded.prepare<4>(coarse, taps, y - out.box.y0, spherical);
+            const float* lp = PixelAt<float, 4>(label, x0, y);
+            float* op = PixelAt<float, 4>(out, x0, y);
+            for (int x = x0; x < launch.domain.x1; ++x, lp += 4, op += 4) {
+                // Where no camera holds the label, the output holds nothing yet (uninitialised).
+                const Pixel4 band = lp[0] > 0.0f ? load(op) : Pixel4{0, 0, 0, 0};
+                const float coverage = expand ? 1.0f : lp[2];
+                Pixel4 rgb = (expanded.at4(taps, x - out.box.x0) + band) * coverage;
+                rgb[3] = coverage;
+                store(op, rgb);
+            }
+        }
+    }
+};
+
+template <typename Rows, int Output, int... Channels>
+std::vector<CpuVariant> variant() {
+    constexpr int kCount = sizeof...(Channels);
+    return {CpuVariant{{&Rows::rows, Output}, {Channels...}, kCount, Pixel::ComponentType::Float}};
+}
+
+}  // namespace
+
+void registerMultiBandKernels() {
+    static std::once_flag bandFill, bandZero, collapseLevel, collapseFinal;
+    JIT::RegisterOnce<&variant<BandFillRows, 1, 4, 4, 1, 4>>(
+        bandFill, kBandFillId, kBandFillParams);
+    JIT::RegisterOnce<&variant<BandZeroRows, 3, 4, 4, 4, 4>>(
+        bandZero, kBandZeroId, kBandZeroParams);
+    JIT::RegisterOnce<&variant<CollapseLevelRows, 1, 4, 4>>(
+        collapseLevel, kCollapseLevelId, kCollapseLevelParams);
+    JIT::RegisterOnce<&variant<CollapseFinalRows, 2, 4, 4, 4>>(
+        collapseFinal, kCollapseFinalId, kCollapseFinalParams);
+}
+
+namespace {
+[[maybe_unused]] const bool kRegistered = (registerMultiBandKernels(), true);
+}
+
+}  // namespace Kernels
+}  // namespace ImageStitcher
+}  // namespace Kiln
