@@ -47,6 +47,23 @@ void markNoSample(Kiln::Image& positions) {
 const std::vector<Channel> kRGBA = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
 const std::vector<Channel> kStitchMap = {Chan_StitchMap_U, Chan_StitchMap_V};
 
+// The plane's own pixels as a framework image, where they lie as one: packed float RGBA in
+// that order over exactly `box`, and the render device is the CPU that holds them. Empty
+// otherwise. Writing the view straight into the plane saves a 32 MB image and its copy.
+Kiln::Image planeAsImage(ImagePlane& plane,
+                         const Kiln::Box& box,
+                         const Kiln::Compute::DevicePtr& device) {
+    if (!plane.packed() || plane.channels() != Mask_RGBA ||
+        PlaneImages::toKiln(plane.bounds()) != box || !plane.writable())
+        return {};
+    for (int i = 0; i < 4; ++i)
+        if (plane.chanNo(kRGBA[size_t(i)]) != i) return {};
+    Kiln::Image image(Kiln::Tile{
+        Kiln::Info{box, 4}, plane.writable(), plane.rowStride() * std::ptrdiff_t(sizeof(float))});
+    if (image.device() != device) return {};
+    return image;
+}
+
 }  // namespace
 
 void RenderDispatcher::attach(RigContext* rig, KnobManager* knobs) {
@@ -263,11 +280,16 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
     const Kiln::Box frameBox{0, 0, size.width, size.height};
     const auto filter = Kernels::Filter(m_knobs->resampleType(true));
     const PX::Image::Quaternion view = navigation.viewRotation();
-    // Held between calls: a turn of the view on a cached panorama allocates nothing.
-    if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
-        m_viewImage.device() != m_renderer.device())
-        m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
-    Kiln::Image& out = m_viewImage;
+    // Into the plane itself where it can hold the view, else into an image held between calls:
+    // either way a turn of the view on a cached panorama allocates nothing.
+    Kiln::Image out = planeAsImage(plane, frameBox, m_renderer.device());
+    const bool direct = !out.empty();
+    if (!direct) {
+        if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
+            m_viewImage.device() != m_renderer.device())
+            m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
+        out = m_viewImage;
+    }
     if (navigation.projection() == ViewNavigationKnobs::Projection::Spherical) {
         IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
     } else {
@@ -292,7 +314,7 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         look.setFilter(filter);
         look.run(out, panorama, size);
     }
-    PlaneImages::toPlane(out, kRGBA, plane);
+    if (!direct) PlaneImages::toPlane(out, kRGBA, plane);
 }
 
 }  // namespace Research

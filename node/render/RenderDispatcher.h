@@ -91,7 +91,9 @@ private:
     KnobManager* m_knobs = nullptr;
     WarpRenderer m_renderer;
     PanoramaCache m_cache;
-    Kiln::Image m_viewImage;  ///< the view projection's output, kept between renders
+    /// The view projection's output for planes it cannot be written into directly (another
+    /// layout or device), kept between renders.
+    Kiln::Image m_viewImage;
     std::mutex m_renderMutex;
 };
 

@@ -300,7 +300,7 @@ TEST(ImageProjection, TurnMatchesPositionsAndIdentityCopies) {
     vectors.setSourceSize({kW, kH});
     Kiln::Image positions = test::constantImage(kW, kH, 2, 0.0f);
     ASSERT_TRUE(vectors.run(positions, {kW, kH}));
-    for (Filter f : {Filter::Bilinear, Filter::Cubic}) {
+    for (Filter f : {Filter::Bilinear, Filter::Cubic, Filter::Lanczos}) {
         Kiln::Image turned = test::constantImage(kW, kH, 4, -5.0f);
         Kiln::Image expected = test::constantImage(kW, kH, 4, -5.0f);
         QuaternionRotate(f).run(turned, pano, q);
