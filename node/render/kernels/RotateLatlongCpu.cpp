@@ -239,6 +239,69 @@ ROTATE_CPU_VERSIONS void rotateLanczos4(const CpuLaunch& launch,
 }
 #undef ROTATE_CPU_VERSIONS
 
+/// A turn about the vertical axis only (the view panned sideways, the most common turn) over
+/// a panorama of the same size: every row moves along itself by the same `shift` pixels and
+/// stays on its own row, so the source position of (x, y) is (x + 0.5 + shift, y + 0.5),
+/// x modulo the width. The filter's weights are the same for every pixel of the launch and
+/// across rows they are the filter's at 0 (the row itself for every filter here), so each
+/// pixel reads kTaps neighbours of one source row: no trigonometry, a quarter of the taps.
+/// The same result as the general turn up to its float rounding of the positions.
+template <class F, int C>
+void yawRows(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+    const Kiln::Compute::KernelImage& src = launch.images[0];
+    const Kiln::Compute::KernelImage& out = launch.images[1];
+    const int width = src.box.width();
+    constexpr int kTaps = F::kTaps;
+    // Source column of tap 0 for output column x: x - out.x0 + first (mod width).
+    float wx[kTaps] = {1.0f};
+    int first;
+    if constexpr (kTaps == 1) {
+        first = floorToInt(0.5 + shift);
+    } else {
+        const double whole = std::floor(shift);
+        F::weights(float(shift - whole), wx);
+        first = int(whole) + 1 - kTaps / 2;
+    }
+    first = wrapIndex(first, width);
+    // Tap 0's column for the launch's first pixel; it steps by one per pixel, wrapping.
+    const int start = wrapIndex(launch.domain.x0 - out.box.x0 + first, width);
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        const float* row = reinterpret_cast<const float*>(
+            src.origin + std::ptrdiff_t(y - out.box.y0) * src.rowBytes);
+        float* o = Kiln::JIT::PixelAt<float, C>(out, launch.domain.x0, y);
+        int column = start;
+        for (int x = launch.domain.x0; x < launch.domain.x1; ++x, o += C) {
+            float acc[C] = {};
+            if (column + kTaps <= width) {
+                const float* p = row + std::ptrdiff_t(column) * C;
+                for (int t = 0; t < kTaps; ++t)
+                    for (int c = 0; c < C; ++c) acc[c] += wx[t] * p[t * C + c];
+            } else {
+                for (int t = 0; t < kTaps; ++t) {
+                    const int k = column + t < width ? column + t : column + t - width;
+                    for (int c = 0; c < C; ++c) acc[c] += wx[t] * row[k * C + c];
+                }
+            }
+            for (int c = 0; c < C; ++c) o[c] = acc[c];
+            column = column + 1 == width ? 0 : column + 1;
+        }
+    }
+}
+
+template <int C>
+void yawTurn(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+    switch (launch.param<int>(4)) {
+        case 1:
+            return yawRows<CubicFilter, C>(launch, shift, rowBegin, rowEnd);
+        case 2:
+            return yawRows<LanczosFilter, C>(launch, shift, rowBegin, rowEnd);
+        case 3:
+            return yawRows<NearestFilter, C>(launch, shift, rowBegin, rowEnd);
+        default:
+            return yawRows<BilinearFilter, C>(launch, shift, rowBegin, rowEnd);
+    }
+}
+
 template <typename T, int C>
 struct RotateRows {
     static constexpr unsigned kOutputImage = 1;
@@ -266,6 +329,15 @@ struct RotateRows {
                             std::ptrdiff_t(launch.domain.width()) * C,
                             Kiln::JIT::PixelAt<float, C>(out, launch.domain.x0, r));
             return;
+        }
+        const bool sameSize =
+            src.box.width() == out.box.width() && src.box.height() == out.box.height();
+        if (x == 0.0 && z == 0.0 && sameSize) {
+            // R(q) turns longitude by 2 atan2(y, w) about +Y: the source of longitude lon lies
+            // at lon + that angle.
+            constexpr double kPi = 3.14159265358979323846;
+            const double turn = 2.0 * std::atan2(y, w);
+            return yawTurn<C>(launch, turn / (2.0 * kPi) * src.box.width(), rowBegin, rowEnd);
         }
         // The rotation matrix of a unit quaternion.
         const float m[9] = {float(1 - 2 * (y * y + z * z)),
