@@ -70,27 +70,16 @@ inline __attribute__((always_inline)) void rowPositions(const float (&m)[9],
     }
 }
 
-/// Four channels in one vector register, and two pixels' four channels in one wider vector
-/// (GCC and Clang vector extension: one AVX register where the CPU has it, two SSE ones else).
-typedef float Pixel4 __attribute__((vector_size(16)));
-typedef float Pixel8 __attribute__((vector_size(32)));
-
 inline Pixel4 load4(const float* p) {
     Pixel4 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-/// Four channels through filter F (not Nearest): the seam's wrap and the poles' clamp done
-/// once per pixel instead of once per tap, the channels in one vector. Where the taps of a row
-/// lie side by side (everywhere but within a few pixels of the seam) two neighbouring taps are
-/// read and weighted as one eight-float vector. The same weights as samplePixel<F, 4>; the
-/// sums are grouped differently, which changes the result by float rounding only.
 template <class F>
 inline __attribute__((always_inline)) void filteredRow4(
     const SourceView& s, const float* px, const float* py, int n, float* o) {
     constexpr int kTaps = F::kTaps;
-    static_assert(kTaps % 2 == 0, "taps are taken in pairs");
     constexpr int kFirst = 1 - kTaps / 2;
     const int w = s.box.width(), h = s.box.height();
     for (int i = 0; i < n; ++i, o += 4) {
@@ -106,42 +95,23 @@ inline __attribute__((always_inline)) void filteredRow4(
         float wx[kTaps], wy[kTaps];
         F::weights(u - float(iu), wx);
         F::weights(v - float(iv), wy);
-        const int left = iu + kFirst;
-        Pixel4 result;
-        if (left >= 0 && left + kTaps <= w) {
-            Pixel8 pair[kTaps / 2] = {};
-            for (int t = 0; t < kTaps / 2; ++t) {
-                const float a = wx[2 * t], b = wx[2 * t + 1];
-                const float lanes[8] = {a, a, a, a, b, b, b, b};
-                std::memcpy(&pair[t], lanes, sizeof lanes);
-            }
-            Pixel8 acc = {};
-            for (int j = 0; j < kTaps; ++j) {
-                const float* r = s.rowAt(std::clamp(iv + kFirst + j, 0, h - 1)) + 4 * left;
-                Pixel8 across = {};
-                for (int t = 0; t < kTaps / 2; ++t) {
-                    Pixel8 taps;  // copied in place: a Pixel8 never crosses a call
-                    std::memcpy(&taps, r + 8 * t, sizeof taps);
-                    across += pair[t] * taps;
-                }
-                acc += wy[j] * across;
-            }
-            result =
-                Pixel4{acc[0], acc[1], acc[2], acc[3]} + Pixel4{acc[4], acc[5], acc[6], acc[7]};
-        } else {
-            // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
-            int columns[kTaps];
-            for (int t = 0; t < kTaps; ++t) {
-                const int c = left + t;
-                columns[t] = (c < 0 ? c + w : c >= w ? c - w : c) * 4;
-            }
-            result = Pixel4{0.0f, 0.0f, 0.0f, 0.0f};
-            for (int j = 0; j < kTaps; ++j) {
-                const float* r = s.rowAt(std::clamp(iv + kFirst + j, 0, h - 1));
-                Pixel4 across = {0.0f, 0.0f, 0.0f, 0.0f};
-                for (int t = 0; t < kTaps; ++t) across = across + wx[t] * load4(r + columns[t]);
-                result = result + wy[j] * across;
-            }
+        const int left = iu + kFirst, bottom = iv + kFirst;
+        if (left >= 0 && left + kTaps <= w && bottom >= 0 && bottom + kTaps <= h) {
+            sampleInside4<F>(s, left, bottom, wx, wy, o);
+            continue;
+        }
+        // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
+        int columns[kTaps];
+        for (int t = 0; t < kTaps; ++t) {
+            const int c = left + t;
+            columns[t] = (c < 0 ? c + w : c >= w ? c - w : c) * 4;
+        }
+        Pixel4 result = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int j = 0; j < kTaps; ++j) {
+            const float* r = s.rowAt(std::clamp(bottom + j, 0, h - 1));
+            Pixel4 across = {0.0f, 0.0f, 0.0f, 0.0f};
+            for (int t = 0; t < kTaps; ++t) across = across + wx[t] * load4(r + columns[t]);
+            result = result + wy[j] * across;
         }
         std::memcpy(o, &result, sizeof result);
     }
@@ -210,34 +180,26 @@ inline __attribute__((always_inline)) void rotateRows(const CpuLaunch& launch,
     }
 }
 
-// The four-channel row loops (every view) compiled twice, for the baseline x86-64 and for
-// CPUs with AVX2 and FMA (x86-64-v3, x86 servers and desktops since about 2015), the version
-// chosen once at load time: the wider registers take a pair of taps and eight positions at a
-// time. Clang cannot clone templates, hence one plain function per filter.
-#if defined(__x86_64__)
-#define ROTATE_CPU_VERSIONS __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define ROTATE_CPU_VERSIONS
-#endif
-ROTATE_CPU_VERSIONS void rotateBilinear4(const CpuLaunch& launch,
+// The four-channel row loops (every view) for two CPU generations (RENDER_CPU_VERSIONS): the
+// wider registers take a pair of taps and eight positions at a time.
+RENDER_CPU_VERSIONS void rotateBilinear4(const CpuLaunch& launch,
                                          const float (&m)[9],
                                          int rowBegin,
                                          int rowEnd) {
     rotateRows<BilinearFilter, 4>(launch, m, rowBegin, rowEnd);
 }
-ROTATE_CPU_VERSIONS void rotateCubic4(const CpuLaunch& launch,
+RENDER_CPU_VERSIONS void rotateCubic4(const CpuLaunch& launch,
                                       const float (&m)[9],
                                       int rowBegin,
                                       int rowEnd) {
     rotateRows<CubicFilter, 4>(launch, m, rowBegin, rowEnd);
 }
-ROTATE_CPU_VERSIONS void rotateLanczos4(const CpuLaunch& launch,
+RENDER_CPU_VERSIONS void rotateLanczos4(const CpuLaunch& launch,
                                         const float (&m)[9],
                                         int rowBegin,
                                         int rowEnd) {
     rotateRows<LanczosFilter, 4>(launch, m, rowBegin, rowEnd);
 }
-#undef ROTATE_CPU_VERSIONS
 
 /// A turn about the vertical axis only (the view panned sideways, the most common turn) over
 /// a panorama of the same size: every row moves along itself by the same `shift` pixels and
