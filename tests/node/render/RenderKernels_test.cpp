@@ -36,6 +36,19 @@ Kiln::Image scatteredPositions(int n, float w, float h, unsigned seed) {
     });
 }
 
+// A 5 x 4 grid of displacements within 6 px, and its vertex image (DensifyGrid.h).
+Grid2D randomGrid(unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> d(-6, 6);
+    Grid2D grid(5, 4);
+    for (auto& p : grid.points) p = {d(rng), d(rng)};
+    return grid;
+}
+Kiln::Image vertexImage(const Grid2D& grid) {
+    return test::makeImage(
+        grid.width, grid.height, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
+}
+
 TEST(RenderKernels, EveryKernelIsRegisteredOnceForBothCpuFlags) {
     Kernels::registerRenderKernels();  // already run at load: registers nothing more
     const std::pair<const char*, std::vector<std::string>> expected[] = {
@@ -203,13 +216,9 @@ TEST(VectorOperations, ConversionAndCompositionCarryNoSampleThrough) {
 }
 
 TEST(DensifyGrid, MatchesTheWarpSolversInterpolationAndScalesForProxies) {
-    constexpr int kW = 90, kH = 70, kGx = 5, kGy = 4;
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<double> d(-6, 6);
-    Grid2D grid(kGx, kGy);
-    for (auto& p : grid.points) p = {d(rng), d(rng)};
-    const Kiln::Image vertices =
-        test::makeImage(kGx, kGy, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
+    constexpr int kW = 90, kH = 70;
+    const Grid2D grid = randomGrid(11);
+    const Kiln::Image vertices = vertexImage(grid);
     // The dense image covers more than the frame: outside it the edge value holds.
     Kiln::Image dense = test::makeImage(
         kW + 4, kH + 2, 2, [](int, int, int) { return 0.0f; }, -2, -1);
@@ -236,13 +245,9 @@ TEST(DensifyGrid, MatchesTheWarpSolversInterpolationAndScalesForProxies) {
 }
 
 TEST(DensifyGrid, GridWarpMovesEachPositionByTheSolversDisplacementThere) {
-    constexpr int kW = 90, kH = 70, kGx = 5, kGy = 4;
-    std::mt19937 rng(12);
-    std::uniform_real_distribution<double> d(-6, 6);
-    Grid2D grid(kGx, kGy);
-    for (auto& p : grid.points) p = {d(rng), d(rng)};
-    const Kiln::Image vertices =
-        test::makeImage(kGx, kGy, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
+    constexpr int kW = 90, kH = 70;
+    const Grid2D grid = randomGrid(12);
+    const Kiln::Image vertices = vertexImage(grid);
     // Positions anywhere, not on pixel centres, some outside the frame and some kNoSample.
     const Kiln::Image before = scatteredPositions(40, kW, kH, 5);
     Kiln::Image after = test::constantImage(40, 40, 2, 0.0f);
