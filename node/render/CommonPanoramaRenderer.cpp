@@ -88,7 +88,7 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
                                              int camera,
                                              int,
                                              const IP::Size& panorama) {
-    IP::VectorProjectTo project(int(ProjectionTypeEnum::Latlong));
+    IP::VectorProjectTo project(static_cast<int>(ProjectionTypeEnum::Latlong));
     project.records() = panoramaRecords(camera);
     project.setSourceSize(cameraSize(camera));
     if (!project.run(positions, panorama))

@@ -296,7 +296,7 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         // A virtual camera at the rig centre whose camera-to-rig rotation is the inverse view
         // rotation: its optical axis shows what the centre of the spherical view shows.
         const auto angles = view.inverse().matrix().getZXYRotations();
-        IP::ProjectFrom look(int(ProjectionTypeEnum::Latlong));
+        IP::ProjectFrom look(static_cast<int>(ProjectionTypeEnum::Latlong));
         IP::CameraRecord& camera = look.records().camera;
         camera.projection = navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
                                 ? int(ProjectionTypeEnum::Fisheye)

@@ -8,7 +8,6 @@
 #include "px/image/Iop.h"
 #include "render/WarpGridAtFrame.h"
 #include "render/kernels/RenderKernels.h"
-#include "render/projection/VectorProjectTo.h"
 
 namespace Korvane {
 namespace Research {
