@@ -206,12 +206,14 @@ void BM_NodeWarpedMultiBand(benchmark::State& state) {
 }
 
 // Argument 0: the view pans sideways (about the vertical axis only, the kernel's row-shift
-// path); 1: it also tilts by 20 degrees (the general turn).
+// path); 1: it also tilts by 20 degrees (the general turn); 2: the same through a rectilinear
+// virtual camera.
 void BM_NodeViewTurnOnCachedPanorama(benchmark::State& state) {
     Scene& s = scene();
     if (!s.ok) return state.SkipWithError("no footage");
     auto* angles = static_cast<ArrayKnob*>(s.node->knob("rotationAngles"));
     angles->set_value(state.range(0) ? 20.0 : 0.0, 0);
+    s.node->setKnobFromUser("projectionType", state.range(0) == 2 ? "Rectilinear" : "Spherical");
     renderMain(s);
     double angle = 0;
     for (auto _ : state) {
@@ -221,6 +223,7 @@ void BM_NodeViewTurnOnCachedPanorama(benchmark::State& state) {
     }
     angles->set_value(0.0, 0);
     angles->set_value(0.0, 1);
+    s.node->setKnobFromUser("projectionType", "Spherical");
 }
 
 // Each camera's positions: the cached projection composed with its densified warp.
@@ -328,6 +331,7 @@ BENCHMARK(BM_NodeWarpedMultiBand)
 BENCHMARK(BM_NodeViewTurnOnCachedPanorama)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime()

@@ -17,7 +17,7 @@
 #include "render/Stitcher.h"
 #include "render/kernels/PositionImage.h"
 #include "render/kernels/RenderKernels.h"
-#include "render/projection/ProjectFrom.h"
+#include "render/projection/ProjectionRecords.h"
 #include "render/projection/QuaternionRotate.h"
 
 namespace Korvane {
@@ -296,8 +296,9 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         // A virtual camera at the rig centre whose camera-to-rig rotation is the inverse view
         // rotation: its optical axis shows what the centre of the spherical view shows.
         const auto angles = view.inverse().matrix().getZXYRotations();
-        IP::ProjectFrom look(static_cast<int>(ProjectionTypeEnum::Latlong));
-        IP::CameraRecord& camera = look.records().camera;
+        IP::ProjectionRecords look;
+        look.otherType = static_cast<int>(ProjectionTypeEnum::Latlong);
+        IP::CameraRecord& camera = look.camera;
         camera.projection = navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
                                 ? int(ProjectionTypeEnum::Fisheye)
                                 : int(ProjectionTypeEnum::Rectilinear);
@@ -308,11 +309,17 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         for (int i = 0; i < 3; ++i)
             camera.rotation[size_t(i)] = float(angles[size_t(i)] * 180.0 / M_PI);
         camera.fieldOfView = IP::fieldOfView(camera);
-        look.records().lens.undistort = false;
-        look.records().parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
-        look.setSourceSize(size);
-        look.setFilter(filter);
-        look.run(out, panorama, size);
+        look.lens.undistort = false;
+        look.parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
+        // The view's positions change at every turn: they go into an image held between calls,
+        // not into the process's position-image cache, where every turn would add 16 MiB and
+        // soon push out the cameras' own positions (then the next panorama recomputes them).
+        if (m_viewPositions.empty() || m_viewPositions.box() != frameBox ||
+            m_viewPositions.device() != m_renderer.device())
+            m_viewPositions = Kiln::Image(Kiln::Info{frameBox, 2}, m_renderer.device());
+        Kernels::projectPositions(m_viewPositions,
+                                  IP::projectionScalars(look, true, true, size, size));
+        Kernels::resample(filter, panorama, m_viewPositions, out, size.width, size.height, true);
     }
     if (!direct) PlaneImages::toPlane(out, kRGBA, plane);
 }
