@@ -132,7 +132,10 @@ struct ProjectionRows {
 };
 
 std::vector<Kiln::JIT::CpuVariant> projectionVariants() {
-    return {{{&ProjectionRows::rows, 0}, {2, 0, 0, 0}, 1, Kiln::Pixel::ComponentType::Float}};
+    return {{{&ProjectionRows::rows, ProjectionRows::kOutputImage},
+             {2, 0, 0, 0},
+             1,
+             Kiln::Pixel::ComponentType::Float}};
 }
 
 }  // namespace
