@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/CommonPanoramaRenderer.h"
 
+#include <cstring>
+
 #include "base/Exception.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
@@ -16,6 +18,32 @@ namespace Research {
 using namespace PX::Image;
 using Korvane::Base::MessageException;
 namespace IP = Kiln::ImageProjection;
+
+namespace {
+
+// The plane's pixels over `box` as a framework image. A packed plane holding exactly
+// `channels`, in that order, over all of `box` is copied a row at a time into an image that
+// is not cleared first (every camera of every panorama comes through here); anything else
+// goes channel by channel through PlaneImages.
+Kiln::Image packedCopy(const ImagePlane& plane,
+                       const std::vector<Channel>& channels,
+                       const Kiln::Box& box,
+                       const Kiln::Compute::DevicePtr& device) {
+    const int n = int(channels.size());
+    bool rows = plane.packed() && plane.nComps() == n && plane.readable() &&
+                box.intersect(PlaneImages::toKiln(plane.bounds())) == box;
+    for (int i = 0; rows && i < n; ++i) rows = plane.chanNo(channels[size_t(i)]) == i;
+    if (!rows) return PlaneImages::fromPlane(plane, channels, box, device);
+    Kiln::Image image(Kiln::Info{box, n}, device);
+    const PX::Image::Box& b = plane.bounds();
+    for (int y = box.y0; y < box.y1; ++y)
+        std::memcpy(image.row(y),
+                    plane.readable() + (y - b.y()) * plane.rowStride() + (box.x0 - b.x()) * n,
+                    sizeof(float) * size_t(n) * size_t(box.width()));
+    return image;
+}
+
+}  // namespace
 
 CommonPanoramaRenderer::~CommonPanoramaRenderer() = default;
 
@@ -39,7 +67,7 @@ Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
     if (!plane.hasBuffer())
         throw MessageException("Input " + std::to_string(input) +
                                " could not be read: " + in->errorMessage());
-    return PlaneImages::fromPlane(plane, channels, box, device());
+    return packedCopy(plane, channels, box, device());
 }
 
 IP::Size CommonPanoramaRenderer::cameraSize(int camera) const {
@@ -60,7 +88,7 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
                                              int camera,
                                              int,
                                              const IP::Size& panorama) {
-    IP::VectorProjectTo project(int(ProjectionTypeEnum::Latlong));
+    IP::VectorProjectTo project(static_cast<int>(ProjectionTypeEnum::Latlong));
     project.records() = panoramaRecords(camera);
     project.setSourceSize(cameraSize(camera));
     if (!project.run(positions, panorama))

@@ -17,7 +17,7 @@
 #include "render/Stitcher.h"
 #include "render/kernels/PositionImage.h"
 #include "render/kernels/RenderKernels.h"
-#include "render/projection/ProjectFrom.h"
+#include "render/projection/ProjectionRecords.h"
 #include "render/projection/QuaternionRotate.h"
 
 namespace Korvane {
@@ -46,6 +46,23 @@ void markNoSample(Kiln::Image& positions) {
 
 const std::vector<Channel> kRGBA = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
 const std::vector<Channel> kStitchMap = {Chan_StitchMap_U, Chan_StitchMap_V};
+
+// The plane's own pixels as a framework image, where they lie as one: packed float RGBA in
+// that order over exactly `box`, and the render device is the CPU that holds them. Empty
+// otherwise. Writing the view straight into the plane saves a 32 MB image and its copy.
+Kiln::Image planeAsImage(ImagePlane& plane,
+                         const Kiln::Box& box,
+                         const Kiln::Compute::DevicePtr& device) {
+    if (!plane.packed() || plane.channels() != Mask_RGBA ||
+        PlaneImages::toKiln(plane.bounds()) != box || !plane.writable())
+        return {};
+    for (int i = 0; i < 4; ++i)
+        if (plane.chanNo(kRGBA[size_t(i)]) != i) return {};
+    Kiln::Image image(Kiln::Tile{
+        Kiln::Info{box, 4}, plane.writable(), plane.rowStride() * std::ptrdiff_t(sizeof(float))});
+    if (image.device() != device) return {};
+    return image;
+}
 
 }  // namespace
 
@@ -263,19 +280,25 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
     const Kiln::Box frameBox{0, 0, size.width, size.height};
     const auto filter = Kernels::Filter(m_knobs->resampleType(true));
     const PX::Image::Quaternion view = navigation.viewRotation();
-    // Held between calls: a turn of the view on a cached panorama allocates nothing.
-    if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
-        m_viewImage.device() != m_renderer.device())
-        m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
-    Kiln::Image& out = m_viewImage;
+    // Into the plane itself where it can hold the view, else into an image held between calls:
+    // either way a turn of the view on a cached panorama allocates nothing.
+    Kiln::Image out = planeAsImage(plane, frameBox, m_renderer.device());
+    const bool direct = !out.empty();
+    if (!direct) {
+        if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
+            m_viewImage.device() != m_renderer.device())
+            m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
+        out = m_viewImage;
+    }
     if (navigation.projection() == ViewNavigationKnobs::Projection::Spherical) {
         IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
     } else {
         // A virtual camera at the rig centre whose camera-to-rig rotation is the inverse view
         // rotation: its optical axis shows what the centre of the spherical view shows.
         const auto angles = view.inverse().matrix().getZXYRotations();
-        IP::ProjectFrom look(int(ProjectionTypeEnum::Latlong));
-        IP::CameraRecord& camera = look.records().camera;
+        IP::ProjectionRecords look;
+        look.otherType = static_cast<int>(ProjectionTypeEnum::Latlong);
+        IP::CameraRecord& camera = look.camera;
         camera.projection = navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
                                 ? int(ProjectionTypeEnum::Fisheye)
                                 : int(ProjectionTypeEnum::Rectilinear);
@@ -286,13 +309,19 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         for (int i = 0; i < 3; ++i)
             camera.rotation[size_t(i)] = float(angles[size_t(i)] * 180.0 / M_PI);
         camera.fieldOfView = IP::fieldOfView(camera);
-        look.records().lens.undistort = false;
-        look.records().parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
-        look.setSourceSize(size);
-        look.setFilter(filter);
-        look.run(out, panorama, size);
+        look.lens.undistort = false;
+        look.parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
+        // The view's positions change at every turn: they go into an image held between calls,
+        // not into the process's position-image cache, where every turn would add 16 MiB and
+        // soon push out the cameras' own positions (then the next panorama recomputes them).
+        if (m_viewPositions.empty() || m_viewPositions.box() != frameBox ||
+            m_viewPositions.device() != m_renderer.device())
+            m_viewPositions = Kiln::Image(Kiln::Info{frameBox, 2}, m_renderer.device());
+        Kernels::projectPositions(m_viewPositions,
+                                  IP::projectionScalars(look, true, true, size, size));
+        Kernels::resample(filter, panorama, m_viewPositions, out, size.width, size.height, true);
     }
-    PlaneImages::toPlane(out, kRGBA, plane);
+    if (!direct) PlaneImages::toPlane(out, kRGBA, plane);
 }
 
 }  // namespace Research

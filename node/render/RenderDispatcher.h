@@ -91,7 +91,11 @@ private:
     KnobManager* m_knobs = nullptr;
     WarpRenderer m_renderer;
     PanoramaCache m_cache;
-    Kiln::Image m_viewImage;  ///< the view projection's output, kept between renders
+    /// The view projection's output for planes it cannot be written into directly (another
+    /// layout or device), kept between renders.
+    Kiln::Image m_viewImage;
+    /// The virtual camera's positions in the panorama, kept between renders.
+    Kiln::Image m_viewPositions;
     std::mutex m_renderMutex;
 };
 

@@ -8,7 +8,6 @@
 #include "px/image/Iop.h"
 #include "render/WarpGridAtFrame.h"
 #include "render/kernels/RenderKernels.h"
-#include "render/projection/VectorProjectTo.h"
 
 namespace Korvane {
 namespace Research {
@@ -37,6 +36,23 @@ std::shared_ptr<Grid2D> WarpRenderer::grid(int camera, int frame) const {
     return store ? warpGridAtFrame(*store, frame, camera + 1) : nullptr;
 }
 
+namespace {
+
+// The grid's vertices as a framework image, one pixel a vertex (DensifyGrid.h).
+Kiln::Image vertexImage(const Grid2D& g, const Kiln::Compute::DevicePtr& device) {
+    Kiln::Image vertices(Kiln::Info{Kiln::Box{0, 0, g.width, g.height}, 2}, device);
+    for (int j = 0; j < g.height; ++j) {
+        float* row = reinterpret_cast<float*>(vertices.row(j));
+        for (int i = 0; i < g.width; ++i) {
+            row[2 * i] = float(g.at(i, j).x());
+            row[2 * i + 1] = float(g.at(i, j).y());
+        }
+    }
+    return vertices;
+}
+
+}  // namespace
+
 Kiln::Image WarpRenderer::warpPositions(
     int camera, int frame, const Kiln::Box& box, float scaleX, float scaleY) const {
     Kiln::Image positions(Kiln::Info{box, 2}, device());
@@ -44,16 +60,8 @@ Kiln::Image WarpRenderer::warpPositions(
     if (!g) {
         Kiln::Kernels::resetImage(positions);
     } else {
-        Kiln::Image vertices(Kiln::Info{Kiln::Box{0, 0, g->width, g->height}, 2}, device());
-        for (int j = 0; j < g->height; ++j) {
-            float* row = reinterpret_cast<float*>(vertices.row(j));
-            for (int i = 0; i < g->width; ++i) {
-                row[2 * i] = float(g->at(i, j).x());
-                row[2 * i + 1] = float(g->at(i, j).y());
-            }
-        }
         const IP::Size size = cameraSize(camera);
-        Kernels::densifyGrid(vertices,
+        Kernels::densifyGrid(vertexImage(*g, device()),
                              positions,
                              float(size.width) * scaleX,
                              float(size.height) * scaleY,
@@ -77,13 +85,15 @@ void WarpRenderer::cameraPositions(Kiln::Image& positions,
                                    int frame,
                                    const IP::Size& panorama) {
     CommonPanoramaRenderer::cameraPositions(positions, camera, frame, panorama);
-    if (!warpsInPanorama(camera) || !grid(camera, frame)) return;
+    if (!warpsInPanorama(camera)) return;
+    const std::shared_ptr<Grid2D> g = grid(camera, frame);
+    if (!g) return;
+    // Each projected position p becomes p + D(p) straight from the grid: the same positions as
+    // composing with the dense warp image, without making it (a camera's frame of vectors) or
+    // interpolating it between its pixel centres.
     const IP::Size size = cameraSize(camera);
-    const Kiln::Image warp = warpPositions(camera, frame, Kiln::Box{0, 0, size.width, size.height});
-    IP::VectorProjectTo project(int(ProjectionTypeEnum::Latlong));
-    project.records() = panoramaRecords(camera);
-    project.setSourceSize(size);
-    project.vectorOperationB(warp, positions);
+    Kernels::warpPositionsByGrid(
+        vertexImage(*g, device()), positions, float(size.width), float(size.height), 1.0f, 1.0f);
 }
 
 }  // namespace Research

@@ -35,6 +35,7 @@ const ProgramSource kResamplePrograms[4] = {ProgramSource(nullptr, 0, 0, kResamp
 const ProgramSource kVectorConvertProgram(nullptr, 0, 0, kVectorConvertId);
 const ProgramSource kVectorComposeProgram(nullptr, 0, 0, kVectorComposeId);
 const ProgramSource kDensifyGridProgram(nullptr, 0, 0, kDensifyGridId);
+const ProgramSource kGridWarpProgram(nullptr, 0, 0, kGridWarpId);
 const ProgramSource kRotateLatlongProgram(nullptr, 0, 0, kRotateLatlongId);
 
 bool isFilter(Filter filter) { return int(filter) >= 0 && int(filter) <= 3; }
@@ -138,6 +139,21 @@ void densifyGrid(const Kiln::Image& grid,
                  ParamHandler::makeParam(kDensifyGridHeight, height),
                  ParamHandler::makeParam(kDensifyGridScaleX, scaleX),
                  ParamHandler::makeParam(kDensifyGridScaleY, scaleY)},
+                nullptr);
+}
+
+void warpPositionsByGrid(const Kiln::Image& grid,
+                         Kiln::Image& positions,
+                         float width,
+                         float height,
+                         float scaleX,
+                         float scaleY) {
+    launchShort(kGridWarpProgram,
+                {&grid, &positions},
+                {ParamHandler::makeParam(kGridWarpWidth, width),
+                 ParamHandler::makeParam(kGridWarpHeight, height),
+                 ParamHandler::makeParam(kGridWarpScaleX, scaleX),
+                 ParamHandler::makeParam(kGridWarpScaleY, scaleY)},
                 nullptr);
 }
 

@@ -78,6 +78,16 @@ void densifyGrid(const Kiln::Image& grid,
                  float scaleX,
                  float scaleY);
 
+/// Grid warp of positions (DensifyGrid.h): every position p of `positions` (the camera frame
+/// `width` x `height`) becomes p + D(p), D of the vertex image `grid` scaled by
+/// (scaleX, scaleY); kNoSample stays.
+void warpPositionsByGrid(const Kiln::Image& grid,
+                         Kiln::Image& positions,
+                         float width,
+                         float height,
+                         float scaleX,
+                         float scaleY);
+
 /// A unit or non-unit quaternion (w, x, y, z) in the rig frame.
 struct Quaternion {
     float w = 1, x = 0, y = 0, z = 0;

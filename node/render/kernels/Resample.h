@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "kiln/CpuKernel.h"
@@ -179,6 +180,53 @@ inline bool samplePixel(const SourceView& s, float px, float py, float* out) {
     }
     return true;
 }
+
+/// Four channels in one vector register, and two pixels' four channels in one wider vector
+/// (GCC and Clang vector extension: one AVX register where the CPU has it, two SSE ones else).
+/// A Pixel8 never crosses a call (its ABI would depend on the target).
+typedef float Pixel4 __attribute__((vector_size(16)));
+typedef float Pixel8 __attribute__((vector_size(32)));
+
+/// Four channels through filter F (not Nearest) where all kTaps x kTaps taps lie inside the
+/// source image: `left` and `bottom` are the local column and row of the first tap, `wx` and
+/// `wy` the filter's weights. Two neighbouring taps of a row are read and weighted as one
+/// eight-float vector. The same weights as samplePixel<F, 4>; the sums are grouped
+/// differently, which changes the result by float rounding only.
+template <class F>
+inline __attribute__((always_inline)) void sampleInside4(
+    const SourceView& s, int left, int bottom, const float* wx, const float* wy, float* out) {
+    constexpr int kTaps = F::kTaps;
+    static_assert(kTaps % 2 == 0, "taps are taken in pairs");
+    Pixel8 pair[kTaps / 2] = {};
+    for (int t = 0; t < kTaps / 2; ++t) {
+        const float a = wx[2 * t], b = wx[2 * t + 1];
+        const float lanes[8] = {a, a, a, a, b, b, b, b};
+        std::memcpy(&pair[t], lanes, sizeof lanes);
+    }
+    Pixel8 acc = {};
+    for (int j = 0; j < kTaps; ++j) {
+        const float* r = s.rowAt(bottom + j) + 4 * left;
+        Pixel8 across = {};
+        for (int t = 0; t < kTaps / 2; ++t) {
+            Pixel8 taps;
+            std::memcpy(&taps, r + 8 * t, sizeof taps);
+            across += pair[t] * taps;
+        }
+        acc += wy[j] * across;
+    }
+    const Pixel4 result =
+        Pixel4{acc[0], acc[1], acc[2], acc[3]} + Pixel4{acc[4], acc[5], acc[6], acc[7]};
+    std::memcpy(out, &result, sizeof result);
+}
+
+/// The row loops of four-channel images compiled twice, for the baseline x86-64 and for CPUs
+/// with AVX2 and FMA (x86-64-v3, x86 servers and desktops since about 2015), the version chosen
+/// once at load time. Clang cannot clone templates: put it on plain functions.
+#if defined(__x86_64__)
+#define RENDER_CPU_VERSIONS __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define RENDER_CPU_VERSIONS
+#endif
 
 }  // namespace Kernels
 }  // namespace Research

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/kernels/Resample.h"
 
+#include <type_traits>
+
 #include "kiln/CpuRows.h"
 
 namespace Korvane {
@@ -11,6 +13,48 @@ namespace {
 using Kiln::JIT::CpuLaunch;
 using Kiln::JIT::CpuVariant;
 using Kiln::JIT::PixelAt;
+
+/// One row of four-channel pixels through filter F (not Nearest): where every tap lies
+/// inside the source image (all but the pixels near its edges) the taps are read in pairs
+/// (sampleInside4), elsewhere one at a time with the edge clamp and wrap of samplePixel.
+template <class F>
+inline __attribute__((always_inline)) void resampleRow4(const SourceView& s,
+                                                        const float* p,
+                                                        int n,
+                                                        float* d) {
+    constexpr int kTaps = F::kTaps;
+    constexpr int kFirst = 1 - kTaps / 2;
+    for (int i = 0; i < n; ++i, p += 2, d += 4) {
+        float px = p[0];
+        const float py = p[1];
+        if (!s.contains(px, py)) {
+            for (int c = 0; c < 4; ++c) d[c] = 0.0f;
+            continue;
+        }
+        const float u = px - 0.5f, v = py - 0.5f;
+        const int iu = floorToInt(u), iv = floorToInt(v);
+        const int left = iu + kFirst, bottom = iv + kFirst;
+        if (left >= s.box.x0 && left + kTaps <= s.box.x1 && bottom >= s.box.y0 &&
+            bottom + kTaps <= s.box.y1) {
+            float wx[kTaps], wy[kTaps];
+            F::weights(u - float(iu), wx);
+            F::weights(v - float(iv), wy);
+            sampleInside4<F>(s, left - s.box.x0, bottom - s.box.y0, wx, wy, d);
+        } else {
+            samplePixel<F, 4>(s, px, py, d);
+        }
+    }
+}
+
+RENDER_CPU_VERSIONS void resampleBilinear4(const SourceView& s, const float* p, int n, float* d) {
+    resampleRow4<BilinearFilter>(s, p, n, d);
+}
+RENDER_CPU_VERSIONS void resampleCubic4(const SourceView& s, const float* p, int n, float* d) {
+    resampleRow4<CubicFilter>(s, p, n, d);
+}
+RENDER_CPU_VERSIONS void resampleLanczos4(const SourceView& s, const float* p, int n, float* d) {
+    resampleRow4<LanczosFilter>(s, p, n, d);
+}
 
 template <class F, int C>
 struct ResampleRows {
@@ -34,9 +78,16 @@ struct ResampleRows {
             if (b <= a) continue;
             const float* p = PixelAt<const float, 2>(positions, a, y);
             float* d = o + std::ptrdiff_t(a - x0) * C;
-            for (int x = a; x < b; ++x, p += 2, d += C)
-                if (!samplePixel<F, C>(source, p[0], p[1], d))
-                    for (int c = 0; c < C; ++c) d[c] = 0.0f;
+            if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+                resampleBilinear4(source, p, b - a, d);
+            else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+                resampleCubic4(source, p, b - a, d);
+            else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+                resampleLanczos4(source, p, b - a, d);
+            else
+                for (int x = a; x < b; ++x, p += 2, d += C)
+                    if (!samplePixel<F, C>(source, p[0], p[1], d))
+                        for (int c = 0; c < C; ++c) d[c] = 0.0f;
         }
     }
 };

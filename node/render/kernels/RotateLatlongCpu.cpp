@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kiln/CpuRows.h"
+#include "render/kernels/FastAtan2.h"
 #include "render/kernels/Resample.h"
 
 namespace Korvane {
@@ -17,44 +18,20 @@ namespace {
 
 using Kiln::JIT::CpuLaunch;
 
-/// atan2 in single precision without branches, so that a row of them vectorises: the
-/// arctangent of the smaller over the larger magnitude from the odd polynomial of degree 17 of
-/// Abramowitz and Stegun 4.4.49 (error below 2e-8 rad on [0, 1]), moved into its octant. The
-/// result is within a few float ulps of std::atan2 (1e-6 rad is 3e-4 px on a 2048 panorama).
-inline float fastAtan2(float y, float x) {
-    constexpr float kHalfPi = 1.57079632679489662f, kPi = 3.14159265358979324f;
-    const float ax = std::abs(x), ay = std::abs(y);
-    const float hi = ax > ay ? ax : ay, lo = ax > ay ? ay : ax;
-    const float a = lo / (hi > 1e-30f ? hi : 1e-30f);
-    const float s = a * a;
-    float p = 0.0028662257f;
-    p = p * s - 0.0161657367f;
-    p = p * s + 0.0429096138f;
-    p = p * s - 0.0752896400f;
-    p = p * s + 0.1065626393f;
-    p = p * s - 0.1420889944f;
-    p = p * s + 0.1999355085f;
-    p = p * s - 0.3333314528f;
-    float r = a + a * s * p;
-    r = ay > ax ? kHalfPi - r : r;
-    r = x < 0.0f ? kPi - r : r;
-    return std::copysign(r, y);
-}
-
 /// The source pixel positions of one destination row: the row's direction turned by m, as
 /// longitude and latitude in source pixels. Branch-free float arithmetic over arrays, so the
 /// compiler vectorises it; this was the bulk of the kernel with two library arc tangents a
 /// pixel.
-void rowPositions(const float (&m)[9],
-                  float cl,
-                  float sl,
-                  const float* __restrict sinLon,
-                  const float* __restrict cosLon,
-                  int n,
-                  float srcWidth,
-                  float srcHeight,
-                  float* __restrict px,
-                  float* __restrict py) {
+inline __attribute__((always_inline)) void rowPositions(const float (&m)[9],
+                                                        float cl,
+                                                        float sl,
+                                                        const float* __restrict sinLon,
+                                                        const float* __restrict cosLon,
+                                                        int n,
+                                                        float srcWidth,
+                                                        float srcHeight,
+                                                        float* __restrict px,
+                                                        float* __restrict py) {
     const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6],
                 m7 = m[7], m8 = m[8];
     constexpr float kInvPi = float(0.318309886183790671538);
@@ -70,20 +47,15 @@ void rowPositions(const float (&m)[9],
     }
 }
 
-/// Four channels in one vector register (GCC and Clang vector extension).
-typedef float Pixel4 __attribute__((vector_size(16)));
-
 inline Pixel4 load4(const float* p) {
     Pixel4 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-/// Four channels through filter F (not Nearest): the seam's wrap and the poles' clamp done
-/// once per pixel instead of once per tap, the channels in one vector. The same weights and
-/// order of sums as samplePixel<F, 4>.
 template <class F>
-void filteredRow4(const SourceView& s, const float* px, const float* py, int n, float* o) {
+inline __attribute__((always_inline)) void filteredRow4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
     constexpr int kTaps = F::kTaps;
     constexpr int kFirst = 1 - kTaps / 2;
     const int w = s.box.width(), h = s.box.height();
@@ -95,30 +67,38 @@ void filteredRow4(const SourceView& s, const float* px, const float* py, int n, 
                 for (int c = 0; c < 4; ++c) o[c] = 0.0f;
             continue;
         }
-        // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
         const float u = x - 0.5f, v = y - 0.5f;
         const int iu = floorToInt(u), iv = floorToInt(v);
         float wx[kTaps], wy[kTaps];
         F::weights(u - float(iu), wx);
         F::weights(v - float(iv), wy);
+        const int left = iu + kFirst, bottom = iv + kFirst;
+        if (left >= 0 && left + kTaps <= w && bottom >= 0 && bottom + kTaps <= h) {
+            sampleInside4<F>(s, left, bottom, wx, wy, o);
+            continue;
+        }
+        // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
         int columns[kTaps];
         for (int t = 0; t < kTaps; ++t) {
-            const int c = iu + kFirst + t;
+            const int c = left + t;
             columns[t] = (c < 0 ? c + w : c >= w ? c - w : c) * 4;
         }
-        Pixel4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
+        Pixel4 result = {0.0f, 0.0f, 0.0f, 0.0f};
         for (int j = 0; j < kTaps; ++j) {
-            const float* r = s.rowAt(std::clamp(iv + kFirst + j, 0, h - 1));
+            const float* r = s.rowAt(std::clamp(bottom + j, 0, h - 1));
             Pixel4 across = {0.0f, 0.0f, 0.0f, 0.0f};
             for (int t = 0; t < kTaps; ++t) across = across + wx[t] * load4(r + columns[t]);
-            acc = acc + wy[j] * across;
+            result = result + wy[j] * across;
         }
-        std::memcpy(o, &acc, sizeof acc);
+        std::memcpy(o, &result, sizeof result);
     }
 }
 
 template <class F, int C>
-void rotateRows(const CpuLaunch& launch, const float (&m)[9], int rowBegin, int rowEnd) {
+inline __attribute__((always_inline)) void rotateRows(const CpuLaunch& launch,
+                                                      const float (&m)[9],
+                                                      int rowBegin,
+                                                      int rowEnd) {
     const Kiln::Compute::KernelImage& src = launch.images[0];
     const Kiln::Compute::KernelImage& out = launch.images[1];
     const Kiln::Box& ob = out.box;
@@ -177,6 +157,90 @@ void rotateRows(const CpuLaunch& launch, const float (&m)[9], int rowBegin, int 
     }
 }
 
+// The four-channel row loops (every view) for two CPU generations (RENDER_CPU_VERSIONS): the
+// wider registers take a pair of taps and eight positions at a time.
+RENDER_CPU_VERSIONS void rotateBilinear4(const CpuLaunch& launch,
+                                         const float (&m)[9],
+                                         int rowBegin,
+                                         int rowEnd) {
+    rotateRows<BilinearFilter, 4>(launch, m, rowBegin, rowEnd);
+}
+RENDER_CPU_VERSIONS void rotateCubic4(const CpuLaunch& launch,
+                                      const float (&m)[9],
+                                      int rowBegin,
+                                      int rowEnd) {
+    rotateRows<CubicFilter, 4>(launch, m, rowBegin, rowEnd);
+}
+RENDER_CPU_VERSIONS void rotateLanczos4(const CpuLaunch& launch,
+                                        const float (&m)[9],
+                                        int rowBegin,
+                                        int rowEnd) {
+    rotateRows<LanczosFilter, 4>(launch, m, rowBegin, rowEnd);
+}
+
+/// A turn about the vertical axis only (the view panned sideways, the most common turn) over
+/// a panorama of the same size: every row moves along itself by the same `shift` pixels and
+/// stays on its own row, so the source position of (x, y) is (x + 0.5 + shift, y + 0.5),
+/// x modulo the width. The filter's weights are the same for every pixel of the launch and
+/// across rows they are the filter's at 0 (the row itself for every filter here), so each
+/// pixel reads kTaps neighbours of one source row: no trigonometry, a quarter of the taps.
+/// The same result as the general turn up to its float rounding of the positions.
+template <class F, int C>
+void yawRows(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+    const Kiln::Compute::KernelImage& src = launch.images[0];
+    const Kiln::Compute::KernelImage& out = launch.images[1];
+    const int width = src.box.width();
+    constexpr int kTaps = F::kTaps;
+    // Source column of tap 0 for output column x: x - out.x0 + first (mod width).
+    float wx[kTaps] = {1.0f};
+    int first;
+    if constexpr (kTaps == 1) {
+        first = floorToInt(0.5 + shift);
+    } else {
+        const double whole = std::floor(shift);
+        F::weights(float(shift - whole), wx);
+        first = int(whole) + 1 - kTaps / 2;
+    }
+    first = wrapIndex(first, width);
+    // Tap 0's column for the launch's first pixel; it steps by one per pixel, wrapping.
+    const int start = wrapIndex(launch.domain.x0 - out.box.x0 + first, width);
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        const float* row = reinterpret_cast<const float*>(
+            src.origin + std::ptrdiff_t(y - out.box.y0) * src.rowBytes);
+        float* o = Kiln::JIT::PixelAt<float, C>(out, launch.domain.x0, y);
+        int column = start;
+        for (int x = launch.domain.x0; x < launch.domain.x1; ++x, o += C) {
+            float acc[C] = {};
+            if (column + kTaps <= width) {
+                const float* p = row + std::ptrdiff_t(column) * C;
+                for (int t = 0; t < kTaps; ++t)
+                    for (int c = 0; c < C; ++c) acc[c] += wx[t] * p[t * C + c];
+            } else {
+                for (int t = 0; t < kTaps; ++t) {
+                    const int k = column + t < width ? column + t : column + t - width;
+                    for (int c = 0; c < C; ++c) acc[c] += wx[t] * row[k * C + c];
+                }
+            }
+            for (int c = 0; c < C; ++c) o[c] = acc[c];
+            column = column + 1 == width ? 0 : column + 1;
+        }
+    }
+}
+
+template <int C>
+void yawTurn(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+    switch (launch.param<int>(4)) {
+        case 1:
+            return yawRows<CubicFilter, C>(launch, shift, rowBegin, rowEnd);
+        case 2:
+            return yawRows<LanczosFilter, C>(launch, shift, rowBegin, rowEnd);
+        case 3:
+            return yawRows<NearestFilter, C>(launch, shift, rowBegin, rowEnd);
+        default:
+            return yawRows<BilinearFilter, C>(launch, shift, rowBegin, rowEnd);
+    }
+}
+
 template <typename T, int C>
 struct RotateRows {
     static constexpr unsigned kOutputImage = 1;
@@ -205,6 +269,15 @@ struct RotateRows {
                             Kiln::JIT::PixelAt<float, C>(out, launch.domain.x0, r));
             return;
         }
+        const bool sameSize =
+            src.box.width() == out.box.width() && src.box.height() == out.box.height();
+        if (x == 0.0 && z == 0.0 && sameSize) {
+            // R(q) turns longitude by 2 atan2(y, w) about +Y: the source of longitude lon lies
+            // at lon + that angle.
+            constexpr double kPi = 3.14159265358979323846;
+            const double turn = 2.0 * std::atan2(y, w);
+            return yawTurn<C>(launch, turn / (2.0 * kPi) * src.box.width(), rowBegin, rowEnd);
+        }
         // The rotation matrix of a unit quaternion.
         const float m[9] = {float(1 - 2 * (y * y + z * z)),
                             float(2 * (x * y - w * z)),
@@ -215,6 +288,18 @@ struct RotateRows {
                             float(2 * (x * z - w * y)),
                             float(2 * (y * z + w * x)),
                             float(1 - 2 * (x * x + y * y))};
+        if constexpr (C == 4) {
+            switch (launch.param<int>(4)) {
+                case 0:
+                    return rotateBilinear4(launch, m, rowBegin, rowEnd);
+                case 1:
+                    return rotateCubic4(launch, m, rowBegin, rowEnd);
+                case 2:
+                    return rotateLanczos4(launch, m, rowBegin, rowEnd);
+                default:
+                    break;
+            }
+        }
         switch (launch.param<int>(4)) {
             case 1:
                 return rotateRows<CubicFilter, C>(launch, m, rowBegin, rowEnd);

@@ -300,7 +300,7 @@ TEST(ImageProjection, TurnMatchesPositionsAndIdentityCopies) {
     vectors.setSourceSize({kW, kH});
     Kiln::Image positions = test::constantImage(kW, kH, 2, 0.0f);
     ASSERT_TRUE(vectors.run(positions, {kW, kH}));
-    for (Filter f : {Filter::Bilinear, Filter::Cubic}) {
+    for (Filter f : {Filter::Bilinear, Filter::Cubic, Filter::Lanczos}) {
         Kiln::Image turned = test::constantImage(kW, kH, 4, -5.0f);
         Kiln::Image expected = test::constantImage(kW, kH, 4, -5.0f);
         QuaternionRotate(f).run(turned, pano, q);
@@ -321,6 +321,40 @@ TEST(ImageProjection, TurnMatchesPositionsAndIdentityCopies) {
         for (int x = 0; x < kW; ++x)
             for (int c = 0; c < 4; ++c)
                 ASSERT_EQ(test::pixel(same, x, y)[c], test::pixel(pano, x, y)[c]) << x << ", " << y;
+}
+
+TEST(ImageProjection, SidewaysTurnsMatchPositionsForEveryFilterAndChannelCount) {
+    // Turns about +Y only take their own row path (a shift along each row); they must show
+    // what the general position image shows, across the seam and in either direction.
+    constexpr int kW = 200, kH = 60;
+    for (int channels : {1, 4}) {
+        const Kiln::Image pano = test::makeImage(kW, kH, channels, [](int x, int y, int c) {
+            return float(std::sin(0.13 * x + 0.3 * c) * std::cos(0.09 * y) + 0.01 * ((x * y) % 5));
+        });
+        for (double degrees : {0.7, -33.4, 179.1, 400.2}) {
+            const double half = degrees * M_PI / 360.0;
+            const Quaternion q{float(std::cos(half)), 0.0f, float(std::sin(half)), 0.0f};
+            VectorRotate vectors(q);
+            vectors.setSourceSize({kW, kH});
+            Kiln::Image positions = test::constantImage(kW, kH, 2, 0.0f);
+            ASSERT_TRUE(vectors.run(positions, {kW, kH}));
+            for (Filter f : {Filter::Bilinear, Filter::Cubic, Filter::Lanczos, Filter::Nearest}) {
+                Kiln::Image turned = test::constantImage(kW, kH, channels, -5.0f);
+                Kiln::Image expected = test::constantImage(kW, kH, channels, -5.0f);
+                QuaternionRotate(f).run(turned, pano, q);
+                K::resample(f, pano, positions, expected, kW, kH, true);
+                float worst = 0.0f;
+                for (int y = 0; y < kH; ++y)
+                    for (int x = 0; x < kW; ++x)
+                        for (int c = 0; c < channels; ++c)
+                            worst = std::max(worst,
+                                             std::abs(test::pixel(turned, x, y)[c] -
+                                                      test::pixel(expected, x, y)[c]));
+                EXPECT_LT(worst, 2e-3f) << "filter " << int(f) << ", " << degrees << " degrees, "
+                                        << channels << " channels";
+            }
+        }
+    }
 }
 
 }  // namespace

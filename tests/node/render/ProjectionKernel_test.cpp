@@ -184,6 +184,27 @@ INSTANTIATE_TEST_SUITE_P(Lenses,
                          ::testing::ValuesIn(lensOnlyCases()),
                          [](const auto& info) { return info.param.name; });
 
+// A view's virtual camera (undistorted rectilinear at the rig centre, parallax at infinity)
+// takes the kernel's single-precision row path; it must still see the panorama as the rig
+// library's camera does, centre shift and pixel aspect included.
+TEST(ProjectionKernel, AVirtualCameraSeesThePanoramaAsTheRigLibraryDoes) {
+    CameraDefinition view = lensCases()[4].camera;
+    ASSERT_EQ(lensCases()[4].name, "RectilinearUndistorted");
+    view.setPosition({0, 0, 0});
+    const SphericalTransform transform = [&] {
+        SphericalTransform t(view);
+        t.setOutputImageSize(kPanoWidth, kPanoHeight);
+        return t;
+    }();
+    ProjectionRecords records = recordsOf(view, 2);
+    records.parallax.depth = 0.0f;
+    const Size cam{kCamWidth, kCamHeight}, pano{kPanoWidth, kPanoHeight};
+    const Kiln::Image from = positionsOf(records, true, pano, cam);
+    expectPositions(from, pano, "virtual camera", [&](Eigen::Vector2d p, Eigen::Vector2d* out) {
+        return transform.ProjectToIdeal(p, ProjectionTypeEnum::Latlong, out);
+    });
+}
+
 // camera -> latlong -> camera: composing the two position images gives back every camera
 // pixel that the panorama shows, to a small fraction of a pixel.
 TEST(ProjectionKernel, CameraToLatlongAndBackIsTheIdentity) {

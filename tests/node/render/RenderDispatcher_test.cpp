@@ -12,6 +12,7 @@
 #include "analysis/WarpInverse.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
+#include "render/projection/PositionImageCache.h"
 
 using namespace PX::Image;
 using namespace Korvane::Research;
@@ -136,6 +137,25 @@ TEST_F(CameraViewPath, ThePanoramaIsCachedPerHashAndChannelSetAndTheViewTurnsReu
         same += first.at(x, 16, 0) == turned.at((x + 8) % 64, 16, 0) ||
                 first.at(x, 16, 0) == turned.at((x + 56) % 64, 16, 0);
     EXPECT_GT(same, 48);
+}
+
+TEST_F(CameraViewPath, LookingAroundThroughAVirtualCameraKeepsTheRigsPositionsCached) {
+    // Every turn of a rectilinear view has new positions; kept in the process's position
+    // cache, they would soon push the cameras' own positions out of it.
+    f.sourceOp()->setRig(3);
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    render("main", Mask_RGBA);
+    const auto cache = Kiln::ImageProjection::PositionImageCache::instance();
+    const std::size_t entries = cache->entries(), misses = cache->misses();
+    f.node->setKnobFromUser("projectionType", "Rectilinear");
+    for (const char* angles : {"{0 45 0}", "{10 50 0}", "{-20 170 5}"}) {
+        f.node->setKnobFromUser("rotationAngles", angles);
+        const ImagePlane view = render("main", Mask_RGBA);
+        if (!view.hasBuffer()) return;
+        EXPECT_GT(view.at(32, 16, view.chanNo(Chan_Alpha)), 0.0f) << angles;
+    }
+    EXPECT_EQ(cache->entries(), entries);
+    EXPECT_EQ(cache->misses(), misses);
 }
 
 TEST_F(CameraViewPath, LatlongProjectionMatchesTheRigLibraryThroughTheSameGrid) {

@@ -36,6 +36,19 @@ Kiln::Image scatteredPositions(int n, float w, float h, unsigned seed) {
     });
 }
 
+// A 5 x 4 grid of displacements within 6 px, and its vertex image (DensifyGrid.h).
+Grid2D randomGrid(unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> d(-6, 6);
+    Grid2D grid(5, 4);
+    for (auto& p : grid.points) p = {d(rng), d(rng)};
+    return grid;
+}
+Kiln::Image vertexImage(const Grid2D& grid) {
+    return test::makeImage(
+        grid.width, grid.height, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
+}
+
 TEST(RenderKernels, EveryKernelIsRegisteredOnceForBothCpuFlags) {
     Kernels::registerRenderKernels();  // already run at load: registers nothing more
     const std::pair<const char*, std::vector<std::string>> expected[] = {
@@ -47,6 +60,7 @@ TEST(RenderKernels, EveryKernelIsRegisteredOnceForBothCpuFlags) {
         {Kernels::kVectorConvertId, {"2f_2f"}},
         {Kernels::kVectorComposeId, {"2f_2f"}},
         {Kernels::kDensifyGridId, {"2f_2f"}},
+        {Kernels::kGridWarpId, {"2f_2f"}},
         {Kernels::kRotateLatlongId, {"1f_1f", "2f_2f", "3f_3f", "4f_4f"}}};
     for (const auto& [id, signatures] : expected) {
         std::vector<std::string> keys;
@@ -81,6 +95,33 @@ TEST(Resample, ConstantStaysConstantInsideTheFrameAndZeroOutside) {
                             << " position " << p[0] << ", " << p[1];
                 }
             EXPECT_GT(inside, 64 * 64 / 2);
+        }
+}
+
+TEST(Resample, FourChannelsMatchEachChannelAloneInsideAndAtTheEdges) {
+    // Four-channel images take their own path (taps read in pairs inside the image); each of
+    // their channels must be what the one-channel path makes of it, at the edges too.
+    const auto value = [](int x, int y, int c) {
+        return float(std::sin(0.37 * x + c) * std::cos(0.23 * y - c) + 0.1 * ((x + 2 * y) % 3));
+    };
+    const Kiln::Image source = test::makeImage(37, 23, 4, value, 3, 2);
+    const float w = 42, h = 30;
+    const Kiln::Image positions = scatteredPositions(64, w, h, 9);
+    for (bool wrap : {false, true})
+        for (Filter f : kFilters) {
+            Kiln::Image out = test::constantImage(64, 64, 4, -7.0f);
+            Kernels::resample(f, source, positions, out, int(w), int(h), wrap);
+            for (int c = 0; c < 4; ++c) {
+                const Kiln::Image channel = test::makeImage(
+                    37, 23, 1, [&](int x, int y, int) { return value(x, y, c); }, 3, 2);
+                Kiln::Image alone = test::constantImage(64, 64, 1, -7.0f);
+                Kernels::resample(f, channel, positions, alone, int(w), int(h), wrap);
+                for (int y = 0; y < 64; ++y)
+                    for (int x = 0; x < 64; ++x)
+                        ASSERT_NEAR(test::pixel(out, x, y)[c], test::pixel(alone, x, y)[0], 1e-5f)
+                            << "filter " << int(f) << " wrap " << wrap << " channel " << c << " at "
+                            << x << ", " << y;
+            }
         }
 }
 
@@ -175,13 +216,9 @@ TEST(VectorOperations, ConversionAndCompositionCarryNoSampleThrough) {
 }
 
 TEST(DensifyGrid, MatchesTheWarpSolversInterpolationAndScalesForProxies) {
-    constexpr int kW = 90, kH = 70, kGx = 5, kGy = 4;
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<double> d(-6, 6);
-    Grid2D grid(kGx, kGy);
-    for (auto& p : grid.points) p = {d(rng), d(rng)};
-    const Kiln::Image vertices =
-        test::makeImage(kGx, kGy, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
+    constexpr int kW = 90, kH = 70;
+    const Grid2D grid = randomGrid(11);
+    const Kiln::Image vertices = vertexImage(grid);
     // The dense image covers more than the frame: outside it the edge value holds.
     Kiln::Image dense = test::makeImage(
         kW + 4, kH + 2, 2, [](int, int, int) { return 0.0f; }, -2, -1);
@@ -205,6 +242,38 @@ TEST(DensifyGrid, MatchesTheWarpSolversInterpolationAndScalesForProxies) {
     const Kiln::Image line = test::constantImage(1, 4, 2, 9.0f);
     Kernels::densifyGrid(line, half, kW / 2.0f, kH / 2.0f, 1.0f, 1.0f);
     EXPECT_EQ(test::pixel(half, 3, 3)[0], 0.0f);
+}
+
+TEST(DensifyGrid, GridWarpMovesEachPositionByTheSolversDisplacementThere) {
+    constexpr int kW = 90, kH = 70;
+    const Grid2D grid = randomGrid(12);
+    const Kiln::Image vertices = vertexImage(grid);
+    // Positions anywhere, not on pixel centres, some outside the frame and some kNoSample.
+    const Kiln::Image before = scatteredPositions(40, kW, kH, 5);
+    Kiln::Image after = test::constantImage(40, 40, 2, 0.0f);
+    after.copyFrom(before);
+    Kernels::warpPositionsByGrid(vertices, after, kW, kH, 0.5f, 2.0f);
+    const WarpInverse reference(grid, kW, kH);
+    for (int j = 0; j < 40; ++j)
+        for (int i = 0; i < 40; ++i) {
+            const float* p = test::pixel(before, i, j);
+            const float* q = test::pixel(after, i, j);
+            if (!Kernels::isSample(p[0])) {
+                EXPECT_FALSE(Kernels::isSample(q[0])) << i << ", " << j;
+                continue;
+            }
+            const Eigen::Vector2d D = reference.displacement({p[0], p[1]});
+            EXPECT_NEAR(q[0], p[0] + 0.5 * D.x(), 1e-4) << i << ", " << j;
+            EXPECT_NEAR(q[1], p[1] + 2.0 * D.y(), 1e-4) << i << ", " << j;
+        }
+    // A grid without cells leaves the positions alone.
+    Kiln::Image same = test::constantImage(40, 40, 2, 0.0f);
+    same.copyFrom(before);
+    Kernels::warpPositionsByGrid(test::constantImage(1, 4, 2, 9.0f), same, kW, kH, 1.0f, 1.0f);
+    for (int j = 0; j < 40; ++j)
+        for (int i = 0; i < 40; ++i)
+            for (int c = 0; c < 2; ++c)
+                ASSERT_EQ(test::pixel(same, i, j)[c], test::pixel(before, i, j)[c]);
 }
 
 }  // namespace

@@ -1,0 +1,10 @@
+# SPDX-License-Identifier: Apache-2.0
+# The warp end to end as the panorama shows it, scored against make_rig's true panorama.
+# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DPANO_QUALITY=<pano_quality>
+#            -DWORK=<scratch folder>.
+include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
+e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 2
+        --pano-size 1024x512 --points 100)
+e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
+        -t ${CMAKE_CURRENT_LIST_DIR}/alignment_test.py ${PANO_QUALITY})
+message(STATUS "${out}")
