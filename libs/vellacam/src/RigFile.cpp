@@ -247,8 +247,11 @@ json parseFile(const std::string& path) {
     }
 }
 
-json vector(const Eigen::Ref<const Eigen::VectorXd>& v) {
-    json out = json::array();
+// Written in the order of the format's description.
+using ordered_json = nlohmann::ordered_json;
+
+ordered_json vector(const Eigen::Ref<const Eigen::VectorXd>& v) {
+    ordered_json out = ordered_json::array();
     for (Eigen::Index k = 0; k < v.size(); ++k) out.push_back(v[k]);
     return out;
 }
@@ -265,9 +268,9 @@ const char* projectionText(ProjectionTypeEnum projection) {
     return "";
 }
 
-json cameraJson(const CameraRigDefinition& rig, int index) {
+ordered_json cameraJson(const CameraRigDefinition& rig, int index) {
     const CameraDefinition& camera = rig.getCamera(index);
-    json out;
+    ordered_json out;
     out["view"] = camera.getOutputView();
     out["format"] = {{"width", camera.getFormatWidth()},
                      {"height", camera.getFormatHeight()},
@@ -288,7 +291,7 @@ json cameraJson(const CameraRigDefinition& rig, int index) {
     if (camera.hasCropWindow())
         out["crop_window"] = {{"x", camera.getCropWindowOffset().x()},
                               {"y", camera.getCropWindowOffset().y()}};
-    json links = json::array();
+    ordered_json links = ordered_json::array();
     for (int link : rig.getLinks(index)) links.push_back(link + 1);
     out["links"] = links;
     return out;
@@ -297,13 +300,13 @@ json cameraJson(const CameraRigDefinition& rig, int index) {
 }  // namespace
 
 std::string RigFileText(const CameraRigDefinition& rig, double convergence) {
-    json root;
+    ordered_json root;
     root["version"] = kVersion;
     root["diameter"] = rig.getRigDiameter();
     root["position"] = {0.0, 0.0, 0.0};
     root["rotation"] = {0.0, 0.0, 0.0};
     root["convergence"] = convergence;
-    root["cameras"] = json::array();
+    root["cameras"] = ordered_json::array();
     for (int c = 0; c < rig.getNumberCameras(); ++c) root["cameras"].push_back(cameraJson(rig, c));
     return root.dump(2) + "\n";
 }
