@@ -73,11 +73,11 @@ struct LensReprojection {
     }
 };
 
-/// The gauge: turning every camera, every camera position and every point together changes no
-/// residual, so the mean of the cameras' corrections (angle-axis vectors, radians) is held at
-/// none, `weight` pixels of residual per radian. Each correction is then that camera's own
-/// error about the rig's mean orientation, and the turn the matches' parallax asks of the rig
-/// as a whole goes to the positions.
+/// Turning every camera, every camera position and every point together changes no residual;
+/// this holds the mean of the cameras' corrections (angle-axis vectors, radians) at none,
+/// `weight` pixels of residual per radian. Each correction is then that camera's own error
+/// about the rig's mean orientation, and the turn the matches' parallax asks of the rig as a
+/// whole goes to the positions.
 class MeanCorrectionGauge : public ceres::CostFunction {
 public:
     MeanCorrectionGauge(int cameras, double weight) : m_cameras(cameras), m_weight(weight) {
@@ -342,16 +342,22 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
                                          points[m].data());
             }
         }
-    // The gauge, strong enough that the mean correction stays within a thousandth of a degree
-    // of none; and the pull on the rig's turn, which weighs as one observation off by a pixel
-    // for 10 degrees of turn.
-    std::vector<double*> cameraBlocks;
-    for (int c = 0; c < n; ++c) cameraBlocks.push_back(rotations[size_t(c)].data());
-    problem.AddResidualBlock(new MeanCorrectionGauge(n, 1e6), nullptr, cameraBlocks);
-    problem.AddResidualBlock(new ceres::AutoDiffCostFunction<TurnPull, 3, 3>(
-                                 new TurnPull{options.lossScale / (10.0 * M_PI / 180.0)}),
-                             nullptr,
-                             turn.data());
+    // The gauge (README: "The gauge"). With the lenses fixed, their errors bias the turn of the
+    // whole rig that only parallax shows, so the mean correction is held at none (strongly
+    // enough to stay within a thousandth of a degree) and the rig's turn against its positions
+    // goes to the positions, faintly pulled toward none (10 degrees weigh as one coordinate off
+    // by a pixel). With the lenses refined, the parallax places the rig: the positions stay.
+    if (options.refineLens) {
+        problem.SetParameterBlockConstant(turn.data());
+    } else {
+        std::vector<double*> cameraBlocks;
+        for (int c = 0; c < n; ++c) cameraBlocks.push_back(rotations[size_t(c)].data());
+        problem.AddResidualBlock(new MeanCorrectionGauge(n, 1e6), nullptr, cameraBlocks);
+        problem.AddResidualBlock(new ceres::AutoDiffCostFunction<TurnPull, 3, 3>(
+                                     new TurnPull{options.lossScale / (10.0 * M_PI / 180.0)}),
+                                 nullptr,
+                                 turn.data());
+    }
     ceres::Solver::Options solver;
     solver.linear_solver_type = ceres::SPARSE_SCHUR;
     solver.max_num_iterations = options.maxIterations;

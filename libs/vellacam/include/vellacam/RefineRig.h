@@ -27,10 +27,12 @@ struct RefineRigOptions {
 /// What RefineRig found: per camera the rotation to put before its camera-to-world rotation
 /// (rig frame) and, with refineLens, the factor of its focal length and the shift of its
 /// optical centre (pixels); the RMS reprojection error of the matches, before and after, in
-/// pixels. The rotations average to none (their angle-axis vectors sum to zero): each is its
-/// camera's own error about the rig's mean orientation, so the panorama keeps the rig's
-/// orientation. What the parallax of near points shows of the rig's orientation against its
-/// camera positions turns the positions instead (`positionTurn`, about the rig centre).
+/// pixels. With the lenses refined, the camera positions stay and the parallax of near points
+/// places the rig as a whole (a turn of every camera shows in the corrections). Without, the
+/// rotations average to none (their angle-axis vectors sum to zero): each is its camera's own
+/// error about the rig's mean orientation, the panorama keeps the rig's orientation, and what
+/// the parallax shows of the rig's orientation against its camera positions turns the
+/// positions instead (`positionTurn`, about the rig centre).
 struct RigCorrection {
     bool ok = false;
     /// Why the rig was left alone, naming the camera at fault; empty when ok.
