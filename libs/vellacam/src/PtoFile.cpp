@@ -151,10 +151,16 @@ bool cropRectangle(const ImageValues& in, int width, int height, Eigen::Vector4i
     std::string text = in.text("S");
     if (text.empty()) text = in.text("C");
     if (text.empty()) return false;
-    int l, r, t, b;
-    char tail;
-    if (std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &l, &r, &t, &b, &tail) != 4)
-        in.where().fail("the crop 'S" + text + "' must be left,right,top,bottom");
+    long v[4];
+    const char* at = text.c_str();
+    for (int k = 0; k < 4; ++k) {
+        char* end = nullptr;
+        v[k] = std::strtol(at, &end, 10);
+        if (end == at || *end != (k < 3 ? ',' : '\0') || std::labs(v[k]) > 1000000)
+            in.where().fail("the crop 'S" + text + "' must be left,right,top,bottom in pixels");
+        at = end + 1;
+    }
+    int l = int(v[0]), r = int(v[1]), t = int(v[2]), b = int(v[3]);
     l = std::max(l, 0);
     t = std::max(t, 0);
     r = std::min(r, width);
@@ -192,8 +198,8 @@ CameraDefinition readCamera(const ImageValues& in,
     source->fileWidth = width;
     source->fileHeight = height;
     const double f = in.required("f");
-    const int type = int(f);
-    if (f != type || !(type == 0 || type == 2 || type == 3 || type == 4))
+    const int type = std::abs(f) < 1e6 && f == std::floor(f) ? int(f) : -1;
+    if (!(type == 0 || type == 2 || type == 3 || type == 4))
         where.fail("projection f" + in.text("f") + " (" + projectionName(type) +
                    ") is not supported; the rig takes f0 (rectilinear), f2 (circular fisheye), "
                    "f3 (full-frame fisheye) and f4 (equirectangular)");

@@ -137,6 +137,10 @@ TEST(PtoFile, DefectsNameTheLine) {
     EXPECT_EQ(message(p + "i w200 h50 f4 v360\n"),
               "rig.pto:2: an equirectangular image must cover the whole sphere: 'v' 360 and the "
               "height half the width");
+    EXPECT_EQ(message(p + "i w100 h100 f2 v180 S1,2,3\n"),
+              "rig.pto:2: the crop 'S1,2,3' must be left,right,top,bottom in pixels");
+    EXPECT_NE(message(p + "i w100 h100 f1e300 v90\n").find("f1e300 (unknown) is not supported"),
+              std::string::npos);
     EXPECT_EQ(message(p), "rig.pto: the project has no image line ('i')");
 }
 
