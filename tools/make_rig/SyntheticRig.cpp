@@ -7,9 +7,8 @@
 #include <random>
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
-
 #include "vellacam/RadialDistortion.h"
+#include "vellacam/RigFile.h"
 
 namespace Korvane {
 namespace MakeRig {
@@ -102,47 +101,8 @@ void SyntheticRig::linkOverlaps() {
 
 void SyntheticRig::writeRigFile(const Korvane::Research::CameraRigDefinition& rig,
                                 const std::string& path) {
-    using nlohmann::ordered_json;
-    auto array = [](const auto& v) {
-        ordered_json out = ordered_json::array();
-        for (int k = 0; k < v.size(); ++k) out.push_back(v[k]);
-        return out;
-    };
-    ordered_json root;
-    root["version"] = 1;
-    root["diameter"] = rig.getRigDiameter();
-    root["position"] = {0.0, 0.0, 0.0};
-    root["rotation"] = {0.0, 0.0, 0.0};
-    root["convergence"] = kConvergence;
-    ordered_json cameras = ordered_json::array();
-    for (int c = 0; c < rig.getNumberCameras(); ++c) {
-        const CameraDefinition& cam = rig.getCamera(c);
-        ordered_json j;
-        j["view"] = cam.getOutputView();
-        j["format"] = {{"width", cam.getFormatWidth()},
-                       {"height", cam.getFormatHeight()},
-                       {"pixel_aspect", cam.getPixelAspect()}};
-        j["projection"] =
-            cam.getProjection() == ProjectionTypeEnum::Fisheye ? "fisheye" : "rectilinear";
-        j["focal_length"] = cam.getFocalLength();
-        j["sensor_size"] = array(cam.getSensorSize());
-        j["centre_shift"] = array(cam.getCentreShift());
-        j["distortion"] = array(cam.getDistortion());
-        j["undistort"] = cam.getUndistort();
-        j["position"] = array(cam.getPosition());
-        j["rotation"] = array(cam.getRotation());
-        j["enabled"] = cam.getEnabled();
-        if (cam.hasImageCircle())
-            j["image_circle"] = {{"centre", array(cam.getImageCircleCentre())},
-                                 {"radius", cam.getImageCircleRadius()}};
-        ordered_json links = ordered_json::array();
-        for (int other : rig.getLinks(c)) links.push_back(other + 1);
-        j["links"] = links;
-        cameras.push_back(j);
-    }
-    root["cameras"] = cameras;
     std::ofstream out(path, std::ios::binary);
-    out << root.dump(2) << "\n";
+    out << Korvane::Research::RigFileText(rig, kConvergence);
     if (!out) throw std::runtime_error(path + ": cannot write the rig file");
 }
 

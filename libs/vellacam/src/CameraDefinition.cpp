@@ -87,7 +87,8 @@ bool CameraDefinition::operator==(const CameraDefinition& o) const {
            m_centreShift == o.m_centreShift && m_distortion == o.m_distortion &&
            m_undistort == o.m_undistort && m_position == o.m_position &&
            m_rotation == o.m_rotation && m_circleCentre == o.m_circleCentre &&
-           m_circleRadius == o.m_circleRadius && m_enabled == o.m_enabled &&
+           m_circleRadius == o.m_circleRadius && m_hasCropWindow == o.m_hasCropWindow &&
+           m_cropOffset == o.m_cropOffset && m_enabled == o.m_enabled &&
            m_outputView == o.m_outputView;
 }
 

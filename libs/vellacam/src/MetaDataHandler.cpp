@@ -134,6 +134,12 @@ CameraDefinition readCamera(const KeyReader& in, int index) {
             KeyReader::fail(cameraKey(index, "image_circle"), "a centre and a positive radius");
         camera.setImageCircle(v3.head<2>(), v3.z());
     }
+    std::vector<int> offset;
+    if (in.integers(cameraKey(index, "crop_window"), &offset)) {
+        if (offset.size() != 2 || offset[0] < 0 || offset[1] < 0)
+            KeyReader::fail(cameraKey(index, "crop_window"), "2 integers, not negative");
+        camera.setCropWindow(Eigen::Vector2i(offset[0], offset[1]));
+    }
     bool flag;
     if (in.flag(cameraKey(index, "undistort"), &flag)) camera.setUndistort(flag);
     if (in.flag(cameraKey(index, "enabled"), &flag)) camera.setEnabled(flag);
@@ -245,6 +251,10 @@ void MetaDataHandler::writeRigKeys() {
                              std::vector<double>{camera.getImageCircleCentre().x(),
                                                  camera.getImageCircleCentre().y(),
                                                  camera.getImageCircleRadius()});
+        if (camera.hasCropWindow())
+            m_bundle.setData(cameraKey(c, "crop_window"),
+                             std::vector<int>{camera.getCropWindowOffset().x(),
+                                              camera.getCropWindowOffset().y()});
         m_bundle.setData(cameraKey(c, "enabled"), camera.getEnabled() ? 1 : 0);
         m_bundle.setData(cameraKey(c, "view"), camera.getOutputView());
         std::vector<int> numbers;

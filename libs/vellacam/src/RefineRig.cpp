@@ -27,18 +27,23 @@ Eigen::Matrix3d fromAngleAxis(const double* w) {
     return Eigen::AngleAxisd(angle, v / angle).toRotationMatrix();
 }
 
-/// One observation: the image of the point in the camera turned by its correction. A turn Q
-/// of the camera (camera-to-world Q R) sees X where the uncorrected camera sees
-/// C + Q' (X - C), so the camera's own projection serves unchanged.
+/// One observation: the image of the point in the camera turned by its correction Q, placed
+/// at its position turned by the rig's turn G (camera-to-world Q R, centre G C). That camera
+/// sees X where the uncorrected camera sees C + Q' (X - G C), so the camera's own projection
+/// serves unchanged.
 struct Reprojection {
     const SphericalTransform* camera;
     Eigen::Vector2d observed;
     double miss;  ///< residual of a point the camera cannot see
 
-    bool operator()(const double* rotation, const double* point, double* residual) const {
+    bool operator()(const double* rotation,
+                    const double* turn,
+                    const double* point,
+                    double* residual) const {
         const Eigen::Vector3d C = camera->getCamera().getPosition();
         const Eigen::Vector3d X(point[0], point[1], point[2]);
-        const Eigen::Vector3d seen = C + fromAngleAxis(rotation).transpose() * (X - C);
+        const Eigen::Vector3d seen =
+            C + fromAngleAxis(rotation).transpose() * (X - fromAngleAxis(turn) * C);
         Eigen::Vector2d image;
         if (!camera->ProjectFromWorld(seen, &image)) {
             residual[0] = residual[1] = miss;
@@ -58,12 +63,55 @@ struct LensReprojection {
     double miss;
 
     bool operator()(const double* rotation,
+                    const double* turn,
                     const double* point,
                     const double* lens,
                     double* residual) const {
         const SphericalTransform adjusted =
             camera->withLens(1.0 + lens[0], Eigen::Vector2d(lens[1], lens[2]));
-        return Reprojection{&adjusted, observed, miss}(rotation, point, residual);
+        return Reprojection{&adjusted, observed, miss}(rotation, turn, point, residual);
+    }
+};
+
+/// Turning every camera, every camera position and every point together changes no residual;
+/// this holds the mean of the cameras' corrections (angle-axis vectors, radians) at none,
+/// `weight` pixels of residual per radian. Each correction is then that camera's own error
+/// about the rig's mean orientation, and the turn the matches' parallax asks of the rig as a
+/// whole goes to the positions.
+class MeanCorrectionGauge : public ceres::CostFunction {
+public:
+    MeanCorrectionGauge(int cameras, double weight) : m_cameras(cameras), m_weight(weight) {
+        set_num_residuals(3);
+        for (int c = 0; c < cameras; ++c) mutable_parameter_block_sizes()->push_back(3);
+    }
+
+    bool Evaluate(double const* const* parameters,
+                  double* residuals,
+                  double** jacobians) const override {
+        const double scale = m_weight / m_cameras;
+        for (int k = 0; k < 3; ++k) {
+            residuals[k] = 0.0;
+            for (int c = 0; c < m_cameras; ++c) residuals[k] += scale * parameters[c][k];
+        }
+        for (int c = 0; jacobians && c < m_cameras; ++c)
+            if (jacobians[c])
+                for (int k = 0; k < 9; ++k) jacobians[c][k] = k % 4 == 0 ? scale : 0.0;
+        return true;
+    }
+
+private:
+    int m_cameras;
+    double m_weight;
+};
+
+/// A faint pull of the rig's turn toward none, for rigs whose positions the matches cannot
+/// place (cameras at one point, or too close together for any parallax).
+struct TurnPull {
+    double weight;
+    template <typename T>
+    bool operator()(const T* turn, T* residual) const {
+        for (int k = 0; k < 3; ++k) residual[k] = T(weight) * turn[k];
+        return true;
     }
 };
 
@@ -76,6 +124,7 @@ double rms(const std::vector<std::vector<Observation>>& matches,
            const std::vector<Eigen::Vector3d>& points,
            const std::vector<SphericalTransform>& cameras,
            const std::vector<Eigen::Vector3d>& rotations,
+           const Eigen::Vector3d& turn,
            double miss) {
     double sum = 0.0;
     size_t count = 0;
@@ -83,7 +132,7 @@ double rms(const std::vector<std::vector<Observation>>& matches,
         for (const Observation& o : matches[m]) {
             Reprojection r{&cameras[size_t(o.camera)], o.position, miss};
             double residual[2];
-            r(rotations[size_t(o.camera)].data(), points[m].data(), residual);
+            r(rotations[size_t(o.camera)].data(), turn.data(), points[m].data(), residual);
             sum += residual[0] * residual[0] + residual[1] * residual[1];
             count += 2;
         }
@@ -110,6 +159,11 @@ std::string RigCorrection::toText() const {
             c < centreShifts.size() ? centreShifts[c] : Eigen::Vector2d::Zero();
         out << ' ' << shift.x() << ' ' << shift.y();
     }
+    if (!positionTurn.isIdentity()) {
+        const Eigen::AngleAxisd turn(positionTurn);
+        const Eigen::Vector3d v = turn.axis() * turn.angle() * 180.0 / M_PI;
+        out << " positions " << v.x() << ' ' << v.y() << ' ' << v.z();
+    }
     return out.str();
 }
 
@@ -129,7 +183,15 @@ bool RigCorrection::fromText(const std::string& text, int cameras, RigCorrection
         read.centreShifts.emplace_back(v[4], v[5]);
     }
     std::string rest;
-    if (in >> rest) return false;
+    if (in >> rest) {
+        double v[3];
+        if (rest != "positions") return false;
+        for (double& x : v)
+            if (!(in >> x) || !std::isfinite(x)) return false;
+        const Eigen::Vector3d w = Eigen::Vector3d(v[0], v[1], v[2]) * M_PI / 180.0;
+        read.positionTurn = fromAngleAxis(w.data());
+        if (in >> rest) return false;
+    }
     read.ok = true;
     *out = std::move(read);
     return true;
@@ -150,6 +212,7 @@ CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig, const RigCorrec
     CameraRigDefinition out = CorrectedRig(rig, correction.rotations);
     for (int c = 0; c < rig.getNumberCameras(); ++c) {
         CameraDefinition camera = out.getCamera(c);
+        camera.setPosition(correction.positionTurn * camera.getPosition());
         if (c < int(correction.focalScales.size()))
             camera.setFocalLength(camera.getFocalLength() * correction.focalScales[size_t(c)]);
         if (c < int(correction.centreShifts.size()))
@@ -251,7 +314,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
         cameras.emplace_back(rig.getCamera(c));
         miss = std::max(miss, double(rig.getCamera(c).getFormatWidth()));
     }
-    result.rmsBefore = rms(matches, points, cameras, rotations, miss);
+    Eigen::Vector3d turn = Eigen::Vector3d::Zero();
+    result.rmsBefore = rms(matches, points, cameras, rotations, turn, miss);
     ceres::Problem problem;
     std::vector<Eigen::Vector3d> lenses(static_cast<size_t>(n), Eigen::Vector3d::Zero());
     for (size_t m = 0; m < matches.size(); ++m)
@@ -259,21 +323,41 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
             double* rotation = rotations[size_t(o.camera)].data();
             if (options.refineLens) {
                 auto* cost = new ceres::
-                    NumericDiffCostFunction<LensReprojection, ceres::CENTRAL, 2, 3, 3, 3>(
+                    NumericDiffCostFunction<LensReprojection, ceres::CENTRAL, 2, 3, 3, 3, 3>(
                         new LensReprojection{&cameras[size_t(o.camera)], o.position, miss});
                 problem.AddResidualBlock(cost,
                                          new ceres::CauchyLoss(options.lossScale),
                                          rotation,
+                                         turn.data(),
                                          points[m].data(),
                                          lenses[size_t(o.camera)].data());
             } else {
                 auto* cost =
-                    new ceres::NumericDiffCostFunction<Reprojection, ceres::CENTRAL, 2, 3, 3>(
+                    new ceres::NumericDiffCostFunction<Reprojection, ceres::CENTRAL, 2, 3, 3, 3>(
                         new Reprojection{&cameras[size_t(o.camera)], o.position, miss});
-                problem.AddResidualBlock(
-                    cost, new ceres::CauchyLoss(options.lossScale), rotation, points[m].data());
+                problem.AddResidualBlock(cost,
+                                         new ceres::CauchyLoss(options.lossScale),
+                                         rotation,
+                                         turn.data(),
+                                         points[m].data());
             }
         }
+    // The gauge (README: "The gauge"). With the lenses fixed, their errors bias the turn of the
+    // whole rig that only parallax shows, so the mean correction is held at none (strongly
+    // enough to stay within a thousandth of a degree) and the rig's turn against its positions
+    // goes to the positions, faintly pulled toward none (10 degrees weigh as one coordinate off
+    // by a pixel). With the lenses refined, the parallax places the rig: the positions stay.
+    if (options.refineLens) {
+        problem.SetParameterBlockConstant(turn.data());
+    } else {
+        std::vector<double*> cameraBlocks;
+        for (int c = 0; c < n; ++c) cameraBlocks.push_back(rotations[size_t(c)].data());
+        problem.AddResidualBlock(new MeanCorrectionGauge(n, 1e6), nullptr, cameraBlocks);
+        problem.AddResidualBlock(new ceres::AutoDiffCostFunction<TurnPull, 3, 3>(
+                                     new TurnPull{options.lossScale / (10.0 * M_PI / 180.0)}),
+                                 nullptr,
+                                 turn.data());
+    }
     ceres::Solver::Options solver;
     solver.linear_solver_type = ceres::SPARSE_SCHUR;
     solver.max_num_iterations = options.maxIterations;
@@ -294,7 +378,8 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
         result.focalScales[size_t(c)] = 1.0 + lenses[size_t(c)][0];
         result.centreShifts[size_t(c)] = lenses[size_t(c)].tail<2>();
     }
-    result.rmsAfter = rms(matches, points, cameras, rotations, miss);
+    result.rmsAfter = rms(matches, points, cameras, rotations, turn, miss);
+    result.positionTurn = fromAngleAxis(turn.data());
     result.matches = int(matches.size());
     for (int c = 0; c < n; ++c)
         result.rotations[size_t(c)] = fromAngleAxis(rotations[size_t(c)].data());

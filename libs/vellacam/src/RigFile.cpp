@@ -57,6 +57,13 @@ public:
         return v.get<int>();
     }
 
+    int nonNegativeInteger(const char* name) const {
+        const json& v = *find(name, true);
+        if (!v.is_number_integer() || v.get<long long>() < 0 || v.get<long long>() > 1000000)
+            fail(name, "must be an integer, not negative");
+        return v.get<int>();
+    }
+
     double number(const char* name, bool required, double fallback) const {
         const json* v = find(name, required);
         if (!v) return fallback;
@@ -139,6 +146,7 @@ CameraDefinition readCamera(const FieldReader& in, int index) {
                      "rotation",
                      "enabled",
                      "image_circle",
+                     "crop_window",
                      "links"});
     CameraDefinition camera;
     camera.setOutputView(in.text("view", "cam" + std::to_string(index + 1)));
@@ -166,6 +174,12 @@ CameraDefinition readCamera(const FieldReader& in, int index) {
         circle.requireKnown({"centre", "radius"});
         camera.setImageCircle(circle.numbers<2>("centre", true, Eigen::Vector2d::Zero()),
                               circle.positiveNumber("radius", true, 0.0));
+    }
+    if (in.find("crop_window", false)) {
+        const FieldReader window = in.object("crop_window");
+        window.requireKnown({"x", "y"});
+        camera.setCropWindow(
+            Eigen::Vector2i(window.nonNegativeInteger("x"), window.nonNegativeInteger("y")));
     }
     return camera;
 }
@@ -233,7 +247,69 @@ json parseFile(const std::string& path) {
     }
 }
 
+// Written in the order of the format's description.
+using ordered_json = nlohmann::ordered_json;
+
+ordered_json vector(const Eigen::Ref<const Eigen::VectorXd>& v) {
+    ordered_json out = ordered_json::array();
+    for (Eigen::Index k = 0; k < v.size(); ++k) out.push_back(v[k]);
+    return out;
+}
+
+const char* projectionText(ProjectionTypeEnum projection) {
+    switch (projection) {
+        case ProjectionTypeEnum::Rectilinear:
+            return "rectilinear";
+        case ProjectionTypeEnum::Fisheye:
+            return "fisheye";
+        case ProjectionTypeEnum::Latlong:
+            return "latlong";
+    }
+    return "";
+}
+
+ordered_json cameraJson(const CameraRigDefinition& rig, int index) {
+    const CameraDefinition& camera = rig.getCamera(index);
+    ordered_json out;
+    out["view"] = camera.getOutputView();
+    out["format"] = {{"width", camera.getFormatWidth()},
+                     {"height", camera.getFormatHeight()},
+                     {"pixel_aspect", camera.getPixelAspect()}};
+    out["projection"] = projectionText(camera.getProjection());
+    if (camera.getProjection() != ProjectionTypeEnum::Latlong)
+        out["focal_length"] = camera.getFocalLength();
+    out["sensor_size"] = vector(camera.getSensorSize());
+    out["centre_shift"] = vector(camera.getCentreShift());
+    out["distortion"] = vector(camera.getDistortion());
+    out["undistort"] = camera.getUndistort();
+    out["position"] = vector(camera.getPosition());
+    out["rotation"] = vector(camera.getRotation());
+    out["enabled"] = camera.getEnabled();
+    if (camera.hasImageCircle())
+        out["image_circle"] = {{"centre", vector(camera.getImageCircleCentre())},
+                               {"radius", camera.getImageCircleRadius()}};
+    if (camera.hasCropWindow())
+        out["crop_window"] = {{"x", camera.getCropWindowOffset().x()},
+                              {"y", camera.getCropWindowOffset().y()}};
+    ordered_json links = ordered_json::array();
+    for (int link : rig.getLinks(index)) links.push_back(link + 1);
+    out["links"] = links;
+    return out;
+}
+
 }  // namespace
+
+std::string RigFileText(const CameraRigDefinition& rig, double convergence) {
+    ordered_json root;
+    root["version"] = kVersion;
+    root["diameter"] = rig.getRigDiameter();
+    root["position"] = {0.0, 0.0, 0.0};
+    root["rotation"] = {0.0, 0.0, 0.0};
+    root["convergence"] = convergence;
+    root["cameras"] = ordered_json::array();
+    for (int c = 0; c < rig.getNumberCameras(); ++c) root["cameras"].push_back(cameraJson(rig, c));
+    return root.dump(2) + "\n";
+}
 
 void ReadRigFile(const std::string& path, PX::Image::MetaData::Bundle* bundle) {
     const json root = parseFile(path);

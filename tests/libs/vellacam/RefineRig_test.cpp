@@ -27,6 +27,33 @@ double degreesOff(const CameraRigDefinition& a, const CameraRigDefinition& b, in
     return Eigen::AngleAxisd(relative(a) * relative(b).transpose()).angle() * 180.0 / M_PI;
 }
 
+Eigen::Vector3d angleAxis(const Eigen::Matrix3d& rotation) {
+    const Eigen::AngleAxisd a(rotation);
+    return a.angle() * a.axis();
+}
+
+/// The rotations that turn each camera of `from` into that of `to`, all turned together so
+/// that their angle-axis vectors sum to zero: each camera's own error about the rig's mean.
+std::vector<Eigen::Matrix3d> turnsAboutTheMean(const CameraRigDefinition& from,
+                                               const CameraRigDefinition& to) {
+    std::vector<Eigen::Matrix3d> turns;
+    for (int c = 0; c < from.getNumberCameras(); ++c)
+        turns.push_back(to.getCamera(c).getCameraToWorldRotation() *
+                        from.getCamera(c).getCameraToWorldRotation().transpose());
+    for (int iteration = 0; iteration < 20; ++iteration) {
+        Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+        for (const Eigen::Matrix3d& turn : turns) mean += angleAxis(turn) / double(turns.size());
+        if (mean.norm() < 1e-15) break;
+        const Eigen::Matrix3d back = Eigen::AngleAxisd(-mean.norm(), mean.normalized()).matrix();
+        for (Eigen::Matrix3d& turn : turns) turn = back * turn;
+    }
+    return turns;
+}
+
+double degrees(const Eigen::Matrix3d& rotation) {
+    return Eigen::AngleAxisd(rotation).angle() * 180.0 / M_PI;
+}
+
 /// Points 1 to 8 m from a default-like rig (6 fisheyes at 640 x 480), observed exactly by the
 /// true rig's cameras with 0.1 px of noise, some observations moved far (wrong matches).
 CameraTrack observe(const CameraRigDefinition& truth, int points, double outliers) {
@@ -68,11 +95,105 @@ TEST(RefineRig, RecoversEachCameraFromMatchesOfARigTwoDegreesOff) {
     const RigCorrection correction = RefineRig(recorded, {&track});
     ASSERT_TRUE(correction.ok) << correction.message;
     EXPECT_EQ(correction.matches, 1500);
-    const CameraRigDefinition refined = CorrectedRig(recorded, correction.rotations);
+    const CameraRigDefinition refined = CorrectedRig(recorded, correction);
     for (int c = 1; c < truth.getNumberCameras(); ++c) {
         EXPECT_GT(degreesOff(recorded, truth, c), 1.0);
         EXPECT_LT(degreesOff(refined, truth, c), 0.02) << "cam" << c + 1;
     }
+    // The corrections average to none, and each is its camera's own error about the rig's
+    // mean orientation: no turn of the whole rig is left in them.
+    Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+    for (const Eigen::Matrix3d& turn : correction.rotations) sum += angleAxis(turn);
+    EXPECT_LT(sum.norm() * 180.0 / M_PI, 1e-3);
+    const std::vector<Eigen::Matrix3d> expected = turnsAboutTheMean(recorded, truth);
+    for (int c = 0; c < truth.getNumberCameras(); ++c)
+        EXPECT_LT(degrees(correction.rotations[size_t(c)].transpose() * expected[size_t(c)]), 0.02)
+            << "cam" << c + 1;
+    // What the parallax shows of the rig's turn against its positions turns the positions,
+    // about the rig centre, keeping their distances.
+    for (int c = 0; c < truth.getNumberCameras(); ++c)
+        EXPECT_NEAR(refined.getCamera(c).getPosition().norm(),
+                    recorded.getCamera(c).getPosition().norm(),
+                    1e-12);
+}
+
+TEST(RefineRig, TwoCamerasTooCloseForParallaxKeepTheRigsOrientation) {
+    // Back-to-back fisheyes 3 cm apart, scene 20 to 60 m away: no parallax shows how the rig
+    // as a whole is turned, so the correction splits the cameras' disagreement between them
+    // and the panorama keeps the rig's mean orientation.
+    CameraRigDefinition truth;
+    truth.setNumberCameras(2);
+    for (int c = 0; c < 2; ++c) {
+        CameraDefinition camera;
+        camera.setFormat(640, 640);
+        camera.setProjection(ProjectionTypeEnum::Fisheye);
+        camera.setSensorSize(Eigen::Vector2d(36, 36));
+        camera.setFieldOfView(200.0);
+        camera.setPosition(Eigen::Vector3d(0, 0, c == 0 ? 0.015 : -0.015));
+        camera.setRotation(Eigen::Vector3d(0, c == 0 ? 0.0 : 180.0, 0));
+        truth.setCamera(c, camera);
+    }
+    truth.setRigDiameter(0.03);
+    CameraRigDefinition recorded = truth;
+    for (int c = 0; c < 2; ++c) {
+        CameraDefinition camera = recorded.getCamera(c);
+        const Eigen::Vector3d axis = Eigen::Vector3d(c == 0 ? 1.0 : -0.3, 0.5, c == 0 ? 0.2 : 1.0);
+        camera.setCameraToWorldRotation(Eigen::AngleAxisd(0.03, axis.normalized()).matrix() *
+                                        camera.getCameraToWorldRotation());
+        recorded.setCamera(c, camera);
+    }
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<SphericalTransform> cameras{SphericalTransform(truth.getCamera(0)),
+                                            SphericalTransform(truth.getCamera(1))};
+    CameraTrack track(1);
+    while (track.getTracks().size() < 400) {
+        // Directions within 8 degrees of the plane between the lenses, which both see.
+        const double yaw = 2.0 * M_PI * unit(rng), pitch = 1.2 * (unit(rng) - 0.5);
+        const Eigen::Vector3d d(
+            std::sin(yaw) * std::cos(pitch), std::sin(pitch), 0.28 * (unit(rng) - 0.5));
+        const Eigen::Vector3d P = (20.0 + 40.0 * unit(rng)) * d.normalized();
+        FeatureTrack match;
+        for (int c = 0; c < 2; ++c) {
+            Eigen::Vector2d image;
+            if (cameras[size_t(c)].ProjectFromWorld(P, &image))
+                match.getFeatures().emplace_back(c, Feature(image));
+        }
+        if (match.getFeatures().size() == 2) track.getTracks().push_back(match);
+    }
+    const RigCorrection correction = RefineRig(recorded, {&track});
+    ASSERT_TRUE(correction.ok) << correction.message;
+    EXPECT_LT(correction.rmsAfter, 0.01);
+    const std::vector<Eigen::Matrix3d> expected = turnsAboutTheMean(recorded, truth);
+    for (int c = 0; c < 2; ++c)
+        EXPECT_LT(degrees(correction.rotations[size_t(c)].transpose() * expected[size_t(c)]), 0.01)
+            << "cam" << c + 1;
+    EXPECT_NEAR(correction.degrees(0), correction.degrees(1), 1e-3);
+}
+
+TEST(RefineRig, CorrectionTextRoundTripsAndOldTextStillReads) {
+    RigCorrection correction;
+    correction.rotations = {Eigen::AngleAxisd(0.01, Eigen::Vector3d::UnitX()).matrix(),
+                            Eigen::AngleAxisd(-0.02, Eigen::Vector3d::UnitY()).matrix()};
+    correction.focalScales = {1.001, 0.999};
+    correction.centreShifts = {Eigen::Vector2d(0.5, -0.25), Eigen::Vector2d::Zero()};
+    correction.positionTurn = Eigen::AngleAxisd(0.003, Eigen::Vector3d::UnitZ()).matrix();
+    RigCorrection read;
+    ASSERT_TRUE(RigCorrection::fromText(correction.toText(), 2, &read));
+    EXPECT_TRUE(read.positionTurn.isApprox(correction.positionTurn, 1e-15));
+    EXPECT_TRUE(read.rotations[1].isApprox(correction.rotations[1], 1e-15));
+    EXPECT_EQ(read.toText(), correction.toText());
+
+    // Text saved before the positions turned reads with them unturned.
+    RigCorrection old;
+    ASSERT_TRUE(RigCorrection::fromText("1 0.5 0 0 1 0 0", 1, &old));
+    EXPECT_TRUE(old.positionTurn.isIdentity());
+    RigCorrection untouched;
+    for (const char* bad : {"1 0.5 0 0 1 0 0 positions 1 2",
+                            "1 0.5 0 0 1 0 0 positions 1 2 3 4",
+                            "1 0.5 0 0 1 0 0 turn 1 2 3"})
+        EXPECT_FALSE(RigCorrection::fromText(bad, 1, &untouched)) << bad;
+    EXPECT_FALSE(untouched.ok);
 }
 
 TEST(RefineRig, TooFewMatchesAreRefusedNamingTheCamera) {

@@ -8,10 +8,12 @@
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RigError.h"
 
+using Korvane::Research::CameraRigDefinition;
 using Korvane::Research::MetaDataHandler;
 using Korvane::Research::ProjectionTypeEnum;
 using Korvane::Research::ReadRigFile;
 using Korvane::Research::RigError;
+using Korvane::Research::RigFileText;
 using PX::Image::MetaData::Bundle;
 
 namespace {
@@ -39,6 +41,7 @@ const std::string kGoodRig = R"({
       "projection": "rectilinear",
       "focal_length": 12.0,
       "centre_shift": [3.5, -2],
+      "crop_window": {"x": 1920, "y": 0},
       "undistort": false,
       "enabled": false,
       "position": [0.15, 0.0, 0.0],
@@ -87,6 +90,27 @@ TEST(RigFile, GoodFileFillsTheBundle) {
     EXPECT_EQ(second.getCentreShift(), Eigen::Vector2d(3.5, -2));
     EXPECT_FALSE(second.getUndistort() || second.getEnabled());
     EXPECT_EQ(second.getSensorSize(), Eigen::Vector2d(36, 24));  // the default
+    EXPECT_FALSE(first.hasCropWindow());
+    ASSERT_TRUE(second.hasCropWindow());
+    EXPECT_EQ(second.getCropWindowOffset(), Eigen::Vector2i(1920, 0));
+}
+
+TEST(RigFile, WrittenRigReadsBackEqual) {
+    Bundle bundle;
+    ReadRigFile(writeFile("written_from.json", kGoodRig), &bundle);
+    MetaDataHandler first;
+    first.updateMetaDataBundle(bundle);
+    CameraRigDefinition rig = first.getRig();
+    // Values that a short decimal would not keep.
+    rig.getCamera(0).setRotation(Eigen::Vector3d(1.0 / 3.0, -2.0 / 7.0, 1e-17));
+    rig.getCamera(1).setImageCircle(Eigen::Vector2d(0.1, 0.2), 0.3);
+
+    Bundle again;
+    ReadRigFile(writeFile("written.json", RigFileText(rig, 4.5)), &again);
+    MetaDataHandler second;
+    second.updateMetaDataBundle(again);
+    EXPECT_EQ(second.getRig(), rig);
+    EXPECT_EQ(second.getRigConvergence(), 4.5);
 }
 
 struct Defect {
@@ -158,6 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
                "\"centre\": [960, 720]",
                "\"centre\": 960",
                ": 'cameras[0].image_circle.centre' must be an array of 2 numbers"},
+        Defect{"CropWindowBelowZero",
+               "\"x\": 1920",
+               "\"x\": -1",
+               ": 'cameras[1].crop_window.x' must be an integer, not negative"},
         Defect{"LinkOutOfRange",
                "\"links\": [2]",
                "\"links\": [3]",

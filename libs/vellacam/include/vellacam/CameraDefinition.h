@@ -109,6 +109,22 @@ public:
     /// circle, if there is one.
     bool isPicture(const Eigen::Vector2d& image) const;
 
+    /// Where the camera's image lies in the footage it comes from, for cameras that share one
+    /// file (dual-fisheye cameras record both lenses side by side): the pixel offset of the
+    /// image's bottom-left corner in the file (x right, y up); the image is the format's size
+    /// from there. Without a window the footage is the camera's image. Every image position of
+    /// the camera is in its own image, not in the file.
+    bool hasCropWindow() const { return m_hasCropWindow; }
+    const Eigen::Vector2i& getCropWindowOffset() const { return m_cropOffset; }
+    void setCropWindow(const Eigen::Vector2i& offset) {
+        m_cropOffset = offset;
+        m_hasCropWindow = true;
+    }
+    void clearCropWindow() {
+        m_cropOffset = Eigen::Vector2i::Zero();
+        m_hasCropWindow = false;
+    }
+
     /// A disabled camera stays in the rig but is left out of stitching.
     bool getEnabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
@@ -134,6 +150,8 @@ private:
     Eigen::Vector3d m_rotation = Eigen::Vector3d::Zero();
     Eigen::Vector2d m_circleCentre = Eigen::Vector2d::Zero();
     double m_circleRadius = 0.0;
+    Eigen::Vector2i m_cropOffset = Eigen::Vector2i::Zero();
+    bool m_hasCropWindow = false;
     bool m_enabled = true;
     std::string m_outputView;
 };

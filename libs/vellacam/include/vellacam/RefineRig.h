@@ -27,8 +27,12 @@ struct RefineRigOptions {
 /// What RefineRig found: per camera the rotation to put before its camera-to-world rotation
 /// (rig frame) and, with refineLens, the factor of its focal length and the shift of its
 /// optical centre (pixels); the RMS reprojection error of the matches, before and after, in
-/// pixels. The camera positions are kept, so the rotation of the whole rig is fixed by the
-/// parallax of near points; with none, by the start.
+/// pixels. With the lenses refined, the camera positions stay and the parallax of near points
+/// places the rig as a whole (a turn of every camera shows in the corrections). Without, the
+/// rotations average to none (their angle-axis vectors sum to zero): each is its camera's own
+/// error about the rig's mean orientation, the panorama keeps the rig's orientation, and what
+/// the parallax shows of the rig's orientation against its camera positions turns the
+/// positions instead (`positionTurn`, about the rig centre).
 struct RigCorrection {
     bool ok = false;
     /// Why the rig was left alone, naming the camera at fault; empty when ok.
@@ -36,6 +40,7 @@ struct RigCorrection {
     std::vector<Eigen::Matrix3d> rotations;
     std::vector<double> focalScales;
     std::vector<Eigen::Vector2d> centreShifts;
+    Eigen::Matrix3d positionTurn = Eigen::Matrix3d::Identity();
     int matches = 0;
     double rmsBefore = 0.0;
     double rmsAfter = 0.0;
@@ -44,8 +49,9 @@ struct RigCorrection {
     double degrees(int c) const;
 
     /// Saved form, one line: the camera count, then per camera the rotation as an angle-axis
-    /// vector in degrees, the focal-length factor and the centre shift in pixels (round-trip
-    /// precision). Empty text is no correction.
+    /// vector in degrees, the focal-length factor and the centre shift in pixels, then, when
+    /// the positions turn, "positions" and that turn's angle-axis vector in degrees
+    /// (round-trip precision). Empty text is no correction.
     std::string toText() const;
     /// Reads toText()'s form for a rig of `cameras` cameras into `out` (ok set); false, with
     /// `out` untouched, for text of another form or camera count.
@@ -66,7 +72,7 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
 /// unchanged).
 CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig,
                                  const std::vector<Eigen::Matrix3d>& rotations);
-/// The same with focal lengths and centres too.
+/// The same with focal lengths, centres and the turn of the positions too.
 CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig, const RigCorrection& correction);
 
 }  // namespace Research

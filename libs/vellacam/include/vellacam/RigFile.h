@@ -4,6 +4,7 @@
 #include <string>
 
 #include "px/image/MetaData.h"
+#include "vellacam/CameraRigDefinition.h"
 
 namespace Korvane {
 namespace Research {
@@ -15,6 +16,10 @@ namespace Research {
 /// names the field, e.g. "rig.json: 'cameras[1].rotation' must be an array of 3 numbers", and
 /// leaves `bundle` untouched.
 void ReadRigFile(const std::string& path, PX::Image::MetaData::Bundle* bundle);
+
+/// The rig sidecar file text of `rig` with the rig at the origin, unturned, converging at
+/// `convergence` metres: every camera field written, so that ReadRigFile gives the same rig.
+std::string RigFileText(const CameraRigDefinition& rig, double convergence);
 
 }  // namespace Research
 }  // namespace Korvane
