@@ -81,8 +81,9 @@ void measureWarpQuality(DizuvaRuviPlugin& node,
         throw std::runtime_error(
             "the node's input carries no rig: check the rig file of the source (Read node "
             "'rig')");
-    // The knob's live value: a loaded script has stored nothing into the node's members, which
-    // still hold the defaults (the warp was solved at the depth the knob holds).
+    // The depth the node renders at: with "Auto" on it follows the rig, as the node's validation
+    // does. Read from the live knob: a loaded script has stored nothing into the node's members.
+    node.knobManager().followRigConvergence(rig.rigConvergence());
     std::vector<SphericalTransform> transforms =
         rig.cameraTransforms(node.knobManager().convergenceDepth());
     for (SphericalTransform& t : transforms) t.setOutputImageSize(kPanoramaWidth, kPanoramaHeight);
