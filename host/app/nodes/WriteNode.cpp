@@ -189,15 +189,27 @@ bool WriteNode::writeView(int view) {
     const Box area = format.isEmpty() ? box : Box(0, 0, format.width(), format.height());
     const int nch = int(channels.size());
     std::vector<float> pixels(size_t(area.w()) * size_t(area.h()) * size_t(nch), 0.0f);
-    const Box inside = area.intersect(box);
-    for (int y = inside.y(); y < inside.t(); ++y)
-        for (int x = inside.x(); x < inside.r(); ++x) {
-            float* dst =
-                pixels.data() +
-                (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(x - area.x())) * size_t(nch);
-            int k = 0;
-            for (Channel c : channels) dst[k++] = plane.at(x, y, plane.chanNo(c));
+    const Box inside = area.intersect(box).intersect(plane.bounds());
+    // Each channel's offset in the plane, found once; a packed plane of exactly these
+    // channels gives a row in one copy.
+    std::vector<std::ptrdiff_t> offsets;
+    for (Channel c : channels) offsets.push_back(plane.chanNo(c) * plane.chanStride());
+    const std::ptrdiff_t colStride = plane.colStride();
+    bool sameLayout = colStride == nch;
+    for (int k = 0; k < nch; ++k) sameLayout = sameLayout && offsets[size_t(k)] == k;
+    for (int y = inside.y(); y < inside.t() && inside.x() < inside.r(); ++y) {
+        float* dst = pixels.data() +
+                     (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(inside.x() - area.x())) *
+                         size_t(nch);
+        const float* src = plane.readable() + (y - plane.bounds().y()) * plane.rowStride() +
+                           (inside.x() - plane.bounds().x()) * colStride;
+        if (sameLayout) {
+            std::copy_n(src, std::ptrdiff_t(inside.w()) * nch, dst);
+            continue;
         }
+        for (int x = inside.x(); x < inside.r(); ++x, src += colStride, dst += nch)
+            for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
+    }
 
     OIIO::ImageSpec imageSpec(area.w(), area.h(), nch, fileType(name));
     imageSpec.channelnames.clear();
