@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "nodes/ReadNode.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -149,25 +150,48 @@ void ReadNode::renderPlane(ImagePlane& plane) {
     const Channel rgba[4] = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
     int planeChannel[4];
     for (int k = 0; k < 4; ++k) planeChannel[k] = plane.chanNo(rgba[k]);
+    // Row by row: the columns the file holds come from it, the rest are zeros. A packed RGBA
+    // plane of an RGBA file takes each row in one copy.
     const Box& box = plane.bounds();
+    const std::ptrdiff_t colStride = plane.colStride(), chanStride = plane.chanStride();
+    const bool sameLayout = header.nchannels == 4 && colStride == 4 && chanStride == 1 &&
+                            std::equal(planeChannel, planeChannel + 4, map.source) &&
+                            planeChannel[0] == 0 && planeChannel[1] == 1 && planeChannel[2] == 2 &&
+                            planeChannel[3] == 3;
+    const int fileX0 = std::max(box.x(), header.x - header.full_x);
+    const int fileX1 = std::min(box.r(), header.x - header.full_x + header.width);
     for (int y = box.y(); y < box.t(); ++y) {
         const int fileRow = top - 1 - y - header.y;  // row index inside the data window
-        for (int x = box.x(); x < box.r(); ++x) {
-            const int fileCol = x + header.full_x - header.x;
-            const bool inside =
-                fileRow >= 0 && fileRow < header.height && fileCol >= 0 && fileCol < header.width;
-            const float* px =
-                inside
-                    ? pixels.data() + (size_t(fileRow) * size_t(header.width) + size_t(fileCol)) *
-                                          size_t(header.nchannels)
-                    : nullptr;
-            for (int k = 0; k < 4; ++k) {
-                const int z = planeChannel[k];
-                if (z < 0) continue;
-                float v = 0.0f;
-                if (inside) v = map.source[k] < 0 ? 1.0f : px[map.source[k]];
-                *plane.writableAt(x, y, z) = v;
-            }
+        float* row = plane.writableAt(box.x(), y, 0);
+        const bool rowInside = fileRow >= 0 && fileRow < header.height && fileX0 < fileX1;
+        if (!rowInside) {
+            for (int k = 0; k < 4; ++k)
+                if (planeChannel[k] >= 0)
+                    for (int x = 0; x < box.w(); ++x)
+                        row[planeChannel[k] * chanStride + x * colStride] = 0.0f;
+            continue;
+        }
+        const float* src = pixels.data() + (size_t(fileRow) * size_t(header.width) +
+                                            size_t(fileX0 + header.full_x - header.x)) *
+                                               size_t(header.nchannels);
+        for (int k = 0; k < 4; ++k) {
+            const int z = planeChannel[k];
+            if (z < 0) continue;
+            float* o = row + z * chanStride;
+            for (int x = box.x(); x < fileX0; ++x) o[(x - box.x()) * colStride] = 0.0f;
+            for (int x = fileX1; x < box.r(); ++x) o[(x - box.x()) * colStride] = 0.0f;
+        }
+        if (sameLayout) {
+            std::copy_n(src, std::ptrdiff_t(fileX1 - fileX0) * 4, row + (fileX0 - box.x()) * 4);
+            continue;
+        }
+        for (int k = 0; k < 4; ++k) {
+            const int z = planeChannel[k];
+            if (z < 0) continue;
+            float* o = row + z * chanStride + (fileX0 - box.x()) * colStride;
+            const int from = map.source[k];
+            for (int i = 0; i < fileX1 - fileX0; ++i, o += colStride)
+                *o = from < 0 ? 1.0f : src[std::ptrdiff_t(i) * header.nchannels + from];
         }
     }
 }

@@ -36,10 +36,15 @@ std::string trimmed(std::string s) {
     return s;
 }
 
-OIIO::TypeDesc fileType(const std::string& name) {
+std::string lowerExtension(const std::string& name) {
     std::string ext = std::filesystem::path(name).extension().string();
     std::transform(
         ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
+
+OIIO::TypeDesc fileType(const std::string& name) {
+    const std::string ext = lowerExtension(name);
     if (ext == ".exr" || ext == ".tif" || ext == ".tiff") return OIIO::TypeDesc::FLOAT;
     if (ext == ".dpx") return OIIO::TypeDesc::UINT16;
     return OIIO::TypeDesc::UINT8;
@@ -77,6 +82,10 @@ void WriteNode::knobs(KnobCallback& f) {
         ->tooltip("Views to write, separated by blanks; empty writes the current view.");
     String_knob(f, &m_channels, "channels", "Channels")
         ->tooltip("Layers or channels to write, separated by blanks.");
+    String_knob(f, &m_compression, "compression", "Compression")
+        ->tooltip(
+            "EXR files only, lossless: zip (the default), zip:1 .. zip:9 (zip at that "
+            "level: 1 writes fastest), zips, piz, rle or none. Empty: the default.");
 }
 
 std::string WriteNode::filename(int view, double frame) const {
@@ -106,6 +115,25 @@ void WriteNode::_validate(bool) {
         return;
     }
     copy_info(0);
+}
+
+bool WriteNode::checkCompression(const std::string& name) {
+    if (m_compression.empty()) return true;
+    static const char* const kLossless[] = {"zip", "zips", "piz", "rle", "none"};
+    bool known =
+        std::find(std::begin(kLossless), std::end(kLossless), m_compression) != std::end(kLossless);
+    if (m_compression.size() == 5 && m_compression.compare(0, 4, "zip:") == 0)
+        known = m_compression[4] >= '1' && m_compression[4] <= '9';
+    if (!known) {
+        error("knob 'compression': unknown '%s' (zip, zip:1 .. zip:9, zips, piz, rle or none)",
+              m_compression.c_str());
+        return false;
+    }
+    if (lowerExtension(name) != ".exr") {
+        error("knob 'compression': '%s' is not an EXR file", name.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool WriteNode::resolveChannels(ChannelSet* channels) {
@@ -170,6 +198,7 @@ bool WriteNode::writeView(int view) {
     if (!valid()) return false;
     ChannelSet channels;
     if (!resolveChannels(&channels)) return false;
+    if (!checkCompression(name)) return false;
 
     const Box& box = info().box();
     const ImagePlane plane = fetchInput(0, box, channels);
@@ -189,15 +218,27 @@ bool WriteNode::writeView(int view) {
     const Box area = format.isEmpty() ? box : Box(0, 0, format.width(), format.height());
     const int nch = int(channels.size());
     std::vector<float> pixels(size_t(area.w()) * size_t(area.h()) * size_t(nch), 0.0f);
-    const Box inside = area.intersect(box);
-    for (int y = inside.y(); y < inside.t(); ++y)
-        for (int x = inside.x(); x < inside.r(); ++x) {
-            float* dst =
-                pixels.data() +
-                (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(x - area.x())) * size_t(nch);
-            int k = 0;
-            for (Channel c : channels) dst[k++] = plane.at(x, y, plane.chanNo(c));
+    const Box inside = area.intersect(box).intersect(plane.bounds());
+    // Each channel's offset in the plane, found once; a packed plane of exactly these
+    // channels gives a row in one copy.
+    std::vector<std::ptrdiff_t> offsets;
+    for (Channel c : channels) offsets.push_back(plane.chanNo(c) * plane.chanStride());
+    const std::ptrdiff_t colStride = plane.colStride();
+    bool sameLayout = colStride == nch;
+    for (int k = 0; k < nch; ++k) sameLayout = sameLayout && offsets[size_t(k)] == k;
+    for (int y = inside.y(); y < inside.t() && inside.x() < inside.r(); ++y) {
+        float* dst = pixels.data() +
+                     (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(inside.x() - area.x())) *
+                         size_t(nch);
+        const float* src = plane.readable() + (y - plane.bounds().y()) * plane.rowStride() +
+                           (inside.x() - plane.bounds().x()) * colStride;
+        if (sameLayout) {
+            std::copy_n(src, std::ptrdiff_t(inside.w()) * nch, dst);
+            continue;
         }
+        for (int x = inside.x(); x < inside.r(); ++x, src += colStride, dst += nch)
+            for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
+    }
 
     OIIO::ImageSpec imageSpec(area.w(), area.h(), nch, fileType(name));
     imageSpec.channelnames.clear();
@@ -206,6 +247,7 @@ bool WriteNode::writeView(int view) {
         imageSpec.channelnames.push_back(fileChannelName(c));
     }
     imageSpec.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
+    if (!m_compression.empty()) imageSpec.attribute("compression", m_compression);
     if (!format.isEmpty() && format.pixel_aspect() != 1.0)
         imageSpec.attribute("PixelAspectRatio", float(format.pixel_aspect()));
 

@@ -53,10 +53,13 @@ protected:
 private:
     bool writeView(int view);
     bool resolveChannels(PX::Image::ChannelSet* channels);
+    /// False, with the node error, for a compression the knob does not allow for `name`.
+    bool checkCompression(const std::string& name);
 
     std::string m_file;
     std::string m_views;
     std::string m_channels = "rgba";
+    std::string m_compression;
 };
 
 }  // namespace Vireo

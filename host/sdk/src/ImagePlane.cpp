@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/ImagePlane.h"
 
+#include "px/image/PlanePool.h"
+
 namespace PX {
 namespace Image {
 
@@ -9,7 +11,11 @@ ImagePlane::ImagePlane(const Box& box, bool packed, const ChannelSet& channels)
       m_packed(packed),
       m_channels(channels),
       m_nComps(int(channels.size())),
-      m_shared(std::make_shared<Shared>()) {}
+      // The last plane sharing the buffer hands it to the pool for the next plane of its size.
+      m_shared(new Shared, [](Shared* shared) {
+          PlanePool::instance().give(std::move(shared->pixels));
+          delete shared;
+      }) {}
 
 void ImagePlane::makeWritable() {
     std::lock_guard<std::mutex> lock(m_shared->lock);
@@ -18,7 +24,7 @@ void ImagePlane::makeWritable() {
 
 void ImagePlane::makeWritableLocked() {
     if (m_shared->allocated) return;
-    m_shared->pixels.assign(sizeInFloats(), 0.0f);
+    m_shared->pixels = PlanePool::instance().take(sizeInFloats());
     m_shared->allocated = true;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "nodes/WriteNode.h"
 
+#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
 #include "Graph.h"
@@ -105,4 +106,40 @@ TEST_F(WriteNodeTest, ErrorsNameTheFileTheViewOrTheInput) {
     const std::string expected =
         "input 'Read1' failed: cannot read image '" + m_dir + "/missing.0007.exr' for frame 7";
     EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
+}
+
+// Every lossless compression writes the same pixels, and the file says which it used; a value
+// the knob does not know, or a file that is not EXR, is refused naming the knob.
+TEST_F(WriteNodeTest, CompressionIsChosenLosslessAndOnlyForExr) {
+    const TestImages::FileImage input = TestImages::pattern(9, 5, 4, 3);
+    TestImages::write(m_dir + "/in.exr", input);
+    m_read->setKnobFromUser("file", m_dir + "/in.exr");
+    for (const char* compression : {"zip:1", "piz", "none", ""}) {
+        SCOPED_TRACE(compression);
+        const std::string path =
+            m_dir + "/c" + std::to_string(std::string(compression).size()) + ".exr";
+        m_write->setKnobFromUser("file", path);
+        m_write->setKnobFromUser("compression", compression);
+        ASSERT_EQ(execute(m_write->op(), {1}).error, "");
+        const TestImages::FileImage got = TestImages::read(path);
+        ASSERT_EQ(got.channels, 4);
+        for (int row = 0; row < 5; ++row)
+            for (int x = 0; x < 9; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(got.at(x, row, c), input.at(x, row, c)) << x << ", " << row;
+        auto in = OIIO::ImageInput::open(path);
+        ASSERT_TRUE(in);
+        const std::string used = in->spec().get_string_attribute("compression");
+        const std::string asked = *compression ? compression : "zip";
+        EXPECT_EQ(used.substr(0, 3), asked.substr(0, 3));
+    }
+    m_write->setKnobFromUser("compression", "dwaa");
+    EXPECT_EQ(execute(m_write->op(), {1}).error,
+              "knob 'compression': unknown 'dwaa' (zip, zip:1 .. zip:9, zips, piz, rle or none)");
+    m_write->setKnobFromUser("compression", "zip:0");
+    EXPECT_NE(execute(m_write->op(), {1}).error.find("unknown 'zip:0'"), std::string::npos);
+    m_write->setKnobFromUser("compression", "piz");
+    m_write->setKnobFromUser("file", m_dir + "/out.png");
+    EXPECT_EQ(execute(m_write->op(), {1}).error,
+              "knob 'compression': '" + m_dir + "/out.png' is not an EXR file");
 }
