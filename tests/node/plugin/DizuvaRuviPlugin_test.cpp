@@ -47,7 +47,6 @@ TEST(Registration, ClassHelpAndBuild) {
     EXPECT_EQ(op->executeViews(), std::set<int>{1});
     EXPECT_FALSE(op->isExecuteThreadSafe());
     EXPECT_FALSE(op->isWrite());
-    EXPECT_EQ(f.node->knob("gpuName")->Class(), std::string("Text_Knob"));
 }
 
 TEST(Validation, CameraViewsCarryTheStitchMapOnlyWhenUnwarped) {

@@ -227,9 +227,6 @@ TEST_F(PanelActionsTest, KnobChangesFollowTheirTable) {
         {"rectilinearProjection",
          [&] { knob("rectilinearProjection")->from_script("1"); },
          [&] { EXPECT_EQ(int(knobs().viewNavigation().projection()), 0); }},
-        {"autoConvergenceDepth",
-         [&] { knob("autoConvergenceDepth")->from_script("0"); },
-         [&] { EXPECT_TRUE(knob("convergenceDepth")->enabled()); }},
         {"addConstraintKey",
          [&] { knob("matchNew")->enable(false); },
          [&] {
