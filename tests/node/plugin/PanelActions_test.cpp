@@ -396,10 +396,6 @@ TEST_F(PanelActionsTest, ConstraintButtonsAndKnobsActOnTheSelectedRows) {
     EXPECT_FALSE(knob("addConstraintKeys")->enabled());
 }
 
-}  // namespace
-
-namespace {
-
 double degreesBetween(const CameraDefinition& a, const CameraDefinition& b) {
     return Eigen::AngleAxisd(a.getCameraToWorldRotation() *
                              b.getCameraToWorldRotation().transpose())
