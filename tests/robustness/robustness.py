@@ -28,20 +28,19 @@ ADDRESS_SPACE = 8 << 30
 
 
 class Case:
-    def __init__(self, name, args, status, says=(), timeout=30, files=(),
-                 file_limit=None, quiet=None, signal_after=None, check=None, python=None):
-        self.name = name
-        self.args = args              # vireo's arguments
-        self.status = status          # expected exit status (a set or one value)
-        self.says = says              # texts the error stream must contain
-        self.timeout = timeout
-        self.files = files            # files that must keep their content
-        self.file_limit = file_limit  # RLIMIT_FSIZE in bytes
-        self.quiet = quiet            # the error stream must stay below this many bytes
-        # (signal, text, n): sent once vireo printed the text n times
-        self.signal_after = signal_after
-        self.check = check            # extra check: function(stdout, stderr) -> error or None
-        self.python = python          # (file name, text) of a Python script the case runs
+    """One run of vireo: its arguments, the exit status expected (a set or one value), and texts
+    its output must contain. Options: timeout (s); files that must keep their content;
+    file_limit (RLIMIT_FSIZE in bytes); quiet (the error stream must stay below this many
+    bytes); signal_after ((signal, text, n): sent once vireo printed the text n times); check
+    (function(stdout, stderr) -> error or None); python ((file name, text) of a script the
+    case runs)."""
+    OPTIONS = dict(timeout=30, files=(), file_limit=None, quiet=None, signal_after=None,
+                   check=None, python=None)
+
+    def __init__(self, name, args, status, says=(), **options):
+        assert set(options) <= set(self.OPTIONS), options
+        self.__dict__.update(self.OPTIONS, name=name, args=args, status=status, says=says,
+                             **options)
 
 
 def write(path, text, mode="w"):
