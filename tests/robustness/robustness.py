@@ -28,20 +28,19 @@ ADDRESS_SPACE = 8 << 30
 
 
 class Case:
-    def __init__(self, name, args, status, says=(), timeout=30, files=(),
-                 file_limit=None, quiet=None, signal_after=None, check=None, python=None):
-        self.name = name
-        self.args = args              # vireo's arguments
-        self.status = status          # expected exit status (a set or one value)
-        self.says = says              # texts the error stream must contain
-        self.timeout = timeout
-        self.files = files            # files that must keep their content
-        self.file_limit = file_limit  # RLIMIT_FSIZE in bytes
-        self.quiet = quiet            # the error stream must stay below this many bytes
-        # (signal, text, n): sent once vireo printed the text n times
-        self.signal_after = signal_after
-        self.check = check            # extra check: function(stdout, stderr) -> error or None
-        self.python = python          # (file name, text) of a Python script the case runs
+    """One run of vireo: its arguments, the exit status expected (a set or one value), and texts
+    its output must contain. Options: timeout (s); files that must keep their content;
+    file_limit (RLIMIT_FSIZE in bytes); quiet (the error stream must stay below this many
+    bytes); signal_after ((signal, text, n): sent once vireo printed the text n times); check
+    (function(stdout, stderr) -> error or None); python ((file name, text) of a script the
+    case runs)."""
+    OPTIONS = dict(timeout=30, files=(), file_limit=None, quiet=None, signal_after=None,
+                   check=None, python=None)
+
+    def __init__(self, name, args, status, says=(), **options):
+        assert set(options) <= set(self.OPTIONS), options
+        self.__dict__.update(self.OPTIONS, name=name, args=args, status=status, says=says,
+                             **options)
 
 
 def write(path, text, mode="w"):
@@ -182,11 +181,6 @@ def prepare(work, vireo, make_rig):
     write(os.path.join(work, "cycle.vireo"),
           script([("Write", "W1", [("file", "c1.png")]), ("Write", "W2", [("file", "c2.png")])],
                  ["W1 W2 0", "W2 W1 0"]))
-    write(os.path.join(work, "self.vireo"),
-          script([("Write", "W1", [("file", "c1.png")])], ["W1 W1 0"]))
-    write(os.path.join(work, "frames.vireo"), "vireo 1\nframes 11 2000000000\n")
-    write(os.path.join(work, "path_class.vireo"),
-          script([("../plugins/V_DizuvaRuvi", "E1", [])]))
     write(os.path.join(work, "long_line.vireo"), "vireo 1\n" + "x" * (5 << 20) + "\n")
     write(os.path.join(work, "huge_line.vireo"), "vireo 1\n# " + "y" * (70 << 20) + "\n")
     write(os.path.join(work, "braced.vireo"),
@@ -298,26 +292,19 @@ def cases(work):
         # Crashes
         Case("cycle in a script", ["cycle.vireo", "--render", "W1", "--frames", "1"], 1,
              ["cycle", "'W1'", "'W2'"]),
-        Case("node reading itself", ["self.vireo", "--render", "W1", "--frames", "1"], 1,
-             ["cycle", "'W1'"]),
         Case("cycle from Python", ["-t", "cycle.py"], 0, ["refused", "cycle"],
              python=("cycle.py", "import vireo\na = vireo.createNode('Write')\n"
                      "try:\n    a.setInput(0, a)\nexcept ValueError as e:\n"
                      "    print('refused', e)\n")),
         Case("huge gridSize", ["analysis.vireo", "--set", "D1.gridSize=1000000 1000000"], 1,
              ["gridSize", "range"]),
-        Case("gridSize below 2", ["analysis.vireo", "--set", "D1.gridSize=1 1"], 1,
-             ["gridSize", "range"]),
         # Hangs and runaway memory
         Case("--frames 11-2000000000", ["good.vireo", "--render", "Write1", "--frames",
                                         "11-2000000000"], {1, 2}, ["2000000000"], timeout=10),
-        Case("--frames 1-99999999", ["good.vireo", "--render", "Write1", "--frames",
-                                     "1-99999999"], {1, 2}, ["at most"], timeout=10),
         Case("Python frame range of 2e9", ["-t", "range.py"], 0, ["refused", "outside"],
              timeout=10, python=("range.py", "import vireo\ntry:\n"
                                  "    vireo.FrameRanges(1, 2000000000)\n"
                                  "except ValueError as e:\n    print('refused', e)\n")),
-        Case("script frame range of 2e9", ["frames.vireo"], 1, ["2000000000"], timeout=10),
         Case("key at frame 1e18", ["analysis.vireo", "-t", "key.py"], 0, ["refused", "outside"],
              python=("key.py", "import vireo\nk = vireo.toNode('D1')['analysisKeyframe']\n"
                      "try:\n    k.setKeyAt(1e18)\nexcept ValueError as e:\n"
@@ -359,7 +346,6 @@ def cases(work):
         Case("store count smaller than its data", ["long_store.vireo"], 1,
              ["controlPoints", "count"]),
         # Code named by a script
-        Case("class name with a path", ["path_class.vireo"], 1, ["not a node class name"]),
         Case("--describe with a path", ["--describe", "/usr/lib/x86_64-linux-gnu/libm"], 1,
              ["not a node class name"]),
         # Messages that help

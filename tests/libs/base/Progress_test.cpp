@@ -22,35 +22,21 @@ public:
 
 }  // namespace
 
-TEST(Progress, DefaultRangeIsIdentity) {
-    Progress p;
-    EXPECT_FLOAT_EQ(p.offset(), 0.0f);
-    EXPECT_FLOAT_EQ(p.scale(), 1.0f);
-    EXPECT_FLOAT_EQ(p.map(0.37f), 0.37f);
-}
-
-TEST(Progress, NestedSubRangesComposeUpToTheRoot) {
+// A range maps [0, 1] onto [offset, offset + scale]; nested ranges compose up to the root, and
+// the root's own range applies to its own reports.
+TEST(Progress, RangesMapAndComposeUpToTheRoot) {
+    EXPECT_FLOAT_EQ(Progress().map(0.37f), 0.37f);
     RecordingRoot root;
     Progress views(&root);
     views.setRange(0.5f, 1.0f);  // second half of the root
     Progress oneView(&views);
     oneView.setRange(0.25f, 0.75f);  // middle half of that
-
-    oneView.reportProgress(0.0f);
-    oneView.reportProgress(0.5f);
-    oneView.reportProgress(1.0f);
-    ASSERT_EQ(root.fractions.size(), 3u);
-    EXPECT_FLOAT_EQ(root.fractions[0], 0.625f);
-    EXPECT_FLOAT_EQ(root.fractions[1], 0.75f);
-    EXPECT_FLOAT_EQ(root.fractions[2], 0.875f);
-}
-
-TEST(Progress, RootRangeAppliesToItsOwnReports) {
-    RecordingRoot root;
+    for (float f : {0.0f, 0.5f, 1.0f}) oneView.reportProgress(f);
     root.setRange(0.2f, 0.4f);
     root.reportProgress(0.5f);
-    ASSERT_EQ(root.fractions.size(), 1u);
-    EXPECT_FLOAT_EQ(root.fractions[0], 0.3f);
+    const float expected[] = {0.625f, 0.75f, 0.875f, 0.3f};
+    ASSERT_EQ(root.fractions.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(root.fractions[i], expected[i]) << i;
 }
 
 TEST(Progress, MessagesReachTheRootUnchanged) {

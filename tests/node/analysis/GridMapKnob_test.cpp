@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 
@@ -163,17 +164,14 @@ TEST_F(GridMap, PreviousAndNextKeyAroundKeys10And20) {
     GridMapKnob store(nullptr, "gridMap");
     EXPECT_EQ(store.previousKey(15), -1);
     EXPECT_EQ(store.nextKey(15), -1);
-    ASSERT_TRUE(store.setGrid(20, 2, Grid2D(2, 2)));
-    ASSERT_TRUE(store.setGrid(10, 1, Grid2D(2, 2)));
-    ASSERT_TRUE(store.setGrid(10, 2, Grid2D(2, 2)));
-    EXPECT_EQ(store.previousKey(15), 10);
-    EXPECT_EQ(store.nextKey(15), 20);
-    EXPECT_EQ(store.previousKey(25), 20);
-    EXPECT_EQ(store.nextKey(25), -1);
-    EXPECT_EQ(store.previousKey(5), -1);
-    EXPECT_EQ(store.nextKey(5), 10);
-    EXPECT_EQ(store.previousKey(20), 20);
-    EXPECT_EQ(store.nextKey(10), 10);
+    for (const auto& [frame, view] : {std::pair{20, 2}, {10, 1}, {10, 2}})
+        ASSERT_TRUE(store.setGrid(frame, view, Grid2D(2, 2)));
+    // frame, previous key, next key
+    for (const auto& [frame, previous, next] :
+         {std::array{15, 10, 20}, {25, 20, -1}, {5, -1, 10}, {20, 20, 20}, {10, 10, 10}}) {
+        EXPECT_EQ(store.previousKey(frame), previous) << frame;
+        EXPECT_EQ(store.nextKey(frame), next) << frame;
+    }
     store.clear();
     EXPECT_EQ(store.gridCount(), 0);
     EXPECT_EQ(store.previousKey(25), -1);

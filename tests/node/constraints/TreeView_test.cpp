@@ -12,6 +12,7 @@
 
 #include "../QtApplication.h"
 #include "../TestRigSource.h"
+#include "../plugin/AnsweringHost.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/TreeModel.h"
 #include "px/image/ArrayKnob.h"
@@ -25,17 +26,6 @@ using namespace PX::Image;
 using namespace Korvane::Research;
 
 namespace {
-
-// A host that answers questions as told and records them.
-class AnsweringHost : public Host {
-public:
-    bool ask(const std::string& question) override {
-        asked = question;
-        return answer;
-    }
-    bool answer = false;
-    std::string asked;
-};
 
 // The panel on a real node of the plug-in, opened offscreen.
 class ConstraintsPanel : public ::testing::Test {
@@ -68,7 +58,7 @@ protected:
         for (int r : rows) knob->selectRow(r, false);
     }
 
-    AnsweringHost host;
+    NodeTests::AnsweringHost host;
     NodeTests::RigFixture fixture{{"main", "cam1"}, 1};
     ConstraintsKnob* knob = nullptr;
     std::unique_ptr<TreeView> view;
@@ -163,11 +153,12 @@ TEST_F(ConstraintsPanel, MergeTogglesAndDeletes) {
     ASSERT_EQ(knob->constraintCount(), 1);
     EXPECT_EQ(knob->trackCount(0), 3);
 
-    host.answer = false;
     view->removeAllRows();
-    EXPECT_EQ(host.asked, "Proceeding will delete all existing constraints. Are you sure?");
+    EXPECT_EQ(host.questions,
+              std::vector<std::string>{"Proceeding will delete all existing "
+                                       "constraints. Are you sure?"});
     EXPECT_EQ(knob->constraintCount(), 1) << "answered no";
-    host.answer = true;
+    host.answers = {true};
     view->removeAllRows();
     EXPECT_EQ(knob->constraintCount(), 0);
 }

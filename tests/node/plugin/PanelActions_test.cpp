@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <set>
@@ -13,13 +12,13 @@
 
 #include "../QtApplication.h"
 #include "../TestRigSource.h"
+#include "AnsweringHost.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/TreeView.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
-#include "px/image/Host.h"
 #include "px/image/Knob.h"
 #include "px/image/MetaKeyFrameKnob.h"
 #include "px/image/Node.h"
@@ -31,27 +30,10 @@
 
 using namespace PX::Image;
 using namespace Korvane::Research;
+using NodeTests::AnsweringHost;
 using NodeTests::RigFixture;
 
 namespace {
-
-// Answers questions from a queue (no when it runs dry) and remembers what was asked. Button
-// scripts count as run: what they start is the scripting host's business.
-class AnsweringHost : public Host {
-public:
-    bool runScript(Node*, const std::string&) override { return true; }
-    bool ask(const std::string& question) override {
-        questions.push_back(question);
-        if (answers.empty()) return false;
-        const bool yes = answers.front();
-        answers.pop_front();
-        return yes;
-    }
-    void message(const std::string& text) override { messages.push_back(text); }
-    std::deque<bool> answers;
-    std::vector<std::string> questions;
-    std::vector<std::string> messages;
-};
 
 const char* const kMatchesQuestion =
     "Proceeding will reset the existing camera matches. Are you sure?";
@@ -227,9 +209,6 @@ TEST_F(PanelActionsTest, KnobChangesFollowTheirTable) {
         {"rectilinearProjection",
          [&] { knob("rectilinearProjection")->from_script("1"); },
          [&] { EXPECT_EQ(int(knobs().viewNavigation().projection()), 0); }},
-        {"autoConvergenceDepth",
-         [&] { knob("autoConvergenceDepth")->from_script("0"); },
-         [&] { EXPECT_TRUE(knob("convergenceDepth")->enabled()); }},
         {"addConstraintKey",
          [&] { knob("matchNew")->enable(false); },
          [&] {
@@ -398,10 +377,6 @@ TEST_F(PanelActionsTest, ConstraintButtonsAndKnobsActOnTheSelectedRows) {
     EXPECT_TRUE(knob("matchNew")->enabled());
     EXPECT_FALSE(knob("addConstraintKeys")->enabled());
 }
-
-}  // namespace
-
-namespace {
 
 double degreesBetween(const CameraDefinition& a, const CameraDefinition& b) {
     return Eigen::AngleAxisd(a.getCameraToWorldRotation() *

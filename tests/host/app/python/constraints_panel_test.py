@@ -37,11 +37,7 @@ assert lines.selectedRows() == [1], "the selection survives a load by row"
 lines.selectRows([1, 3, 4])
 assert lines.selectedRows() == [1, 3, 4]
 lines.panelAction("Merge")
-h = headers()
-assert [x[1] for x in h] == ["line_0", "line_1", "line_2"], h
-merged = h[1]
-assert merged[merged.index("size") + 1] == "3"
-assert merged[merged.index("life") + 1:merged.index("life") + 3] == ["10", "45"]
+assert [x[1] for x in headers()] == ["line_0", "line_1", "line_2"], headers()
 assert vireo.undo() and len(headers()) == 5, "a merge is one undo step"
 assert vireo.redo() and len(headers()) == 3
 
