@@ -40,7 +40,8 @@ constexpr float kTextureWindow = 2.0f;
 constexpr float kTexture = 1.0f;
 constexpr float kConsistency = 0.5f;
 constexpr float kSupport = 0.4f;
-constexpr float kWideShare = 0.1f;
+constexpr float kWideShare = 0.3f;
+constexpr float kSettle = 2.0f;
 constexpr float kDeadband = 0.1f;
 constexpr float kDeadbandEnd = 0.3f;
 // Toward the poles a grid cell spans an ever smaller arc of longitude, so the flow there rests
@@ -329,6 +330,11 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                 fy = (fy + kWideShare * wideY.at<float>(y, x)) * k;
                 den.at<float>(y, x) = 0.5f * (ds + dw);
             }
+        // Where the near neighbourhood's confidence begins, the mix turns from the wide mean
+        // to the near one within a few cells: a last light smoothing keeps that turn from
+        // becoming a jump between neighbouring cells.
+        cv::GaussianBlur(parts[0], parts[0], kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
+        cv::GaussianBlur(parts[1], parts[1], kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
         flows[p] = {cx0, cy0, cw, ch, parts, den};
     });
 
