@@ -37,7 +37,7 @@ constexpr float kSeen = 0.9f;
 //   flow at kDeadbandEnd, so that noise motion about a still seam becomes no motion at all.
 constexpr float kDenoise = 1.0f;
 constexpr float kTextureWindow = 2.0f;
-constexpr float kTexture = 1.0f;
+constexpr float kTexture = 0.25f;
 constexpr float kConsistency = 0.5f;
 constexpr float kSupport = 0.4f;
 constexpr float kWideShare = 0.3f;
