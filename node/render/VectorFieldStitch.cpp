@@ -121,6 +121,15 @@ cv::Mat flowConfidence(const cv::Mat& a,
     return confidence;
 }
 
+/// A Gaussian blur of about `sigma` (zero beyond the image) as three box filters, whose cost
+/// does not grow with the width: the variance of three boxes of odd width b is (b^2 - 1) / 4.
+void wideBlur(const cv::Mat& source, cv::Mat& result, float sigma) {
+    const int b = 2 * int(std::lround((std::sqrt(4.0f * sigma * sigma + 1.0f) - 1.0f) / 2.0f)) + 1;
+    cv::boxFilter(source, result, -1, {b, b}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, {b, b}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, {b, b}, {-1, -1}, true, cv::BORDER_CONSTANT);
+}
+
 /// The share of the field kept at grid row `y` of `h` (rows from the south pole; see
 /// kPoleFadeStart).
 float poleShare(int y, int h) {
@@ -310,9 +319,9 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         cv::Mat den, wide, wideX, wideY;
         const float broad = 3.0f * smoothing;
         cv::GaussianBlur(confidence, den, kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(confidence, wide, kernel, broad, broad, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(parts[0], wideX, kernel, broad, broad, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(parts[1], wideY, kernel, broad, broad, cv::BORDER_CONSTANT);
+        wideBlur(confidence, wide, broad);
+        wideBlur(parts[0], wideX, broad);
+        wideBlur(parts[1], wideY, broad);
         cv::GaussianBlur(parts[0], parts[0], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
         cv::GaussianBlur(parts[1], parts[1], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
         for (int y = 0; y < ch; ++y)
