@@ -121,13 +121,38 @@ cv::Mat flowConfidence(const cv::Mat& a,
     return confidence;
 }
 
-/// A Gaussian blur of about `sigma` (zero beyond the image) as three box filters, whose cost
-/// does not grow with the width: the variance of three boxes of odd width b is (b^2 - 1) / 4.
-void wideBlur(const cv::Mat& source, cv::Mat& result, float sigma) {
-    const int b = 2 * int(std::lround((std::sqrt(4.0f * sigma * sigma + 1.0f) - 1.0f) / 2.0f)) + 1;
-    cv::boxFilter(source, result, -1, {b, b}, {-1, -1}, true, cv::BORDER_CONSTANT);
-    cv::boxFilter(result, result, -1, {b, b}, {-1, -1}, true, cv::BORDER_CONSTANT);
-    cv::boxFilter(result, result, -1, {b, b}, {-1, -1}, true, cv::BORDER_CONSTANT);
+/// The odd width of three box filters whose sum has about the variance of a Gaussian of
+/// `sigma`: three boxes of width b have a variance of (b^2 - 1) / 4.
+int boxWidth(float sigma) {
+    return 2 * int(std::lround((std::sqrt(4.0f * sigma * sigma + 1.0f) - 1.0f) / 2.0f)) + 1;
+}
+
+/// A Gaussian blur over the same arc on the sphere everywhere, zero beyond the image, as three
+/// box filters each way (whose cost does not grow with the width). Vertically `sigma` cells;
+/// horizontally `sigma` / cos(latitude) cells (at most 4 x `sigma`), since a cell's width spans
+/// cos(latitude) of the arc it spans at the equator: toward the poles the flow is averaged
+/// over as much of the scene, not over ever fewer camera pixels. `firstRow` is the grid row of
+/// the image's row 0, `gridRows` the grid's height (rows from the south pole).
+void arcBlur(const cv::Mat& source, cv::Mat& result, float sigma, int firstRow, int gridRows) {
+    const int h = source.rows, w = source.cols;
+    cv::boxFilter(source, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    std::vector<double> prefix(std::size_t(w) + 1);
+    for (int y = 0; y < h; ++y) {
+        const float latitude =
+            ((float(firstRow + y) + 0.5f) / float(gridRows) - 0.5f) * 3.14159265f;
+        const int half = boxWidth(sigma / std::max(std::cos(latitude), 0.25f)) / 2;
+        float* row = result.ptr<float>(y);
+        for (int pass = 0; pass < 3; ++pass) {
+            prefix[0] = 0.0;
+            for (int x = 0; x < w; ++x) prefix[x + 1] = prefix[x] + row[x];
+            const double norm = 1.0 / double(2 * half + 1);
+            for (int x = 0; x < w; ++x)
+                row[x] = float((prefix[std::min(w, x + half + 1)] - prefix[std::max(0, x - half)]) *
+                               norm);
+        }
+    }
 }
 
 /// The share of the field kept at grid row `y` of `h` (rows from the south pole; see
@@ -318,12 +343,12 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         // the wider one allows (a sharp shrink would let neighbouring cells jump).
         cv::Mat den, wide, wideX, wideY;
         const float broad = 3.0f * smoothing;
-        cv::GaussianBlur(confidence, den, kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
-        wideBlur(confidence, wide, broad);
-        wideBlur(parts[0], wideX, broad);
-        wideBlur(parts[1], wideY, broad);
-        cv::GaussianBlur(parts[0], parts[0], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(parts[1], parts[1], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
+        arcBlur(confidence, den, smoothing, cy0, h);
+        arcBlur(confidence, wide, broad, cy0, h);
+        arcBlur(parts[0], wideX, broad, cy0, h);
+        arcBlur(parts[1], wideY, broad, cy0, h);
+        arcBlur(parts[0], parts[0], smoothing, cy0, h);
+        arcBlur(parts[1], parts[1], smoothing, cy0, h);
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x) {
                 const float ds = den.at<float>(y, x), dw = wide.at<float>(y, x);
