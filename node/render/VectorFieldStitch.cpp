@@ -38,7 +38,8 @@ constexpr float kSeen = 0.9f;
 constexpr float kDenoise = 1.0f;
 constexpr float kTextureWindow = 2.0f;
 constexpr float kTexture = 0.25f;
-constexpr float kConsistency = 0.5f;
+constexpr float kConsistency = 0.25f;
+constexpr float kResidual = 4.0f;
 constexpr float kSupport = 0.4f;
 constexpr float kWideShare = 0.3f;
 constexpr float kSettle = 2.0f;
@@ -102,6 +103,13 @@ cv::Mat flowConfidence(const cv::Mat& a,
             mapY.at<float>(y, x) = float(y) + f[1];
         }
     cv::remap(back, returned, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    // The photometric residual: a against b where the flow says a's content lies in b,
+    // averaged over a few cells.
+    cv::Mat landed, residual;
+    cv::remap(b, landed, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::absdiff(a, landed, residual);
+    cv::GaussianBlur(
+        residual, residual, {0, 0}, kTextureWindow, kTextureWindow, cv::BORDER_REPLICATE);
     cv::Mat confidence(h, w, CV_32FC1);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -116,7 +124,9 @@ cv::Mat flowConfidence(const cv::Mat& a,
                 std::max(0.0f, 0.5f * (xx + yy) - std::sqrt(half * half + xy * xy));
             const cv::Vec2f f = flow.at<cv::Vec2f>(y, x), r = returned.at<cv::Vec2f>(y, x);
             const float d = length(f[0] + r[0], f[1] + r[1]) / kConsistency;
-            confidence.at<float>(y, x) = smaller / (smaller + kTexture) / (1.0f + d * d);
+            const float e = residual.at<float>(y, x) / kResidual;
+            confidence.at<float>(y, x) =
+                smaller / (smaller + kTexture) / (1.0f + d * d) / (1.0f + e * e);
         }
     return confidence;
 }

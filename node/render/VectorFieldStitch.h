@@ -32,9 +32,10 @@ struct VectorFieldStats {
 ///
 /// Sensor noise and photometric differences must not move the field, or static content
 /// shimmers from frame to frame. So each cell of F gets a confidence (texture strength times
-/// forward-backward consistency, 0 where the two cameras do not both see it); F is smoothed
-/// weighted by it (sigma `smoothing` cells, holes filled from a three times wider
-/// neighbourhood), shrinks toward zero where little of the neighbourhood is confident (weak
+/// forward-backward consistency times photometric agreement, 0 where the two cameras do not
+/// both see it); F is smoothed weighted by it (sigma `smoothing` cells over the same arc at
+/// every latitude, holes filled from a three times wider neighbourhood), shrinks toward zero
+/// where little of the neighbourhood is confident (weak
 /// texture, and across the overlap's edge), is limited to `largestShift` cells, and is exactly
 /// zero below a deadband of 0.1 cell (rising smoothly to the full flow at 0.3 cell). Toward the
 /// poles, where a cell spans an ever smaller arc, the field fades out between 60 and 75 degrees

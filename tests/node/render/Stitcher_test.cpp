@@ -407,7 +407,7 @@ Image noisy(const Image& image, unsigned seed, float sigma) {
 
 }  // namespace
 
-TEST(Stitcher, SensorNoiseDoesNotMoveTheVectorField) {
+TEST(Stitcher, SensorNoiseAndVignettingDoNotMoveTheVectorField) {
     // Two cameras over columns 0..300 and 200..512 of a one-cell-per-pixel grid; each "frame"
     // draws new noise: sigma 0.004 per cell, more than a sensor's 0.003 per pixel leaves on a
     // grid cell of several panorama pixels (about 1 level of 8-bit display luma here).
@@ -436,11 +436,20 @@ TEST(Stitcher, SensorNoiseDoesNotMoveTheVectorField) {
             true);
         return std::make_pair(s.vectorField(0), s.vectorField(1));
     };
-    // Aligned cameras, textured or flat: the noise alone moves nothing, on any frame.
-    for (const auto& scene : {std::function<std::array<float, 3>(float, float)>(still),
-                              std::function<std::array<float, 3>(float, float)>(flat)})
+    // The second camera's lens vignettes: 25 % darker toward its edge at column 200.
+    const auto vignetted = [&](float x, float y) {
+        const float v =
+            t(x, y) * (1.0f - 0.25f * std::pow(std::clamp((356 - x) / 156, 0.f, 1.f), 2));
+        return std::array<float, 3>{v, v, v};
+    };
+    using Scene = std::function<std::array<float, 3>(float, float)>;
+    // Aligned cameras, textured, flat or vignetted: the noise and the vignetting alone move
+    // nothing, on any frame.
+    for (const auto& [first, second] : {std::make_pair(Scene(still), Scene(still)),
+                                        std::make_pair(Scene(flat), Scene(flat)),
+                                        std::make_pair(Scene(still), Scene(vignetted))})
         for (unsigned frame = 1; frame <= 2; ++frame) {
-            const auto [f1, f2] = fields(scene, scene, frame);
+            const auto [f1, f2] = fields(first, second, frame);
             for (int y = 0; y < 256; ++y)
                 for (int x = 0; x < 512; ++x)
                     ASSERT_TRUE(px(f1, x, y)[0] == 0 && px(f1, x, y)[1] == 0 &&
