@@ -27,8 +27,11 @@ constexpr float kSeen = 0.9f;
 //   tensor (gradients in levels per cell, averaged over kTextureWindow cells), as
 //   e / (e + kTexture), times its forward-backward consistency, 1 / (1 + (d / kConsistency)^2)
 //   for the distance d between where the forward flow lands and where the backward flow
-//   brings it back;
-// - the flow is smoothed weighted by confidence, so cells without texture or with
+//   brings it back, times its photometric agreement, 1 / (1 + (r / kResidual)^2) for the
+//   difference r between the two lumas where the flow matches them (averaged over
+//   kTextureWindow; vignetting and occlusions, which no shift explains, lower it);
+// - the flow is smoothed weighted by confidence (over the same arc at every latitude, see
+//   arcBlur), so cells without texture or with
 //   inconsistent flow take their neighbours' flow (from a three times wider neighbourhood,
 //   weighing kWideShare of the near one, where the near one has none), and where less than
 //   kSupport of the neighbourhood is confident the flow shrinks toward zero (regularised
