@@ -18,14 +18,52 @@ namespace {
 // cameras see the whole cell.
 constexpr float kSeen = 0.9f;
 
+// The flow's robustness against sensor noise and photometric differences, in vector-grid cells
+// and luma levels (0 .. 255). Noise differs from frame to frame, so whatever part of the flow
+// it drives shimmers on static content; these keep that part out:
+// - the lumas are blurred by kDenoise cells before the flow (the grid is already a box average
+//   of about 2.5 x 2.5 panorama pixels, so this is light);
+// - a cell's confidence is its texture strength, the smaller eigenvalue e of the structure
+//   tensor (gradients in levels per cell, averaged over kTextureWindow cells), as
+//   e / (e + kTexture), times its forward-backward consistency, 1 / (1 + (d / kConsistency)^2)
+//   for the distance d between where the forward flow lands and where the backward flow
+//   brings it back, times its photometric agreement, 1 / (1 + (r / kResidual)^2) for the
+//   difference r between the two lumas where the flow matches them (averaged over
+//   kTextureWindow; vignetting and occlusions, which no shift explains, lower it);
+// - the flow is smoothed weighted by confidence (over the same arc at every latitude, see
+//   arcBlur), so cells without texture or with
+//   inconsistent flow take their neighbours' flow (from a three times wider neighbourhood,
+//   weighing kWideShare of the near one, where the near one has none), and where less than
+//   kSupport of the neighbourhood is confident the flow shrinks toward zero (regularised
+//   hardest where texture is weakest);
+// - a deadband: below kDeadband cells the flow is exactly zero, rising smoothly to the full
+//   flow at kDeadbandEnd, so that noise motion about a still seam becomes no motion at all.
+constexpr float kDenoise = 1.0f;
+constexpr float kTextureWindow = 2.0f;
+constexpr float kTexture = 0.25f;
+constexpr float kConsistency = 0.25f;
+constexpr float kResidual = 4.0f;
+constexpr float kSupport = 0.4f;
+constexpr float kWideShare = 0.3f;
+constexpr float kSettle = 2.0f;
+constexpr float kDeadband = 0.1f;
+constexpr float kDeadbandEnd = 0.3f;
+// Toward the poles a grid cell spans an ever smaller arc of longitude, so the flow there rests
+// on a few camera pixels smeared over many cells, and its horizontal shifts, in cells, grow
+// without bound for a small turn. The field fades out between these latitudes (degrees).
+constexpr float kPoleFadeStart = 60.0f;
+constexpr float kPoleFadeEnd = 75.0f;
+
 // std::hypot guards against overflow that displacements of a few cells never reach, at
 // several times the cost; this runs for every cell of every camera.
 inline float length(float x, float y) { return std::sqrt(x * x + y * y); }
 
+// The flow is measured on display-like luma (0 .. 255 after a 1/2.2 curve, which spreads the
+// levels evenly over what the eye tells apart), gain-compensated and lightly denoised.
 cv::Mat lumaOf(const HostImage& camera, const std::array<float, 3>& gain) {
-    cv::Mat luma(camera.height, camera.width, CV_8UC1);
+    cv::Mat luma(camera.height, camera.width, CV_32FC1);
     for (int y = 0; y < camera.height; ++y) {
-        unsigned char* row = luma.ptr<unsigned char>(y);
+        float* row = luma.ptr<float>(y);
         for (int x = 0; x < camera.width; ++x) {
             const float a = camera.at(x, y, 3);
             if (a <= 0.0f) {
@@ -36,12 +74,114 @@ cv::Mat lumaOf(const HostImage& camera, const std::array<float, 3>& gain) {
                 (0.2126f * gain[0] * camera.at(x, y, 0) + 0.7152f * gain[1] * camera.at(x, y, 1) +
                  0.0722f * gain[2] * camera.at(x, y, 2)) /
                 a;
-            // A display-like curve spreads the 8 bits evenly over what the eye tells apart.
-            row[x] = static_cast<unsigned char>(
-                std::lround(255.0f * std::pow(std::clamp(Y, 0.0f, 1.0f), 1.0f / 2.2f)));
+            row[x] = 255.0f * std::pow(std::clamp(Y, 0.0f, 1.0f), 1.0f / 2.2f);
         }
     }
     return luma;
+}
+
+/// Per cell of a pair's crop, how far the flow there can be trusted (0 .. 1; see kTexture and
+/// kConsistency), 0 where the two cameras do not both see the cell. `a` and `b` are the
+/// denoised lumas, `flow` takes a to b and `back` b to a.
+cv::Mat flowConfidence(const cv::Mat& a,
+                       const cv::Mat& b,
+                       const cv::Mat& flow,
+                       const cv::Mat& back,
+                       const cv::Mat& both) {
+    const int h = a.rows, w = a.cols;
+    // Structure tensor of the two images' mean.
+    cv::Mat mean = 0.5f * (a + b), gx, gy;
+    cv::Sobel(mean, gx, CV_32F, 1, 0, 1, 0.5, 0, cv::BORDER_REPLICATE);
+    cv::Sobel(mean, gy, CV_32F, 0, 1, 1, 0.5, 0, cv::BORDER_REPLICATE);
+    cv::Mat jxx = gx.mul(gx), jyy = gy.mul(gy), jxy = gx.mul(gy);
+    const cv::Size kernel(0, 0);
+    for (cv::Mat* j : {&jxx, &jyy, &jxy})
+        cv::GaussianBlur(*j, *j, kernel, kTextureWindow, kTextureWindow, cv::BORDER_REPLICATE);
+    // Where the forward flow lands, the backward flow (bilinear).
+    cv::Mat mapX(h, w, CV_32FC1), mapY(h, w, CV_32FC1), returned;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const cv::Vec2f f = flow.at<cv::Vec2f>(y, x);
+            mapX.at<float>(y, x) = float(x) + f[0];
+            mapY.at<float>(y, x) = float(y) + f[1];
+        }
+    cv::remap(back, returned, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    // The photometric residual: a against b where the flow says a's content lies in b,
+    // averaged over a few cells.
+    cv::Mat landed, residual;
+    cv::remap(b, landed, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::absdiff(a, landed, residual);
+    cv::GaussianBlur(
+        residual, residual, {0, 0}, kTextureWindow, kTextureWindow, cv::BORDER_REPLICATE);
+    cv::Mat confidence(h, w, CV_32FC1);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (both.at<float>(y, x) <= 0.0f) {
+                confidence.at<float>(y, x) = 0.0f;
+                continue;
+            }
+            const float xx = jxx.at<float>(y, x), yy = jyy.at<float>(y, x),
+                        xy = jxy.at<float>(y, x);
+            const float half = 0.5f * (xx - yy);
+            const float smaller =
+                std::max(0.0f, 0.5f * (xx + yy) - std::sqrt(half * half + xy * xy));
+            const cv::Vec2f f = flow.at<cv::Vec2f>(y, x), r = returned.at<cv::Vec2f>(y, x);
+            const float d = length(f[0] + r[0], f[1] + r[1]) / kConsistency;
+            const float e = residual.at<float>(y, x) / kResidual;
+            confidence.at<float>(y, x) =
+                smaller / (smaller + kTexture) / (1.0f + d * d) / (1.0f + e * e);
+        }
+    return confidence;
+}
+
+/// The odd width of three box filters whose sum has about the variance of a Gaussian of
+/// `sigma`: three boxes of width b have a variance of (b^2 - 1) / 4.
+int boxWidth(float sigma) {
+    return 2 * int(std::lround((std::sqrt(4.0f * sigma * sigma + 1.0f) - 1.0f) / 2.0f)) + 1;
+}
+
+/// A Gaussian blur over the same arc on the sphere everywhere, zero beyond the image, as three
+/// box filters each way (whose cost does not grow with the width). Vertically `sigma` cells;
+/// horizontally `sigma` / cos(latitude) cells (at most 4 x `sigma`), since a cell's width spans
+/// cos(latitude) of the arc it spans at the equator: toward the poles the flow is averaged
+/// over as much of the scene, not over ever fewer camera pixels. `firstRow` is the grid row of
+/// the image's row 0, `gridRows` the grid's height (rows from the south pole).
+void arcBlur(const cv::Mat& source, cv::Mat& result, float sigma, int firstRow, int gridRows) {
+    const int h = source.rows, w = source.cols;
+    cv::boxFilter(source, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
+    std::vector<double> prefix(std::size_t(w) + 1);
+    for (int y = 0; y < h; ++y) {
+        const float latitude =
+            ((float(firstRow + y) + 0.5f) / float(gridRows) - 0.5f) * 3.14159265f;
+        const int half = boxWidth(sigma / std::max(std::cos(latitude), 0.25f)) / 2;
+        float* row = result.ptr<float>(y);
+        for (int pass = 0; pass < 3; ++pass) {
+            prefix[0] = 0.0;
+            for (int x = 0; x < w; ++x) prefix[x + 1] = prefix[x] + row[x];
+            const double norm = 1.0 / double(2 * half + 1);
+            for (int x = 0; x < w; ++x)
+                row[x] = float((prefix[std::min(w, x + half + 1)] - prefix[std::max(0, x - half)]) *
+                               norm);
+        }
+    }
+}
+
+/// The share of the field kept at grid row `y` of `h` (rows from the south pole; see
+/// kPoleFadeStart).
+float poleShare(int y, int h) {
+    const float latitude = std::abs((float(y) + 0.5f) / float(h) * 180.0f - 90.0f);
+    const float t =
+        std::clamp((kPoleFadeEnd - latitude) / (kPoleFadeEnd - kPoleFadeStart), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+/// The share of a flow of `size` cells that is kept: 0 below kDeadband, 1 from kDeadbandEnd,
+/// a smoothstep between (so the kept flow grows continuously with the measured one).
+float deadband(float size) {
+    const float t = std::clamp((size - kDeadband) / (kDeadbandEnd - kDeadband), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
 }
 
 /// The first column of the overlap's run when the columns are read around the circle, and
@@ -167,27 +307,36 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
 
         // Each image completed by the other outside its footprint: the flow there is zero.
-        cv::Mat a(ch, cw, CV_8UC1), b(ch, cw, CV_8UC1), both(ch, cw, CV_32FC1);
+        cv::Mat a(ch, cw, CV_32FC1), b(ch, cw, CV_32FC1), both(ch, cw, CV_32FC1);
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x) {
                 const int gx = column(x), gy = cy0 + y;
                 const bool si = ci.at(gx, gy, 3) >= kSeen;
                 const bool sj = cj.at(gx, gy, 3) >= kSeen;
-                const unsigned char li = lumas[i].at<unsigned char>(gy, gx);
-                const unsigned char lj = lumas[j].at<unsigned char>(gy, gx);
-                a.at<unsigned char>(y, x) = si ? li : (sj ? lj : 0);
-                b.at<unsigned char>(y, x) = sj ? lj : (si ? li : 0);
+                const float li = lumas[i].at<float>(gy, gx);
+                const float lj = lumas[j].at<float>(gy, gx);
+                a.at<float>(y, x) = si ? li : (sj ? lj : 0.0f);
+                b.at<float>(y, x) = sj ? lj : (si ? li : 0.0f);
                 both.at<float>(y, x) = si && sj ? 1.0f : 0.0f;
             }
+        const cv::Size kernel(0, 0);
+        cv::GaussianBlur(a, a, kernel, kDenoise, kDenoise, cv::BORDER_REPLICATE);
+        cv::GaussianBlur(b, b, kernel, kDenoise, kDenoise, cv::BORDER_REPLICATE);
+        cv::Mat a8, b8;
+        a.convertTo(a8, CV_8U);
+        b.convertTo(b8, CV_8U);
         // The grid is already coarse (about 2.5 panorama pixels a cell): refine down to full
         // grid resolution, which the sub-cell accuracy of the seam needs.
         cv::Ptr<cv::DISOpticalFlow> dis =
             cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
         dis->setFinestScale(0);
-        cv::Mat flow;
-        dis->calc(a, b, flow);
+        cv::Mat flow, back;
+        dis->calc(a8, b8, flow);
+        dis->calc(b8, a8, back);
 
-        // Normalised smoothing over the cells both see; outliers limited first.
+        cv::Mat confidence = flowConfidence(a, b, flow, back, both);
+        for (int y = 0; y < ch; ++y) confidence.row(y) *= poleShare(cy0 + y, h);
+        // Confidence-weighted smoothing; outliers limited first.
         std::vector<cv::Mat> parts(2);
         cv::split(flow, parts);
         for (int y = 0; y < ch; ++y)
@@ -196,15 +345,43 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                 float& fy = parts[1].at<float>(y, x);
                 const float len = length(fx, fy);
                 const float k = len > largestShift ? largestShift / len : 1.0f;
-                const float m = both.at<float>(y, x);
+                const float m = confidence.at<float>(y, x);
                 fx *= k * m;
                 fy *= k * m;
             }
-        cv::Mat den;
-        const cv::Size kernel(0, 0);
-        cv::GaussianBlur(both, den, kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(parts[0], parts[0], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(parts[1], parts[1], kernel, smoothing, smoothing, cv::BORDER_CONSTANT);
+        // Two scales: the flow smoothed over `smoothing` cells where confidence is there, and
+        // over three times that where it is not, so holes in the confidence are filled from
+        // farther away instead of being pulled to zero; the field shrinks only where the
+        // confident share of both neighbourhoods is below kSupport, and does so as smoothly as
+        // the wider one allows (a sharp shrink would let neighbouring cells jump).
+        cv::Mat den, wide, wideX, wideY;
+        const float broad = 3.0f * smoothing;
+        arcBlur(confidence, den, smoothing, cy0, h);
+        arcBlur(confidence, wide, broad, cy0, h);
+        arcBlur(parts[0], wideX, broad, cy0, h);
+        arcBlur(parts[1], wideY, broad, cy0, h);
+        arcBlur(parts[0], parts[0], smoothing, cy0, h);
+        arcBlur(parts[1], parts[1], smoothing, cy0, h);
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                const float ds = den.at<float>(y, x), dw = wide.at<float>(y, x);
+                const float sum = ds + kWideShare * dw;
+                float& fx = parts[0].at<float>(y, x);
+                float& fy = parts[1].at<float>(y, x);
+                if (sum < 1e-6f) {
+                    fx = fy = 0.0f;
+                    continue;
+                }
+                const float k = std::min(1.0f, 0.5f * (ds + dw) / kSupport) / sum;
+                fx = (fx + kWideShare * wideX.at<float>(y, x)) * k;
+                fy = (fy + kWideShare * wideY.at<float>(y, x)) * k;
+                den.at<float>(y, x) = 0.5f * (ds + dw);
+            }
+        // Where the near neighbourhood's confidence begins, the mix turns from the wide mean
+        // to the near one within a few cells: a last light smoothing keeps that turn from
+        // becoming a jump between neighbouring cells.
+        cv::GaussianBlur(parts[0], parts[0], kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
+        cv::GaussianBlur(parts[1], parts[1], kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
         flows[p] = {cx0, cy0, cw, ch, parts, den};
     });
 
@@ -239,13 +416,15 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         };
         for (int y = 0; y < ch; ++y)
             for (int x = from; x < to; ++x) {
-                // Full strength where at least half the neighbourhood is overlap, fading
-                // smoothly to zero beyond its edge.
+                // Full strength where enough of the neighbourhood is confident overlap, fading
+                // smoothly to zero beyond its edge and where texture is weak.
                 const auto [px, py, d] = flowAt(y, x);
                 if (d < 1e-4f) continue;
-                const float norm = 1.0f / std::max(d, 0.5f);
-                float fx = px * norm;
-                float fy = py * norm;
+                float fx = px, fy = py;
+                const float dead = deadband(length(fx, fy)) * poleShare(cy0 + y, h);
+                if (dead == 0.0f) continue;
+                fx *= dead;
+                fy *= dead;
                 const int gx = column(x), gy = cy0 + y;
                 const float fi = feathers[i].at(gx, gy), fj = feathers[j].at(gx, gy);
                 const float ti = fi + fj > 0.0f ? fj / (fi + fj) : 0.5f;

@@ -26,11 +26,20 @@ struct VectorFieldStats {
 /// Inputs are every camera at vector-grid size (premultiplied RGBA, equirectangular, x
 /// wrapping), its exposure gains, and the linked pairs (camera positions in `cameras`). For a
 /// pair (i, j) the flow F, with camera i at x showing what camera j shows at x + F(x), is
-/// measured by dense inverse-search optical flow (OpenCV's DIS, on 8-bit luma) over the
-/// overlap's bounding box, where each image is completed outside its own footprint by the
-/// other's pixels so the flow falls to zero outside the overlap. F is then smoothed by a
-/// normalised Gaussian over the cells both cameras see (sigma `smoothing` cells), which also
-/// fades it out across the overlap's edge, and limited to `largestShift` cells.
+/// measured by dense inverse-search optical flow (OpenCV's DIS, on 8-bit luma, gain-compensated
+/// and lightly denoised) over the overlap's bounding box, where each image is completed outside
+/// its own footprint by the other's pixels so the flow falls to zero outside the overlap.
+///
+/// Sensor noise and photometric differences must not move the field, or static content
+/// shimmers from frame to frame. So each cell of F gets a confidence (texture strength times
+/// forward-backward consistency times photometric agreement, 0 where the two cameras do not
+/// both see it); F is smoothed weighted by it (sigma `smoothing` cells over the same arc at
+/// every latitude, holes filled from a three times wider neighbourhood), shrinks toward zero
+/// where little of the neighbourhood is confident (weak
+/// texture, and across the overlap's edge), is limited to `largestShift` cells, and is exactly
+/// zero below a deadband of 0.1 cell (rising smoothly to the full flow at 0.3 cell). Toward the
+/// poles, where a cell spans an ever smaller arc, the field fades out between 60 and 75 degrees
+/// of latitude.
 ///
 /// Camera i is moved by -t_i F and camera j by (1 - t_i) F, with t_i = f_j / (f_i + f_j) from
 /// the cameras' distances to their own boundaries: each camera keeps its pixels where the

@@ -7,6 +7,8 @@
 // same unwarped projected cameras. Then the vector field's change between frames on static
 // content, and exposure compensation on cameras scaled by known gains. --diagnose adds why the
 // seam blends score as they do in the overlaps (see diagnoseOverlaps) and a level-count sweep.
+// --stability measures Multi-Band alone (without and with the field) and the field's change
+// between frames, for quick comparisons of the field.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,10 @@ using namespace Kiln::ImageStitcher;
 using StitchQuality::StitchInputs;
 
 namespace {
+
+// Cells (vector grid) around moving content left out of the second stability figure: the
+// field's smoothing (5 cells, holes filled from 15) spreads a moving object's flow that far.
+constexpr int kNearMoving = 20;
 
 const float* at(const Kiln::Image& image, int x, int y) {
     return reinterpret_cast<const float*>(image.row(y)) + x * image.channels();
@@ -158,16 +164,21 @@ void diagnoseOverlaps(const std::vector<Kiln::Image>& cams,
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR] [--diagnose]\n");
+                     "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR] [--diagnose] "
+                     "[--stability]\n");
         return 2;
     }
     const std::string dir = argv[1];
     int frames = 10;
     std::string png;
-    bool diagnose = false;
+    bool diagnose = false, stability = false;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--diagnose")) {
             diagnose = true;
+            continue;
+        }
+        if (!std::strcmp(argv[i], "--stability")) {
+            stability = true;
             continue;
         }
         if (i + 1 == argc) break;
@@ -243,7 +254,7 @@ int main(int argc, char** argv) {
         }
     }
     const char* names[] = {"Alpha", "Multi-Band", "Spherical Multi-Band"};
-    for (int type = 0; type < 3; ++type)
+    for (int type = stability ? 1 : 0; type < (stability ? 2 : 3); ++type)
         for (const bool field : {false, true}) {
             Stitcher s;
             stitch(cams, BlendType(type), field, true, s);
@@ -281,7 +292,7 @@ int main(int argc, char** argv) {
 
     // Expand: the areas no camera sees (here the caps above and below the ring) filled from
     // the coarse levels, for looking at: no black may bleed in, and the poles stay whole.
-    if (!png.empty())
+    if (!png.empty() && !stability)
         for (int type = 1; type < 3; ++type) {
             Stitcher s;
             stitch(cams, BlendType(type), true, true, s, true);
@@ -289,7 +300,7 @@ int main(int argc, char** argv) {
         }
 
     // Exposure: cameras scaled by known gains up to one stop, with a colour cast.
-    {
+    if (!stability) {
         const float stops[] = {1.0f, -1.0f, 0.5f, -0.5f, 0.25f, -0.25f, 0.75f, -0.75f};
         std::vector<Kiln::Image> scaled;
         std::vector<std::array<float, 3>> applied;
@@ -344,7 +355,9 @@ int main(int argc, char** argv) {
     // Temporal stability of the vector field on static content.
     std::vector<std::vector<float>> previous;
     std::vector<float> previousTruth = truth;
-    double sum = 0, count = 0, worst = 0;
+    double sum = 0, count = 0, worst = 0, moved = 0;
+    double awaySum = 0, awayCount = 0, awayWorst = 0;
+    Kiln::Image change;  // per cell, the largest change of any camera's field, last frame
     for (int f = 1; f <= frames; ++f) {
         std::vector<Kiln::Image> images;
         for (int c = 0; c < inputs.cameras(); ++c) images.push_back(inputs.camera(c, f));
@@ -367,7 +380,12 @@ int main(int argc, char** argv) {
             fields.push_back(std::move(v));
         }
         if (!previous.empty()) {
+            Kiln::Info info;
+            info.box = grid;
+            info.channels = 4;
+            change = Kiln::Image(info, nullptr, {}, Kiln::Image::kClearOnAllocate);
             // A cell is static when the truth around it (7 x 7 panorama pixels) did not change.
+            cv::Mat moving(grid.height(), grid.width(), CV_8U, cv::Scalar(0));
             for (int gy = 0; gy < grid.height(); ++gy)
                 for (int gx = 0; gx < grid.width(); ++gx) {
                     const int px = int((gx + 0.5) * w / grid.width());
@@ -382,7 +400,19 @@ int main(int argc, char** argv) {
                                     1e-4)
                                     still = false;
                         }
-                    if (!still) continue;
+                    moving.at<unsigned char>(gy, gx) = still ? 0 : 1;
+                }
+            // The field is smooth, so a moving object's flow reaches past its own cells by the
+            // smoothing's reach: a second figure leaves out cells within kNearMoving of motion.
+            cv::Mat nearMoving;
+            cv::dilate(moving,
+                       nearMoving,
+                       cv::getStructuringElement(cv::MORPH_RECT,
+                                                 {2 * kNearMoving + 1, 2 * kNearMoving + 1}));
+            for (int gy = 0; gy < grid.height(); ++gy)
+                for (int gx = 0; gx < grid.width(); ++gx) {
+                    if (moving.at<unsigned char>(gy, gx)) continue;
+                    const bool away = !nearMoving.at<unsigned char>(gy, gx);
                     for (int c = 0; c < inputs.cameras(); ++c) {
                         const std::size_t i = (std::size_t(gy) * grid.width() + gx) * 2;
                         const double d = std::hypot(fields[c][i] - previous[c][i],
@@ -391,6 +421,13 @@ int main(int argc, char** argv) {
                             previous[c][i + 1] == 0)
                             continue;  // outside every overlap
                         sum += d, count += 1, worst = std::max(worst, d);
+                        if (away) awaySum += d, awayCount += 1, awayWorst = std::max(awayWorst, d);
+                        moved += d > 0.1 ? 1 : 0;
+                        // Red: 1 pixel of change; static cells show grey.
+                        float* p = reinterpret_cast<float*>(change.row(gy)) + gx * 4;
+                        p[0] = std::max(p[0], float(std::min(1.0, d)));
+                        p[1] = p[2] = 0.1f;
+                        p[3] = 1.0f;
                     }
                 }
         }
@@ -399,9 +436,17 @@ int main(int argc, char** argv) {
     }
     std::printf(
         "vector field over %d frames, static cells in overlaps: mean change %.4f px, "
-        "largest %.4f px (panorama pixels)\n",
+        "largest %.4f px (panorama pixels), %.1f %% of them over 0.1 px\n",
         frames,
         count > 0 ? sum / count : 0.0,
-        worst);
+        worst,
+        count > 0 ? 100 * moved / count : 0.0);
+    std::printf(
+        "    static cells farther than %d cells from moving content: mean change %.4f px, largest "
+        "%.4f px\n",
+        kNearMoving,
+        awayCount > 0 ? awaySum / awayCount : 0.0,
+        awayWorst);
+    if (!png.empty() && !change.empty()) StitchQuality::WritePng(png + "/field_change.png", change);
     return 0;
 }

@@ -387,6 +387,93 @@ TEST(Stitcher, MultiBandEqualsTheBlendWrittenOutLevelByLevel) {
     }
 }
 
+namespace {
+
+/// `image` with Gaussian noise of `sigma` added to its colour where it sees (a sensor's noise,
+/// different on every frame).
+Image noisy(const Image& image, unsigned seed, float sigma) {
+    Image out(image.info(), nullptr);
+    out.copyFrom(image);
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> noise(0.0f, sigma);
+    for (int y = out.box().y0; y < out.box().y1; ++y)
+        for (int x = out.box().x0; x < out.box().x1; ++x) {
+            float* p = px(out, x, y);
+            if (p[3] > 0.0f)
+                for (int c = 0; c < 3; ++c) p[c] += p[3] * noise(rng);
+        }
+    return out;
+}
+
+}  // namespace
+
+TEST(Stitcher, SensorNoiseAndVignettingDoNotMoveTheVectorField) {
+    // Two cameras over columns 0..300 and 200..512 of a one-cell-per-pixel grid; each "frame"
+    // draws new noise: sigma 0.004 per cell, more than a sensor's 0.003 per pixel leaves on a
+    // grid cell of several panorama pixels (about 1 level of 8-bit display luma here).
+    const float kNoise = 0.004f;
+    const Box box{0, 0, 512, 256};
+    const Texture t(11);
+    const auto still = [&](float x, float y) {
+        return std::array<float, 3>{t(x, y), t(x, y), t(x, y)};
+    };
+    const auto flat = [](float, float) { return std::array<float, 3>{0.4f, 0.4f, 0.4f}; };
+    const float sx = 1.5f, sy = -0.75f;
+    const auto moved = [&](float x, float y) {
+        const float v = t(x - sx, y - sy);
+        return std::array<float, 3>{v, v, v};
+    };
+    auto fields = [&](const std::function<std::array<float, 3>(float, float)>& first,
+                      const std::function<std::array<float, 3>(float, float)>& second,
+                      unsigned frame) {
+        Stitcher s;
+        s.setVectorDetail(0.25f);
+        s.setLinks({{0, 1}});
+        run(s,
+            {noisy(camera(box, band(0, 300, 512), first), 2 * frame, kNoise),
+             noisy(camera(box, band(200, 512, 512), second), 2 * frame + 1, kNoise)},
+            BlendType::MultiBand,
+            true);
+        return std::make_pair(s.vectorField(0), s.vectorField(1));
+    };
+    // The second camera's lens vignettes: 25 % darker toward its edge at column 200.
+    const auto vignetted = [&](float x, float y) {
+        const float v =
+            t(x, y) * (1.0f - 0.25f * std::pow(std::clamp((356 - x) / 156, 0.f, 1.f), 2));
+        return std::array<float, 3>{v, v, v};
+    };
+    using Scene = std::function<std::array<float, 3>(float, float)>;
+    // Aligned cameras, textured, flat or vignetted: the noise and the vignetting alone move
+    // nothing, on any frame.
+    for (const auto& [first, second] : {std::make_pair(Scene(still), Scene(still)),
+                                        std::make_pair(Scene(flat), Scene(flat)),
+                                        std::make_pair(Scene(still), Scene(vignetted))})
+        for (unsigned frame = 1; frame <= 2; ++frame) {
+            const auto [f1, f2] = fields(first, second, frame);
+            for (int y = 0; y < 256; ++y)
+                for (int x = 0; x < 512; ++x)
+                    ASSERT_TRUE(px(f1, x, y)[0] == 0 && px(f1, x, y)[1] == 0 &&
+                                px(f2, x, y)[0] == 0 && px(f2, x, y)[1] == 0)
+                        << "frame " << frame << " at " << x << "," << y;
+        }
+    // A real shift is still recovered through the noise, and two frames with different noise
+    // give nearly the same field.
+    const auto [a1, a2] = fields(still, moved, 1);
+    const auto [b1, b2] = fields(still, moved, 2);
+    double change = 0;
+    int cells = 0;
+    for (int y = 40; y < 216; y += 8)
+        for (int x = 230; x < 270; x += 4) {
+            EXPECT_NEAR(px(a2, x, y)[0] - px(a1, x, y)[0], sx, 0.15) << x << "," << y;
+            EXPECT_NEAR(px(a2, x, y)[1] - px(a1, x, y)[1], sy, 0.15) << x << "," << y;
+            for (int c = 0; c < 2; ++c)
+                change += std::abs(px(a1, x, y)[c] - px(b1, x, y)[c]) +
+                          std::abs(px(a2, x, y)[c] - px(b2, x, y)[c]);
+            ++cells;
+        }
+    EXPECT_LT(change / cells, 0.05) << "mean change between frames, pixels";
+}
+
 TEST(Stitcher, AVectorFieldAroundTheWholeCircleHasNoSeam) {
     // Two cameras that both see a ring of rows around the whole panorama (as wide lenses do
     // toward a pole): the field recovers the shift on both sides of the longitude seam and does
