@@ -16,6 +16,7 @@
 #include "PatchAligner.h"
 #include "RotationCorrection.h"
 #include "kiln/WorkerPool.h"
+#include "vellacam/CameraWindowSource.h"
 
 namespace Korvane {
 namespace Research {
@@ -1040,10 +1041,18 @@ bool TrackFeatures(PX::Image::Op* op,
                    bool useRigGeometry,
                    int frame,
                    const std::vector<int>& inputs) {
-    const std::unique_ptr<FeatureImageSource> source = MakeOpImageSource(op);
+    const std::unique_ptr<FeatureImageSource> files = MakeOpImageSource(op);
     const std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(op);
-    return TrackFeatures(
-        *source, progress.get(), track, rig, matchType, useRigGeometry, frame, inputs);
+    // Cameras that share one input (the lenses of a dual-fisheye file) read their crop windows.
+    CameraWindowSource cameras(*files, rig, inputs);
+    return TrackFeatures(cameras,
+                         progress.get(),
+                         track,
+                         rig,
+                         matchType,
+                         useRigGeometry,
+                         frame,
+                         cameras.cameraInputs());
 }
 
 }  // namespace Research

@@ -143,7 +143,8 @@ bool TrackFeatures(FeatureImageSource& source,
                    TrackFeaturesStats* stats = nullptr);
 
 /// The same for the inputs of host operator `op` (MakeOpImageSource), with progress and
-/// cancellation through the host (CreateProgressReporter).
+/// cancellation through the host (CreateProgressReporter). A camera with a crop window reads
+/// that window of its input (CameraWindowSource), so cameras may share one input.
 bool TrackFeatures(PX::Image::Op* op,
                    CameraTrack& track,
                    const CameraRigDefinition& rig,
