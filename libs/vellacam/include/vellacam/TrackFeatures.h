@@ -94,6 +94,9 @@ struct TrackFeaturesStats {
     /// that agreed with it.
     std::vector<Eigen::Matrix3d> corrections;
     int correctionMatches = 0;
+    /// The factor the correction put on each camera's angle from its optical axis (its focal
+    /// length divided by it; 1 without one): only two fisheyes back to back get one.
+    std::vector<double> lensFactors;
 };
 
 /// The name messages give camera `c` of `rig`: its view, else "cam" and its number.
