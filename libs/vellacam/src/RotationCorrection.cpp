@@ -296,6 +296,18 @@ bool estimateRotationCorrections(const std::vector<Eigen::Vector3d>& centres,
                 rhs[4 * c + k] -= weight * q[size_t(c)][k];
             }
         }
+        if (radial) {
+            // With the lenses free, the parallax that placed the rig is taken up by them too:
+            // the mean of the rotations is held at none, so the corrections are the cameras'
+            // errors about the rig's own orientation.
+            Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+            for (int c = 0; c < n; ++c) sum += q[size_t(c)].head<3>();
+            for (int c = 0; c < n; ++c) {
+                for (int d = 0; d < n; ++d)
+                    normal.block<3, 3>(4 * c, 4 * d) += total * Eigen::Matrix3d::Identity();
+                rhs.segment<3>(4 * c) -= total * sum;
+            }
+        }
         const Eigen::VectorXd step = normal.ldlt().solve(rhs);
         if (!step.allFinite()) return false;
         for (int c = 0; c < n; ++c) q[size_t(c)] += step.segment<4>(4 * c);
