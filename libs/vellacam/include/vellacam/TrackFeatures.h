@@ -58,7 +58,8 @@ struct TrackFeaturesOptions {
     /// features (wideFeatures of each camera per pair) within wideBandDegrees of their depth
     /// curves, estimates from those matches the rotation each camera needs (RANSAC per pair,
     /// then least squares over every camera), and the matching proper runs on the corrected
-    /// rig. Off: the rig is taken as exact.
+    /// rig. Two fisheyes back to back also get each lens's angle from its axis corrected, from
+    /// every arc of their overlap ring that agrees among itself. Off: the rig is taken as exact.
     bool correctRotation = true;
     double wideBandDegrees = 7.0;
     int wideFeatures = 250;
