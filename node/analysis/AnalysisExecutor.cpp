@@ -291,10 +291,16 @@ PX::Image::Format AnalysisExecutor::inputFormat(const std::vector<int>& inputs) 
     // The source in the node's own view may hold no image (a multi-view file pattern has
     // none for "main"), so the first camera view that validates stands for it.
     auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
-    for (int k : inputs) {
+    for (int c = 0; c < int(inputs.size()); ++c) {
+        const int k = inputs[size_t(c)];
         PX::Image::Iop* in = iop && k >= 0 ? iop->validateInput(k) : nullptr;
-        if (in && in->valid() && in->info().full_size_format().width() > 0)
-            return in->info().full_size_format();
+        if (!in || !in->valid() || in->info().full_size_format().width() <= 0) continue;
+        // Cameras that share one input (a dual-fisheye file) each see their own window of it.
+        if (m_rig && c < m_rig->numberOfCameras() && m_rig->rig().getCamera(c).hasCropWindow()) {
+            const CameraDefinition& camera = m_rig->rig().getCamera(c);
+            return PX::Image::Format(camera.getFormatWidth(), camera.getFormatHeight());
+        }
+        return in->info().full_size_format();
     }
     return PX::Image::Format();
 }

@@ -106,8 +106,9 @@ private:
                                 int view,
                                 MatchTargets& targets,
                                 WarpConstraintSink& out) const;
-    /// The full-size format of the source's camera views (the first of `inputs` that has an
-    /// image); the empty format when none has.
+    /// The full-size format of the cameras' images: that of the first camera in `inputs`
+    /// whose input has an image, or, when that camera reads a crop window of a shared input,
+    /// the window's size (the camera's format); the empty format when no input has an image.
     PX::Image::Format inputFormat(const std::vector<int>& inputs) const;
     /// The node input of each rig camera, by camera index; -1 where no camera view carries it
     /// or the camera is left out of the execution (leaveOutCamerasWithoutImage).

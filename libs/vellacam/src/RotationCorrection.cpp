@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <random>
 
@@ -54,39 +55,57 @@ struct PairData {
     std::vector<size_t> matches;
 };
 
-/// Residual of one match under corrections (omegaA, omegaB), and its 3 x 6 Jacobian by central
+/// One camera's correction: the angle-axis rotation (first three) and the log of the factor
+/// on the angle from its optical axis (last).
+using Params = Eigen::Vector4d;
+
+Eigen::Vector3d corrected(const Params& q,
+                          const Eigen::Vector3d& axis,
+                          const Eigen::Vector3d& ray) {
+    const Eigen::Vector3d scaled = q[3] != 0.0 && axis.squaredNorm() > 0.0
+                                       ? scaleAngleFromAxis(axis, ray, std::exp(q[3]))
+                                       : ray;
+    return rotation(q.head<3>()) * scaled;
+}
+
+/// Residual of one match under corrections (qA, qB), and its 3 x 8 Jacobian by central
 /// differences.
 Eigen::Vector3d residual(const std::vector<Eigen::Vector3d>& centres,
+                         const std::vector<Eigen::Vector3d>& axes,
                          const RayMatch& m,
-                         const Eigen::Vector3d& omegaA,
-                         const Eigen::Vector3d& omegaB,
+                         const Params& qA,
+                         const Params& qB,
                          double minDepth) {
+    static const Eigen::Vector3d none = Eigen::Vector3d::Zero();
+    const Eigen::Vector3d& axisA = size_t(m.a) < axes.size() ? axes[size_t(m.a)] : none;
+    const Eigen::Vector3d& axisB = size_t(m.b) < axes.size() ? axes[size_t(m.b)] : none;
     return arcResidual(centres[size_t(m.a)],
-                       rotation(omegaA) * m.rayA,
+                       corrected(qA, axisA, m.rayA),
                        centres[size_t(m.b)],
-                       rotation(omegaB) * m.rayB,
+                       corrected(qB, axisB, m.rayB),
                        minDepth);
 }
 
-Eigen::Matrix<double, 3, 6> jacobian(const std::vector<Eigen::Vector3d>& centres,
+Eigen::Matrix<double, 3, 8> jacobian(const std::vector<Eigen::Vector3d>& centres,
+                                     const std::vector<Eigen::Vector3d>& axes,
                                      const RayMatch& m,
-                                     const Eigen::Vector3d& omegaA,
-                                     const Eigen::Vector3d& omegaB,
+                                     const Params& qA,
+                                     const Params& qB,
                                      double minDepth) {
     constexpr double h = 1e-6;
-    Eigen::Matrix<double, 3, 6> J;
-    for (int k = 0; k < 6; ++k) {
-        Eigen::Vector3d a0 = omegaA, a1 = omegaA, b0 = omegaB, b1 = omegaB;
-        if (k < 3) {
+    Eigen::Matrix<double, 3, 8> J;
+    for (int k = 0; k < 8; ++k) {
+        Params a0 = qA, a1 = qA, b0 = qB, b1 = qB;
+        if (k < 4) {
             a0[k] -= h;
             a1[k] += h;
         } else {
-            b0[k - 3] -= h;
-            b1[k - 3] += h;
+            b0[k - 4] -= h;
+            b1[k - 4] += h;
         }
-        J.col(k) =
-            (residual(centres, m, a1, b1, minDepth) - residual(centres, m, a0, b0, minDepth)) /
-            (2.0 * h);
+        J.col(k) = (residual(centres, axes, m, a1, b1, minDepth) -
+                    residual(centres, axes, m, a0, b0, minDepth)) /
+                   (2.0 * h);
     }
     return J;
 }
@@ -96,25 +115,25 @@ Eigen::Vector3d fitPair(const std::vector<Eigen::Vector3d>& centres,
                         const std::vector<RayMatch>& matches,
                         const std::vector<size_t>& sample,
                         double minDepth) {
-    Eigen::Vector3d omega = Eigen::Vector3d::Zero();
+    static const std::vector<Eigen::Vector3d> noAxes;
+    Params q = Params::Zero();
     for (int iteration = 0; iteration < 5; ++iteration) {
         Eigen::Matrix3d normal = 1e-10 * Eigen::Matrix3d::Identity();
         Eigen::Vector3d rhs = Eigen::Vector3d::Zero();
         for (size_t index : sample) {
             const RayMatch& m = matches[index];
-            const Eigen::Vector3d r =
-                residual(centres, m, Eigen::Vector3d::Zero(), omega, minDepth);
+            const Eigen::Vector3d r = residual(centres, noAxes, m, Params::Zero(), q, minDepth);
             const Eigen::Matrix3d J =
-                jacobian(centres, m, Eigen::Vector3d::Zero(), omega, minDepth).rightCols<3>();
+                jacobian(centres, noAxes, m, Params::Zero(), q, minDepth).block<3, 3>(0, 4);
             normal += J.transpose() * J;
             rhs -= J.transpose() * r;
         }
         const Eigen::Vector3d step = normal.ldlt().solve(rhs);
         if (!step.allFinite()) break;
-        omega += step;
+        q.head<3>() += step;
         if (step.norm() < 1e-9) break;
     }
-    return omega;
+    return q.head<3>();
 }
 
 }  // namespace
@@ -128,14 +147,81 @@ double rayDistance(const Eigen::Vector3d& centreA,
     return angleBetween(rayB, rayB - r);
 }
 
+Eigen::Vector3d scaleAngleFromAxis(const Eigen::Vector3d& axis,
+                                   const Eigen::Vector3d& ray,
+                                   double k) {
+    const Eigen::Vector3d normal = axis.cross(ray);
+    const double length = normal.norm();
+    if (!(length > 1e-12)) return ray;
+    const double theta = std::atan2(length, axis.dot(ray));
+    return Eigen::AngleAxisd((k - 1.0) * theta, normal / length) * ray;
+}
+
+namespace {
+
+/// RANSAC over `candidates` of one pair: the largest set of matches that agree with one
+/// rotation of b relative to a.
+std::vector<size_t> agreeingSet(const std::vector<Eigen::Vector3d>& centres,
+                                const std::vector<RayMatch>& matches,
+                                const std::vector<size_t>& candidates,
+                                const RotationCorrectionOptions& options,
+                                std::mt19937_64& rng) {
+    const size_t count = candidates.size();
+    std::vector<size_t> best;
+    if (count < 3) return best;
+    std::vector<size_t> agreeing;
+    // Adaptive: enough hypotheses that, with the share of agreeing matches seen so far, a
+    // sample of three agreeing ones came up with 99 % certainty.
+    int needed = options.hypotheses;
+    for (int h = 0; h < needed; ++h) {
+        std::vector<size_t> sample;
+        while (sample.size() < 3) {
+            const size_t pick = candidates[size_t(rng() % count)];
+            if (std::find(sample.begin(), sample.end(), pick) == sample.end())
+                sample.push_back(pick);
+        }
+        const Eigen::Vector3d omega = fitPair(centres, matches, sample, options.minDepth);
+        if (!omega.allFinite() || omega.norm() > 0.5) continue;
+        const Eigen::Matrix3d Q = rotation(omega);
+        agreeing.clear();
+        for (size_t index : candidates) {
+            const RayMatch& m = matches[index];
+            if (rayDistance(centres[size_t(m.a)],
+                            m.rayA,
+                            centres[size_t(m.b)],
+                            Q * m.rayB,
+                            options.minDepth) < options.inlierAngle)
+                agreeing.push_back(index);
+        }
+        if (agreeing.size() > best.size()) {
+            best.swap(agreeing);
+            const double share = double(best.size()) / double(count);
+            const double miss = 1.0 - share * share * share;
+            if (miss <= 0.0)
+                needed = kMinHypotheses;
+            else if (miss < 1.0)
+                needed = std::clamp(int(std::ceil(std::log(0.01) / std::log(miss))),
+                                    kMinHypotheses,
+                                    options.hypotheses);
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
 bool estimateRotationCorrections(const std::vector<Eigen::Vector3d>& centres,
                                  const std::vector<RayMatch>& matches,
                                  const RotationCorrectionOptions& options,
                                  std::vector<Eigen::Matrix3d>* corrections,
-                                 std::vector<bool>* inlier) {
+                                 std::vector<bool>* inlier,
+                                 std::vector<double>* radialFactors) {
     const int n = int(centres.size());
     corrections->assign(size_t(n), Eigen::Matrix3d::Identity());
+    if (radialFactors) radialFactors->assign(size_t(n), 1.0);
     if (inlier) inlier->assign(matches.size(), false);
+    bool radial = false;
+    for (const Eigen::Vector3d& axis : options.axes) radial = radial || axis.squaredNorm() > 0.0;
 
     std::map<std::pair<int, int>, PairData> pairs;
     for (size_t k = 0; k < matches.size(); ++k) {
@@ -147,103 +233,97 @@ bool estimateRotationCorrections(const std::vector<Eigen::Vector3d>& centres,
         pair.matches.push_back(k);
     }
 
-    // 1. RANSAC per pair: the matches that agree with one relative correction.
+    // 1. RANSAC per pair: the matches that agree with one relative correction. With lens
+    // factors, an error of the lens curve turns each arc of the overlap its own way, so the
+    // arcs left over are searched too.
     std::mt19937_64 rng(options.seed);
     std::vector<size_t> kept;
     for (auto& entry : pairs) {
-        const PairData& pair = entry.second;
-        const size_t count = pair.matches.size();
-        if (count < size_t(std::max(3, options.minInliers))) continue;
-        std::vector<size_t> best;
-        std::vector<size_t> agreeing;
-        // Adaptive: enough hypotheses that, with the share of agreeing matches seen so far, a
-        // sample of three agreeing ones came up with 99 % certainty.
-        int needed = options.hypotheses;
-        for (int h = 0; h < needed; ++h) {
-            std::vector<size_t> sample;
-            while (sample.size() < 3) {
-                const size_t pick = pair.matches[size_t(rng() % count)];
-                if (std::find(sample.begin(), sample.end(), pick) == sample.end())
-                    sample.push_back(pick);
-            }
-            const Eigen::Vector3d omega = fitPair(centres, matches, sample, options.minDepth);
-            if (!omega.allFinite() || omega.norm() > 0.5) continue;
-            const Eigen::Matrix3d Q = rotation(omega);
-            agreeing.clear();
-            for (size_t index : pair.matches) {
-                const RayMatch& m = matches[index];
-                if (rayDistance(centres[size_t(m.a)],
-                                m.rayA,
-                                centres[size_t(m.b)],
-                                Q * m.rayB,
-                                options.minDepth) < options.inlierAngle)
-                    agreeing.push_back(index);
-            }
-            if (agreeing.size() > best.size()) {
-                best.swap(agreeing);
-                const double share = double(best.size()) / double(count);
-                const double miss = 1.0 - share * share * share;
-                if (miss <= 0.0)
-                    needed = kMinHypotheses;
-                else if (miss < 1.0)
-                    needed = std::clamp(int(std::ceil(std::log(0.01) / std::log(miss))),
-                                        kMinHypotheses,
-                                        options.hypotheses);
-            }
-        }
-        if (int(best.size()) >= options.minInliers)
+        std::vector<size_t> left = entry.second.matches;
+        if (left.size() < size_t(std::max(3, options.minInliers))) continue;
+        std::vector<size_t> best = agreeingSet(centres, matches, left, options, rng);
+        if (int(best.size()) < options.minInliers) continue;
+        for (int arc = 0; arc < 4 && !best.empty(); ++arc) {
             kept.insert(kept.end(), best.begin(), best.end());
+            if (!radial) break;
+            std::vector<size_t> rest;
+            std::sort(best.begin(), best.end());
+            std::set_difference(
+                left.begin(), left.end(), best.begin(), best.end(), std::back_inserter(rest));
+            left.swap(rest);
+            best = agreeingSet(centres, matches, left, options, rng);
+            if (int(best.size()) < std::max(3, options.minArcInliers)) break;
+        }
     }
     if (kept.empty()) return false;
 
     // 2. Every camera together: iteratively reweighted Gauss-Newton over the agreeing matches.
-    std::vector<Eigen::Vector3d> omega(size_t(n), Eigen::Vector3d::Zero());
+    const std::vector<Eigen::Vector3d>& axes = options.axes;
+    std::vector<Params> q(size_t(n), Params::Zero());
     const double scale = 0.5 * options.inlierAngle;
-    for (int iteration = 0; iteration < 10; ++iteration) {
-        Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(3 * n, 3 * n);
-        Eigen::VectorXd rhs = Eigen::VectorXd::Zero(3 * n);
+    for (int iteration = 0; iteration < (radial ? 20 : 10); ++iteration) {
+        Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(4 * n, 4 * n);
+        Eigen::VectorXd rhs = Eigen::VectorXd::Zero(4 * n);
         double total = 0.0;
         for (size_t index : kept) {
             const RayMatch& m = matches[index];
             const Eigen::Vector3d r =
-                residual(centres, m, omega[size_t(m.a)], omega[size_t(m.b)], options.minDepth);
+                residual(centres, axes, m, q[size_t(m.a)], q[size_t(m.b)], options.minDepth);
             const double u = r.norm() / scale;
             const double w = 1.0 / (1.0 + u * u);
-            const Eigen::Matrix<double, 3, 6> J =
-                jacobian(centres, m, omega[size_t(m.a)], omega[size_t(m.b)], options.minDepth);
-            const Eigen::Matrix<double, 6, 6> JtJ = w * J.transpose() * J;
-            const Eigen::Matrix<double, 6, 1> Jtr = w * J.transpose() * r;
-            const int ia = 3 * m.a, ib = 3 * m.b;
-            normal.block<3, 3>(ia, ia) += JtJ.topLeftCorner<3, 3>();
-            normal.block<3, 3>(ia, ib) += JtJ.topRightCorner<3, 3>();
-            normal.block<3, 3>(ib, ia) += JtJ.bottomLeftCorner<3, 3>();
-            normal.block<3, 3>(ib, ib) += JtJ.bottomRightCorner<3, 3>();
-            rhs.segment<3>(ia) -= Jtr.head<3>();
-            rhs.segment<3>(ib) -= Jtr.tail<3>();
+            const Eigen::Matrix<double, 3, 8> J =
+                jacobian(centres, axes, m, q[size_t(m.a)], q[size_t(m.b)], options.minDepth);
+            const Eigen::Matrix<double, 8, 8> JtJ = w * J.transpose() * J;
+            const Eigen::Matrix<double, 8, 1> Jtr = w * J.transpose() * r;
+            const int ia = 4 * m.a, ib = 4 * m.b;
+            normal.block<4, 4>(ia, ia) += JtJ.topLeftCorner<4, 4>();
+            normal.block<4, 4>(ia, ib) += JtJ.topRightCorner<4, 4>();
+            normal.block<4, 4>(ib, ia) += JtJ.bottomLeftCorner<4, 4>();
+            normal.block<4, 4>(ib, ib) += JtJ.bottomRightCorner<4, 4>();
+            rhs.segment<4>(ia) -= Jtr.head<4>();
+            rhs.segment<4>(ib) -= Jtr.tail<4>();
             total += w;
         }
         // The faint pull toward no correction: it fixes the rotation of the whole rig, which
-        // the matches hardly see, without moving the cameras relative to each other.
+        // the matches hardly see, without moving the cameras relative to each other; and a
+        // lens factor that the matches do not ask for (a camera without an axis) stays 1.
         const double prior = 1e-4 * total / n;
         for (int c = 0; c < n; ++c) {
-            normal.block<3, 3>(3 * c, 3 * c) += prior * Eigen::Matrix3d::Identity();
-            rhs.segment<3>(3 * c) -= prior * omega[size_t(c)];
+            const bool free = size_t(c) < axes.size() && axes[size_t(c)].squaredNorm() > 0.0;
+            for (int k = 0; k < 4; ++k) {
+                const double weight = k < 3 || free ? prior : 1.0 + total;
+                normal(4 * c + k, 4 * c + k) += weight;
+                rhs[4 * c + k] -= weight * q[size_t(c)][k];
+            }
+        }
+        if (radial) {
+            // With the lenses free, the parallax that placed the rig is taken up by them too:
+            // the mean of the rotations is held at none, so the corrections are the cameras'
+            // errors about the rig's own orientation.
+            Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+            for (int c = 0; c < n; ++c) sum += q[size_t(c)].head<3>();
+            for (int c = 0; c < n; ++c) {
+                for (int d = 0; d < n; ++d)
+                    normal.block<3, 3>(4 * c, 4 * d) += total * Eigen::Matrix3d::Identity();
+                rhs.segment<3>(4 * c) -= total * sum;
+            }
         }
         const Eigen::VectorXd step = normal.ldlt().solve(rhs);
         if (!step.allFinite()) return false;
-        for (int c = 0; c < n; ++c) omega[size_t(c)] += step.segment<3>(3 * c);
+        for (int c = 0; c < n; ++c) q[size_t(c)] += step.segment<4>(4 * c);
         if (step.lpNorm<Eigen::Infinity>() < 1e-7) break;
     }
-    for (int c = 0; c < n; ++c) (*corrections)[size_t(c)] = rotation(omega[size_t(c)]);
+    for (int c = 0; c < n; ++c) {
+        (*corrections)[size_t(c)] = rotation(q[size_t(c)].head<3>());
+        if (radialFactors) (*radialFactors)[size_t(c)] = std::exp(q[size_t(c)][3]);
+    }
     if (inlier)
         for (size_t k = 0; k < matches.size(); ++k) {
             const RayMatch& m = matches[k];
             if (m.a < 0 || m.b < 0 || m.a >= n || m.b >= n || m.a == m.b) continue;
-            (*inlier)[k] = rayDistance(centres[size_t(m.a)],
-                                       (*corrections)[size_t(m.a)] * m.rayA,
-                                       centres[size_t(m.b)],
-                                       (*corrections)[size_t(m.b)] * m.rayB,
-                                       options.minDepth) < options.inlierAngle;
+            (*inlier)[k] =
+                residual(centres, axes, m, q[size_t(m.a)], q[size_t(m.b)], options.minDepth)
+                    .norm() < options.inlierAngle;
         }
     return true;
 }

@@ -31,6 +31,13 @@ struct RotationCorrectionOptions {
     int hypotheses = 3000;
     /// A pair needs this many agreeing matches to take part in the correction.
     int minInliers = 12;
+    /// Per camera, the unit optical axis (rig frame) about which the angle of its rays may be
+    /// scaled as well (a lens-curve or focal error); a zero vector for a camera whose lens is
+    /// taken as exact. Empty: rotations only. With any axis, each pair is also searched for
+    /// further sets of matches that agree among themselves (other arcs of the overlap), each
+    /// of at least minArcInliers, once the best set is taken out.
+    std::vector<Eigen::Vector3d> axes;
+    int minArcInliers = 6;
     unsigned long long seed = 1;
 };
 
@@ -53,11 +60,23 @@ double rayDistance(const Eigen::Vector3d& centreA,
 /// near zero. Cameras in no usable pair get the identity. `inlier`, when given, flags the
 /// matches that agree with the result. False (identities) when no pair has enough agreeing
 /// matches.
+///
+/// With `options.axes`, `radialFactors` (when given) receives per camera the factor k on the
+/// angle theta of its rays from its optical axis (theta becomes k theta before the rotation;
+/// 1 for a camera without an axis): an equidistant fisheye's focal length divided by k. Two
+/// lenses back to back see such an error at opposite seams in opposite directions, which no
+/// rotation can take up.
 bool estimateRotationCorrections(const std::vector<Eigen::Vector3d>& centres,
                                  const std::vector<RayMatch>& matches,
                                  const RotationCorrectionOptions& options,
                                  std::vector<Eigen::Matrix3d>* corrections,
-                                 std::vector<bool>* inlier = nullptr);
+                                 std::vector<bool>* inlier = nullptr,
+                                 std::vector<double>* radialFactors = nullptr);
+
+/// `ray` with its angle theta from the unit `axis` made k theta, in the plane of the two.
+Eigen::Vector3d scaleAngleFromAxis(const Eigen::Vector3d& axis,
+                                   const Eigen::Vector3d& ray,
+                                   double k);
 
 }  // namespace detail
 }  // namespace Research

@@ -16,6 +16,7 @@
 #include "PatchAligner.h"
 #include "RotationCorrection.h"
 #include "kiln/WorkerPool.h"
+#include "vellacam/CameraWindowSource.h"
 
 namespace Korvane {
 namespace Research {
@@ -489,19 +490,34 @@ void correctRotations(std::vector<CameraState>& cameras,
     for (const detail::CameraRays& r : *rays) centres.push_back(r.centre());
     detail::RotationCorrectionOptions estimate;
     estimate.minDepth = minDepth;
+    // Two fisheyes back to back share only the ring at their rims, where an error of the lens
+    // curve moves the two seams opposite ways: their angle from the axis is corrected too.
+    // More cameras pin each lens through several neighbours (and Refine Rig fits their lenses).
+    if (rays->size() == 2 &&
+        std::all_of(rays->begin(), rays->end(), [](const detail::CameraRays& r) {
+            return r.camera().getProjection() == ProjectionTypeEnum::Fisheye;
+        }))
+        for (const detail::CameraRays& r : *rays)
+            estimate.axes.push_back(r.camera().getCameraToWorldRotation().col(2));
     std::vector<Eigen::Matrix3d> corrections;
+    std::vector<double> factors;
     std::vector<bool> agreeing;
-    if (!detail::estimateRotationCorrections(centres, matches, estimate, &corrections, &agreeing))
+    if (!detail::estimateRotationCorrections(
+            centres, matches, estimate, &corrections, &agreeing, &factors))
         return;
     figures->correctionMatches = int(std::count(agreeing.begin(), agreeing.end(), true));
     figures->corrections = corrections;
+    figures->lensFactors = factors;
     for (size_t c = 0; c < cameras.size(); ++c) {
-        if (corrections[c] == Eigen::Matrix3d::Identity()) continue;
+        if (corrections[c] == Eigen::Matrix3d::Identity() && factors[c] == 1.0) continue;
         CameraDefinition camera = (*rays)[c].camera();
         camera.setCameraToWorldRotation(corrections[c] * camera.getCameraToWorldRotation());
+        // Equidistant: r = f theta, so theta made k theta is f made f / k.
+        camera.setFocalLength(camera.getFocalLength() / factors[c]);
         (*rays)[c] = detail::CameraRays(camera);
         for (Keypoint& keypoint : cameras[c].keypoints)
-            keypoint.direction = corrections[c] * keypoint.direction;
+            if (!(*rays)[c].ray(keypoint.position, &keypoint.direction))
+                keypoint.direction = corrections[c] * keypoint.direction;
     }
 }
 
@@ -941,6 +957,8 @@ void mapFigures(const TrackFeaturesStats& inner,
         figures->features[size_t(kept[c])] = inner.features[c];
         if (c < inner.corrections.size())
             figures->corrections[size_t(kept[c])] = inner.corrections[c];
+        if (c < inner.lensFactors.size())
+            figures->lensFactors[size_t(kept[c])] = inner.lensFactors[c];
     }
     for (const auto& [pair, count] : inner.pairMatches)
         figures->pairMatches[{kept[size_t(pair.first)], kept[size_t(pair.second)]}] = count;
@@ -981,6 +999,7 @@ bool TrackFeatures(FeatureImageSource& source,
     figures = TrackFeaturesStats();
     figures.features.assign(size_t(n), 0);
     figures.corrections.assign(size_t(n), Eigen::Matrix3d::Identity());
+    figures.lensFactors.assign(size_t(n), 1.0);
     const bool latlong = matchType == MatchTypeEnum::Latlong;
     const bool geometry = useRigGeometry && !latlong;
 
@@ -1040,10 +1059,18 @@ bool TrackFeatures(PX::Image::Op* op,
                    bool useRigGeometry,
                    int frame,
                    const std::vector<int>& inputs) {
-    const std::unique_ptr<FeatureImageSource> source = MakeOpImageSource(op);
+    const std::unique_ptr<FeatureImageSource> files = MakeOpImageSource(op);
     const std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(op);
-    return TrackFeatures(
-        *source, progress.get(), track, rig, matchType, useRigGeometry, frame, inputs);
+    // Cameras that share one input (the lenses of a dual-fisheye file) read their crop windows.
+    CameraWindowSource cameras(*files, rig, inputs);
+    return TrackFeatures(cameras,
+                         progress.get(),
+                         track,
+                         rig,
+                         matchType,
+                         useRigGeometry,
+                         frame,
+                         cameras.cameraInputs());
 }
 
 }  // namespace Research

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -12,6 +13,7 @@ using Korvane::Research::detail::estimateRotationCorrections;
 using Korvane::Research::detail::rayDistance;
 using Korvane::Research::detail::RayMatch;
 using Korvane::Research::detail::RotationCorrectionOptions;
+using Korvane::Research::detail::scaleAngleFromAxis;
 
 namespace {
 
@@ -30,13 +32,18 @@ struct SyntheticMatches {
     std::vector<Eigen::Vector3d> centres;
     std::vector<Eigen::Matrix3d> errors;  ///< true = error * recorded
     std::vector<RayMatch> matches;
+    std::vector<bool> outlier;
 
+    /// `lensFactor`: every lens sees a point at lensFactor times the angle from its axis that
+    /// the recorded rig gives it; `radius`: the cameras' distance from the rig centre, metres.
     SyntheticMatches(int n,
                      double error,
                      double outliers,
                      double noiseDegrees,
                      unsigned seed,
-                     double halfField = 75.0) {
+                     double halfField = 75.0,
+                     double lensFactor = 1.0,
+                     double radius = 0.15) {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<double> unit(0.0, 1.0);
         std::normal_distribution<double> gauss(0.0, 1.0);
@@ -44,7 +51,7 @@ struct SyntheticMatches {
         for (int c = 0; c < n; ++c) {
             const double yaw = 2.0 * kPi * c / n;
             axes.emplace_back(std::sin(yaw), 0.0, std::cos(yaw));
-            centres.push_back(0.15 * axes.back());
+            centres.push_back(radius * axes.back());
             const Eigen::Vector3d axis(gauss(rng), gauss(rng), gauss(rng));
             errors.push_back(Eigen::AngleAxisd(error * kDeg, axis.normalized()).toRotationMatrix());
         }
@@ -71,11 +78,16 @@ struct SyntheticMatches {
                 m.a = a;
                 m.b = b;
                 // The recorded rig's ray of a true observation: the error taken back out.
-                m.rayA = noisy(errors[size_t(a)].transpose() *
-                               (point - centres[size_t(a)]).normalized());
-                m.rayB = noisy(errors[size_t(b)].transpose() *
-                               (point - centres[size_t(b)]).normalized());
-                if (unit(rng) < outliers) {
+                m.rayA = noisy(scaleAngleFromAxis(
+                    axes[size_t(a)],
+                    errors[size_t(a)].transpose() * (point - centres[size_t(a)]).normalized(),
+                    1.0 / lensFactor));
+                m.rayB = noisy(scaleAngleFromAxis(
+                    axes[size_t(b)],
+                    errors[size_t(b)].transpose() * (point - centres[size_t(b)]).normalized(),
+                    1.0 / lensFactor));
+                outlier.push_back(unit(rng) < outliers);
+                if (outlier.back()) {
                     const Eigen::Vector3d axis(gauss(rng), gauss(rng), gauss(rng));
                     m.rayB = Eigen::AngleAxisd((3.0 + 20.0 * unit(rng)) * kDeg, axis.normalized()) *
                              m.rayB;
@@ -153,6 +165,52 @@ TEST(RotationCorrection, TwoCamerasAndTooFewMatches) {
     EXPECT_FALSE(
         estimateRotationCorrections(pair.centres, few, RotationCorrectionOptions(), &corrections));
     for (const Eigen::Matrix3d& q : corrections) EXPECT_TRUE(q.isIdentity());
+}
+
+TEST(RotationCorrection, BackToBackLensesWithALensErrorAgreeAllAroundTheRing) {
+    // 200-degree lenses 3 cm apart that see every point 2 % farther from their axis than the
+    // recorded rig says: at the seams their rays part by about 3.6 degrees all around the
+    // ring, which one turn takes up only on one side.
+    const SyntheticMatches pair(2, 1.0, 0.2, 0.03, 5, 100.0, 1.02, 0.015);
+    // The share of the true matches that agree, per quarter of the ring (about the z axis).
+    auto worstQuarter = [&](const std::vector<bool>& inlier) {
+        std::array<int, 4> total{}, agreeing{};
+        for (size_t k = 0; k < pair.matches.size(); ++k) {
+            if (pair.outlier[k]) continue;
+            const Eigen::Vector3d& ray = pair.matches[k].rayA;
+            const int quarter =
+                int(std::floor((std::atan2(ray.y(), ray.x()) + kPi) / (0.5 * kPi))) & 3;
+            ++total[size_t(quarter)];
+            agreeing[size_t(quarter)] += inlier[k] ? 1 : 0;
+        }
+        double worst = 1.0;
+        for (size_t q = 0; q < 4; ++q) {
+            EXPECT_GT(total[q], 20) << "quarter " << q;
+            worst = std::min(worst, double(agreeing[q]) / std::max(1, total[q]));
+        }
+        return worst;
+    };
+    std::vector<Eigen::Matrix3d> corrections;
+    std::vector<bool> inlier;
+    std::vector<double> factors;
+    RotationCorrectionOptions options;
+    ASSERT_TRUE(estimateRotationCorrections(
+        pair.centres, pair.matches, options, &corrections, &inlier, &factors));
+    EXPECT_LT(worstQuarter(inlier), 0.5);
+    EXPECT_EQ(factors, std::vector<double>(2, 1.0));
+
+    options.axes = {Eigen::Vector3d::UnitZ(), -Eigen::Vector3d::UnitZ()};
+    ASSERT_TRUE(estimateRotationCorrections(
+        pair.centres, pair.matches, options, &corrections, &inlier, &factors));
+    EXPECT_GT(worstQuarter(inlier), 0.95);
+    // Only the sum of the two lenses' angles at the seam is seen.
+    EXPECT_NEAR(0.5 * (factors[0] + factors[1]), 1.02, 0.005);
+    const auto wrong = [&] {
+        long n = 0;
+        for (size_t k = 0; k < inlier.size(); ++k) n += inlier[k] && pair.outlier[k] ? 1 : 0;
+        return n;
+    }();
+    EXPECT_LT(wrong, long(0.02 * inlier.size()));
 }
 
 }  // namespace

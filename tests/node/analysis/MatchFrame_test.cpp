@@ -10,6 +10,7 @@
 #include "RenderedRig.h"
 #include "analysis/AnalysisExecutor.h"
 #include "analysis/ControlPointsKnob.h"
+#include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
@@ -31,12 +32,16 @@ class RenderedRigSource : public PlanarIop {
 public:
     explicit RenderedRigSource(Node* node) : PlanarIop(node) { setRig(false); }
 
-    void setRig(bool latlongCameras) {
+    /// With `sideBySideCameras`, every view is one 1280 x 240 file holding the four cameras
+    /// left to right, and the rig gives each camera its crop window of it.
+    void setRig(bool latlongCameras, bool sideBySideCameras = false) {
         latlong = latlongCameras;
+        sideBySide = sideBySideCameras;
         CameraRigDefinition rig = RenderedRig::get().rig;
-        if (latlong)
-            for (int c = 0; c < rig.getNumberCameras(); ++c)
-                rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
+        for (int c = 0; c < rig.getNumberCameras(); ++c) {
+            if (latlong) rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
+            if (sideBySide) rig.getCamera(c).setCropWindow(Eigen::Vector2i(320 * c, 0));
+        }
         MetaDataHandler handler;
         handler.setRig(rig);
         handler.setRigConvergence(5.0);
@@ -47,7 +52,7 @@ public:
     int maximum_inputs() const override { return 0; }
     MetaData::Bundle _fetchMetaData(const std::string&) override { return m_bundle; }
     void _validate(bool) override {
-        const int w = latlong ? 512 : 320, h = latlong ? 256 : 240;
+        const int w = latlong ? 512 : sideBySide ? 4 * 320 : 320, h = latlong ? 256 : 240;
         info_().set(Box(0, 0, w, h));
         info_().format(Format(w, h));
         info_().full_size_format(Format(w, h));
@@ -59,7 +64,17 @@ public:
         const std::string view = Views::name(outputContext().view());
         const int camera = view.size() > 3 ? std::atoi(view.c_str() + 3) - 1 : 0;
         if (latlong) return renderPanorama(plane, std::clamp(camera, 0, 3));
-        const auto& rgb = RenderedRig::get().views[size_t(std::clamp(camera, 0, 3))].rgb;
+        if (!sideBySide) return renderCamera(plane, std::clamp(camera, 0, 3), 0);
+        for (int c = 0; c < 4; ++c) renderCamera(plane, c, 320 * c);
+    }
+
+    std::set<std::string> missing;
+    bool latlong = false;
+    bool sideBySide = false;
+
+private:
+    void renderCamera(ImagePlane& plane, int camera, int left) {
+        const auto& rgb = RenderedRig::get().views[size_t(camera)].rgb;
         for (int y = 0; y < 240; ++y)
             for (int x = 0; x < 320; ++x)
                 for (Channel ch : plane.channels()) {
@@ -67,15 +82,10 @@ public:
                                   : ch == Chan_Green ? 1
                                   : ch == Chan_Blue  ? 2
                                                      : 3;
-                    *plane.writableAt(x, y, plane.chanNo(ch)) =
+                    *plane.writableAt(left + x, y, plane.chanNo(ch)) =
                         c < 3 ? rgb[(size_t(239 - y) * 320 + x) * 3 + size_t(c)] : 1.0f;
                 }
     }
-
-    std::set<std::string> missing;
-    bool latlong = false;
-
-private:
     void renderPanorama(ImagePlane& plane, int camera) {
         CameraDefinition pano;
         pano.setFormat(512, 256);
@@ -278,4 +288,44 @@ TEST(MatchFrame, ACancelledMatchKeepsTheFramesAlreadyMatched) {
     EXPECT_EQ(f.store().findCameraTrack(2), nullptr);
     EXPECT_EQ(f.store().findCameraTrack(3), nullptr);
     EXPECT_TRUE(f.knobs().isMatched());
+}
+
+TEST(MatchFrame, CamerasSharingOneFileMatchAndWarpAsCamerasOfTheirOwn) {
+    // The same four cameras, once as views of their own and once as crop windows of one file
+    // shared by every view: the same matches in camera pixels, and the same grids.
+    auto matchAndWarp =
+        [](bool sideBySide, std::vector<FeatureTrack>* matches, std::vector<Grid2D>* grids) {
+            MatchFixture f;
+            static_cast<RenderedRigSource*>(f.source->op())->setRig(false, sideBySide);
+            ExecuteResult r = f.run(0, {1});
+            EXPECT_EQ(r.error, "");
+            *matches = f.store().findCameraTrack(1)->getTracks();
+            r = f.run(2, {1});
+            EXPECT_EQ(r.error, "");
+            for (int view = 1; view <= 4; ++view) {
+                const std::shared_ptr<Grid2D> grid = f.knobs().gridMap()->getGrid(1, view);
+                grids->push_back(grid ? *grid : Grid2D());
+            }
+        };
+    std::vector<FeatureTrack> own, shared;
+    std::vector<Grid2D> ownGrids, sharedGrids;
+    matchAndWarp(false, &own, &ownGrids);
+    matchAndWarp(true, &shared, &sharedGrids);
+    ASSERT_GE(own.size(), 50u);
+    ASSERT_EQ(shared.size(), own.size());
+    for (size_t m = 0; m < own.size(); ++m) {
+        ASSERT_EQ(shared[m].getFeatures().size(), own[m].getFeatures().size());
+        for (size_t k = 0; k < own[m].getFeatures().size(); ++k) {
+            EXPECT_EQ(shared[m].getFeatures()[k].first, own[m].getFeatures()[k].first);
+            EXPECT_LT((shared[m].getFeatures()[k].second.getPosition() -
+                       own[m].getFeatures()[k].second.getPosition())
+                          .norm(),
+                      1e-9);
+        }
+        EXPECT_NEAR(shared[m].getPoint().getRMSE(), own[m].getPoint().getRMSE(), 1e-9);
+    }
+    for (size_t v = 0; v < ownGrids.size(); ++v) {
+        EXPECT_GT(ownGrids[v].width, 0) << "view " << v + 1;
+        EXPECT_TRUE(sharedGrids[v] == ownGrids[v]) << "view " << v + 1;
+    }
 }

@@ -58,7 +58,8 @@ struct TrackFeaturesOptions {
     /// features (wideFeatures of each camera per pair) within wideBandDegrees of their depth
     /// curves, estimates from those matches the rotation each camera needs (RANSAC per pair,
     /// then least squares over every camera), and the matching proper runs on the corrected
-    /// rig. Off: the rig is taken as exact.
+    /// rig. Two fisheyes back to back also get each lens's angle from its axis corrected, from
+    /// every arc of their overlap ring that agrees among itself. Off: the rig is taken as exact.
     bool correctRotation = true;
     double wideBandDegrees = 7.0;
     int wideFeatures = 250;
@@ -94,6 +95,9 @@ struct TrackFeaturesStats {
     /// that agreed with it.
     std::vector<Eigen::Matrix3d> corrections;
     int correctionMatches = 0;
+    /// The factor the correction put on each camera's angle from its optical axis (its focal
+    /// length divided by it; 1 without one): only two fisheyes back to back get one.
+    std::vector<double> lensFactors;
 };
 
 /// The name messages give camera `c` of `rig`: its view, else "cam" and its number.
@@ -143,7 +147,8 @@ bool TrackFeatures(FeatureImageSource& source,
                    TrackFeaturesStats* stats = nullptr);
 
 /// The same for the inputs of host operator `op` (MakeOpImageSource), with progress and
-/// cancellation through the host (CreateProgressReporter).
+/// cancellation through the host (CreateProgressReporter). A camera with a crop window reads
+/// that window of its input (CameraWindowSource), so cameras may share one input.
 bool TrackFeatures(PX::Image::Op* op,
                    CameraTrack& track,
                    const CameraRigDefinition& rig,
