@@ -150,7 +150,20 @@ private:
     std::vector<std::pair<int, int>> m_links;
 
     std::vector<Camera> m_work;
-    std::vector<Buffer> m_buffers;
+    /// The kept working images belong to one object: a copy starts with none, so two copies
+    /// never write into each other's images.
+    struct Buffers : std::vector<Buffer> {
+        Buffers() = default;
+        Buffers(const Buffers&) : std::vector<Buffer>() {}
+        Buffers(Buffers&&) = default;
+        Buffers& operator=(const Buffers&) {
+            clear();
+            return *this;
+        }
+        Buffers& operator=(Buffers&&) = default;
+        ~Buffers() = default;
+    };
+    Buffers m_buffers;
     Box m_analysisBox;
     Image m_panorama;
     Image m_label;

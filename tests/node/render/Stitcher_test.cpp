@@ -629,6 +629,17 @@ TEST(Stitcher, BuildingAgainEqualsAFreshStitcherAndLeavesEarlierPanoramasAlone) 
             firstCopy.copyFrom(first);
         }
     }
+    // A copy keeps no working images of the original: its builds leave the original's labels.
+    const Image labels = kept.seamLabels();
+    Image labelsCopy(labels.info(), nullptr);
+    labelsCopy.copyFrom(labels);
+    Stitcher copy = kept;
+    run(copy, frame(labels.box(), 20), BlendType::MultiBand, true);
+    for (int y = labels.box().y0; y < labels.box().y1; ++y)
+        ASSERT_EQ(
+            std::memcmp(labels.row(y), labelsCopy.row(y), std::size_t(labels.box().width()) * 16),
+            0)
+            << "label row " << y;
     for (int y = first.box().y0; y < first.box().y1; ++y)
         ASSERT_EQ(
             std::memcmp(first.row(y), firstCopy.row(y), std::size_t(first.box().width()) * 16), 0)
