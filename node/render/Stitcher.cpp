@@ -67,6 +67,32 @@ Box Stitcher::seenBox(const HostImage& analysis) const {
     return b.intersect(m_outputBox);
 }
 
+Image Stitcher::workImage(const Box& box,
+                          int channels,
+                          const Compute::DevicePtr& device,
+                          bool clear) {
+    for (Buffer& b : m_buffers)
+        if (!b.taken && b.image.box() == box && b.image.channels() == channels &&
+            b.image.device() == device) {
+            b.taken = b.used = true;
+            if (clear) b.image.clear();
+            return b.image;
+        }
+    m_buffers.push_back({allocate(box, channels, device, clear), true, true});
+    return m_buffers.back().image;
+}
+
+void Stitcher::releaseBuffers() {
+    for (Buffer& b : m_buffers) b.taken = false;
+}
+
+void Stitcher::trimBuffers() {
+    m_buffers.erase(
+        std::remove_if(m_buffers.begin(), m_buffers.end(), [](const Buffer& b) { return !b.used; }),
+        m_buffers.end());
+    for (Buffer& b : m_buffers) b.taken = b.used = false;
+}
+
 void Stitcher::setVectorDetail(float detail) {
     m_vectorDetail = detail;
     m_vectorFieldBox = vectorFieldBoxFor(detail);
@@ -99,6 +125,9 @@ Image Stitcher::alignedCamera(int camera) const {
 void Stitcher::build() {
     if (m_outputBox.empty()) throw StitchError("Stitcher: the panorama's output box is empty");
     if (m_cameras.empty()) throw StitchError("Stitcher: no cameras to stitch");
+    // Every working image is free for this build; what it does not take goes at the end.
+    releaseBuffers();
+    for (Buffer& b : m_buffers) b.used = false;
     prepare();
     if (m_exposureCompensation) {
         std::vector<HostImage> analysis;
@@ -112,6 +141,7 @@ void Stitcher::build() {
         blendAlpha(m_label);
     else
         blendMultiBand(m_label);
+    trimBuffers();
 }
 
 void Stitcher::prepare() {
@@ -140,9 +170,10 @@ void Stitcher::prepare() {
         Camera c;
         c.index = index;
         c.image = image;
-        Image small = allocate(m_analysisBox, 4, device, false);
+        Image small = workImage(m_analysisBox, 4, device, false);
         resizeBounds(image, Bounds::of(m_outputBox), small, Bounds::of(m_analysisBox), true);
         c.analysis = download(small);
+        releaseBuffers();
         c.feather = upload(featherDistance(c.analysis, 3, 0.5f), m_analysisBox, device);
         c.footprint = seenBox(c.analysis);
         m_work.push_back(std::move(c));
@@ -232,7 +263,7 @@ void Stitcher::computeVectorField() {
 
 Image Stitcher::seamLabel() {
     const Compute::DevicePtr device = m_work[0].image.device();
-    Image label = allocate(m_outputBox, 4, device, true);
+    Image label = workImage(m_outputBox, 4, device, true);
     const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
     const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work)
@@ -243,7 +274,7 @@ Image Stitcher::seamLabel() {
 
 void Stitcher::blendAlpha(Image& label) {
     const Compute::DevicePtr device = m_work[0].image.device();
-    Image sum = allocate(m_outputBox, 4, device, true);
+    Image sum = workImage(m_outputBox, 4, device, true);
     const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
     const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work)
@@ -273,7 +304,22 @@ void Stitcher::blendMultiBand(Image& label) {
     // straight into the panorama where it holds the label, and the collapse adds the coarser
     // levels there. A pyramid of one level blends in its only accumulator.
     ImagePyramid sums(count);
-    for (int k = count > 1 ? 1 : 0; k < count; ++k) sums[k] = allocate(levels[k], 4, device, true);
+    for (int k = count > 1 ? 1 : 0; k < count; ++k) sums[k] = workImage(levels[k], 4, device, true);
+    // The labels and sums stay taken for the whole blend; each camera's own images go back
+    // after it, for a later camera of the same shape.
+    auto releaseCamera = [this](const std::vector<bool>& before) {
+        for (std::size_t i = 0; i < m_buffers.size(); ++i)
+            if (i >= before.size() || !before[i]) m_buffers[i].taken = false;
+    };
+    auto gaussianPyramid = [&](const Image& base) {
+        const std::vector<Box> boxes = factory.levelBoxes(base.box(), count);
+        ImagePyramid pyramid{base};
+        for (std::size_t k = 1; k < boxes.size(); ++k) {
+            pyramid.push_back(workImage(boxes[k], base.channels(), device, false));
+            factory.reduce(pyramid[k - 1], pyramid[k]);
+        }
+        return pyramid;
+    };
 
     // Each camera works over its footprint only, grown by the reach of the coarse levels'
     // filters and aligned so that its levels fall on the panorama's. Spherical pyramids and
@@ -303,6 +349,8 @@ void Stitcher::blendMultiBand(Image& label) {
     for (const Camera& c : m_work) {
         const Box roi = footprint(c);
         if (roi.empty()) continue;  // sees nothing: contributes nothing
+        std::vector<bool> before;
+        for (const Buffer& b : m_buffers) before.push_back(b.taken);
         // Level 0 is the camera's own image where it holds the work box: the coarser levels
         // cover the box alone and read it as a window. An image aligned by the vector field
         // covers only where the camera shows (copied into a box whose other parts start
@@ -315,17 +363,17 @@ void Stitcher::blendMultiBand(Image& label) {
             colour.push_back(c.image);
             const std::vector<Box> boxes = factory.levelBoxes(roi, count);
             for (int k = 1; k < count; ++k) {
-                colour.push_back(allocate(boxes[k], 4, device, false));
+                colour.push_back(workImage(boxes[k], 4, device, false));
                 factory.reduce(colour[k - 1], colour[k]);
             }
         } else {
-            Image base = allocate(roi, 4, device, roi.intersect(c.image.box()) != roi);
+            Image base = workImage(roi, 4, device, roi.intersect(c.image.box()) != roi);
             base.copyFrom(c.image);
-            colour = factory.buildGaussian(base, count);
+            colour = gaussianPyramid(base);
         }
-        Image weight = allocate(roi, 1, device, false);
+        Image weight = workImage(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
-        ImagePyramid weights = factory.buildGaussian(weight, count);
+        const ImagePyramid weights = gaussianPyramid(weight);
         const std::array<float, 3> mean = meanColour(c.analysis);
 
         // Coarse to fine: the coarsest level filled, then each finer band against the
@@ -339,6 +387,7 @@ void Stitcher::blendMultiBand(Image& label) {
         if (count > 1)
             bandZero(
                 colour[1], colour[0], label, m_panorama, c.index, c.gain, sigma, spherical, roi);
+        releaseCamera(before);
     }
 
     // With expand, the coarsest sum is filled where no camera's weight reached it (far from

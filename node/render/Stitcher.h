@@ -45,7 +45,11 @@ enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
 /// - Spherical Multi-Band: the same with spherical pyramids (longitude wraps, poles join).
 ///
 /// Output: the panorama, premultiplied float RGBA over the output box, on the cameras' device.
-/// Not thread-safe; one build per object.
+/// Not thread-safe. An object may build again (new images, settings or frame): its working
+/// images (pyramids, weights, accumulators, labels) stay alive between builds and are reused
+/// when the next build needs the same sizes, so a stream of frames allocates nothing new.
+/// The panorama is a fresh image every build (callers may keep it); seamLabels() and
+/// alignedCamera() are valid until the next build.
 class Stitcher {
 public:
     Stitcher() = default;
@@ -112,6 +116,21 @@ private:
         Box footprint;  ///< a box holding every pixel the camera sees
     };
 
+    /// A working image kept between builds (see the class comment).
+    struct Buffer {
+        Image image;
+        bool taken = false;  ///< in use by the current step
+        bool used = false;   ///< taken during the current build
+    };
+
+    /// A working image of `box` and `channels` floats on `device`: a free kept one of that
+    /// exact shape, else a new one. Cleared to zero when `clear`. Taken until releaseBuffers.
+    Image workImage(const Box& box, int channels, const Compute::DevicePtr& device, bool clear);
+    /// Gives back every taken working image for reuse by later steps of the same build.
+    void releaseBuffers();
+    /// Drops kept images the build just finished did not use (sizes that changed).
+    void trimBuffers();
+
     void prepare();
     void computeVectorField();
     void blendAlpha(Image& label);
@@ -131,6 +150,20 @@ private:
     std::vector<std::pair<int, int>> m_links;
 
     std::vector<Camera> m_work;
+    /// The kept working images belong to one object: a copy starts with none, so two copies
+    /// never write into each other's images.
+    struct Buffers : std::vector<Buffer> {
+        Buffers() = default;
+        Buffers(const Buffers&) : std::vector<Buffer>() {}
+        Buffers(Buffers&&) = default;
+        Buffers& operator=(const Buffers&) {
+            clear();
+            return *this;
+        }
+        Buffers& operator=(Buffers&&) = default;
+        ~Buffers() = default;
+    };
+    Buffers m_buffers;
     Box m_analysisBox;
     Image m_panorama;
     Image m_label;

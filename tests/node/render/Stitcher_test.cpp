@@ -6,6 +6,7 @@
 #include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 
@@ -571,4 +572,76 @@ TEST(Stitcher, AlignedCamerasShowTheCameraAtQPlusTheField) {
     EXPECT_GT(moved, 100) << "the field moves camera 1 over its overlap";
     // The aligned image covers everything the camera sees.
     EXPECT_TRUE(aligned.box().contains(150, 96) && aligned.box().contains(19, 96));
+}
+
+TEST(Stitcher, BuildingAgainEqualsAFreshStitcherAndLeavesEarlierPanoramasAlone) {
+    // One stitcher through frames whose cameras move (footprints change: kept images of the
+    // old shapes must not leak in), whose blend and expand change, and whose panorama size
+    // changes; every frame must equal a fresh stitcher's, bit for bit, and a panorama kept
+    // from an earlier frame must not change.
+    const Texture t(4);
+    const auto colour = [&](float x, float y) {
+        return std::array<float, 3>{t(x, y), t(y, x), 0.3f};
+    };
+    const auto frame = [&](const Box& box, int shift) {
+        const int w = box.width();
+        return std::vector<Image>{
+            camera(box, band(shift, shift + w / 2, w), colour),
+            camera(box, band(shift + w / 3, shift + w, w), colour),
+            camera(
+                box,
+                [=](int x, int y) { return std::hypot(x - 40 - shift, y - 30) < 14 + shift; },
+                colour)};
+    };
+    struct Step {
+        Box box;
+        int shift;
+        BlendType type;
+        bool expand;
+    };
+    const Step steps[] = {{{0, 0, 128, 64}, 0, BlendType::MultiBand, false},
+                          {{0, 0, 128, 64}, 9, BlendType::MultiBand, true},
+                          {{0, 0, 128, 64}, 9, BlendType::SphericalMultiBand, false},
+                          {{0, 0, 128, 64}, 3, BlendType::Alpha, true},
+                          {{0, 0, 96, 48}, 5, BlendType::MultiBand, false},
+                          {{0, 0, 128, 64}, 0, BlendType::MultiBand, false}};
+    Stitcher kept;
+    Image first;
+    Image firstCopy;
+    for (const Step& step : steps) {
+        const std::vector<Image> cams = frame(step.box, step.shift);
+        run(kept, cams, step.type, step.expand);
+        Stitcher fresh;
+        run(fresh, cams, step.type, step.expand);
+        int differ = 0;
+        for (int y = step.box.y0; y < step.box.y1; ++y) {
+            differ += std::memcmp(kept.panorama().row(y),
+                                  fresh.panorama().row(y),
+                                  std::size_t(step.box.width()) * 16) != 0;
+            differ += std::memcmp(kept.seamLabels().row(y),
+                                  fresh.seamLabels().row(y),
+                                  std::size_t(step.box.width()) * 16) != 0;
+        }
+        EXPECT_EQ(differ, 0) << "shift " << step.shift << " type " << int(step.type);
+        if (first.empty()) {
+            first = kept.panorama();
+            firstCopy = Image(first.info(), nullptr);
+            firstCopy.copyFrom(first);
+        }
+    }
+    // A copy keeps no working images of the original: its builds leave the original's labels.
+    const Image labels = kept.seamLabels();
+    Image labelsCopy(labels.info(), nullptr);
+    labelsCopy.copyFrom(labels);
+    Stitcher copy = kept;
+    run(copy, frame(labels.box(), 20), BlendType::MultiBand, true);
+    for (int y = labels.box().y0; y < labels.box().y1; ++y)
+        ASSERT_EQ(
+            std::memcmp(labels.row(y), labelsCopy.row(y), std::size_t(labels.box().width()) * 16),
+            0)
+            << "label row " << y;
+    for (int y = first.box().y0; y < first.box().y1; ++y)
+        ASSERT_EQ(
+            std::memcmp(first.row(y), firstCopy.row(y), std::size_t(first.box().width()) * 16), 0)
+            << "row " << y;
 }
