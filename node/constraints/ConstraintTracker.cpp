@@ -121,9 +121,17 @@ bool ConstraintTracker::cacheImage(int frame, int view) {
     if (m_images.count(context)) return true;
     auto* iop = dynamic_cast<PX::Image::Iop*>(m_node);
     const int input = m_rig ? m_rig->inputIndexOfView(view) : -1;
-    if (!iop || input < 0 || input >= iop->inputs() || !iop->input(input)) return false;
+    const int camera = m_rig ? m_rig->cameraIndexOfView(view) : -1;
+    if (!iop || input < 0 || input >= iop->inputs() || !iop->input(input) || camera < 0 ||
+        camera >= m_rig->numberOfCameras())
+        return false;
+    // The camera's own image: its crop window where it shares its input with other cameras.
+    std::vector<int> inputs(size_t(m_rig->numberOfCameras()), -1);
+    inputs[size_t(camera)] = input;
+    const std::unique_ptr<FeatureImageSource> files = MakeOpImageSource(m_node);
+    CameraWindowSource cameras(*files, m_rig->rig(), inputs);
     FeatureImage image;
-    if (!MakeOpImageSource(m_node)->getImage(input, frame, &image)) {
+    if (!cameras.getImage(camera, frame, &image)) {
         m_node->error("Cannot read view %d at frame %d!", view, frame);
         return false;
     }

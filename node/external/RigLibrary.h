@@ -7,6 +7,7 @@
 #include "vellacam/CameraDefinition.h"
 #include "vellacam/CameraRigDefinition.h"
 #include "vellacam/CameraTrack.h"
+#include "vellacam/CameraWindowSource.h"
 #include "vellacam/FeatureImageSource.h"
 #include "vellacam/FeatureTrack.h"
 #include "vellacam/MetaDataHandler.h"

@@ -58,7 +58,10 @@ public:
         const Box& b = plane.bounds();
         for (int y = b.y(); y < b.t(); ++y)
             for (int x = b.x(); x < b.r(); ++x) {
-                const float v = float(texture(x + 0.5 - d.x(), y + 0.5 - d.y()));
+                // Side by side: the left part of the file moves as cam1, the rest as cam2.
+                const Eigen::Vector2d e =
+                    splitAt > 0 ? shift(x < splitAt ? 1 : 2, outputContext().frame()) : d;
+                const float v = float(texture(x + 0.5 - e.x(), y + 0.5 - e.y()));
                 for (Channel c : plane.channels())
                     *plane.writableAt(x, y, plane.chanNo(c)) = c == Chan_Alpha ? 1.0f : v;
             }
@@ -73,6 +76,8 @@ public:
     std::set<int> unreadable;
     /// From this frame on every view is half as large.
     int halfSizeFrom = 1 << 30;
+    /// Above 0: every view shows one file holding both cameras side by side, split here.
+    int splitAt = 0;
 };
 
 Op* buildMovingSource(Node* node) { return new MovingSource(node); }
@@ -203,6 +208,37 @@ TEST_F(ConstraintTrackerTest, PointLeavingTheImageStopsWhileTheOthersGoOn) {
     int view = 0;
     const PointKey* last = knob->trackSet(row)->point(0, &view)->find(Context(first.back(), view));
     EXPECT_NEAR(last->x, truth(row, 0, 1, first.back()).x(), 0.05);
+}
+
+TEST_F(ConstraintTrackerTest, CamerasSharingOneFileTrackInTheirOwnWindows) {
+    // One file twice as wide, cam2 reading its right half: a point of cam2 must follow the right
+    // half's motion, which the left half (where its camera pixels fall in the file) does not have.
+    src().width = 2 * kWidth;
+    src().splitAt = kWidth;
+    src().setRig(2);
+    Korvane::Research::MetaDataHandler handler;
+    handler.updateMetaDataBundle(src().bundle);
+    Korvane::Research::CameraRigDefinition rig = handler.getRig();
+    for (int c = 0; c < 2; ++c) {
+        Korvane::Research::CameraDefinition camera = rig.getCamera(c);
+        camera.setFormat(kWidth, kHeight);
+        camera.setCropWindow(Eigen::Vector2i(c * kWidth, 0));
+        rig.setCamera(c, camera);
+    }
+    handler.setRig(rig);
+    src().bundle = handler.getMetaDataBundle();
+    op()->rigContext().reloadRig(false);
+    ASSERT_TRUE(op()->rigContext().rig().getCamera(1).hasCropWindow());
+    const int row = addRow(10, 20, {{cam1, {60, 70}}, {cam2, {90, 80}}});
+    const ExecuteResult result = run(1, 30);
+    ASSERT_TRUE(result.error.empty()) << result.error;
+    for (int k : {0, 1}) {
+        int view = 0;
+        const PointKey* key = knob->trackSet(row)->point(k, &view)->find(Context(20, view));
+        ASSERT_NE(key, nullptr) << "point " << k;
+        EXPECT_NEAR(key->x, truth(row, k, 10, 20).x(), 0.1) << "point " << k;
+        EXPECT_NEAR(key->y, truth(row, k, 10, 20).y(), 0.1) << "point " << k;
+    }
 }
 
 // What stops tracking, the message it gives, and the keys that stay (10 is the start).
