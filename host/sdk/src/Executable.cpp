@@ -52,7 +52,9 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
     bool ok = guarded("starting", kNoFrame, [&] { exe->beginExecuting(); });
     for (size_t i = 0; ok && i < frames.size(); ++i) {
         const int frame = frames[i];
-        Host::current().progress(node, float(i) / float(frames.size()));
+        const float share = 1.0f / float(frames.size());
+        Host::current().progress(node, float(i) * share);
+        node->setProgressSpan(float(i) * share, share);
         if (Host::current().cancelled(node)) {
             result.cancelled = true;
             break;
@@ -72,6 +74,7 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
         ++result.framesRun;
         if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
     }
+    node->setProgressSpan(0.0f, 1.0f);
     guarded("ending", kNoFrame, [&] { exe->endExecuting(); });
     Host::current().progressDismiss(node);
     if (result.error.empty() && node->hasError()) result.error = node->errorMessage();

@@ -105,7 +105,9 @@ bool Op::aborted() const { return m_node->aborted(); }
 
 bool Op::cancelled() const { return Host::current().cancelled(m_node); }
 
-void Op::progressFraction(double fraction) { Host::current().progress(m_node, float(fraction)); }
+void Op::progressFraction(double fraction) {
+    Host::current().progress(m_node, m_node->progressOfWhole(float(fraction)));
+}
 
 void Op::progressMessage(const std::string& message) {
     Host::current().progressMessage(m_node, message);

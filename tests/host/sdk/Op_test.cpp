@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/Op.h"
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "TestOps.h"
@@ -12,10 +14,13 @@ using namespace PX::Image;
 
 namespace {
 
-/// A host that cancels once `cancelAfter` frames have been asked about.
+/// A host that cancels once `cancelAfter` frames have been asked about, and keeps the
+/// progress it was shown.
 class CancellingHost : public Host {
 public:
     bool cancelled(Node*) override { return ++asked > cancelAfter; }
+    void progress(Node*, float fraction) override { shown.push_back(fraction); }
+    std::vector<float> shown;
     int asked = 0;
     int cancelAfter = 1000;
 };
@@ -37,6 +42,17 @@ TEST(Execute, RunsKeptFramesInOrderWithTheUIFrameSet) {
               (std::vector<std::string>{
                   "changed count", "begin", "execute 1 count 1", "execute 5 count 5", "end"}));
     EXPECT_EQ(node->uiContext().frame(), 42) << "the UI frame is restored after the run";
+}
+
+TEST(Execute, ProgressOfEachFrameIsItsShareOfTheWholeRun) {
+    // The recorder reports half its work done in each frame: the bar moves only forward.
+    auto node = Node::create("TestRecorder", "Recorder1");
+    CancellingHost host;
+    Host::install(&host);
+    execute(node->op(), {1, 2});
+    node->op()->progressFraction(0.5);  // after the run, the node's own fraction again
+    Host::install(nullptr);
+    EXPECT_EQ(host.shown, (std::vector<float>{0.0f, 0.25f, 0.5f, 0.75f, 0.5f}));
 }
 
 TEST(Execute, CancelStopsBeforeTheNextFrameAndStillEnds) {

@@ -64,6 +64,7 @@ void Recorder::execute() {
     log.push_back("execute " + std::to_string(int(uiContext().frame())) + " count " +
                   std::to_string(count));
     if (int(uiContext().frame()) == throwAt) throw std::runtime_error("out of memory, say");
+    progressFraction(0.5);
 }
 
 void ViewSource::_validate(bool) {

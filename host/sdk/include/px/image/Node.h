@@ -75,6 +75,17 @@ public:
     bool hasError() const;
     std::string errorMessage() const;
 
+    /// The share of the whole work that the node's own progress reports stand for while an
+    /// execution runs one of its frames: a fraction f the node reports shows as
+    /// begin + f * width, so the bar of a run over several frames only moves forward.
+    void setProgressSpan(float begin, float width) {
+        m_progressBegin = begin;
+        m_progressWidth = width;
+    }
+    float progressOfWhole(float fraction) const {
+        return m_progressBegin + fraction * m_progressWidth;
+    }
+
     bool aborted() const { return m_aborted.load(); }
     void setAborted(bool a) { m_aborted.store(a); }
 
@@ -96,6 +107,8 @@ private:
     mutable std::mutex m_errorMutex;
     std::string m_error;
     std::atomic<bool> m_aborted{false};
+    float m_progressBegin = 0.0f;
+    float m_progressWidth = 1.0f;
     std::recursive_mutex m_evaluationMutex;
     std::unique_ptr<Op> m_op;  // last: destroyed before the knobs it may point to
 };
