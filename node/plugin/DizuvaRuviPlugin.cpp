@@ -161,6 +161,17 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         Iop* in = validateInput(k);
         if (!in) return stop();
         copy_info(k);
+        // A camera with a crop window shows its own window, not the whole file it shares.
+        const int camera = m_rigContext.cameraIndexOfView(view);
+        if (camera >= 0 && camera < m_rigContext.numberOfCameras() &&
+            m_rigContext.rig().getCamera(camera).hasCropWindow()) {
+            const CameraDefinition& c = m_rigContext.rig().getCamera(camera);
+            const Format own(
+                c.getFormatWidth(), c.getFormatHeight(), in->info().format().pixel_aspect());
+            info_().set(own.box());
+            info_().format(own);
+            info_().full_size_format(own);
+        }
         if (m_knobManager.cameraOutputMode(true) == KnobManager::CameraOutputMode::Unwarped)
             layers = Mask_StitchMap;
         if (m_knobManager.cameraProjectionType(true) != KnobManager::CameraProjection::Default) {

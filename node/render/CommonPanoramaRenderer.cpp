@@ -62,12 +62,33 @@ Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
     const ChannelSet missing = wanted - in->info().channels();
     if (!missing.empty())
         throw MessageException("Input " + std::to_string(input) + " missing " + missing.text());
-    const Box hostBox(box.x0, box.y0, box.x1, box.y1);
+    // A camera with a crop window is its window of the input: `box` is in the camera's own
+    // pixels, the input is read that far over and up, and the pixels come back at `box`.
+    const int camera = m_rig->cameraIndexOfView(view);
+    Eigen::Vector2i offset = Eigen::Vector2i::Zero();
+    if (camera >= 0 && camera < rig().getNumberCameras() &&
+        rig().getCamera(camera).hasCropWindow()) {
+        const CameraDefinition& c = rig().getCamera(camera);
+        offset = c.getCropWindowOffset();
+        const Format& file = in->info().format();
+        if (offset.x() + c.getFormatWidth() > file.width() ||
+            offset.y() + c.getFormatHeight() > file.height())
+            throw MessageException(
+                "Camera " + std::to_string(camera + 1) + " (" + c.getOutputView() +
+                "): its crop window (" + std::to_string(c.getFormatWidth()) + " x " +
+                std::to_string(c.getFormatHeight()) + " from " + std::to_string(offset.x()) + ", " +
+                std::to_string(offset.y()) + ") reaches past the " + std::to_string(file.width()) +
+                " x " + std::to_string(file.height()) + " image of input " + std::to_string(input));
+    }
+    const Kiln::Box inputBox{
+        box.x0 + offset.x(), box.y0 + offset.y(), box.x1 + offset.x(), box.y1 + offset.y()};
+    const Box hostBox(inputBox.x0, inputBox.y0, inputBox.x1, inputBox.y1);
     ImagePlane plane = m_node->fetchInput(input, hostBox, wanted);
     if (!plane.hasBuffer())
         throw MessageException("Input " + std::to_string(input) +
                                " could not be read: " + in->errorMessage());
-    return packedCopy(plane, channels, box, device());
+    const Kiln::Image image = packedCopy(plane, channels, inputBox, device());
+    return offset.isZero() ? image : image.translate(-offset.x(), -offset.y());
 }
 
 IP::Size CommonPanoramaRenderer::cameraSize(int camera) const {

@@ -25,7 +25,8 @@ class RigContext;
 /// equirectangular panorama. A concrete renderer supplies the rig and the records that
 /// describe each camera to the projection kernels, and may extend the camera image (the warp).
 ///
-/// Frames: a camera's frame is its input format, [0, W] x [0, H] in input pixels; the
+/// Frames: a camera's frame is its format, [0, W] x [0, H] in its own pixels (its crop window
+/// of the input where it has one, else the input from the origin); the
 /// panorama's frame is the output format. Images live on the device given to setDevices(),
 /// whose context the caller has bound to the thread. Calls come from one render at a time.
 class CommonPanoramaRenderer {
@@ -43,8 +44,11 @@ public:
     Kiln::Compute::DevicePtr device() const;
 
     /// The node's input of camera view `view`, channels `channels` (1 to 4, in that order) over
-    /// `box`, on the render device. Throws MessageException "Input <n> missing <channels>"
-    /// when the input lacks some of them, and one naming the input when it cannot be read.
+    /// `box`, on the render device. `box` is in the camera's own pixels: a camera with a crop
+    /// window gets that window of its input, moved to the origin. Throws MessageException
+    /// "Input <n> missing <channels>" when the input lacks some of them, one naming the camera
+    /// when its crop window reaches past the input's format, and one naming the input when it
+    /// cannot be read.
     Kiln::Image fetchInput(int view,
                            const Kiln::Box& box,
                            const std::vector<PX::Image::Channel>& channels);

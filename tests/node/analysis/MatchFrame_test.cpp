@@ -8,6 +8,7 @@
 #include <set>
 
 #include "RenderedRig.h"
+#include "RenderedRigSource.h"
 #include "analysis/AnalysisExecutor.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
@@ -22,103 +23,9 @@
 using namespace Korvane::Research;
 using namespace PX::Image;
 using MatchingTests::RenderedRig;
+using NodeTests::RenderedRigSource;
 
 namespace {
-
-/// The rendered rig as a multi-view source with its rig metadata; views in `missing` fail.
-/// With `latlong`, the rig's cameras are latlong and each view is the panorama from the rig
-/// centre (512 x 256), black where its camera does not see.
-class RenderedRigSource : public PlanarIop {
-public:
-    explicit RenderedRigSource(Node* node) : PlanarIop(node) { setRig(false); }
-
-    /// With `sideBySideCameras`, every view is one 1280 x 240 file holding the four cameras
-    /// left to right, and the rig gives each camera its crop window of it.
-    void setRig(bool latlongCameras, bool sideBySideCameras = false) {
-        latlong = latlongCameras;
-        sideBySide = sideBySideCameras;
-        CameraRigDefinition rig = RenderedRig::get().rig;
-        for (int c = 0; c < rig.getNumberCameras(); ++c) {
-            if (latlong) rig.getCamera(c).setProjection(ProjectionTypeEnum::Latlong);
-            if (sideBySide) rig.getCamera(c).setCropWindow(Eigen::Vector2i(320 * c, 0));
-        }
-        MetaDataHandler handler;
-        handler.setRig(rig);
-        handler.setRigConvergence(5.0);
-        m_bundle = handler.getMetaDataBundle();
-    }
-    const char* Class() const override { return "RenderedRigSource"; }
-    int minimum_inputs() const override { return 0; }
-    int maximum_inputs() const override { return 0; }
-    MetaData::Bundle _fetchMetaData(const std::string&) override { return m_bundle; }
-    void _validate(bool) override {
-        const int w = latlong ? 512 : sideBySide ? 4 * 320 : 320, h = latlong ? 256 : 240;
-        info_().set(Box(0, 0, w, h));
-        info_().format(Format(w, h));
-        info_().full_size_format(Format(w, h));
-        info_().channels(Mask_RGBA);
-        if (missing.count(Views::name(outputContext().view())))
-            error("no image for %s", Views::name(outputContext().view()).c_str());
-    }
-    void renderPlane(ImagePlane& plane) override {
-        const std::string view = Views::name(outputContext().view());
-        const int camera = view.size() > 3 ? std::atoi(view.c_str() + 3) - 1 : 0;
-        if (latlong) return renderPanorama(plane, std::clamp(camera, 0, 3));
-        if (!sideBySide) return renderCamera(plane, std::clamp(camera, 0, 3), 0);
-        for (int c = 0; c < 4; ++c) renderCamera(plane, c, 320 * c);
-    }
-
-    std::set<std::string> missing;
-    bool latlong = false;
-    bool sideBySide = false;
-
-private:
-    void renderCamera(ImagePlane& plane, int camera, int left) {
-        const auto& rgb = RenderedRig::get().views[size_t(camera)].rgb;
-        for (int y = 0; y < 240; ++y)
-            for (int x = 0; x < 320; ++x)
-                for (Channel ch : plane.channels()) {
-                    const int c = ch == Chan_Red     ? 0
-                                  : ch == Chan_Green ? 1
-                                  : ch == Chan_Blue  ? 2
-                                                     : 3;
-                    *plane.writableAt(left + x, y, plane.chanNo(ch)) =
-                        c < 3 ? rgb[(size_t(239 - y) * 320 + x) * 3 + size_t(c)] : 1.0f;
-                }
-    }
-    void renderPanorama(ImagePlane& plane, int camera) {
-        CameraDefinition pano;
-        pano.setFormat(512, 256);
-        pano.setProjection(ProjectionTypeEnum::Latlong);
-        SphericalTransform centre(pano);
-        centre.setConvergenceDepth(5.0);
-        const SphericalTransform own(RenderedRig::get().rig.getCamera(camera));
-        for (int y = 0; y < 256; ++y)
-            for (int x = 0; x < 512; ++x) {
-                Eigen::Vector3d world;
-                Eigen::Vector2d image;
-                const bool seen =
-                    centre.ProjectToWorld(Eigen::Vector2d(x + 0.5, y + 0.5), &world) &&
-                    own.ProjectFromWorld(world, &image);
-                for (Channel ch : plane.channels()) {
-                    const int c = ch == Chan_Red     ? 0
-                                  : ch == Chan_Green ? 1
-                                  : ch == Chan_Blue  ? 2
-                                                     : 3;
-                    *plane.writableAt(x, y, plane.chanNo(ch)) =
-                        !seen   ? 0.0f
-                        : c < 3 ? RenderedRig::get()
-                                      .panorama.rgb[(size_t(255 - y) * 512 + x) * 3 + size_t(c)]
-                                : 1.0f;
-                }
-            }
-    }
-
-    MetaData::Bundle m_bundle;
-};
-
-Op* buildSource(Node* node) { return new RenderedRigSource(node); }
-const Op::Description kSource("RenderedRigSource", buildSource);
 
 /// Keeps the progress messages (warnings) a run sends to the host.
 class RecordingHost : public Host {
