@@ -6,6 +6,8 @@
 
 #include <Eigen/Geometry>
 
+#include "Random.h"
+
 namespace Korvane {
 namespace MakeRig {
 
@@ -15,8 +17,6 @@ using Korvane::Research::CameraRigDefinition;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-double uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
 
 Eigen::Vector3d randomAxis(std::mt19937_64& rng) {
     const double z = 2.0 * uniform(rng) - 1.0;

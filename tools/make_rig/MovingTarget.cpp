@@ -5,6 +5,8 @@
 #include <cmath>
 #include <random>
 
+#include "Random.h"
+
 namespace Korvane {
 namespace MakeRig {
 
@@ -49,8 +51,7 @@ void MovingTarget::addTo(Scene& scene, std::uint64_t seed) {
     // no stretch repeats another.
     double left = kCentreX - kHalfWidth;
     for (int b = 0; left < kCentreX + kHalfWidth - 1e-9; ++b) {
-        const double width =
-            std::min(0.02 + 0.02 * double(rng() >> 11) * 0x1.0p-53, kCentreX + kHalfWidth - left);
+        const double width = std::min(0.02 + 0.02 * uniform(rng), kCentreX + kHalfWidth - left);
         scene.addShape(board(rng,
                              "targetBase",
                              left + 0.5 * width,

@@ -8,6 +8,8 @@
 
 #include <Eigen/Geometry>
 
+#include "Random.h"
+
 namespace Korvane {
 namespace MakeRig {
 
@@ -18,13 +20,6 @@ constexpr double kEpsilon = 1e-9;
 
 Eigen::Matrix3d yawMatrix(double degrees) {
     return Eigen::AngleAxisd(degrees * kPi / 180.0, Eigen::Vector3d::UnitY()).toRotationMatrix();
-}
-
-/// Uniform in [0, 1) from the top 53 bits; std::uniform_real_distribution differs between
-/// standard libraries and would break byte-identical output.
-double uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
-double symmetric(std::mt19937_64& rng, double amount) {
-    return amount * (2.0 * uniform(rng) - 1.0);
 }
 
 Eigen::Vector3f randomColour(std::mt19937_64& rng) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <random>
 
+#include "Random.h"
+
 namespace Korvane {
 namespace MakeRig {
 
@@ -27,9 +29,7 @@ SensorModel::SensorModel(const RigOptions& options,
     m_active = options.exposure > 0.0 || options.whiteBalance > 0.0 || options.vignetting > 0.0 ||
                options.noise > 0.0 || options.circleFov > 0.0;
     std::mt19937_64 rng(options.seed * 0x5851F42D4C957F2DULL + 0x5E4502ULL);
-    auto symmetric = [&rng](double amount) {
-        return amount * (2.0 * static_cast<double>(rng() >> 11) * 0x1.0p-53 - 1.0);
-    };
+    auto symmetric = [&rng](double amount) { return MakeRig::symmetric(rng, amount); };
     for (int c = 0; c < rig.getNumberCameras(); ++c) {
         const double exposure = std::exp2(symmetric(options.exposure));
         const double red = 1.0 + symmetric(options.whiteBalance / 100.0);

@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "Random.h"
 #include "vellacam/RadialDistortion.h"
 #include "vellacam/RigFile.h"
 
@@ -19,10 +20,6 @@ using Korvane::Research::ProjectionTypeEnum;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-double symmetric(std::mt19937_64& rng, double amount) {
-    return amount * (2.0 * (static_cast<double>(rng() >> 11) * 0x1.0p-53) - 1.0);
-}
 
 /// Focal length for a circle of 98 % of the smaller side spanning options.circleFov without
 /// distortion; the circle is then where the distorted lens puts that angle.

@@ -10,6 +10,7 @@
 #include <Eigen/Eigenvalues>
 #include <nlohmann/json.hpp>
 
+#include "Random.h"
 #include "vellacam/SphericalTransform.h"
 
 namespace Korvane {
@@ -19,8 +20,6 @@ using Korvane::Research::CameraRigDefinition;
 using Korvane::Research::SphericalTransform;
 
 namespace {
-
-double uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
 
 struct FaceArea {
     int shape;
