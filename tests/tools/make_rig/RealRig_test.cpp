@@ -17,8 +17,7 @@
 #include "vellacam/SphericalTransform.h"
 
 using namespace Korvane::MakeRig;
-using Korvane::Research::CameraDefinition;
-using Korvane::Research::CameraRigDefinition;
+using namespace Korvane::Research;
 
 namespace {
 
