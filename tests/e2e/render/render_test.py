@@ -7,6 +7,8 @@ import os
 
 import vireo
 
+MODES = ("Unwarped", "Warped")
+
 node = vireo.toNode("DizuvaRuvi1")
 node["resampleType"].setValue("Bilinear")
 node["outputFormat"].fromScript("256 128")
@@ -27,10 +29,13 @@ write.setInput(0, node)
 write["channels"].setValue("rgb")
 
 
-def render(name, views):
-    write["file"].setValue("out/%s_%%V.####.ppm" % name)
+def render(knob, name, views):
+    """Renders `views` with `knob` at Unwarped, then at Warped."""
     write["views"].setValue(views)
-    vireo.execute(write, vireo.FrameRanges([1]))
+    for mode in MODES:
+        node[knob].setValue(mode)
+        write["file"].setValue("out/%s_%s_%%V.####.ppm" % (name, mode))
+        vireo.execute(write, vireo.FrameRanges([1]))
 
 
 def pixels(path):
@@ -50,30 +55,25 @@ def pixels(path):
     return width, height, data[pos + 1:]
 
 
-node["cameraOutputMode"].setValue("Unwarped")
-render("unwarped", "cam1 cam2")
-node["cameraOutputMode"].setValue("Warped")
-render("warped", "cam1 cam2")
+def both(name, view):
+    """The Unwarped and the Warped render of `view`, each as (width, height, bytes)."""
+    return [pixels("out/%s_%s_%s.0001.ppm" % (name, mode, view)) for mode in MODES]
 
-w, h, a = pixels("out/unwarped_cam1.0001.ppm")
-_, _, b = pixels("out/warped_cam1.0001.ppm")
+
+render("cameraOutputMode", "camera", "cam1 cam2")
+(w, h, a), (_, _, b) = both("camera", "cam1")
 # Output x shows input x + 3: compare inside the frame, away from the right edge.
 row = h // 2
 shifted = sum(1 for x in range(w - 3) for c in range(3)
               if b[(row * w + x) * 3 + c] == a[(row * w + x + 3) * 3 + c])
 assert shifted >= 0.95 * 3 * (w - 3), (shifted, w)
 assert a != b, "a non-zero grid changes the camera view"
-_, _, a2 = pixels("out/unwarped_cam2.0001.ppm")
-_, _, b2 = pixels("out/warped_cam2.0001.ppm")
+(_, _, a2), (_, _, b2) = both("camera", "cam2")
 assert a2 == b2, "a zero grid leaves the camera view as it is"
 
 # The panorama: Warped differs from Unwarped, since cam1 moved.
 node["blendType"].setValue("Alpha")
-node["outputMode"].setValue("Unwarped")
-render("pano_unwarped", "main")
-node["outputMode"].setValue("Warped")
-render("pano_warped", "main")
-_, _, p0 = pixels("out/pano_unwarped_main.0001.ppm")
-_, _, p1 = pixels("out/pano_warped_main.0001.ppm")
+render("outputMode", "pano", "main")
+(_, _, p0), (_, _, p1) = both("pano", "main")
 assert p0 != p1
 print("render: camera views and panorama ok (%d x %d cameras)" % (w, h))

@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using Korvane::Research::CameraRigDefinition;
-using Korvane::Research::CameraWindowSource;
-using Korvane::Research::FeatureImage;
-using Korvane::Research::FeatureImageSource;
+using namespace Korvane::Research;
 
 namespace {
 

@@ -50,6 +50,23 @@ struct Scene {
             return gain * texture(referencePixel + inverse * (q - truePosition)) + offset;
         });
     }
+
+    // Aligns the 7 px patch at the reference pixel of `from` into `to`, starting at `start`,
+    // allowing at most `maxShift` pixels of travel.
+    bool align(const SampledImage& from,
+               const SampledImage& to,
+               const Eigen::Vector2d& start,
+               const Eigen::Matrix2d& predicted,
+               double maxShift,
+               PatchAlignment* aligned) const {
+        return alignPatch(from, referencePixel, to, start, predicted, 7, maxShift, 1.5, aligned);
+    }
+    bool align(const Eigen::Vector2d& start,
+               const Eigen::Matrix2d& predicted,
+               double maxShift,
+               PatchAlignment* aligned) const {
+        return align(reference, target, start, predicted, maxShift, aligned);
+    }
 };
 
 // Back-to-back fisheyes: the lens model predicts a turn of the patch but gets the radial scale
@@ -59,15 +76,8 @@ TEST(PatchAligner, FindsThePointWhenThePredictedMapAndTheExposureAreOff) {
     const Eigen::Matrix2d predicted = rotation(35.0);
     const Scene scene(predicted * Eigen::Vector2d(1.18, 0.9).asDiagonal(), 0.6, 25.0);
     PatchAlignment aligned;
-    ASSERT_TRUE(alignPatch(scene.reference,
-                           scene.referencePixel,
-                           scene.target,
-                           scene.truePosition + Eigen::Vector2d(1.2, -0.9),
-                           predicted,
-                           7,
-                           5.0,
-                           1.5,
-                           &aligned));
+    ASSERT_TRUE(
+        scene.align(scene.truePosition + Eigen::Vector2d(1.2, -0.9), predicted, 5.0, &aligned));
     EXPECT_LT((aligned.position - scene.truePosition).norm(), 0.05);
     EXPECT_GT(aligned.correlation, 0.99);
     EXPECT_LT((aligned.mapping - scene.trueMap).norm(), 0.03);
@@ -77,57 +87,27 @@ TEST(PatchAligner, FindsThePointWhenThePredictedMapAndTheExposureAreOff) {
 TEST(PatchAligner, KeepsAnExactPredictionAndRefusesAShiftBeyondTheLimit) {
     const Eigen::Matrix2d exact = rotation(-120.0);
     const Scene scene(exact, 1.0, 0.0);
+    const Eigen::Vector2d start = scene.truePosition + Eigen::Vector2d(-2.0, 2.0);
     PatchAlignment aligned;
-    ASSERT_TRUE(alignPatch(scene.reference,
-                           scene.referencePixel,
-                           scene.target,
-                           scene.truePosition + Eigen::Vector2d(-2.0, 2.0),
-                           exact,
-                           7,
-                           5.0,
-                           1.5,
-                           &aligned));
+    ASSERT_TRUE(scene.align(start, exact, 5.0, &aligned));
     EXPECT_LT((aligned.position - scene.truePosition).norm(), 0.02);
     EXPECT_LT((aligned.mapping - exact).norm(), 0.01);
-    EXPECT_FALSE(alignPatch(scene.reference,
-                            scene.referencePixel,
-                            scene.target,
-                            scene.truePosition + Eigen::Vector2d(-2.0, 2.0),
-                            exact,
-                            7,
-                            1.0,
-                            1.5,
-                            &aligned));
+    EXPECT_FALSE(scene.align(start, exact, 1.0, &aligned));
 }
 
 // A patch of another place correlates poorly however the map bends; a flat one fixes nothing.
 TEST(PatchAligner, AnotherPlaceCorrelatesPoorlyAndAFlatPatchIsRefused) {
     const Scene scene(Eigen::Matrix2d::Identity(), 1.0, 0.0);
+    const Eigen::Matrix2d identity = Eigen::Matrix2d::Identity();
     const SampledImage other = render([](const Eigen::Vector2d& q) {
         return texture(Eigen::Vector2d(1.7 * q.y() + 11.0, 0.8 * q.x() - 5.0));
     });
     PatchAlignment aligned;
-    if (alignPatch(scene.reference,
-                   scene.referencePixel,
-                   other,
-                   scene.truePosition,
-                   Eigen::Matrix2d::Identity(),
-                   7,
-                   5.0,
-                   1.5,
-                   &aligned)) {
+    if (scene.align(scene.reference, other, scene.truePosition, identity, 5.0, &aligned)) {
         EXPECT_LT(aligned.correlation, 0.9);
     }
     const SampledImage flat = render([](const Eigen::Vector2d&) { return 100.0; });
-    EXPECT_FALSE(alignPatch(flat,
-                            scene.referencePixel,
-                            scene.target,
-                            scene.truePosition,
-                            Eigen::Matrix2d::Identity(),
-                            7,
-                            5.0,
-                            1.5,
-                            &aligned));
+    EXPECT_FALSE(scene.align(flat, scene.target, scene.truePosition, identity, 5.0, &aligned));
 }
 
 }  // namespace

@@ -10,13 +10,7 @@
 #include "vellacam/RigError.h"
 #include "vellacam/SphericalTransform.h"
 
-using Korvane::Research::CameraDefinition;
-using Korvane::Research::ParsePtoText;
-using Korvane::Research::ProjectionTypeEnum;
-using Korvane::Research::PtoProject;
-using Korvane::Research::ReadPtoFile;
-using Korvane::Research::RigError;
-using Korvane::Research::SphericalTransform;
+using namespace Korvane::Research;
 
 namespace {
 

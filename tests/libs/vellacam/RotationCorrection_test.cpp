@@ -9,11 +9,7 @@
 
 #include <Eigen/Geometry>
 
-using Korvane::Research::detail::estimateRotationCorrections;
-using Korvane::Research::detail::rayDistance;
-using Korvane::Research::detail::RayMatch;
-using Korvane::Research::detail::RotationCorrectionOptions;
-using Korvane::Research::detail::scaleAngleFromAxis;
+using namespace Korvane::Research::detail;
 
 namespace {
 

@@ -19,10 +19,34 @@ float* px(const Image& image, int x, int y) {
     return reinterpret_cast<float*>(image.row(y)) + (x - image.box().x0) * image.channels();
 }
 
+using Colour = std::function<std::array<float, 3>(float, float)>;
+
+/// The same colour everywhere.
+Colour flat(float r, float g, float b) {
+    return [=](float, float) { return std::array<float, 3>{r, g, b}; };
+}
+
+/// A grey scene of brightness value(x, y).
+Colour grey(const std::function<float(float, float)>& value) {
+    return [value](float x, float y) {
+        const float v = value(x, y);
+        return std::array<float, 3>{v, v, v};
+    };
+}
+
+/// Whether row y of two RGBA images holds the same bytes.
+bool sameRow(const Image& a, const Image& b, int y) {
+    return std::memcmp(a.row(y), b.row(y), std::size_t(a.box().width()) * 16) == 0;
+}
+
+Image copyOf(const Image& image) {
+    Image out(image.info(), nullptr);
+    out.copyFrom(image);
+    return out;
+}
+
 /// A premultiplied RGBA camera over `box`: colour(x, y) where seen(x, y), else transparent.
-Image camera(const Box& box,
-             const std::function<bool(int, int)>& seen,
-             const std::function<std::array<float, 3>(float, float)>& colour) {
+Image camera(const Box& box, const std::function<bool(int, int)>& seen, const Colour& colour) {
     Info info;
     info.box = box;
     info.channels = 4;
@@ -182,7 +206,7 @@ TEST(Stitcher, VectorDetailSetsTheGrid) {
 
 TEST(Stitcher, AConstantImageStaysConstantInEveryMode) {
     const Box box{0, 0, 128, 64};
-    const auto grey = [](float, float) { return std::array<float, 3>{0.3f, 0.5f, 0.7f}; };
+    const Colour grey = flat(0.3f, 0.5f, 0.7f);
     // Overlapping bands, one across the longitude seam, a round footprint, and a strip of
     // columns 100..108 that no camera sees.
     std::vector<Image> cams = {
@@ -256,14 +280,9 @@ TEST(Stitcher, VectorFieldRecoversAKnownShiftAndIsZeroWithoutOverlap) {
     const Box box{0, 0, 512, 256};
     const Texture t(11);
     const float sx = 1.5f, sy = -0.75f;
-    const auto a = [&](float x, float y) {
-        return std::array<float, 3>{t(x, y), t(x, y), t(x, y)};
-    };
+    const Colour a = grey(t);
     // Camera 2 shows the scene moved by (sx, sy): it sees at x + s what camera 1 sees at x.
-    const auto b = [&](float x, float y) {
-        const float v = t(x - sx, y - sy);
-        return std::array<float, 3>{v, v, v};
-    };
+    const Colour b = grey([&](float x, float y) { return t(x - sx, y - sy); });
     std::vector<Image> cams = {camera(box, band(0, 300, 512), a),
                                camera(box, band(200, 512, 512), b)};
     Stitcher s;
@@ -331,7 +350,7 @@ TEST(Stitcher, ExpandFillsFarFromEveryCameraWithoutBlack) {
     // One ring of cameras around the middle rows; the caps lie beyond the reach of the coarsest
     // level's filters (smallest level 64 on 256 rows: 3 levels).
     const Box box{0, 0, 512, 256};
-    const auto grey = [](float, float) { return std::array<float, 3>{0.2f, 0.4f, 0.6f}; };
+    const Colour grey = flat(0.2f, 0.4f, 0.6f);
     const auto ring = [](int from, int to) {
         return [=](int x, int y) { return y >= 100 && y < 156 && x >= from && x < to; };
     };
@@ -393,8 +412,7 @@ namespace {
 /// `image` with Gaussian noise of `sigma` added to its colour where it sees (a sensor's noise,
 /// different on every frame).
 Image noisy(const Image& image, unsigned seed, float sigma) {
-    Image out(image.info(), nullptr);
-    out.copyFrom(image);
+    Image out = copyOf(image);
     std::mt19937 rng(seed);
     std::normal_distribution<float> noise(0.0f, sigma);
     for (int y = out.box().y0; y < out.box().y1; ++y)
@@ -415,18 +433,10 @@ TEST(Stitcher, SensorNoiseAndVignettingDoNotMoveTheVectorField) {
     const float kNoise = 0.004f;
     const Box box{0, 0, 512, 256};
     const Texture t(11);
-    const auto still = [&](float x, float y) {
-        return std::array<float, 3>{t(x, y), t(x, y), t(x, y)};
-    };
-    const auto flat = [](float, float) { return std::array<float, 3>{0.4f, 0.4f, 0.4f}; };
+    const Colour still = grey(t), even = flat(0.4f, 0.4f, 0.4f);
     const float sx = 1.5f, sy = -0.75f;
-    const auto moved = [&](float x, float y) {
-        const float v = t(x - sx, y - sy);
-        return std::array<float, 3>{v, v, v};
-    };
-    auto fields = [&](const std::function<std::array<float, 3>(float, float)>& first,
-                      const std::function<std::array<float, 3>(float, float)>& second,
-                      unsigned frame) {
+    const Colour moved = grey([&](float x, float y) { return t(x - sx, y - sy); });
+    auto fields = [&](const Colour& first, const Colour& second, unsigned frame) {
         Stitcher s;
         s.setVectorDetail(0.25f);
         s.setLinks({{0, 1}});
@@ -438,17 +448,14 @@ TEST(Stitcher, SensorNoiseAndVignettingDoNotMoveTheVectorField) {
         return std::make_pair(s.vectorField(0), s.vectorField(1));
     };
     // The second camera's lens vignettes: 25 % darker toward its edge at column 200.
-    const auto vignetted = [&](float x, float y) {
-        const float v =
-            t(x, y) * (1.0f - 0.25f * std::pow(std::clamp((356 - x) / 156, 0.f, 1.f), 2));
-        return std::array<float, 3>{v, v, v};
-    };
-    using Scene = std::function<std::array<float, 3>(float, float)>;
+    const Colour vignetted = grey([&](float x, float y) {
+        return t(x, y) * (1.0f - 0.25f * std::pow(std::clamp((356 - x) / 156, 0.f, 1.f), 2));
+    });
     // Aligned cameras, textured, flat or vignetted: the noise and the vignetting alone move
     // nothing, on any frame.
-    for (const auto& [first, second] : {std::make_pair(Scene(still), Scene(still)),
-                                        std::make_pair(Scene(flat), Scene(flat)),
-                                        std::make_pair(Scene(still), Scene(vignetted))})
+    for (const auto& [first, second] : {std::make_pair(still, still),
+                                        std::make_pair(even, even),
+                                        std::make_pair(still, vignetted)})
         for (unsigned frame = 1; frame <= 2; ++frame) {
             const auto [f1, f2] = fields(first, second, frame);
             for (int y = 0; y < 256; ++y)
@@ -489,14 +496,7 @@ TEST(Stitcher, AVectorFieldAroundTheWholeCircleHasNoSeam) {
                  std::cos(0.11f * float(n + 1) * y + float(2 * n));
         return v;
     };
-    const auto a = [&](float x, float y) {
-        const float v = ring(x, y);
-        return std::array<float, 3>{v, v, v};
-    };
-    const auto b = [&](float x, float y) {
-        const float v = ring(x - sx, y - sy);
-        return std::array<float, 3>{v, v, v};
-    };
+    const Colour a = grey(ring), b = grey([&](float x, float y) { return ring(x - sx, y - sy); });
     const std::vector<Image> cams = {camera(
                                          box, [](int, int y) { return y < 170; }, a),
                                      camera(
@@ -522,14 +522,10 @@ TEST(Stitcher, AlignedCamerasShowTheCameraAtQPlusTheField) {
     // longitude seam, where camera 1 reaches.
     const Box box{0, 0, 384, 192};
     const Texture t(21);
-    const auto grey = [&](float dx, float dy) {
-        return [&t, dx, dy](float x, float y) {
-            const float v = t(x - dx, y - dy);
-            return std::array<float, 3>{v, v, v};
-        };
-    };
-    const std::vector<Image> cams = {camera(box, band(0, 230, 384), grey(0, 0)),
-                                     camera(box, band(150, 20, 384), grey(2.0f, 1.0f))};
+    const std::vector<Image> cams = {camera(box, band(0, 230, 384), grey(t)),
+                                     camera(box, band(150, 20, 384), grey([&](float x, float y) {
+                                                return t(x - 2.0f, y - 1.0f);
+                                            }))};
     Stitcher s;
     s.setVectorDetail(64.0f / 1024.0f);  // a 128 x 64 grid
     s.setLinks({{0, 1}});
@@ -615,33 +611,22 @@ TEST(Stitcher, BuildingAgainEqualsAFreshStitcherAndLeavesEarlierPanoramasAlone) 
         run(fresh, cams, step.type, step.expand);
         int differ = 0;
         for (int y = step.box.y0; y < step.box.y1; ++y) {
-            differ += std::memcmp(kept.panorama().row(y),
-                                  fresh.panorama().row(y),
-                                  std::size_t(step.box.width()) * 16) != 0;
-            differ += std::memcmp(kept.seamLabels().row(y),
-                                  fresh.seamLabels().row(y),
-                                  std::size_t(step.box.width()) * 16) != 0;
+            differ += !sameRow(kept.panorama(), fresh.panorama(), y);
+            differ += !sameRow(kept.seamLabels(), fresh.seamLabels(), y);
         }
         EXPECT_EQ(differ, 0) << "shift " << step.shift << " type " << int(step.type);
         if (first.empty()) {
             first = kept.panorama();
-            firstCopy = Image(first.info(), nullptr);
-            firstCopy.copyFrom(first);
+            firstCopy = copyOf(first);
         }
     }
     // A copy keeps no working images of the original: its builds leave the original's labels.
     const Image labels = kept.seamLabels();
-    Image labelsCopy(labels.info(), nullptr);
-    labelsCopy.copyFrom(labels);
+    const Image labelsCopy = copyOf(labels);
     Stitcher copy = kept;
     run(copy, frame(labels.box(), 20), BlendType::MultiBand, true);
     for (int y = labels.box().y0; y < labels.box().y1; ++y)
-        ASSERT_EQ(
-            std::memcmp(labels.row(y), labelsCopy.row(y), std::size_t(labels.box().width()) * 16),
-            0)
-            << "label row " << y;
+        ASSERT_TRUE(sameRow(labels, labelsCopy, y)) << "label row " << y;
     for (int y = first.box().y0; y < first.box().y1; ++y)
-        ASSERT_EQ(
-            std::memcmp(first.row(y), firstCopy.row(y), std::size_t(first.box().width()) * 16), 0)
-            << "row " << y;
+        ASSERT_TRUE(sameRow(first, firstCopy, y)) << "row " << y;
 }

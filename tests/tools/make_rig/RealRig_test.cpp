@@ -17,8 +17,7 @@
 #include "vellacam/SphericalTransform.h"
 
 using namespace Korvane::MakeRig;
-using Korvane::Research::CameraDefinition;
-using Korvane::Research::CameraRigDefinition;
+using namespace Korvane::Research;
 
 namespace {
 
@@ -28,40 +27,32 @@ RigOptions parse(std::vector<std::string> args) {
 }
 
 TEST(RealRig, OptionsAreReadAndMistakesNamed) {
-    const RigOptions o = parse({"--rotation-error",
-                                "2.5",
-                                "--focal-error",
-                                "1",
-                                "--centre-error",
-                                "3",
-                                "--exposure",
-                                "0.5",
-                                "--white-balance",
-                                "4",
-                                "--vignetting",
-                                "0.2",
-                                "--noise",
-                                "0.01",
-                                "--circle",
-                                "190"});
-    EXPECT_EQ(o.rotationError, 2.5);
-    EXPECT_EQ(o.focalError, 1.0);
-    EXPECT_EQ(o.centreError, 3.0);
-    EXPECT_EQ(o.exposure, 0.5);
-    EXPECT_EQ(o.whiteBalance, 4.0);
-    EXPECT_EQ(o.vignetting, 0.2);
-    EXPECT_EQ(o.noise, 0.01);
-    EXPECT_EQ(o.circleFov, 190.0);
+    const struct {
+        const char* option;
+        const char* text;
+        double RigOptions::*field;
+        double value;
+    } values[] = {{"--rotation-error", "2.5", &RigOptions::rotationError, 2.5},
+                  {"--focal-error", "1", &RigOptions::focalError, 1.0},
+                  {"--centre-error", "3", &RigOptions::centreError, 3.0},
+                  {"--exposure", "0.5", &RigOptions::exposure, 0.5},
+                  {"--white-balance", "4", &RigOptions::whiteBalance, 4.0},
+                  {"--vignetting", "0.2", &RigOptions::vignetting, 0.2},
+                  {"--noise", "0.01", &RigOptions::noise, 0.01},
+                  {"--circle", "190", &RigOptions::circleFov, 190.0}};
+    std::vector<std::string> all;
+    for (const auto& v : values) all.insert(all.end(), {v.option, v.text});
+    const RigOptions o = parse(all), plain = parse({});
+    for (const auto& v : values) {
+        EXPECT_EQ(o.*v.field, v.value) << v.option;
+        EXPECT_EQ(plain.*v.field, 0.0) << v.option << " is off by default";
+    }
     EXPECT_EQ(parse({"--diameter", "0.03"}).diameter, 0.03);
-    EXPECT_EQ(parse({}).diameter, 0.3);
+    EXPECT_EQ(plain.diameter, 0.3);
     const RigOptions real = parse({"--realistic"});
     EXPECT_EQ(real.rotationError, 2.0);
     EXPECT_GT(real.noise, 0.0);
     EXPECT_EQ(real.circleFov, 0.0);
-    const RigOptions plain = parse({});
-    EXPECT_EQ(plain.rotationError + plain.focalError + plain.centreError + plain.exposure +
-                  plain.whiteBalance + plain.vignetting + plain.noise + plain.circleFov,
-              0.0);
 
     for (const auto& args : std::vector<std::vector<std::string>>{{"--rotation-error", "-1"},
                                                                   {"--vignetting", "1.5"},

@@ -20,12 +20,8 @@
 #include "vellacam/SphericalTransform.h"
 
 namespace fs = std::filesystem;
-using Korvane::MakeRig::RigGenerator;
-using Korvane::MakeRig::RigOptions;
-using Korvane::Research::CameraDefinition;
-using Korvane::Research::CameraRigDefinition;
-using Korvane::Research::ProjectionTypeEnum;
-using Korvane::Research::SphericalTransform;
+using namespace Korvane::MakeRig;
+using namespace Korvane::Research;
 
 namespace {
 

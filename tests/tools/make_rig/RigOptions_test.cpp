@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using Korvane::MakeRig::LensKind;
-using Korvane::MakeRig::OptionError;
-using Korvane::MakeRig::RigOptions;
+using namespace Korvane::MakeRig;
 
 namespace {
 

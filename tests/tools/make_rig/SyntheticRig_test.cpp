@@ -11,10 +11,8 @@
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RigFile.h"
 
-using Korvane::MakeRig::LensKind;
-using Korvane::MakeRig::RigOptions;
-using Korvane::MakeRig::SyntheticRig;
-using Korvane::Research::MetaDataHandler;
+using namespace Korvane::MakeRig;
+using namespace Korvane::Research;
 
 namespace {
 
