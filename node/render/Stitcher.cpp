@@ -256,7 +256,7 @@ void Stitcher::computeVectorField() {
         }
         area = area.intersect(m_outputBox);
         Image aligned = allocate(area, 4, device, false);
-        displace(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
+        align(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
         c.image = aligned;
     }
 }

@@ -220,12 +220,12 @@ void collapseFinal(const Image& coarser,
                       nullptr);
 }
 
-void displace(const Image& camera,
-              const Image& field,
-              Image& output,
-              float fieldScaleX,
-              float fieldScaleY,
-              const Box& rectangle) {
+void align(const Image& camera,
+           const Image& field,
+           Image& output,
+           float fieldScaleX,
+           float fieldScaleY,
+           const Box& rectangle) {
     shortLaunch<3, 2>(kAlignProgram,
                       {&camera, &field, &output},
                       {ParamHandler::makeParam(kScaleX, fieldScaleX),

@@ -95,12 +95,12 @@ void collapseFinal(const Image& coarser,
 /// The align kernel (render/kernels/FieldKernels.h) over `rectangle` only; the output keeps its
 /// other pixels. The camera is read with x wrapping around its box (camera images cover the
 /// whole panorama).
-void displace(const Image& camera,
-              const Image& field,
-              Image& output,
-              float fieldScaleX,
-              float fieldScaleY,
-              const Box& rectangle);
+void align(const Image& camera,
+           const Image& field,
+           Image& output,
+           float fieldScaleX,
+           float fieldScaleY,
+           const Box& rectangle);
 
 }  // namespace ImageStitcher
 }  // namespace Kiln

@@ -5,6 +5,7 @@
 
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
+#include "render/kernels/CpuKernelVariants.h"
 #include "render/kernels/FieldKernels.h"
 
 namespace Kiln {
@@ -17,7 +18,6 @@ namespace {
 
 using Compute::KernelImage;
 using JIT::CpuLaunch;
-using JIT::CpuVariant;
 using JIT::PixelAt;
 
 inline int floorInt(float v) {
@@ -112,15 +112,11 @@ struct AlignRows {
     }
 };
 
-std::vector<CpuVariant> alignVariants() {
-    return {CpuVariant{{&AlignRows::rows, 2}, {4, 2, 4}, 3, Pixel::ComponentType::Float}};
-}
-
 }  // namespace
 
 void registerFieldKernels() {
     static std::once_flag align;
-    JIT::RegisterOnce<&alignVariants>(align, kAlignId, kAlignParams);
+    JIT::RegisterOnce<&floatVariant<AlignRows, 2, 4, 2, 4>>(align, kAlignId, kAlignParams);
 }
 
 namespace {

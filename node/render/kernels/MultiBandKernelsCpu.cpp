@@ -6,6 +6,7 @@
 
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
+#include "render/kernels/CpuKernelVariants.h"
 #include "render/kernels/MultiBandKernels.h"
 #include "slib/ImagePyramids/PyramidFilters.h"
 
@@ -29,13 +30,10 @@ namespace {
 
 using Compute::KernelImage;
 using JIT::CpuLaunch;
-using JIT::CpuVariant;
 using JIT::PixelAt;
 using Korvane::SLIB::ImagePyramids::ExpandedRow;
 using Korvane::SLIB::ImagePyramids::ExpandTaps;
 using Korvane::SLIB::ImagePyramids::Pixel4;
-
-bool boolParam(const CpuLaunch& launch, int index) { return launch.params[4 * index] != 0; }
 
 Pixel4 load(const float* p) {
     Pixel4 v;
@@ -45,14 +43,19 @@ Pixel4 load(const float* p) {
 
 void store(float* p, Pixel4 v) { std::memcpy(p, &v, sizeof v); }
 
+/// The colour gain (scalars 0 to 2) with alpha untouched.
+Pixel4 gainParam(const CpuLaunch& launch) {
+    const Pixel4 gain{launch.param<float>(0), launch.param<float>(1), launch.param<float>(2), 0};
+    return gain;
+}
+
 struct BandFillRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& coarse = launch.images[0];
         const KernelImage& level = launch.images[1];
         const KernelImage& weight = launch.images[2];
         const KernelImage& sum = launch.images[3];
-        const Pixel4 gain{
-            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2), 0};
+        const Pixel4 gain = gainParam(launch);
         const auto taps = ExpandTaps(launch.param<float>(3));
         const bool spherical = boolParam(launch, 4);
         const int x0 = launch.domain.x0;
@@ -87,8 +90,7 @@ struct BandZeroRows {
         const KernelImage& level = launch.images[1];
         const KernelImage& label = launch.images[2];
         const KernelImage& out = launch.images[3];
-        const Pixel4 gain{
-            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2), 0};
+        const Pixel4 gain = gainParam(launch);
         const float camera = launch.param<float>(3);
         const auto taps = ExpandTaps(launch.param<float>(4));
         const bool spherical = boolParam(launch, 5);
@@ -170,23 +172,17 @@ struct CollapseFinalRows {
     }
 };
 
-template <typename Rows, int Output, int... Channels>
-std::vector<CpuVariant> variant() {
-    constexpr int kCount = sizeof...(Channels);
-    return {CpuVariant{{&Rows::rows, Output}, {Channels...}, kCount, Pixel::ComponentType::Float}};
-}
-
 }  // namespace
 
 void registerMultiBandKernels() {
     static std::once_flag bandFill, bandZero, collapseLevel, collapseFinal;
-    JIT::RegisterOnce<&variant<BandFillRows, 1, 4, 4, 1, 4>>(
+    JIT::RegisterOnce<&floatVariant<BandFillRows, 1, 4, 4, 1, 4>>(
         bandFill, kBandFillId, kBandFillParams);
-    JIT::RegisterOnce<&variant<BandZeroRows, 3, 4, 4, 4, 4>>(
+    JIT::RegisterOnce<&floatVariant<BandZeroRows, 3, 4, 4, 4, 4>>(
         bandZero, kBandZeroId, kBandZeroParams);
-    JIT::RegisterOnce<&variant<CollapseLevelRows, 1, 4, 4>>(
+    JIT::RegisterOnce<&floatVariant<CollapseLevelRows, 1, 4, 4>>(
         collapseLevel, kCollapseLevelId, kCollapseLevelParams);
-    JIT::RegisterOnce<&variant<CollapseFinalRows, 2, 4, 4, 4>>(
+    JIT::RegisterOnce<&floatVariant<CollapseFinalRows, 2, 4, 4, 4>>(
         collapseFinal, kCollapseFinalId, kCollapseFinalParams);
 }
 

@@ -74,11 +74,6 @@ constexpr const char* kSeamWeightId =
 /// final.
 constexpr const char* kNormaliseId =
     "71a2f2d1077af24c4d41dca1ef589a690373c6464db461b96c18f759eb3ae635";
-/// Displace: out(q) = C(q + D(q)), bilinear, x wrapping around C's box, zero beyond its rows;
-/// D read bilinearly from the field (2f, panorama pixels) at q scaled by the field scale.
-/// Images: C (4f), field (2f), out (4f). Scalars: field x scale, y scale.
-constexpr const char* kDisplaceId =
-    "3de939e41d21154a13de79a94e35891ed9805f5af48370f66663234e33a2254d";
 
 constexpr ParamName kGainR = 0x8fc0a8b66c7f0159;
 constexpr ParamName kGainG = 0xaf3a6b3cfc881b73;

@@ -5,6 +5,7 @@
 
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
+#include "render/kernels/CpuKernelVariants.h"
 #include "render/kernels/StitchKernels.h"
 
 namespace Kiln {
@@ -25,16 +26,12 @@ constexpr const char* kSeamLabelParams =
 constexpr const char* kSeamWeightParams = "o680eac95be1b36c8 1\n";
 constexpr const char* kNormaliseParams =
     "o0812739b0810f36a 1\no437a806015b84e4b 4\no0b6e5c3a9d2f1e47 4\n";
-constexpr const char* kDisplaceParams = "o9f02e4576dafe376 1\no3a3a2f51a22a38a5 1\n";
 
 namespace {
 
 using Compute::KernelImage;
 using JIT::CpuLaunch;
-using JIT::CpuVariant;
 using JIT::PixelAt;
-
-bool boolParam(const CpuLaunch& launch, int index) { return launch.params[4 * index] != 0; }
 
 int wrapIndex(int i, int n) {
     i %= n;
@@ -49,11 +46,9 @@ inline int floorInt(float v) {
 }
 
 /// Bilinear sample at the continuous absolute position (px, py) (pixel centres at +0.5). x
-/// wraps around the box when `wrapX`, else clamps; rows beyond the box clamp, or read zero when
-/// `zeroBeyondRows`.
+/// wraps around the box when `wrapX`, else clamps; rows beyond the box clamp.
 template <int C>
-void sampleBilinear(
-    const KernelImage& image, float px, float py, bool wrapX, bool zeroBeyondRows, float* out) {
+void sampleBilinear(const KernelImage& image, float px, float py, bool wrapX, float* out) {
     const int w = image.box.width();
     const int h = image.box.height();
     const float fx = px - 0.5f - float(image.box.x0);
@@ -76,11 +71,7 @@ void sampleBilinear(
     }
     for (int c = 0; c < C; ++c) out[c] = 0.0f;
     for (int j = 0; j < 2; ++j) {
-        int y = iy + j;
-        if (y < 0 || y >= h) {
-            if (zeroBeyondRows) continue;
-            y = y < 0 ? 0 : h - 1;
-        }
+        const int y = std::clamp(iy + j, 0, h - 1);
         const float wy = j == 0 ? 1.0f - ty : ty;
         const float* row =
             reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(y) * image.rowBytes);
@@ -196,7 +187,7 @@ struct ResizeBoundsRows {
                                 v[c] = (1.0f - ty) * ((1.0f - tx) * p0[c] + tx * p0[C + c]) +
                                        ty * ((1.0f - tx) * p1[c] + tx * p1[C + c]);
                         } else {
-                            sampleBilinear<C>(src, col->px, py, wrap, false, v);
+                            sampleBilinear<C>(src, col->px, py, wrap, v);
                         }
                         for (int c = 0; c < C; ++c) acc[c] += v[c];
                     }
@@ -299,7 +290,7 @@ public:
             f = (1.0f - m_ty) * ((1.0f - tx) * m_r0[ix] + tx * m_r0[ix + 1]) +
                 m_ty * ((1.0f - tx) * m_r1[ix] + tx * m_r1[ix + 1]);
         } else {
-            sampleBilinear<1>(m_feather, px, m_py, true, false, &f);
+            sampleBilinear<1>(m_feather, px, m_py, true, &f);
         }
         return std::max(f, m_floor);
     }
@@ -407,68 +398,24 @@ struct NormaliseRows {
     }
 };
 
-struct DisplaceRows {
-    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
-        const KernelImage& cam = launch.images[0];
-        const KernelImage& field = launch.images[1];
-        const KernelImage& out = launch.images[2];
-        const float sx = launch.param<float>(0), sy = launch.param<float>(1);
-        const int x0 = launch.domain.x0;
-        for (int y = rowBegin; y < rowEnd; ++y) {
-            float* op = PixelAt<float, 4>(out, x0, y);
-            for (int x = x0; x < launch.domain.x1; ++x, op += 4) {
-                float d[2];
-                sampleBilinear<2>(field,
-                                  float(field.box.x0) + (float(x) + 0.5f) * sx,
-                                  float(field.box.y0) + (float(y) + 0.5f) * sy,
-                                  true,
-                                  false,
-                                  d);
-                if (d[0] == 0.0f && d[1] == 0.0f) {
-                    // Away from every overlap the field is exactly zero: a copy.
-                    const float* in = PixelAt<float, 4>(cam, x, y);
-                    for (int c = 0; c < 4; ++c) op[c] = in[c];
-                    continue;
-                }
-                sampleBilinear<4>(
-                    cam, float(x) + 0.5f + d[0], float(y) + 0.5f + d[1], true, true, op);
-            }
-        }
-    }
-};
-
-template <typename Rows, int Output, int... Channels>
-CpuVariant variantOf() {
-    constexpr int kCount = sizeof...(Channels);
-    CpuVariant v{{&Rows::rows, Output}, {Channels...}, kCount, Pixel::ComponentType::Float};
-    return v;
-}
-
-template <CpuVariant (*Make)()>
-std::vector<CpuVariant> one() {
-    return {Make()};
-}
-
 }  // namespace
 
 void registerStitchKernels() {
-    static std::once_flag resize, band, fill, alpha, label, weight, normalise, displace;
+    static std::once_flag resize, band, fill, alpha, label, weight, normalise;
     JIT::RegisterOnce<&JIT::FloatShapeVariants<ResizeBoundsRows, 2>>(
         resize, kResizeBoundsId, kResizeBoundsParams);
-    JIT::RegisterOnce<&one<&variantOf<BandAccumulateRows, 3, 4, 4, 1, 4>>>(
+    JIT::RegisterOnce<&floatVariant<BandAccumulateRows, 3, 4, 4, 1, 4>>(
         band, kBandAccumulateId, kBandAccumulateParams);
-    JIT::RegisterOnce<&one<&variantOf<FillLevelRows, 2, 4, 4, 4>>>(
+    JIT::RegisterOnce<&floatVariant<FillLevelRows, 2, 4, 4, 4>>(
         fill, kFillLevelId, kFillLevelParams);
-    JIT::RegisterOnce<&one<&variantOf<AlphaAccumulateRows, 2, 4, 1, 4>>>(
+    JIT::RegisterOnce<&floatVariant<AlphaAccumulateRows, 2, 4, 1, 4>>(
         alpha, kAlphaAccumulateId, kAlphaAccumulateParams);
-    JIT::RegisterOnce<&one<&variantOf<SeamLabelRows, 2, 4, 1, 4>>>(
+    JIT::RegisterOnce<&floatVariant<SeamLabelRows, 2, 4, 1, 4>>(
         label, kSeamLabelId, kSeamLabelParams);
-    JIT::RegisterOnce<&one<&variantOf<SeamWeightRows, 1, 4, 1>>>(
+    JIT::RegisterOnce<&floatVariant<SeamWeightRows, 1, 4, 1>>(
         weight, kSeamWeightId, kSeamWeightParams);
-    JIT::RegisterOnce<&one<&variantOf<NormaliseRows, 2, 4, 4, 4>>>(
+    JIT::RegisterOnce<&floatVariant<NormaliseRows, 2, 4, 4, 4>>(
         normalise, kNormaliseId, kNormaliseParams);
-    JIT::RegisterOnce<&one<&variantOf<DisplaceRows, 2, 4, 2, 4>>>(
-        displace, kDisplaceId, kDisplaceParams);
 }
 
 namespace {
