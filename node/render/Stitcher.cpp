@@ -136,7 +136,13 @@ void Stitcher::build() {
         for (std::size_t i = 0; i < m_work.size(); ++i) m_work[i].gain = gains[i];
     }
     computeVectorField();
-    m_label = seamLabel();
+    // Multi-Band with expand needs no coverage: two-channel labels, half the traffic of the
+    // passes that read them (the seam weights and the finest band of every camera, the last
+    // collapse step).
+    const bool coverage = m_blendType == BlendType::Alpha || !m_expand;
+    m_label = workImage(m_outputBox, coverage ? 4 : 2, m_work[0].image.device(), true);
+    m_fullLabel = {};
+    drawSeamLabels(m_label);
     if (m_blendType == BlendType::Alpha)
         blendAlpha(m_label);
     else
@@ -261,15 +267,21 @@ void Stitcher::computeVectorField() {
     }
 }
 
-Image Stitcher::seamLabel() {
-    const Compute::DevicePtr device = m_work[0].image.device();
-    Image label = workImage(m_outputBox, 4, device, true);
+void Stitcher::drawSeamLabels(Image& label) const {
     const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
     const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work)
         ImageStitcher::seamLabel(
             c.image, c.feather, label, c.index, sx, sy, kFeatherFloor, kSeenThreshold, c.footprint);
-    return label;
+}
+
+const Image& Stitcher::seamLabels() const {
+    if (m_label.empty() || m_label.channels() == 4) return m_label;
+    if (m_fullLabel.empty()) {
+        m_fullLabel = allocate(m_outputBox, 4, m_label.device(), true);
+        drawSeamLabels(m_fullLabel);
+    }
+    return m_fullLabel;
 }
 
 void Stitcher::blendAlpha(Image& label) {

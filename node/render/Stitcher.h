@@ -102,8 +102,9 @@ public:
     Image alignedCamera(int camera) const;
     const VectorFieldStats& vectorFieldStats() const { return m_stats; }
     /// After build(): per pixel (deepest feather weight, its camera, coverage, 0); the camera
-    /// changes across the seams that multi-band blending follows.
-    const Image& seamLabels() const { return m_label; }
+    /// changes across the seams that multi-band blending follows. A Multi-Band build with
+    /// expand blends from labels without coverage: these are then drawn on the first call.
+    const Image& seamLabels() const;
 
 private:
     struct Camera {
@@ -135,7 +136,8 @@ private:
     void computeVectorField();
     void blendAlpha(Image& label);
     void blendMultiBand(Image& label);
-    Image seamLabel();
+    /// Draws every camera's seam label into `label` (cleared; 4 or 2 channels).
+    void drawSeamLabels(Image& label) const;
     Box seenBox(const HostImage& analysis) const;
 
     Box m_outputBox{0, 0, 2048, 1024};
@@ -166,7 +168,8 @@ private:
     Buffers m_buffers;
     Box m_analysisBox;
     Image m_panorama;
-    Image m_label;
+    Image m_label;              ///< the labels the build blended from (4 or 2 channels)
+    mutable Image m_fullLabel;  ///< seamLabels() when m_label has 2 channels
     VectorFieldStats m_stats;
 };
 

@@ -26,6 +26,14 @@ std::vector<JIT::CpuVariant> floatVariant() {
         JIT::CpuVariant{{&Rows::rows, Output}, {Channels...}, kCount, Pixel::ComponentType::Float}};
 }
 
+/// The variants of several lists, in order (one kernel's signatures from several rows types).
+template <std::vector<JIT::CpuVariant> (*... Lists)()>
+std::vector<JIT::CpuVariant> joinVariants() {
+    std::vector<JIT::CpuVariant> out;
+    for (const auto& list : {Lists()...}) out.insert(out.end(), list.begin(), list.end());
+    return out;
+}
+
 }  // namespace Kernels
 }  // namespace ImageStitcher
 }  // namespace Kiln

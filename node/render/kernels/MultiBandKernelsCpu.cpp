@@ -84,6 +84,8 @@ struct BandFillRows {
     }
 };
 
+/// L: the label's channels (4 or 2).
+template <int L>
 struct BandZeroRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& coarse = launch.images[0];
@@ -98,20 +100,23 @@ struct BandZeroRows {
         const int x0 = launch.domain.x0, x1 = launch.domain.x1;
         thread_local ExpandedRow expanded;
         for (int y = rowBegin; y < rowEnd; ++y) {
-            const float* lp = PixelAt<float, 4>(label, x0, y);
+            const float* lp = PixelAt<float, L>(label, x0, y);
             auto holds = [&](int x) {
-                const float* l = lp + std::ptrdiff_t(x - x0) * 4;
+                const float* l = lp + std::ptrdiff_t(x - x0) * L;
                 return l[0] > 0.0f && l[1] == camera;
             };
-            // Most rows of a footprint hold the label over a part only; rows without it cost
-            // one scan of the labels.
+            // Most rows of a footprint hold the label over a part only: the coarse rows are
+            // filtered under that part alone, and rows without it cost one scan of the labels.
             int first = x0;
             while (first < x1 && !holds(first)) ++first;
             if (first == x1) continue;
-            expanded.prepare<4>(coarse, taps, y - originY, spherical);
+            int last = x1 - 1;
+            while (!holds(last)) --last;
+            expanded.prepareSpan<4>(
+                coarse, taps, y - originY, spherical, first - originX, last + 1 - originX);
             const float* pp = PixelAt<float, 4>(level, first, y);
             float* op = PixelAt<float, 4>(out, first, y);
-            for (int x = first; x < x1; ++x, pp += 4, op += 4) {
+            for (int x = first; x <= last; ++x, pp += 4, op += 4) {
                 if (!holds(x)) continue;
                 const Pixel4 p = load(pp);
                 Pixel4 band = gain * (p - p[3] * expanded.at4(taps, x - originX));
@@ -146,6 +151,8 @@ struct CollapseLevelRows {
     }
 };
 
+/// L: the label's channels (4, or 2 with expand: no coverage).
+template <int L>
 struct CollapseFinalRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& coarse = launch.images[0];
@@ -153,17 +160,17 @@ struct CollapseFinalRows {
         const KernelImage& out = launch.images[2];
         const auto taps = ExpandTaps(launch.param<float>(0));
         const bool spherical = boolParam(launch, 1);
-        const bool expand = boolParam(launch, 2);
+        const bool expand = L == 2 || boolParam(launch, 2);
         const int x0 = launch.domain.x0;
         thread_local ExpandedRow expanded;
         for (int y = rowBegin; y < rowEnd; ++y) {
             expanded.prepare<4>(coarse, taps, y - out.box.y0, spherical);
-            const float* lp = PixelAt<float, 4>(label, x0, y);
+            const float* lp = PixelAt<float, L>(label, x0, y);
             float* op = PixelAt<float, 4>(out, x0, y);
-            for (int x = x0; x < launch.domain.x1; ++x, lp += 4, op += 4) {
+            for (int x = x0; x < launch.domain.x1; ++x, lp += L, op += 4) {
                 // Where no camera holds the label, the output holds nothing yet (uninitialised).
                 const Pixel4 band = lp[0] > 0.0f ? load(op) : Pixel4{0, 0, 0, 0};
-                const float coverage = expand ? 1.0f : lp[2];
+                const float coverage = expand ? 1.0f : lp[L == 4 ? 2 : 0];
                 Pixel4 rgb = (expanded.at4(taps, x - out.box.x0) + band) * coverage;
                 rgb[3] = coverage;
                 store(op, rgb);
@@ -178,11 +185,13 @@ void registerMultiBandKernels() {
     static std::once_flag bandFill, bandZero, collapseLevel, collapseFinal;
     JIT::RegisterOnce<&floatVariant<BandFillRows, 1, 4, 4, 1, 4>>(
         bandFill, kBandFillId, kBandFillParams);
-    JIT::RegisterOnce<&floatVariant<BandZeroRows, 3, 4, 4, 4, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<BandZeroRows<4>, 3, 4, 4, 4, 4>,
+                                    &floatVariant<BandZeroRows<2>, 3, 4, 4, 2, 4>>>(
         bandZero, kBandZeroId, kBandZeroParams);
     JIT::RegisterOnce<&floatVariant<CollapseLevelRows, 1, 4, 4>>(
         collapseLevel, kCollapseLevelId, kCollapseLevelParams);
-    JIT::RegisterOnce<&floatVariant<CollapseFinalRows, 2, 4, 4, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<CollapseFinalRows<4>, 2, 4, 4, 4>,
+                                    &floatVariant<CollapseFinalRows<2>, 2, 4, 2, 4>>>(
         collapseFinal, kCollapseFinalId, kCollapseFinalParams);
 }
 

@@ -60,10 +60,12 @@ constexpr const char* kAlphaAccumulateId =
     "44da357212227b9f4be62bbb54792424e8f56f0035d490850c9b760d7050c3c1";
 /// Seam label over a rectangle: where the camera sees the pixel (C.a > threshold) and its
 /// feather weight beats L.x, L = (weight, camera, max(L.z, C.a), 0). Images: C (4f), feather
-/// (1f), L (4f). Scalars: camera, feather x scale, y scale, floor, threshold.
+/// (1f), L (4f, or 2f: weight and camera alone, no coverage). Scalars: camera, feather x scale,
+/// y scale, floor, threshold.
 constexpr const char* kSeamLabelId =
     "4204fdc5cc29522422d0b3de668af72c5b0ab15718c9636deef42836fe71fb4a";
-/// Seam weight: W = 1 where L.y is the camera, else 0. Images: L (4f), W (1f). Scalar: camera.
+/// Seam weight: W = 1 where L.y is the camera, else 0. Images: L (4f or 2f), W (1f). Scalar:
+/// camera.
 constexpr const char* kSeamWeightId =
     "cc16baf23b2d4fb2c630f820d819333bfcd3d472dd4bf375ac3775bddd9fdcde";
 /// Normalise. Without final: rgb = A.rgb / A.a where A.a > threshold, else 0, and a = A.a
@@ -71,7 +73,7 @@ constexpr const char* kSeamWeightId =
 /// colour stays everywhere and a = 1 (areas no camera sees keep the fill of the coarse
 /// levels); without, colour and alpha are multiplied by the coverage L.z (premultiplied, black
 /// where no camera sees). Images: A, L, out (4f; out may be A). Scalars: threshold, expand,
-/// final.
+/// final. L may have 2 channels (no coverage) with expand.
 constexpr const char* kNormaliseId =
     "71a2f2d1077af24c4d41dca1ef589a690373c6464db461b96c18f759eb3ae635";
 

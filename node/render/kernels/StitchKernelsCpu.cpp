@@ -327,6 +327,8 @@ struct AlphaAccumulateRows {
     }
 };
 
+/// L: the label's channels, 4 (weight, camera, coverage, 0) or 2 (weight, camera).
+template <int L>
 struct SeamLabelRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& cam = launch.images[0];
@@ -338,11 +340,11 @@ struct SeamLabelRows {
         const int x0 = launch.domain.x0;
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
-            float* lp = PixelAt<float, 4>(label, x0, y);
+            float* lp = PixelAt<float, L>(label, x0, y);
             const FeatherRow featherRow(feather, y, sx, sy, floor);
-            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, lp += 4) {
+            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, lp += L) {
                 if (cp[3] <= threshold) continue;
-                lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
+                if constexpr (L == 4) lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
                 const float f = featherRow.at(x);
                 if (f > lp[0]) {
                     lp[0] = f;
@@ -353,6 +355,7 @@ struct SeamLabelRows {
     }
 };
 
+template <int L>
 struct SeamWeightRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& label = launch.images[0];
@@ -360,31 +363,33 @@ struct SeamWeightRows {
         const float camera = launch.param<float>(0);
         const int x0 = launch.domain.x0;
         for (int y = rowBegin; y < rowEnd; ++y) {
-            const float* lp = PixelAt<float, 4>(label, x0, y);
+            const float* lp = PixelAt<float, L>(label, x0, y);
             float* wp = PixelAt<float, 1>(w, x0, y);
-            for (int x = x0; x < launch.domain.x1; ++x, lp += 4, ++wp)
+            for (int x = x0; x < launch.domain.x1; ++x, lp += L, ++wp)
                 *wp = lp[0] > 0.0f && lp[1] == camera ? 1.0f : 0.0f;
         }
     }
 };
 
+/// L: the label's channels (4, or 2 with expand: no coverage).
+template <int L>
 struct NormaliseRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& a = launch.images[0];
         const KernelImage& label = launch.images[1];
         const KernelImage& out = launch.images[2];
         const float threshold = launch.param<float>(0);
-        const bool expand = boolParam(launch, 1);
+        const bool expand = L == 2 || boolParam(launch, 1);
         const bool final = boolParam(launch, 2);
         const int x0 = launch.domain.x0;
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* ap = PixelAt<float, 4>(a, x0, y);
-            const float* lp = final ? PixelAt<float, 4>(label, x0, y) : nullptr;
+            const float* lp = final ? PixelAt<float, L>(label, x0, y) : nullptr;
             float* op = PixelAt<float, 4>(out, x0, y);
             for (int x = x0; x < launch.domain.x1; ++x, ap += 4, op += 4) {
                 if (final) {
-                    const float coverage = expand ? 1.0f : lp[2];
-                    lp += 4;
+                    const float coverage = expand ? 1.0f : lp[L == 4 ? 2 : 0];
+                    lp += L;
                     for (int c = 0; c < 3; ++c) op[c] = ap[c] * coverage;
                     op[3] = coverage;
                 } else {
@@ -410,11 +415,14 @@ void registerStitchKernels() {
         fill, kFillLevelId, kFillLevelParams);
     JIT::RegisterOnce<&floatVariant<AlphaAccumulateRows, 2, 4, 1, 4>>(
         alpha, kAlphaAccumulateId, kAlphaAccumulateParams);
-    JIT::RegisterOnce<&floatVariant<SeamLabelRows, 2, 4, 1, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<SeamLabelRows<4>, 2, 4, 1, 4>,
+                                    &floatVariant<SeamLabelRows<2>, 2, 4, 1, 2>>>(
         label, kSeamLabelId, kSeamLabelParams);
-    JIT::RegisterOnce<&floatVariant<SeamWeightRows, 1, 4, 1>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<SeamWeightRows<4>, 1, 4, 1>,
+                                    &floatVariant<SeamWeightRows<2>, 1, 2, 1>>>(
         weight, kSeamWeightId, kSeamWeightParams);
-    JIT::RegisterOnce<&floatVariant<NormaliseRows, 2, 4, 4, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<NormaliseRows<4>, 2, 4, 4, 4>,
+                                    &floatVariant<NormaliseRows<2>, 2, 4, 2, 4>>>(
         normalise, kNormaliseId, kNormaliseParams);
 }
 

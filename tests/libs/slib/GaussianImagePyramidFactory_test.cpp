@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
+#include "slib/ImagePyramids/PyramidFilters.h"
 
 #include <gtest/gtest.h>
 
@@ -132,4 +133,63 @@ TEST(ImagePyramids, AWindowReducesToTheWholeImagesLevelInsideIt) {
                     ASSERT_FLOAT_EQ(at(window[k], x, y, c), at(whole[k], x, y, c))
                         << "level " << k << " at " << x << "," << y;
     }
+}
+
+TEST(ImagePyramids, ReduceAndExpandAreTheSeparableFiltersWithTheBorderRule) {
+    // Every pixel, edges and rows beyond the poles included, against the filters written out
+    // in double precision: odd sizes, one and four channels, plain and spherical.
+    using namespace Korvane::SLIB::ImagePyramids;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (const bool spherical : {false, true})
+        for (const int channels : {1, 4}) {
+            GaussianImagePyramidFactory factory;
+            factory.setSpherical(spherical);
+            const int w = 38, h = 21;
+            const Kiln::Image fine = floatImage(w, h, channels);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    for (int c = 0; c < channels; ++c) at(fine, x, y, c) = value(rng);
+            auto read = [&](const Kiln::Image& image, int x, int y, int c) {
+                const int iw = image.box().width();
+                const BorderRow r = ResolveRow(y, image.box().height(), spherical);
+                return double(at(image,
+                                 ResolveColumn(x + (r.acrossPole ? iw / 2 : 0), iw, spherical),
+                                 r.row,
+                                 c));
+            };
+            const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+            Kiln::Image coarse = floatImage(cw, ch, channels);
+            factory.reduce(fine, coarse);
+            const auto reduceTaps = ReduceTaps(factory.gaussian());
+            float worst = 0;
+            for (int j = 0; j < ch; ++j)
+                for (int i = 0; i < cw; ++i)
+                    for (int c = 0; c < channels; ++c) {
+                        double v = 0;
+                        for (int t = 0; t < 8; ++t)
+                            for (int s = 0; s < 8; ++s)
+                                v += double(reduceTaps[t]) * reduceTaps[s] *
+                                     read(fine, 2 * i - 3 + s, 2 * j - 3 + t, c);
+                        worst = std::max(worst, float(std::abs(v - at(coarse, i, j, c))));
+                    }
+            EXPECT_LT(worst, 1e-5f) << "reduce, spherical " << spherical << ", " << channels;
+
+            Kiln::Image expanded = floatImage(w, h, channels);
+            factory.expand(coarse, expanded, expanded, 0.0f, 1.0f);
+            const auto expandTaps = ExpandTaps(factory.gaussian());
+            worst = 0;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    for (int c = 0; c < channels; ++c) {
+                        const int qx = x & 1, qy = y & 1;
+                        double v = 0;
+                        for (int t = 0; t < 4; ++t)
+                            for (int s = 0; s < 4; ++s)
+                                v += double(expandTaps[qy][t]) * expandTaps[qx][s] *
+                                     read(coarse, (x >> 1) - 2 + qx + s, (y >> 1) - 2 + qy + t, c);
+                        worst = std::max(worst, float(std::abs(v - at(expanded, x, y, c))));
+                    }
+            EXPECT_LT(worst, 1e-5f) << "expand, spherical " << spherical << ", " << channels;
+        }
 }

@@ -37,10 +37,9 @@ constexpr Kiln::Compute::ParamName kPyramidExpandFactor = 0x0366443d1943631b;  /
 void registerPyramidReduce();
 void registerPyramidExpand();
 
-using ImagePyramids::AddRow;
-using ImagePyramids::AddRowSpan;
 using ImagePyramids::ExpandedRow;
 using ImagePyramids::ExpandTaps;
+using ImagePyramids::FilterRows;
 using ImagePyramids::ReduceTaps;
 
 }  // namespace Kernels

@@ -39,10 +39,8 @@ struct PyramidReduceRows {
         line.resize(std::size_t(count) * C);
         for (int y = rowBegin; y < rowEnd; ++y) {
             const int ly = y - coarse.box.y0;
-            std::fill(line.begin(), line.end(), 0.0f);
-            for (int t = 0; t < 8; ++t)
-                AddRowSpan<C>(
-                    fine, 2 * ly - 3 + t + offsetY, spherical, taps[t], line.data(), first, count);
+            FilterRows<C, 8>(
+                fine, 2 * ly - 3 + offsetY, spherical, taps.data(), line.data(), first, count);
             float* out = Kiln::JIT::PixelAt<float, C>(coarse, launch.domain.x0, y);
             for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
                 const float* in = line.data() + std::ptrdiff_t(2 * (x - launch.domain.x0)) * C;

@@ -115,15 +115,54 @@ void AddRowSpan(const Kiln::Compute::KernelImage& image,
     }
 }
 
-/// The whole row with `pad` border pixels on both sides: line entry x + pad is column x.
-template <int C>
-void AddRow(const Kiln::Compute::KernelImage& image,
-            int y,
-            bool spherical,
-            float weight,
-            float* line,
-            int pad) {
-    AddRowSpan<C>(image, y, spherical, weight, line, -pad, image.box.width() + 2 * pad);
+/// The vertical pass of a filter of N taps: line[i] = sum over t of weights[t] x pixel(first +
+/// i) of row firstRow + t, for i in [0, count), summed from zero in the order of t (the values
+/// of N AddRowSpan calls into a cleared line). Where the N rows run straight (no pole) and the
+/// columns lie inside the image, the rows are summed in one pass, each value stored once; the
+/// columns beyond the sides, and lines that reach across a pole, take the border rule.
+template <int C, int N>
+void FilterRows(const Kiln::Compute::KernelImage& image,
+                int firstRow,
+                bool spherical,
+                const float* weights,
+                float* line,
+                int first,
+                int count) {
+    const float* rows[N];
+    bool straight = true;
+    for (int t = 0; t < N; ++t) {
+        const BorderRow r = ResolveRow(firstRow + t, image.box.height(), spherical);
+        straight = straight && !r.acrossPole;
+        rows[t] =
+            reinterpret_cast<const float*>(image.origin + std::ptrdiff_t(r.row) * image.rowBytes);
+    }
+    // Line entries [a, b) read columns inside the image.
+    const int a = straight ? std::clamp(-first, 0, count) : count;
+    const int b = straight ? std::clamp(image.box.width() - first, a, count) : count;
+    auto bordered = [&](int i0, int i1) {
+        if (i1 <= i0) return;
+        std::fill(line + std::ptrdiff_t(i0) * C, line + std::ptrdiff_t(i1) * C, 0.0f);
+        for (int t = 0; t < N; ++t)
+            AddRowSpan<C>(image,
+                          firstRow + t,
+                          spherical,
+                          weights[t],
+                          line + std::ptrdiff_t(i0) * C,
+                          first + i0,
+                          i1 - i0);
+    };
+    bordered(0, a);
+    bordered(b, count);
+    float w[N];
+    for (int t = 0; t < N; ++t) w[t] = weights[t];
+    const std::ptrdiff_t offset = std::ptrdiff_t(first + a) * C;
+    const std::ptrdiff_t n = std::ptrdiff_t(b - a) * C;
+    float* __restrict out = line + std::ptrdiff_t(a) * C;
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        float acc = 0.0f;
+        for (int t = 0; t < N; ++t) acc += w[t] * rows[t][offset + k];
+        out[k] = acc;
+    }
 }
 
 /// One row of a coarse level expanded to the finer level: the coarse rows filtered vertically
@@ -139,11 +178,33 @@ public:
                  const ExpandTapTable& taps,
                  int fineY,
                  bool spherical) {
-        m_line.assign(std::size_t(coarse.box.width() + 2 * kPad) * C, 0.0f);
+        prepareSpan<C>(coarse, taps, fineY, spherical, 0, 2 * coarse.box.width());
+    }
+
+    /// Prepares only what fine columns [fineX0, fineX1) of row `fineY` read (local indices):
+    /// a row that needs a part of its columns filters that part of the coarse rows alone. The
+    /// values are those of prepare; at4 of other columns is undefined until the next prepare.
+    template <int C>
+    void prepareSpan(const Kiln::Compute::KernelImage& coarse,
+                     const ExpandTapTable& taps,
+                     int fineY,
+                     bool spherical,
+                     int fineX0,
+                     int fineX1) {
+        const int entries = coarse.box.width() + 2 * kPad;
+        if (m_line.size() < std::size_t(entries) * C) m_line.resize(std::size_t(entries) * C);
+        // Fine column x reads entries (x >> 1) + (x & 1) .. that + 3.
+        const int e0 = std::max(0, fineX0 >> 1);
+        const int e1 = std::min(entries, ((fineX1 - 1) >> 1) + 5);
+        if (e1 <= e0) return;
         const int phase = fineY & 1;
-        const int first = (fineY >> 1) - 2 + phase;
-        for (int t = 0; t < 4; ++t)
-            AddRow<C>(coarse, first + t, spherical, taps[phase][t], m_line.data(), kPad);
+        FilterRows<C, 4>(coarse,
+                         (fineY >> 1) - 2 + phase,
+                         spherical,
+                         taps[phase].data(),
+                         m_line.data() + std::ptrdiff_t(e0) * C,
+                         e0 - kPad,
+                         e1 - e0);
     }
 
     /// Fine column `fineX` (local to the fine level) of a 4-channel level, after prepare<4>.
