@@ -24,6 +24,15 @@ namespace ImagePyramids {
 // equirectangular image: x wraps around, and a row beyond a pole is the row mirrored across
 // the pole on the opposite meridian (x + width / 2), which is where the sphere continues.
 
+/// Hot row loops compiled twice, for the baseline x86-64 and for CPUs with AVX2 and FMA
+/// (x86-64-v3), the version chosen once at load time; the two differ by float rounding (fused
+/// multiply-adds). Clang cannot clone templates: put it on plain functions.
+#if defined(__x86_64__)
+#define SLIB_PYRAMID_CPU_VERSIONS __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define SLIB_PYRAMID_CPU_VERSIONS
+#endif
+
 /// The four channels of a pixel in one vector register (GCC and Clang vector extension).
 typedef float Pixel4 __attribute__((vector_size(16)));
 
@@ -121,13 +130,13 @@ void AddRowSpan(const Kiln::Compute::KernelImage& image,
 /// columns lie inside the image, the rows are summed in one pass, each value stored once; the
 /// columns beyond the sides, and lines that reach across a pole, take the border rule.
 template <int C, int N>
-void FilterRows(const Kiln::Compute::KernelImage& image,
-                int firstRow,
-                bool spherical,
-                const float* weights,
-                float* line,
-                int first,
-                int count) {
+inline __attribute__((always_inline)) void FilterRows(const Kiln::Compute::KernelImage& image,
+                                                      int firstRow,
+                                                      bool spherical,
+                                                      const float* weights,
+                                                      float* line,
+                                                      int first,
+                                                      int count) {
     const float* rows[N];
     bool straight = true;
     for (int t = 0; t < N; ++t) {
@@ -174,10 +183,10 @@ public:
 
     /// Prepares fine row `fineY`, local to the fine level (coarse row m covers fine 2m, 2m+1).
     template <int C>
-    void prepare(const Kiln::Compute::KernelImage& coarse,
-                 const ExpandTapTable& taps,
-                 int fineY,
-                 bool spherical) {
+    __attribute__((always_inline)) void prepare(const Kiln::Compute::KernelImage& coarse,
+                                                const ExpandTapTable& taps,
+                                                int fineY,
+                                                bool spherical) {
         prepareSpan<C>(coarse, taps, fineY, spherical, 0, 2 * coarse.box.width());
     }
 
@@ -185,12 +194,12 @@ public:
     /// a row that needs a part of its columns filters that part of the coarse rows alone. The
     /// values are those of prepare; at4 of other columns is undefined until the next prepare.
     template <int C>
-    void prepareSpan(const Kiln::Compute::KernelImage& coarse,
-                     const ExpandTapTable& taps,
-                     int fineY,
-                     bool spherical,
-                     int fineX0,
-                     int fineX1) {
+    __attribute__((always_inline)) void prepareSpan(const Kiln::Compute::KernelImage& coarse,
+                                                    const ExpandTapTable& taps,
+                                                    int fineY,
+                                                    bool spherical,
+                                                    int fineX0,
+                                                    int fineX1) {
         const int entries = coarse.box.width() + 2 * kPad;
         if (m_line.size() < std::size_t(entries) * C) m_line.resize(std::size_t(entries) * C);
         // Fine column x reads entries (x >> 1) + (x & 1) .. that + 3.
@@ -208,7 +217,7 @@ public:
     }
 
     /// Fine column `fineX` (local to the fine level) of a 4-channel level, after prepare<4>.
-    Pixel4 at4(const ExpandTapTable& taps, int fineX) const {
+    __attribute__((always_inline)) Pixel4 at4(const ExpandTapTable& taps, int fineX) const {
         const int q = fineX & 1;
         Pixel4 v[4];
         std::memcpy(v, m_line.data() + std::ptrdiff_t((fineX >> 1) + q) * 4, sizeof v);
