@@ -142,11 +142,12 @@ void Stitcher::build() {
     const bool coverage = m_blendType == BlendType::Alpha || !m_expand;
     m_label = workImage(m_outputBox, coverage ? 4 : 2, m_work[0].image.device(), true);
     m_fullLabel = {};
-    drawSeamLabels(m_label);
-    if (m_blendType == BlendType::Alpha)
+    if (m_blendType == BlendType::Alpha) {
+        drawSeamLabels(m_label);
         blendAlpha(m_label);
-    else
-        blendMultiBand(m_label);
+    } else {
+        blendMultiBand(m_label);  // draws the labels as it reads the cameras
+    }
     trimBuffers();
 }
 
@@ -358,23 +359,66 @@ void Stitcher::blendMultiBand(Image& label) {
         return b;
     };
 
+    // First pass over the cameras: the seam labels, and with them level 1 of each camera's
+    // pyramid where it reads the camera's own image as a window (one read of the camera for
+    // both). An image aligned by the vector field covers only where the camera shows, so its
+    // pyramid reduces a copy later.
+    struct Work {
+        Box roi;
+        bool window = false;
+        Image level1;
+    };
+    std::vector<Work> work;
+    const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
+    const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
     for (const Camera& c : m_work) {
-        const Box roi = footprint(c);
+        Work w;
+        w.roi = footprint(c);
+        w.window = !w.roi.empty() && w.roi.intersect(c.image.box()) == w.roi && count > 1 &&
+                   (!spherical || c.image.box() == m_outputBox);
+        if (w.window) {
+            w.level1 = workImage(factory.levelBoxes(w.roi, 2)[1], 4, device, false);
+            seamLabelReduce(c.image,
+                            c.feather,
+                            label,
+                            w.level1,
+                            c.index,
+                            sx,
+                            sy,
+                            kFeatherFloor,
+                            kSeenThreshold,
+                            c.footprint,
+                            sigma,
+                            spherical);
+        } else {
+            ImageStitcher::seamLabel(c.image,
+                                     c.feather,
+                                     label,
+                                     c.index,
+                                     sx,
+                                     sy,
+                                     kFeatherFloor,
+                                     kSeenThreshold,
+                                     c.footprint);
+        }
+        work.push_back(std::move(w));
+    }
+
+    for (std::size_t i = 0; i < m_work.size(); ++i) {
+        const Camera& c = m_work[i];
+        const Box roi = work[i].roi;
         if (roi.empty()) continue;  // sees nothing: contributes nothing
         std::vector<bool> before;
         for (const Buffer& b : m_buffers) before.push_back(b.taken);
         // Level 0 is the camera's own image where it holds the work box: the coarser levels
-        // cover the box alone and read it as a window. An image aligned by the vector field
-        // covers only where the camera shows (copied into a box whose other parts start
-        // cleared), and a pyramid of one level fills its only level in place: never the
-        // caller's image.
-        const bool window = roi.intersect(c.image.box()) == roi && count > 1 &&
-                            (!spherical || c.image.box() == m_outputBox);
+        // cover the box alone and read it as a window. A pyramid of one level fills its only
+        // level in place: never the caller's image.
         ImagePyramid colour;
-        if (window) {
+        if (work[i].window) {
             colour.push_back(c.image);
+            colour.push_back(work[i].level1);
             const std::vector<Box> boxes = factory.levelBoxes(roi, count);
-            for (int k = 1; k < count; ++k) {
+            for (int k = 2; k < count; ++k) {
                 colour.push_back(workImage(boxes[k], 4, device, false));
                 factory.reduce(colour[k - 1], colour[k]);
             }

@@ -23,6 +23,7 @@ const ProgramSource kBandProgram(nullptr, 0, 0, kBandAccumulateId);
 const ProgramSource kFillProgram(nullptr, 0, 0, kFillLevelId);
 const ProgramSource kAlphaProgram(nullptr, 0, 0, kAlphaAccumulateId);
 const ProgramSource kLabelProgram(nullptr, 0, 0, kSeamLabelId);
+const ProgramSource kLabelReduceProgram(nullptr, 0, 0, kSeamLabelReduceId);
 const ProgramSource kWeightProgram(nullptr, 0, 0, kSeamWeightId);
 const ProgramSource kNormaliseProgram(nullptr, 0, 0, kNormaliseId);
 const ProgramSource kAlignProgram(nullptr, 0, 0, kAlignId);
@@ -134,6 +135,34 @@ void seamLabel(const Image& camera,
                        ParamHandler::makeParam(kFloor, floor),
                        ParamHandler::makeParam(kThreshold, threshold)},
                       &rectangle);
+}
+
+void seamLabelReduce(const Image& camera,
+                     const Image& feather,
+                     Image& label,
+                     Image& level1,
+                     int cameraIndex,
+                     float featherScaleX,
+                     float featherScaleY,
+                     float floor,
+                     float threshold,
+                     const Box& rectangle,
+                     float gaussian,
+                     bool spherical) {
+    shortLaunch<4, 11>(kLabelReduceProgram,
+                       {&camera, &feather, &label, &level1},
+                       {ParamHandler::makeParam(kCamera, float(cameraIndex)),
+                        ParamHandler::makeParam(kScaleX, featherScaleX),
+                        ParamHandler::makeParam(kScaleY, featherScaleY),
+                        ParamHandler::makeParam(kFloor, floor),
+                        ParamHandler::makeParam(kThreshold, threshold),
+                        ParamHandler::makeParam(kGaussian, gaussian),
+                        ParamHandler::makeParam(kSpherical, spherical),
+                        ParamHandler::makeParam(kRectangleX0, float(rectangle.x0)),
+                        ParamHandler::makeParam(kRectangleY0, float(rectangle.y0)),
+                        ParamHandler::makeParam(kRectangleX1, float(rectangle.x1)),
+                        ParamHandler::makeParam(kRectangleY1, float(rectangle.y1))},
+                       nullptr);
 }
 
 void seamWeight(const Image& label, Image& weight, int cameraIndex, const Box& rectangle) {

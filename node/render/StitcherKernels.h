@@ -58,6 +58,20 @@ void seamLabel(const Image& camera,
                float floor,
                float threshold,
                const Box& rectangle);
+/// seamLabel over `rectangle` and the reduce of `camera` into `level1` (the pyramid factory's,
+/// with `gaussian` and `spherical`) in one pass over the camera.
+void seamLabelReduce(const Image& camera,
+                     const Image& feather,
+                     Image& label,
+                     Image& level1,
+                     int cameraIndex,
+                     float featherScaleX,
+                     float featherScaleY,
+                     float floor,
+                     float threshold,
+                     const Box& rectangle,
+                     float gaussian,
+                     bool spherical);
 void seamWeight(const Image& label, Image& weight, int cameraIndex, const Box& rectangle);
 void normalise(const Image& accumulator,
                const Image& label,

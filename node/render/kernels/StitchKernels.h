@@ -64,6 +64,14 @@ constexpr const char* kAlphaAccumulateId =
 /// y scale, floor, threshold.
 constexpr const char* kSeamLabelId =
     "4204fdc5cc29522422d0b3de668af72c5b0ab15718c9636deef42836fe71fb4a";
+/// The seam label of a camera together with the first reduce of its pyramid, so that the camera
+/// is read from memory once for both: the seam label over the rectangle (the camera's
+/// footprint), and level 1 of the camera's Gaussian pyramid from the camera (the pyramid's
+/// reduce, slib/src/kernels/PyramidKernels.h). Images: C (4f), feather (1f), L (4f or 2f), P1
+/// (4f, the output: the domain). Scalars: the seam label's five, the Gaussian, spherical, the
+/// rectangle's x0, y0, x1, y1.
+constexpr const char* kSeamLabelReduceId =
+    "ba3d0711e4b1d4b297074f7054baf8b4a4f9fc4f60f6d139262b7e6121f23ee3";
 /// Seam weight: W = 1 where L.y is the camera, else 0. Images: L (4f or 2f), W (1f). Scalar:
 /// camera.
 constexpr const char* kSeamWeightId =
@@ -91,6 +99,10 @@ constexpr ParamName kScaleY = 0x3a3a2f51a22a38a5;
 constexpr ParamName kCoarsest = 0x63b0f1d8e2a4c97e;  // bool
 constexpr ParamName kFloor = 0x4a7d2e9b1c3f8560;
 constexpr ParamName kFinal = 0x0b6e5c3a9d2f1e47;  // bool
+constexpr ParamName kRectangleX0 = 0x74ebfa7267f432bf;
+constexpr ParamName kRectangleY0 = 0x49538e4f0342e25b;
+constexpr ParamName kRectangleX1 = 0xc68ade87c59d4028;
+constexpr ParamName kRectangleY1 = 0x532e9f9a39ed77be;
 
 void registerStitchKernels();
 

@@ -7,6 +7,7 @@
 #include "kiln/KernelRegistration.h"
 #include "render/kernels/CpuKernelVariants.h"
 #include "render/kernels/StitchKernels.h"
+#include "slib/ImagePyramids/PyramidFilters.h"
 
 namespace Kiln {
 namespace ImageStitcher {
@@ -23,6 +24,10 @@ constexpr const char* kAlphaAccumulateParams =
 constexpr const char* kSeamLabelParams =
     "o680eac95be1b36c8 1\no9f02e4576dafe376 1\no3a3a2f51a22a38a5 1\no4a7d2e9b1c3f8560 1\n"
     "o0812739b0810f36a 1\n";
+constexpr const char* kSeamLabelReduceParams =
+    "o680eac95be1b36c8 1\no9f02e4576dafe376 1\no3a3a2f51a22a38a5 1\no4a7d2e9b1c3f8560 1\n"
+    "o0812739b0810f36a 1\no692a5f5e04450b6c 1\nod09d535b51111135 4\no74ebfa7267f432bf 1\n"
+    "o49538e4f0342e25b 1\noc68ade87c59d4028 1\no532e9f9a39ed77be 1\n";
 constexpr const char* kSeamWeightParams = "o680eac95be1b36c8 1\n";
 constexpr const char* kNormaliseParams =
     "o0812739b0810f36a 1\no437a806015b84e4b 4\no0b6e5c3a9d2f1e47 4\n";
@@ -327,30 +332,76 @@ struct AlphaAccumulateRows {
     }
 };
 
-/// L: the label's channels, 4 (weight, camera, coverage, 0) or 2 (weight, camera).
+/// Row y, columns [x0, x1) of the seam label (kSeamLabelId). L: the label's channels, 4
+/// (weight, camera, coverage, 0) or 2 (weight, camera).
+template <int L>
+void labelRow(const CpuLaunch& launch, int y, int x0, int x1) {
+    const KernelImage& cam = launch.images[0];
+    const KernelImage& feather = launch.images[1];
+    const KernelImage& label = launch.images[2];
+    const float camera = launch.param<float>(0);
+    const float sx = launch.param<float>(1), sy = launch.param<float>(2);
+    const float floor = launch.param<float>(3), threshold = launch.param<float>(4);
+    const float* cp = PixelAt<float, 4>(cam, x0, y);
+    float* lp = PixelAt<float, L>(label, x0, y);
+    const FeatherRow featherRow(feather, y, sx, sy, floor);
+    for (int x = x0; x < x1; ++x, cp += 4, lp += L) {
+        if (cp[3] <= threshold) continue;
+        if constexpr (L == 4) lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
+        const float f = featherRow.at(x);
+        if (f > lp[0]) {
+            lp[0] = f;
+            lp[1] = camera;
+        }
+    }
+}
+
 template <int L>
 struct SeamLabelRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        for (int y = rowBegin; y < rowEnd; ++y)
+            labelRow<L>(launch, y, launch.domain.x0, launch.domain.x1);
+    }
+};
+
+/// One row of the pyramid's reduce of a four-channel image, for two CPU generations as the
+/// reduce kernel runs it.
+SLIB_PYRAMID_CPU_VERSIONS void reduceRow4(const KernelImage& fine,
+                                          const KernelImage& coarse,
+                                          int y,
+                                          int x0,
+                                          int x1,
+                                          const std::array<float, 8>& taps,
+                                          bool spherical,
+                                          std::vector<float>& line) {
+    Korvane::SLIB::ImagePyramids::ReduceRow<4>(fine, coarse, y, x0, x1, taps, spherical, line);
+}
+
+/// Each coarse row is reduced first, which brings fine rows 2y - 3 .. 2y + 4 into the cache;
+/// the labels of fine rows 2y and 2y + 1 then read them from there.
+template <int L>
+struct SeamLabelReduceRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& cam = launch.images[0];
-        const KernelImage& feather = launch.images[1];
         const KernelImage& label = launch.images[2];
-        const float camera = launch.param<float>(0);
-        const float sx = launch.param<float>(1), sy = launch.param<float>(2);
-        const float floor = launch.param<float>(3), threshold = launch.param<float>(4);
-        const int x0 = launch.domain.x0;
+        const KernelImage& coarse = launch.images[3];
+        const auto taps = Korvane::SLIB::ImagePyramids::ReduceTaps(launch.param<float>(5));
+        const bool spherical = boolParam(launch, 6);
+        // The label's rectangle: the camera's footprint within the camera and label boxes.
+        const Box area = Box{int(launch.param<float>(7)),
+                             int(launch.param<float>(8)),
+                             int(launch.param<float>(9)),
+                             int(launch.param<float>(10))}
+                             .intersect(cam.box)
+                             .intersect(label.box);
+        thread_local std::vector<float> line;
         for (int y = rowBegin; y < rowEnd; ++y) {
-            const float* cp = PixelAt<float, 4>(cam, x0, y);
-            float* lp = PixelAt<float, L>(label, x0, y);
-            const FeatherRow featherRow(feather, y, sx, sy, floor);
-            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, lp += L) {
-                if (cp[3] <= threshold) continue;
-                if constexpr (L == 4) lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
-                const float f = featherRow.at(x);
-                if (f > lp[0]) {
-                    lp[0] = f;
-                    lp[1] = camera;
-                }
-            }
+            reduceRow4(cam, coarse, y, launch.domain.x0, launch.domain.x1, taps, spherical, line);
+            if (area.empty()) continue;
+            // The fine rows of coarse row y (pyramid alignment, as ReduceRow indexes them).
+            const int fine = 2 * y - 2 * (cam.box.y0 >> 1) + cam.box.y0;
+            for (int fy = std::max(fine, area.y0); fy < std::min(fine + 2, area.y1); ++fy)
+                labelRow<L>(launch, fy, area.x0, area.x1);
         }
     }
 };
@@ -406,7 +457,7 @@ struct NormaliseRows {
 }  // namespace
 
 void registerStitchKernels() {
-    static std::once_flag resize, band, fill, alpha, label, weight, normalise;
+    static std::once_flag resize, band, fill, alpha, label, labelReduce, weight, normalise;
     JIT::RegisterOnce<&JIT::FloatShapeVariants<ResizeBoundsRows, 2>>(
         resize, kResizeBoundsId, kResizeBoundsParams);
     JIT::RegisterOnce<&floatVariant<BandAccumulateRows, 3, 4, 4, 1, 4>>(
@@ -418,6 +469,9 @@ void registerStitchKernels() {
     JIT::RegisterOnce<&joinVariants<&floatVariant<SeamLabelRows<4>, 2, 4, 1, 4>,
                                     &floatVariant<SeamLabelRows<2>, 2, 4, 1, 2>>>(
         label, kSeamLabelId, kSeamLabelParams);
+    JIT::RegisterOnce<&joinVariants<&floatVariant<SeamLabelReduceRows<4>, 3, 4, 1, 4, 4>,
+                                    &floatVariant<SeamLabelReduceRows<2>, 3, 4, 1, 2, 4>>>(
+        labelReduce, kSeamLabelReduceId, kSeamLabelReduceParams);
     JIT::RegisterOnce<&joinVariants<&floatVariant<SeamWeightRows<4>, 1, 4, 1>,
                                     &floatVariant<SeamWeightRows<2>, 1, 2, 1>>>(
         weight, kSeamWeightId, kSeamWeightParams);

@@ -40,6 +40,7 @@ void registerPyramidExpand();
 using ImagePyramids::ExpandedRow;
 using ImagePyramids::ExpandTaps;
 using ImagePyramids::FilterRows;
+using ImagePyramids::ReduceRow;
 using ImagePyramids::ReduceTaps;
 
 }  // namespace Kernels

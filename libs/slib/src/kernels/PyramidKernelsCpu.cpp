@@ -24,40 +24,16 @@ inline __attribute__((always_inline)) void ReduceRows(const CpuLaunch& launch,
                                                       int rowEnd) {
     const auto taps = ReduceTaps(launch.param<float>(0));
     const bool spherical = launch.params[4] != 0;
-    const KernelImage& fine = launch.images[0];
-    const KernelImage& coarse = launch.images[1];
-    // Fine pixels are indexed against the coarse box's origin doubled, so a coarse level
-    // may cover a window of a larger fine image; for a pyramid's own levels (coarse origin =
-    // fine origin halved, rounded down) this is the fine image's own index.
-    const int offsetX = 2 * coarse.box.x0 - 2 * (fine.box.x0 >> 1);
-    const int offsetY = 2 * coarse.box.y0 - 2 * (fine.box.y0 >> 1);
-    // Coarse x reads fine 2x-3 .. 2x+4 (relative to the coarse origin): only the columns
-    // the domain needs are filtered vertically.
-    const int first = 2 * (launch.domain.x0 - coarse.box.x0) - 3 + offsetX;
-    const int count = 2 * launch.domain.width() + 6;
     thread_local std::vector<float> line;
-    line.resize(std::size_t(count) * C);
-    for (int y = rowBegin; y < rowEnd; ++y) {
-        const int ly = y - coarse.box.y0;
-        FilterRows<C, 8>(
-            fine, 2 * ly - 3 + offsetY, spherical, taps.data(), line.data(), first, count);
-        float* out = Kiln::JIT::PixelAt<float, C>(coarse, launch.domain.x0, y);
-        for (int x = launch.domain.x0; x < launch.domain.x1; ++x, out += C) {
-            const float* in = line.data() + std::ptrdiff_t(2 * (x - launch.domain.x0)) * C;
-            if constexpr (C == 4) {
-                Pixel4 v[8];
-                std::memcpy(v, in, sizeof v);
-                Pixel4 acc = taps[0] * v[0];
-                for (int t = 1; t < 8; ++t) acc = acc + taps[t] * v[t];
-                std::memcpy(out, &acc, sizeof acc);
-            } else {
-                float acc[C] = {};
-                for (int t = 0; t < 8; ++t)
-                    for (int c = 0; c < C; ++c) acc[c] += taps[t] * in[t * C + c];
-                for (int c = 0; c < C; ++c) out[c] = acc[c];
-            }
-        }
-    }
+    for (int y = rowBegin; y < rowEnd; ++y)
+        ReduceRow<C>(launch.images[0],
+                     launch.images[1],
+                     y,
+                     launch.domain.x0,
+                     launch.domain.x1,
+                     taps,
+                     spherical,
+                     line);
 }
 
 // The one- and four-channel reduce (the weights' and the colours' pyramids) for two CPU

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kiln/CpuRows.h"
 #include "kiln/Device.h"
 
 namespace Korvane {
@@ -171,6 +172,51 @@ inline __attribute__((always_inline)) void FilterRows(const Kiln::Compute::Kerne
         float acc = 0.0f;
         for (int t = 0; t < N; ++t) acc += w[t] * rows[t][offset + k];
         out[k] = acc;
+    }
+}
+
+/// Row `y` of `coarse`, columns [x0, x1), reduced from `fine` (Gaussian blur and halve). Fine
+/// pixels are indexed against the coarse box's origin doubled, so a coarse level may cover a
+/// window of a larger fine image; for a pyramid's own levels (coarse origin = fine origin
+/// halved, rounded down) this is the fine image's own index. `line` is the caller's scratch.
+template <int C>
+inline __attribute__((always_inline)) void ReduceRow(const Kiln::Compute::KernelImage& fine,
+                                                     const Kiln::Compute::KernelImage& coarse,
+                                                     int y,
+                                                     int x0,
+                                                     int x1,
+                                                     const std::array<float, 8>& taps,
+                                                     bool spherical,
+                                                     std::vector<float>& line) {
+    const int offsetX = 2 * coarse.box.x0 - 2 * (fine.box.x0 >> 1);
+    const int offsetY = 2 * coarse.box.y0 - 2 * (fine.box.y0 >> 1);
+    // Coarse x reads fine 2x-3 .. 2x+4 (relative to the coarse origin): only the columns the
+    // row needs are filtered vertically.
+    const int first = 2 * (x0 - coarse.box.x0) - 3 + offsetX;
+    const int count = 2 * (x1 - x0) + 6;
+    line.resize(std::size_t(count) * C);
+    FilterRows<C, 8>(fine,
+                     2 * (y - coarse.box.y0) - 3 + offsetY,
+                     spherical,
+                     taps.data(),
+                     line.data(),
+                     first,
+                     count);
+    float* out = Kiln::JIT::PixelAt<float, C>(coarse, x0, y);
+    for (int x = x0; x < x1; ++x, out += C) {
+        const float* in = line.data() + std::ptrdiff_t(2 * (x - x0)) * C;
+        if constexpr (C == 4) {
+            Pixel4 v[8];
+            std::memcpy(v, in, sizeof v);
+            Pixel4 acc = taps[0] * v[0];
+            for (int t = 1; t < 8; ++t) acc = acc + taps[t] * v[t];
+            std::memcpy(out, &acc, sizeof acc);
+        } else {
+            float acc[C] = {};
+            for (int t = 0; t < 8; ++t)
+                for (int c = 0; c < C; ++c) acc[c] += taps[t] * in[t * C + c];
+            for (int c = 0; c < C; ++c) out[c] = acc[c];
+        }
     }
 }
 
