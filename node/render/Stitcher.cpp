@@ -441,8 +441,7 @@ void Stitcher::blendMultiBand(Image& label) {
         for (int k = count - 2; k >= 1; --k)
             bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, spherical);
         if (count > 1)
-            bandZero(
-                colour[1], colour[0], label, m_panorama, c.index, c.gain, sigma, spherical, roi);
+            bandZero(colour[1], colour[0], weights[0], m_panorama, c.gain, sigma, spherical, roi);
         releaseCamera(before);
     }
 

@@ -23,15 +23,14 @@ using Compute::ParamName;
 /// P.rgb = P.rgb + (1 - clamp(P.a)) * E.rgb, P.a = 1. Scalars: gain r, g, b, Gaussian, spherical.
 constexpr const char* kBandFillId =
     "b02e22d7c419366048fe7db6c48ec1f67dd80c49290dac6990b6363f7587c590";
-/// The finest band of one camera, written straight into the panorama where the seam label
-/// names the camera (the finest weights are the labels themselves, one camera a pixel, so the
-/// finest level needs no accumulator). Images: F' (4f, the camera's filled level 1), P (4f,
-/// its level 0, premultiplied; may be larger than the work), L (seam labels: 4f weight,
-/// camera, coverage, or 2f weight, camera), O (4f, output). O.rgb = gain * (P.rgb - P.a *
-/// expand(F').rgb), O.a = 1 where L.x > 0 and L.y is the camera; other pixels are untouched. Level
-/// 0 of the camera's pyramid starts at the origin (its level 1 is F'), so expand indexes fine
-/// pixels from there. Scalars: gain r, g, b, camera, Gaussian, spherical, origin x, origin y (whole
-/// numbers).
+/// The finest band of one camera, written straight into the panorama where the camera holds
+/// the seam label (the finest weights are the labels themselves, one camera a pixel, so the
+/// finest level needs no accumulator). Images: F' (4f, the camera's filled level 1), P (4f, its
+/// level 0, premultiplied; may be larger than the work), W (1f, its seam weight at level 0: 1
+/// where it holds the label, else 0), O (4f, output). O.rgb = gain * (P.rgb - P.a *
+/// expand(F').rgb), O.a = 1 where W > 0; other pixels are untouched. Level 0 of the camera's
+/// pyramid starts at the origin (its level 1 is F'), so expand indexes fine pixels from there.
+/// Scalars: gain r, g, b, Gaussian, spherical, origin x, origin y (whole numbers).
 constexpr const char* kBandZeroId =
     "6903a446736fa6d30f800fbec6b8e8dc3b6b1361d4a2e397a07adda8c090be8f";
 /// One collapse step of the blended pyramid, in place: A.rgb = (A.a > threshold ? A.rgb / A.a

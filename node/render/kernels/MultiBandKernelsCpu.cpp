@@ -19,8 +19,8 @@ constexpr const char* kBandFillParams =
     "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no692a5f5e04450b6c 1\n"
     "od09d535b51111135 4\n";
 constexpr const char* kBandZeroParams =
-    "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no680eac95be1b36c8 1\n"
-    "o692a5f5e04450b6c 1\nod09d535b51111135 4\no09e0784d08812202 1\noe51eb8c0b041e396 1\n";
+    "o8fc0a8b66c7f0159 1\noaf3a6b3cfc881b73 1\nobc5006cfecf872e0 1\no692a5f5e04450b6c 1\n"
+    "od09d535b51111135 4\no09e0784d08812202 1\noe51eb8c0b041e396 1\n";
 constexpr const char* kCollapseLevelParams =
     "o0812739b0810f36a 1\no692a5f5e04450b6c 1\nod09d535b51111135 4\n";
 constexpr const char* kCollapseFinalParams =
@@ -84,41 +84,34 @@ inline __attribute__((always_inline)) void bandFill(const CpuLaunch& launch,
     }
 }
 
-/// L: the label's channels (4 or 2).
-template <int L>
 inline __attribute__((always_inline)) void bandZero(const CpuLaunch& launch,
                                                     int rowBegin,
                                                     int rowEnd) {
     const KernelImage& coarse = launch.images[0];
     const KernelImage& level = launch.images[1];
-    const KernelImage& label = launch.images[2];
+    const KernelImage& weight = launch.images[2];
     const KernelImage& out = launch.images[3];
     const Pixel4 gain = gainParam(launch);
-    const float camera = launch.param<float>(3);
-    const auto taps = ExpandTaps(launch.param<float>(4));
-    const bool spherical = boolParam(launch, 5);
-    const int originX = int(launch.param<float>(6)), originY = int(launch.param<float>(7));
+    const auto taps = ExpandTaps(launch.param<float>(3));
+    const bool spherical = boolParam(launch, 4);
+    const int originX = int(launch.param<float>(5)), originY = int(launch.param<float>(6));
     const int x0 = launch.domain.x0, x1 = launch.domain.x1;
     thread_local ExpandedRow expanded;
     for (int y = rowBegin; y < rowEnd; ++y) {
-        const float* lp = PixelAt<float, L>(label, x0, y);
-        auto holds = [&](int x) {
-            const float* l = lp + std::ptrdiff_t(x - x0) * L;
-            return l[0] > 0.0f && l[1] == camera;
-        };
+        const float* wp = PixelAt<float, 1>(weight, x0, y) - x0;
         // Most rows of a footprint hold the label over a part only: the coarse rows are
-        // filtered under that part alone, and rows without it cost one scan of the labels.
+        // filtered under that part alone, and rows without it cost one scan of the weights.
         int first = x0;
-        while (first < x1 && !holds(first)) ++first;
+        while (first < x1 && !(wp[first] > 0.0f)) ++first;
         if (first == x1) continue;
         int last = x1 - 1;
-        while (!holds(last)) --last;
+        while (!(wp[last] > 0.0f)) --last;
         expanded.prepareSpan<4>(
             coarse, taps, y - originY, spherical, first - originX, last + 1 - originX);
         const float* pp = PixelAt<float, 4>(level, first, y);
         float* op = PixelAt<float, 4>(out, first, y);
         for (int x = first; x <= last; ++x, pp += 4, op += 4) {
-            if (!holds(x)) continue;
+            if (!(wp[x] > 0.0f)) continue;
             const Pixel4 p = load(pp);
             Pixel4 band = gain * (p - p[3] * expanded.at4(taps, x - originX));
             band[3] = 1.0f;
@@ -183,11 +176,8 @@ inline __attribute__((always_inline)) void collapseFinal(const CpuLaunch& launch
 SLIB_PYRAMID_CPU_VERSIONS void bandFillRows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
     bandFill(launch, rowBegin, rowEnd);
 }
-SLIB_PYRAMID_CPU_VERSIONS void bandZeroRows2(const CpuLaunch& launch, int rowBegin, int rowEnd) {
-    bandZero<2>(launch, rowBegin, rowEnd);
-}
-SLIB_PYRAMID_CPU_VERSIONS void bandZeroRows4(const CpuLaunch& launch, int rowBegin, int rowEnd) {
-    bandZero<4>(launch, rowBegin, rowEnd);
+SLIB_PYRAMID_CPU_VERSIONS void bandZeroRows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+    bandZero(launch, rowBegin, rowEnd);
 }
 SLIB_PYRAMID_CPU_VERSIONS void collapseLevelRows(const CpuLaunch& launch,
                                                  int rowBegin,
@@ -219,8 +209,7 @@ void registerMultiBandKernels() {
     static std::once_flag bandFill, bandZero, collapseLevel, collapseFinal;
     JIT::RegisterOnce<&floatVariant<Rows<&bandFillRows>, 1, 4, 4, 1, 4>>(
         bandFill, kBandFillId, kBandFillParams);
-    JIT::RegisterOnce<&joinVariants<&floatVariant<Rows<&bandZeroRows4>, 3, 4, 4, 4, 4>,
-                                    &floatVariant<Rows<&bandZeroRows2>, 3, 4, 4, 2, 4>>>(
+    JIT::RegisterOnce<&floatVariant<Rows<&bandZeroRows>, 3, 4, 4, 1, 4>>(
         bandZero, kBandZeroId, kBandZeroParams);
     JIT::RegisterOnce<&floatVariant<Rows<&collapseLevelRows>, 1, 4, 4>>(
         collapseLevel, kCollapseLevelId, kCollapseLevelParams);
