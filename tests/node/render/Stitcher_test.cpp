@@ -630,3 +630,51 @@ TEST(Stitcher, BuildingAgainEqualsAFreshStitcherAndLeavesEarlierPanoramasAlone) 
     for (int y = first.box().y0; y < first.box().y1; ++y)
         ASSERT_TRUE(sameRow(first, firstCopy, y)) << "row " << y;
 }
+
+TEST(Stitcher, SeamLabelsAndBandsDoNotDependOnHowTheBlendReadsThem) {
+    // An output box at an odd origin with an odd height, so that the pyramids' levels and the
+    // cameras' work boxes start on odd rows; cameras touching the box's edges. Every blend
+    // draws the same seam labels (Alpha draws them alone, Multi-Band along with each camera's
+    // first reduce, and with expand keeps two channels of them for itself), and where every
+    // pixel is seen by a camera, Multi-Band with expand equals Multi-Band without it (up to
+    // rounding).
+    const Box box{3, 5, 3 + 136, 5 + 67};
+    const Texture t(6);
+    const auto colour = [&](float x, float y) {
+        return std::array<float, 3>{t(x, y), t(y, x), 0.2f + 0.5f * t(x, x)};
+    };
+    const std::vector<Image> cams = {
+        camera(
+            box, [](int x, int) { return x < 70; }, colour),
+        camera(
+            box, [](int x, int y) { return x >= 52 || y >= 50; }, colour),
+        camera(
+            box, [](int x, int y) { return std::hypot(x - 60, y - 30) < 17; }, colour)};
+    Stitcher alpha;
+    run(alpha, cams, BlendType::Alpha, true);
+    ASSERT_EQ(alpha.seamLabels().channels(), 4);
+    for (const BlendType type : {BlendType::MultiBand, BlendType::SphericalMultiBand}) {
+        Stitcher cut, expanded;
+        run(cut, cams, type, false);
+        run(expanded, cams, type, true);
+        for (const Stitcher* s : {&cut, &expanded}) {
+            ASSERT_EQ(s->seamLabels().channels(), 4);
+            int differ = 0;
+            for (int y = box.y0; y < box.y1; ++y)
+                differ += !sameRow(s->seamLabels(), alpha.seamLabels(), y);
+            EXPECT_EQ(differ, 0) << "type " << int(type) << " expand " << (s == &expanded);
+        }
+        float worst = 0;
+        for (int y = box.y0; y < box.y1; ++y)
+            for (int x = box.x0; x < box.x1; ++x) {
+                ASSERT_EQ(px(cut.panorama(), x, y)[3], 1.0f) << x << "," << y;
+                for (int c = 0; c < 4; ++c)
+                    worst = std::max(
+                        worst,
+                        std::abs(px(cut.panorama(), x, y)[c] - px(expanded.panorama(), x, y)[c]));
+            }
+        // With expand the coarsest sums are filled where their weights fall short of 1, by
+        // rounding here.
+        EXPECT_LT(worst, 1e-6f) << "type " << int(type);
+    }
+}
