@@ -125,6 +125,10 @@ Image Stitcher::alignedCamera(int camera) const {
 void Stitcher::build() {
     if (m_outputBox.empty()) throw StitchError("Stitcher: the panorama's output box is empty");
     if (m_cameras.empty()) throw StitchError("Stitcher: no cameras to stitch");
+    // Labels of an earlier build must not be drawn from this build's cameras (seamLabels()),
+    // even when this build stops at a bad camera.
+    m_label = {};
+    m_fullLabel = {};
     // Every working image is free for this build; what it does not take goes at the end.
     releaseBuffers();
     for (Buffer& b : m_buffers) b.used = false;
@@ -141,7 +145,6 @@ void Stitcher::build() {
     // collapse step).
     const bool coverage = m_blendType == BlendType::Alpha || !m_expand;
     m_label = workImage(m_outputBox, coverage ? 4 : 2, m_work[0].image.device(), true);
-    m_fullLabel = {};
     if (m_blendType == BlendType::Alpha) {
         drawSeamLabels(m_label);
         blendAlpha(m_label);

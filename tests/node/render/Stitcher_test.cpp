@@ -264,9 +264,10 @@ TEST(Stitcher, UnseenCamerasContributeNothingAndBadCamerasAreNamed) {
                         << int(type) << " at " << x << "," << y;
     }
 
+    // A build that stops at a missing camera, after a good one: no labels are left to draw
+    // from the cameras it had checked.
     Stitcher missing;
-    missing.setOutputBox(box);
-    missing.setCameraImage(0, cams[0]);
+    run(missing, cams, BlendType::MultiBand, true);
     missing.setCameraList({0, 2});
     try {
         missing.build();
@@ -274,6 +275,7 @@ TEST(Stitcher, UnseenCamerasContributeNothingAndBadCamerasAreNamed) {
     } catch (const StitchError& e) {
         EXPECT_NE(std::string(e.what()).find("camera 3 (cam3)"), std::string::npos) << e.what();
     }
+    EXPECT_TRUE(missing.seamLabels().empty());
     Stitcher wrongBox;
     wrongBox.setOutputBox({0, 0, 192, 96});
     wrongBox.setCameraImage(0, cams[0]);
