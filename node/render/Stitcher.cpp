@@ -363,9 +363,11 @@ void Stitcher::blendMultiBand(Image& label) {
     };
 
     // First pass over the cameras: the seam labels, and with them level 1 of each camera's
-    // pyramid where it reads the camera's own image as a window (one read of the camera for
-    // both). An image aligned by the vector field covers only where the camera shows, so its
-    // pyramid reduces a copy later.
+    // pyramid where it reads the camera's own image as a window over its footprint box (one
+    // read of the camera for both). Every camera's level 1 is then held until its blend: a
+    // quarter of its box. Spherical work boxes are the whole panorama, so there they are
+    // reduced one camera at a time in the blend instead. An image aligned by the vector field
+    // covers only where the camera shows, so its pyramid reduces a copy later.
     struct Work {
         Box roi;
         bool window = false;
@@ -379,7 +381,7 @@ void Stitcher::blendMultiBand(Image& label) {
         w.roi = footprint(c);
         w.window = !w.roi.empty() && w.roi.intersect(c.image.box()) == w.roi && count > 1 &&
                    (!spherical || c.image.box() == m_outputBox);
-        if (w.window) {
+        if (w.window && !spherical) {
             w.level1 = workImage(factory.levelBoxes(w.roi, 2)[1], 4, device, false);
             seamLabelReduce(c.image,
                             c.feather,
@@ -419,9 +421,9 @@ void Stitcher::blendMultiBand(Image& label) {
         ImagePyramid colour;
         if (work[i].window) {
             colour.push_back(c.image);
-            colour.push_back(work[i].level1);
+            if (!work[i].level1.empty()) colour.push_back(work[i].level1);
             const std::vector<Box> boxes = factory.levelBoxes(roi, count);
-            for (int k = 2; k < count; ++k) {
+            for (int k = int(colour.size()); k < count; ++k) {
                 colour.push_back(workImage(boxes[k], 4, device, false));
                 factory.reduce(colour[k - 1], colour[k]);
             }
