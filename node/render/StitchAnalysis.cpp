@@ -107,7 +107,7 @@ constexpr double kTiny = 1e-6;
 // falloff's is stronger, so that angles that barely differ between two cameras leave it at
 // none instead of trading it against the gains.
 constexpr double kGainPrior = 1e-6;
-constexpr double kFalloffPrior = 1e-3;
+constexpr double kFalloffPrior = 1e-5;
 constexpr int kReweightings = 6;
 // The largest correction a falloff may ask for within its reach (ln 8).
 constexpr double kLargestLogCorrection = 2.0794415416798357;
