@@ -112,30 +112,35 @@ constexpr int kReweightings = 6;
 // The largest correction a falloff may ask for within its reach (ln 8).
 constexpr double kLargestLogCorrection = 2.0794415416798357;
 
-/// Direction of the centre of equirectangular pixel (x, y) of a w x h panorama.
-std::array<double, 3> pixelDirection(double x, double y, double w, double h) {
-    const double lon = ((x + 0.5) / w * 2.0 - 1.0) * kPi;
-    const double lat = ((y + 0.5) / h * 2.0 - 1.0) * (kPi / 2);
-    return {std::cos(lat) * std::sin(lon), std::sin(lat), std::cos(lat) * std::cos(lon)};
-}
-
 bool knownAxis(const std::vector<std::array<float, 3>>& axes, int i) {
     return std::size_t(i) < axes.size() &&
            (axes[i][0] != 0.0f || axes[i][1] != 0.0f || axes[i][2] != 0.0f);
 }
 
-/// Per pixel of an analysis image, the angle from the camera's axis (0 for an unknown axis).
-std::vector<float> anglesFromAxis(int w, int h, const std::array<float, 3>& axis, bool known) {
+/// Per pixel of an analysis image that the camera fully sees, the angle from the camera's
+/// axis (0 elsewhere, and everywhere for an unknown axis). The panorama's pixel (x, y) looks
+/// along (cos lat sin lon, sin lat, cos lat cos lon): the sines once per row and column.
+std::vector<float> anglesFromAxis(const HostImage& camera,
+                                  const std::array<float, 3>& axis,
+                                  bool known) {
+    const int w = camera.width, h = camera.height;
     std::vector<float> theta(std::size_t(w) * h, 0.0f);
     if (!known) return theta;
     const double n = std::sqrt(double(axis[0]) * axis[0] + double(axis[1]) * axis[1] +
                                double(axis[2]) * axis[2]);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const auto d = pixelDirection(x, y, w, h);
-            const double c = (d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2]) / n;
-            theta[std::size_t(y) * w + x] = float(std::acos(std::clamp(c, -1.0, 1.0)));
-        }
+    std::vector<double> across(w);
+    for (int x = 0; x < w; ++x) {
+        const double lon = ((x + 0.5) / w * 2.0 - 1.0) * kPi;
+        across[x] = (std::sin(lon) * axis[0] + std::cos(lon) * axis[2]) / n;
+    }
+    for (int y = 0; y < h; ++y) {
+        const double lat = ((y + 0.5) / h * 2.0 - 1.0) * (kPi / 2);
+        const double cosLat = std::cos(lat), up = std::sin(lat) * axis[1] / n;
+        for (int x = 0; x < w; ++x)
+            if (camera.at(x, y, 3) >= kSeen)
+                theta[std::size_t(y) * w + x] =
+                    float(std::acos(std::clamp(cosLat * across[x] + up, -1.0, 1.0)));
+    }
     return theta;
 }
 
@@ -246,10 +251,8 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
     for (int i = 0; i < n; ++i) {
         const bool known = model != VignettingModel::None && knownAxis(axes, i);
         anyAxis = anyAxis || known;
-        theta.push_back(anglesFromAxis(cameras[i].width,
-                                       cameras[i].height,
-                                       known ? axes[i] : std::array<float, 3>{0, 0, 0},
-                                       known));
+        theta.push_back(
+            anglesFromAxis(cameras[i], known ? axes[i] : std::array<float, 3>{0, 0, 0}, known));
     }
     std::vector<double> reach(n, 0.0);
     const std::vector<Observation> observations =
