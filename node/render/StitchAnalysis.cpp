@@ -113,8 +113,10 @@ constexpr int kReweightings = 6;
 constexpr double kLargestLogCorrection = 2.0794415416798357;
 
 bool knownAxis(const std::vector<std::array<float, 3>>& axes, int i) {
-    return std::size_t(i) < axes.size() &&
-           (axes[i][0] != 0.0f || axes[i][1] != 0.0f || axes[i][2] != 0.0f);
+    if (std::size_t(i) >= axes.size()) return false;
+    const std::array<float, 3>& a = axes[i];
+    const double n = double(a[0]) * a[0] + double(a[1]) * a[1] + double(a[2]) * a[2];
+    return std::isfinite(n) && n > 0;
 }
 
 /// Per pixel of an analysis image that the camera fully sees, the angle from the camera's
@@ -204,7 +206,9 @@ std::vector<Observation> overlapObservations(const std::vector<HostImage>& camer
                 for (int c = 0; c < 3; ++c) {
                     const double mi = bin.sumI[c] / bin.count;
                     const double mj = bin.sumJ[c] / bin.count;
-                    if (mi <= kTiny || mj <= kTiny) continue;
+                    // Not a number or infinite pixels (a broken frame) tell nothing.
+                    if (!(mi > kTiny && mj > kTiny) || !std::isfinite(mi) || !std::isfinite(mj))
+                        continue;
                     observations.push_back({i,
                                             j,
                                             c,

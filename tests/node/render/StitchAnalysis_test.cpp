@@ -177,6 +177,17 @@ TEST(StitchAnalysis, LensesWithoutFalloffKeepNoneDespiteNoiseAndContentOneCamera
     axes[2] = {0, 0, 0};
     const auto partly = estimateExposure(cameras, axes, VignettingModel::PerCamera);
     EXPECT_TRUE(partly[2].vignetting.identity());
+
+    // A broken frame (not-a-number pixels) and a broken axis leave the fit finite.
+    cameras[3].at(10, 60, 0) = std::nanf("");
+    cameras[3].at(11, 60, 1) = INFINITY;
+    axes[2] = {std::nanf(""), 0, 1};
+    const auto broken = estimateExposure(cameras, axes, VignettingModel::Shared);
+    EXPECT_TRUE(broken[2].vignetting.identity());
+    for (const CameraExposure& e : broken)
+        for (float g : e.gain) ASSERT_TRUE(std::isfinite(g));
+    EXPECT_LT(gainSpread(broken, lenses), 0.02);
+    EXPECT_LT(falloffError(broken[0].vignetting, none, kSeenAngle), 0.015);
     for (int i = 0; i < 6; ++i) {
         EXPECT_TRUE(unknown[i].vignetting.identity());
         for (int c = 0; c < 3; ++c) EXPECT_EQ(unknown[i].gain[c], gains[i][c]);
