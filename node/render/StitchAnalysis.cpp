@@ -353,7 +353,6 @@ std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& ca
 }
 
 void removeVignetting(Image& image,
-                      const Box& rectangle,
                       const Box& panorama,
                       const std::array<float, 3>& axis,
                       const Vignetting& vignetting) {
@@ -361,7 +360,7 @@ void removeVignetting(Image& image,
         throw ImageError("vignetting is removed from float RGBA images only");
     if (!image.device()->hostAccessible())
         throw ImageError("vignetting is removed in host memory only");
-    const Box box = rectangle.intersect(image.box());
+    const Box box = image.box();
     const double norm = std::sqrt(double(axis[0]) * axis[0] + double(axis[1]) * axis[1] +
                                   double(axis[2]) * axis[2]);
     if (box.empty() || vignetting.identity() || !(norm > 0) || panorama.empty()) return;

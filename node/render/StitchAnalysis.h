@@ -99,12 +99,11 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
 std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& cameras,
                                                 int minimumOverlap = 32);
 
-/// Multiplies the straight colour of every pixel of `image` inside `rectangle` by
-/// 1 / V(theta) of the camera with `axis` (see estimateExposure), in place; `panorama` is the
-/// box of the whole equirectangular panorama the image's pixels lie on. Host-addressable
-/// float RGBA images only (premultiplied colour scales the same way).
+/// Multiplies the straight colour of every pixel of `image` by 1 / V(theta) of the camera
+/// with `axis` (see estimateExposure), in place; `panorama` is the box of the whole
+/// equirectangular panorama the image's pixels lie on. Host-addressable float RGBA images
+/// only (premultiplied colour scales the same way).
 void removeVignetting(Image& image,
-                      const Box& rectangle,
                       const Box& panorama,
                       const std::array<float, 3>& axis,
                       const Vignetting& vignetting);

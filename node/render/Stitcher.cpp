@@ -286,7 +286,7 @@ void Stitcher::compensateVignetting() {
             own.copyFrom(c.image);
             c.image = own;
         }
-        removeVignetting(c.image, c.image.box(), m_outputBox, c.axis, c.vignetting);
+        removeVignetting(c.image, m_outputBox, c.axis, c.vignetting);
     }
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Exposure compensation with vignetting: the joint fit of gains and falloff on rigs with known
-// gains and lenses, its robustness, the correction of full images, and the optical axis the
-// renderer hands the stitcher against where the projection really puts the camera.
+// gains and lenses, its robustness, the stitcher's panorama of vignetted cameras, and the
+// optical axis the renderer hands the stitcher against where the projection puts the camera.
 #include "render/StitchAnalysis.h"
 
 #include <gtest/gtest.h>
@@ -192,42 +192,6 @@ TEST(StitchAnalysis, LensesWithoutFalloffKeepNoneDespiteNoiseAndContentOneCamera
         EXPECT_TRUE(unknown[i].vignetting.identity());
         for (int c = 0; c < 3; ++c) EXPECT_EQ(unknown[i].gain[c], gains[i][c]);
     }
-}
-
-TEST(StitchAnalysis, RemovingVignettingDividesByTheFalloffInsideTheRectangleOnly) {
-    const int w = 512, h = 256;
-    const Box panorama{0, 0, w, h};
-    const std::array<float, 3> axis{0.6f, 0.48f, -0.64f};  // unit length
-    Vignetting v;
-    v.a = -0.2f, v.b = 0.03f, v.reach = float(100 * kDegree);
-    // An image over part of the panorama holding grey 0.5 darkened by the falloff, alpha 0.5.
-    const Box box{100, 40, 400, 230};
-    Image image(Info{box, 4}, nullptr);
-    auto at = [&](int x, int y) {
-        return reinterpret_cast<float*>(image.row(y)) + std::size_t(x - box.x0) * 4;
-    };
-    for (int y = box.y0; y < box.y1; ++y)
-        for (int x = box.x0; x < box.x1; ++x) {
-            const double f = std::exp(v.logFalloff(angle(pixelDirection(x, y, w, h), axis)));
-            float* p = at(x, y);
-            p[0] = p[1] = p[2] = float(0.25 * f);
-            p[3] = 0.5f;
-        }
-    const Box rectangle{50, 60, 300, 400};  // reaches past the image on three sides
-    removeVignetting(image, rectangle, panorama, axis, v);
-    double worst = 0;
-    for (int y = box.y0; y < box.y1; ++y)
-        for (int x = box.x0; x < box.x1; ++x) {
-            const float* p = at(x, y);
-            ASSERT_EQ(p[3], 0.5f);
-            if (y >= rectangle.y0 && x < rectangle.x1) {
-                worst = std::max(worst, double(std::abs(p[1] - 0.25f)));
-            } else {
-                const double f = std::exp(v.logFalloff(angle(pixelDirection(x, y, w, h), axis)));
-                ASSERT_FLOAT_EQ(p[1], float(0.25 * f)) << x << "," << y;
-            }
-        }
-    EXPECT_LT(worst, 2e-4);
 }
 
 TEST(StitchAnalysis, StitcherBlendsVignettedCamerasWithoutSeamsAndLeavesTheInputsAlone) {
