@@ -446,6 +446,11 @@ int main(int argc, char** argv) {
         const std::vector<float> t = StitchQuality::ReadRgb(dir + name, &tw, &th);
         Stitcher s;
         stitch(images, BlendType::MultiBand, true, true, s);
+        // The exposure from frame to frame: a fit that follows the noise makes video flicker.
+        std::printf("frame %d: green compensation at 90 degrees (gain / falloff), per camera:", f);
+        for (int c = 0; c < inputs.cameras(); ++c)
+            std::printf(" %.4f", s.gains(c)[1] * std::exp(-s.vignetting(c).logFalloff(M_PI / 2)));
+        std::printf("\n");
         const Kiln::Box grid = s.vectorFieldBox();
         std::vector<std::vector<float>> fields;
         for (int c = 0; c < inputs.cameras(); ++c) {
