@@ -324,17 +324,19 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
     for (int i = 0; i < n; ++i) {
         for (int c = 0; c < 3; ++c)
             result[i].gain[c] = float(std::clamp(std::exp(x(3 * i + c)), 1.0 / 16, 16.0));
-        if (falloffs == 0 || theta[i].empty() || !knownAxis(axes, i) || reach[i] <= 0) continue;
+        if (falloffs == 0 || !knownAxis(axes, i) || reach[i] <= 0) continue;
         const double alpha = x(falloffIndex(i)), beta = x(falloffIndex(i) + 1);
-        // Within its reach the correction is ln V over s in [0, reach]: a quadratic in s.
+        // Within its reach the correction is ln V over s in [0, reach]: a quadratic in s. One
+        // past belief (the overlaps said something no lens does) leaves the gains alone.
         const double top = reach[i];
-        double largest = std::max(std::abs(alpha * top + beta * top * top), 0.0);
+        double largest = std::abs(alpha * top + beta * top * top);
         if (beta != 0.0) {
             const double turn = -alpha / (2 * beta);
             if (turn > 0 && turn < top)
                 largest = std::max(largest, std::abs(alpha * turn + beta * turn * turn));
         }
-        if (largest > kLargestLogCorrection) continue;
+        if (largest > kLargestLogCorrection)
+            return estimateExposure(cameras, axes, VignettingModel::None, minimumOverlap);
         Vignetting& v = result[i].vignetting;
         v.a = float(alpha / (kAngleUnit * kAngleUnit));
         v.b = float(beta / (kAngleUnit * kAngleUnit * kAngleUnit * kAngleUnit));

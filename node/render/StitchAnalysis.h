@@ -88,8 +88,8 @@ struct CameraExposure {
 /// small pull of every unknown toward 0 keeps a rig's overall exposure (the log gains of each
 /// connected group of cameras sum to about 0) and keeps the falloff at none where the angles
 /// do not tell it apart from the gains. Cameras without overlaps get gain 1. Gains are
-/// clamped to 1/16 .. 16; a falloff whose correction would pass 8 times within its reach is
-/// dropped.
+/// clamped to 1/16 .. 16. When a falloff's correction would pass 8 times within its reach,
+/// the overlaps are taken to say nothing believable about the lenses: gains alone.
 std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& cameras,
                                              const std::vector<std::array<float, 3>>& axes,
                                              VignettingModel model,

@@ -186,6 +186,16 @@ TEST(StitchAnalysis, LensesWithoutFalloffKeepNoneDespiteNoiseAndContentOneCamera
     EXPECT_TRUE(broken[2].vignetting.identity());
     for (const CameraExposure& e : broken)
         for (float g : e.gain) ASSERT_TRUE(std::isfinite(g));
+
+    // Cameras that brighten 20 times toward their rims are no lens: gains alone.
+    const auto glowing = sixCameras([](double t) { return std::exp(1.6 * t * t); });
+    const auto glow = analysisImages(glowing, 256, 128);
+    const auto implausible = estimateExposure(glow, axesOf(glowing), VignettingModel::Shared);
+    const auto glowGains = estimateGains(glow);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(implausible[i].vignetting.identity());
+        EXPECT_EQ(implausible[i].gain, glowGains[i]);
+    }
     EXPECT_LT(gainSpread(broken, lenses), 0.02);
     EXPECT_LT(falloffError(broken[0].vignetting, none, kSeenAngle), 0.015);
     for (int i = 0; i < 6; ++i) {
