@@ -103,12 +103,17 @@ constexpr double kAngleUnit = kPi / 2;
 constexpr int kBinsPerAxis = 45;  // 4 degrees each
 constexpr double kSeen = 0.99;
 constexpr double kTiny = 1e-6;
-// Pulls toward 0 per overlap pixel: the log gains' only fixes each group's free offset; the
-// falloff's is stronger, so that angles that barely differ between two cameras leave it at
-// none instead of trading it against the gains.
+// Pulls toward 0 per overlap pixel: on the log gains it only fixes each group's free offset;
+// on each falloff it weighs the correction the falloff would make (below), so that angles
+// that barely differ between two cameras leave it at about none; a tiny one on every
+// coefficient keeps the system regular.
 constexpr double kGainPrior = 1e-6;
-constexpr double kFalloffPrior = 1e-5;
+constexpr double kFalloffPrior = 1e-3;
+constexpr double kTinyPrior = 1e-7;
 constexpr int kReweightings = 6;
+// The least range of angles from its axis (radians) a camera's overlaps must show for its
+// falloff to be fitted (for a shared one, the rig's overlaps).
+constexpr double kSmallestSpan = 30 * kPi / 180;
 // The largest correction a falloff may ask for within its reach (ln 8).
 constexpr double kLargestLogCorrection = 2.0794415416798357;
 
@@ -161,12 +166,22 @@ struct Observation {
     double ratio;             // log(m_j / m_i)
 };
 
+/// The angles (as s) a camera shows in its overlaps.
+struct AngleRange {
+    double nearest = std::numeric_limits<double>::infinity();
+    double reach = 0;
+    /// The range in radians of theta.
+    double span() const {
+        return reach > 0 ? (std::sqrt(reach) - std::sqrt(nearest)) * kAngleUnit : 0;
+    }
+};
+
 /// The overlap observations of every pair with at least `minimumOverlap` pixels, and the
-/// largest angle (s) each camera shows in them.
+/// angles each camera shows in them.
 std::vector<Observation> overlapObservations(const std::vector<HostImage>& cameras,
                                              const std::vector<std::vector<float>>& theta,
                                              int minimumOverlap,
-                                             std::vector<double>* reach) {
+                                             std::vector<AngleRange>* ranges) {
     const int n = int(cameras.size());
     std::vector<Observation> observations;
     std::vector<Bin> bins(kBinsPerAxis * kBinsPerAxis);
@@ -177,7 +192,8 @@ std::vector<Observation> overlapObservations(const std::vector<HostImage>& camer
             const HostImage& a = cameras[i];
             const HostImage& b = cameras[j];
             std::fill(bins.begin(), bins.end(), Bin{});
-            double count = 0, largestI = 0, largestJ = 0;
+            double count = 0;
+            AngleRange rangeI, rangeJ;
             for (int y = 0; y < a.height; ++y)
                 for (int x = 0; x < a.width; ++x) {
                     const float aa = a.at(x, y, 3);
@@ -195,12 +211,17 @@ std::vector<Observation> overlapObservations(const std::vector<HostImage>& camer
                         bin.sumJ[c] += b.at(x, y, c) / ba;
                     }
                     count += 1;
-                    largestI = std::max(largestI, si);
-                    largestJ = std::max(largestJ, sj);
+                    rangeI.nearest = std::min(rangeI.nearest, si);
+                    rangeI.reach = std::max(rangeI.reach, si);
+                    rangeJ.nearest = std::min(rangeJ.nearest, sj);
+                    rangeJ.reach = std::max(rangeJ.reach, sj);
                 }
             if (count < minimumOverlap) continue;
-            (*reach)[i] = std::max((*reach)[i], largestI);
-            (*reach)[j] = std::max((*reach)[j], largestJ);
+            for (const auto& [camera, range] : {std::pair{i, rangeI}, std::pair{j, rangeJ}}) {
+                AngleRange& r = (*ranges)[camera];
+                r.nearest = std::min(r.nearest, range.nearest);
+                r.reach = std::max(r.reach, range.reach);
+            }
             for (const Bin& bin : bins) {
                 if (bin.count == 0) continue;
                 for (int c = 0; c < 3; ++c) {
@@ -258,10 +279,29 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
         theta.push_back(
             anglesFromAxis(cameras[i], known ? axes[i] : std::array<float, 3>{0, 0, 0}, known));
     }
-    std::vector<double> reach(n, 0.0);
+    std::vector<AngleRange> ranges(n);
     const std::vector<Observation> observations =
-        overlapObservations(cameras, theta, minimumOverlap, &reach);
+        overlapObservations(cameras, theta, minimumOverlap, &ranges);
     if (observations.empty()) return result;
+    std::vector<double> reach;
+    for (const AngleRange& r : ranges) reach.push_back(r.reach);
+    // A falloff is only fitted where the overlaps show the lens over a range of angles: two
+    // lenses back to back meet about 90 degrees from both axes, which tells the falloff's
+    // slope there and nothing of its course toward the axis.
+    std::vector<bool> fitted(n, false);
+    AngleRange rig;
+    for (int i = 0; i < n; ++i)
+        if (knownAxis(axes, i) && ranges[i].reach > 0) {
+            rig.nearest = std::min(rig.nearest, ranges[i].nearest);
+            rig.reach = std::max(rig.reach, ranges[i].reach);
+        }
+    for (int i = 0; i < n; ++i)
+        fitted[i] = anyAxis && knownAxis(axes, i) &&
+                    (model == VignettingModel::Shared ? rig : ranges[i]).span() >= kSmallestSpan;
+    // Without a falloff the overlaps are not split by angle: each pair gives its whole mean.
+    if (model != VignettingModel::None &&
+        std::find(fitted.begin(), fitted.end(), true) == fitted.end())
+        return estimateExposure(cameras, {}, VignettingModel::None, minimumOverlap);
 
     // Unknowns: the log gains (camera-major, 3 each), then the falloffs' two coefficients
     // (one pair for the rig, or one per camera).
@@ -280,7 +320,21 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
         Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
         Eigen::VectorXd rhs = Eigen::VectorXd::Zero(unknowns);
         for (int k = 0; k < 3 * n; ++k) normal(k, k) = kGainPrior * total;
-        for (int k = 3 * n; k < unknowns; ++k) normal(k, k) = kFalloffPrior * total;
+        for (int k = 3 * n; k < unknowns; ++k) normal(k, k) = kTinyPrior * total;
+        // The pull on each falloff is its mean squared log correction over the angles its
+        // camera (for a shared one, the rig) shows in overlaps: what the data cannot see
+        // (say a dip shared by both sides of every seam) stays small where it would show.
+        for (int f = 0; f < falloffs; ++f) {
+            double top = 0;
+            for (int i = 0; i < n; ++i)
+                if (falloffs == 1 || i == f) top = std::max(top, reach[i]);
+            const int k = 3 * n + 2 * f;
+            const double weight = kFalloffPrior * total;
+            normal(k, k) += weight * top * top / 3;
+            normal(k, k + 1) += weight * top * top * top / 4;
+            normal(k + 1, k) += weight * top * top * top / 4;
+            normal(k + 1, k + 1) += weight * top * top * top * top / 5;
+        }
         // One row: +1 at l_i, -1 at l_j, -s_i, -s_i^2 at camera i's falloff, +s_j, +s_j^2 at j's.
         std::array<int, 6> index;
         std::array<double, 6> value;
@@ -290,10 +344,11 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
             index[0] = 3 * o.i + o.channel, value[0] = 1;
             index[1] = 3 * o.j + o.channel, value[1] = -1;
             if (falloffs > 0) {
-                index[2] = falloffIndex(o.i), value[2] = -o.fI;
-                index[3] = falloffIndex(o.i) + 1, value[3] = -o.fI2;
-                index[4] = falloffIndex(o.j), value[4] = o.fJ;
-                index[5] = falloffIndex(o.j) + 1, value[5] = o.fJ2;
+                const double ownI = fitted[o.i] ? 1 : 0, ownJ = fitted[o.j] ? 1 : 0;
+                index[2] = falloffIndex(o.i), value[2] = -o.fI * ownI;
+                index[3] = falloffIndex(o.i) + 1, value[3] = -o.fI2 * ownI;
+                index[4] = falloffIndex(o.j), value[4] = o.fJ * ownJ;
+                index[5] = falloffIndex(o.j) + 1, value[5] = o.fJ2 * ownJ;
                 used = 6;
             }
             const double w = o.weight * robust[k];
@@ -311,7 +366,8 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
             double r = x(3 * o.i + o.channel) - x(3 * o.j + o.channel) - o.ratio;
             if (falloffs > 0) {
                 const int fi = falloffIndex(o.i), fj = falloffIndex(o.j);
-                r += -x(fi) * o.fI - x(fi + 1) * o.fI2 + x(fj) * o.fJ + x(fj + 1) * o.fJ2;
+                if (fitted[o.i]) r -= x(fi) * o.fI + x(fi + 1) * o.fI2;
+                if (fitted[o.j]) r += x(fj) * o.fJ + x(fj + 1) * o.fJ2;
             }
             residual[k] = r;
             weight[k] = o.weight;
@@ -324,7 +380,7 @@ std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& camer
     for (int i = 0; i < n; ++i) {
         for (int c = 0; c < 3; ++c)
             result[i].gain[c] = float(std::clamp(std::exp(x(3 * i + c)), 1.0 / 16, 16.0));
-        if (falloffs == 0 || !knownAxis(axes, i) || reach[i] <= 0) continue;
+        if (falloffs == 0 || !fitted[i] || reach[i] <= 0) continue;
         const double alpha = x(falloffIndex(i)), beta = x(falloffIndex(i) + 1);
         // Within its reach the correction is ln V over s in [0, reach]: a quadratic in s. One
         // past belief (the overlaps said something no lens does) leaves the gains alone.

@@ -45,10 +45,13 @@ std::array<double, 3> scene(const Vec& d) {
     return {0.35 + 0.15 * a + 0.08 * b, 0.4 + 0.1 * b - 0.05 * a, 0.3 + 0.1 * a * b};
 }
 
+constexpr double kSeenAngle = 80 * kDegree;
+
 struct Lens {
     std::array<float, 3> axis;
     std::array<float, 3> gain;
     Falloff falloff;
+    double seen = kSeenAngle;  ///< the angle from the axis it sees out to
 };
 
 /// Six cameras, four around the horizon and one at each pole, each seeing 80 degrees about
@@ -66,13 +69,11 @@ std::vector<Lens> sixCameras(const Falloff& falloff) {
     return lenses;
 }
 
-constexpr double kSeenAngle = 80 * kDegree;
-
 /// What a camera shows at panorama pixel (x, y), premultiplied RGBA (alpha 0 or 1).
 std::array<float, 4> shows(const Lens& lens, int x, int y, int w, int h) {
     const Vec d = pixelDirection(x, y, w, h);
     const double theta = angle(d, lens.axis);
-    if (theta > kSeenAngle) return {0, 0, 0, 0};
+    if (theta > lens.seen) return {0, 0, 0, 0};
     const auto l = scene(d);
     const double v = lens.falloff(theta);
     return {float(l[0] * v * lens.gain[0]),
@@ -186,6 +187,15 @@ TEST(StitchAnalysis, LensesWithoutFalloffKeepNoneDespiteNoiseAndContentOneCamera
     EXPECT_TRUE(broken[2].vignetting.identity());
     for (const CameraExposure& e : broken)
         for (float g : e.gain) ASSERT_TRUE(std::isfinite(g));
+
+    // Two 190-degree lenses back to back meet about 90 degrees from both axes: the overlap
+    // shows the falloff's slope there and nothing of its course, so none is fitted.
+    std::vector<Lens> pair = {{{0, 0, 1}, {1.2f, 1.2f, 1.2f}, lensFalloff, 95 * kDegree},
+                              {{0, 0, -1}, {0.8f, 0.8f, 0.8f}, lensFalloff, 95 * kDegree}};
+    for (const VignettingModel model : {VignettingModel::Shared, VignettingModel::PerCamera})
+        for (const CameraExposure& e :
+             estimateExposure(analysisImages(pair, 256, 128), axesOf(pair), model))
+            EXPECT_TRUE(e.vignetting.identity()) << int(model);
 
     // Cameras that brighten 20 times toward their rims are no lens: gains alone.
     const auto glowing = sixCameras([](double t) { return std::exp(1.6 * t * t); });
