@@ -225,6 +225,57 @@ void BM_VectorFieldStitch(benchmark::State& state) {
 }
 BENCHMARK(BM_VectorFieldStitch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+/// Camera c's axis: longitude c * 60 degrees on the horizon.
+std::array<float, 3> axisOf(int c) {
+    const double lon = c * 60.0 * M_PI / 180.0;
+    return {float(std::sin(lon)), 0.0f, float(std::cos(lon))};
+}
+
+/// The exposure fit with a shared falloff on the layers at the stitcher's analysis size (an
+/// eighth per side, every eighth pixel).
+void BM_ExposureFit(benchmark::State& state) {
+    std::vector<HostImage> analysis;
+    std::vector<std::array<float, 3>> axes;
+    for (int c = 0; c < kCameras; ++c) {
+        HostImage small(kWidth / 8, kHeight / 8, 4);
+        for (int y = 0; y < small.height; ++y) {
+            const float* row = reinterpret_cast<const float*>(layers()[c].image.row(8 * y + 4));
+            for (int x = 0; x < small.width; ++x)
+                for (int k = 0; k < 4; ++k) small.at(x, y, k) = row[(8 * x + 4) * 4 + k];
+        }
+        analysis.push_back(std::move(small));
+        axes.push_back(axisOf(c));
+    }
+    const Report report(state);
+    for (auto _ : state) {
+        const auto fit = estimateExposure(analysis, axes, VignettingModel::Shared);
+        benchmark::DoNotOptimize(fit.data());
+    }
+}
+BENCHMARK(BM_ExposureFit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+/// Removing a falloff from every camera over its footprint (copied first, as the stitcher
+/// does with the caller's images).
+void BM_RemoveVignetting(benchmark::State& state) {
+    Vignetting v;
+    v.a = -0.15f, v.b = -0.02f, v.reach = 1.7f;
+    std::vector<Kiln::Image> copies;
+    for (int c = 0; c < kCameras; ++c) {
+        const cv::Rect& r = layers()[c].roi;
+        Kiln::Info info;
+        info.box = {r.x, r.y, r.x + r.width, r.y + r.height};
+        info.channels = 4;
+        copies.emplace_back(info, nullptr);
+    }
+    const Report report(state);
+    for (auto _ : state)
+        for (int c = 0; c < kCameras; ++c) {
+            copies[c].copyFrom(layers()[c].image);
+            removeVignetting(copies[c], {0, 0, kWidth, kHeight}, axisOf(c), v);
+        }
+}
+BENCHMARK(BM_RemoveVignetting)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -9,6 +9,7 @@
 #include "px/image/ImagePlane.h"
 #include "px/image/Iop.h"
 #include "render/PlaneImages.h"
+#include "render/kernels/ProjectionKernel.h"
 #include "render/kernels/RenderKernels.h"
 #include "render/projection/VectorProjectTo.h"
 
@@ -103,6 +104,18 @@ IP::ProjectionRecords CommonPanoramaRenderer::panoramaRecords(int camera) const 
     records.parallax = parallaxRecord(camera);
     records.otherType = int(ProjectionTypeEnum::Latlong);
     return records;
+}
+
+std::array<float, 3> CommonPanoramaRenderer::cameraAxis(int camera) const {
+    return opticalAxis(cameraRecord(camera));
+}
+
+std::array<float, 3> CommonPanoramaRenderer::opticalAxis(const IP::CameraRecord& record) {
+    if (record.projection == int(ProjectionTypeEnum::Latlong)) return {0, 0, 0};
+    // The camera looks along +z of its own frame; the rotation takes that into the rig's.
+    const auto r =
+        Kernels::detail::eulerZxy(record.rotation[0], record.rotation[1], record.rotation[2]);
+    return {float(r.m[2]), float(r.m[5]), float(r.m[8])};
 }
 
 void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,

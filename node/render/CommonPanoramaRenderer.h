@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "external/ComputeFramework.h"
@@ -79,6 +80,11 @@ public:
     Kiln::ImageProjection::ProjectionRecords panoramaRecords(int camera) const;
     /// The camera's input frame size.
     Kiln::ImageProjection::Size cameraSize(int camera) const;
+    /// The camera's optical axis in the panorama's frame (unit length); zero for a camera that
+    /// is itself a panorama, which has none.
+    std::array<float, 3> cameraAxis(int camera) const;
+    /// The optical axis of a camera described by `record` (as cameraAxis).
+    static std::array<float, 3> opticalAxis(const Kiln::ImageProjection::CameraRecord& record);
 
 protected:
     PX::Image::Iop* m_node;

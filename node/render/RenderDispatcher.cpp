@@ -249,6 +249,7 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
             continue;
         }
         stitcher.setCameraImage(camera, rgba);
+        stitcher.setCameraAxis(camera, m_renderer.cameraAxis(camera));
         cameras.push_back(camera);
     }
     if (cameras.empty()) throw MessageException("No camera of the rig could be rendered.");

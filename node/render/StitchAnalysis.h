@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -43,15 +44,69 @@ Image upload(const HostImage& host, const Box& box, const Compute::DevicePtr& de
 /// and sqrt 2), within 8 % of the Euclidean distance.
 HostImage featherDistance(const HostImage& image, int alphaChannel, float threshold);
 
-/// Per-camera, per-channel gains that equalise the cameras where they overlap. `cameras` are
-/// premultiplied RGBA at one size. For every two cameras that both fully see at least
-/// `minimumOverlap` pixels, the mean straight colours m_i, m_j over those pixels ask for
-/// log g_i - log g_j = log(m_j / m_i), weighted by the pixel count; the least-squares solution
-/// with the least sum of squared log gains is taken per channel (a rig's overall exposure is
-/// kept: the gains' geometric mean over each connected group of cameras is 1). Cameras without
-/// overlaps get 1. Gains are clamped to 1/16 .. 16.
+/// A lens's radial falloff: the brightness at angle theta (radians) from the optical axis is
+/// V(theta) = exp(a theta^2 + b theta^4) times the brightness on the axis. Past `reach` (the
+/// largest angle the fit saw) V stays at V(reach): the polynomial is not trusted beyond its
+/// data. The default is no falloff.
+struct Vignetting {
+    float a = 0.0f;
+    float b = 0.0f;
+    float reach = 0.0f;
+
+    bool identity() const { return a == 0.0f && b == 0.0f; }
+    /// ln V(theta).
+    double logFalloff(double theta) const {
+        const double t2 = std::min(theta, double(reach));
+        const double u = t2 * t2;
+        return (double(a) + double(b) * u) * u;
+    }
+};
+
+/// Whether each camera gets its own falloff or the rig one falloff for all its cameras.
+enum class VignettingModel { None, Shared, PerCamera };
+
+/// What exposure compensation applies to a camera: its pixels are multiplied by
+/// gain / V(theta), theta the angle between the pixel's direction and the camera's axis.
+struct CameraExposure {
+    std::array<float, 3> gain{1.0f, 1.0f, 1.0f};
+    Vignetting vignetting;
+};
+
+/// Gains per camera and channel and a vignetting falloff that together equalise the cameras
+/// where they overlap. `cameras` are premultiplied RGBA equirectangular images at one size
+/// (the whole sphere: longitude -180 .. 180 degrees across, latitude -90 .. 90 from row 0
+/// up). `axes` holds each camera's optical axis in the panorama's frame (the direction of
+/// longitude 0, latitude 0 is +z, +y is up, longitude 90 is +x); an empty list or a zero
+/// axis means the axis is unknown, and that camera gets no falloff.
+///
+/// For every two cameras, the pixels both fully see are put in bins of their angles from the
+/// two axes (4 degrees square); a pair with at least `minimumOverlap` such pixels contributes
+/// every bin's mean straight colours m_i, m_j, which ask for
+///   log g_i - log g_j - ln V_i(theta_i) + ln V_j(theta_j) = log(m_j / m_i)
+/// per channel, weighted by the bin's pixel count. The falloff is shared by the channels.
+/// Robust least squares (Huber, scale from the median residual, reweighted 6 times); a
+/// small pull of every unknown toward 0 keeps a rig's overall exposure (the log gains of each
+/// connected group of cameras sum to about 0) and keeps the falloff at none where the angles
+/// do not tell it apart from the gains. Cameras without overlaps get gain 1. Gains are
+/// clamped to 1/16 .. 16. When a falloff's correction would pass 8 times within its reach,
+/// the overlaps are taken to say nothing believable about the lenses: gains alone.
+std::vector<CameraExposure> estimateExposure(const std::vector<HostImage>& cameras,
+                                             const std::vector<std::array<float, 3>>& axes,
+                                             VignettingModel model,
+                                             int minimumOverlap = 32);
+
+/// The gains alone (estimateExposure without axes).
 std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& cameras,
                                                 int minimumOverlap = 32);
+
+/// Multiplies the straight colour of every pixel of `image` by 1 / V(theta) of the camera
+/// with `axis` (see estimateExposure), in place; `panorama` is the box of the whole
+/// equirectangular panorama the image's pixels lie on. Host-addressable float RGBA images
+/// only (premultiplied colour scales the same way).
+void removeVignetting(Image& image,
+                      const Box& panorama,
+                      const std::array<float, 3>& axis,
+                      const Vignetting& vignetting);
 
 /// Mean straight colour of a premultiplied RGBA camera over the pixels it sees (0 for none).
 std::array<float, 3> meanColour(const HostImage& camera);

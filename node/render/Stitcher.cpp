@@ -110,6 +110,12 @@ std::array<float, 3> Stitcher::gains(int camera) const {
     return {1, 1, 1};
 }
 
+Vignetting Stitcher::vignetting(int camera) const {
+    for (const Camera& c : m_work)
+        if (c.index == camera) return c.vignetting;
+    return {};
+}
+
 Image Stitcher::vectorField(int camera) const {
     for (const Camera& c : m_work)
         if (c.index == camera) return c.field;
@@ -135,11 +141,19 @@ void Stitcher::build() {
     prepare();
     if (m_exposureCompensation) {
         std::vector<HostImage> analysis;
-        for (const Camera& c : m_work) analysis.push_back(c.analysis);
-        const auto gains = estimateGains(analysis);
-        for (std::size_t i = 0; i < m_work.size(); ++i) m_work[i].gain = gains[i];
+        std::vector<std::array<float, 3>> axes;
+        for (const Camera& c : m_work) {
+            analysis.push_back(c.analysis);
+            axes.push_back(c.axis);
+        }
+        const auto exposure = estimateExposure(analysis, axes, m_vignettingModel);
+        for (std::size_t i = 0; i < m_work.size(); ++i) {
+            m_work[i].gain = exposure[i].gain;
+            m_work[i].vignetting = exposure[i].vignetting;
+        }
     }
     computeVectorField();
+    compensateVignetting();
     // Multi-Band with expand needs no coverage: two-channel labels, half the traffic of the
     // passes that read them (the seam weights and the finest band of every camera, the last
     // collapse step).
@@ -186,6 +200,7 @@ void Stitcher::prepare() {
         releaseBuffers();
         c.feather = upload(featherDistance(c.analysis, 3, 0.5f), m_analysisBox, device);
         c.footprint = seenBox(c.analysis);
+        if (const auto axis = m_axes.find(index); axis != m_axes.end()) c.axis = axis->second;
         m_work.push_back(std::move(c));
     }
 }
@@ -268,6 +283,20 @@ void Stitcher::computeVectorField() {
         Image aligned = allocate(area, 4, device, false);
         align(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
         c.image = aligned;
+    }
+}
+
+void Stitcher::compensateVignetting() {
+    for (Camera& c : m_work) {
+        if (c.vignetting.identity() || c.footprint.empty()) continue;
+        // An image aligned by the field is the stitcher's own; the caller's is copied first,
+        // over the footprint (every pixel the camera sees).
+        if (c.field.empty()) {
+            Image own = workImage(c.footprint, 4, c.image.device(), false);
+            own.copyFrom(c.image);
+            c.image = own;
+        }
+        removeVignetting(c.image, m_outputBox, c.axis, c.vignetting);
     }
 }
 

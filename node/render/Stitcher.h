@@ -9,6 +9,7 @@
 #include "base/Exception.h"
 #include "kiln/Box.h"
 #include "kiln/Image.h"
+#include "render/StitchAnalysis.h"
 #include "render/VectorFieldStitch.h"
 
 namespace Kiln {
@@ -31,9 +32,10 @@ enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
 ///
 /// Build: (1) every camera is checked and shrunk to the analysis size (a quarter of the
 /// panorama) and, with links, to the vector grid; (2) exposure gains per camera and channel
-/// are estimated from the overlaps (when on); (3) with links and a vector grid of at least 2
-/// rows, the vector-field stitch aligns the overlaps and each camera is resampled through its
-/// field; (4) cameras are blended:
+/// and a vignetting falloff per camera are estimated from the overlaps (when on); (3) with links
+/// and a vector grid of at least 2 rows, the vector-field stitch aligns the overlaps and each
+/// camera is resampled through its field; each camera whose axis is known is divided by its
+/// falloff; (4) cameras are blended:
 /// - Alpha: feathered weights, each camera's distance to its own boundary, at full resolution;
 ///   the result stays inside the cameras' alpha.
 /// - Multi-Band: every pixel belongs to the camera that lies deepest inside its own frame
@@ -69,6 +71,11 @@ public:
     void setCameraList(const std::vector<int>& cameras) { m_cameras = cameras; }
     /// The projected image of camera `camera` (see the class comment); replaces an earlier one.
     void setCameraImage(int camera, const Image& rgba) { m_images[camera] = rgba; }
+    /// Camera `camera`'s optical axis in the panorama's frame (estimateExposure says how it is
+    /// read), for its vignetting; without one, or a zero one, the camera gets gains alone.
+    void setCameraAxis(int camera, const std::array<float, 3>& axis) { m_axes[camera] = axis; }
+    /// Whether the cameras share one vignetting falloff or each has its own; Shared by default.
+    void setVignettingModel(VignettingModel model) { m_vignettingModel = model; }
     /// Linked camera pairs (camera indices) that the vector-field stitch aligns; none: no
     /// vector field.
     void setLinks(const std::vector<std::pair<int, int>>& links) { m_links = links; }
@@ -93,11 +100,15 @@ public:
     const Image& panorama() const { return m_panorama; }
     /// After build(): a camera's gains (1 when compensation is off or it has no overlap).
     std::array<float, 3> gains(int camera) const;
+    /// After build(): a camera's vignetting falloff (none when compensation is off, its axis
+    /// unknown or the overlaps do not show one).
+    Vignetting vignetting(int camera) const;
     /// After build(): a camera's vector field on the vector-field box, 2 float channels, in
     /// panorama pixels, backward (the aligned camera shows at q what it showed at q + D(q));
     /// empty when no field was computed.
     Image vectorField(int camera) const;
-    /// After build(): a camera's image as blended (after the vector field). Aligned by a field,
+    /// After build(): a camera's image as blended (after the vector field and the vignetting
+    /// correction; the gains are applied while blending). Aligned by a field,
     /// its box is the part of the panorama the camera can show (transparent beyond it).
     Image alignedCamera(int camera) const;
     const VectorFieldStats& vectorFieldStats() const { return m_stats; }
@@ -113,6 +124,8 @@ private:
         HostImage analysis;  ///< at analysis size
         Image feather;       ///< distance to its boundary, at analysis size
         std::array<float, 3> gain{1, 1, 1};
+        std::array<float, 3> axis{0, 0, 0};  ///< optical axis; zero when unknown
+        Vignetting vignetting;
         Image field;
         Box footprint;  ///< a box holding every pixel the camera sees
     };
@@ -134,6 +147,7 @@ private:
 
     void prepare();
     void computeVectorField();
+    void compensateVignetting();
     void blendAlpha(Image& label);
     void blendMultiBand(Image& label);
     /// Draws every camera's seam label into `label` (cleared; 4 or 2 channels).
@@ -149,6 +163,8 @@ private:
     bool m_exposureCompensation = true;
     std::vector<int> m_cameras;
     std::map<int, Image> m_images;
+    std::map<int, std::array<float, 3>> m_axes;
+    VignettingModel m_vignettingModel = VignettingModel::Shared;
     std::vector<std::pair<int, int>> m_links;
 
     std::vector<Camera> m_work;

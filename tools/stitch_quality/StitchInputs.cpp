@@ -9,6 +9,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include "px/image/MetaData.h"
+#include "render/CommonPanoramaRenderer.h"
 #include "render/projection/ProjectTo.h"
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RigFile.h"
@@ -73,6 +74,11 @@ std::vector<std::pair<int, int>> StitchInputs::links() const {
         for (int b : m_rig.getLinks(a))
             if (a < b) pairs.push_back({a, b});
     return pairs;
+}
+
+std::array<float, 3> StitchInputs::axis(int camera) const {
+    return Korvane::Research::CommonPanoramaRenderer::opticalAxis(
+        Kiln::ImageProjection::cameraRecord(m_rig.getCamera(camera)));
 }
 
 Kiln::Image StitchInputs::camera(int camera, int frame) const {

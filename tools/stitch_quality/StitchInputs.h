@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,8 @@ public:
     const Korvane::Research::CameraRigDefinition& rig() const { return m_rig; }
     /// Every linked pair once (a < b).
     std::vector<std::pair<int, int>> links() const;
+    /// Camera `camera`'s optical axis in the panorama's frame, as the panorama path gives it.
+    std::array<float, 3> axis(int camera) const;
     /// Camera `camera` (0-based) at `frame`, premultiplied RGBA over (0, 0, width, height).
     Kiln::Image camera(int camera, int frame) const;
 

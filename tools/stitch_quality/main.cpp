@@ -159,19 +159,82 @@ void diagnoseOverlaps(const std::vector<Kiln::Image>& cams,
         10 * std::log10(n / se[2]));
 }
 
+/// How far the compensated cameras are from one exposure, against the truth: per camera and
+/// band of 15 degrees from its axis, the ratio of its luma (as blended: after the vignetting
+/// correction, times its gains) to the truth's over the pixels it fully sees; printed are the
+/// largest ratio over the smallest (as a spread in %) and the RMS of the log ratios about their
+/// mean, over the bands of at least 200 pixels with their camera's share of the luma.
+void exposureAgainstTruth(const Stitcher& s,
+                          const StitchInputs& inputs,
+                          const std::vector<float>& truth) {
+    const int w = s.outputBox().width(), h = s.outputBox().height();
+    constexpr int kBands = 12;
+    std::vector<std::array<double, 3>> sums(std::size_t(inputs.cameras()) * kBands, {0, 0, 0});
+    for (int c = 0; c < inputs.cameras(); ++c) {
+        const Kiln::Image image = s.alignedCamera(c);
+        const std::array<float, 3> axis = inputs.axis(c), g = s.gains(c);
+        const Kiln::Box b = image.box();
+        for (int y = b.y0; y < b.y1; ++y)
+            for (int x = b.x0; x < b.x1; ++x) {
+                const float* p = at(image, x - b.x0, y);  // at() counts x from 0
+                if (p[3] < 0.99f) continue;
+                const float* t = &truth[(std::size_t(y) * w + x) * 3];
+                const double lon = ((x + 0.5) / w * 2 - 1) * M_PI;
+                const double lat = ((y + 0.5) / h * 2 - 1) * M_PI / 2;
+                const double d = std::cos(lat) * std::sin(lon) * axis[0] + std::sin(lat) * axis[1] +
+                                 std::cos(lat) * std::cos(lon) * axis[2];
+                const int band = std::min(
+                    kBands - 1, int(std::acos(std::clamp(d, -1.0, 1.0)) / (M_PI / kBands)));
+                auto& sum = sums[std::size_t(c) * kBands + band];
+                sum[0] +=
+                    (0.2126 * g[0] * p[0] + 0.7152 * g[1] * p[1] + 0.0722 * g[2] * p[2]) / p[3];
+                sum[1] += 0.2126 * t[0] + 0.7152 * t[1] + 0.0722 * t[2];
+                sum[2] += 1;
+            }
+    }
+    double lo = 1e9, hi = 0, logSum = 0, logSquares = 0, weight = 0;
+    for (const auto& sum : sums) {
+        if (sum[2] < 200 || sum[1] <= 0) continue;
+        const double r = sum[0] / sum[1];
+        lo = std::min(lo, r), hi = std::max(hi, r);
+        logSum += sum[2] * std::log(r), logSquares += sum[2] * std::log(r) * std::log(r);
+        weight += sum[2];
+    }
+    const double mean = logSum / weight;
+    std::printf(
+        "    against the truth, camera x angle bands: spread %.1f %%, RMS %.1f %%, level "
+        "%.3f\n",
+        100 * (hi / lo - 1),
+        100 * std::sqrt(std::max(0.0, logSquares / weight - mean * mean)),
+        std::exp(mean));
+    for (int c = 0; c < inputs.cameras(); ++c) {
+        const Vignetting v = s.vignetting(c);
+        if (!v.identity())
+            std::printf(
+                "    camera %d: falloff at 45, 90 degrees and its reach (%.0f): %.3f %.3f "
+                "%.3f\n",
+                c + 1,
+                v.reach * 180 / M_PI,
+                std::exp(v.logFalloff(M_PI / 4)),
+                std::exp(v.logFalloff(M_PI / 2)),
+                std::exp(v.logFalloff(v.reach)));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR] [--diagnose] "
-                     "[--stability]\n");
+                     "[--stability] [--vignetting none|shared|camera]\n");
         return 2;
     }
     const std::string dir = argv[1];
     int frames = 10;
     std::string png;
     bool diagnose = false, stability = false;
+    VignettingModel model = VignettingModel::Shared;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--diagnose")) {
             diagnose = true;
@@ -186,6 +249,19 @@ int main(int argc, char** argv) {
             frames = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--png"))
             png = argv[++i];
+        else if (!std::strcmp(argv[i], "--vignetting")) {
+            const std::string v = argv[++i];
+            if (v != "none" && v != "shared" && v != "camera") {
+                std::fprintf(stderr,
+                             "stitch_quality: --vignetting: expected none, shared or camera, got "
+                             "'%s'\n",
+                             v.c_str());
+                return 2;
+            }
+            model = v == "none"     ? VignettingModel::None
+                    : v == "shared" ? VignettingModel::Shared
+                                    : VignettingModel::PerCamera;
+        }
     }
     int w = 0, h = 0;
     const std::vector<float> truth = StitchQuality::ReadRgb(dir + "/truth/pano.0001.exr", &w, &h);
@@ -212,8 +288,10 @@ int main(int argc, char** argv) {
         s.setExpand(expand);
         s.setExposureCompensation(compensation);
         std::vector<int> list;
+        s.setVignettingModel(model);
         for (std::size_t i = 0; i < images.size(); ++i) {
             s.setCameraImage(int(i), images[i]);
+            s.setCameraAxis(int(i), inputs.axis(int(i)));
             list.push_back(int(i));
         }
         if (field) s.setLinks(inputs.links());
@@ -340,6 +418,7 @@ int main(int argc, char** argv) {
                 r.seamTruth,
                 r.seamsOver,
                 100 * spread);
+            exposureAgainstTruth(s, inputs, truth);
             if (!png.empty())
                 StitchQuality::WritePng(png + "/exposure_" + (on ? "on" : "off") + ".png",
                                         s.panorama());
@@ -367,6 +446,11 @@ int main(int argc, char** argv) {
         const std::vector<float> t = StitchQuality::ReadRgb(dir + name, &tw, &th);
         Stitcher s;
         stitch(images, BlendType::MultiBand, true, true, s);
+        // The exposure from frame to frame: a fit that follows the noise makes video flicker.
+        std::printf("frame %d: green compensation at 90 degrees (gain / falloff), per camera:", f);
+        for (int c = 0; c < inputs.cameras(); ++c)
+            std::printf(" %.4f", s.gains(c)[1] * std::exp(-s.vignetting(c).logFalloff(M_PI / 2)));
+        std::printf("\n");
         const Kiln::Box grid = s.vectorFieldBox();
         std::vector<std::vector<float>> fields;
         for (int c = 0; c < inputs.cameras(); ++c) {
