@@ -8,6 +8,7 @@
 #include "plugin/RigContext.h"
 #include "px/image/ImagePlane.h"
 #include "px/image/Iop.h"
+#include "render/KeptImage.h"
 #include "render/PlaneImages.h"
 #include "render/kernels/RenderKernels.h"
 #include "render/projection/VectorProjectTo.h"
@@ -22,19 +23,20 @@ namespace IP = Kiln::ImageProjection;
 namespace {
 
 // The plane's pixels over `box` as a framework image. A packed plane holding exactly
-// `channels`, in that order, over all of `box` is copied a row at a time into an image that
-// is not cleared first (every camera of every panorama comes through here); anything else
-// goes channel by channel through PlaneImages.
+// `channels`, in that order, over all of `box` is copied a row at a time into `into` (made
+// over `box` when it is not already; every camera of every panorama comes through here);
+// anything else goes channel by channel through PlaneImages into a new image.
 Kiln::Image packedCopy(const ImagePlane& plane,
                        const std::vector<Channel>& channels,
                        const Kiln::Box& box,
-                       const Kiln::Compute::DevicePtr& device) {
+                       const Kiln::Compute::DevicePtr& device,
+                       Kiln::Image& into) {
     const int n = int(channels.size());
     bool rows = plane.packed() && plane.nComps() == n && plane.readable() &&
                 box.intersect(PlaneImages::toKiln(plane.bounds())) == box;
     for (int i = 0; rows && i < n; ++i) rows = plane.chanNo(channels[size_t(i)]) == i;
     if (!rows) return PlaneImages::fromPlane(plane, channels, box, device);
-    Kiln::Image image(Kiln::Info{box, n}, device);
+    Kiln::Image& image = keptImage(into, box, n, device);
     const PX::Image::Box& b = plane.bounds();
     for (int y = box.y0; y < box.y1; ++y)
         std::memcpy(image.row(y),
@@ -54,6 +56,14 @@ Kiln::Compute::DevicePtr CommonPanoramaRenderer::device() const {
 Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
                                                const Kiln::Box& box,
                                                const std::vector<Channel>& channels) {
+    Kiln::Image fresh;
+    return fetchInput(view, box, channels, fresh);
+}
+
+Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
+                                               const Kiln::Box& box,
+                                               const std::vector<Channel>& channels,
+                                               Kiln::Image& into) {
     const int input = m_rig->inputIndexOfView(view);
     Iop* in = input >= 0 ? m_node->validateInput(input) : nullptr;
     if (!in) throw MessageException("Input " + std::to_string(input) + " missing");
@@ -87,7 +97,7 @@ Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
     if (!plane.hasBuffer())
         throw MessageException("Input " + std::to_string(input) +
                                " could not be read: " + in->errorMessage());
-    const Kiln::Image image = packedCopy(plane, channels, inputBox, device());
+    const Kiln::Image image = packedCopy(plane, channels, inputBox, device(), into);
     return offset.isZero() ? image : image.translate(-offset.x(), -offset.y());
 }
 
@@ -120,10 +130,12 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
 void CommonPanoramaRenderer::cameraImage(
     Kiln::Image& rgba, int camera, int view, int frame, const IP::Size& panorama) {
     const IP::Size size = cameraSize(camera);
+    // The input and the positions go through images kept between cameras and calls.
     Kiln::Image input = fetchInput(view,
                                    Kiln::Box{0, 0, size.width, size.height},
-                                   {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha});
-    Kiln::Image positions(Kiln::Info{rgba.box(), 2}, device());
+                                   {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
+                                   m_input);
+    Kiln::Image& positions = keptImage(m_positions, rgba.box(), 2, device());
     cameraPositions(positions, camera, frame, panorama);
     Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
                       input,

@@ -52,6 +52,12 @@ public:
     Kiln::Image fetchInput(int view,
                            const Kiln::Box& box,
                            const std::vector<PX::Image::Channel>& channels);
+    /// The same, copied into `into` where the input's plane allows a packed copy (`into` is
+    /// remade when its box, channels or device differ): the result then shares its pixels.
+    Kiln::Image fetchInput(int view,
+                           const Kiln::Box& box,
+                           const std::vector<PX::Image::Channel>& channels,
+                           Kiln::Image& into);
 
     /// For every pixel of `positions` (2 float channels over part of the panorama frame
     /// `panorama`), the point of the camera's input it shows, or kNoSample. The base projects
@@ -86,6 +92,11 @@ protected:
     RigContext* m_rig = nullptr;
     ComputeContext m_device;
     ComputeContext m_cpu;
+
+private:
+    /// cameraImage's input copy and positions, kept between cameras and calls.
+    Kiln::Image m_input;
+    Kiln::Image m_positions;
 };
 
 }  // namespace Research
