@@ -154,17 +154,29 @@ void ReadNode::renderPlane(ImagePlane& plane) {
               trimmed(in->geterror()).c_str());
     };
     // A packed RGBA plane over exactly the file's pixels (the common request: a whole camera
-    // frame) takes them straight from the reader, its rows filled from the top down.
-    if (sameLayout && box == dataBox(header)) {
+    // frame) takes them straight from the reader, its rows filled from the top down; an RGB
+    // file leaves every fourth value, which becomes alpha 1.
+    const bool packedRGBA = colStride == 4 && chanStride == 1 && planeChannel[0] == 0 &&
+                            planeChannel[1] == 1 && planeChannel[2] == 2 && planeChannel[3] == 3;
+    const bool rgbFile = header.nchannels == 3 && map.source[3] < 0;
+    if (packedRGBA && (sameLayout || rgbFile) && box == dataBox(header)) {
+        const int fileChannels = sameLayout ? 4 : 3;
         if (!in->read_image(0,
                             0,
                             0,
-                            4,
+                            fileChannels,
                             OIIO::TypeDesc::FLOAT,
                             plane.writableAt(box.x(), box.t() - 1, 0),
-                            OIIO::AutoStride,
-                            -OIIO::stride_t(plane.rowStride() * std::ptrdiff_t(sizeof(float)))))
+                            OIIO::stride_t(4 * sizeof(float)),
+                            -OIIO::stride_t(plane.rowStride() * std::ptrdiff_t(sizeof(float))))) {
             failed();
+            return;
+        }
+        if (rgbFile)
+            for (int y = box.y(); y < box.t(); ++y) {
+                float* alpha = plane.writableAt(box.x(), y, 3);
+                for (int x = 0; x < box.w(); ++x) alpha[4 * x] = 1.0f;
+            }
         return;
     }
     std::vector<float> pixels(size_t(header.width) * size_t(header.height) *

@@ -213,42 +213,34 @@ bool WriteNode::writeView(int view) {
         return false;
     }
 
-    // The format's whole area, rows top first as files keep them. A packed plane of exactly
-    // these channels over the whole area is written from where it lies, its rows read
-    // backwards; anything else is copied into a buffer first (zeros where the plane is not).
+    // The format's whole area, rows top first as files keep them, in a buffer the node keeps
+    // between frames (the writer takes contiguous rows as they are; a fresh 32 MiB buffer a
+    // frame cost its page faults and zeros). Zeros where the plane is not.
     const Format& format = info().format();
     const Box area = format.isEmpty() ? box : Box(0, 0, format.width(), format.height());
     const int nch = int(channels.size());
     const Box inside = area.intersect(box).intersect(plane.bounds());
-    // Each channel's offset in the plane, found once.
+    m_pixels.resize(size_t(area.w()) * size_t(area.h()) * size_t(nch));
+    if (inside != area) std::fill(m_pixels.begin(), m_pixels.end(), 0.0f);
+    // Each channel's offset in the plane, found once; a packed plane of exactly these
+    // channels gives a row in one copy.
     std::vector<std::ptrdiff_t> offsets;
     for (Channel c : channels) offsets.push_back(plane.chanNo(c) * plane.chanStride());
     const std::ptrdiff_t colStride = plane.colStride();
     bool sameLayout = colStride == nch;
     for (int k = 0; k < nch; ++k) sameLayout = sameLayout && offsets[size_t(k)] == k;
-    const float* source = nullptr;
-    OIIO::stride_t rowBytes = OIIO::AutoStride;
-    std::vector<float> pixels;
-    if (sameLayout && inside == area) {
-        source = plane.readable() + (area.t() - 1 - plane.bounds().y()) * plane.rowStride() +
-                 (area.x() - plane.bounds().x()) * colStride;
-        rowBytes = -OIIO::stride_t(plane.rowStride() * std::ptrdiff_t(sizeof(float)));
-    } else {
-        pixels.assign(size_t(area.w()) * size_t(area.h()) * size_t(nch), 0.0f);
-        for (int y = inside.y(); y < inside.t() && inside.x() < inside.r(); ++y) {
-            float* dst = pixels.data() + (size_t(area.t() - 1 - y) * size_t(area.w()) +
-                                          size_t(inside.x() - area.x())) *
-                                             size_t(nch);
-            const float* src = plane.readable() + (y - plane.bounds().y()) * plane.rowStride() +
-                               (inside.x() - plane.bounds().x()) * colStride;
-            if (sameLayout) {
-                std::copy_n(src, std::ptrdiff_t(inside.w()) * nch, dst);
-                continue;
-            }
-            for (int x = inside.x(); x < inside.r(); ++x, src += colStride, dst += nch)
-                for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
+    for (int y = inside.y(); y < inside.t() && inside.x() < inside.r(); ++y) {
+        float* dst = m_pixels.data() +
+                     (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(inside.x() - area.x())) *
+                         size_t(nch);
+        const float* src = plane.readable() + (y - plane.bounds().y()) * plane.rowStride() +
+                           (inside.x() - plane.bounds().x()) * colStride;
+        if (sameLayout) {
+            std::copy_n(src, std::ptrdiff_t(inside.w()) * nch, dst);
+            continue;
         }
-        source = pixels.data();
+        for (int x = inside.x(); x < inside.r(); ++x, src += colStride, dst += nch)
+            for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
     }
 
     OIIO::ImageSpec imageSpec(area.w(), area.h(), nch, fileType(name));
@@ -280,8 +272,7 @@ bool WriteNode::writeView(int view) {
         const bool inMemory = out->supports("ioproxy") && out->set_ioproxy(&memory);
         errno = 0;
         if (!out->open(inMemory ? name : file.temporary(), imageSpec) ||
-            !out->write_image(OIIO::TypeDesc::FLOAT, source, OIIO::AutoStride, rowBytes) ||
-            !out->close()) {
+            !out->write_image(OIIO::TypeDesc::FLOAT, m_pixels.data()) || !out->close()) {
             const int why = errno;
             std::string reason = trimmed(out->geterror());
             if (why != 0 && reason.find(std::strerror(why)) == std::string::npos)
