@@ -8,6 +8,7 @@
 #include "plugin/RigContext.h"
 #include "px/image/ImagePlane.h"
 #include "px/image/Iop.h"
+#include "render/KeptImage.h"
 #include "render/PlaneImages.h"
 #include "render/kernels/ProjectionKernel.h"
 #include "render/kernels/RenderKernels.h"
@@ -24,22 +25,32 @@ namespace {
 
 // The plane's pixels over `box` as a framework image. A packed plane holding exactly
 // `channels`, in that order, over all of `box` is copied a row at a time into an image that
-// is not cleared first (every camera of every panorama comes through here); anything else
-// goes channel by channel through PlaneImages.
+// is not cleared first, or, with `share`, lent as it is: the image lies over the plane's own
+// pixels (every camera of every panorama comes through here, and the resampling only reads
+// its input). Anything else goes channel by channel through PlaneImages.
 Kiln::Image packedCopy(const ImagePlane& plane,
                        const std::vector<Channel>& channels,
                        const Kiln::Box& box,
-                       const Kiln::Compute::DevicePtr& device) {
+                       const Kiln::Compute::DevicePtr& device,
+                       bool share) {
     const int n = int(channels.size());
     bool rows = plane.packed() && plane.nComps() == n && plane.readable() &&
                 box.intersect(PlaneImages::toKiln(plane.bounds())) == box;
     for (int i = 0; rows && i < n; ++i) rows = plane.chanNo(channels[size_t(i)]) == i;
     if (!rows) return PlaneImages::fromPlane(plane, channels, box, device);
-    Kiln::Image image(Kiln::Info{box, n}, device);
     const PX::Image::Box& b = plane.bounds();
+    const float* first =
+        plane.readable() + (box.y0 - b.y()) * plane.rowStride() + (box.x0 - b.x()) * n;
+    if (share) {
+        Kiln::Image lent(Kiln::Tile{Kiln::Info{box, n},
+                                    const_cast<float*>(first),
+                                    plane.rowStride() * std::ptrdiff_t(sizeof(float))});
+        if (lent.device() == device) return lent;
+    }
+    Kiln::Image image(Kiln::Info{box, n}, device);
     for (int y = box.y0; y < box.y1; ++y)
         std::memcpy(image.row(y),
-                    plane.readable() + (y - b.y()) * plane.rowStride() + (box.x0 - b.x()) * n,
+                    first + (y - box.y0) * plane.rowStride(),
                     sizeof(float) * size_t(n) * size_t(box.width()));
     return image;
 }
@@ -55,6 +66,13 @@ Kiln::Compute::DevicePtr CommonPanoramaRenderer::device() const {
 Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
                                                const Kiln::Box& box,
                                                const std::vector<Channel>& channels) {
+    return fetchInput(view, box, channels, nullptr);
+}
+
+Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
+                                               const Kiln::Box& box,
+                                               const std::vector<Channel>& channels,
+                                               ImagePlane* lender) {
     const int input = m_rig->inputIndexOfView(view);
     Iop* in = input >= 0 ? m_node->validateInput(input) : nullptr;
     if (!in) throw MessageException("Input " + std::to_string(input) + " missing");
@@ -88,7 +106,8 @@ Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
     if (!plane.hasBuffer())
         throw MessageException("Input " + std::to_string(input) +
                                " could not be read: " + in->errorMessage());
-    const Kiln::Image image = packedCopy(plane, channels, inputBox, device());
+    const Kiln::Image image = packedCopy(plane, channels, inputBox, device(), lender != nullptr);
+    if (lender) *lender = plane;
     return offset.isZero() ? image : image.translate(-offset.x(), -offset.y());
 }
 
@@ -133,10 +152,14 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
 void CommonPanoramaRenderer::cameraImage(
     Kiln::Image& rgba, int camera, int view, int frame, const IP::Size& panorama) {
     const IP::Size size = cameraSize(camera);
-    Kiln::Image input = fetchInput(view,
-                                   Kiln::Box{0, 0, size.width, size.height},
-                                   {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha});
-    Kiln::Image positions(Kiln::Info{rgba.box(), 2}, device());
+    // The input is read where the host's plane holds it (the plane lent for the call); the
+    // positions go into an image kept between cameras and calls.
+    ImagePlane lender;
+    const Kiln::Image input = fetchInput(view,
+                                         Kiln::Box{0, 0, size.width, size.height},
+                                         {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
+                                         &lender);
+    Kiln::Image& positions = keptImage(m_positions, rgba.box(), 2, device());
     cameraPositions(positions, camera, frame, panorama);
     Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
                       input,

@@ -11,8 +11,9 @@
 
 namespace PX {
 namespace Image {
+class ImagePlane;
 class Iop;
-}
+}  // namespace Image
 }  // namespace PX
 
 namespace Korvane {
@@ -53,6 +54,14 @@ public:
     Kiln::Image fetchInput(int view,
                            const Kiln::Box& box,
                            const std::vector<PX::Image::Channel>& channels);
+    /// The same; with a `lender`, where the input's plane holds exactly `channels` packed
+    /// over `box` on the render device, the image lies over the plane's own pixels instead
+    /// of a copy, and `lender` keeps that plane: the image is valid while `lender` holds it,
+    /// and must not be written.
+    Kiln::Image fetchInput(int view,
+                           const Kiln::Box& box,
+                           const std::vector<PX::Image::Channel>& channels,
+                           PX::Image::ImagePlane* lender);
 
     /// For every pixel of `positions` (2 float channels over part of the panorama frame
     /// `panorama`), the point of the camera's input it shows, or kNoSample. The base projects
@@ -92,6 +101,10 @@ protected:
     RigContext* m_rig = nullptr;
     ComputeContext m_device;
     ComputeContext m_cpu;
+
+private:
+    /// cameraImage's positions, kept between cameras and calls.
+    Kiln::Image m_positions;
 };
 
 }  // namespace Research

@@ -29,5 +29,10 @@ void PanoramaCache::clear() {
     m_panorama = Kiln::Image();
 }
 
+Kiln::Image PanoramaCache::last() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_panorama;
+}
+
 }  // namespace Research
 }  // namespace Korvane

@@ -21,6 +21,8 @@ public:
     std::optional<Kiln::Image> find(const PX::Image::ChannelSet& channels, uint64_t hash) const;
     void store(const PX::Image::ChannelSet& channels, uint64_t hash, const Kiln::Image& panorama);
     void clear();
+    /// The panorama stored last, whatever its key; empty when none.
+    Kiln::Image last() const;
     int hits() const { return m_hits; }
     int misses() const { return m_misses; }
 

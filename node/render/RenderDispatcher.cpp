@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/RenderDispatcher.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/GridMapKnob.h"
@@ -13,6 +14,7 @@
 #include "px/image/Iop.h"
 #include "px/image/Node.h"
 #include "px/image/OutputContext.h"
+#include "render/KeptImage.h"
 #include "render/PlaneImages.h"
 #include "render/Stitcher.h"
 #include "render/kernels/PositionImage.h"
@@ -225,8 +227,12 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
 
     const IP::Size size = panoramaSize();
     const BlendingKnobs& blending = m_knobs->blending();
-    IS::Stitcher stitcher;
-    stitcher.setOutputBox(Kiln::Box{0, 0, size.width, size.height});
+    // One stitcher and one projected image per camera, kept between builds: a stream of
+    // frames reuses their memory instead of faulting in a few hundred MiB of fresh pages.
+    // The panorama the stitcher returns is a fresh image every build, so the cache may keep it.
+    IS::Stitcher& stitcher = m_stitcher;
+    const Kiln::Box box{0, 0, size.width, size.height};
+    stitcher.setOutputBox(box);
     stitcher.setVectorDetail(m_knobs->vectorDetail(true));
     stitcher.setBlendType(IS::BlendType(int(blending.blendType())));
     stitcher.setSmallestLevelSize(
@@ -239,8 +245,7 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         const int camera = m_rig->cameraIndexOfView(view);
         if (camera < 0 || camera >= m_rig->numberOfCameras()) continue;
         if (!m_rig->rig().getCamera(camera).getEnabled()) continue;
-        Kiln::Image rgba(Kiln::Info{Kiln::Box{0, 0, size.width, size.height}, 4},
-                         m_renderer.device());
+        Kiln::Image& rgba = keptImage(m_cameraImages[camera], box, 4, m_renderer.device());
         try {
             m_renderer.cameraImage(rgba, camera, view, frame(), size);
         } catch (const MessageException& e) {
@@ -251,6 +256,15 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         stitcher.setCameraImage(camera, rgba);
         stitcher.setCameraAxis(camera, m_renderer.cameraAxis(camera));
         cameras.push_back(camera);
+    }
+    // Cameras this build left out give their images back.
+    for (auto it = m_cameraImages.begin(); it != m_cameraImages.end();) {
+        if (std::find(cameras.begin(), cameras.end(), it->first) != cameras.end()) {
+            ++it;
+            continue;
+        }
+        stitcher.setCameraImage(it->first, Kiln::Image());
+        it = m_cameraImages.erase(it);
     }
     if (cameras.empty()) throw MessageException("No camera of the rig could be rendered.");
     std::vector<std::pair<int, int>> links;
@@ -286,10 +300,7 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
     Kiln::Image out = planeAsImage(plane, frameBox, m_renderer.device());
     const bool direct = !out.empty();
     if (!direct) {
-        if (m_viewImage.empty() || m_viewImage.box() != frameBox ||
-            m_viewImage.device() != m_renderer.device())
-            m_viewImage = Kiln::Image(Kiln::Info{frameBox, 4}, m_renderer.device());
-        out = m_viewImage;
+        out = keptImage(m_viewImage, frameBox, 4, m_renderer.device());
     }
     if (navigation.projection() == ViewNavigationKnobs::Projection::Spherical) {
         IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
@@ -315,9 +326,7 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         // The view's positions change at every turn: they go into an image held between calls,
         // not into the process's position-image cache, where every turn would add 16 MiB and
         // soon push out the cameras' own positions (then the next panorama recomputes them).
-        if (m_viewPositions.empty() || m_viewPositions.box() != frameBox ||
-            m_viewPositions.device() != m_renderer.device())
-            m_viewPositions = Kiln::Image(Kiln::Info{frameBox, 2}, m_renderer.device());
+        keptImage(m_viewPositions, frameBox, 2, m_renderer.device());
         Kernels::projectPositions(m_viewPositions,
                                   IP::projectionScalars(look, true, true, size, size));
         Kernels::resample(filter, panorama, m_viewPositions, out, size.width, size.height, true);

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <vector>
 
 #include "external/ComputeFramework.h"
 #include "px/image/Channel.h"
 #include "render/PanoramaCache.h"
+#include "render/Stitcher.h"
 #include "render/WarpRenderer.h"
 
 namespace PX {
@@ -91,6 +93,10 @@ private:
     KnobManager* m_knobs = nullptr;
     WarpRenderer m_renderer;
     PanoramaCache m_cache;
+    /// The panorama's stitcher, kept with its working images between builds.
+    Kiln::ImageStitcher::Stitcher m_stitcher;
+    /// Each camera projected into the panorama, by camera index, kept between builds.
+    std::map<int, Kiln::Image> m_cameraImages;
     /// The view projection's output for planes it cannot be written into directly (another
     /// layout or device), kept between renders.
     Kiln::Image m_viewImage;

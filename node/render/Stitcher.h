@@ -28,7 +28,7 @@ enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
 /// Inputs: each camera of the camera list as premultiplied float RGBA over the output box
 /// (colour times alpha; alpha is the part of the pixel the camera sees, 0 outside its frame or
 /// fisheye circle), on one device; optionally the linked camera pairs. A fresh stitcher is
-/// configured by its setters and run once by build(); the panorama path makes one per build.
+/// configured by its setters and run by build(); the panorama path keeps one between builds.
 ///
 /// Build: (1) every camera is checked and shrunk to the analysis size (a quarter of the
 /// panorama) and, with links, to the vector grid; (2) exposure gains per camera and channel

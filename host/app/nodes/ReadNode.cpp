@@ -137,27 +137,56 @@ void ReadNode::renderPlane(ImagePlane& plane) {
         error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);
         return;
     }
-    std::vector<float> pixels(size_t(header.width) * size_t(header.height) *
-                              size_t(header.nchannels));
-    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
-        error("cannot read image '%s' for frame %d: %s",
-              name.c_str(),
-              frame,
-              trimmed(in->geterror()).c_str());
-        return;
-    }
     const ChannelMap map = mapChannels(header);
     const Channel rgba[4] = {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
     int planeChannel[4];
     for (int k = 0; k < 4; ++k) planeChannel[k] = plane.chanNo(rgba[k]);
-    // Row by row: the columns the file holds come from it, the rest are zeros. A packed RGBA
-    // plane of an RGBA file takes each row in one copy.
     const Box& box = plane.bounds();
     const std::ptrdiff_t colStride = plane.colStride(), chanStride = plane.chanStride();
     const bool sameLayout = header.nchannels == 4 && colStride == 4 && chanStride == 1 &&
                             std::equal(planeChannel, planeChannel + 4, map.source) &&
                             planeChannel[0] == 0 && planeChannel[1] == 1 && planeChannel[2] == 2 &&
                             planeChannel[3] == 3;
+    auto failed = [&] {
+        error("cannot read image '%s' for frame %d: %s",
+              name.c_str(),
+              frame,
+              trimmed(in->geterror()).c_str());
+    };
+    // A packed RGBA plane over exactly the file's pixels (the common request: a whole camera
+    // frame) takes them straight from the reader, its rows filled from the top down; an RGB
+    // file leaves every fourth value, which becomes alpha 1.
+    const bool packedRGBA = colStride == 4 && chanStride == 1 && planeChannel[0] == 0 &&
+                            planeChannel[1] == 1 && planeChannel[2] == 2 && planeChannel[3] == 3;
+    const bool rgbFile = header.nchannels == 3 && map.source[3] < 0;
+    if (packedRGBA && (sameLayout || rgbFile) && box == dataBox(header)) {
+        const int fileChannels = sameLayout ? 4 : 3;
+        if (!in->read_image(0,
+                            0,
+                            0,
+                            fileChannels,
+                            OIIO::TypeDesc::FLOAT,
+                            plane.writableAt(box.x(), box.t() - 1, 0),
+                            OIIO::stride_t(4 * sizeof(float)),
+                            -OIIO::stride_t(plane.rowStride() * std::ptrdiff_t(sizeof(float))))) {
+            failed();
+            return;
+        }
+        if (rgbFile)
+            for (int y = box.y(); y < box.t(); ++y) {
+                float* alpha = plane.writableAt(box.x(), y, 3);
+                for (int x = 0; x < box.w(); ++x) alpha[4 * x] = 1.0f;
+            }
+        return;
+    }
+    std::vector<float> pixels(size_t(header.width) * size_t(header.height) *
+                              size_t(header.nchannels));
+    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+        failed();
+        return;
+    }
+    // Row by row: the columns the file holds come from it, the rest are zeros. A packed RGBA
+    // plane of an RGBA file takes each row in one copy.
     const int fileX0 = std::max(box.x(), header.x - header.full_x);
     const int fileX1 = std::min(box.r(), header.x - header.full_x + header.width);
     for (int y = box.y(); y < box.t(); ++y) {

@@ -213,12 +213,15 @@ bool WriteNode::writeView(int view) {
         return false;
     }
 
-    // The format's whole area, rows top first as files keep them.
+    // The format's whole area, rows top first as files keep them, in a buffer the node keeps
+    // between frames (the writer takes contiguous rows as they are; a fresh 32 MiB buffer a
+    // frame cost its page faults and zeros). Zeros where the plane is not.
     const Format& format = info().format();
     const Box area = format.isEmpty() ? box : Box(0, 0, format.width(), format.height());
     const int nch = int(channels.size());
-    std::vector<float> pixels(size_t(area.w()) * size_t(area.h()) * size_t(nch), 0.0f);
     const Box inside = area.intersect(box).intersect(plane.bounds());
+    m_pixels.resize(size_t(area.w()) * size_t(area.h()) * size_t(nch));
+    if (inside != area) std::fill(m_pixels.begin(), m_pixels.end(), 0.0f);
     // Each channel's offset in the plane, found once; a packed plane of exactly these
     // channels gives a row in one copy.
     std::vector<std::ptrdiff_t> offsets;
@@ -227,7 +230,7 @@ bool WriteNode::writeView(int view) {
     bool sameLayout = colStride == nch;
     for (int k = 0; k < nch; ++k) sameLayout = sameLayout && offsets[size_t(k)] == k;
     for (int y = inside.y(); y < inside.t() && inside.x() < inside.r(); ++y) {
-        float* dst = pixels.data() +
+        float* dst = m_pixels.data() +
                      (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(inside.x() - area.x())) *
                          size_t(nch);
         const float* src = plane.readable() + (y - plane.bounds().y()) * plane.rowStride() +
@@ -269,7 +272,7 @@ bool WriteNode::writeView(int view) {
         const bool inMemory = out->supports("ioproxy") && out->set_ioproxy(&memory);
         errno = 0;
         if (!out->open(inMemory ? name : file.temporary(), imageSpec) ||
-            !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) || !out->close()) {
+            !out->write_image(OIIO::TypeDesc::FLOAT, m_pixels.data()) || !out->close()) {
             const int why = errno;
             std::string reason = trimmed(out->geterror());
             if (why != 0 && reason.find(std::strerror(why)) == std::string::npos)

@@ -60,6 +60,8 @@ private:
     std::string m_views;
     std::string m_channels = "rgba";
     std::string m_compression;
+    /// The rows of the last frame written, top first, kept for the next one.
+    std::vector<float> m_pixels;
 };
 
 }  // namespace Vireo

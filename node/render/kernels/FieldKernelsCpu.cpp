@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -31,26 +32,39 @@ struct FieldColumn {
     float t;
 };
 
+/// Four floats in one register; the arithmetic below is per component, in the same order as
+/// a loop over the channels would do it.
+typedef float Lanes4 __attribute__((vector_size(16)));
+
+inline Lanes4 load4(const float* p) {
+    Lanes4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 /// C at the continuous position (px, py): bilinear, x wrapping, zero beyond the rows.
-void sampleCamera(const KernelImage& cam, float px, float py, float* out) {
+inline void sampleCamera(const KernelImage& cam, float px, float py, float* out) {
     const int w = cam.box.width(), h = cam.box.height();
     const float fx = px - 0.5f - float(cam.box.x0);
     const float fy = py - 0.5f - float(cam.box.y0);
     const int ix = floorInt(fx), iy = floorInt(fy);
     const float tx = fx - float(ix), ty = fy - float(iy);
-    int xs[2] = {ix % w, (ix + 1) % w};
-    for (int& x : xs) x += x < 0 ? w : 0;
-    for (int c = 0; c < 4; ++c) out[c] = 0.0f;
+    int x0 = ix, x1 = ix + 1;
+    if (x0 < 0 || x1 >= w) {  // across the longitude seam (or farther)
+        x0 = ix % w + (ix % w < 0 ? w : 0);
+        x1 = (ix + 1) % w + ((ix + 1) % w < 0 ? w : 0);
+    }
+    Lanes4 result = {0.0f, 0.0f, 0.0f, 0.0f};
     for (int j = 0; j < 2; ++j) {
         const int y = iy + j;
         if (y < 0 || y >= h) continue;
         const float* row =
             reinterpret_cast<const float*>(cam.origin + std::ptrdiff_t(y) * cam.rowBytes);
         const float wy = j == 0 ? 1.0f - ty : ty;
-        const float* p0 = row + std::ptrdiff_t(xs[0]) * 4;
-        const float* p1 = row + std::ptrdiff_t(xs[1]) * 4;
-        for (int c = 0; c < 4; ++c) out[c] += wy * ((1.0f - tx) * p0[c] + tx * p1[c]);
+        result += wy * ((1.0f - tx) * load4(row + std::ptrdiff_t(x0) * 4) +
+                        tx * load4(row + std::ptrdiff_t(x1) * 4));
     }
+    std::memcpy(out, &result, sizeof result);
 }
 
 struct AlignRows {

@@ -71,6 +71,35 @@ TEST_F(WriteNodeTest, WrittenFilesHoldTheInputForEveryViewAndFrame) {
     }
 }
 
+// The Write keeps its row buffer between frames: a frame whose input covers only part of the
+// format is written with zeros around it, not with what the frame before left there.
+TEST_F(WriteNodeTest, AFrameSmallerThanTheFormatHasZerosAroundItAfterAWholeOne) {
+    TestImages::write(m_dir + "/in.1.exr", TestImages::pattern(4, 3, 4, 1));
+    {
+        // Frame 2: the same 4 x 3 format, pixels only in its 2 x 1 data window at (1, 1).
+        OIIO::ImageSpec header(2, 1, 4, OIIO::TypeDesc::FLOAT);
+        header.x = 1, header.y = 1;
+        header.full_width = 4, header.full_height = 3;
+        auto out = OIIO::ImageOutput::create(m_dir + "/in.2.exr");
+        ASSERT_TRUE(out && out->open(m_dir + "/in.2.exr", header));
+        const std::vector<float> pixels(8, 0.5f);
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) && out->close());
+    }
+    m_read->setKnobFromUser("file", m_dir + "/in.%d.exr");
+    m_write->setKnobFromUser("file", m_dir + "/out.#.exr");
+    const ExecuteResult result = execute(m_write->op(), {1, 2});
+    ASSERT_EQ(result.error, "");
+    ASSERT_EQ(result.framesRun, 2);
+    const TestImages::FileImage got = TestImages::read(m_dir + "/out.2.exr");
+    ASSERT_EQ(got.width, 4);
+    ASSERT_EQ(got.height, 3);
+    for (int row = 0; row < 3; ++row)
+        for (int x = 0; x < 4; ++x)
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(got.at(x, row, c), row == 1 && (x == 1 || x == 2) ? 0.5f : 0.0f)
+                    << x << ", " << row << ", " << c;
+}
+
 TEST_F(WriteNodeTest, ChosenChannelsOnly) {
     TestImages::write(m_dir + "/in.exr", TestImages::pattern(2, 2, 4, 5));
     m_read->setKnobFromUser("file", m_dir + "/in.exr");

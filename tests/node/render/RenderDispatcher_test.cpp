@@ -139,6 +139,46 @@ TEST_F(CameraViewPath, ThePanoramaIsCachedPerHashAndChannelSetAndTheViewTurnsReu
     EXPECT_GT(same, 48);
 }
 
+// The node keeps its stitcher and every camera's projected image between panorama builds. A
+// build after others that change the panorama's size, leave cameras out and change the blend
+// gives the first build's pixels again, and a panorama the cache handed out earlier is not
+// written over by later builds.
+TEST_F(CameraViewPath, PanoramaBuildsOnKeptImagesMatchTheFirstBuild) {
+    f.sourceOp()->setRig(3);
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    f.node->setKnobFromUser("blendType", "Multi-Band");
+    f.node->setKnobFromUser("outputMode", "Warped");
+    auto pixels = [this] {
+        const ImagePlane p = render("main", Mask_RGBA);
+        std::vector<float> v;
+        for (int y = p.bounds().y(); y < p.bounds().t(); ++y)
+            for (int x = p.bounds().x(); x < p.bounds().r(); ++x)
+                for (int c = 0; c < 4; ++c) v.push_back(p.at(x, y, c));
+        return v;
+    };
+    const std::vector<float> first = pixels();
+    ASSERT_EQ(first.size(), 64u * 32u * 4u);
+    const Kiln::Image held = op()->renderDispatcher().panoramaCache().last();
+    ASSERT_FALSE(held.empty());
+    const std::vector<float> heldBefore(reinterpret_cast<const float*>(held.row(0)),
+                                        reinterpret_cast<const float*>(held.row(0)) + 64 * 4);
+    f.node->setKnobFromUser("outputFormat", "32 16");
+    EXPECT_EQ(pixels().size(), 32u * 16u * 4u);
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    f.node->setKnobFromUser("outputView", "cam2");
+    const std::vector<float> alone = pixels();
+    EXPECT_NE(alone, first);
+    f.node->setKnobFromUser("outputView", "main");
+    f.node->setKnobFromUser("blendType", "Alpha");
+    pixels();
+    f.node->setKnobFromUser("blendType", "Multi-Band");
+    EXPECT_EQ(pixels(), first);
+    EXPECT_EQ(op()->renderDispatcher().panoramaCache().misses(), 5);
+    EXPECT_EQ(std::vector<float>(reinterpret_cast<const float*>(held.row(0)),
+                                 reinterpret_cast<const float*>(held.row(0)) + 64 * 4),
+              heldBefore);
+}
+
 TEST_F(CameraViewPath, LookingAroundThroughAVirtualCameraKeepsTheRigsPositionsCached) {
     // Every turn of a rectilinear view has new positions; kept in the process's position
     // cache, they would soon push the cameras' own positions out of it.
