@@ -195,7 +195,8 @@ void KnobManager::analysisKnobs(KnobCallback& f) {
            "Refine each camera's rotation (with three or more cameras also its focal length and "
            "optical centre) from the camera matches of every analysis key. Triangulation, Warp and "
            "the renders use the refined "
-           "rig; Undo takes the refinement back.");
+           "rig; a stored warp, solved on the old rig, is reset (after a question). Undo takes "
+           "the refinement back.");
     Text_knob(f, "rigCorrectionDegrees", "Rig Correction", "none")
         ->tooltip("The rotation Refine Rig gave each camera, degrees.");
     pyButton(f,

@@ -300,23 +300,31 @@ void PanelActions::deleteKey(int t) {
 }
 
 void PanelActions::reset() {
-    GridMapKnob* grids = m_knobs->gridMap();
-    if (!grids) return;
+    if (!m_knobs->gridMap()) return;
     if (!Host::current().ask(kResetWarpQuestion)) return;
     {
         UndoStep step(m_node, {"gridMap", "isWarped"});
-        grids->clear();
-        grids->changed();
-        m_knobs->setIsWarped(false);
+        dropWarp();
     }
-    setKnobEnabled("reset", false);
     m_node->asapUpdate();
+}
+
+void PanelActions::dropWarp() {
+    GridMapKnob* grids = m_knobs->gridMap();
+    grids->clear();
+    grids->changed();
+    m_knobs->setIsWarped(false);
+    setKnobEnabled("reset", false);
 }
 
 void PanelActions::refineRig() {
     ControlPointsKnob* store = m_knobs->controlPoints();
     auto* knob = dynamic_cast<StringKnob*>(m_node->knob("rigCorrection"));
     if (!store || !knob || !m_rig) return;
+    // The stored grids bring the cameras together on the rig they were solved on; on another
+    // rig they pull the cameras apart (more ghosting than no warp), so they go with the change.
+    const bool warped = m_knobs->isWarped() && m_knobs->gridMap();
+    if (warped && !Host::current().ask(kResetWarpQuestion)) return;
     std::vector<const CameraTrack*> frames;
     for (int frame : store->frames())
         if (const CameraTrack* track = store->findCameraTrack(frame)) frames.push_back(track);
@@ -330,9 +338,10 @@ void PanelActions::refineRig() {
         return;
     }
     {
-        UndoStep step(m_node, {"rigCorrection"});
+        UndoStep step(m_node, {"rigCorrection", "gridMap", "isWarped"});
         knob->set_text(correction.toText());
         knob->changed();
+        if (warped) dropWarp();
     }
     m_node->asapUpdate();
 }

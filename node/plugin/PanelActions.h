@@ -64,8 +64,11 @@ private:
     static void constraintActions(On& on);
 
     void reset();
+    /// Clears the stored grids and the warped state, inside the caller's undo step.
+    void dropWarp();
     /// Refine Rig: the rig refined from every key's matches, stored in "rigCorrection" in one
-    /// undo step; too few matches leave everything as it was and say why.
+    /// undo step; too few matches leave everything as it was and say why. With a stored warp
+    /// it asks first, and the grids (solved on the old rig) are dropped in the same step.
     void refineRig();
     /// The per-camera read-out of "rigCorrection".
     void showRigCorrection();
