@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <system_error>
 
 #include <opencv2/imgproc.hpp>
 
@@ -261,6 +263,19 @@ int main(int argc, char** argv) {
             model = v == "none"     ? VignettingModel::None
                     : v == "shared" ? VignettingModel::Shared
                                     : VignettingModel::PerCamera;
+        }
+    }
+    if (!png.empty()) {
+        // The pictures go into DIR, made when missing; one that cannot be made stops the run
+        // before minutes of stitching are lost to it.
+        std::error_code error;
+        std::filesystem::create_directories(png, error);
+        if (error || !std::filesystem::is_directory(png)) {
+            std::fprintf(stderr,
+                         "stitch_quality: --png: cannot make the folder '%s': %s\n",
+                         png.c_str(),
+                         error ? error.message().c_str() : "a file has that name");
+            return 2;
         }
     }
     int w = 0, h = 0;
