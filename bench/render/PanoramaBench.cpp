@@ -197,6 +197,13 @@ void renderMain(Scene& s) {
     benchmark::DoNotOptimize(plane.readable());
 }
 
+// The node rendered once: its renderer then holds the rig's projected positions.
+void ensureRendered(Scene& s) {
+    if (s.rendered) return;
+    renderMain(s);
+    s.rendered = true;
+}
+
 void BM_NodeWarpedMultiBand(benchmark::State& state) {
     Scene& s = scene();
     if (!s.ok) return state.SkipWithError("no footage");
@@ -245,13 +252,6 @@ void resampleAll(Scene& s, Kernels::Filter filter) {
                           s.cameras[c].box().width(),
                           s.cameras[c].box().height(),
                           false);
-}
-
-// The node rendered once: its renderer then holds the rig's projected positions.
-void ensureRendered(Scene& s) {
-    if (s.rendered) return;
-    renderMain(s);
-    s.rendered = true;
 }
 
 void ensurePositions(Scene& s) {

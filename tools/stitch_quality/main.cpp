@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -225,7 +226,7 @@ void exposureAgainstTruth(const Stitcher& s,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR] [--diagnose] "
@@ -548,4 +549,14 @@ int main(int argc, char** argv) {
         awayWorst);
     if (!png.empty() && !change.empty()) StitchQuality::WritePng(png + "/field_change.png", change);
     return 0;
+}
+
+int main(int argc, char** argv) {
+    // Unreadable footage or an unwritable picture ends the run with its reason, not an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "stitch_quality: %s\n", e.what());
+        return 2;
+    }
 }
