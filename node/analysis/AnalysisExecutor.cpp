@@ -61,6 +61,8 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
         return;
     }
     m_knobs->actions().beforeAnalysis();
+    m_warpedFrames.clear();
+    if (type == 2 && m_knobs->gridMap()) m_depthBeforeWarp = m_knobs->gridMap()->solvedDepth();
     // A script may press Match or Warp without the panel ever opening: the rig and the
     // convergence depth "Auto" takes from it are read here as the panel would read them.
     if (m_rig) {
@@ -93,6 +95,7 @@ void AnalysisExecutor::execute(double frame) {
 
 void AnalysisExecutor::end() {
     m_executing = false;
+    if (m_knobs && m_knobs->executeType() == 2) warnOfOlderGrids();
     m_tracker.reset();  // its images and pyramids go with it
     m_device.reset();
     m_cpu.reset();
@@ -100,6 +103,22 @@ void AnalysisExecutor::end() {
         m_knobs->actions().afterExecution(m_knobs->executeType());
     else
         m_node->asapUpdate();
+}
+
+void AnalysisExecutor::warnOfOlderGrids() const {
+    const GridMapKnob* store = m_knobs->gridMap();
+    const double before = m_depthBeforeWarp, after = store ? store->solvedDepth() : before;
+    if (m_warpedFrames.empty() || !(std::abs(after - before) > 1e-3 * before)) return;
+    std::string older;
+    for (int frame : store->frames())
+        if (!m_warpedFrames.count(frame))
+            older += (older.empty() ? "" : ", ") + std::to_string(frame);
+    if (older.empty()) return;
+    const bool one = older.find(',') == std::string::npos;
+    m_node->progressMessage("Warning: Warp solved at " + DepthText(after) + ", but the grids of " +
+                            (one ? "frame " : "frames ") + older + " were solved at " +
+                            DepthText(before) +
+                            " and are kept. Warp every key again to render them at one depth.");
 }
 
 bool AnalysisExecutor::skipFrame(double frame) const {
@@ -536,7 +555,10 @@ bool AnalysisExecutor::warpFrame() {
 
     std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(m_node);
     progress->setProgressInterval(0.0, 1.0);
+    // The grids are only right at the depth they were solved at: it is kept with them.
     store->add_to_undo();
+    store->setSolvedDepth(m_knobs->convergenceDepth(true));
+    m_warpedFrames.insert(frame);
     for (size_t i = 0; i < views.size(); ++i) {
         if (solved[i]) store->setGrid(frame, views[i], solvers[i]->grid());
         progress->setProgressFraction(double(i + 1) / double(views.size()));

@@ -72,11 +72,11 @@ public:
     /// zero): for every camera view, one GridWarpSolver system over the analysis keys whose key
     /// index lies within `temporalWindow` of F's (camera matches and line constraints of each
     /// key, smoothness, consistency), and its grid at F stored in `gridMap`, all in one undo
-    /// step. A view whose solve fails keeps what the store had for it. Progress is reported per
-    /// view; a cancel is honoured only after every view of F is done: the grids stored stay,
-    /// `changed` is not called and the result is false. Also false, with nothing stored,
-    /// without the node, its knobs, rig, grid store or an input image, or when the window is
-    /// empty. Reads the stored knob values.
+    /// step with the convergence depth it solved at. A view whose solve fails keeps what the store
+    /// had for it. Progress is reported per view; a cancel is honoured only after every view of F
+    /// is done: the grids stored stay, `changed` is not called and the result is false. Also false,
+    /// with nothing stored, without the node, its knobs, rig, grid store or an input image, or when
+    /// the window is empty. Reads the stored knob values.
     bool warpFrame();
 
     /// A camera pair needs this many matches at a frame (that can pull the warp: a target and
@@ -129,6 +129,9 @@ private:
     /// Every stored match triangulated again with the current rig (one undo step), and the
     /// match error recomputed.
     void refineStoredMatches();
+    /// At the end of a Warp that solved at another depth than the grids before it: one
+    /// warning naming the keys whose older grids stay, solved at the old depth.
+    void warnOfOlderGrids() const;
 
     PX::Image::Op* m_node;
     RigContext* m_rig = nullptr;
@@ -141,6 +144,9 @@ private:
     /// Constraint tracking state, from the begin to the end of an execution of type 3.
     std::unique_ptr<ConstraintTracker> m_tracker;
     int m_minPairMatches = kMinPairMatches;
+    /// The running Warp: the store's solve depth when it began and the frames it solved.
+    double m_depthBeforeWarp = 0.0;
+    std::set<int> m_warpedFrames;
 };
 
 }  // namespace Research

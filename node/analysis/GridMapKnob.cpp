@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <ostream>
 #include <sstream>
@@ -45,6 +46,12 @@ void appendGrid(PX::Image::Hash& hash, const Grid2D& grid) {
 
 }  // namespace
 
+std::string DepthText(double metres) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g m", metres);
+    return text;
+}
+
 GridMapKnob::GridMapKnob(PX::Image::Node* node, const std::string& name) : Knob(node, name, "") {}
 
 bool GridMapKnob::sizeAllowed(int width, int height) {
@@ -83,6 +90,7 @@ bool GridMapKnob::to_script(std::ostream& os, const PX::Image::OutputContext*, b
     if (!m_grids.empty() || m_incomplete) {
         const bool defaultFormat = hasDefaultNumberFormat(os);
         os << "  version 1\n  total " << m_grids.size();
+        if (std::isfinite(m_solvedDepth)) os << "\n  depth " << m_solvedDepth;
         for (const auto& entry : m_grids) {
             os << "\n  frame " << entry.first.frame << " camera " << entry.first.view - 1 << '\n';
             writeGrid(os, entry.second, defaultFormat);
@@ -116,6 +124,7 @@ bool GridMapKnob::from_script(const char* text) {
     if (in.atEnd()) {
         m_grids.clear();
         m_frames.clear();
+        m_solvedDepth = kUnknownDepth;
         changed();
         return true;
     }
@@ -124,7 +133,15 @@ bool GridMapKnob::from_script(const char* text) {
         return fail("expected \"version 1\"");
     if (!in.expect("total") || !in.integer(count)) return fail("expected \"total\" and a count");
     if (count > kMaxGrids) return fail("more than " + std::to_string(kMaxGrids) + " grids");
+    double depth = kUnknownDepth;
+    TextTokens probe = in;  // the depth line is optional: older texts go on with a frame
+    if (probe.expect("depth")) {
+        in = probe;
+        if (!in.number(depth) || !(depth > 0.0))
+            return fail("expected \"depth\" and a positive convergence depth in metres");
+    }
 
+    m_solvedDepth = depth;
     m_grids.clear();
     m_frames.clear();
     for (int n = 0; n < count; ++n) {
@@ -185,11 +202,21 @@ bool GridMapKnob::setGrid(int frame, int view, const Grid2D& grid) {
     return true;
 }
 
+bool GridMapKnob::setSolvedDepth(double depth) {
+    if (!(depth > 0.0) || !std::isfinite(depth)) return false;
+    add_to_undo();
+    m_solvedDepth = depth;
+    stop_add_to_undo();
+    changed();
+    return true;
+}
+
 void GridMapKnob::clear() {
     storeChanged();
     add_to_undo();
     m_grids.clear();
     m_frames.clear();
+    m_solvedDepth = kUnknownDepth;
     m_incomplete = false;
     stop_add_to_undo();
     changed();

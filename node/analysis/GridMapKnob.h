@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,9 @@
 namespace Korvane {
 namespace Research {
 
+/// A convergence depth as messages write it: "5 m", "4.5 m", "12.3457 m".
+std::string DepthText(double metres);
+
 /// The store of solved warp grids (script name `gridMap`): one Grid2D per (analysis key frame,
 /// camera view), where the view is the host's view number of the camera, camera index + 1. It is
 /// saved with the host script, enters the node's hash and answers the renderer's queries.
@@ -23,16 +27,18 @@ namespace Research {
 ///
 ///       version 1
 ///       total <entries>
+///       depth <metres>           when the depth the grids were solved at is known
 ///       frame <frame> camera <view - 1>
 ///       <width> <height>
 ///       <x> <y> <x> <y> ...      one line of `width` points per grid row, each "x y "
 ///
 /// every line indented by two spaces, and after each grid a line holding only the indent. An
-/// empty store writes nothing. With `quote`, a '"' and a newline come first and a '"' last.
+/// empty store writes nothing. Texts saved before the depth line existed read with the depth
+/// unknown. With `quote`, a '"' and a newline come first and a '"' last.
 ///
 /// Reading refuses, besides malformed text: more than kMaxGrids entries, a side outside
 /// 1..kMaxGridSide, more than kMaxGridVertices vertices, a camera outside 0..kMaxCameras-1. A
-/// refused header (version, total) leaves the store as it was; a failure after it leaves the
+/// refused header (version, total, depth) leaves the store as it was; a failure after it leaves the
 /// entries read before the failing one (the store was cleared first), says so, sets the
 /// node's `isWarped` to what is held, and brings no changed(). Text after the declared entries
 /// is such a failure too. The store is then incomplete, and its text ends with a line
@@ -72,8 +78,17 @@ public:
     /// could not be read back: a side or vertex count beyond the limits, a point count other
     /// than width x height, or a view outside 1..kMaxCameras.
     bool setGrid(int frame, int view, const Grid2D& grid);
+    /// Forgets every grid and the solve depth.
     void clear();
+    /// The convergence depth (metres) the stored grids were solved at: NaN when the store is
+    /// empty or its text did not say.
+    double solvedDepth() const { return m_grids.empty() ? kUnknownDepth : m_solvedDepth; }
+    /// Records the depth the grids were solved at, in an undo step of its own like setGrid.
+    /// False, and nothing changes, for a depth that is not finite and positive.
+    bool setSolvedDepth(double depth);
     int gridCount() const { return int(m_grids.size()); }
+    /// The frames holding grids.
+    const std::set<int>& frames() const { return m_frames; }
     /// The largest frame holding grids that is <= frame, -1 when none.
     int previousKey(int frame) const;
     /// The smallest frame holding grids that is >= frame, -1 when none.
@@ -92,7 +107,10 @@ private:
     /// Forgets the kept hash of the whole store; every writer calls it first.
     void storeChanged();
 
+    static constexpr double kUnknownDepth = std::numeric_limits<double>::quiet_NaN();
+
     std::map<SLIB::Context, Grid2D> m_grids;
+    double m_solvedDepth = kUnknownDepth;
     std::set<int> m_frames;
     bool m_incomplete = false;
     mutable std::mutex m_hashMutex;

@@ -148,6 +148,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
             }
         }
         if (!warnWithoutImage(without)) return stop();
+        warnOfSolveDepth(m_knobManager.outputMode(true) == KnobManager::CameraOutputMode::Warped);
         if (info().channels() == Mask_StitchMap) {
             info_().channels(ChannelSet());
             return stop();
@@ -172,8 +173,10 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
             info_().format(own);
             info_().full_size_format(own);
         }
-        if (m_knobManager.cameraOutputMode(true) == KnobManager::CameraOutputMode::Unwarped)
-            layers = Mask_StitchMap;
+        const bool warped =
+            m_knobManager.cameraOutputMode(true) == KnobManager::CameraOutputMode::Warped;
+        warnOfSolveDepth(warped);
+        if (!warped) layers = Mask_StitchMap;
         if (m_knobManager.cameraProjectionType(true) != KnobManager::CameraProjection::Default) {
             info_().set(formats.format.box());
             info_().format(formats.format);
@@ -189,6 +192,7 @@ int DizuvaRuviPlugin::doPreValidate() {
     if (result != kPreValidateGoOn) return result;
     m_rigContext.reloadRig(false);
     m_knobManager.followRigConvergence(m_rigContext.rigConvergence());
+    m_knobManager.actions().followSolveDepth();
     const bool panorama = m_rigContext.isPanoramaView(uiContext().view());
     for (const char* name : {"outputMode",
                              "outputView",
@@ -238,6 +242,14 @@ bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without) {
                         " camera views have no image and are left out of the panorama: " +
                         CameraList(m_rigContext.rig(), cameras) + ".");
     return true;
+}
+
+void DizuvaRuviPlugin::warnOfSolveDepth(bool warped) {
+    const std::string message = m_knobManager.actions().solveDepthWarning();
+    if (message.empty()) m_warnedSolveDepth.clear();
+    if (!warped || message.empty() || message == m_warnedSolveDepth) return;
+    m_warnedSolveDepth = message;
+    progressMessage("Warning: " + message);
 }
 
 void DizuvaRuviPlugin::renderHook(ImagePlane& plane) {

@@ -83,6 +83,9 @@ private:
     /// Says which camera views have no image (`without`); false, with the node error, when
     /// none has one.
     bool warnWithoutImage(const std::vector<int>& without);
+    /// A Warped output whose grids were solved at another convergence depth still renders;
+    /// the host hears why it ghosts once for each new pair of depths.
+    void warnOfSolveDepth(bool warped);
 
 private:
     MetaDataHandler m_metaData;
@@ -97,6 +100,8 @@ private:
     /// The camera views that validation last warned have no image (warned again only when
     /// they change, not at every frame).
     std::vector<int> m_warnedWithoutImage;
+    /// The solve-depth warning last given to the host; empty once the depths agree again.
+    std::string m_warnedSolveDepth;
 };
 
 }  // namespace Research

@@ -547,6 +547,9 @@ int KnobManager::knob_changed(Knob* knob) {
     m_blending.knob_changed(knob);
     const bool panelOpened = knob == Knob::showPanel;
     if (panelOpened) m_actions.panelOpened();
+    const std::string& name = knob->name();
+    if (name == "convergenceDepth" || name == "autoConvergenceDepth" || name == "gridMap")
+        m_actions.followSolveDepth();
     if (panelOpened || knob == Knob::inputChange || knob->name() == "autoConvergenceDepth") {
         if (Knob* depth = m_node->knob("convergenceDepth")) depth->enable(!autoConvergenceDepth());
         if (knob->name() == "autoConvergenceDepth") return 1;

@@ -36,6 +36,9 @@ namespace {
 const char* const kResetMatchesQuestion =
     "Proceeding will reset the existing camera matches. Are you sure?";
 const char* const kResetWarpQuestion = "Proceeding will reset existing warp. Are you sure?";
+const char* const kSolveDepthMessageStart = "The warp was solved at a convergence depth";
+// Converge may differ from the solve depth by this share of it before the grids are off.
+constexpr double kSolveDepthTolerance = 1e-3;
 
 // One undo step, open for the life of the object, that records each given knob (missing ones
 // are skipped), so that the whole action comes back at once.
@@ -88,6 +91,7 @@ const std::unordered_map<std::string, PanelActions::Action>& PanelActions::actio
         // The viewer's toolbars.
         on({"interactionMode"}, [](PanelActions& p, Knob*) {
             if (Knob* warning = p.m_node->knob("warning")) warning->hide();
+            p.followSolveDepth();
         });
         on({"addPoint"}, [](PanelActions& p, Knob*) { p.editMode(); });
         on({"outputMode", "cameraOutputMode"},
@@ -175,6 +179,33 @@ void PanelActions::panelOpened() {
     setKnobEnabled("deleteConstraints", false);
     setKnobEnabled("trackConstraints", false);
     setKnobEnabled("addConstraintKeys", someConstraintKeyIsNoAnalysisKey());
+    followSolveDepth();
+}
+
+std::string PanelActions::solveDepthWarning() const {
+    const GridMapKnob* grids = m_knobs->gridMap();
+    const double solved = grids ? grids->solvedDepth() : std::nan("");
+    const double now = m_knobs->convergenceDepth();
+    if (!(std::abs(now - solved) > kSolveDepthTolerance * solved)) return {};
+    const bool follows = m_knobs->autoConvergenceDepth();
+    return "The warp was solved at a convergence depth of " + DepthText(solved) +
+           ", but Converge is now " + DepthText(now) + (follows ? " (Auto follows the rig)" : "") +
+           ": the Warped output ghosts at this depth. Run Warp again, or " +
+           (follows ? "turn Auto off and " : "") + "set Converge back to " + DepthText(solved) +
+           ".";
+}
+
+void PanelActions::followSolveDepth() {
+    auto* warning = dynamic_cast<TextKnob*>(m_node->knob("warning"));
+    if (!warning) return;
+    const std::string message = solveDepthWarning();
+    if (!message.empty()) {
+        warning->set_text(message);
+        warning->show();
+    } else if (warning->text().rfind(kSolveDepthMessageStart, 0) == 0) {
+        warning->set_text("  ");
+        warning->hide();
+    }
 }
 
 void PanelActions::followConstraintSelection() {
@@ -269,6 +300,7 @@ void PanelActions::afterExecution(int executeType) {
         if (m_rig) m_knobs->setNumber("outputView", m_rig->mainOutputView());
         m_knobs->setNumber("outputMode", int(KnobManager::CameraOutputMode::Warped));
         setKnobEnabled("reset", m_knobs->isWarped());
+        followSolveDepth();
     } else if (executeType == 3) {
         if (Knob* constraints = m_node->knob("constraints")) constraints->changed();
         m_knobs->setNumber("interactionMode", int(KnobManager::InteractionMode::Constraints));

@@ -51,6 +51,14 @@ public:
     /// The state knobs after an execution of `executeType`.
     void afterExecution(int executeType);
 
+    /// What the node says when a warp is stored and Converge (followed by Auto or set by hand)
+    /// is no longer the depth its grids were solved at (relative difference over 1e-3);
+    /// empty otherwise, and for a store that does not know its depth.
+    std::string solveDepthWarning() const;
+    /// The panel's `warning` shows solveDepthWarning() while there is one; once it is empty,
+    /// a `warning` showing an earlier depth message is hidden (other messages stay).
+    void followSolveDepth();
+
     // Key edits through the key-frame display knob, at frame t.
     void addKey(int t);
     void deleteKey(int t);

@@ -13,8 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <system_error>
 
 #include <opencv2/imgproc.hpp>
 
@@ -223,7 +226,7 @@ void exposureAgainstTruth(const Stitcher& s,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: stitch_quality FOOTAGE_DIR [--frames N] [--png DIR] [--diagnose] "
@@ -261,6 +264,19 @@ int main(int argc, char** argv) {
             model = v == "none"     ? VignettingModel::None
                     : v == "shared" ? VignettingModel::Shared
                                     : VignettingModel::PerCamera;
+        }
+    }
+    if (!png.empty()) {
+        // The pictures go into DIR, made when missing; one that cannot be made stops the run
+        // before minutes of stitching are lost to it.
+        std::error_code error;
+        std::filesystem::create_directories(png, error);
+        if (error || !std::filesystem::is_directory(png)) {
+            std::fprintf(stderr,
+                         "stitch_quality: --png: cannot make the folder '%s': %s\n",
+                         png.c_str(),
+                         error ? error.message().c_str() : "a file has that name");
+            return 2;
         }
     }
     int w = 0, h = 0;
@@ -533,4 +549,14 @@ int main(int argc, char** argv) {
         awayWorst);
     if (!png.empty() && !change.empty()) StitchQuality::WritePng(png + "/field_change.png", change);
     return 0;
+}
+
+int main(int argc, char** argv) {
+    // Unreadable footage or an unwritable picture ends the run with its reason, not an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "stitch_quality: %s\n", e.what());
+        return 2;
+    }
 }

@@ -81,15 +81,19 @@ void measureWarpQuality(DizuvaRuviPlugin& node,
         throw std::runtime_error(
             "the node's input carries no rig: check the rig file of the source (Read node "
             "'rig')");
-    // The depth the node renders at: with "Auto" on it follows the rig, as the node's validation
-    // does. Read from the live knob: a loaded script has stored nothing into the node's members.
+    // The grids are right at the depth they were solved at: measured there when the script
+    // records it. Otherwise at the depth the node renders at: with "Auto" on it follows the rig,
+    // as the node's validation does. Read from the live knob: a loaded script has stored nothing
+    // into the node's members.
     node.knobManager().followRigConvergence(rig.rigConvergence());
-    std::vector<SphericalTransform> transforms =
-        rig.cameraTransforms(node.knobManager().convergenceDepth());
+    const GridMapKnob* store = node.knobManager().gridMap();
+    report.renderDepth = node.knobManager().convergenceDepth();
+    report.atSolvedDepth = store && std::isfinite(store->solvedDepth());
+    report.depth = report.atSolvedDepth ? store->solvedDepth() : report.renderDepth;
+    std::vector<SphericalTransform> transforms = rig.cameraTransforms(report.depth);
     for (SphericalTransform& t : transforms) t.setOutputImageSize(kPanoramaWidth, kPanoramaHeight);
 
     std::map<int, WarpInverse> grids;
-    const GridMapKnob* store = node.knobManager().gridMap();
     for (int c = 0; store && c < rig.numberOfCameras(); ++c) {
         const auto grid = store->getGrid(frame, rig.viewOfCamera(c));
         const CameraDefinition& camera = rig.rig().getCamera(c);

@@ -25,7 +25,8 @@ struct MisalignmentFigures {
 
 /// Ghosting left in a node's stitch, measured on ground truth: every scene point that two or
 /// more cameras see is taken where each camera's warped image shows it, put into the panorama
-/// through that camera at the node's convergence depth, and the RMS distance of these positions
+/// through that camera at the depth the warp was solved at (the node's convergence depth for a
+/// script that does not record it), and the RMS distance of these positions
 /// from their mean is the point's misalignment. Unwarped: every camera as it is; warped: with
 /// the node's grids at the key frame.
 struct WarpQualityReport {
@@ -35,6 +36,11 @@ struct WarpQualityReport {
     /// the rig centre (panorama pixels), before and after the warp.
     std::vector<double> unwarpedOffset;
     std::vector<double> warpedOffset;
+    /// The depth measured at, metres; whether it is the recorded solve depth; and the depth
+    /// the node renders at now (Converge, or the rig's with "Auto").
+    double depth = 0.0;
+    bool atSolvedDepth = false;
+    double renderDepth = 0.0;
 };
 
 /// The scene points of make_rig's `truth/points.<FFFF>.json` as matches: one observation per

@@ -5,9 +5,11 @@
 //
 // Loads the vireo script SCRIPT (saved after Match and Warp), takes the node NODE (default: the
 // first V_DizuvaRuvi node) and, at each of its analysis keys that has a truth file in TRUTH_DIR,
-// measures the misalignment of the scene's points before and after the warp. Prints the median
+// measures the misalignment of the scene's points before and after the warp, at the depth the
+// warp was solved at when the script records it. Prints the depth, the median
 // and the 90th percentile in pixels of a 2048 x 1024 panorama. Exit status 2 on bad arguments,
 // unreadable files or a node without a rig; 1 when no scene point could be measured.
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include "Graph.h"
 #include "ScriptFile.h"
 #include "WarpQuality.h"
+#include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/Node.h"
 
@@ -64,6 +67,17 @@ int main(int argc, char** argv) {
                          keys);
             return 1;
         }
+        if (report.atSolvedDepth)
+            std::printf("measured at %s, the depth the warp was solved at\n",
+                        DepthText(report.depth).c_str());
+        else
+            std::printf(
+                "measured at %s, the node's convergence depth (the script does not "
+                "record the depth the warp was solved at)\n",
+                DepthText(report.depth).c_str());
+        if (std::abs(report.renderDepth - report.depth) > 1e-3 * report.depth)
+            std::printf("note: the node renders at %s now; Warped output ghosts there\n",
+                        DepthText(report.renderDepth).c_str());
         const MisalignmentFigures before = MisalignmentFigures::of(report.unwarped);
         const MisalignmentFigures after = MisalignmentFigures::of(report.warped);
         std::printf(

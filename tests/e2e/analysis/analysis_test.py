@@ -57,7 +57,9 @@ node["warp"].execute()
 assert node["isWarped"].value() and node["reset"].enabled()
 grids = node["gridMap"].toScript().split()
 assert grids[:4] == ["version", "1", "total", "12"], grids[:4]  # 4 cameras x 3 keys
-assert any(float(v) != 0.0 for v in grids[4:] if v not in ("frame", "camera")), "no warp"
+# The depth the grids were solved at comes next, then the grids.
+assert grids[4:6] == ["depth", "%g" % node["convergenceDepth"].value()], grids[4:6]
+assert any(float(v) != 0.0 for v in grids[6:] if v not in ("frame", "camera")), "no warp"
 warped = stores()
 assert warped[0] == matched[0], "the warp leaves the matches alone"
 # The warped script, for run.cmake to measure the ghosting on the scene's own points (which
