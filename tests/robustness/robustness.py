@@ -12,6 +12,7 @@ import concurrent.futures
 import json
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -26,19 +27,6 @@ READ_WRITE = os.path.join(HERE, "..", "e2e", "read_write")
 # AddressSanitizer, which reserves terabytes of address space up front).
 MAX_RSS_MB = 1500
 ADDRESS_SPACE = 8 << 30
-
-
-# Sets the limits given as JSON in argv[1], then executes argv[2:]. An ignored SIGXFSZ stays
-# ignored through exec, so a write past the file size limit fails with EFBIG.
-LIMITED_EXEC = """import json, os, resource, signal, sys
-limits = json.loads(sys.argv[1])
-if limits["as"] is not None:
-    resource.setrlimit(resource.RLIMIT_AS, (limits["as"], limits["as"]))
-if limits["fsize"] is not None:
-    resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
-    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-os.execv(sys.argv[2], sys.argv[2:])
-"""
 
 
 class Case:
@@ -91,13 +79,16 @@ def run_case(case, vireo, work, limit_memory, slow):
         with open(os.path.join(work, f), "rb") as h:
             before[f] = h.read()
 
-    # The limits are set by a small Python that then becomes vireo: a preexec_fn is not safe
-    # while other cases run on other threads.
-    limits = {"as": ADDRESS_SPACE if limit_memory else None, "fsize": case.file_limit}
+    def limits():
+        if limit_memory:
+            resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE, ADDRESS_SPACE))
+        if case.file_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_limit, case.file_limit))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a write then fails with EFBIG
+
     start = time.monotonic()
-    proc = subprocess.Popen([sys.executable, "-c", LIMITED_EXEC, json.dumps(limits), vireo]
-                            + case.args, cwd=work, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
+    proc = subprocess.Popen([vireo] + case.args, cwd=work, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, preexec_fn=limits)
     streams = {"out": [], "err": []}
 
     def drain(name, f):
@@ -390,6 +381,13 @@ def cases(work):
     ]
 
 
+def run_numbered(index, *args):
+    """run_case for case number `index`, in a worker process: cases hold functions that do not
+    pickle."""
+    work = args[1]
+    return run_case(cases(work)[index], *args)
+
+
 def main():
     args = sys.argv[1:]
     if len(args) < 3:
@@ -403,13 +401,13 @@ def main():
     # Under AddressSanitizer: no address-space ceiling, and four times the time and memory.
     sanitized = asan(vireo)
     limit_memory, slow = not sanitized, 4 if sanitized else 1
-    # Two cases at a time: most of a case is vireo starting up or waiting on one thread. Each
-    # case writes files of its own names only.
-    chosen = [c for c in cases(work) if not only or c.name in only]
+    # Two cases at a time, each from a worker process of its own: most of a case is vireo
+    # starting up or working on one thread. Each case writes files of its own names only.
+    chosen = [(i, c) for i, c in enumerate(cases(work)) if not only or c.name in only]
     failed = 0
-    with concurrent.futures.ThreadPoolExecutor(2) as pool:
-        runs = [pool.submit(run_case, c, vireo, work, limit_memory, slow) for c in chosen]
-        for case, run in zip(chosen, runs):
+    with concurrent.futures.ProcessPoolExecutor(2) as pool:
+        runs = [pool.submit(run_numbered, i, vireo, work, limit_memory, slow) for i, _ in chosen]
+        for (_, case), run in zip(chosen, runs):
             problem, seconds = run.result()
             print("%-4s %-36s %5.1f s  %s" % ("ok" if not problem else "FAIL", case.name,
                                               seconds, problem or ""), flush=True)
