@@ -398,9 +398,10 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     prepare(work, vireo, make_rig)
-    # Under AddressSanitizer: no address-space ceiling, and four times the time and memory.
+    # Under AddressSanitizer: no address-space ceiling, and six times the time and memory (four
+    # for the sanitizer, and half again for the two cases that share the cores).
     sanitized = asan(vireo)
-    limit_memory, slow = not sanitized, 4 if sanitized else 1
+    limit_memory, slow = not sanitized, 6 if sanitized else 1
     # Two cases at a time, each from a worker process of its own: most of a case is vireo
     # starting up or working on one thread. Each case writes files of its own names only.
     chosen = [(i, c) for i, c in enumerate(cases(work)) if not only or c.name in only]
