@@ -24,8 +24,7 @@ def match_counts():
 
 
 def frames_with_matches():
-    text = node["controlPoints"].toScript().split()
-    return [int(text[i + 1]) for i, w in enumerate(text) if w == "Frame" and text[i + 3] != "0"]
+    return sorted(f for f, count in match_counts().items() if count)
 
 
 # Key All every frame: keys strictly below the last frame of the input range.
