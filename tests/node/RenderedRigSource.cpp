@@ -91,8 +91,8 @@ void RenderedRigSource::renderPanorama(ImagePlane& plane, int camera) {
                 const int c = component(ch);
                 *plane.writableAt(x, y, plane.chanNo(ch)) =
                     !seen   ? 0.0f
-                    : c < 3 ? RenderedRig::get()
-                                  .panorama.rgb[(size_t(255 - y) * 512 + size_t(x)) * 3 + size_t(c)]
+                    : c < 3 ? RenderedRig::panorama()
+                                  .rgb[(size_t(255 - y) * 512 + size_t(x)) * 3 + size_t(c)]
                             : 1.0f;
             }
         }

@@ -5,7 +5,9 @@
 # Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWARP_QUALITY=<warp_quality>
 #            -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
-e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 4 --ext png)
+# warp_quality reads only the truth points: the truth panorama is kept small.
+e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 3 --ext png
+        --pano-size 64x32)
 e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
         -t ${CMAKE_CURRENT_LIST_DIR}/analysis_test.py ${WORK}/warped.vireo)
 message(STATUS "${out}")

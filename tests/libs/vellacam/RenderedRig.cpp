@@ -16,14 +16,19 @@ const RenderedRig& RenderedRig::get() {
         options.width = 320;
         options.height = 240;
         options.frames = 1;
-        RenderedRig r = render(options);
+        return render(options);
+    }();
+    return rendered;
+}
+
+const MakeRig::RenderedView& RenderedRig::panorama() {
+    static const MakeRig::RenderedView rendered = [] {
         const MakeRig::RowPool pool(0);
         Research::CameraDefinition pano;
         pano.setFormat(512, 256);
         pano.setProjection(Research::ProjectionTypeEnum::Latlong);
-        r.panorama =
-            MakeRig::ViewRenderer(Research::SphericalTransform(pano), pool).render(r.scene, pool);
-        return r;
+        return MakeRig::ViewRenderer(Research::SphericalTransform(pano), pool)
+            .render(get().scene, pool);
     }();
     return rendered;
 }

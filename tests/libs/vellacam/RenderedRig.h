@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // A small synthetic rig rendered once per process for the matching tests: 4 fisheye cameras
-// of 320 x 240 around the horizon inside make_rig's textured room, frame 1, seed 1, and the
-// panorama seen from the rig centre.
+// of 320 x 240 around the horizon inside make_rig's textured room, frame 1, seed 1, and, on
+// first use, the panorama seen from the rig centre.
 #pragma once
 
 #include <vector>
@@ -21,11 +21,10 @@ struct RenderedRig {
     std::vector<Korvane::MakeRig::RenderedView> views;
     /// Luminance of each view, rows from the bottom.
     std::vector<Korvane::Research::FeatureImage> images;
-    /// The panorama from the rig centre, 512 x 256 (the rig library's ideal latlong image).
-    Korvane::MakeRig::RenderedView panorama;
-
     static const RenderedRig& get();
-    /// The true rig of `options` and its views of the scene at its first frame, no panorama.
+    /// get()'s scene from the rig centre, 512 x 256 (the rig library's ideal latlong image).
+    static const Korvane::MakeRig::RenderedView& panorama();
+    /// The true rig of `options` and its views of the scene at its first frame.
     static RenderedRig render(const Korvane::MakeRig::RigOptions& options);
 };
 

@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-
+#include <iterator>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include <Eigen/Geometry>
 
@@ -48,21 +49,20 @@ private:
     int m_interruptAfter;
 };
 
-// Frame 1 of every camera of the rig, matched as the node asks for it.
-bool trackAllCameras(FeatureImageSource& source,
-                     const RenderedRig& r,
-                     CameraTrack& track,
-                     TrackFeaturesStats* stats) {
-    return TrackFeatures(source,
-                         nullptr,
-                         track,
-                         r.rig,
-                         MatchTypeEnum::Camera,
-                         true,
-                         1,
-                         allInputs(r.rig),
-                         TrackFeaturesOptions(),
-                         stats);
+// Frame 1 of every camera of `rig`, matched as the node asks for it.
+bool matchAll(FeatureImageSource& source,
+              const CameraRigDefinition& rig,
+              CameraTrack& out,
+              TrackFeaturesStats* stats = nullptr,
+              const TrackFeaturesOptions& options = {}) {
+    return TrackFeatures(
+        source, nullptr, out, rig, MatchTypeEnum::Camera, true, 1, allInputs(rig), options, stats);
+}
+
+int countTrue(const Korvane::MakeRig::MatchTruth& truth, const CameraTrack& track) {
+    int count = 0;
+    for (const FeatureTrack& m : track.getTracks()) count += truth.isTrue(m);
+    return count;
 }
 
 }  // namespace
@@ -71,8 +71,7 @@ TEST(TrackFeatures, MatchesNeighbouringCamerasTrulyAndTriangulatesThem) {
     const RenderedRig& r = RenderedRig::get();
     RenderedSource source(r.images);
     CameraTrack track(1);
-    TrackFeaturesStats stats;
-    ASSERT_TRUE(trackAllCameras(source, r, track, &stats));
+    ASSERT_TRUE(matchAll(source, r.rig, track));
     EXPECT_TRUE(source.warnings.empty());
     const auto counts = pairCounts(track);
     for (int c = 0; c < 4; ++c) {
@@ -106,7 +105,7 @@ TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
     RenderedSource source(images);
     CameraTrack track(1);
     TrackFeaturesStats stats;
-    ASSERT_TRUE(trackAllCameras(source, r, track, &stats));
+    ASSERT_TRUE(matchAll(source, r.rig, track, &stats));
     ASSERT_EQ(source.warnings.size(), 1u);
     EXPECT_NE(source.warnings[0].find("camera cam3 "), std::string::npos) << source.warnings[0];
     EXPECT_EQ(stats.missingCameras, std::vector<int>{2});
@@ -120,8 +119,7 @@ TEST(TrackFeatures, ACameraWithoutImageIsLeftOutAndNamed) {
     images[1].pixels.resize(160 * 240);
     RenderedSource wrongSize(images);
     CameraTrack other(1);
-    ASSERT_TRUE(TrackFeatures(
-        wrongSize, nullptr, other, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
+    ASSERT_TRUE(matchAll(wrongSize, r.rig, other));
     ASSERT_EQ(wrongSize.warnings.size(), 1u);
     EXPECT_NE(wrongSize.warnings[0].find("cam2"), std::string::npos);
     EXPECT_NE(wrongSize.warnings[0].find("160 x 240"), std::string::npos);
@@ -186,8 +184,7 @@ TEST(TrackFeatures, FlatOrBlackImagesGiveNoMatches) {
             std::fill(image.pixels.begin(), image.pixels.end(), value);
         RenderedSource source(images);
         CameraTrack track(1);
-        EXPECT_TRUE(TrackFeatures(
-            source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1, allInputs(r.rig)));
+        EXPECT_TRUE(matchAll(source, r.rig, track));
         EXPECT_TRUE(track.getTracks().empty()) << value;
     }
 }
@@ -213,8 +210,7 @@ TEST(TrackFeatures, ACancelOrAWrongInputListLeavesTheRecordAsItWas) {
 TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
     // Every camera's input is the panorama from the rig centre, seen only over its own third of
     // the longitudes, overlapping its neighbours: matches land at the same panorama position.
-    const RenderedRig& r = RenderedRig::get();
-    const Korvane::MakeRig::RenderedView& view = r.panorama;
+    const Korvane::MakeRig::RenderedView& view = RenderedRig::panorama();
     CameraDefinition pano;
     pano.setFormat(512, 256);
     pano.setProjection(ProjectionTypeEnum::Latlong);
@@ -269,22 +265,13 @@ TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
 TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {
     const RenderedRig& r = RenderedRig::get();
     const Korvane::MakeRig::MatchTruth truth(r.scene, r.rig);
-    auto trueMatches = [&](const CameraRigDefinition& rig, TrackFeaturesStats* stats) {
+    auto trueMatches = [&](const CameraRigDefinition& rig,
+                           TrackFeaturesStats* stats,
+                           const TrackFeaturesOptions& options = {}) {
         RenderedSource source(r.images);
-        CameraTrack track(1);
-        EXPECT_TRUE(TrackFeatures(source,
-                                  nullptr,
-                                  track,
-                                  rig,
-                                  MatchTypeEnum::Camera,
-                                  true,
-                                  1,
-                                  allInputs(rig),
-                                  TrackFeaturesOptions(),
-                                  stats));
-        int count = 0;
-        for (const FeatureTrack& m : track.getTracks()) count += truth.isTrue(m);
-        return count;
+        CameraTrack out(1);
+        EXPECT_TRUE(matchAll(source, rig, out, stats, options));
+        return countTrue(truth, out);
     };
     TrackFeaturesStats exactStats, offStats;
     const int exact = trueMatches(r.rig, &exactStats);
@@ -309,12 +296,7 @@ TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {
 
     TrackFeaturesOptions asRecorded;
     asRecorded.correctRotation = false;
-    RenderedSource source(r.images);
-    CameraTrack track(1);
-    ASSERT_TRUE(TrackFeatures(
-        source, nullptr, track, off, MatchTypeEnum::Camera, true, 1, allInputs(off), asRecorded));
-    int uncorrected = 0;
-    for (const FeatureTrack& m : track.getTracks()) uncorrected += truth.isTrue(m);
+    const int uncorrected = trueMatches(off, nullptr, asRecorded);
     EXPECT_LT(uncorrected, exact / 2) << "without the correction the band misses them";
 }
 
@@ -323,39 +305,18 @@ TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {
 // least right and patches look most unlike across the lenses. The sub-pixel alignment must
 // keep nearly every mutual match there, and keep them true.
 TEST(TrackFeatures, BackToBackFisheyesKeepTheirMutualMatchesThroughSubPixelAlignment) {
-    const RenderedRig r = RenderedRig::render(Korvane::MakeRig::RigOptions::parse({"--out",
-                                                                                   "unused",
-                                                                                   "--cameras",
-                                                                                   "2",
-                                                                                   "--diameter",
-                                                                                   "0.03",
-                                                                                   "--circle",
-                                                                                   "190",
-                                                                                   "--size",
-                                                                                   "640x640",
-                                                                                   "--frames",
-                                                                                   "1",
-                                                                                   "--realistic"}));
+    std::istringstream words(
+        "--out unused --cameras 2 --diameter 0.03 --circle 190 --size 640x640 --frames 1 "
+        "--realistic");
+    const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+    const RenderedRig r = RenderedRig::render(Korvane::MakeRig::RigOptions::parse(args));
     const CameraRigDefinition recorded = Korvane::MakeRig::recordedRig(r.options, r.rig);
     RenderedSource source(r.images);
-    CameraTrack track(1);
+    CameraTrack matched(1);
     TrackFeaturesStats stats;
-    ASSERT_TRUE(TrackFeatures(source,
-                              nullptr,
-                              track,
-                              recorded,
-                              MatchTypeEnum::Camera,
-                              true,
-                              1,
-                              allInputs(recorded),
-                              TrackFeaturesOptions(),
-                              &stats));
-    const Korvane::MakeRig::MatchTruth truth(r.scene, r.rig);
-    int found = 0, trueOnes = 0;
-    for (const FeatureTrack& m : track.getTracks()) {
-        ++found;
-        trueOnes += truth.isTrue(m);
-    }
+    ASSERT_TRUE(matchAll(source, recorded, matched, &stats));
+    const int found = int(matched.getTracks().size());
+    const int trueOnes = countTrue(Korvane::MakeRig::MatchTruth(r.scene, r.rig), matched);
     const int mutual = stats.pairMatches[{0, 1}];
     ASSERT_GT(mutual, 200);
     EXPECT_GE(found, 0.95 * mutual) << found << " of " << mutual << " mutual matches kept";
@@ -370,11 +331,10 @@ TEST(TrackFeatures, NoFeatureOutsideAnImageCircleAndNothingToMatchAlone) {
     first.setImageCircle(centre, 90.0);
     rig.setCamera(0, first);
     RenderedSource source(r.images);
-    CameraTrack track(1);
-    ASSERT_TRUE(
-        TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Camera, true, 1, allInputs(rig)));
+    CameraTrack matched(1);
+    ASSERT_TRUE(matchAll(source, rig, matched));
     int inFirst = 0;
-    for (const FeatureTrack& m : track.getTracks())
+    for (const FeatureTrack& m : matched.getTracks())
         for (const auto& o : m.getFeatures())
             if (o.first == 0) {
                 ++inFirst;

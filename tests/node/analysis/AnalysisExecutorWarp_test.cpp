@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../TestHost.h"
 #include "../TestRigSource.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
@@ -103,29 +104,11 @@ struct RecordingSink : WarpConstraintSink {
     std::vector<WarpConstraint> constraints;
 };
 
-/// Records progress and cancels once asked to after the first fraction above zero.
-struct RecordingHost : Host {
-    void progress(Node*, float fraction) override { fractions.push_back(fraction); }
-    void progressDismiss(Node*) override { ++dismissed; }
-    bool cancelled(Node*) override {
-        return cancelOnProgress && !fractions.empty() && fractions.back() > 0.0f;
-    }
-    std::vector<float> fractions;
-    int dismissed = 0;
-    bool cancelOnProgress = false;
-};
-
-struct HostInstalled {
-    explicit HostInstalled(Host* h) { Host::install(h); }
-    ~HostInstalled() { Host::install(nullptr); }
-};
-
 TEST(WarpFrame, WithoutMatchesEveryViewGetsAZeroGridInOneUndoStep) {
     WarpFixture f;
     f.setKeys({10});
     f.node->setKnobFromUser("executeType", "2");
-    RecordingHost host;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
     UndoStack::instance().clear();
     const ExecuteResult r = execute(f.op(), {10});
     EXPECT_TRUE(r.error.empty()) << r.error;
@@ -269,20 +252,11 @@ TEST(WarpFrame, AViewWithTooFewRowsKeepsItsGridAndTheOthersAreSolved) {
 TEST(WarpFrame, ACancelIsHonouredOnlyAfterEveryView) {
     WarpFixture f;
     f.setKeys({10});
-    RecordingHost host;
-    host.cancelOnProgress = true;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
+    host.cancelWhen = [&] { return !host.fractions.empty() && host.fractions.back() > 0.0f; };
     EXPECT_FALSE(f.warpAt(10));
     EXPECT_EQ(f.grids().gridCount(), 3) << "the grids solved before the cancel stay";
 }
-
-/// Records the node's progress messages.
-struct MessageHost : Host {
-    void progressMessage(Node*, const std::string& message) override {
-        messages.push_back(message);
-    }
-    std::vector<std::string> messages;
-};
 
 TEST(WarpGuard, APairWithTwoMatchesIsLeftOutAndNamedAndAFrameWithOnlyWeakPairsStops) {
     WarpFixture f;
@@ -293,8 +267,7 @@ TEST(WarpGuard, APairWithTwoMatchesIsLeftOutAndNamedAndAFrameWithOnlyWeakPairsSt
         f.addMatch(10, onHorizon(45.0 + k, 1.5 + 0.05 * k), {0, 1});
     f.addMatch(10, onHorizon(175.0, 1.5), {1, 2});
     f.addMatch(10, onHorizon(185.0, 2.0), {1, 2});
-    MessageHost host;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
 
     RecordingSink weak;
     ASSERT_TRUE(f.executor.gatherMatchConstraints(10, f.view(2), weak));
@@ -306,8 +279,8 @@ TEST(WarpGuard, APairWithTwoMatchesIsLeftOutAndNamedAndAFrameWithOnlyWeakPairsSt
     ASSERT_TRUE(f.warpAt(10));
     EXPECT_FALSE(isZero(*f.grids().getGrid(10, f.view(0))));
     EXPECT_TRUE(isZero(*f.grids().getGrid(10, f.view(2)))) << "pulled by nothing";
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0],
+    ASSERT_EQ(host.progressMessages.size(), 1u);
+    EXPECT_EQ(host.progressMessages[0],
               "Warning: Warp at frame 10 leaves out pair cam2-cam3: 2 matches, at least 20 are "
               "needed to trust it.");
     EXPECT_FALSE(f.op()->hasError());
@@ -315,10 +288,10 @@ TEST(WarpGuard, APairWithTwoMatchesIsLeftOutAndNamedAndAFrameWithOnlyWeakPairsSt
     // Frame 20: two matches in all. Nothing is stored and the error points at the rig.
     f.addMatch(20, onHorizon(60.0, 1.5), {0, 1});
     f.addMatch(20, onHorizon(175.0, 1.5), {1, 2});
-    host.messages.clear();
+    host.progressMessages.clear();
     EXPECT_FALSE(f.warpAt(20));
     EXPECT_FALSE(f.grids().getGrid(20, f.view(0)));
-    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.progressMessages.size(), 2u);
     ASSERT_TRUE(f.op()->hasError());
     EXPECT_NE(f.op()->errorMessage().find("Warp at frame 20: no camera pair has enough matches"),
               std::string::npos)

@@ -9,6 +9,7 @@
 
 #include "RenderedRig.h"
 #include "RenderedRigSource.h"
+#include "TestHost.h"
 #include "analysis/AnalysisExecutor.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
@@ -27,28 +28,14 @@ using NodeTests::RenderedRigSource;
 
 namespace {
 
-/// Keeps the progress messages (warnings) a run sends to the host.
-class RecordingHost : public Host {
-public:
-    void progress(Node*, float) override {}
-    void progressMessage(Node*, const std::string& message) override {
-        messages.push_back(message);
-    }
-    bool cancelled(Node*) override { return cancelWhen && cancelWhen(); }
-    std::vector<std::string> messages;
-    std::function<bool()> cancelWhen;
-};
-
 struct MatchFixture {
     MatchFixture() {
         Views::setNames({"main", "cam1", "cam2", "cam3", "cam4"});
         source = Node::create("RenderedRigSource", "Source1");
         node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
         node->setInput(0, source.get());
-        Host::install(&host);
     }
     ~MatchFixture() {
-        Host::install(nullptr);
         node.reset();
         source.reset();
         Views::setNames({"main"});
@@ -64,7 +51,7 @@ struct MatchFixture {
         return execute(node->op(), frames);
     }
 
-    RecordingHost host;
+    NodeTests::TestHost host;
     std::unique_ptr<Node> source;
     std::unique_ptr<Node> node;
 };
@@ -123,7 +110,7 @@ TEST(MatchFrame, ACameraWithoutImageIsLeftOutOnceAndTheOthersMatch) {
     EXPECT_EQ(r.error, "");
     // One warning for the whole run, not one per key.
     int warnings = 0;
-    for (const std::string& m : f.host.messages)
+    for (const std::string& m : f.host.progressMessages)
         if (m.find("cam3") != std::string::npos) {
             ++warnings;
             EXPECT_EQ(

@@ -15,6 +15,7 @@
 
 #include "../../libs/slib/TrackingTexture.h"
 #include "../QtApplication.h"
+#include "../TestHost.h"
 #include "../TestRigSource.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/TreeModel.h"
@@ -83,20 +84,10 @@ public:
 Op* buildMovingSource(Node* node) { return new MovingSource(node); }
 const Op::Description kMovingSource("MovingTestSource", buildMovingSource);
 
-/// A host that shows no progress and cancels once `stop` says so.
-class CancellingHost : public Host {
-public:
-    void progress(Node*, float) override {}
-    void progressDismiss(Node*) override {}
-    bool cancelled(Node*) override { return stop && stop(); }
-    std::function<bool()> stop;
-};
-
 class ConstraintTrackerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         NodeTests::ensureQtApplication();
-        Host::install(&host);
         Views::setNames({"main", "cam1", "cam2"});
         source = Node::create("MovingTestSource", "Source1");
         src().width = kWidth;
@@ -119,7 +110,6 @@ protected:
         node.reset();
         source.reset();
         Views::setNames({"main"});
-        Host::install(nullptr);
         UndoStack::instance().clear();
     }
 
@@ -161,7 +151,7 @@ protected:
     std::unique_ptr<Node> source, node;
     ConstraintsKnob* knob = nullptr;
     std::unique_ptr<QWidget> panel;
-    CancellingHost host;
+    NodeTests::TestHost host;
 };
 
 TEST_F(ConstraintTrackerTest, KeysOnStepFramesOfSelectedEnabledRowsOnly) {
@@ -281,7 +271,9 @@ TEST_F(ConstraintTrackerTest, FailuresSayWhyAndKeepTheEarlierKeys) {
 
 TEST_F(ConstraintTrackerTest, CancelKeepsTheFramesDone) {
     const int row = addRow(10, 30, {{cam1, {60, 70}}});
-    host.stop = [&] { return knob->trackSet(row)->point(0)->find(Context(20, cam1)) != nullptr; };
+    host.cancelWhen = [&] {
+        return knob->trackSet(row)->point(0)->find(Context(20, cam1)) != nullptr;
+    };
     const ExecuteResult result = run(1, 40);
     EXPECT_TRUE(result.cancelled);
     EXPECT_EQ(keyFrames(row, 0), (std::vector<int>{10, 15, 20}));

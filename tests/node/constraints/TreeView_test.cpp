@@ -11,8 +11,8 @@
 #include <QVector3D>
 
 #include "../QtApplication.h"
+#include "../TestHost.h"
 #include "../TestRigSource.h"
-#include "../plugin/AnsweringHost.h"
 #include "constraints/ConstraintsKnob.h"
 #include "constraints/TreeModel.h"
 #include "px/image/ArrayKnob.h"
@@ -32,16 +32,12 @@ class ConstraintsPanel : public ::testing::Test {
 protected:
     void SetUp() override {
         NodeTests::ensureQtApplication();
-        Host::install(&host);
         knob = dynamic_cast<ConstraintsKnob*>(fixture.node->knob("constraints"));
         ASSERT_NE(knob, nullptr);
         view.reset(static_cast<TreeView*>(knob->make_widget({})));
         tree = knob->model();
     }
-    void TearDown() override {
-        view.reset();
-        Host::install(nullptr);
-    }
+    void TearDown() override { view.reset(); }
     void addRows(int n) {
         for (int i = 0; i < n; ++i) ASSERT_TRUE(knob->addConstraint(10 * i, 10 * i + 5));
     }
@@ -58,7 +54,7 @@ protected:
         for (int r : rows) knob->selectRow(r, false);
     }
 
-    NodeTests::AnsweringHost host;
+    NodeTests::TestHost host;
     NodeTests::RigFixture fixture{{"main", "cam1"}, 1};
     ConstraintsKnob* knob = nullptr;
     std::unique_ptr<TreeView> view;

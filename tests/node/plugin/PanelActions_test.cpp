@@ -11,8 +11,8 @@
 #include <Eigen/Geometry>
 
 #include "../QtApplication.h"
+#include "../TestHost.h"
 #include "../TestRigSource.h"
-#include "AnsweringHost.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "constraints/ConstraintsKnob.h"
@@ -30,8 +30,8 @@
 
 using namespace PX::Image;
 using namespace Korvane::Research;
-using NodeTests::AnsweringHost;
 using NodeTests::RigFixture;
+using NodeTests::TestHost;
 
 namespace {
 
@@ -43,12 +43,10 @@ const char* const kWarpQuestion = "Proceeding will reset existing warp. Are you 
 class PanelActionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Host::install(&host);
         f.sourceOp()->firstFrame = 1;
         f.sourceOp()->lastFrame = 100;
         op()->rigContext().reloadRig(false);
     }
-    void TearDown() override { Host::install(nullptr); }
 
     DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(f.node->op()); }
     KnobManager& knobs() const { return op()->knobManager(); }
@@ -73,7 +71,7 @@ protected:
     }
     int view(const char* name) const { return Views::find(name); }
 
-    AnsweringHost host;
+    TestHost host;
     RigFixture f{{"main", "cam1", "cam2", "cam3"}, 3};
 };
 

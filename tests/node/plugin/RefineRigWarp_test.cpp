@@ -5,8 +5,8 @@
 
 #include <cmath>
 
+#include "../TestHost.h"
 #include "../TestRigSource.h"
-#include "AnsweringHost.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
@@ -23,8 +23,7 @@ namespace {
 const char* const kWarpQuestion = "Proceeding will reset existing warp. Are you sure?";
 
 TEST(RefineRigWarp, AYesDropsTheGridsWithTheCorrectionInOneUndoStep) {
-    NodeTests::AnsweringHost host;
-    Host::install(&host);
+    NodeTests::TestHost host;
     {
         NodeTests::RigFixture f{{"main", "cam1", "cam2", "cam3"}, 3};
         f.sourceOp()->width = 640;
@@ -83,7 +82,6 @@ TEST(RefineRigWarp, AYesDropsTheGridsWithTheCorrectionInOneUndoStep) {
         EXPECT_EQ(host.questions.size(), 1u);
         EXPECT_NE(correction->toScriptText(), "");
     }
-    Host::install(nullptr);
 }
 
 }  // namespace

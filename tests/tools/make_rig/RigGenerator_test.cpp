@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "../../host/app/ImageFiles.h"
 #include "SyntheticRig.h"
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RigFile.h"
@@ -26,14 +27,8 @@ using namespace Korvane::Research;
 namespace {
 
 /// An image read back with pixel access in the rig library's convention (bottom row 0).
-struct Image {
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    std::vector<float> data;
-    float at(int i, int j, int c = 0) const {
-        return data[(static_cast<size_t>(height - 1 - j) * width + i) * channels + c];
-    }
+struct Image : TestImages::FileImage {
+    float at(int i, int j, int c = 0) const { return FileImage::at(i, height - 1 - j, c); }
     /// Bilinear at a continuous image position (pixel centres at +0.5).
     float sample(const Eigen::Vector2d& p, int c) const {
         const double x = std::clamp(p.x() - 0.5, 0.0, width - 1.001);
@@ -48,14 +43,8 @@ struct Image {
 };
 
 Image readImage(const std::string& path) {
-    auto in = OIIO::ImageInput::open(path);
-    if (!in) throw std::runtime_error("cannot open " + path);
-    Image image;
-    image.width = in->spec().width;
-    image.height = in->spec().height;
-    image.channels = in->spec().nchannels;
-    image.data.resize(static_cast<size_t>(image.width) * image.height * image.channels);
-    in->read_image(0, 0, 0, -1, OIIO::TypeDesc::FLOAT, image.data.data());
+    Image image{TestImages::read(path)};
+    if (image.pixels.empty()) throw std::runtime_error("cannot read " + path);
     return image;
 }
 
@@ -78,19 +67,10 @@ std::string generate(const std::string& name, std::vector<std::string> extra) {
         (fs::temp_directory_path() / ("make_rig_test_" + name + "_" + std::to_string(getpid())))
             .string();
     fs::remove_all(dir);
-    std::vector<std::string> args = {"--out",
-                                     dir,
-                                     "--size",
-                                     "160x120",
-                                     "--frames",
-                                     "2",
-                                     "--first",
-                                     "3",
-                                     "--pano-size",
-                                     "256x128",
-                                     "--points",
-                                     "300",
-                                     "--up"};
+    std::istringstream words(
+        "--size 160x120 --frames 2 --first 3 --pano-size 256x128 --points 300");
+    std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+    args.insert(args.end(), {"--up", "--out", dir});
     args.insert(args.end(), extra.begin(), extra.end());
     RigGenerator(RigOptions::parse(args)).run(nullptr);
     return dir;
@@ -314,26 +294,24 @@ TEST_F(GeneratedSet, OnlyTheMovingObjectMovesBetweenFrames) {
     const Image z3 = depth(1, 3);
     const Image z4 = depth(1, 4);
     size_t changed = 0;
-    for (size_t k = 0; k < z3.data.size(); ++k) changed += z3.data[k] != z4.data[k];
+    for (size_t k = 0; k < z3.pixels.size(); ++k) changed += z3.pixels[k] != z4.pixels[k];
     EXPECT_GT(changed, 0u);
-    EXPECT_LT(changed, z3.data.size() / 10);
+    EXPECT_LT(changed, z3.pixels.size() / 10);
 }
 
-TEST(RigGenerator, EightBitFilesAreSrgbEncodedCopiesOfTheLinearOnes) {
-    const std::string exr = generate("exr", {"--no-truth", "--frames", "1"});
+TEST_F(GeneratedSet, EightBitFilesAreSrgbEncodedCopiesOfTheLinearOnes) {
     const std::string png = generate("png", {"--no-truth", "--frames", "1", "--ext", "png"});
-    const Image linear = readImage(exr + "/cam2.0003.exr");
+    const Image linear = readImage(path("cam2.0003.exr"));
     auto in = OIIO::ImageInput::open(png + "/cam2.0003.png");
     ASSERT_TRUE(in);
     EXPECT_EQ(in->spec().format, OIIO::TypeDesc::UINT8);
-    std::vector<unsigned char> bytes(linear.data.size());
+    std::vector<unsigned char> bytes(linear.pixels.size());
     in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, bytes.data());
     for (size_t k = 0; k < bytes.size(); k += 97) {
-        const float x = std::clamp(linear.data[k], 0.0f, 1.0f);
+        const float x = std::clamp(linear.pixels[k], 0.0f, 1.0f);
         const float e = x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1 / 2.4f) - 0.055f;
         EXPECT_NEAR(bytes[k], e * 255.0f, 1.0f) << k;  // the EXR holds it as half float
     }
-    fs::remove_all(exr);
     fs::remove_all(png);
 }
 
