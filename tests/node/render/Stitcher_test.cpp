@@ -364,13 +364,7 @@ TEST(Stitcher, ExpandFillsFarFromEveryCameraWithoutBlack) {
     std::vector<Image> cams = {camera(box, ring(0, 300), grey), camera(box, ring(250, 512), grey)};
     for (const BlendType type : {BlendType::MultiBand, BlendType::SphericalMultiBand}) {
         Stitcher s;
-        s.setOutputBox(box);
-        s.setBlendType(type);
-        s.setSmallestLevelSize(64);
-        s.setCameraImage(0, cams[0]);
-        s.setCameraImage(1, cams[1]);
-        s.setCameraList({0, 1});
-        s.build();
+        run(s, cams, type, true, 64);
         for (int y = 0; y < 256; y += 5)
             for (int x = 0; x < 512; x += 5) {
                 const float* o = px(s.panorama(), x, y);
