@@ -128,7 +128,7 @@ TEST(Metadata, RotationAndConvergencePassDownstreamAndLatlongOutputRewritesEvery
     }
 }
 
-TEST(Execution, FrameFilterRoundsHalvesAwayFromZeroAndKeepsKeys) {
+TEST(Execution, FrameFilterRoundsHalvesAwayFromZeroAndAnUnknownTypeIsAnError) {
     RigFixture f({"main", "cam1"}, 1);
     DizuvaRuviPlugin* op = f.op();
     auto* keys = static_cast<ArrayKnob*>(f.node->knob("analysisKeyframe"));
@@ -140,13 +140,10 @@ TEST(Execution, FrameFilterRoundsHalvesAwayFromZeroAndKeepsKeys) {
     EXPECT_TRUE(op->skipFrame(14));
     f.node->setKnobFromUser("executeType", "3");
     EXPECT_TRUE(op->skipFrame(13)) << "tracking keeps constraint keys only";
-}
 
-TEST(Execution, AnUnknownExecuteTypeIsANodeError) {
-    RigFixture f({"main", "cam1"}, 1);
-    static_cast<ArrayKnob*>(f.node->knob("analysisKeyframe"))->setKeyAt(1);
+    keys->setKeyAt(1);
     f.node->setKnobFromUser("executeType", "7");
-    const ExecuteResult r = execute(f.node->op(), {1});
+    const ExecuteResult r = execute(op, {1});
     EXPECT_EQ(r.framesRun, 1);
     EXPECT_EQ(r.error, "Invalid execute type 7.");
 }
