@@ -2,6 +2,7 @@
 #include "TestRigSource.h"
 
 #include "external/RigLibrary.h"
+#include "plugin/DizuvaRuviPlugin.h"
 
 namespace NodeTests {
 
@@ -71,6 +72,10 @@ RigFixture::~RigFixture() {
     node.reset();
     source.reset();
     Views::setNames({"main"});
+}
+
+Korvane::Research::DizuvaRuviPlugin* RigFixture::op() const {
+    return static_cast<Korvane::Research::DizuvaRuviPlugin*>(node->op());
 }
 
 }  // namespace NodeTests

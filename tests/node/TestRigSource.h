@@ -10,6 +10,10 @@
 #include "px/image/Iop.h"
 #include "px/image/Node.h"
 
+namespace Korvane::Research {
+class DizuvaRuviPlugin;
+}
+
 namespace NodeTests {
 
 class TestRigSource : public PX::Image::PlanarIop {
@@ -39,6 +43,7 @@ struct RigFixture {
     std::unique_ptr<PX::Image::Node> source;
     std::unique_ptr<PX::Image::Node> node;
     TestRigSource* sourceOp() const { return static_cast<TestRigSource*>(source->op()); }
+    Korvane::Research::DizuvaRuviPlugin* op() const;
 };
 
 }  // namespace NodeTests

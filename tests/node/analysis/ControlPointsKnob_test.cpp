@@ -169,9 +169,9 @@ TEST_F(ControlPoints, HashCountsTheMatchesOfEachFrameNotTheirContent) {
     EXPECT_EQ(store.findCameraTrack(10), nullptr);
 }
 
-TEST(ControlPointsOnTheNode, AFailedReadSetsIsMatchedToWhatTheStoreHolds) {
+TEST(ControlPointsOnTheNode, AFailedReadSetsIsMatchedAndUndoRestoresTheMatches) {
     NodeTests::RigFixture f({"main", "cam1", "cam2"}, 2);
-    KnobManager& knobs = static_cast<DizuvaRuviPlugin*>(f.node->op())->knobManager();
+    KnobManager& knobs = f.op()->knobManager();
     ControlPointsKnob* store = knobs.controlPoints();
     ASSERT_TRUE(f.node->knob("isMatched")->from_script("true"));
     EXPECT_FALSE(store->from_script("version 2 frames 2 Frame 3 tracks 0 Frame"));
@@ -179,13 +179,9 @@ TEST(ControlPointsOnTheNode, AFailedReadSetsIsMatchedToWhatTheStoreHolds) {
     EXPECT_FALSE(
         store->from_script("version 2 frames 2 Frame 3 tracks 1 1 0 1 1 0 1 1 1 -1 0 0 0"));
     EXPECT_EQ(f.node->knob("isMatched")->toScriptText(), "true");
-}
 
-TEST(ControlPointsOnTheNode, UndoRestoresTheMatchesBeforeTheAction) {
-    NodeTests::RigFixture f({"main", "cam1", "cam2"}, 2);
-    KnobManager& knobs = static_cast<DizuvaRuviPlugin*>(f.node->op())->knobManager();
-    ControlPointsKnob* store = knobs.controlPoints();
-    ASSERT_NE(store, nullptr);
+    // Undo restores the matches from before each action.
+    store->clearCameraTracks();
     UndoStack& undo = UndoStack::instance();
     undo.clear();
 

@@ -224,7 +224,7 @@ TEST_F(GridMap, HashesTheGridAtTheNearestWholeFrameOfTheContext) {
 
 TEST(GridMapOnTheNode, AnyGridChangeChangesTheNodeHashAndOneActionIsOneUndoStep) {
     NodeTests::RigFixture f({"main", "cam1", "cam2"}, 2);
-    KnobManager& knobs = static_cast<DizuvaRuviPlugin*>(f.node->op())->knobManager();
+    KnobManager& knobs = f.op()->knobManager();
     GridMapKnob* store = knobs.gridMap();
     ASSERT_NE(store, nullptr);
     UndoStack& undo = UndoStack::instance();

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "../TestHost.h"
 #include "../TestRigSource.h"
 #include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
-#include "px/image/Host.h"
 #include "px/image/Node.h"
 #include "px/image/StringKnob.h"
 #include "px/image/UndoStack.h"
@@ -35,26 +35,12 @@ std::string scriptText(const GridMapKnob& knob) {
     return os.str();
 }
 
-/// Keeps the host's messages and the warnings of long work.
-struct ListeningHost : Host {
-    void progressMessage(Node*, const std::string& text) override { warnings.push_back(text); }
-    void progress(Node*, float) override {}
-    bool ask(const std::string&) override { return true; }
-    std::vector<std::string> warnings;
-};
-
-struct HostInstalled {
-    explicit HostInstalled(Host* h) { Host::install(h); }
-    ~HostInstalled() { Host::install(nullptr); }
-};
-
 struct DepthFixture : NodeTests::RigFixture {
     DepthFixture() : RigFixture({"main", "cam1", "cam2", "cam3"}, 3) {
         sourceOp()->width = 320;
         sourceOp()->height = 240;
         sourceOp()->setRig(3, 0.0, 4.0);
     }
-    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(node->op()); }
     GridMapKnob& grids() const { return *op()->knobManager().gridMap(); }
     TextKnob& warning() const { return *dynamic_cast<TextKnob*>(node->knob("warning")); }
     /// Validates `view` as the host does before each render, pre-validation first.
@@ -119,8 +105,7 @@ TEST(SolveDepthText, ABadDepthIsRefusedAndTheStoreStaysAsItWas) {
 }
 
 TEST(SolveDepthWarning, ShownWhileConvergeDiffersAndGoneWhenSetBackOrUndone) {
-    ListeningHost host;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
     DepthFixture f;
     f.node->setKnobFromUser("autoConvergenceDepth", "false");
     f.node->setKnobFromUser("convergenceDepth", "5");
@@ -164,8 +149,7 @@ TEST(SolveDepthWarning, ShownWhileConvergeDiffersAndGoneWhenSetBackOrUndone) {
 }
 
 TEST(SolveDepthWarning, AutoTakesTheRigsDepthAndASavedScriptKeepsTheSolveDepth) {
-    ListeningHost host;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
     DepthFixture f;
     f.storeWarp(10.0);  // solved before Auto followed the rig's 4 m
     f.validate("main");
@@ -185,6 +169,7 @@ TEST(SolveDepthWarning, AutoTakesTheRigsDepthAndASavedScriptKeepsTheSolveDepth) 
     loaded.validate("main");
     loaded.op()->knob_changed(Knob::showPanel);
     EXPECT_EQ(loaded.warning().text(), message);
+    host.answers = {true};
     loaded.node->pressKnob("reset");
     EXPECT_EQ(loaded.grids().gridCount(), 0);
     EXPECT_TRUE(std::isnan(loaded.grids().solvedDepth()));
@@ -192,8 +177,7 @@ TEST(SolveDepthWarning, AutoTakesTheRigsDepthAndASavedScriptKeepsTheSolveDepth) 
 }
 
 TEST(SolveDepthWarning, AWarpedRenderWarnsTheHostOncePerChange) {
-    ListeningHost host;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
     DepthFixture f;
     f.node->setKnobFromUser("autoConvergenceDepth", "false");
     f.node->setKnobFromUser("convergenceDepth", "5");
@@ -202,7 +186,7 @@ TEST(SolveDepthWarning, AWarpedRenderWarnsTheHostOncePerChange) {
     f.node->setKnobFromUser("cameraOutputMode", "Unwarped");
     auto depthWarnings = [&host] {
         std::vector<std::string> found;
-        for (const std::string& w : host.warnings)
+        for (const std::string& w : host.progressMessages)
             if (w.find("solved at a convergence depth") != std::string::npos) found.push_back(w);
         return found;
     };
@@ -230,8 +214,7 @@ TEST(SolveDepthWarning, AWarpedRenderWarnsTheHostOncePerChange) {
 }
 
 TEST(SolveDepthWarp, WarpRecordsItsDepthAndNamesTheKeysItLeftAtAnother) {
-    ListeningHost host;
-    HostInstalled installed(&host);
+    NodeTests::TestHost host;
     DepthFixture f;
     f.node->setKnobFromUser("autoConvergenceDepth", "false");
     f.node->setKnobFromUser("convergenceDepth", "6");
@@ -252,7 +235,7 @@ TEST(SolveDepthWarp, WarpRecordsItsDepthAndNamesTheKeysItLeftAtAnother) {
     r = execute(f.op(), {1, 2});
     ASSERT_TRUE(r.error.empty()) << r.error;
     EXPECT_EQ(f.grids().solvedDepth(), 7.0);
-    for (const std::string& w : host.warnings)
+    for (const std::string& w : host.progressMessages)
         EXPECT_EQ(w.find("are kept"), std::string::npos) << w;
     EXPECT_FALSE(f.warning().visible());
 
@@ -261,8 +244,8 @@ TEST(SolveDepthWarp, WarpRecordsItsDepthAndNamesTheKeysItLeftAtAnother) {
     r = execute(f.op(), {2});
     ASSERT_TRUE(r.error.empty()) << r.error;
     EXPECT_EQ(f.grids().solvedDepth(), 3.0);
-    ASSERT_FALSE(host.warnings.empty());
-    EXPECT_EQ(host.warnings.back(),
+    ASSERT_FALSE(host.progressMessages.empty());
+    EXPECT_EQ(host.progressMessages.back(),
               "Warning: Warp solved at 3 m, but the grids of frame 1 were solved at 7 m and are "
               "kept. Warp every key again to render them at one depth.");
 

@@ -16,14 +16,6 @@ using namespace PX::Image;
 using namespace Korvane::Research;
 using NodeTests::RigFixture;
 
-namespace {
-
-KnobManager& manager(Node& node) {
-    return static_cast<DizuvaRuviPlugin*>(node.op())->knobManager();
-}
-
-}  // namespace
-
 TEST(Panel, ANewNodeSavesOnlyItsStoresAndWorksFromItsDefaults) {
     // Nothing but the stores is written for a new node: scripts stay short, and a knob whose
     // declared default disagrees with the member behind it would show up here.
@@ -40,7 +32,7 @@ TEST(Panel, ANewNodeSavesOnlyItsStoresAndWorksFromItsDefaults) {
     RigFixture f({"main", "cam1", "cam2"}, 2);
     // The defaults as the analysis and the renderers read them, live and stored.
     f.node->storeKnobs(OutputContext(1, 0));
-    const KnobManager& knobs = manager(*f.node);
+    const KnobManager& knobs = f.op()->knobManager();
     for (const bool stored : {false, true}) {
         SCOPED_TRACE(stored ? "stored" : "live");
         EXPECT_EQ(knobs.keyStep(stored), 30);
@@ -86,7 +78,7 @@ TEST(Panel, ValuesOutsideAKnobsRangeAreRefusedWithItsMessage) {
     }
     // The key step is clamped instead: Key All always has a step to take.
     f.node->setKnobFromUser("keyStep", "0");
-    EXPECT_EQ(manager(*f.node).keyStep(), 1);
+    EXPECT_EQ(f.op()->knobManager().keyStep(), 1);
 }
 
 TEST(Panel, ConvergenceIsEditableOnlyWhenAutoIsOff) {
@@ -100,23 +92,6 @@ TEST(Panel, ConvergenceIsEditableOnlyWhenAutoIsOff) {
     EXPECT_FALSE(depth->enabled());
 }
 
-TEST(Panel, WhatChangesTheImageChangesTheHash) {
-    // A re-render is due whenever the output can differ: none of these may be left out.
-    RigFixture f({"main", "cam1"}, 1);
-    Op* op = f.node->op();
-    Hash hash = op->hash();
-    const std::pair<const char*, const char*> edits[] = {{"cameraOutputMode", "Warped"},
-                                                         {"cameraProjectionType", "Latlong"},
-                                                         {"outputFormat", "HD_1080"},
-                                                         {"resampleType", "Bilinear"},
-                                                         {"vectorDetail", "0.5"}};
-    for (const auto& [name, value] : edits) {
-        f.node->setKnobFromUser(name, value);
-        EXPECT_NE(op->hash(), hash) << name;
-        hash = op->hash();
-    }
-}
-
 TEST(Panel, OldScriptNamesSetTheirKnobs) {
     RigFixture f({"main", "cam1"}, 1);
     f.node->setKnobFromUser("convergence", "25");
@@ -125,7 +100,7 @@ TEST(Panel, OldScriptNamesSetTheirKnobs) {
     f.node->setKnobFromUser("rmseThreshold", "12");
     f.node->setKnobFromUser("trackStrength", "3");
     f.node->setKnobFromUser("userTrackStrength", "5");
-    KnobManager& knobs = manager(*f.node);
+    KnobManager& knobs = f.op()->knobManager();
     EXPECT_FLOAT_EQ(knobs.convergenceDepth(), 25.0f);
     EXPECT_TRUE(knobs.isWarped());
     EXPECT_FLOAT_EQ(knobs.matchError(), 1.5f);
@@ -185,7 +160,7 @@ TEST(Panel, EditedValuesSaveLoadBackEqualAndReachTheMembersTheNodeReads) {
     EXPECT_EQ(copy->op()->hash(), f.node->op()->hash());
 
     copy->storeKnobs(OutputContext(1, 0));
-    const KnobManager& k = manager(*copy);
+    const KnobManager& k = static_cast<DizuvaRuviPlugin*>(copy->op())->knobManager();
     EXPECT_EQ(k.keyStep(true), 12);
     EXPECT_FLOAT_EQ(k.warpThreshold(true), 7.5f);
     EXPECT_EQ(k.gridSize(true), (std::array<int, 2>{20, 12}));
@@ -206,7 +181,7 @@ TEST(Panel, EditedValuesSaveLoadBackEqualAndReachTheMembersTheNodeReads) {
     EXPECT_FLOAT_EQ(k.convergenceDepth(true), 7.0f);
 }
 
-TEST(Panel, BlendSettingsOnlyReRenderOutsideAlphaMode) {
+TEST(Panel, WhatChangesTheImageChangesTheHashAndBlendSettingsOnlyOutsideAlpha) {
     RigFixture f({"main", "cam1"}, 1);
     Op* op = f.node->op();
     const Hash alpha = op->hash();
@@ -229,8 +204,20 @@ TEST(Panel, BlendSettingsOnlyReRenderOutsideAlphaMode) {
     f.node->setKnobFromUser("exposureCompensation", "false");
     EXPECT_NE(op->hash(), compensated);
     EXPECT_TRUE(f.node->knob("exposureCompensation")->visible());
-    EXPECT_FALSE(
-        static_cast<DizuvaRuviPlugin*>(op)->knobManager().blending().exposureCompensation());
+    EXPECT_FALSE(f.op()->knobManager().blending().exposureCompensation());
+
+    // A re-render is due whenever the output can differ: none of these may be left out.
+    Hash hash = op->hash();
+    const std::pair<const char*, const char*> edits[] = {{"cameraOutputMode", "Warped"},
+                                                         {"cameraProjectionType", "Latlong"},
+                                                         {"outputFormat", "HD_1080"},
+                                                         {"resampleType", "Bilinear"},
+                                                         {"vectorDetail", "0.5"}};
+    for (const auto& [name, value] : edits) {
+        f.node->setKnobFromUser(name, value);
+        EXPECT_NE(op->hash(), hash) << name;
+        hash = op->hash();
+    }
 
     EXPECT_EQ(BlendingKnobs::smallestLevelSize(2048, 1024, 1.0f), 128);
     EXPECT_EQ(BlendingKnobs::smallestLevelSize(2048, 1024, 0.0f), 1);
@@ -239,7 +226,7 @@ TEST(Panel, BlendSettingsOnlyReRenderOutsideAlphaMode) {
 TEST(Panel, AnalysisKeysAreListedAndEditedThroughTheKeyList) {
     RigFixture f({"main", "cam1"}, 1);
     auto* list = static_cast<MetaKeyFrameKnob*>(f.node->knob("metaAnalysisKeys"));
-    KnobManager& knobs = static_cast<DizuvaRuviPlugin*>(f.node->op())->knobManager();
+    KnobManager& knobs = f.op()->knobManager();
     f.node->setUIContext(OutputContext(30, 0));
     list->addKeyAtCurrentFrame();
     f.node->setUIContext(OutputContext(10, 0));

@@ -12,17 +12,9 @@ using Korvane::Research::DizuvaRuviPlugin;
 using Korvane::Research::MultiViewManager;
 using NodeTests::RigFixture;
 
-namespace {
-
-DizuvaRuviPlugin* plugin(const RigFixture& f) {
-    return static_cast<DizuvaRuviPlugin*>(f.node->op());
-}
-
-}  // namespace
-
 TEST(ViewSplitting, OneInputBecomesTheSourceAndOneInputPerCamera) {
     RigFixture f({"main", "cam1", "cam2", "cam3"});
-    DizuvaRuviPlugin* op = plugin(f);
+    DizuvaRuviPlugin* op = f.op();
     ASSERT_EQ(op->inputs(), 4);
     EXPECT_EQ(op->split_input(0), 4);
     EXPECT_EQ(op->inputContext(0).view(), op->outputContext().view());
@@ -48,17 +40,17 @@ TEST(ViewSplitting, OneInputBecomesTheSourceAndOneInputPerCamera) {
 
 TEST(ViewSplitting, TheRigDecidesTheCameraViewsTheProjectHas) {
     RigFixture f({"main", "cam1", "cam2", "cam3"}, 4);  // no cam4 view
-    EXPECT_EQ(plugin(f)->inputs(), 4);
+    EXPECT_EQ(f.op()->inputs(), 4);
     EXPECT_EQ(f.node->knob("rigViews")->toScriptText(), "{cam1 cam2 cam3}");
 
     // Disconnecting the input leaves the single input 0.
     f.node->setInput(0, nullptr);
-    EXPECT_EQ(plugin(f)->inputs(), 1);
+    EXPECT_EQ(f.op()->inputs(), 1);
 }
 
 TEST(ViewSplitting, PresetsSelectViewsByName) {
     RigFixture f({"left", "right", "cam1_left", "cam1_right", "cam2_left", "camera", "cam"});
-    const MultiViewManager* views = plugin(f)->rigContext().multiViewManager();
+    const MultiViewManager* views = f.op()->rigContext().multiViewManager();
     using P = MultiViewManager::Preset;
     auto names = [](const std::set<int>& set) {
         std::string s;
@@ -71,11 +63,11 @@ TEST(ViewSplitting, PresetsSelectViewsByName) {
     EXPECT_EQ(names(views->viewsOfPreset(P::Stereo)), "left right ");
     EXPECT_EQ(names(views->viewsOfPreset(P::Main)), "");
     EXPECT_EQ(names(views->viewsOfPreset(P::Cams)), "") << "'camera' and 'cam' are no camera names";
-    EXPECT_EQ(plugin(f)->rigContext().mainOutputView(), Views::find("left"));
+    EXPECT_EQ(f.op()->rigContext().mainOutputView(), Views::find("left"));
 
     f.node->setKnobFromUser("viewsPresets", "left cams");
     EXPECT_EQ(f.node->knob("rigViews")->toScriptText(), "{cam1_left cam2_left}");
-    EXPECT_EQ(plugin(f)->inputs(), 3);
+    EXPECT_EQ(f.op()->inputs(), 3);
 }
 
 TEST(ViewSplitting, CameraNamesParse) {

@@ -48,7 +48,7 @@ protected:
         op()->rigContext().reloadRig(false);
     }
 
-    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(f.node->op()); }
+    DizuvaRuviPlugin* op() const { return f.op(); }
     KnobManager& knobs() const { return op()->knobManager(); }
     Knob* knob(const char* name) const { return f.node->knob(name); }
     double value(const char* name) const {
@@ -432,6 +432,7 @@ TEST_F(PanelActionsTest, RefineRigTurnsTheNodesRigAndUndoTakesItBackExactly) {
     addObserved(1, 400);
     f.node->pressKnob("refineRig");
     EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.questions.empty()) << "without a warp there is nothing to lose";
     EXPECT_NE(knob("rigCorrection")->toScriptText(), "");
     EXPECT_EQ(UndoStack::instance().undoCount(), undoSteps + 1);
     const CameraRigDefinition& refined = op()->rigContext().rig();
@@ -448,4 +449,24 @@ TEST_F(PanelActionsTest, RefineRigTurnsTheNodesRigAndUndoTakesItBackExactly) {
     EXPECT_EQ(knob("rigCorrection")->toScriptText(), "");
     EXPECT_TRUE(op()->rigContext().rig() == input);
     EXPECT_EQ(static_cast<TextKnob*>(knob("rigCorrectionDegrees"))->text(), "none");
+
+    // Over a warp, a yes drops the grids with the correction in one step that undo takes back.
+    Grid2D grid(4, 4);
+    grid.points[5] = {3.0, -2.0};
+    ASSERT_TRUE(knobs().gridMap()->setGrid(1, view("cam2"), grid));
+    knobs().setIsWarped(true);
+    const size_t warpedSteps = UndoStack::instance().undoCount();
+    host.answers = {true};
+    f.node->pressKnob("refineRig");
+    EXPECT_EQ(host.questions, std::vector<std::string>{kWarpQuestion});
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(knob("rigCorrection")->toScriptText(), "");
+    EXPECT_EQ(knobs().gridMap()->gridCount(), 0);
+    EXPECT_FALSE(knobs().isWarped());
+    EXPECT_EQ(UndoStack::instance().undoCount(), warpedSteps + 1);
+    ASSERT_TRUE(UndoStack::instance().undo());
+    EXPECT_EQ(knob("rigCorrection")->toScriptText(), "");
+    ASSERT_EQ(knobs().gridMap()->gridCount(), 1);
+    EXPECT_EQ(knobs().gridMap()->getGrid(1, view("cam2"))->points[5], Eigen::Vector2d(3.0, -2.0));
+    EXPECT_TRUE(knobs().isWarped());
 }

@@ -269,7 +269,8 @@ TEST(ImageProjection, SeamAndPolesLeaveNoHoles) {
         }
 }
 
-// Half a pixel of yaw: every output pixel is the mean of two neighbours, across the seam too.
+// Half a pixel of yaw: every output pixel is the mean of two neighbours, across the seam too
+// (the position image of the same turn is held to the turn kernel in the sideways test below).
 TEST(ImageProjection, RotationWrapsAroundTheSeam) {
     constexpr int kW = 64, kH = 32;
     const Kiln::Image pano =
@@ -279,19 +280,11 @@ TEST(ImageProjection, RotationWrapsAroundTheSeam) {
     Kiln::Image out = test::constantImage(kW, kH, 1, -1.0f);
     QuaternionRotate rotate(Filter::Bilinear);
     rotate.run(out, pano, q);
-    // The same turn as a position image, then resampled.
-    VectorRotate vectors(q);
-    vectors.setSourceSize({kW, kH});
-    Kiln::Image positions = test::constantImage(kW, kH, 2, 0.0f);
-    ASSERT_TRUE(vectors.run(positions, {kW, kH}));
-    Kiln::Image viaPositions = test::constantImage(kW, kH, 1, -1.0f);
-    K::resample(Filter::Bilinear, pano, positions, viaPositions, kW, kH, true);
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
             const float expected =
                 0.5f * (*test::pixel(pano, x, y) + *test::pixel(pano, (x + 1) % kW, y));
             ASSERT_NEAR(*test::pixel(out, x, y), expected, 2e-3f) << x << ", " << y;
-            ASSERT_NEAR(*test::pixel(viaPositions, x, y), expected, 2e-3f) << x << ", " << y;
         }
     // The inverse turn brings the panorama back (Nearest: no blur, no shift).
     const Quaternion quarter{float(std::cos(kPi / 4)), 0, float(std::sin(kPi / 4)), 0};

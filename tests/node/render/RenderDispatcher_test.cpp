@@ -32,7 +32,7 @@ protected:
             for (int i = 0; i < 3; ++i) grid.at(i, j) = {0.5 * i - 0.25 * j, 0.3 * j};
         op()->knobManager().gridMap()->setGrid(1, 2, grid);
     }
-    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(f.node->op()); }
+    DizuvaRuviPlugin* op() const { return f.op(); }
     ImagePlane render(const std::string& view, const ChannelSet& channels) {
         OutputContext c(1, Views::find(view));
         op()->setOutputContext(c);
@@ -57,6 +57,7 @@ TEST_F(CameraViewPath, UnwarpedShowsTheInputAndItsStitchMapOfIdentityWithoutAGri
     const WarpInverse warp(grid, kW, kH);
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
+            EXPECT_EQ(plane.at(x, y, plane.chanNo(Chan_Red)), float(Views::find("cam2")));
             EXPECT_EQ(plane.at(x, y, plane.chanNo(Chan_Green)), float(x));
             EXPECT_EQ(plane.at(x, y, plane.chanNo(Chan_Blue)), float(y));
             const Eigen::Vector2d q(x + 0.5, y + 0.5);

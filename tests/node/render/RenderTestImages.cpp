@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "RenderTestImages.h"
 
-namespace Korvane {
-namespace Research {
-namespace test {
+namespace Korvane::Research::test {
 
 Kiln::Image makeImage(int width,
                       int height,
@@ -25,6 +23,4 @@ Kiln::Image constantImage(int width, int height, int channels, float value) {
     return makeImage(width, height, channels, [value](int, int, int) { return value; });
 }
 
-}  // namespace test
-}  // namespace Research
-}  // namespace Korvane
+}  // namespace Korvane::Research::test

@@ -6,9 +6,7 @@
 
 #include "kiln/Image.h"
 
-namespace Korvane {
-namespace Research {
-namespace test {
+namespace Korvane::Research::test {
 
 /// A float image of `channels` over [x0, x0 + width) x [y0, y0 + height), filled by `fill`
 /// (x, y, channel), or with `value` everywhere.
@@ -25,6 +23,4 @@ inline float* pixel(const Kiln::Image& image, int x, int y) {
            std::ptrdiff_t(x - image.box().x0) * image.channels();
 }
 
-}  // namespace test
-}  // namespace Research
-}  // namespace Korvane
+}  // namespace Korvane::Research::test

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "RenderTestImages.h"
 #include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
 
 #include <cmath>
@@ -16,9 +17,7 @@ using namespace Kiln::ImageStitcher;
 
 namespace {
 
-float* px(const Image& image, int x, int y) {
-    return reinterpret_cast<float*>(image.row(y)) + (x - image.box().x0) * image.channels();
-}
+constexpr auto px = Korvane::Research::test::pixel;
 
 using Colour = std::function<std::array<float, 3>(float, float)>;
 
@@ -48,18 +47,10 @@ Image copyOf(const Image& image) {
 
 /// A premultiplied RGBA camera over `box`: colour(x, y) where seen(x, y), else transparent.
 Image camera(const Box& box, const std::function<bool(int, int)>& seen, const Colour& colour) {
-    Info info;
-    info.box = box;
-    info.channels = 4;
-    Image image(info, nullptr, {}, Image::kClearOnAllocate);
-    for (int y = box.y0; y < box.y1; ++y)
-        for (int x = box.x0; x < box.x1; ++x)
-            if (seen(x, y)) {
-                const auto c = colour(x + 0.5f, y + 0.5f);
-                float* p = px(image, x, y);
-                p[0] = c[0], p[1] = c[1], p[2] = c[2], p[3] = 1.0f;
-            }
-    return image;
+    const auto fill = [&](int x, int y, int c) {
+        return !seen(x, y) ? 0.0f : c == 3 ? 1.0f : colour(x + 0.5f, y + 0.5f)[size_t(c)];
+    };
+    return Korvane::Research::test::makeImage(box.width(), box.height(), 4, fill, box.x0, box.y0);
 }
 
 /// Columns [from, to) of the panorama, wrapping around its width.
@@ -364,13 +355,7 @@ TEST(Stitcher, ExpandFillsFarFromEveryCameraWithoutBlack) {
     std::vector<Image> cams = {camera(box, ring(0, 300), grey), camera(box, ring(250, 512), grey)};
     for (const BlendType type : {BlendType::MultiBand, BlendType::SphericalMultiBand}) {
         Stitcher s;
-        s.setOutputBox(box);
-        s.setBlendType(type);
-        s.setSmallestLevelSize(64);
-        s.setCameraImage(0, cams[0]);
-        s.setCameraImage(1, cams[1]);
-        s.setCameraList({0, 1});
-        s.build();
+        run(s, cams, type, true, 64);
         for (int y = 0; y < 256; y += 5)
             for (int x = 0; x < 512; x += 5) {
                 const float* o = px(s.panorama(), x, y);

@@ -22,7 +22,7 @@ protected:
 
 }  // namespace
 
-TEST_F(WarpGridAtFrame, KeysExactHalfwayTheMeanAndTheEndsHold) {
+TEST_F(WarpGridAtFrame, KeysExactHalfwayTheMeanEndsHoldAndOddGridsFallBackToOneKey) {
     EXPECT_EQ(warpGridAtFrame(store, 10, 1), nullptr) << "an empty store";
     const Grid2D a = filled(2.0, -4.0), b = filled(6.0, 8.0);
     ASSERT_TRUE(store.setGrid(10, 1, a));
@@ -39,16 +39,16 @@ TEST_F(WarpGridAtFrame, KeysExactHalfwayTheMeanAndTheEndsHold) {
     EXPECT_EQ(*warpGridAtFrame(store, 25, 1), b) << "after the last key";
     EXPECT_EQ(*warpGridAtFrame(store, 3, 1), a) << "before the first key";
     EXPECT_EQ(warpGridAtFrame(store, 15, 2), nullptr) << "a camera without grids";
-}
 
-TEST_F(WarpGridAtFrame, AMissingOrResizedGridFallsBackToOneKey) {
-    const Grid2D a = filled(1.0, 1.0), b = filled(3.0, 3.0, 4, 4);
-    ASSERT_TRUE(store.setGrid(-1, 1, a));
-    ASSERT_TRUE(store.setGrid(9, 1, b));
-    ASSERT_TRUE(store.setGrid(9, 2, b));
-    EXPECT_EQ(*warpGridAtFrame(store, -1, 1), a) << "frame -1 is a key like any other";
-    EXPECT_EQ(*warpGridAtFrame(store, 3, 1), a) << "sizes differ: the nearer key";
-    EXPECT_EQ(*warpGridAtFrame(store, 5, 1), b);
-    EXPECT_EQ(*warpGridAtFrame(store, 0, 2), b) << "only one key has a grid for camera 2";
-    EXPECT_EQ(*warpGridAtFrame(store, -7, 1), a);
+    // A missing or resized grid falls back to one key.
+    const Grid2D c = filled(1.0, 1.0), d = filled(3.0, 3.0, 4, 4);
+    store.clear();
+    ASSERT_TRUE(store.setGrid(-1, 1, c));
+    ASSERT_TRUE(store.setGrid(9, 1, d));
+    ASSERT_TRUE(store.setGrid(9, 2, d));
+    EXPECT_EQ(*warpGridAtFrame(store, -1, 1), c) << "frame -1 is a key like any other";
+    EXPECT_EQ(*warpGridAtFrame(store, 3, 1), c) << "sizes differ: the nearer key";
+    EXPECT_EQ(*warpGridAtFrame(store, 5, 1), d);
+    EXPECT_EQ(*warpGridAtFrame(store, 0, 2), d) << "only one key has a grid for camera 2";
+    EXPECT_EQ(*warpGridAtFrame(store, -7, 1), c);
 }

@@ -45,9 +45,7 @@ protected:
         return *static_cast<MouseRotateKnob*>(f.node->knob("mouseRotate"));
     }
     MouseZoomKnob& zoom() { return *static_cast<MouseZoomKnob*>(f.node->knob("mouseZoom")); }
-    const ViewNavigationKnobs& navigation() {
-        return static_cast<DizuvaRuviPlugin*>(f.node->op())->knobManager().viewNavigation();
-    }
+    const ViewNavigationKnobs& navigation() { return f.op()->knobManager().viewNavigation(); }
 
     RigFixture f;
 };
@@ -87,7 +85,7 @@ TEST_F(ViewerEvents, CtrlWithoutAltOrAnotherButtonIsNotConsumed) {
 
 TEST_F(ViewerEvents, ADragTurnsByTheIncrementsAndIsOneUndoStepThatReachesTheMetadata) {
     f.sourceOp()->setRig(3);
-    auto* op = static_cast<DizuvaRuviPlugin*>(f.node->op());
+    auto* op = f.op();
     op->fetchMetaData();  // the node reads the rig
     const Hash before = op->hash();
     const size_t undoSteps = UndoStack::instance().undoCount();
