@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "TestOps.h"
 
+#include <sstream>
 #include <stdexcept>
-
-#include <sstream>
-
-#include <sstream>
 
 #include "px/image/EnumerationKnob.h"
 #include "px/image/FormatKnob.h"

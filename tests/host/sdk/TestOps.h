@@ -3,15 +3,19 @@
 // what the host tells it, and an image source that answers per view.
 #pragma once
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
-#include <set>
+#include <gtest/gtest.h>
 
 #include "px/image/Executable.h"
 #include "px/image/Format.h"
 #include "px/image/Iop.h"
 #include "px/image/KnobCallback.h"
+#include "px/image/Node.h"
+#include "px/image/UndoStack.h"
 
 namespace TestOps {
 
@@ -55,6 +59,19 @@ public:
     FormatPair format;
     std::set<int> views;
     std::vector<std::string> log;
+};
+
+/// A fresh Recorder1 node and an empty undo stack for each test.
+struct RecorderTest : ::testing::Test {
+    void SetUp() override {
+        UndoStack::instance().clear();
+        node = Node::create("TestRecorder", "Recorder1");
+        op = static_cast<Recorder*>(node->op());
+    }
+    std::string text(const std::string& name) { return node->knob(name)->toScriptText(); }
+
+    std::unique_ptr<Node> node;
+    Recorder* op = nullptr;
 };
 
 /// A source whose pixels hold its output view number, split into one input per view by
