@@ -75,36 +75,31 @@ TEST_F(ImageCacheTest, EntryReadsBackWholeHeaderFirst) {
     EXPECT_EQ(cache.filename(keyOf(1)).rfind(cache.directory(), 0), 0u);
 }
 
-TEST_F(ImageCacheTest, EntryIsAbsentUntilItsFileIsComplete) {
+TEST_F(ImageCacheTest, EntryIsAbsentUntilItsFileIsCompleteAndAFailedOneCanBeErased) {
     Image_Cache cache(m_root.string(), 1 << 20);
     const std::string bytes = entryBytes(5000, 3);
     ASSERT_TRUE(cache.reserve(keyOf(1), bytes.size()));
     EXPECT_FALSE(cache.is_cached(keyOf(1))) << "reserved, nothing written";
+    EXPECT_FALSE(cache.reserve(keyOf(1), bytes.size())) << "a key is reserved once";
 
     std::ofstream out(cache.filename(keyOf(1)), std::ios::binary);
     out.write(bytes.data(), 2000);
     out.flush();
     EXPECT_FALSE(cache.is_cached(keyOf(1))) << "half written";
     EXPECT_EQ(cache.open(keyOf(1)), nullptr);
-
     out.write(bytes.data() + 2000, std::streamsize(bytes.size() - 2000));
     out.close();
     EXPECT_TRUE(cache.is_cached(keyOf(1)));
-}
 
-TEST_F(ImageCacheTest, FailedWriteIsNeverReportedAndCanBeErased) {
-    Image_Cache cache(m_root.string(), 1 << 20);
-    ASSERT_TRUE(cache.reserve(keyOf(1), 1000));
-    std::ofstream(cache.filename(keyOf(1)), std::ios::binary) << "short";
-    EXPECT_FALSE(cache.is_cached(keyOf(1)));
-    EXPECT_FALSE(cache.reserve(keyOf(1), 1000)) << "a key is reserved once";
-    EXPECT_EQ(cache.usedBytes(), 1000u);
-
-    cache.erase(keyOf(1));
-    EXPECT_EQ(cache.usedBytes(), 0u);
-    EXPECT_FALSE(fs::exists(cache.filename(keyOf(1))));
-    EXPECT_TRUE(store(cache, keyOf(1), entryBytes(992, 1)));
-    EXPECT_TRUE(cache.is_cached(keyOf(1)));
+    // A write that failed half way is erased, and the key can be stored again.
+    ASSERT_TRUE(cache.reserve(keyOf(2), 1000));
+    std::ofstream(cache.filename(keyOf(2)), std::ios::binary) << "short";
+    EXPECT_EQ(cache.usedBytes(), bytes.size() + 1000);
+    cache.erase(keyOf(2));
+    EXPECT_EQ(cache.usedBytes(), bytes.size());
+    EXPECT_FALSE(fs::exists(cache.filename(keyOf(2))));
+    EXPECT_TRUE(store(cache, keyOf(2), entryBytes(992, 1)));
+    EXPECT_TRUE(cache.is_cached(keyOf(2)));
 }
 
 TEST_F(ImageCacheTest, EvictionDropsLeastRecentlyUsedAndStaysUnderLimit) {
