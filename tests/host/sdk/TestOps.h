@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Operators linked into the SDK tests: one with a knob of each standard kind that records
+// Operators linked into the SDK and vireo tests: one with a knob of each standard kind that records
 // what the host tells it, and an image source that answers per view.
 #pragma once
 
@@ -37,7 +37,7 @@ class Recorder : public Op, public Executable {
 public:
     explicit Recorder(Node* node) : Op(node), Executable(this) {}
     const char* Class() const override { return "TestRecorder"; }
-    int maximum_inputs() const override { return 0; }
+    int maximum_inputs() const override { return 2; }
     void knobs(KnobCallback& f) override;
     int knob_changed(Knob* k) override;
     Executable* executable() override { return this; }
@@ -51,6 +51,7 @@ public:
     double gain = 1.0;
     bool flag = false;
     std::string text = "hello";
+    std::string session;  // never saved
     double colour[3] = {0.5, 0.5, 0.5};
     int skip = -1000;
     int throwAt = -1000;  // execute() throws at this frame
