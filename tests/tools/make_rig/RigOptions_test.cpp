@@ -41,7 +41,6 @@ TEST(RigOptions, EveryMistakeNamesItsOption) {
     } cases[] = {
         {"--cameras 2", "--out"},
         {"--out d --size 12x", "--size"},
-        {"--out d --size 640*480", "--size"},
         {"--out d --cameras 0", "--cameras"},
         {"--out d --frames ten", "--frames"},
         {"--out d --first 9995 --frames 10", "--frames"},
