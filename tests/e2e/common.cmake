@@ -2,6 +2,7 @@
 # What the end-to-end scripts share. Each starts with a fresh scratch folder ${WORK}.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
+set(FOOTAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/footage.vireo)
 
 # e2e_run(<folder> <output variable> <command> [args...]): runs the command in <folder> and
 # stores its standard output; a failing command fails the test with everything it printed.

@@ -8,7 +8,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 # warp_quality reads only the truth points: the truth panorama is kept small.
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 3 --ext png
         --pano-size 64x32)
-e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
+e2e_run(${WORK} out ${VIREO} ${FOOTAGE_SCRIPT} --set Read1.last=3
         -t ${CMAKE_CURRENT_LIST_DIR}/analysis_test.py ${WORK}/warped.vireo)
 message(STATUS "${out}")
 

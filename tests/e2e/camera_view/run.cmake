@@ -9,12 +9,8 @@ e2e_run(${WORK} out ${MAKE_RIG} --out footage --size 160x120 --frames 1 --ext pn
 e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Through --frames 1)
 e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Direct --frames 1)
 foreach(view cam2 cam5)
-    set(node ${WORK}/out/node_${view}.0001.ppm)
-    set(input ${WORK}/out/input_${view}.0001.ppm)
-    if(NOT EXISTS ${node} OR NOT EXISTS ${input})
-        message(FATAL_ERROR "missing render of ${view}")
-    endif()
-    e2e_same_files(${node} ${input} "${view} through the node differs from its input")
+    e2e_same_files(${WORK}/out/node_${view}.0001.ppm ${WORK}/out/input_${view}.0001.ppm
+                   "${view} through the node differs from its input (or is missing)")
 endforeach()
 # The two views are different cameras: a node that showed one input everywhere would fail.
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/out/node_cam2.0001.ppm

@@ -9,11 +9,6 @@ include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} out ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/installed)
 file(RENAME ${WORK}/installed ${WORK}/moved)
 set(vireo ${WORK}/moved/bin/vireo)
-foreach(needed bin/vireo plugins/V_DizuvaRuvi.so)
-    if(NOT EXISTS ${WORK}/moved/${needed})
-        message(FATAL_ERROR "the installed tree lacks ${needed}")
-    endif()
-endforeach()
 
 # Nothing may point into the build folder: run with no plug-in path set.
 set(ENV{VIREO_PLUGIN_PATH} "")

@@ -6,8 +6,7 @@
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} ignored ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 1 --ext png
         --no-truth)
-e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo -t ${SCRIPT} DizuvaRuvi1 1
-        --match)
+e2e_run(${WORK} out ${VIREO} ${FOOTAGE_SCRIPT} -t ${SCRIPT} DizuvaRuvi1 1 --match)
 foreach(pair "cam1   cam2" "cam2   cam3" "cam3   cam4" "cam1   cam4")
     if(NOT out MATCHES "${pair} +[1-9][0-9]+ ")
         message(FATAL_ERROR "no matches reported for ${pair}:\n${out}")

@@ -2,8 +2,7 @@
 # Renders script.vireo (a Read of 4 x 3 PNGs, two camera views gained from rig.json, through a
 # Write to PPM) with the built vireo, and compares every output with its reference byte for
 # byte: 8-bit pixels must come through the read (rows flipped) and the write (flipped back)
-# unchanged. Then checks that a saved script saves again to the same text and records the
-# views the rig added.
+# unchanged. Then checks that a saved script saves again to the same text.
 # Arguments: -DVIREO=<vireo binary> -DWORK=<scratch folder>. Runs in this folder, since the
 # script's file names are relative to the working folder.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
@@ -24,7 +23,3 @@ endforeach()
 run_vireo(script.vireo --save ${WORK}/saved.vireo)
 run_vireo(${WORK}/saved.vireo --save ${WORK}/saved_again.vireo)
 e2e_same_files(${WORK}/saved.vireo ${WORK}/saved_again.vireo "saving a saved script changed it")
-file(READ ${WORK}/saved.vireo saved)
-if(NOT saved MATCHES "\nviews main cam1 cam2\n")
-    message(FATAL_ERROR "the saved script does not record the rig's views:\n${saved}")
-endif()

@@ -7,7 +7,7 @@
 # Matches that follow the noise or the exposure differences, a solve that trusts them over its
 # smoothness, or grids applied at another depth than they were solved at fail here.
 #
-#     vireo --no --yes --yes script.vireo -t realistic_test.py WARP_QUALITY
+#     vireo --no --yes --yes footage.vireo --set ... -t realistic_test.py WARP_QUALITY
 import re
 import subprocess
 import sys

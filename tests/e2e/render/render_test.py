@@ -3,7 +3,7 @@
 # generated rig whose grids are set by hand: camera 1 (cam1) is shifted by 3 pixels, camera 2
 # (cam2) has a zero grid. Warped and Unwarped must differ where the grid is not zero and agree
 # exactly where it is.
-import os
+import re
 
 import vireo
 
@@ -15,8 +15,7 @@ node["outputFormat"].fromScript("256 128")
 
 
 def grid(dx, dy):
-    rows = "".join("  " + "%g %g " % (dx, dy) * 3 + "\n" for _ in range(3))
-    return rows
+    return "".join("  " + "%g %g " % (dx, dy) * 3 + "\n" for _ in range(3))
 
 
 text = "version 1\ntotal 2\n"
@@ -42,17 +41,9 @@ def pixels(path):
     """The bytes of a binary PPM and its size."""
     with open(path, "rb") as f:
         data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    assert fields[0] == b"P6", fields
-    width, height = int(fields[1]), int(fields[2])
-    return width, height, data[pos + 1:]
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", data)
+    assert header, data[:20]
+    return int(header[1]), int(header[2]), data[header.end():]
 
 
 def both(name, view):

@@ -5,6 +5,6 @@
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 160x120 --frames 2 --ext png
         --no-truth)
-e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo
+e2e_run(${WORK} out ${VIREO} ${FOOTAGE_SCRIPT} --set Read1.last=2
         -t ${CMAKE_CURRENT_LIST_DIR}/render_test.py)
 message(STATUS "${out}")

@@ -7,7 +7,7 @@
 # misalignment between overlapping cameras drops. A warp applied at another convergence depth
 # than it was solved at, scaled, or in the wrong direction fails here.
 #
-#     vireo script.vireo -t alignment_test.py PANO_QUALITY
+#     vireo footage.vireo --set ... -t alignment_test.py PANO_QUALITY
 import os
 import re
 import subprocess

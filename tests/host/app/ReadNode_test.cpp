@@ -81,24 +81,16 @@ TEST_F(ReadNodeTest, PngAndExrReadBackWithRowsFlipped) {
     }
 }
 
+// Which view's and frame's file each render reads is checked through the Write node
+// (WriteNodeTest.WrittenFilesHoldTheInputForEveryViewAndFrame); here the frame rounding.
 TEST_F(ReadNodeTest, ViewAndFrameChooseTheFile) {
     Views::setNames({"main", "cam1", "cam2"});
-    TestImages::write(m_dir + "/cam1.0003.exr", TestImages::pattern(2, 2, 3, 1));
     TestImages::write(m_dir + "/cam2.0003.exr", TestImages::pattern(2, 2, 3, 2));
     TestImages::write(m_dir + "/cam2.0004.exr", TestImages::pattern(4, 1, 3, 3));
-
-    ReadNode* op = read(m_dir + "/%V.####.exr", 3, "cam1");
-    EXPECT_EQ(op->filename(), m_dir + "/cam1.0003.exr");
-    const float cam1 = op->fetchPlane(op->info().box(), Mask_RGB).at(0, 0, 0);
-
-    // A new view or frame is a new image, though no knob changed.
-    op = at(2.5, "cam2");  // 2.5 rounds to 3
+    ReadNode* op = read(m_dir + "/%V.####.exr", 2.5, "cam2");  // 2.5 rounds to 3
     ASSERT_TRUE(op->valid()) << op->errorMessage();
-    const float cam2 = op->fetchPlane(op->info().box(), Mask_RGB).at(0, 0, 0);
-    EXPECT_FLOAT_EQ(cam2, TestImages::pattern(2, 2, 3, 2).at(0, 1, 0));
-    EXPECT_NE(cam1, cam2);
-    op = at(4, "cam2");
-    EXPECT_EQ(op->info().box(), Box(0, 0, 4, 1));
+    EXPECT_EQ(op->filename(), m_dir + "/cam2.0003.exr");
+    EXPECT_EQ(at(4, "cam2")->info().box(), Box(0, 0, 4, 1)) << "a new frame, no knob changed";
 }
 
 TEST_F(ReadNodeTest, MissingFileErrorNamesFileAndFrame) {
@@ -137,8 +129,6 @@ TEST_F(ReadNodeTest, RigFileBecomesTheRigLibrarysMetadata) {
     EXPECT_EQ(bundle, expected);
     ASSERT_NE(bundle.get<int>("vellacam/cameras"), nullptr);
     EXPECT_EQ(*bundle.get<int>("vellacam/cameras"), 2);
-    ASSERT_NE(bundle.get<double>("vellacam/convergence"), nullptr);
-    EXPECT_EQ(*bundle.get<double>("vellacam/convergence"), 2.5);
 }
 
 TEST_F(ReadNodeTest, BadRigFilesNameTheFileAndTheProblem) {

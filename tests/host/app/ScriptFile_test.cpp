@@ -7,12 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../sdk/TestOps.h"
 #include "ImageFiles.h"
 #include "ScriptError.h"
 #include "px/image/ArrayKnob.h"
-#include "px/image/KnobCallback.h"
 #include "px/image/Limits.h"
-#include "px/image/Op.h"
 #include "px/image/OutputContext.h"
 #include "px/image/UndoStack.h"
 
@@ -22,32 +21,6 @@ using Vireo::ScriptError;
 using Vireo::ScriptFile;
 
 namespace {
-
-// A node with a knob of each standard kind, an alias, and a knob that is never saved.
-class ScriptTestOp : public Op {
-public:
-    explicit ScriptTestOp(Node* node) : Op(node) {}
-    const char* Class() const override { return "ScriptTestOp"; }
-    int maximum_inputs() const override { return 2; }
-    void knobs(KnobCallback& f) override {
-        Int_knob(f, &count, "count")->setRange(1, 100);
-        Double_knob(f, &gain, "gain");
-        Bool_knob(f, &flag, "flag");
-        String_knob(f, &notes, "notes");
-        Array_knob(f, colour, 3, "colour");
-        String_knob(f, &session, "session")->set_flag(Knob::DO_NOT_WRITE);
-        Alias_knob(f, "oldGain", "gain");
-    }
-    int count = 5;
-    double gain = 1.0;
-    bool flag = false;
-    std::string notes;
-    double colour[3] = {0, 0, 0};
-    std::string session;
-};
-
-const Op::Description kScriptTestOp("ScriptTestOp",
-                                    [](Node* n) -> Op* { return new ScriptTestOp(n); });
 
 std::string knobText(Node* node, const std::string& name) {
     return node->knob(name)->toScriptText();
@@ -89,9 +62,9 @@ TEST_F(ScriptFileTest, SaveLoadSaveIsByteStable) {
     graph.setFrameRange(3, 12);
     Node* read = graph.addNode("Read", "Read1");
     read->setKnobFromUser("file", "my shots/%V.####.exr");
-    Node* keys = graph.addNode("ScriptTestOp");
+    Node* keys = graph.addNode("TestRecorder");
     keys->setKnobFromUser("gain", "{curve 1=0.5 10=2.25}");
-    keys->setKnobFromUser("notes", "line one\n  \"two\" {three}\\\n");
+    keys->setKnobFromUser("text", "line one\n  \"two\" {three}\\\n");
     keys->setKnobFromUser("colour", "{0.1 0.2 0.3}");
     keys->setKnobFromUser("session", "not saved");
     graph.connect(read, keys, 1);
@@ -108,13 +81,13 @@ TEST_F(ScriptFileTest, SaveLoadSaveIsByteStable) {
               "    file \"my shots/%V.####.exr\"\n"
               "end\n"
               "\n"
-              "node ScriptTestOp ScriptTestOp1\n"
+              "node TestRecorder TestRecorder1\n"
               "    gain {curve 1=0.5 10=2.25}\n"
-              "    notes \"line one\\n  \\\"two\\\" {three}\\\\\\n\"\n"
+              "    text \"line one\\n  \\\"two\\\" {three}\\\\\\n\"\n"
               "    colour {0.1 0.2 0.3}\n"
               "end\n"
               "\n"
-              "connect Read1 ScriptTestOp1 1\n");
+              "connect Read1 TestRecorder1 1\n");
 
     Views::setNames({"other"});
     const size_t undoSteps = UndoStack::instance().undoCount();
@@ -126,9 +99,9 @@ TEST_F(ScriptFileTest, SaveLoadSaveIsByteStable) {
     EXPECT_TRUE(file.errors().empty());
     EXPECT_EQ(ScriptFile::text(*loaded), text);
 
-    Node* back = loaded->node("ScriptTestOp1");
+    Node* back = loaded->node("TestRecorder1");
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(static_cast<StringKnob*>(back->knob("notes"))->text(),
+    EXPECT_EQ(static_cast<StringKnob*>(back->knob("text"))->text(),
               "line one\n  \"two\" {three}\\\n");
     auto* gain = static_cast<ArrayKnob*>(back->knob("gain"));
     EXPECT_EQ(gain->getNumKeys(), 2);
@@ -143,7 +116,7 @@ TEST_F(ScriptFileTest, SaveLoadSaveIsByteStable) {
 TEST_F(ScriptFileTest, BracedValuesContinueOverLines) {
     const std::string text =
         "# vireo script\nvireo 1\nviews main\nframes 1 1\nformat 2K_LatLong\n\n"
-        "node ScriptTestOp N\n    colour {1\n 2\n3}\n    count 9\nend\n";
+        "node TestRecorder N\n    colour {1\n 2\n3}\n    count 9\nend\n";
     const std::unique_ptr<Graph> graph = load(text);
     EXPECT_EQ(knobText(graph->node("N"), "colour"), "{1 2 3}");
     EXPECT_EQ(knobText(graph->node("N"), "count"), "9");
@@ -151,24 +124,23 @@ TEST_F(ScriptFileTest, BracedValuesContinueOverLines) {
 
 TEST_F(ScriptFileTest, UnknownKnobWarnsAndTheRestLoads) {
     const std::unique_ptr<Graph> graph =
-        load("vireo 1\nnode ScriptTestOp N\n    bogus 3\n    oldGain 4\n    count 7\nend\n");
+        load("vireo 1\nnode TestRecorder N\n    bogus 3\n    oldCount 7\nend\n");
     EXPECT_EQ(
         m_file.warnings(),
         std::vector<std::string>{m_path + ":3: node 'N' has no knob 'bogus'; the line is skipped"});
     EXPECT_TRUE(m_file.errors().empty());
-    EXPECT_EQ(knobText(graph->node("N"), "count"), "7");
-    EXPECT_EQ(knobText(graph->node("N"), "gain"), "4") << "set through its alias";
+    EXPECT_EQ(knobText(graph->node("N"), "count"), "7") << "set through its alias";
 }
 
 TEST_F(ScriptFileTest, RefusedValueGivesTheKnobsErrorAndTheRestLoads) {
     const std::unique_ptr<Graph> graph = load(
-        "vireo 1\nnode ScriptTestOp N\n    count abc\n    flag maybe\n    notes \"open\n"
-        "    gain 2\nend\nnode ScriptTestOp M\n    count 500\nend\n");
+        "vireo 1\nnode TestRecorder N\n    count abc\n    flag maybe\n    text \"open\n"
+        "    gain 2\nend\nnode TestRecorder M\n    count 500\nend\n");
     EXPECT_EQ(m_file.errors(),
               (std::vector<std::string>{
                   m_path + ":3: node 'N': knob 'count': 'abc' is not a number",
                   m_path + ":4: node 'N': knob 'flag': 'maybe' is not true or false",
-                  m_path + ":5: node 'N': knob 'notes': unterminated quoted text \"open",
+                  m_path + ":5: node 'N': knob 'text': unterminated quoted text \"open",
                   m_path + ":9: node 'M': knob 'count': 500 is outside its range 1 to 100"}));
     EXPECT_EQ(knobText(graph->node("N"), "count"), "5");
     EXPECT_EQ(knobText(graph->node("N"), "gain"), "2");
@@ -201,7 +173,7 @@ TEST_F(ScriptFileTest, DefectsNameFileAndLineAndQuoteTheLine) {
          "2: '9x' is not a node name (a letter or '_', then letters, digits and '_'): node Read "
          "9x"},
         {"vireo 1\nnode Read R\n  file x\n", "2: node 'R' has no \"end\": node Read R"},
-        {"vireo 1\nnode ScriptTestOp N\n  colour {1 2\nend\n",
+        {"vireo 1\nnode TestRecorder N\n  colour {1 2\nend\n",
          "3: unbalanced braces:   colour {1 2"},
         {"vireo 1\nnode Read R\nend\nviews main\n",
          "4: project settings come before the first node: views main"},
@@ -221,17 +193,17 @@ TEST_F(ScriptFileTest, DefectsNameFileAndLineAndQuoteTheLine) {
 }
 
 TEST_F(ScriptFileTest, CyclesAreRefusedNamingTheirNodes) {
-    EXPECT_EQ(loadError("vireo 1\nnode ScriptTestOp A\nend\nnode ScriptTestOp B\nend\n"
-                        "node ScriptTestOp C\nend\nconnect A B 0\nconnect B C 1\nconnect C A 0\n"),
+    EXPECT_EQ(loadError("vireo 1\nnode TestRecorder A\nend\nnode TestRecorder B\nend\n"
+                        "node TestRecorder C\nend\nconnect A B 0\nconnect B C 1\nconnect C A 0\n"),
               m_path +
                   ": the connections would form a cycle: 'A' reads from 'C' reads from 'B' "
                   "reads from 'A'");
-    EXPECT_EQ(loadError("vireo 1\nnode ScriptTestOp A\nend\nconnect A A 1\n"),
+    EXPECT_EQ(loadError("vireo 1\nnode TestRecorder A\nend\nconnect A A 1\n"),
               m_path + ": the connections would form a cycle: 'A' reads from 'A'");
 
     Graph graph;
-    Node* a = graph.addNode("ScriptTestOp", "A");
-    Node* b = graph.addNode("ScriptTestOp", "B");
+    Node* a = graph.addNode("TestRecorder", "A");
+    Node* b = graph.addNode("TestRecorder", "B");
     graph.connect(a, b, 0);
     graph.connect(a, b, 1);  // twice from one node is no cycle
     try {
@@ -264,7 +236,7 @@ TEST_F(ScriptFileTest, LongInputIsCutInMessagesAndOverlongLinesAreRefused) {
 
 TEST_F(ScriptFileTest, AFailedSaveLeavesThePreviousFileAndSaysWhy) {
     Graph graph;
-    graph.addNode("ScriptTestOp", "A");
+    graph.addNode("TestRecorder", "A");
     const std::string previous = "# the previous script\n";
     std::ofstream(m_path) << previous;
     // A folder as the target: the rename fails, and the previous content (none) and the

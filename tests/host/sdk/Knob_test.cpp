@@ -16,17 +16,8 @@ using namespace PX::Image;
 
 namespace {
 
-struct KnobTest : ::testing::Test {
-    void SetUp() override {
-        UndoStack::instance().clear();
-        node = Node::create("TestRecorder", "Recorder1");
-        op = static_cast<TestOps::Recorder*>(node->op());
-    }
+struct KnobTest : TestOps::RecorderTest {
     ArrayKnob* array(const std::string& name) { return static_cast<ArrayKnob*>(node->knob(name)); }
-    std::string text(const std::string& name) { return node->knob(name)->toScriptText(); }
-
-    std::unique_ptr<Node> node;
-    TestOps::Recorder* op = nullptr;
 };
 
 }  // namespace

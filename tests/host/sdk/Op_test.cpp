@@ -14,22 +14,18 @@ using namespace PX::Image;
 
 namespace {
 
-/// A host that cancels once `cancelAfter` frames have been asked about, and keeps the
-/// progress it was shown.
-class CancellingHost : public Host {
+/// A host that keeps the progress it was shown.
+class ProgressHost : public Host {
 public:
-    bool cancelled(Node*) override { return ++asked > cancelAfter; }
     void progress(Node*, float fraction) override { shown.push_back(fraction); }
     std::vector<float> shown;
-    int asked = 0;
-    int cancelAfter = 1000;
 };
 
 }  // namespace
 
-TEST(Execute, RunsKeptFramesInOrderWithTheUIFrameSet) {
-    auto node = Node::create("TestRecorder", "Recorder1");
-    auto* op = static_cast<TestOps::Recorder*>(node->op());
+using Execute = TestOps::RecorderTest;
+
+TEST_F(Execute, RunsKeptFramesInOrderWithTheUIFrameSet) {
     op->skip = 3;
     node->setKnobFromUser("count", "{curve 1=1 5=5}");
     node->setUIContext(OutputContext(42, 0));
@@ -44,10 +40,9 @@ TEST(Execute, RunsKeptFramesInOrderWithTheUIFrameSet) {
     EXPECT_EQ(node->uiContext().frame(), 42) << "the UI frame is restored after the run";
 }
 
-TEST(Execute, ProgressOfEachFrameIsItsShareOfTheWholeRun) {
+TEST_F(Execute, ProgressOfEachFrameIsItsShareOfTheWholeRun) {
     // The recorder reports half its work done in each frame: the bar moves only forward.
-    auto node = Node::create("TestRecorder", "Recorder1");
-    CancellingHost host;
+    ProgressHost host;
     Host::install(&host);
     execute(node->op(), {1, 2});
     node->op()->progressFraction(0.5);  // after the run, the node's own fraction again
@@ -55,22 +50,7 @@ TEST(Execute, ProgressOfEachFrameIsItsShareOfTheWholeRun) {
     EXPECT_EQ(host.shown, (std::vector<float>{0.0f, 0.25f, 0.5f, 0.75f, 0.5f}));
 }
 
-TEST(Execute, CancelStopsBeforeTheNextFrameAndStillEnds) {
-    auto node = Node::create("TestRecorder", "Recorder1");
-    auto* op = static_cast<TestOps::Recorder*>(node->op());
-    CancellingHost host;
-    host.cancelAfter = 2;
-    Host::install(&host);
-    const ExecuteResult r = execute(op, {1, 2, 3, 4});
-    Host::install(nullptr);
-    EXPECT_TRUE(r.cancelled);
-    EXPECT_EQ(r.framesRun, 2);
-    EXPECT_EQ(op->log.back(), "end");
-}
-
-TEST(Execute, AnExceptionFromAFrameBecomesTheNodesErrorAndEndsTheRun) {
-    auto node = Node::create("TestRecorder", "Recorder1");
-    auto* op = static_cast<TestOps::Recorder*>(node->op());
+TEST_F(Execute, AnExceptionFromAFrameBecomesTheNodesErrorAndEndsTheRun) {
     op->throwAt = 2;
     const ExecuteResult r = execute(op, {1, 2, 3});
     EXPECT_EQ(r.error, "executing frame 2: out of memory, say");
@@ -79,9 +59,9 @@ TEST(Execute, AnExceptionFromAFrameBecomesTheNodesErrorAndEndsTheRun) {
     EXPECT_EQ(op->log.end()[-2], "execute 2 count 5") << "no frame after the failure";
 }
 
-TEST(Execute, AnOperatorWithoutAnExecutablePartIsRefused) {
-    auto node = Node::create("TestViewSource", "Source1");
-    EXPECT_THROW(execute(node->op(), {1}), std::invalid_argument);
+TEST_F(Execute, AnOperatorWithoutAnExecutablePartIsRefused) {
+    auto source = Node::create("TestViewSource", "Source1");
+    EXPECT_THROW(execute(source->op(), {1}), std::invalid_argument);
 }
 
 TEST(SplitInputs, EachSplitInputRendersInItsOwnContext) {

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "TestOps.h"
 
+#include <sstream>
 #include <stdexcept>
-
-#include <sstream>
-
-#include <sstream>
 
 #include "px/image/EnumerationKnob.h"
 #include "px/image/FormatKnob.h"
@@ -49,6 +46,7 @@ void Recorder::knobs(KnobCallback& f) {
     Array_knob(f, colour, 3, "colour", "Colour");
     Text_knob(f, "A heading");
     Alias_knob(f, "oldCount", "count");
+    String_knob(f, &session, "session")->set_flag(Knob::DO_NOT_WRITE);
     f.make<EnumerationKnob>(
         "mode", "Mode", std::vector<std::string>{"Alpha", "Multi Band", "7\tCustom"}, &mode);
     f.make<FormatKnob>("format", "Format", *Format::find("2K_LatLong"), &format);

@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
-// Operators linked into the SDK tests: one with a knob of each standard kind that records
+// Operators linked into the SDK and vireo tests: one with a knob of each standard kind that records
 // what the host tells it, and an image source that answers per view.
 #pragma once
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
-#include <set>
+#include <gtest/gtest.h>
 
 #include "px/image/Executable.h"
 #include "px/image/Format.h"
 #include "px/image/Iop.h"
 #include "px/image/KnobCallback.h"
+#include "px/image/Node.h"
+#include "px/image/UndoStack.h"
 
 namespace TestOps {
 
@@ -33,7 +37,7 @@ class Recorder : public Op, public Executable {
 public:
     explicit Recorder(Node* node) : Op(node), Executable(this) {}
     const char* Class() const override { return "TestRecorder"; }
-    int maximum_inputs() const override { return 0; }
+    int maximum_inputs() const override { return 2; }
     void knobs(KnobCallback& f) override;
     int knob_changed(Knob* k) override;
     Executable* executable() override { return this; }
@@ -47,6 +51,7 @@ public:
     double gain = 1.0;
     bool flag = false;
     std::string text = "hello";
+    std::string session;  // never saved
     double colour[3] = {0.5, 0.5, 0.5};
     int skip = -1000;
     int throwAt = -1000;  // execute() throws at this frame
@@ -55,6 +60,19 @@ public:
     FormatPair format;
     std::set<int> views;
     std::vector<std::string> log;
+};
+
+/// A fresh Recorder1 node and an empty undo stack for each test.
+struct RecorderTest : ::testing::Test {
+    void SetUp() override {
+        UndoStack::instance().clear();
+        node = Node::create("TestRecorder", "Recorder1");
+        op = static_cast<Recorder*>(node->op());
+    }
+    std::string text(const std::string& name) { return node->knob(name)->toScriptText(); }
+
+    std::unique_ptr<Node> node;
+    Recorder* op = nullptr;
 };
 
 /// A source whose pixels hold its output view number, split into one input per view by

@@ -11,13 +11,7 @@ using namespace PX::Image;
 
 namespace {
 
-struct UndoTest : ::testing::Test {
-    void SetUp() override {
-        undo.clear();
-        node = Node::create("TestRecorder", "Recorder1");
-        op = static_cast<TestOps::Recorder*>(node->op());
-    }
-    std::string text(const std::string& name) { return node->knob(name)->toScriptText(); }
+struct UndoTest : TestOps::RecorderTest {
     void write(const std::string& name, double v) {
         Knob* k = node->knob(name);
         k->add_to_undo();
@@ -26,8 +20,6 @@ struct UndoTest : ::testing::Test {
     }
 
     UndoStack& undo = UndoStack::instance();
-    std::unique_ptr<Node> node;
-    TestOps::Recorder* op = nullptr;
 };
 
 }  // namespace

@@ -1,19 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // make_rig's real-rig options: the calibration error of rig.json and what the sensor does.
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
 
 #include <gtest/gtest.h>
 #include <Eigen/Geometry>
 
 #include "CalibrationError.h"
+#include "MakeRigTest.h"
 #include "RigOptions.h"
 #include "SensorModel.h"
-#include "SyntheticRig.h"
-#include "vellacam/MetaDataHandler.h"
-#include "vellacam/RigFile.h"
 #include "vellacam/SphericalTransform.h"
 
 using namespace Korvane::MakeRig;
@@ -21,9 +16,8 @@ using namespace Korvane::Research;
 
 namespace {
 
-RigOptions parse(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--out", "unused"});
-    return RigOptions::parse(args);
+RigOptions parse(const std::string& args) {
+    return RigOptions::parse(MakeRigTest::words("--out unused " + args));
 }
 
 TEST(RealRig, OptionsAreReadAndMistakesNamed) {
@@ -40,47 +34,40 @@ TEST(RealRig, OptionsAreReadAndMistakesNamed) {
                   {"--vignetting", "0.2", &RigOptions::vignetting, 0.2},
                   {"--noise", "0.01", &RigOptions::noise, 0.01},
                   {"--circle", "190", &RigOptions::circleFov, 190.0}};
-    std::vector<std::string> all;
-    for (const auto& v : values) all.insert(all.end(), {v.option, v.text});
-    const RigOptions o = parse(all), plain = parse({});
+    std::string all;
+    for (const auto& v : values) all += std::string(v.option) + " " + v.text + " ";
+    const RigOptions o = parse(all), plain = parse("");
     for (const auto& v : values) {
         EXPECT_EQ(o.*v.field, v.value) << v.option;
         EXPECT_EQ(plain.*v.field, 0.0) << v.option << " is off by default";
     }
-    EXPECT_EQ(parse({"--diameter", "0.03"}).diameter, 0.03);
+    EXPECT_EQ(parse("--diameter 0.03").diameter, 0.03);
     EXPECT_EQ(plain.diameter, 0.3);
-    const RigOptions real = parse({"--realistic"});
+    const RigOptions real = parse("--realistic");
     EXPECT_EQ(real.rotationError, 2.0);
     EXPECT_GT(real.noise, 0.0);
     EXPECT_EQ(real.circleFov, 0.0);
 
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--rotation-error", "-1"},
-                                                                  {"--vignetting", "1.5"},
-                                                                  {"--noise", "x"},
-                                                                  {"--circle", "80"}}) {
+    for (const std::string args :
+         {"--rotation-error -1", "--vignetting 1.5", "--noise x", "--circle 80"}) {
         try {
             parse(args);
-            ADD_FAILURE() << args[0] << " " << args[1] << " was accepted";
+            ADD_FAILURE() << args << " was accepted";
         } catch (const OptionError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind(args[0] + ":", 0), 0u) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(MakeRigTest::words(args)[0] + ":", 0), 0u)
+                << e.what();
         }
     }
-    EXPECT_THROW(parse({"--lens", "rectilinear", "--circle", "190"}), OptionError);
+    EXPECT_THROW(parse("--lens rectilinear --circle 190"), OptionError);
 }
 
 TEST(RealRig, RecordedRigIsOffByTheAskedErrorsAndExactWithout) {
-    const RigOptions exact = parse({"--size", "320x240"});
+    const RigOptions exact = parse("--size 320x240");
     const SyntheticRig rig(exact);
     EXPECT_TRUE(recordedRig(exact, rig.definition()) == rig.definition());
 
-    const RigOptions off = parse({"--size",
-                                  "320x240",
-                                  "--rotation-error",
-                                  "2",
-                                  "--focal-error",
-                                  "0.5",
-                                  "--centre-error",
-                                  "1.5"});
+    const RigOptions off =
+        parse("--size 320x240 --rotation-error 2 --focal-error 0.5 --centre-error 1.5");
     const SyntheticRig same(off);
     EXPECT_TRUE(same.definition() == rig.definition());  // the true rig does not change
     const CameraRigDefinition recorded = recordedRig(off, rig.definition());
@@ -101,8 +88,7 @@ TEST(RealRig, RecordedRigIsOffByTheAskedErrorsAndExactWithout) {
 }
 
 TEST(RealRig, CircularFisheyeHasItsCircleInTheRigAndHousingOutside) {
-    const RigOptions o =
-        parse({"--size", "200x180", "--cameras", "2", "--circle", "190", "--vignetting", "0.3"});
+    const RigOptions o = parse("--size 200x180 --cameras 2 --circle 190 --vignetting 0.3");
     const SyntheticRig rig(o);
     const CameraDefinition& camera = rig.definition().getCamera(0);
     ASSERT_TRUE(camera.hasImageCircle());
@@ -119,17 +105,7 @@ TEST(RealRig, CircularFisheyeHasItsCircleInTheRigAndHousingOutside) {
     // The two lenses see each other's edge: they are linked.
     EXPECT_TRUE(rig.definition().isLinked(0, 1));
 
-    // Written and read back with the circle.
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("make_rig_circle_" + std::to_string(getpid()) + ".json"))
-                                 .string();
-    rig.writeRigFile(path);
-    PX::Image::MetaData::Bundle bundle;
-    Korvane::Research::ReadRigFile(path, &bundle);
-    Korvane::Research::MetaDataHandler handler;
-    handler.updateMetaDataBundle(bundle);
-    EXPECT_TRUE(handler.getRig() == rig.definition());
-    std::filesystem::remove(path);
+    EXPECT_TRUE(MakeRigTest::readBack(rig).getRig() == rig.definition()) << "with the circle";
 
     // White light: housing outside the circle, the vignetting's fall inside.
     const SensorModel sensor(o, rig.definition());
@@ -147,8 +123,7 @@ TEST(RealRig, CircularFisheyeHasItsCircleInTheRigAndHousingOutside) {
 }
 
 TEST(RealRig, CamerasDifferInExposureAndWhiteBalanceAndNoiseHasItsSpread) {
-    const RigOptions o =
-        parse({"--size", "64x48", "--exposure", "0.5", "--white-balance", "10", "--noise", "0.02"});
+    const RigOptions o = parse("--size 64x48 --exposure 0.5 --white-balance 10 --noise 0.02");
     const SyntheticRig rig(o);
     const SensorModel sensor(o, rig.definition());
     double spread = 0.0;

@@ -15,9 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "../../host/app/ImageFiles.h"
-#include "SyntheticRig.h"
-#include "vellacam/MetaDataHandler.h"
-#include "vellacam/RigFile.h"
+#include "MakeRigTest.h"
 #include "vellacam/SphericalTransform.h"
 
 namespace fs = std::filesystem;
@@ -53,24 +51,15 @@ std::string readBytes(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-CameraRigDefinition readRig(const std::string& dir) {
-    PX::Image::MetaData::Bundle bundle;
-    Korvane::Research::ReadRigFile(dir + "/rig.json", &bundle);
-    Korvane::Research::MetaDataHandler handler;
-    handler.updateMetaDataBundle(bundle);
-    return handler.getRig();
-}
-
 std::string generate(const std::string& name, std::vector<std::string> extra) {
     // One folder per process: CTest runs the tests of this binary in parallel processes.
     const std::string dir =
         (fs::temp_directory_path() / ("make_rig_test_" + name + "_" + std::to_string(getpid())))
             .string();
     fs::remove_all(dir);
-    std::istringstream words(
-        "--size 160x120 --frames 2 --first 3 --pano-size 256x128 --points 300");
-    std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
-    args.insert(args.end(), {"--up", "--out", dir});
+    std::vector<std::string> args = MakeRigTest::words(
+        "--size 160x120 --frames 2 --first 3 --pano-size 256x128 --points 300 --up --out");
+    args.push_back(dir);
     args.insert(args.end(), extra.begin(), extra.end());
     RigGenerator(RigOptions::parse(args)).run(nullptr);
     return dir;
@@ -81,7 +70,7 @@ class GeneratedSet : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_dir = new std::string(generate("set", {"--threads", "2"}));
-        s_rig = new CameraRigDefinition(readRig(*s_dir));
+        s_rig = new CameraRigDefinition(MakeRigTest::readRigFile(*s_dir + "/rig.json").getRig());
     }
     static void TearDownTestSuite() {
         fs::remove_all(*s_dir);

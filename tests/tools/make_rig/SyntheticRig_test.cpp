@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "SyntheticRig.h"
 
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
 
 #include <gtest/gtest.h>
 
-#include "vellacam/MetaDataHandler.h"
-#include "vellacam/RigFile.h"
+#include "MakeRigTest.h"
 
 using namespace Korvane::MakeRig;
 using namespace Korvane::Research;
@@ -28,18 +24,10 @@ class SyntheticRigLens : public testing::TestWithParam<LensKind> {};
 
 TEST_P(SyntheticRigLens, RigFileReadsBackAsTheRenderedRig) {
     const SyntheticRig rig(options(GetParam(), true));
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("make_rig_rig_test_" + std::to_string(getpid()) + ".json"))
-                                 .string();
-    rig.writeRigFile(path);
-    PX::Image::MetaData::Bundle bundle;
-    Korvane::Research::ReadRigFile(path, &bundle);
-    MetaDataHandler handler;
-    handler.updateMetaDataBundle(bundle);
+    const MetaDataHandler handler = MakeRigTest::readBack(rig);
     EXPECT_TRUE(handler.getRig() == rig.definition());  // bit for bit, links included
     EXPECT_EQ(handler.getRigConvergence(), rig.convergence());
     EXPECT_EQ(handler.getNumberCameras(), 8);
-    std::filesystem::remove(path);
 }
 
 TEST_P(SyntheticRigLens, NeighboursOverlapAndOppositesDoNot) {

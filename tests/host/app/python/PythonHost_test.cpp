@@ -71,19 +71,13 @@ TEST_F(PythonHostTest, AFailingButtonScriptIsReportedWithItsTracebackAndChangesN
                                                       << text;
     EXPECT_NE(text.find("RuntimeError: failing on purpose"), std::string::npos) << text;
 
-    node->pressKnob("export");
-    EXPECT_NE(log.str().find("ModuleNotFoundError: No module named 'DizuvaRuviExport2_1'"),
-              std::string::npos)
-        << log.str();
     EXPECT_EQ(host.thisNode(), nullptr) << "thisNode is unbound after the script";
     EXPECT_FALSE(host.runScript(nullptr, "pass"));
 }
 
+// Answers that only Python gives: a standing answer and the panels.
 TEST_F(PythonHostTest, EveryAnswerIsLoggedWithItsQuestionAndWhereItCameFrom) {
-    host.queueAnswer(true);
-    run("assert vireo.ask('Q1') is True\n"
-        "assert vireo.ask('Q2') is False\n"
-        "vireo.setAskAnswer(True)\n"
+    run("vireo.setAskAnswer(True)\n"
         "assert vireo.ask('Q3') is True\n"
         "p = vireo.Panel('Range')\n"
         "p.addSingleLineInput('from:', 1)\n"
@@ -91,9 +85,7 @@ TEST_F(PythonHostTest, EveryAnswerIsLoggedWithItsQuestionAndWhereItCameFrom) {
         "vireo.setPanelAnswers({'from:': 4})\n"
         "assert p.show() and p.value('from:') == '4'\n");
     const std::string text = log.str();
-    for (const char* line : {"question: Q1 -> yes (--yes)",
-                             "question: Q2 -> no (the default",
-                             "question: Q3 -> yes (standing answer)",
+    for (const char* line : {"question: Q3 -> yes (standing answer)",
                              "panel: Range -> cancelled (no answer queued",
                              "panel: Range: from:=4 -> confirmed"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
