@@ -64,23 +64,6 @@ void expectRejected(Launch launch, const Image& output, const std::string& text)
 
 }  // namespace
 
-TEST(KernelRegistry, EveryShippedKernelHasAllSignaturesForBothCpuTargets) {
-    const std::string id = Kernels::kCopyImageId;
-    const auto keys = JIT::RegisteredVariants(id);
-    ASSERT_GE(keys.size(), 9u);  // the counts per kernel: ShippedKernels
-    EXPECT_EQ(keys[0], id + "_2_2_1_1ui_1ui");
-    EXPECT_EQ(keys[1], id + "_2_2_1_1f_1f");
-    EXPECT_EQ(keys[7], id + "_2_2_1_4f_4f");
-    EXPECT_EQ(keys[8], id + "_2_2_19_1ui_1ui");
-}
-
-TEST(KernelRegistry, SecondRunOfAnInitialiserRegistersNothing) {
-    const std::size_t before = JIT::RegisteredVariantCount();
-    Kernels::registerCopyImage();
-    Kernels::registerScaleImage();
-    EXPECT_EQ(JIT::RegisteredVariantCount(), before);
-}
-
 TEST(KernelRegistry, MalformedAndDuplicateRecordsAreIgnored) {
     static const JIT::CpuKernelCode code{};
     const std::string id(64, 'a');
