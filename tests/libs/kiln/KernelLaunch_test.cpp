@@ -81,7 +81,6 @@ TEST(KernelRegistry, MalformedAndDuplicateRecordsAreIgnored) {
     add(id + "_2_2_1_1f", "");
     EXPECT_EQ(JIT::RegisteredVariants(id).size(), 1u);
 
-    EXPECT_EQ(FormatParamName(0x0123456789abcdefULL), "o0123456789abcdef");
     EXPECT_EQ(ParseParamName("o4545eb999aeeeca6"), Kernels::kScaleImageFactor);
     EXPECT_FALSE(ParseParamName("x4545eb999aeeeca6"));
 }

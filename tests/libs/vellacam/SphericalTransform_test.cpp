@@ -46,7 +46,6 @@ std::vector<LensCase> lensCases() {
     const Eigen::Vector2d centred = Eigen::Vector2d::Zero();
     return {
         {"Rectilinear", ProjectionTypeEnum::Rectilinear, 24.0, none, 1.0, centred},
-        {"RectilinearDistorted", ProjectionTypeEnum::Rectilinear, 24.0, kBarrel, 1.0, kShift},
         {"RectilinearAnamorphic", ProjectionTypeEnum::Rectilinear, 30.0, kMixed, 2.0, kShift},
         {"Fisheye", ProjectionTypeEnum::Fisheye, 9.0, none, 1.0, centred},
         {"FisheyeDistorted", ProjectionTypeEnum::Fisheye, 9.0, kBarrel, 1.0, kShift},
