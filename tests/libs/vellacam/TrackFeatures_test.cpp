@@ -218,23 +218,16 @@ TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
     CameraRigDefinition rig;
     rig.setNumberCameras(3);
     rig.setRigDiameter(0.3);
-    std::vector<FeatureImage> images(3);
+    const FeatureImage whole = RenderedRig::luminance(view);
+    std::vector<FeatureImage> images(3, whole);
     for (int c = 0; c < 3; ++c) {
         rig.setCamera(c, pano);
         rig.setLinked(c, (c + 1) % 3);
-        FeatureImage& image = images[size_t(c)];
-        image.width = 512;
-        image.height = 256;
-        image.pixels.assign(512 * 256, 0.0f);
-        for (int row = 0; row < 256; ++row)
-            for (int i = 0; i < 512; ++i) {
-                // Camera c covers longitudes [c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40), wrapped.
-                const int start = c * 512 / 3 - 40;
-                if ((i - start + 1024) % 512 >= 512 / 3 + 80) continue;
-                const float* p = &view.rgb[(size_t(row) * 512 + i) * 3];
-                image.pixels[size_t(255 - row) * 512 + i] =
-                    0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
-            }
+        // Camera c covers longitudes [c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40), wrapped.
+        const int start = c * 512 / 3 - 40;
+        for (size_t p = 0; p < whole.pixels.size(); ++p)
+            if ((int(p % 512) - start + 1024) % 512 >= 512 / 3 + 80)
+                images[size_t(c)].pixels[p] = 0;
     }
     RenderedSource source(images);
     CameraTrack track(1);
