@@ -23,7 +23,6 @@ TEST(Image, AllocationKeepsRowsAlignedAndRejectsBadRequests) {
     EXPECT_EQ(image.rowBytes() % 128, 0);
     EXPECT_GE(image.rowBytes(), 27 * 16);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(image.origin()) % 128, 0u);
-    EXPECT_EQ(image.memoryName(), "texture");
     EXPECT_EQ(get(image, 36, 44, 3), 0.0);
 
     EXPECT_THROW(Image({{0, 0, 4, 4}, 5, Pixel::ComponentType::Float}, nullptr), ImageError);

@@ -48,9 +48,7 @@ std::vector<KernelCase> allCases() {
             KernelCase c{which, id, key.substr(65), 0, {}, Pixel::ComponentType::Float};
             std::istringstream in(c.suffix);
             std::string field;
-            std::getline(in, field, '_');  // device class and interface: CPU
-            std::getline(in, field, '_');
-            std::getline(in, field, '_');
+            for (int k = 0; k < 3; ++k) std::getline(in, field, '_');  // class, interface, flags
             c.flags = unsigned(std::stoul(field));
             while (std::getline(in, field, '_')) {
                 c.channels.push_back(field[0] - '0');

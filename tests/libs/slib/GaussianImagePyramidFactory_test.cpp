@@ -23,6 +23,17 @@ float& at(const Kiln::Image& image, int x, int y, int c = 0) {
     return reinterpret_cast<float*>(image.row(y))[(x - image.box().x0) * image.channels() + c];
 }
 
+/// Uniform noise in [0, 1) on every component.
+Kiln::Image noiseImage(int w, int h, int channels, unsigned seed) {
+    Kiln::Image image = floatImage(w, h, channels);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < channels; ++c) at(image, x, y, c) = value(rng);
+    return image;
+}
+
 }  // namespace
 
 TEST(ImagePyramids, LevelsStopAtTheSmallestLevelSize) {
@@ -47,13 +58,8 @@ TEST_P(PyramidRoundTrip, CollapsingTheLaplacianGivesTheImageBack) {
     GaussianImagePyramidFactory factory;
     factory.setSmallestLevelSize(3);
     factory.setSpherical(GetParam());
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<float> value(0.0f, 1.0f);
     // An odd size exercises the border rules of every level.
-    Kiln::Image image = floatImage(100, 51, 3);
-    for (int y = 0; y < 51; ++y)
-        for (int x = 0; x < 100; ++x)
-            for (int c = 0; c < 3; ++c) at(image, x, y, c) = value(rng);
+    const Kiln::Image image = noiseImage(100, 51, 3, 3);
     ImagePyramid laplacian = factory.buildLaplacian(image);
     ASSERT_GE(laplacian.size(), 4u);
     Kiln::Image back = floatImage(100, 51, 3);
@@ -108,12 +114,7 @@ TEST(ImagePyramids, AWindowReducesToTheWholeImagesLevelInsideIt) {
     // image beyond the window). The next level down, reduced from that window level, lines up
     // away from its edges, where its filter reaches past the window (2 pixels).
     GaussianImagePyramidFactory factory;
-    const Kiln::Image image = floatImage(96, 64, 4);
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 96; ++x)
-            for (int c = 0; c < 4; ++c) at(image, x, y, c) = value(rng);
+    const Kiln::Image image = noiseImage(96, 64, 4, 5);
     const ImagePyramid whole = factory.buildGaussian(image, 3);
     const std::vector<Kiln::Box> boxes = factory.levelBoxes({20, 12, 68, 44}, 3);
     ImagePyramid window{image};
@@ -139,17 +140,12 @@ TEST(ImagePyramids, ReduceAndExpandAreTheSeparableFiltersWithTheBorderRule) {
     // Every pixel, edges and rows beyond the poles included, against the filters written out
     // in double precision: odd sizes, one and four channels, plain and spherical.
     using namespace Korvane::SLIB::ImagePyramids;
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> value(0.0f, 1.0f);
     for (const bool spherical : {false, true})
         for (const int channels : {1, 4}) {
             GaussianImagePyramidFactory factory;
             factory.setSpherical(spherical);
             const int w = 38, h = 21;
-            const Kiln::Image fine = floatImage(w, h, channels);
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    for (int c = 0; c < channels; ++c) at(fine, x, y, c) = value(rng);
+            const Kiln::Image fine = noiseImage(w, h, channels, 11);
             auto read = [&](const Kiln::Image& image, int x, int y, int c) {
                 const int iw = image.box().width();
                 const BorderRow r = ResolveRow(y, image.box().height(), spherical);

@@ -86,18 +86,10 @@ TEST(PtoFile, EveryProjectionMapsAsTheReferenceTool) {
 TEST(PtoFile, CamerasSharingAFileGetWindowsAndCircles) {
     const PtoProject project = ReadPtoFile(dataPath("dual.pto"));
     ASSERT_EQ(project.rig.getNumberCameras(), 2);
-    const CameraDefinition& left = project.rig.getCamera(0);
+    // Formats, windows and the lenses the second line takes from the first are checked by the
+    // reference mapping above.
     const CameraDefinition& right = project.rig.getCamera(1);
-    // Each lens's window keeps the file's smaller side, so the polynomial keeps its unit.
-    EXPECT_EQ(left.getFormatWidth(), 1000);
-    EXPECT_EQ(left.getFormatHeight(), 1000);
-    ASSERT_TRUE(left.hasCropWindow() && right.hasCropWindow());
-    EXPECT_EQ(left.getCropWindowOffset(), Eigen::Vector2i(0, 0));
-    EXPECT_EQ(right.getCropWindowOffset(), Eigen::Vector2i(1000, 0));
-    // The second line takes the first's field of view and polynomial.
-    EXPECT_EQ(right.getFocalLength(), left.getFocalLength());
-    EXPECT_EQ(right.getDistortion(), left.getDistortion());
-    EXPECT_EQ(right.getProjection(), ProjectionTypeEnum::Fisheye);
+    ASSERT_TRUE(project.rig.getCamera(0).hasCropWindow() && right.hasCropWindow());
     // S1010,1990,10,990: a circle of radius 490 about pixel (1500, 500) from the top-left,
     // (1500.5, 499.5) in the file from the bottom-left.
     ASSERT_TRUE(right.hasImageCircle());

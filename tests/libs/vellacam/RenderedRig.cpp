@@ -44,20 +44,23 @@ RenderedRig RenderedRig::render(const MakeRig::RigOptions& options) {
         Research::SphericalTransform transform(r.rig.getCamera(c));
         transform.setConvergenceDepth(synthetic.convergence());
         r.views.push_back(MakeRig::ViewRenderer(transform, pool).render(r.scene, pool));
-        const MakeRig::RenderedView& view = r.views.back();
-        Research::FeatureImage image;
-        image.width = view.width;
-        image.height = view.height;
-        image.pixels.resize(size_t(view.width) * view.height);
-        for (int row = 0; row < view.height; ++row)
-            for (int i = 0; i < view.width; ++i) {
-                const float* p = &view.rgb[(size_t(row) * view.width + i) * 3];
-                image.pixels[size_t(view.height - 1 - row) * view.width + i] =
-                    0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
-            }
-        r.images.push_back(std::move(image));
+        r.images.push_back(luminance(r.views.back()));
     }
     return r;
+}
+
+Research::FeatureImage RenderedRig::luminance(const MakeRig::RenderedView& view) {
+    Research::FeatureImage image;
+    image.width = view.width;
+    image.height = view.height;
+    image.pixels.resize(size_t(view.width) * view.height);
+    for (int row = 0; row < view.height; ++row)
+        for (int i = 0; i < view.width; ++i) {
+            const float* p = &view.rgb[(size_t(row) * view.width + i) * 3];
+            image.pixels[size_t(view.height - 1 - row) * view.width + i] =
+                0.2126f * p[0] + 0.7152f * p[1] + 0.0722f * p[2];
+        }
+    return image;
 }
 
 }  // namespace MatchingTests

@@ -26,6 +26,8 @@ struct RenderedRig {
     static const Korvane::MakeRig::RenderedView& panorama();
     /// The true rig of `options` and its views of the scene at its first frame.
     static RenderedRig render(const Korvane::MakeRig::RigOptions& options);
+    /// The luminance of `view`, rows from the bottom.
+    static Korvane::Research::FeatureImage luminance(const Korvane::MakeRig::RenderedView& view);
 };
 
 /// Hands the rendered images out, each camera c as input c; inputs in `missing` have none.

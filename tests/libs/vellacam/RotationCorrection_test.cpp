@@ -68,20 +68,17 @@ struct SyntheticMatches {
                 if ((point - centres[size_t(c)]).normalized().dot(axes[size_t(c)]) >
                     std::cos(halfField * kDeg))
                     seeing.push_back(c);
+            // The recorded rig's ray of a true observation: the error taken back out.
+            auto recorded = [&](int c) {
+                const size_t i = size_t(c);
+                return noisy(
+                    scaleAngleFromAxis(axes[i],
+                                       errors[i].transpose() * (point - centres[i]).normalized(),
+                                       1.0 / lensFactor));
+            };
             for (size_t i = 0; i + 1 < seeing.size(); ++i) {
-                const int a = seeing[i], b = seeing[i + 1];
-                RayMatch m;
-                m.a = a;
-                m.b = b;
-                // The recorded rig's ray of a true observation: the error taken back out.
-                m.rayA = noisy(scaleAngleFromAxis(
-                    axes[size_t(a)],
-                    errors[size_t(a)].transpose() * (point - centres[size_t(a)]).normalized(),
-                    1.0 / lensFactor));
-                m.rayB = noisy(scaleAngleFromAxis(
-                    axes[size_t(b)],
-                    errors[size_t(b)].transpose() * (point - centres[size_t(b)]).normalized(),
-                    1.0 / lensFactor));
+                // Braces evaluate in order: ray a's noise is drawn first.
+                RayMatch m{seeing[i], seeing[i + 1], recorded(seeing[i]), recorded(seeing[i + 1])};
                 outlier.push_back(unit(rng) < outliers);
                 if (outlier.back()) {
                     const Eigen::Vector3d axis(gauss(rng), gauss(rng), gauss(rng));
