@@ -229,6 +229,9 @@ void Stitcher::computeVectorField() {
                               m_outputBox.y0 + float(cells.y0) / cellsY,
                               m_outputBox.y0 + float(cells.y1) / cellsY};
             resizeBounds(c.image, from, small, Bounds::of(cells), true);
+            // The flow compares the cameras as they will be blended: gains (inside the field)
+            // and falloff (here, per cell), so the rims' vignetting reads as no disagreement.
+            removeVignetting(small, m_vectorFieldBox, c.axis, c.vignetting);
             const HostImage part = download(small);
             for (int y = 0; y < part.height; ++y)
                 std::copy_n(

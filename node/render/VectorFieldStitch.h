@@ -24,7 +24,8 @@ struct VectorFieldStats {
 /// two inside their overlap, split between them so that both meet halfway.
 ///
 /// Inputs are every camera at vector-grid size (premultiplied RGBA, equirectangular, x
-/// wrapping), its exposure gains, and the linked pairs (camera positions in `cameras`). For a
+/// wrapping; a lens's vignetting falloff already removed, so that overlaps agree but for the
+/// gains), its exposure gains, and the linked pairs (camera positions in `cameras`). For a
 /// pair (i, j) the flow F, with camera i at x showing what camera j shows at x + F(x), is
 /// measured by dense inverse-search optical flow (OpenCV's DIS, on 8-bit luma, gain-compensated
 /// and lightly denoised) over the overlap's bounding box, where each image is completed outside
