@@ -161,12 +161,14 @@ Scene& scene() {
         s.node->setKnobFromUser("outputMode", "Warped");
         s.node->knob("gridMap")->from_script(gridText.c_str());
         s.op = static_cast<DizuvaRuviPlugin*>(s.node->op());
+        // As the host does before a render: "Auto" convergence takes the rig's depth, the one
+        // the main job's Warp solved at.
+        s.node->setUIContext(OutputContext(g_frame, Views::find("main")));
+        s.op->doPreValidate();
 
         // The pieces, as the renderer chains them.
         const Kiln::Box pano{0, 0, kW, kH};
-        const GridMapKnob* grids = s.op->knobManager().gridMap();
         for (int c = 0; c < s.rig.getNumberCameras(); ++c) {
-            const auto& def = s.rig.getCamera(c);
             Kiln::Image input(Kiln::Info{Kiln::Box{0, 0, src->width, src->height}, 4}, nullptr);
             for (int y = 0; y < src->height; ++y)
                 std::copy_n(&src->images[views[size_t(c + 1)]][size_t(y) * src->width * 4],
@@ -175,8 +177,6 @@ Scene& scene() {
             s.cameras.push_back(input);
             s.positions.emplace_back(Kiln::Info{pano, 2}, nullptr);
             s.projected.emplace_back(Kiln::Info{pano, 4}, nullptr);
-            (void)grids;
-            (void)def;
             for (int b : s.rig.getLinks(c))
                 if (b > c) s.links.emplace_back(c, b);
         }
