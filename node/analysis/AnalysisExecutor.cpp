@@ -108,7 +108,7 @@ void AnalysisExecutor::end() {
 void AnalysisExecutor::warnOfOlderGrids() const {
     const GridMapKnob* store = m_knobs->gridMap();
     const double before = m_depthBeforeWarp, after = store ? store->solvedDepth() : before;
-    if (m_warpedFrames.empty() || !(std::abs(after - before) > 1e-3 * before)) return;
+    if (m_warpedFrames.empty() || !DepthsDiffer(before, after)) return;
     std::string older;
     for (int frame : store->frames())
         if (!m_warpedFrames.count(frame))

@@ -52,6 +52,8 @@ std::string DepthText(double metres) {
     return text;
 }
 
+bool DepthsDiffer(double solved, double depth) { return std::abs(depth - solved) > 1e-3 * solved; }
+
 GridMapKnob::GridMapKnob(PX::Image::Node* node, const std::string& name) : Knob(node, name, "") {}
 
 bool GridMapKnob::sizeAllowed(int width, int height) {

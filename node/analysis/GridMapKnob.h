@@ -18,6 +18,10 @@ namespace Research {
 /// A convergence depth as messages write it: "5 m", "4.5 m", "12.3457 m".
 std::string DepthText(double metres);
 
+/// Whether grids solved at convergence depth `solved` are off when rendered at `depth`: the
+/// two differ by more than a thousandth of `solved`. Never true while `solved` is unknown (NaN).
+bool DepthsDiffer(double solved, double depth);
+
 /// The store of solved warp grids (script name `gridMap`): one Grid2D per (analysis key frame,
 /// camera view), where the view is the host's view number of the camera, camera index + 1. It is
 /// saved with the host script, enters the node's hash and answers the renderer's queries.

@@ -37,8 +37,6 @@ const char* const kResetMatchesQuestion =
     "Proceeding will reset the existing camera matches. Are you sure?";
 const char* const kResetWarpQuestion = "Proceeding will reset existing warp. Are you sure?";
 const char* const kSolveDepthMessageStart = "The warp was solved at a convergence depth";
-// Converge may differ from the solve depth by this share of it before the grids are off.
-constexpr double kSolveDepthTolerance = 1e-3;
 
 // One undo step, open for the life of the object, that records each given knob (missing ones
 // are skipped), so that the whole action comes back at once.
@@ -186,7 +184,7 @@ std::string PanelActions::solveDepthWarning() const {
     const GridMapKnob* grids = m_knobs->gridMap();
     const double solved = grids ? grids->solvedDepth() : std::nan("");
     const double now = m_knobs->convergenceDepth();
-    if (!(std::abs(now - solved) > kSolveDepthTolerance * solved)) return {};
+    if (!DepthsDiffer(solved, now)) return {};
     const bool follows = m_knobs->autoConvergenceDepth();
     return "The warp was solved at a convergence depth of " + DepthText(solved) +
            ", but Converge is now " + DepthText(now) + (follows ? " (Auto follows the rig)" : "") +

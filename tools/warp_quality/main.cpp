@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
                 "measured at %s, the node's convergence depth (the script does not "
                 "record the depth the warp was solved at)\n",
                 DepthText(report.depth).c_str());
-        if (std::abs(report.renderDepth - report.depth) > 1e-3 * report.depth)
+        if (DepthsDiffer(report.depth, report.renderDepth))
             std::printf("note: the node renders at %s now; Warped output ghosts there\n",
                         DepthText(report.renderDepth).c_str());
         const MisalignmentFigures before = MisalignmentFigures::of(report.unwarped);
