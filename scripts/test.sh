@@ -28,5 +28,5 @@ if [ "${SKIP_SANITIZERS:-0}" != 1 ]; then
     LSAN_OPTIONS=suppressions=$root/tests/host/app/python/lsan.supp \
         run_stage build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
                              -DSANITIZE=address,undefined \
-                             -DBUILD_BENCHMARKS=OFF
+                             -DBUILD_BENCHMARKS=OFF -DBUILD_VIEWING_TOOLS=OFF
 fi
