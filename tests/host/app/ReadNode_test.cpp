@@ -51,36 +51,6 @@ protected:
 
 }  // namespace
 
-// Files keep the top row first, our images the bottom row: row y is file row H - 1 - y.
-TEST_F(ReadNodeTest, PngAndExrReadBackWithRowsFlipped) {
-    for (const char* ext : {".png", ".exr"}) {
-        SCOPED_TRACE(ext);
-        for (int channels : {3, 4}) {
-            const std::string path = m_dir + "/img" + std::to_string(channels) + ext;
-            const TestImages::FileImage file = TestImages::pattern(5, 3, channels, channels);
-            TestImages::write(path, file);
-            ReadNode* op = read(path);
-            ASSERT_TRUE(op->valid()) << op->errorMessage();
-            EXPECT_EQ(op->info().box(), Box(0, 0, 5, 3));
-            EXPECT_EQ(op->info().format().width(), 5);
-            EXPECT_EQ(op->info().format().height(), 3);
-            EXPECT_EQ(op->info().channels(), Mask_RGBA);
-
-            const ImagePlane plane = op->fetchPlane(op->info().box(), Mask_RGBA);
-            ASSERT_TRUE(plane.hasBuffer()) << op->errorMessage();
-            for (int y = 0; y < 3; ++y)
-                for (int x = 0; x < 5; ++x) {
-                    for (int c = 0; c < channels; ++c)
-                        ASSERT_NEAR(plane.at(x, y, c), file.at(x, 2 - y, c), 1e-6)
-                            << "x " << x << " y " << y << " c " << c;
-                    if (channels == 3) {
-                        ASSERT_EQ(plane.at(x, y, 3), 1.0f) << "alpha is 1";
-                    }
-                }
-        }
-    }
-}
-
 // Which view's and frame's file each render reads is checked through the Write node
 // (WriteNodeTest.WrittenFilesHoldTheInputForEveryViewAndFrame); here the frame rounding.
 TEST_F(ReadNodeTest, ViewAndFrameChooseTheFile) {

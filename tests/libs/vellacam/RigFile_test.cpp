@@ -148,10 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
     RigFileDefect,
     ::testing::Values(
         Defect{"BadJson", "\"diameter\": 0.3,", "\"diameter\": 0.3", ":4: not valid JSON"},
-        Defect{"HugeNumber",
-               "\"focal_length\": 12.0",
-               "\"focal_length\": 1e999",
-               ": 'cameras[1].focal_length' holds a number too large to represent"},
         Defect{"HugeNumberInAnArray",
                "[0.15, 0.0, 0.0]",
                "[0.15, -1e999, 0.0]",
