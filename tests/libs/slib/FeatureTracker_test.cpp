@@ -46,11 +46,7 @@ const Context kBefore(1, 1), kAfter(2, 1);
 
 }  // namespace
 
-TEST(FeatureTracker, AcceptanceMapping) {
-    EXPECT_DOUBLE_EQ(SequentialTrackingStage::acceptanceForThreshold(0.0), 1.0);
-    EXPECT_DOUBLE_EQ(SequentialTrackingStage::acceptanceForThreshold(0.5), 0.0);
-    EXPECT_DOUBLE_EQ(SequentialTrackingStage::acceptanceForThreshold(1.0), -1.0);
-
+TEST(FeatureTracker, AcceptsByScoreAndErrorNeverALostPoint) {
     SequentialTrackingStage s;
     s.setAcceptance(0.5);
     s.setErrorLimit(0.1);

@@ -208,54 +208,6 @@ TEST(TrackFeatures, ACancelOrAWrongInputListLeavesTheRecordAsItWas) {
     EXPECT_EQ(track.getTracks().size(), 1u);
 }
 
-TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
-    // Every camera's input is the panorama from the rig centre, seen only over its own third of
-    // the longitudes, overlapping its neighbours: matches land at the same panorama position.
-    const Korvane::MakeRig::RenderedView& view = RenderedRig::panorama();
-    CameraDefinition pano;
-    pano.setFormat(512, 256);
-    pano.setProjection(ProjectionTypeEnum::Latlong);
-    CameraRigDefinition rig;
-    rig.setNumberCameras(3);
-    rig.setRigDiameter(0.3);
-    const FeatureImage whole = RenderedRig::luminance(view);
-    std::vector<FeatureImage> images(3, whole);
-    for (int c = 0; c < 3; ++c) {
-        rig.setCamera(c, pano);
-        rig.setLinked(c, (c + 1) % 3);
-        // Camera c covers longitudes [c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40), wrapped.
-        const int start = c * 512 / 3 - 40;
-        for (size_t p = 0; p < whole.pixels.size(); ++p)
-            if ((int(p % 512) - start + 1024) % 512 >= 512 / 3 + 80)
-                images[size_t(c)].pixels[p] = 0;
-    }
-    RenderedSource source(images);
-    CameraTrack track(1);
-    ASSERT_TRUE(
-        TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Latlong, false, 1, {0, 1, 2}));
-    EXPECT_GE(track.getTracks().size(), 10u);
-    // Each camera's image ends in a hard black edge that real overlaps do not have; a patch
-    // (radius 7) on the blurred image (sigma 1) within reach of one is not the same in both
-    // cameras, so those matches are left out of the check.
-    auto nearAnEdge = [](double x) {
-        for (int c = 0; c < 3; ++c)
-            for (int edge : {c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40}) {
-                const double d = std::abs(std::remainder(x - edge, 512.0));
-                if (d < 12.0) return true;
-            }
-        return false;
-    };
-    int checked = 0;
-    for (const FeatureTrack& m : track.getTracks()) {
-        const auto& f = m.getFeatures();
-        if (nearAnEdge(f[0].second.getPosition().x())) continue;
-        ++checked;
-        for (size_t k = 1; k < f.size(); ++k)
-            EXPECT_LT((f[k].second.getPosition() - f[0].second.getPosition()).norm(), 0.1);
-    }
-    EXPECT_GE(checked, 5);
-}
-
 TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {
     const RenderedRig& r = RenderedRig::get();
     const Korvane::MakeRig::MatchTruth truth(r.scene, r.rig);
