@@ -45,9 +45,7 @@ std::vector<LensCase> lensCases() {
     const Eigen::Vector3d none = Eigen::Vector3d::Zero();
     const Eigen::Vector2d centred = Eigen::Vector2d::Zero();
     return {
-        {"Rectilinear", ProjectionTypeEnum::Rectilinear, 24.0, none, 1.0, centred},
         {"RectilinearAnamorphic", ProjectionTypeEnum::Rectilinear, 30.0, kMixed, 2.0, kShift},
-        {"Fisheye", ProjectionTypeEnum::Fisheye, 9.0, none, 1.0, centred},
         {"FisheyeDistorted", ProjectionTypeEnum::Fisheye, 9.0, kBarrel, 1.0, kShift},
         {"Latlong", ProjectionTypeEnum::Latlong, 0.0, none, 1.0, centred},
         {"LatlongDistorted", ProjectionTypeEnum::Latlong, 0.0, kMixed, 1.0, centred},
