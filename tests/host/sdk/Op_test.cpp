@@ -25,21 +25,6 @@ public:
 
 using Execute = TestOps::RecorderTest;
 
-TEST_F(Execute, RunsKeptFramesInOrderWithTheUIFrameSet) {
-    op->skip = 3;
-    node->setKnobFromUser("count", "{curve 1=1 5=5}");
-    node->setUIContext(OutputContext(42, 0));
-
-    const ExecuteResult r = execute(op, {5, 1, 3, 1});
-    EXPECT_EQ(r.framesRun, 2);
-    EXPECT_EQ(r.framesSkipped, 1);
-    EXPECT_FALSE(r.cancelled);
-    EXPECT_EQ(op->log,
-              (std::vector<std::string>{
-                  "changed count", "begin", "execute 1 count 1", "execute 5 count 5", "end"}));
-    EXPECT_EQ(node->uiContext().frame(), 42) << "the UI frame is restored after the run";
-}
-
 TEST_F(Execute, ProgressOfEachFrameIsItsShareOfTheWholeRun) {
     // The recorder reports half its work done in each frame: the bar moves only forward.
     ProgressHost host;
