@@ -120,22 +120,3 @@ TEST_F(UndoTest, CustomStoreKnobsComeBackThroughTheirOwnText) {
     ASSERT_TRUE(undo.redo());
     EXPECT_EQ(list->values, (std::vector<int>{3, 1, 4}));
 }
-
-TEST_F(UndoTest, RollbackRestoresWhatAFailedInnerPartWroteAndKeepsTheRest) {
-    undo.begin("Press");
-    write("gain", 2);
-    const UndoStack::Savepoint point = undo.savepoint();
-    write("gain", 3);   // recorded before the savepoint: back to 2, not to 1
-    write("count", 9);  // recorded after it: back to 5 and forgotten
-    op->log.clear();
-    undo.rollback(point);
-    EXPECT_EQ(text("gain"), "2");
-    EXPECT_EQ(text("count"), "5");
-    EXPECT_EQ(op->log, (std::vector<std::string>{"changed count", "changed gain"}));
-    undo.end();
-
-    ASSERT_EQ(undo.undoCount(), 1u);
-    ASSERT_TRUE(undo.undo());
-    EXPECT_EQ(text("gain"), "1");
-    EXPECT_EQ(text("count"), "5");
-}

@@ -41,7 +41,7 @@ struct PythonHostTest : ::testing::Test {
     void SetUp() override {
         PX::Image::UndoStack::instance().clear();
         Host::install(&host);
-        node = host.addNode("PyTestOp", "");
+        node = host.addNode("TestRecorder", "");
     }
     void TearDown() override { Host::install(nullptr); }
     void run(const std::string& code) { py::exec("import vireo\n" + code); }
@@ -65,7 +65,8 @@ TEST_F(PythonHostTest, AFailingButtonScriptIsReportedWithItsTracebackAndChangesN
     EXPECT_EQ(PX::Image::UndoStack::instance().undoCount(), steps);
     EXPECT_EQ(host.failedScripts(), 1);
     const std::string text = log.str();
-    EXPECT_NE(text.find("error: [PyTestOp1] a button script failed"), std::string::npos) << text;
+    EXPECT_NE(text.find("error: [TestRecorder1] a button script failed"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("Traceback (most recent call last)"), std::string::npos) << text;
     EXPECT_NE(text.find("line 3"), std::string::npos) << "the traceback points at the line\n"
                                                       << text;
@@ -93,16 +94,16 @@ TEST_F(PythonHostTest, EveryAnswerIsLoggedWithItsQuestionAndWhereItCameFrom) {
 
 TEST_F(PythonHostTest, ACancelStopsBetweenFramesAndTheEndStepStillRuns) {
     host.framesBeforeCancel = 2;
-    run("n = vireo.toNode('PyTestOp1')\n"
+    run("n = vireo.toNode('TestRecorder1')\n"
         "assert vireo.execute(n, 1, 5) is False\n"
         "assert n['log'].value().splitlines() == "
         "['begin', 'execute 1 count 5', 'execute 2 count 5', 'end']\n");
-    EXPECT_NE(log.str().find("[PyTestOp1] cancelled after 2 frames"), std::string::npos)
+    EXPECT_NE(log.str().find("[TestRecorder1] cancelled after 2 frames"), std::string::npos)
         << log.str();
 }
 
 TEST(PythonCommandLine, RunsAScriptAfterLoadingAndHandsTheGraphOn) {
-    const std::string graph = writeFile("cl.vireo", "vireo 1\nnode PyTestOp A\nend\n");
+    const std::string graph = writeFile("cl.vireo", "vireo 1\nnode TestRecorder A\nend\n");
     const std::string saved = ::testing::TempDir() + "cl_saved.vireo";
     const std::string edit = writeFile(
         "edit.py", "import sys, vireo\nvireo.toNode('A')['count'].setValue(int(sys.argv[1]))\n");
