@@ -174,32 +174,17 @@ TEST_F(KnobTest, ChoiceKnobsSaveNamesAndRefuseUnknownOnes) {
     Views::setNames({"main"});
 }
 
-namespace {
-
-/// Records the scripts the host is asked to run; `ok` decides whether they succeed.
-class ScriptHost : public Host {
-public:
-    bool runScript(Node* node, const std::string& script) override {
-        scripts.push_back(node->name() + ": " + script);
-        return ok;
-    }
-    std::vector<std::string> scripts;
-    bool ok = true;
-};
-
-}  // namespace
-
 TEST_F(KnobTest, ButtonsScriptsAndLinks) {
     KnobCallback f(node.get());
     f.make<ButtonKnob>("plain", "Plain");
     f.make<PyScriptKnob>("run", "Run", "print(1)");
     f.make<LinkKnob>("runAgain", "Run again", "run");
-    ScriptHost host;
+    TestOps::RecordingHost host;
     Host::install(&host);
     op->log.clear();
     node->pressKnob("plain");
     node->pressKnob("runAgain");
-    host.ok = false;
+    host.scriptsSucceed = false;
     node->pressKnob("run");
     Host::install(nullptr);
     EXPECT_EQ(host.scripts,

@@ -12,22 +12,11 @@
 
 using namespace PX::Image;
 
-namespace {
-
-/// A host that keeps the progress it was shown.
-class ProgressHost : public Host {
-public:
-    void progress(Node*, float fraction) override { shown.push_back(fraction); }
-    std::vector<float> shown;
-};
-
-}  // namespace
-
 using Execute = TestOps::RecorderTest;
 
 TEST_F(Execute, ProgressOfEachFrameIsItsShareOfTheWholeRun) {
     // The recorder reports half its work done in each frame: the bar moves only forward.
-    ProgressHost host;
+    TestOps::RecordingHost host;
     Host::install(&host);
     execute(node->op(), {1, 2});
     node->op()->progressFraction(0.5);  // after the run, the node's own fraction again

@@ -13,6 +13,7 @@
 
 #include "px/image/Executable.h"
 #include "px/image/Format.h"
+#include "px/image/Host.h"
 #include "px/image/Iop.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Node.h"
@@ -73,6 +74,24 @@ public:
 private:
     void record(const std::string& line);
     StringKnob* m_log = nullptr;
+};
+
+/// A host that keeps the progress it is shown and the scripts it is asked to run, and
+/// answers a cancel and a script's success as told.
+class RecordingHost : public Host {
+public:
+    void progress(Node*, float fraction) override { shown.push_back(fraction); }
+    void progressDismiss(Node*) override { ++dismissed; }
+    bool cancelled(Node*) override { return cancel; }
+    bool runScript(Node* node, const std::string& script) override {
+        scripts.push_back(node->name() + ": " + script);
+        return scriptsSucceed;
+    }
+    std::vector<float> shown;
+    int dismissed = 0;
+    bool cancel = false;
+    std::vector<std::string> scripts;
+    bool scriptsSucceed = true;
 };
 
 /// A fresh Recorder1 node and an empty undo stack for each test.
