@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../Thrown.h"
 #include "../sdk/TestOps.h"
 #include "ImageFiles.h"
 #include "ScriptError.h"
@@ -40,12 +41,7 @@ protected:
         return m_file.load();
     }
     std::string loadError(const std::string& text) {
-        try {
-            load(text);
-        } catch (const ScriptError& e) {
-            return e.what();
-        }
-        return "loaded";
+        return TestSupport::thrown<ScriptError>([&] { load(text); });
     }
 
     std::vector<std::string> m_savedViews;
@@ -205,14 +201,9 @@ TEST_F(ScriptFileTest, CyclesAreRefusedNamingTheirNodes) {
     Node* b = graph.addNode("TestRecorder", "B");
     graph.connect(a, b, 0);
     graph.connect(a, b, 1);  // twice from one node is no cycle
-    try {
-        graph.connect(b, a, 0);
-        ADD_FAILURE() << "a cycle was accepted";
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(),
-                     "cannot connect 'B' to input 0 of 'A': the connections would form a cycle: "
-                     "'B' reads from 'A' reads from 'B'");
-    }
+    EXPECT_EQ(TestSupport::thrown<std::invalid_argument>([&] { graph.connect(b, a, 0); }),
+              "cannot connect 'B' to input 0 of 'A': the connections would form a cycle: 'B' "
+              "reads from 'A' reads from 'B'");
     EXPECT_EQ(a->input(0), nullptr) << "a refused connection changes nothing";
     EXPECT_TRUE(graph.findCycle().empty());
 }

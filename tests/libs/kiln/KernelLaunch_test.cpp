@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include "../../Thrown.h"
+
 #include <cstdlib>
 #include <thread>
 
@@ -53,12 +55,8 @@ private:
 template <typename E, typename Launch>
 void expectRejected(Launch launch, const Image& output, const std::string& text) {
     const Image before = output.distributeTo(output.device());
-    try {
-        launch();
-        ADD_FAILURE() << "launch did not throw";
-    } catch (const E& e) {
-        EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
-    }
+    const std::string message = TestSupport::thrown<E>(launch);
+    EXPECT_NE(message.find(text), std::string::npos) << message;
     EXPECT_EQ(KilnTest::firstDifference(before, output), -1) << "output was written";
 }
 

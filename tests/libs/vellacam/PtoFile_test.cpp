@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../Thrown.h"
 #include "vellacam/RigError.h"
 #include "vellacam/SphericalTransform.h"
 
@@ -99,12 +100,7 @@ TEST(PtoFile, ACircularCropBecomesTheImageCircle) {
 
 TEST(PtoFile, DefectsNameTheLine) {
     auto message = [](const std::string& text) {
-        try {
-            ParsePtoText(text, "rig.pto");
-        } catch (const RigError& e) {
-            return std::string(e.what());
-        }
-        return std::string("no error");
+        return TestSupport::thrown<RigError>([&] { ParsePtoText(text, "rig.pto"); });
     };
     const std::string p = "p f2 w3600 h1800 v360\n";
     EXPECT_EQ(message(p + "# a comment\ni w100 h100 f0 v90\ni w100 h100 f0 v=7\n"),

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../Thrown.h"
+
 #include "MakeRigTest.h"
 
 using namespace Korvane::MakeRig;
@@ -34,13 +36,9 @@ TEST(RigOptions, EveryMistakeNamesItsOption) {
         {"--out d --lens rectilinear --circle 190", "--circle"},
     };
     for (const auto& c : cases) {
-        try {
-            RigOptions::parse(words(c.args));
-            ADD_FAILURE() << "accepted " << c.args;
-        } catch (const OptionError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind(c.option + ": ", 0), 0u)
-                << e.what() << " for " << c.args;
-        }
+        const std::string message =
+            TestSupport::thrown<OptionError>([&] { RigOptions::parse(words(c.args)); });
+        EXPECT_EQ(message.rfind(c.option + ": ", 0), 0u) << message << " for " << c.args;
     }
     EXPECT_TRUE(RigOptions::parse({"--help"}).help);
     EXPECT_EQ(RigOptions::parse(words("--out d --distortion 0,-0.01,0")).distortion,

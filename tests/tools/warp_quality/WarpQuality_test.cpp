@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../Thrown.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,12 +39,9 @@ TEST(WarpQuality, TruthPointsBecomeMatchesOfTwoOrMoreCameras) {
                                    std::string("{\"points\": ["),
                                    std::string("[]")}) {
         const std::string broken = writeFile("warp_quality_broken.json", bad);
-        try {
-            readTruthMatches(broken);
-            ADD_FAILURE() << "read " << bad;
-        } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(broken), std::string::npos) << e.what();
-        }
+        const std::string message =
+            TestSupport::thrown<std::runtime_error>([&] { readTruthMatches(broken); });
+        EXPECT_NE(message.find(broken), std::string::npos) << message;
     }
     EXPECT_THROW(readTruthMatches("/nonexistent/points.0001.json"), std::runtime_error);
     EXPECT_EQ(truthPointsPath("footage/truth", 6), "footage/truth/points.0006.json");
