@@ -39,9 +39,6 @@ protected:
         op->validate();
         return op;
     }
-    void writeText(const std::string& path, const std::string& text) {
-        std::ofstream(path) << text;
-    }
 
     std::vector<std::string> m_savedViews;
     std::string m_dir;
@@ -88,7 +85,7 @@ std::string rigText(int n) {
 
 TEST_F(ReadNodeTest, RigFileBecomesTheRigLibrarysMetadata) {
     const std::string rig = m_dir + "/rig.json";
-    writeText(rig, rigText(2));
+    std::ofstream(rig) << rigText(2);
     TestImages::write(m_dir + "/img.exr", TestImages::pattern(2, 2, 3, 1));
     read(m_dir + "/img.exr");
     m_node->setKnobFromUser("rig", rig);
@@ -106,16 +103,16 @@ TEST_F(ReadNodeTest, BadRigFilesNameTheFileAndTheProblem) {
     TestImages::write(m_dir + "/img.exr", TestImages::pattern(2, 2, 3, 1));
     read(m_dir + "/img.exr");
 
-    writeText(rig, "{\n  \"cameras\": [1, 2,]\n}\n");
+    std::ofstream(rig) << "{\n  \"cameras\": [1, 2,]\n}\n";
     m_node->setKnobFromUser("rig", rig);
     EXPECT_TRUE(m_node->op()->fetchMetaData().empty());
     EXPECT_EQ(m_node->errorMessage(), rig + ":2: not valid JSON");
     EXPECT_EQ(Views::names(), std::vector<std::string>{"main"}) << "no views from a bad rig";
 
     m_node->clearError();
-    writeText(rig, R"({"version": 1, "cameras": [{"format": {"width": 2, "height": 2},
+    std::ofstream(rig) << R"({"version": 1, "cameras": [{"format": {"width": 2, "height": 2},
                        "projection": "fisheye", "focal_length": 8, "position": [0, 0],
-                       "rotation": [0, 0, 0]}]})");
+                       "rotation": [0, 0, 0]}]})";
     m_node->setKnobFromUser("rig", rig + " ");  // a new text, so the knob reads the file again
     m_node->setKnobFromUser("rig", rig);
     EXPECT_TRUE(m_node->op()->fetchMetaData().empty());
@@ -126,7 +123,7 @@ TEST_F(ReadNodeTest, BadRigFilesNameTheFileAndTheProblem) {
 TEST_F(ReadNodeTest, RigAddsTheMissingCameraViewsAndTheScriptRecordsThem) {
     Views::setNames({"cam2", "left"});
     const std::string rig = m_dir + "/rig.json";
-    writeText(rig, rigText(3));
+    std::ofstream(rig) << rigText(3);
     m_node = m_graph.addNode("Read", "Read1");
     m_node->setKnobFromUser("rig", rig);
     const std::vector<std::string> gained{"cam2", "left", "main", "cam1", "cam3"};

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../Thrown.h"
+#include "../../TestSupport.h"
 #include "../sdk/TestOps.h"
 #include "ImageFiles.h"
 #include "ScriptError.h"
@@ -226,10 +226,7 @@ TEST_F(ScriptFileTest, AFailedSaveLeavesThePreviousFileAndSaysWhy) {
     std::filesystem::create_directories(asFolder);
     EXPECT_THROW(ScriptFile::save(graph, asFolder), ScriptError);
     ScriptFile::save(graph, m_path);
-    std::ifstream in(m_path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), ScriptFile::text(graph));
+    EXPECT_EQ(TestSupport::fileContent(m_path), ScriptFile::text(graph));
     for (const auto& entry : std::filesystem::directory_iterator(TestImages::scratchFolder())) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name.rfind(".test.", 0) != 0 && name.rfind(".a-folder.", 0) != 0)

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../Thrown.h"
+#include "../../TestSupport.h"
 
 #include "TestOps.h"
 #include "px/image/ArrayKnob.h"

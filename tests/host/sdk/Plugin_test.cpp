@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../Thrown.h"
+#include "../../TestSupport.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Iop.h"
 #include "px/image/Node.h"

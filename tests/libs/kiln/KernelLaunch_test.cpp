@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
-#include "../../Thrown.h"
+#include "../../TestSupport.h"
 
 #include <cstdlib>
 #include <thread>

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../Thrown.h"
+#include "../../TestSupport.h"
 #include "vellacam/RigError.h"
 #include "vellacam/SphericalTransform.h"
 

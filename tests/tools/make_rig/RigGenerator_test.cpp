@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "../../TestSupport.h"
 #include "../../host/app/ImageFiles.h"
 #include "MakeRigTest.h"
 #include "vellacam/SphericalTransform.h"
@@ -21,6 +22,7 @@
 namespace fs = std::filesystem;
 using namespace Korvane::MakeRig;
 using namespace Korvane::Research;
+using TestSupport::fileContent;
 
 namespace {
 
@@ -33,11 +35,6 @@ Image readImage(const std::string& path) {
     Image image{TestImages::read(path)};
     if (image.pixels.empty()) throw std::runtime_error("cannot read " + path);
     return image;
-}
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string generate(const std::string& name, std::vector<std::string> extra) {
@@ -107,12 +104,13 @@ TEST_F(GeneratedSet, SameBytesForAnyThreadCountAndNewBytesForANewSeed) {
     for (const auto& entry : fs::recursive_directory_iterator(*s_dir)) {
         if (!entry.is_regular_file()) continue;
         const fs::path twin = other / fs::relative(entry.path(), *s_dir);
-        EXPECT_TRUE(readBytes(entry.path()) == readBytes(twin)) << entry.path();
+        EXPECT_TRUE(fileContent(entry.path().string()) == fileContent(twin.string()))
+            << entry.path();
         ++files;
     }
     EXPECT_EQ(files, 7 * 2 * 2 + 4 + 2 + 2);  // rig.json and truth/rig.json
     const std::string seeded = generate("seed", {"--seed", "9", "--no-truth"});
-    EXPECT_FALSE(readBytes(path("cam1.0003.exr")) == readBytes(seeded + "/cam1.0003.exr"));
+    EXPECT_FALSE(fileContent(path("cam1.0003.exr")) == fileContent(seeded + "/cam1.0003.exr"));
     EXPECT_FALSE(fs::exists(seeded + "/truth"));
     fs::remove_all(other);
     fs::remove_all(seeded);

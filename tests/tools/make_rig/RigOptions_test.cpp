@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../Thrown.h"
+#include "../../TestSupport.h"
 
 #include "MakeRigTest.h"
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <pybind11/embed.h>
 
+#include "../../../TestSupport.h"
 #include "CommandLine.h"
 #include "px/image/Node.h"
 #include "px/image/UndoStack.h"
@@ -16,6 +17,7 @@ namespace py = pybind11;
 using namespace Vireo;
 using PX::Image::Host;
 using PX::Image::Node;
+using TestSupport::writeTempFile;
 
 namespace {
 
@@ -50,12 +52,6 @@ struct PythonHostTest : ::testing::Test {
     CancellingHost host{log};
     Node* node = nullptr;
 };
-
-std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream(path) << text;
-    return path;
-}
 
 }  // namespace
 
@@ -103,23 +99,22 @@ TEST_F(PythonHostTest, ACancelStopsBetweenFramesAndTheEndStepStillRuns) {
 }
 
 TEST(PythonCommandLine, RunsAScriptAfterLoadingAndHandsTheGraphOn) {
-    const std::string graph = writeFile("cl.vireo", "vireo 1\nnode TestRecorder A\nend\n");
+    const std::string graph = writeTempFile("cl.vireo", "vireo 1\nnode TestRecorder A\nend\n");
     const std::string saved = ::testing::TempDir() + "cl_saved.vireo";
-    const std::string edit = writeFile(
+    const std::string edit = writeTempFile(
         "edit.py", "import sys, vireo\nvireo.toNode('A')['count'].setValue(int(sys.argv[1]))\n");
     std::ostringstream out, err;
     EXPECT_EQ(PythonCommandLine(out, err).run({graph, "--save", saved, "-t", edit, "42"}), 0)
         << err.str();
-    std::ifstream in(saved);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = TestSupport::fileContent(saved);
     EXPECT_NE(text.find("count 42"), std::string::npos) << text;
 
-    const std::string raising = writeFile("raise.py", "x = 1\nraise ValueError('bad input')\n");
+    const std::string raising = writeTempFile("raise.py", "x = 1\nraise ValueError('bad input')\n");
     EXPECT_EQ(PythonCommandLine(out, err).run({"-t", raising}), 1);
     EXPECT_NE(err.str().find("ValueError: bad input"), std::string::npos) << err.str();
-    EXPECT_EQ(
-        PythonCommandLine(out, err).run({"-t", writeFile("exit.py", "import sys\nsys.exit(3)\n")}),
-        3);
+    EXPECT_EQ(PythonCommandLine(out, err).run(
+                  {"-t", writeTempFile("exit.py", "import sys\nsys.exit(3)\n")}),
+              3);
     EXPECT_EQ(PythonCommandLine(out, err).run({"-t", ::testing::TempDir() + "missing.py"}), 1);
     EXPECT_EQ(CommandLine(out, err).run({"-t", edit}), 2) << "a host without Python says so";
 }
