@@ -25,19 +25,12 @@ protected:
     }
     void TearDown() override { Views::setNames(m_savedViews); }
 
-    // A Read of `file` at `frame` and `view`, knobs stored and validated.
-    ReadNode* read(const std::string& file, double frame = 1, const std::string& view = "main") {
-        if (!m_node) m_node = m_graph.addNode("Read", "Read1");
+    // A Read of `file`, knobs stored and validated.
+    void read(const std::string& file) {
+        m_node = m_graph.addNode("Read", "Read1");
         m_node->setKnobFromUser("file", file);
-        return at(frame, view);
-    }
-    ReadNode* at(double frame, const std::string& view) {
-        auto* op = static_cast<ReadNode*>(m_node->op());
-        const OutputContext context(frame, Views::find(view));
-        op->setOutputContext(context);
-        m_node->storeKnobs(context);
-        op->validate();
-        return op;
+        m_node->storeKnobs(m_node->op()->outputContext());
+        static_cast<ReadNode*>(m_node->op())->validate();
     }
 
     std::vector<std::string> m_savedViews;
@@ -47,26 +40,6 @@ protected:
 };
 
 }  // namespace
-
-// Which view's and frame's file each render reads is checked through the Write node
-// (WriteNodeTest.WrittenFilesHoldTheInputForEveryViewAndFrame); here the frame rounding.
-TEST_F(ReadNodeTest, ViewAndFrameChooseTheFile) {
-    Views::setNames({"main", "cam1", "cam2"});
-    TestImages::write(m_dir + "/cam2.0003.exr", TestImages::pattern(2, 2, 3, 2));
-    TestImages::write(m_dir + "/cam2.0004.exr", TestImages::pattern(4, 1, 3, 3));
-    ReadNode* op = read(m_dir + "/%V.####.exr", 2.5, "cam2");  // 2.5 rounds to 3
-    ASSERT_TRUE(op->valid()) << op->errorMessage();
-    EXPECT_EQ(op->filename(), m_dir + "/cam2.0003.exr");
-    EXPECT_EQ(at(4, "cam2")->info().box(), Box(0, 0, 4, 1)) << "a new frame, no knob changed";
-}
-
-TEST_F(ReadNodeTest, MissingFileErrorNamesFileAndFrame) {
-    ReadNode* op = read(m_dir + "/shot.%04d.exr", 12);
-    EXPECT_FALSE(op->valid());
-    const std::string expected = "cannot read image '" + m_dir + "/shot.0012.exr' for frame 12: ";
-    EXPECT_EQ(op->errorMessage().substr(0, expected.size()), expected) << op->errorMessage();
-    EXPECT_FALSE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer());
-}
 
 namespace {
 
