@@ -118,46 +118,13 @@ void Recorder::record(const std::string& line) {
     if (m_log) m_log->set_text(m_log->text() + line + "\n");
 }
 
-void ViewSource::_validate(bool) {
-    info_().set(Box(0, 0, 2, 2));
-    info_().channels(Mask_RGB);
-}
-
-void ViewSource::renderPlane(ImagePlane& plane) {
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 2; ++x)
-            for (int z = 0; z < plane.nComps(); ++z)
-                *plane.writableAt(x, y, z) = float(outputContext().view());
-}
-
-OutputContext ViewSplitter::inputContext(int k) const {
-    OutputContext c = outputContext();
-    c.setView(k);
-    return c;
-}
-
-void ViewSplitter::_validate(bool for_real) {
-    copy_info(0);
-    info_().set(Box(0, 0, views, 1));
-}
-
-// Red of pixel (k, 0) is what input k rendered.
-void ViewSplitter::renderPlane(ImagePlane& plane) {
-    for (int k = 0; k < inputs() && k < plane.bounds().r(); ++k) {
-        ImagePlane in = fetchInput(k, Box(0, 0, 2, 2), Mask_RGB);
-        if (!in.hasBuffer()) throw std::runtime_error("input " + std::to_string(k) + " failed");
-        *plane.writableAt(k, 0, plane.chanNo(Chan_Red)) = in.at(0, 0, 0);
-    }
-}
-
 namespace {
 template <typename T>
 Op* build(Node* node) {
     return new T(node);
 }
 const Op::Description kRecorder("TestRecorder", build<Recorder>);
-const Op::Description kViewSource("TestViewSource", build<ViewSource>);
-const Op::Description kViewSplitter("TestViewSplitter", build<ViewSplitter>);
+const Op::Description kSource("TestSource", build<Source>);
 }  // namespace
 
 }  // namespace TestOps

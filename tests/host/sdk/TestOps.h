@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Operators for the SDK, vireo and scripting tests: one with a knob of each standard kind that
 // records what the host tells it (also built as the plug-in TestRecorder.so for `vireo -t`),
-// and an image source that answers per view.
+// and an image source that cannot be executed.
 #pragma once
 
 #include <memory>
@@ -107,27 +107,14 @@ struct RecorderTest : ::testing::Test {
     Recorder* op = nullptr;
 };
 
-/// A source whose pixels hold its output view number, split into one input per view by
-/// the consumer below.
-class ViewSource : public PlanarIop {
+/// An image source without an executable part.
+class Source : public PlanarIop {
 public:
-    explicit ViewSource(Node* node) : PlanarIop(node) {}
-    const char* Class() const override { return "TestViewSource"; }
+    explicit Source(Node* node) : PlanarIop(node) {}
+    const char* Class() const override { return "TestSource"; }
     int maximum_inputs() const override { return 0; }
-    void _validate(bool) override;
-    void renderPlane(ImagePlane& plane) override;
-};
-
-/// Splits its one input into `views` inputs; input k sees view k.
-class ViewSplitter : public PlanarIop {
-public:
-    explicit ViewSplitter(Node* node) : PlanarIop(node) {}
-    const char* Class() const override { return "TestViewSplitter"; }
-    int split_input(int) const override { return views; }
-    OutputContext inputContext(int k) const override;
-    void _validate(bool for_real) override;
-    void renderPlane(ImagePlane& plane) override;
-    int views = 3;
+    void _validate(bool) override { info_().set(Box(0, 0, 2, 2)); }
+    void renderPlane(ImagePlane&) override {}
 };
 
 }  // namespace TestOps

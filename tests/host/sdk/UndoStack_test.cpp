@@ -62,20 +62,6 @@ TEST_F(UndoTest, AnActionWritingSeveralKnobsIsOneStep) {
     EXPECT_EQ(text("count"), "9");
 }
 
-TEST_F(UndoTest, NestedStepsCloseWithTheOutermost) {
-    Knob* gain = node->knob("gain");
-    gain->add_to_undo();
-    write("count", 3);  // its own add/stop pair nests inside
-    static_cast<ArrayKnob*>(gain)->set_value(8);
-    EXPECT_TRUE(undo.inStep());
-    gain->stop_add_to_undo();
-    EXPECT_FALSE(undo.inStep());
-    EXPECT_EQ(undo.undoCount(), 1u);
-    undo.undo();
-    EXPECT_EQ(text("gain"), "1");
-    EXPECT_EQ(text("count"), "5");
-}
-
 TEST_F(UndoTest, NothingIsRecordedWhenNothingChangesOrWhileSuspended) {
     write("gain", 1);  // same value as before
     EXPECT_EQ(undo.undoCount(), 0u);
