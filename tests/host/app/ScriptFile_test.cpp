@@ -126,14 +126,13 @@ TEST_F(ScriptFileTest, UnknownKnobWarnsAndTheRestLoads) {
 
 TEST_F(ScriptFileTest, RefusedValueGivesTheKnobsErrorAndTheRestLoads) {
     const std::unique_ptr<Graph> graph = load(
-        "vireo 1\nnode TestRecorder N\n    count abc\n    flag maybe\n    text \"open\n"
+        "vireo 1\nnode TestRecorder N\n    count abc\n    text \"open\n"
         "    gain 2\nend\nnode TestRecorder M\n    count 500\nend\n");
     EXPECT_EQ(m_file.errors(),
               (std::vector<std::string>{
                   m_path + ":3: node 'N': knob 'count': 'abc' is not a number",
-                  m_path + ":4: node 'N': knob 'flag': 'maybe' is not true or false",
-                  m_path + ":5: node 'N': knob 'text': unterminated quoted text \"open",
-                  m_path + ":9: node 'M': knob 'count': 500 is outside its range 1 to 100"}));
+                  m_path + ":4: node 'N': knob 'text': unterminated quoted text \"open",
+                  m_path + ":8: node 'M': knob 'count': 500 is outside its range 1 to 100"}));
     EXPECT_EQ(knobText(graph->node("N"), "count"), "5");
     EXPECT_EQ(knobText(graph->node("N"), "gain"), "2");
     EXPECT_EQ(knobText(graph->node("M"), "count"), "5");
