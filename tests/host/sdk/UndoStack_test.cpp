@@ -45,23 +45,6 @@ TEST_F(UndoTest, OneEditIsOneStepAndUndoRestoresThePreviousText) {
     EXPECT_EQ(undo.redoCount(), 0u);
 }
 
-TEST_F(UndoTest, AnActionWritingSeveralKnobsIsOneStep) {
-    undo.begin("Key All");
-    write("gain", 2);
-    write("count", 9);
-    write("gain", 4);  // the same knob again: its first text is the one kept
-    undo.end();
-    ASSERT_EQ(undo.undoCount(), 1u);
-    EXPECT_EQ(undo.undoName(), "Key All");
-
-    undo.undo();
-    EXPECT_EQ(text("gain"), "1");
-    EXPECT_EQ(text("count"), "5");
-    undo.redo();
-    EXPECT_EQ(text("gain"), "4");
-    EXPECT_EQ(text("count"), "9");
-}
-
 TEST_F(UndoTest, NothingIsRecordedWhenNothingChangesOrWhileSuspended) {
     write("gain", 1);  // same value as before
     EXPECT_EQ(undo.undoCount(), 0u);
