@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-# What the end-to-end scripts share. Each starts with a fresh scratch folder ${WORK}.
+# What the end-to-end scripts share. Each gets vireo, make_rig and a fresh scratch folder as
+# -DVIREO, -DMAKE_RIG and -DWORK (add_e2e_test in tests/CMakeLists.txt), and the tools it uses.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 set(FOOTAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/footage.vireo)

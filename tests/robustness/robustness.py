@@ -178,9 +178,6 @@ def prepare(work, vireo, make_rig):
     write_node = ("Write", "Write1", [("file", "out_%V.####.ppm"), ("views", '"cam1 cam2"'),
                                       ("channels", "rgb")])
     write(os.path.join(work, "good.vireo"), script([read, write_node], ["Read1 Write1 0"]))
-    write(os.path.join(work, "cycle.vireo"),
-          script([("Write", "W1", [("file", "c1.png")]), ("Write", "W2", [("file", "c2.png")])],
-                 ["W1 W2 0", "W2 W1 0"]))
     write(os.path.join(work, "braced.vireo"),
           "vireo 1\nnode Write W1\n    notes {\n" + "    1 2 3\n" * 200000 + "    }\nend\n")
     write(os.path.join(work, "latin1.vireo"),
@@ -200,8 +197,6 @@ def prepare(work, vireo, make_rig):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     long_store = [("controlPoints", '"version 2\\nframes 0\\nFrame 1 tracks 0\\n"')]
     write(os.path.join(work, "long_store.vireo"), script([("V_DizuvaRuvi", "D1", long_store)]))
-    write(os.path.join(work, "constraints.vireo"),
-          script([("V_DizuvaRuvi", "D1", [("constraints", '"version 9"')])]))
     write(os.path.join(work, "previous.vireo"), "# the previous good script\n" * 10)
     write(os.path.join(work, "out_cam1.0001.ppm"), "previous image")
     # Footage with matches for the interruption cases.
@@ -301,15 +296,11 @@ def cases(work):
     S = signal
     return [
         # Crashes
-        Case("cycle in a script", ["cycle.vireo", "--render", "W1", "--frames", "1"], 1,
-             ["cycle", "'W1'", "'W2'"]),
         Case("cycle from Python", ["-t", "cycle.py"], 0, ["refused", "cycle"],
              python=("cycle.py", refused("a = vireo.createNode('Write')\na.setInput(0, a)"))),
         Case("huge gridSize", ["analysis.vireo", "--set", "D1.gridSize=1000000 1000000"], 1,
              ["gridSize", "range"]),
         # Hangs and runaway memory
-        Case("--frames 11-2000000000", ["good.vireo", "--render", "Write1", "--frames",
-                                        "11-2000000000"], {1, 2}, ["2000000000"], timeout=10),
         Case("Python frame range of 2e9", ["-t", "range.py"], 0, ["refused", "outside"],
              timeout=10, python=("range.py", refused("vireo.FrameRanges(1, 2000000000)"))),
         Case("key at frame 1e18", ["analysis.vireo", "-t", "key.py"], 0, ["refused", "outside"],
@@ -365,7 +356,6 @@ def cases(work):
                      "for b in ('match', 'warp'):\n    try:\n        n[b].execute()\n"
                      "    except RuntimeError as e:\n        print(e)\n")),
         Case("-2147483648", ["analysis.vireo", "--set", "D1.executeType=-2147483648"], 0, []),
-        Case("constraints that do not read", ["constraints.vireo"], 1, ["knob 'constraints'"]),
         Case("knob text not UTF-8", ["latin1.vireo", "-t", "utf8.py"], 0, ["refused", "UTF-8"],
              python=("utf8.py", refused("vireo.toNode('Read1')['file'].value()"))),
         Case("Write pattern without %V", ["good.vireo", "--render", "Write1", "--frames", "1",

@@ -2,8 +2,6 @@
 # The analysis buttons through vireo and Python on a small generated rig.
 # The warp must reduce the misalignment of the scene's points, measured by warp_quality on the
 # footage's ground truth: its median and its 90th percentile both drop.
-# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWARP_QUALITY=<warp_quality>
-#            -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 # warp_quality reads only the truth points: the truth panorama is kept small.
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 3 --ext png

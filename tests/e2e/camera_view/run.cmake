@@ -3,7 +3,6 @@
 # loads the node from the plug-in folder and renders camera views cam2 and cam5 through it,
 # and the same views straight from the Read. An unwarped camera view in the default projection
 # shows its own camera's input, so both renders must be the same file, byte for byte.
-# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --size 160x120 --frames 1 --ext png --no-truth)
 e2e_run(${WORK} out ${VIREO} ${CMAKE_CURRENT_LIST_DIR}/script.vireo --render Through --frames 1)

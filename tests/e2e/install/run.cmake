@@ -3,7 +3,6 @@
 # the moved vireo still finds its libraries and the plug-in: it describes the node's class and
 # renders the read/write script (whose outputs must equal their references). A run path into
 # the build folder, or a plug-in outside bin/../plugins, fails here.
-# Arguments: -DBUILD=<build folder> -DWORK=<scratch folder> -DREAD_WRITE=<tests/e2e/read_write>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 
 e2e_run(${WORK} out ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/installed)

@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # Match one key of generated footage through vireo and report it with scripts/match_report.py:
 # every neighbouring camera pair of the 4-camera ring has matches, and the node's match error
-# is printed. Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DSCRIPT=<match_report.py>
-# -DWORK=<scratch folder>.
+# is printed.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} ignored ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 1 --ext png
         --no-truth)

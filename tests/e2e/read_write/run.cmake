@@ -3,8 +3,7 @@
 # Write to PPM) with the built vireo, and compares every output with its reference byte for
 # byte: 8-bit pixels must come through the read (rows flipped) and the write (flipped back)
 # unchanged. Then checks that a saved script saves again to the same text.
-# Arguments: -DVIREO=<vireo binary> -DWORK=<scratch folder>. Runs in this folder, since the
-# script's file names are relative to the working folder.
+# Runs in this folder: the script's file names are relative to the working folder.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 
 function(run_vireo)

@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 # The warp on footage as a real rig gives it (calibration off by 2 degrees, exposure, white
 # balance, vignetting, sensor noise): see realistic_test.py.
-# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWARP_QUALITY=<warp_quality>
-#            -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 1
         --pano-size 1024x512 --points 400 --realistic)

@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 # Rendering through vireo on a small generated rig: warped and unwarped camera views and the
 # panorama, with grids set by hand.
-# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 160x120 --frames 2 --ext png
         --no-truth)

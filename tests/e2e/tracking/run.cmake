@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
 # The Track button through vireo and Python on a small generated rig with make_rig's moving
-# target. Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DWORK=<scratch folder>.
+# target.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --size 320x240 --frames 5 --ext png --no-truth
         --target)

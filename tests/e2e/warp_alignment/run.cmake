@@ -1,7 +1,5 @@
 # SPDX-License-Identifier: Apache-2.0
 # The warp end to end as the panorama shows it, scored against make_rig's true panorama.
-# Arguments: -DVIREO=<vireo> -DMAKE_RIG=<make_rig> -DPANO_QUALITY=<pano_quality>
-#            -DWORK=<scratch folder>.
 include(${CMAKE_CURRENT_LIST_DIR}/../common.cmake)
 # Frame 1 only: the Read's range ends at 2 so that Key All keys frame 1, the only frame read.
 e2e_run(${WORK} out ${MAKE_RIG} --out footage --cameras 4 --size 320x240 --frames 1

@@ -25,22 +25,12 @@ protected:
     }
     void TearDown() override { Views::setNames(m_savedViews); }
 
-    // A Read of `file` at `frame` and `view`, knobs stored and validated.
-    ReadNode* read(const std::string& file, double frame = 1, const std::string& view = "main") {
-        if (!m_node) m_node = m_graph.addNode("Read", "Read1");
+    // A Read of `file`, knobs stored and validated.
+    void read(const std::string& file) {
+        m_node = m_graph.addNode("Read", "Read1");
         m_node->setKnobFromUser("file", file);
-        return at(frame, view);
-    }
-    ReadNode* at(double frame, const std::string& view) {
-        auto* op = static_cast<ReadNode*>(m_node->op());
-        const OutputContext context(frame, Views::find(view));
-        op->setOutputContext(context);
-        m_node->storeKnobs(context);
-        op->validate();
-        return op;
-    }
-    void writeText(const std::string& path, const std::string& text) {
-        std::ofstream(path) << text;
+        m_node->storeKnobs(m_node->op()->outputContext());
+        static_cast<ReadNode*>(m_node->op())->validate();
     }
 
     std::vector<std::string> m_savedViews;
@@ -50,56 +40,6 @@ protected:
 };
 
 }  // namespace
-
-// Files keep the top row first, our images the bottom row: row y is file row H - 1 - y.
-TEST_F(ReadNodeTest, PngAndExrReadBackWithRowsFlipped) {
-    for (const char* ext : {".png", ".exr"}) {
-        SCOPED_TRACE(ext);
-        for (int channels : {3, 4}) {
-            const std::string path = m_dir + "/img" + std::to_string(channels) + ext;
-            const TestImages::FileImage file = TestImages::pattern(5, 3, channels, channels);
-            TestImages::write(path, file);
-            ReadNode* op = read(path);
-            ASSERT_TRUE(op->valid()) << op->errorMessage();
-            EXPECT_EQ(op->info().box(), Box(0, 0, 5, 3));
-            EXPECT_EQ(op->info().format().width(), 5);
-            EXPECT_EQ(op->info().format().height(), 3);
-            EXPECT_EQ(op->info().channels(), Mask_RGBA);
-
-            const ImagePlane plane = op->fetchPlane(op->info().box(), Mask_RGBA);
-            ASSERT_TRUE(plane.hasBuffer()) << op->errorMessage();
-            for (int y = 0; y < 3; ++y)
-                for (int x = 0; x < 5; ++x) {
-                    for (int c = 0; c < channels; ++c)
-                        ASSERT_NEAR(plane.at(x, y, c), file.at(x, 2 - y, c), 1e-6)
-                            << "x " << x << " y " << y << " c " << c;
-                    if (channels == 3) {
-                        ASSERT_EQ(plane.at(x, y, 3), 1.0f) << "alpha is 1";
-                    }
-                }
-        }
-    }
-}
-
-// Which view's and frame's file each render reads is checked through the Write node
-// (WriteNodeTest.WrittenFilesHoldTheInputForEveryViewAndFrame); here the frame rounding.
-TEST_F(ReadNodeTest, ViewAndFrameChooseTheFile) {
-    Views::setNames({"main", "cam1", "cam2"});
-    TestImages::write(m_dir + "/cam2.0003.exr", TestImages::pattern(2, 2, 3, 2));
-    TestImages::write(m_dir + "/cam2.0004.exr", TestImages::pattern(4, 1, 3, 3));
-    ReadNode* op = read(m_dir + "/%V.####.exr", 2.5, "cam2");  // 2.5 rounds to 3
-    ASSERT_TRUE(op->valid()) << op->errorMessage();
-    EXPECT_EQ(op->filename(), m_dir + "/cam2.0003.exr");
-    EXPECT_EQ(at(4, "cam2")->info().box(), Box(0, 0, 4, 1)) << "a new frame, no knob changed";
-}
-
-TEST_F(ReadNodeTest, MissingFileErrorNamesFileAndFrame) {
-    ReadNode* op = read(m_dir + "/shot.%04d.exr", 12);
-    EXPECT_FALSE(op->valid());
-    const std::string expected = "cannot read image '" + m_dir + "/shot.0012.exr' for frame 12: ";
-    EXPECT_EQ(op->errorMessage().substr(0, expected.size()), expected) << op->errorMessage();
-    EXPECT_FALSE(op->fetchPlane(op->info().box(), Mask_RGBA).hasBuffer());
-}
 
 namespace {
 
@@ -118,7 +58,7 @@ std::string rigText(int n) {
 
 TEST_F(ReadNodeTest, RigFileBecomesTheRigLibrarysMetadata) {
     const std::string rig = m_dir + "/rig.json";
-    writeText(rig, rigText(2));
+    std::ofstream(rig) << rigText(2);
     TestImages::write(m_dir + "/img.exr", TestImages::pattern(2, 2, 3, 1));
     read(m_dir + "/img.exr");
     m_node->setKnobFromUser("rig", rig);
@@ -136,16 +76,16 @@ TEST_F(ReadNodeTest, BadRigFilesNameTheFileAndTheProblem) {
     TestImages::write(m_dir + "/img.exr", TestImages::pattern(2, 2, 3, 1));
     read(m_dir + "/img.exr");
 
-    writeText(rig, "{\n  \"cameras\": [1, 2,]\n}\n");
+    std::ofstream(rig) << "{\n  \"cameras\": [1, 2,]\n}\n";
     m_node->setKnobFromUser("rig", rig);
     EXPECT_TRUE(m_node->op()->fetchMetaData().empty());
     EXPECT_EQ(m_node->errorMessage(), rig + ":2: not valid JSON");
     EXPECT_EQ(Views::names(), std::vector<std::string>{"main"}) << "no views from a bad rig";
 
     m_node->clearError();
-    writeText(rig, R"({"version": 1, "cameras": [{"format": {"width": 2, "height": 2},
+    std::ofstream(rig) << R"({"version": 1, "cameras": [{"format": {"width": 2, "height": 2},
                        "projection": "fisheye", "focal_length": 8, "position": [0, 0],
-                       "rotation": [0, 0, 0]}]})");
+                       "rotation": [0, 0, 0]}]})";
     m_node->setKnobFromUser("rig", rig + " ");  // a new text, so the knob reads the file again
     m_node->setKnobFromUser("rig", rig);
     EXPECT_TRUE(m_node->op()->fetchMetaData().empty());
@@ -156,7 +96,7 @@ TEST_F(ReadNodeTest, BadRigFilesNameTheFileAndTheProblem) {
 TEST_F(ReadNodeTest, RigAddsTheMissingCameraViewsAndTheScriptRecordsThem) {
     Views::setNames({"cam2", "left"});
     const std::string rig = m_dir + "/rig.json";
-    writeText(rig, rigText(3));
+    std::ofstream(rig) << rigText(3);
     m_node = m_graph.addNode("Read", "Read1");
     m_node->setKnobFromUser("rig", rig);
     const std::vector<std::string> gained{"cam2", "left", "main", "cam1", "cam3"};

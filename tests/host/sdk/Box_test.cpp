@@ -10,8 +10,6 @@ TEST(Box, EmptyWhenEitherSideIsNotPositiveAndContainsOnlyFromTheLowerEdges) {
     EXPECT_FALSE(Box(0, 0, 1, 1).empty());
     EXPECT_TRUE(Box(5, 0, 5, 10).empty());
     EXPECT_TRUE(Box(0, 5, 10, 4).empty());
-    EXPECT_EQ(Box(2, 3, 12, 8).width(), 10);
-    EXPECT_EQ(Box(2, 3, 12, 8).height(), 5);
     const Box b(0, 0, 4, 2);
     EXPECT_TRUE(b.contains(0, 0));
     EXPECT_TRUE(b.contains(3, 1));

@@ -6,14 +6,10 @@
 
 #include <gtest/gtest.h>
 
-using PX::Image::Box;
 using PX::Image::Format;
 
 TEST(Format, FindAndAddReturnTheKnownFormatInsteadOfADuplicate) {
-    const Format* latLong = Format::find("2K_LatLong");
-    ASSERT_NE(latLong, nullptr);
-    EXPECT_EQ(latLong->box(), Box(0, 0, 2048, 1024));
-    EXPECT_EQ(latLong->pixel_aspect(), 1.0);
+    ASSERT_NE(Format::find("2K_LatLong"), nullptr);
     EXPECT_EQ(Format::find("no such format"), nullptr);
 
     // The list lives as long as the process: a new name on every run of this test.

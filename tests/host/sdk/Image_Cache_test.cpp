@@ -59,22 +59,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ImageCacheTest, EntryReadsBackWholeHeaderFirst) {
-    Image_Cache cache(m_root.string(), 1 << 20);
-    const std::string bytes = entryBytes(10000, 7);
-    ASSERT_TRUE(store(cache, keyOf(1), bytes, 3000));
-
-    EXPECT_TRUE(cache.is_cached(keyOf(1)));
-    auto in = cache.open(keyOf(1));
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(readAll(*in), bytes);
-
-    EXPECT_FALSE(cache.is_cached(keyOf(2)));
-    EXPECT_EQ(cache.open(keyOf(2)), nullptr);
-    EXPECT_NE(cache.filename(keyOf(1)), cache.filename(keyOf(2)));
-    EXPECT_EQ(cache.filename(keyOf(1)).rfind(cache.directory(), 0), 0u);
-}
-
 TEST_F(ImageCacheTest, EntryIsAbsentUntilItsFileIsCompleteAndAFailedOneCanBeErased) {
     Image_Cache cache(m_root.string(), 1 << 20);
     const std::string bytes = entryBytes(5000, 3);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "px/image/Colour.h"
 #include "px/image/Matrix3.h"
 #include "px/image/Quaternion.h"
 
@@ -52,16 +51,4 @@ TEST(Rotation, QuaternionsMatchAxisRotations) {
               1e-12);
     EXPECT_LT(maxDifference((qy * qy.inverse()).matrix(), Matrix3()), 1e-12);
     EXPECT_EQ(Quaternion::fromAxisAngle(0, 0, 0, 1).matrix(), Matrix3());
-}
-
-TEST(Colour, HSVPrimariesAndWrap) {
-    auto near = [](std::array<float, 3> a, std::array<float, 3> b) {
-        return std::fabs(a[0] - b[0]) < 1e-6f && std::fabs(a[1] - b[1]) < 1e-6f &&
-               std::fabs(a[2] - b[2]) < 1e-6f;
-    };
-    EXPECT_TRUE(near(HSVtoRGB(0, 1, 1), {1, 0, 0}));
-    EXPECT_TRUE(near(HSVtoRGB(1.0f / 3, 1, 1), {0, 1, 0}));
-    EXPECT_TRUE(near(HSVtoRGB(2.0f / 3, 1, 0.5f), {0, 0, 0.5f}));
-    EXPECT_TRUE(near(HSVtoRGB(1.25f, 1, 1), HSVtoRGB(0.25f, 1, 1)));
-    EXPECT_TRUE(near(HSVtoRGB(0.4f, 0, 0.3f), {0.3f, 0.3f, 0.3f}));
 }

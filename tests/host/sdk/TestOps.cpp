@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "px/image/ButtonKnob.h"
 #include "px/image/EnumerationKnob.h"
 #include "px/image/FormatKnob.h"
 #include "px/image/Node.h"
@@ -37,13 +38,26 @@ void ListKnob::append(Hash& hash, const OutputContext*) const {
     for (int v : values) hash.append(v);
 }
 
+namespace {
+
+// The key-execution tail of an analysis button, over the `keys` knob.
+const char* const kKeyTail =
+    "keysKnob = node['keys']\n"
+    "if keysKnob.getNumKeys() == 0:\n"
+    "  keysKnob.setKeyAt(min(max(vireo.frame(), node.firstFrame()), node.lastFrame()))\n"
+    "indexRange = range(0, keysKnob.getNumKeys())\n"
+    "frameRange = vireo.FrameRanges([int(keysKnob.getKeyTime(k)) for k in indexRange])\n"
+    "vireo.execute(node, frameRange)\n";
+
+}  // namespace
+
 void Recorder::knobs(KnobCallback& f) {
-    list = f.make<ListKnob>("list");
     Int_knob(f, &count, "count", "Count")->setRange(1, 100);
     Double_knob(f, &gain, "gain", "Gain");
     Bool_knob(f, &flag, "flag", "Flag");
     String_knob(f, &text, "text", "Text");
     Array_knob(f, colour, 3, "colour", "Colour");
+    list = f.make<ListKnob>("list");
     Text_knob(f, "A heading");
     Alias_knob(f, "oldCount", "count");
     String_knob(f, &session, "session")->set_flag(Knob::DO_NOT_WRITE);
@@ -51,50 +65,57 @@ void Recorder::knobs(KnobCallback& f) {
         "mode", "Mode", std::vector<std::string>{"Alpha", "Multi Band", "7\tCustom"}, &mode);
     f.make<FormatKnob>("format", "Format", *Format::find("2K_LatLong"), &format);
     f.make<ViewsKnob>("views", "Views", &views);
+    Int_knob(f, &first, "first", "First");
+    Int_knob(f, &last, "last", "Last");
+    Int_knob(f, &failAt, "failAt", "Fail at");
+    Int_knob(f, &skip, "skip", "Skip");
+    Int_knob(f, &keys, "keys", "Analysis keys")->set_flag(Knob::INVISIBLE);
+    m_log = String_knob(f, nullptr, "log", "Log");
+    m_log->set_flag(Knob::DO_NOT_WRITE | Knob::NO_RERENDER);
+    f.make<ButtonKnob>("press", "Press");
+    f.make<PyScriptKnob>("setCount", "Set count", "node['count'].setValue(7)");
+    f.make<PyScriptKnob>("failAfterEdit",
+                         "Fail",
+                         "node['gain'].setValue(3.5)\n"
+                         "vireo.thisNode()['keys'].setKeyAt(4)\n"
+                         "raise RuntimeError('failing on purpose')\n");
+    f.make<PyScriptKnob>("nested",
+                         "Nested",
+                         "node['gain'].setValue(2)\n"
+                         "try:\n"
+                         "  node['failAfterEdit'].execute()\n"
+                         "except RuntimeError:\n"
+                         "  node['flag'].setValue(vireo.thisNode() == node)\n");
+    f.make<PyScriptKnob>("keyTail", "Match", kKeyTail);
+    f.make<PyScriptKnob>(
+        "export",
+        "Export",
+        "import DizuvaRuviExport2_1; DizuvaRuviExport2_1.exportTracks(vireo.thisNode())");
 }
 
 int Recorder::knob_changed(Knob* k) {
-    log.push_back("changed " + k->name());
+    if (k != m_log) record("changed " + k->name());
     return 1;
 }
 
+void Recorder::_validate(bool) {
+    info_().set(Box(0, 0, 2, 2));
+    info_().channels(Mask_RGBA);
+    info_().first_frame(first);
+    info_().last_frame(last);
+}
+
 void Recorder::execute() {
-    log.push_back("execute " + std::to_string(int(uiContext().frame())) + " count " +
-                  std::to_string(count));
-    if (int(uiContext().frame()) == throwAt) throw std::runtime_error("out of memory, say");
+    const int frame = int(uiContext().frame());
+    if (frame == failAt) return error("cannot run frame %d", frame);
+    record("execute " + std::to_string(frame) + " count " + std::to_string(count));
+    if (frame == throwAt) throw std::runtime_error("out of memory, say");
     progressFraction(0.5);
 }
 
-void ViewSource::_validate(bool) {
-    info_().set(Box(0, 0, 2, 2));
-    info_().channels(Mask_RGB);
-}
-
-void ViewSource::renderPlane(ImagePlane& plane) {
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 2; ++x)
-            for (int z = 0; z < plane.nComps(); ++z)
-                *plane.writableAt(x, y, z) = float(outputContext().view());
-}
-
-OutputContext ViewSplitter::inputContext(int k) const {
-    OutputContext c = outputContext();
-    c.setView(k);
-    return c;
-}
-
-void ViewSplitter::_validate(bool for_real) {
-    copy_info(0);
-    info_().set(Box(0, 0, views, 1));
-}
-
-// Red of pixel (k, 0) is what input k rendered.
-void ViewSplitter::renderPlane(ImagePlane& plane) {
-    for (int k = 0; k < inputs() && k < plane.bounds().r(); ++k) {
-        ImagePlane in = fetchInput(k, Box(0, 0, 2, 2), Mask_RGB);
-        if (!in.hasBuffer()) throw std::runtime_error("input " + std::to_string(k) + " failed");
-        *plane.writableAt(k, 0, plane.chanNo(Chan_Red)) = in.at(0, 0, 0);
-    }
+void Recorder::record(const std::string& line) {
+    log.push_back(line);
+    if (m_log) m_log->set_text(m_log->text() + line + "\n");
 }
 
 namespace {
@@ -103,8 +124,7 @@ Op* build(Node* node) {
     return new T(node);
 }
 const Op::Description kRecorder("TestRecorder", build<Recorder>);
-const Op::Description kViewSource("TestViewSource", build<ViewSource>);
-const Op::Description kViewSplitter("TestViewSplitter", build<ViewSplitter>);
+const Op::Description kSource("TestSource", build<Source>);
 }  // namespace
 
 }  // namespace TestOps

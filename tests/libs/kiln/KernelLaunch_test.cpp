@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include "../../TestSupport.h"
+
 #include <cstdlib>
 #include <thread>
 
@@ -53,37 +55,12 @@ private:
 template <typename E, typename Launch>
 void expectRejected(Launch launch, const Image& output, const std::string& text) {
     const Image before = output.distributeTo(output.device());
-    try {
-        launch();
-        ADD_FAILURE() << "launch did not throw";
-    } catch (const E& e) {
-        EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
-    }
+    const std::string message = TestSupport::thrown<E>(launch);
+    EXPECT_NE(message.find(text), std::string::npos) << message;
     EXPECT_EQ(KilnTest::firstDifference(before, output), -1) << "output was written";
 }
 
 }  // namespace
-
-TEST(KernelRegistry, MalformedAndDuplicateRecordsAreIgnored) {
-    static const JIT::CpuKernelCode code{};
-    const std::string id(64, 'a');
-    const std::size_t before = JIT::RegisteredVariantCount();
-    const auto add = [&](const std::string& key, const char* table) {
-        JIT::AddPrecompiledKernel(
-            key, "", 2, 2, &code, sizeof code, sizeof code, table, std::strlen(table));
-    };
-    add(id.substr(1) + "_2_2_1_1f", "");             // short id
-    add(id + "_2_2_1_5f", "");                       // five channels
-    add(id + "_2_2_1_1f", "o0123456789ABCDEF 1\n");  // upper-case hash
-    add(id + "_2_2_1_1f", "o0123456789abcdef 2\n");  // unknown kind
-    EXPECT_EQ(JIT::RegisteredVariantCount(), before);
-    add(id + "_2_2_1_1f", "o0123456789abcdef 1\n");
-    add(id + "_2_2_1_1f", "");
-    EXPECT_EQ(JIT::RegisteredVariants(id).size(), 1u);
-
-    EXPECT_EQ(ParseParamName("o4545eb999aeeeca6"), Kernels::kScaleImageFactor);
-    EXPECT_FALSE(ParseParamName("x4545eb999aeeeca6"));
-}
 
 TEST(KernelLaunch, NoVariantForSignatureFlagsOrTargetThrowsAndLeavesOutputUntouched) {
     std::mt19937 rng(21);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <new>
@@ -65,12 +67,9 @@ TEST(WorkerPool, ATaskExceptionReachesTheCallerAndThePoolGoesOn) {
 TEST(WorkerPool, TheSettingIsAWholeNumberWithinItsLimitsAndFixedOnceRunning) {
     EXPECT_EQ(WorkerPool::ParseThreadCount("8", "--threads"), 8u);
     for (const char* bad : {"0", "-1", "abc", "", "1025", "4x", "99999999999"}) {
-        try {
-            WorkerPool::ParseThreadCount(bad, "--threads");
-            ADD_FAILURE() << bad;
-        } catch (const std::invalid_argument& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("--threads: '", 0), 0u) << e.what();
-        }
+        const std::string message = TestSupport::thrown<std::invalid_argument>(
+            [&] { WorkerPool::ParseThreadCount(bad, "--threads"); });
+        EXPECT_EQ(message.rfind("--threads: '", 0), 0u) << message;
     }
     EXPECT_THROW(WorkerPool::SetThreadCount(0), std::invalid_argument);
     WorkerPool::ParallelFor(2, [](size_t) {});  // running now

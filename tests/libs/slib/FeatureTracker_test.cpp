@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The vision library's feature tracker: sub-pixel accuracy, the acceptance test, lost points,
-// detection on and off, and the refusals of a whole call.
+// The vision library's feature tracker as the node's constraint tracking uses it (no
+// detection of new features): sub-pixel accuracy, the acceptance test, lost points, and the
+// refusals of a whole call.
 #include "slib/FeatureTracking/FeatureTracker.h"
 
 #include <cmath>
@@ -46,11 +47,7 @@ const Context kBefore(1, 1), kAfter(2, 1);
 
 }  // namespace
 
-TEST(FeatureTracker, AcceptanceMapping) {
-    EXPECT_DOUBLE_EQ(SequentialTrackingStage::acceptanceForThreshold(0.0), 1.0);
-    EXPECT_DOUBLE_EQ(SequentialTrackingStage::acceptanceForThreshold(0.5), 0.0);
-    EXPECT_DOUBLE_EQ(SequentialTrackingStage::acceptanceForThreshold(1.0), -1.0);
-
+TEST(FeatureTracker, AcceptsByScoreAndErrorNeverALostPoint) {
     SequentialTrackingStage s;
     s.setAcceptance(0.5);
     s.setErrorLimit(0.1);
@@ -116,35 +113,6 @@ TEST(FeatureTracker, LostPointsGetNoKeyAndStop) {
     EXPECT_EQ(tracks[0].size(), 1);
     EXPECT_EQ(tracks[1].size(), 1);
     EXPECT_NE(tracks[2].find(next), nullptr);
-}
-
-TEST(FeatureTracker, DetectsOnlyWhenAsked) {
-    const TrackingImage before = render(200, 160, texture);
-    const TrackingImage after =
-        render(200, 160, [](double x, double y) { return texture(x - 1.5, y + 0.5); });
-    std::vector<TrackedFeatureTrack> tracks = tracksAt(kBefore, {{100.0, 80.0}});
-    FeatureTracker tracker;
-    tracker.setMaxNewFeatures(0);  // detection flag on, but no new features allowed
-    ASSERT_TRUE(tracker.track(kBefore, before, kAfter, after, tracks));
-    EXPECT_EQ(tracks.size(), 1u);
-
-    tracker.setMaxNewFeatures(20);
-    ASSERT_TRUE(tracker.track(kBefore, before, kAfter, after, tracks));
-    ASSERT_GT(tracks.size(), 1u);
-    ASSERT_LE(tracks.size(), 21u);
-    const double spacing = 1.2 * 14;
-    for (size_t a = 0; a < tracks.size(); ++a)
-        for (size_t b = a + 1; b < tracks.size(); ++b) {
-            const TrackedFeature* fa = tracks[a].find(kAfter);
-            const TrackedFeature* fb = tracks[b].find(kAfter);
-            ASSERT_TRUE(fa && fb);
-            EXPECT_GE(std::hypot(fa->x - fb->x, fa->y - fb->y), spacing - 1e-9) << a << " " << b;
-        }
-
-    tracker.setDetection(false);
-    const size_t count = tracks.size();
-    ASSERT_TRUE(tracker.track(kBefore, before, kAfter, after, tracks));
-    EXPECT_EQ(tracks.size(), count);
 }
 
 TEST(FeatureTracker, RefusesMismatchedImages) {

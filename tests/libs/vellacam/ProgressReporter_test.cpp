@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "px/image/Host.h"
-#include "px/image/Node.h"
-#include "px/image/Op.h"
+#include "../../host/sdk/TestOps.h"
 
 using Korvane::Research::CreateProgressReporter;
 using Korvane::Research::ProgressReporter;
@@ -42,31 +40,9 @@ TEST(ProgressReporter, MapsStepFractionsIntoTheInterval) {
     EXPECT_EQ(reporter.getIntervalBegin(), 0.6);  // a rejected interval changes nothing
 }
 
-class Probe : public PX::Image::Op {
-public:
-    explicit Probe(PX::Image::Node* node) : Op(node) {}
-    const char* Class() const override { return "VellacamProgressProbe"; }
-};
-
-const PX::Image::Op::Description kProbe("VellacamProgressProbe",
-                                        [](PX::Image::Node* node) -> PX::Image::Op* {
-                                            return new Probe(node);
-                                        });
-
-/// Records what the operator passes to the host; cancels on request.
-class RecordingHost : public PX::Image::Host {
-public:
-    void progress(PX::Image::Node*, float fraction) override { shown.push_back(fraction); }
-    void progressDismiss(PX::Image::Node*) override { ++dismissed; }
-    bool cancelled(PX::Image::Node*) override { return cancel; }
-    std::vector<float> shown;
-    int dismissed = 0;
-    bool cancel = false;
-};
-
 TEST(ProgressReporter, ReachesTheHostThroughTheOperator) {
-    auto node = PX::Image::Node::create("VellacamProgressProbe", "Probe1");
-    RecordingHost host;
+    auto node = PX::Image::Node::create("TestRecorder", "Recorder1");
+    TestOps::RecordingHost host;
     PX::Image::Host::install(&host);
     const auto reporter = CreateProgressReporter(node->op());
     reporter->setProgressInterval(0.5, 1.0);

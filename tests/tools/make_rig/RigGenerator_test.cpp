@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "../../TestSupport.h"
 #include "../../host/app/ImageFiles.h"
 #include "MakeRigTest.h"
 #include "vellacam/SphericalTransform.h"
@@ -21,34 +22,19 @@
 namespace fs = std::filesystem;
 using namespace Korvane::MakeRig;
 using namespace Korvane::Research;
+using TestSupport::fileContent;
 
 namespace {
 
 /// An image read back with pixel access in the rig library's convention (bottom row 0).
 struct Image : TestImages::FileImage {
     float at(int i, int j, int c = 0) const { return FileImage::at(i, height - 1 - j, c); }
-    /// Bilinear at a continuous image position (pixel centres at +0.5).
-    float sample(const Eigen::Vector2d& p, int c) const {
-        const double x = std::clamp(p.x() - 0.5, 0.0, width - 1.001);
-        const double y = std::clamp(p.y() - 0.5, 0.0, height - 1.001);
-        const int i = static_cast<int>(x);
-        const int j = static_cast<int>(y);
-        const auto fx = static_cast<float>(x - i);
-        const auto fy = static_cast<float>(y - j);
-        return (1 - fy) * ((1 - fx) * at(i, j, c) + fx * at(i + 1, j, c)) +
-               fy * ((1 - fx) * at(i, j + 1, c) + fx * at(i + 1, j + 1, c));
-    }
 };
 
 Image readImage(const std::string& path) {
     Image image{TestImages::read(path)};
     if (image.pixels.empty()) throw std::runtime_error("cannot read " + path);
     return image;
-}
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string generate(const std::string& name, std::vector<std::string> extra) {
@@ -108,7 +94,6 @@ TEST_F(GeneratedSet, WritesTheDocumentedFiles) {
     EXPECT_EQ(pano.channels, 3);
     EXPECT_TRUE(fs::exists(path("truth/pano.depth.0004.exr")));
     EXPECT_EQ(points(4)["frame"], 4);
-    EXPECT_FALSE(fs::exists(path("cam1.0005.exr")));
     EXPECT_EQ(s_rig->getNumberCameras(), 7);
 }
 
@@ -118,12 +103,13 @@ TEST_F(GeneratedSet, SameBytesForAnyThreadCountAndNewBytesForANewSeed) {
     for (const auto& entry : fs::recursive_directory_iterator(*s_dir)) {
         if (!entry.is_regular_file()) continue;
         const fs::path twin = other / fs::relative(entry.path(), *s_dir);
-        EXPECT_TRUE(readBytes(entry.path()) == readBytes(twin)) << entry.path();
+        EXPECT_TRUE(fileContent(entry.path().string()) == fileContent(twin.string()))
+            << entry.path();
         ++files;
     }
     EXPECT_EQ(files, 7 * 2 * 2 + 4 + 2 + 2);  // rig.json and truth/rig.json
     const std::string seeded = generate("seed", {"--seed", "9", "--no-truth"});
-    EXPECT_FALSE(readBytes(path("cam1.0003.exr")) == readBytes(seeded + "/cam1.0003.exr"));
+    EXPECT_FALSE(fileContent(path("cam1.0003.exr")) == fileContent(seeded + "/cam1.0003.exr"));
     EXPECT_FALSE(fs::exists(seeded + "/truth"));
     fs::remove_all(other);
     fs::remove_all(seeded);
@@ -169,26 +155,16 @@ TEST_F(GeneratedSet, DepthPutsEveryPixelOnASurfaceThatOtherCamerasAgreeOn) {
     EXPECT_GT(agreed, 0.85 * compared) << agreed << " of " << compared;
 }
 
-TEST_F(GeneratedSet, TruthPointsLieWhereImagesAndDepthsShowThem) {
+TEST_F(GeneratedSet, TruthPointsLieWhereTheRigAndTheDepthMapsPutThem) {
     const nlohmann::json truth = points(3);
     ASSERT_EQ(truth["points"].size(), 300u);
-    std::vector<Image> images;
     std::vector<Image> depths;
-    for (int c = 1; c <= 7; ++c) {
-        images.push_back(readImage(path("cam" + std::to_string(c) + ".0003.exr")));
-        depths.push_back(depth(c, 3));
-    }
+    for (int c = 1; c <= 7; ++c) depths.push_back(depth(c, 3));
     int nearDepth = 0;
     int observations = 0;
-    std::vector<double> colourErrors;
-    std::vector<double> unrelatedErrors;
-    std::vector<double> shiftedErrors;
-    Eigen::Vector3f previous = Eigen::Vector3f::Zero();
     for (const auto& p : truth["points"]) {
         const Eigen::Vector3d world(p["world"][0], p["world"][1], p["world"][2]);
         ASSERT_GE(p["observations"].size(), 2u) << p.dump();
-        std::vector<Eigen::Vector3f> colours;
-        Eigen::Vector3f shifted = Eigen::Vector3f::Zero();
         for (const auto& o : p["observations"]) {
             const int cam = o["camera"].get<int>() - 1;
             const SphericalTransform t(s_rig->getCamera(cam));
@@ -216,50 +192,9 @@ TEST_F(GeneratedSet, TruthPointsLieWhereImagesAndDepthsShowThem) {
                 }
             ++observations;
             if (nearest < footprint) ++nearDepth;
-            const Image& img = images[cam];
-            colours.emplace_back(
-                img.sample(recorded, 0), img.sample(recorded, 1), img.sample(recorded, 2));
-            const Eigen::Vector2d aside = recorded + Eigen::Vector2d(0.7, 0.7);
-            if (colours.size() == 2)
-                shifted = Eigen::Vector3f(
-                    img.sample(aside, 0), img.sample(aside, 1), img.sample(aside, 2));
         }
-        // Matte surfaces: every camera sees the same colour, up to resampling blur.
-        colourErrors.push_back((colours[0] - colours[1]).norm());
-        unrelatedErrors.push_back((previous - colours[1]).norm());
-        shiftedErrors.push_back((shifted - colours[0]).norm());
-        previous = colours[0];
     }
     EXPECT_EQ(nearDepth, observations);
-    // Resampling at 160 x 120 blurs fine texture differently in each camera, so the colours
-    // agree only in comparison: with unrelated points, and with the image 1 pixel aside.
-    // A shift of every image alike keeps this agreement; it is not what this check is for.
-    auto median = [](std::vector<double> v) {
-        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-        return v[v.size() / 2];
-    };
-    EXPECT_LT(median(colourErrors), 0.5 * median(unrelatedErrors));
-    EXPECT_LT(median(colourErrors), 0.7 * median(shiftedErrors));
-}
-
-TEST_F(GeneratedSet, PanoramaShowsTheSceneFromTheRigCentre) {
-    CameraDefinition latlong;
-    latlong.setFormat(256, 128);
-    latlong.setProjection(ProjectionTypeEnum::Latlong);
-    const SphericalTransform t(latlong);
-    const Image z = readImage(path("truth/pano.depth.0003.exr"));
-    int agreed = 0;
-    const nlohmann::json truth = points(3);
-    for (const auto& p : truth["points"]) {
-        const Eigen::Vector3d world(p["world"][0], p["world"][1], p["world"][2]);
-        Eigen::Vector2d image;
-        ASSERT_TRUE(t.ProjectFromWorld(world, &image));
-        const int i = std::min(static_cast<int>(image.x()), z.width - 1);
-        const int j = std::min(static_cast<int>(image.y()), z.height - 1);
-        if (std::abs(z.at(i, j) - world.norm()) < 0.05 * world.norm()) ++agreed;
-    }
-    // Points hidden from the rig centre by parallax or sitting on an edge may disagree.
-    EXPECT_GT(agreed, 0.85 * truth["points"].size());
 }
 
 TEST_F(GeneratedSet, OnlyTheMovingObjectMovesBetweenFrames) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../TestSupport.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,15 +14,9 @@ using namespace Korvane::Research;
 
 namespace {
 
-std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string path = (std::filesystem::temp_directory_path() / name).string();
-    std::ofstream(path) << text;
-    return path;
-}
-
 TEST(WarpQuality, TruthPointsBecomeMatchesOfTwoOrMoreCameras) {
-    const std::string path = writeFile("warp_quality_points.json",
-                                       R"({"frame": 1, "points": [
+    const std::string path = TestSupport::writeTempFile("warp_quality_points.json",
+                                                        R"({"frame": 1, "points": [
 {"id":0,"world":[1,0,2],"observations":[{"camera":1,"image":[10.5,20.25],"depth":2},
                                         {"camera":3,"image":[30,40],"depth":2.1}]},
 {"id":1,"world":[0,1,2],"observations":[{"camera":2,"image":[5,6],"depth":2}]}
@@ -36,16 +32,12 @@ TEST(WarpQuality, TruthPointsBecomeMatchesOfTwoOrMoreCameras) {
     for (const std::string& bad : {std::string("{\"points\": [{\"observations\": 3}]}"),
                                    std::string("{\"points\": ["),
                                    std::string("[]")}) {
-        const std::string broken = writeFile("warp_quality_broken.json", bad);
-        try {
-            readTruthMatches(broken);
-            ADD_FAILURE() << "read " << bad;
-        } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(broken), std::string::npos) << e.what();
-        }
+        const std::string broken = TestSupport::writeTempFile("warp_quality_broken.json", bad);
+        const std::string message =
+            TestSupport::thrown<std::runtime_error>([&] { readTruthMatches(broken); });
+        EXPECT_NE(message.find(broken), std::string::npos) << message;
     }
     EXPECT_THROW(readTruthMatches("/nonexistent/points.0001.json"), std::runtime_error);
-    EXPECT_EQ(truthPointsPath("footage/truth", 6), "footage/truth/points.0006.json");
 }
 
 TEST(WarpQuality, FiguresAreTheMedianAndNinetiethPercentile) {

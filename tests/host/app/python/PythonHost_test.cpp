@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "python/PythonHost.h"
 
-#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 #include <pybind11/embed.h>
 
+#include "../../../TestSupport.h"
 #include "CommandLine.h"
 #include "px/image/Node.h"
 #include "px/image/UndoStack.h"
@@ -16,6 +16,7 @@ namespace py = pybind11;
 using namespace Vireo;
 using PX::Image::Host;
 using PX::Image::Node;
+using TestSupport::writeTempFile;
 
 namespace {
 
@@ -41,7 +42,7 @@ struct PythonHostTest : ::testing::Test {
     void SetUp() override {
         PX::Image::UndoStack::instance().clear();
         Host::install(&host);
-        node = host.addNode("PyTestOp", "");
+        node = host.addNode("TestRecorder", "");
     }
     void TearDown() override { Host::install(nullptr); }
     void run(const std::string& code) { py::exec("import vireo\n" + code); }
@@ -51,12 +52,6 @@ struct PythonHostTest : ::testing::Test {
     Node* node = nullptr;
 };
 
-std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream(path) << text;
-    return path;
-}
-
 }  // namespace
 
 TEST_F(PythonHostTest, AFailingButtonScriptIsReportedWithItsTracebackAndChangesNothing) {
@@ -65,7 +60,8 @@ TEST_F(PythonHostTest, AFailingButtonScriptIsReportedWithItsTracebackAndChangesN
     EXPECT_EQ(PX::Image::UndoStack::instance().undoCount(), steps);
     EXPECT_EQ(host.failedScripts(), 1);
     const std::string text = log.str();
-    EXPECT_NE(text.find("error: [PyTestOp1] a button script failed"), std::string::npos) << text;
+    EXPECT_NE(text.find("error: [TestRecorder1] a button script failed"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("Traceback (most recent call last)"), std::string::npos) << text;
     EXPECT_NE(text.find("line 3"), std::string::npos) << "the traceback points at the line\n"
                                                       << text;
@@ -93,32 +89,24 @@ TEST_F(PythonHostTest, EveryAnswerIsLoggedWithItsQuestionAndWhereItCameFrom) {
 
 TEST_F(PythonHostTest, ACancelStopsBetweenFramesAndTheEndStepStillRuns) {
     host.framesBeforeCancel = 2;
-    run("n = vireo.toNode('PyTestOp1')\n"
+    run("n = vireo.toNode('TestRecorder1')\n"
         "assert vireo.execute(n, 1, 5) is False\n"
         "assert n['log'].value().splitlines() == "
         "['begin', 'execute 1 count 5', 'execute 2 count 5', 'end']\n");
-    EXPECT_NE(log.str().find("[PyTestOp1] cancelled after 2 frames"), std::string::npos)
+    EXPECT_NE(log.str().find("[TestRecorder1] cancelled after 2 frames"), std::string::npos)
         << log.str();
 }
 
-TEST(PythonCommandLine, RunsAScriptAfterLoadingAndHandsTheGraphOn) {
-    const std::string graph = writeFile("cl.vireo", "vireo 1\nnode PyTestOp A\nend\n");
-    const std::string saved = ::testing::TempDir() + "cl_saved.vireo";
-    const std::string edit = writeFile(
-        "edit.py", "import sys, vireo\nvireo.toNode('A')['count'].setValue(int(sys.argv[1]))\n");
+// Loading, running with arguments and saving after the script: vireo_python_with_script and
+// the robustness case "SIGINT during Match".
+TEST(PythonCommandLine, TheScriptsFailureOrExitStatusIsTheCommandsStatus) {
     std::ostringstream out, err;
-    EXPECT_EQ(PythonCommandLine(out, err).run({graph, "--save", saved, "-t", edit, "42"}), 0)
-        << err.str();
-    std::ifstream in(saved);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("count 42"), std::string::npos) << text;
-
-    const std::string raising = writeFile("raise.py", "x = 1\nraise ValueError('bad input')\n");
+    const std::string raising = writeTempFile("raise.py", "x = 1\nraise ValueError('bad input')\n");
     EXPECT_EQ(PythonCommandLine(out, err).run({"-t", raising}), 1);
     EXPECT_NE(err.str().find("ValueError: bad input"), std::string::npos) << err.str();
-    EXPECT_EQ(
-        PythonCommandLine(out, err).run({"-t", writeFile("exit.py", "import sys\nsys.exit(3)\n")}),
-        3);
+    EXPECT_EQ(PythonCommandLine(out, err).run(
+                  {"-t", writeTempFile("exit.py", "import sys\nsys.exit(3)\n")}),
+              3);
     EXPECT_EQ(PythonCommandLine(out, err).run({"-t", ::testing::TempDir() + "missing.py"}), 1);
-    EXPECT_EQ(CommandLine(out, err).run({"-t", edit}), 2) << "a host without Python says so";
+    EXPECT_EQ(CommandLine(out, err).run({"-t", raising}), 2) << "a host without Python says so";
 }

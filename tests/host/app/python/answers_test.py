@@ -16,28 +16,24 @@ vireo.setAskAnswer(None)
 assert vireo.ask("third") is False
 
 
-def track_range(first, last, step):
-    """The tracking-range panel of the track button: the new range, or None."""
+def show(*inputs):
+    """A panel of the inputs (label, default): their values when confirmed, else None. The
+    Track button's range question is such a panel (its answers: vireo_e2e_tracking)."""
     p = vireo.Panel("Enter tracking range")
-    p.addSingleLineInput("from:", first)
-    p.addSingleLineInput("to:", last)
-    p.addSingleLineInput("step:", step)
-    if not p.show():
-        return None
-    try:
-        return int(p.value("from:")), int(p.value("to:")), int(p.value("step:"))
-    except ValueError:
-        vireo.message("Invalid range values")
-        return None
+    for label, value in inputs:
+        p.addSingleLineInput(label, value)
+    return [p.value(label) for label, _ in inputs] if p.show() else None
 
 
-assert track_range(1, 100, 10) is None, "no answer queued: cancelled"
+RANGE = (("from:", 1), ("to:", 100), ("step:", 10))
+assert show(*RANGE) is None, "no answer queued: cancelled"
+# Answers queue up, one per panel shown; None cancels; an input not answered keeps its value.
 vireo.setPanelAnswers({"to:": 40, "step:": "5"})
 vireo.setPanelAnswers(None)
 vireo.setPanelAnswers({"from:": "abc"})
-assert track_range(1, 100, 10) == (1, 40, 5)
-assert track_range(1, 100, 10) is None
-assert track_range(1, 100, 10) is None, "a value that is no integer"
+assert show(*RANGE) == ["1", "40", "5"]
+assert show(*RANGE) is None
+assert show(*RANGE) == ["abc", "100", "10"]
 
 vireo.setPanelAnswers({"form:": 3})
 p = vireo.Panel("Enter tracking range")

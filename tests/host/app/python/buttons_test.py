@@ -9,8 +9,8 @@ import vireo
 sys.path.insert(0, os.path.dirname(__file__))
 from expect import raises  # noqa: E402
 
-n = vireo.createNode("PyTestOp")
-other = vireo.createNode("PyTestOp")
+n = vireo.createNode("TestRecorder")
+other = vireo.createNode("TestRecorder")
 
 raises(RuntimeError, [], vireo.thisNode)  # outside a button script
 

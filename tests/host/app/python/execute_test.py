@@ -20,7 +20,7 @@ assert list(vireo.FrameRanges([5, 1, 3])) == [5, 1, 3] and len(vireo.FrameRanges
 raises(ValueError, [], vireo.FrameRanges, 5, 1)
 raises(ValueError, [], vireo.FrameRanges, 1, 5, 0)
 
-n = vireo.createNode("PyTestOp", count=3, skip=4, first=2, last=30)
+n = vireo.createNode("TestRecorder", count=3, skip=4, first=2, last=30)
 assert (n.firstFrame(), n.lastFrame()) == (2, 30)
 
 # Sorted, duplicates dropped, frame 4 filtered out; the knobs are read per frame.
@@ -34,7 +34,7 @@ assert vireo.frame() == 1, "an execution leaves the UI frame as it was"
 
 # A node error stops nothing but is raised naming the node; the end step still runs.
 n["failAt"].setValue(3)
-raises(RuntimeError, ["PyTestOp1", "cannot run frame 3"], vireo.execute, n, 2, 4)
+raises(RuntimeError, ["TestRecorder1", "cannot run frame 3"], vireo.execute, n, 2, 4)
 assert events(n)[-1] == "end"
 
 # A node that cannot be executed.
@@ -54,9 +54,9 @@ assert [e for e in events(n) if e.startswith("execute")] == ["execute 12 count 9
                                                              "execute 30 count 9"]
 
 # Inputs.
-src = vireo.createNode("PyTestOp", "Source")
+src = vireo.createNode("TestRecorder", "Source")
 n.setInput(0, src)
 assert n.input(0) == src and n.input(0).name() == "Source" and src.input(0) is None
 n.setInput(0, None)
 assert n.input(0) is None
-raises(IndexError, [], n.setInput, 1, src)
+raises(IndexError, [], n.setInput, 2, src)

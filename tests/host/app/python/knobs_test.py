@@ -10,9 +10,9 @@ sys.path.insert(0, os.path.dirname(__file__))
 from expect import raises  # noqa: E402
 
 
-n = vireo.createNode("PyTestOp", count=9, gain=0.25, flag=True, colour=[1, 2, 3],
+n = vireo.createNode("TestRecorder", count=9, gain=0.25, flag=True, colour=[1, 2, 3],
                      text="two words", mode="Custom", keys="{curve 2=1 6=3}")
-assert n.name() == "PyTestOp1" and n.Class() == "PyTestOp"
+assert n.name() == "TestRecorder1" and n.Class() == "TestRecorder"
 assert n["count"].value() == 9 and isinstance(n["count"].value(), int)
 assert n["gain"].value() == 0.25
 assert n["flag"].value() is True
@@ -20,15 +20,16 @@ assert n["colour"].value() == [1.0, 2.0, 3.0] and n["colour"].value(1) == 2.0
 assert n["text"].value() == "two words"
 assert n["mode"].value() == 7
 assert n["keys"].getNumKeys() == 2 and n["keys"].isAnimated()
-assert vireo.toNode("PyTestOp1") == n and vireo.toNode("Nothing") is None
+assert vireo.toNode("TestRecorder1") == n and vireo.toNode("Nothing") is None
 assert n["count"].Class() == "Int_Knob" and n["count"].label() == "Count"
 assert list(n.knobs())[:3] == ["count", "gain", "flag"]
-raises(KeyError, ["'nothing'", "PyTestOp1"], lambda: n["nothing"])
+raises(KeyError, ["'nothing'", "TestRecorder1"], lambda: n["nothing"])
 
 # A knob the class lacks, or a value it refuses: no node is kept.
-raises(KeyError, ["'speed'"], lambda: vireo.createNode("PyTestOp", speed=3))
-raises(ValueError, ["'count'", "range"], lambda: vireo.createNode("PyTestOp", count=500))
-assert [x.name() for x in vireo.allNodes()] == ["PyTestOp1"]
+raises(KeyError, ["'speed'"], lambda: vireo.createNode("TestRecorder", speed=3))
+raises(ValueError, ["'count'", "range"],
+       lambda: vireo.createNode("TestRecorder", count=500))
+assert [x.name() for x in vireo.allNodes()] == ["TestRecorder1"]
 raises(RuntimeError, ["NoSuchClass"], vireo.createNode, "NoSuchClass")
 
 # Refused edits name the knob and keep the value.
@@ -84,7 +85,7 @@ assert k.toScript() == "{curve 2=1 4=8 6=3 9=5}"
 path = os.path.join(tempfile.mkdtemp(), "saved.vireo")
 vireo.scriptSave(path)
 vireo.scriptOpen(path)
-raises(RuntimeError, ["'PyTestOp1'", "no longer exists"], n.name)
-m = vireo.toNode("PyTestOp1")
+raises(RuntimeError, ["'TestRecorder1'", "no longer exists"], n.name)
+m = vireo.toNode("TestRecorder1")
 assert m["keys"].toScript() == "{curve 2=1 4=8 6=3 9=5}" and m["count"].value() == 12
 assert m["text"].value() == "two words"

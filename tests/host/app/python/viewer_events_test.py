@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # A viewer drag on V_DizuvaRuvi scripted from Python, event by event as a viewer delivers them:
 # Ctrl+Alt and the left button turn the panorama view, the right button zooms, Ctrl+Tab toggles
-# the projection, and each drag is one undo step.
+# the projection, and each drag is one undo step. The rotation itself is checked in C++.
 import math
 import os
 import sys
@@ -21,30 +21,14 @@ assert not node.viewerEvent("drag", 300, 100, button=1, ctrl=True, **size)
 assert node["mouseRotate"].toScript() == "{1 0 0 0}"
 
 
-def increment(x0, y0, x1, y1):
-    """dq = Q(Y, a) Q(X, b) Q(Y, -c) of a drag from (x0, y0) to (x1, y1)."""
-    def q(axis, angle):
-        s = math.sin(angle / 2)
-        return (math.cos(angle / 2), axis[0] * s, axis[1] * s, axis[2] * s)
-
-    def mul(p, r):
-        return (p[0] * r[0] - p[1] * r[1] - p[2] * r[2] - p[3] * r[3],
-                p[0] * r[1] + p[1] * r[0] + p[2] * r[3] - p[3] * r[2],
-                p[0] * r[2] - p[1] * r[3] + p[2] * r[0] + p[3] * r[1],
-                p[0] * r[3] + p[1] * r[2] - p[2] * r[1] + p[3] * r[0])
-
-    a = x0 * 2 * math.pi / W - (W - 1) * math.pi / W
-    b = (y1 - y0) * math.pi / H
-    c = x1 * 2 * math.pi / W - (W - 1) * math.pi / W
-    return mul(mul(q((0, 1, 0), a), q((1, 0, 0), b)), q((0, 1, 0), -c))
-
-
+# A level drag turns about the vertical axis by the longitude it crosses.
 keys = dict(ctrl=True, alt=True, **size)
 assert node.viewerEvent("push", 1000, 500, button=1, **keys)
-assert node.viewerEvent("drag", 1200, 540, button=1, **keys)
-assert node.viewerEvent("release", 1200, 540, button=1, **keys)
+assert node.viewerEvent("drag", 1200, 500, button=1, **keys)
+assert node.viewerEvent("release", 1200, 500, button=1, **keys)
 q = [float(v) for v in node["mouseRotate"].toScript().strip("{}").split()]
-expected = increment(1000, 500, 1200, 540)
+half = -200 * math.pi / W
+expected = (math.cos(half), 0, math.sin(half), 0)
 assert all(abs(a - b) < 1e-6 for a, b in zip(q, expected)), (q, expected)
 
 vireo.undo()
