@@ -26,6 +26,8 @@ class CameraViewPath : public ::testing::Test {
 protected:
     CameraViewPath() : f({"main", "cam1", "cam2", "cam3"}) {
         f.node->setKnobFromUser("resampleType", "Bilinear");
+        // A vector field of about the small panoramas' size, not the default 2048 x 1024.
+        f.node->setKnobFromUser("vectorDetail", "0.03");
         // A smooth warp of cam2 (camera 1, grid view 2): about a pixel, varying over the frame.
         grid = Grid2D(3, 3);
         for (int j = 0; j < 3; ++j)
