@@ -191,30 +191,6 @@ TEST(ProjectionKernel, AVirtualCameraSeesThePanoramaAsTheRigLibraryDoes) {
     });
 }
 
-// camera -> latlong -> camera: composing the two position images gives back every camera
-// pixel that the panorama shows, to a small fraction of a pixel.
-TEST(ProjectionKernel, CameraToLatlongAndBackIsTheIdentity) {
-    for (const LensCase& c : lensCases()) {
-        const Size cam{kCamWidth, kCamHeight}, pano{1024, 512};
-        const Kiln::Image to = positionsOf(recordsOf(c.camera, 2), false, cam, pano);
-        Kiln::Image chain = positionsOf(recordsOf(c.camera, 2), true, pano, cam);
-        Kernels::composeVectors(to, chain, true);
-        int inside = 0;
-        double worst = 0.0;
-        for (int y = 2; y < kCamHeight - 2; ++y)
-            for (int x = 2; x < kCamWidth - 2; ++x) {
-                const float* p = test::pixel(chain, x, y);
-                if (!Kernels::isSample(p[0])) continue;
-                ++inside;
-                worst = std::max(worst, std::hypot(p[0] - (x + 0.5), p[1] - (y + 0.5)));
-            }
-        EXPECT_GT(inside, (kCamWidth - 4) * (kCamHeight - 4) / 2) << c.name;
-        // Bilinear interpolation of a curved mapping between panorama pixels of about 0.4
-        // camera px; the error grows with the lens's curvature, most at the fisheye's rim.
-        EXPECT_LT(worst, 0.05) << c.name;
-    }
-}
-
 // The lens housing outside a circular fisheye's image circle never reaches a render: the
 // panorama pixels that look at it resample to alpha 0, those that look inside keep the picture.
 TEST(ProjectionKernel, HousingOutsideTheImageCircleHasAlphaZero) {

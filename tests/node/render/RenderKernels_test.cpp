@@ -10,12 +10,8 @@
 #include "RenderTestImages.h"
 #include "analysis/WarpInverse.h"
 #include "kiln/Exception.h"
-#include "kiln/JIT.h"
 #include "render/kernels/DensifyGrid.h"
-#include "render/kernels/PositionImage.h"
-#include "render/kernels/ProjectionKernel.h"
 #include "render/kernels/Resample.h"
-#include "render/kernels/RotateLatlong.h"
 #include "render/kernels/VectorOperations.h"
 
 using namespace Korvane::Research;
@@ -47,28 +43,6 @@ Grid2D randomGrid(unsigned seed) {
 Kiln::Image vertexImage(const Grid2D& grid) {
     return test::makeImage(
         grid.width, grid.height, 2, [&](int i, int j, int c) { return float(grid.at(i, j)[c]); });
-}
-
-TEST(RenderKernels, EveryKernelIsRegisteredOnceForBothCpuFlags) {
-    Kernels::registerRenderKernels();  // already run at load: registers nothing more
-    const std::pair<const char*, std::vector<std::string>> expected[] = {
-        {Kernels::kProjectionId, {"2f"}},
-        {Kernels::kResampleBilinearId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
-        {Kernels::kResampleCubicId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
-        {Kernels::kResampleLanczosId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
-        {Kernels::kResampleNearestId, {"1f_2f_1f", "2f_2f_2f", "3f_2f_3f", "4f_2f_4f"}},
-        {Kernels::kVectorConvertId, {"2f_2f"}},
-        {Kernels::kVectorComposeId, {"2f_2f"}},
-        {Kernels::kDensifyGridId, {"2f_2f"}},
-        {Kernels::kGridWarpId, {"2f_2f"}},
-        {Kernels::kRotateLatlongId, {"1f_1f", "2f_2f", "3f_3f", "4f_4f"}}};
-    for (const auto& [id, signatures] : expected) {
-        std::vector<std::string> keys;
-        for (const char* flags : {"_2_2_1_", "_2_2_19_"})
-            for (const std::string& signature : signatures)
-                keys.push_back(std::string(id) + flags + signature);
-        EXPECT_EQ(Kiln::JIT::RegisteredVariants(id), keys);
-    }
 }
 
 TEST(Resample, ConstantStaysConstantInsideTheFrameAndZeroOutside) {
