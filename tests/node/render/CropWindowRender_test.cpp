@@ -26,6 +26,7 @@ struct CropFixture {
         sourceOp()->setRig(false, sideBySide);
         node->setKnobFromUser("outputFormat", "256 128");
         node->setKnobFromUser("resampleType", "Bilinear");
+        node->setKnobFromUser("vectorDetail", "0.125");  // a field of the panorama's size
     }
     ~CropFixture() {
         node.reset();
