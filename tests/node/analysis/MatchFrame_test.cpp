@@ -3,10 +3,6 @@
 // by a source operator as views cam1 .. cam4.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include <set>
-
 #include "RenderedRig.h"
 #include "RenderedRigSource.h"
 #include "TestHost.h"
@@ -16,8 +12,6 @@
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
-#include "px/image/Host.h"
-#include "px/image/Iop.h"
 #include "px/image/Node.h"
 #include "px/image/UndoStack.h"
 
@@ -103,28 +97,6 @@ TEST(MatchFrame, MatchReplacesAndMatchNewFillsOnlyEmptyKeys) {
     UndoStack::instance().clear();
 }
 
-TEST(MatchFrame, ACameraWithoutImageIsLeftOutOnceAndTheOthersMatch) {
-    MatchFixture f;
-    static_cast<RenderedRigSource*>(f.source->op())->missing = {"cam3"};
-    const ExecuteResult r = f.run(0, {1, 2});
-    EXPECT_EQ(r.error, "");
-    // One warning for the whole run, not one per key.
-    int warnings = 0;
-    for (const std::string& m : f.host.progressMessages)
-        if (m.find("cam3") != std::string::npos) {
-            ++warnings;
-            EXPECT_EQ(
-                m, "Warning: camera cam3 has no image at frame 1 and is left out of this Match.");
-        }
-    EXPECT_EQ(warnings, 1);
-    for (int key : {1, 2}) {
-        const std::vector<FeatureTrack>& found = f.store().findCameraTrack(key)->getTracks();
-        EXPECT_GE(found.size(), 20u) << "key " << key;
-        for (const FeatureTrack& m : found)
-            for (const auto& o : m.getFeatures()) EXPECT_NE(o.first, 2);
-    }
-}
-
 TEST(MatchFrame, LatlongInputsGiveMatchesInCameraPixels) {
     MatchFixture f;
     static_cast<RenderedRigSource*>(f.source->op())->setRig(true);
@@ -167,21 +139,6 @@ TEST(MatchFrame, ARigThatDoesNotFitTheViewsLeavesTheFrameAlone) {
     executor.attach(&op->rigContext(), &op->knobManager());
     EXPECT_FALSE(executor.matchFrame());
     EXPECT_EQ(f.store().findCameraTrack(1)->getTracks().size(), 1u);
-}
-
-TEST(MatchFrame, ACancelledMatchKeepsTheFramesAlreadyMatched) {
-    MatchFixture f;
-    // The user cancels as soon as the first key holds its matches.
-    f.host.cancelWhen = [&] {
-        const CameraTrack* first = f.store().findCameraTrack(1);
-        return first && !first->getTracks().empty();
-    };
-    const ExecuteResult r = f.run(0, {1, 2, 3});
-    EXPECT_TRUE(r.cancelled);
-    EXPECT_GE(f.store().findCameraTrack(1)->getTracks().size(), 50u);
-    EXPECT_EQ(f.store().findCameraTrack(2), nullptr);
-    EXPECT_EQ(f.store().findCameraTrack(3), nullptr);
-    EXPECT_TRUE(f.knobs().isMatched());
 }
 
 TEST(MatchFrame, CamerasSharingOneFileMatchAndWarpAsCamerasOfTheirOwn) {

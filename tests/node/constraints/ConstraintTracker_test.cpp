@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Constraint tracking through the host's execute: which frames get keys for a given life and
-// step, which rows are tracked, points lost at the border, unreadable frames, cancel, and the
-// undo step of each frame.
+// step, which rows are tracked, unreadable frames, cancel, and the undo step of each frame.
 #include "constraints/ConstraintTracker.h"
 
 #include <cmath>
@@ -183,21 +182,6 @@ TEST_F(ConstraintTrackerTest, KeysOnStepFramesOfSelectedEnabledRowsOnly) {
     EXPECT_EQ(keyFrames(hidden, 0), (std::vector<int>{10}));
     // Only the frames with work run: 10 (the start), 12, then every step frame.
     EXPECT_EQ(result.framesRun, 6);
-}
-
-TEST_F(ConstraintTrackerTest, PointLeavingTheImageStopsWhileTheOthersGoOn) {
-    src().velocity[cam1] = {6.0, 0.0};
-    const int row = addRow(1, 21, {{cam1, {150, 75}}, {cam1, {30, 60}}});
-    node->setKnobFromUser("trackingStep", "2");
-    run(1, 30);
-    // The first point is at x = 186 at frame 7 and beyond the 200 pixel wide image at 9.
-    const std::vector<int> first = keyFrames(row, 0);
-    EXPECT_LT(first.back(), 9);
-    for (size_t i = 1; i < first.size(); ++i) EXPECT_EQ(first[i], first[i - 1] + 2);
-    EXPECT_EQ(keyFrames(row, 1), (std::vector<int>{1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21}));
-    int view = 0;
-    const PointKey* last = knob->trackSet(row)->point(0, &view)->find(Context(first.back(), view));
-    EXPECT_NEAR(last->x, truth(row, 0, 1, first.back()).x(), 0.05);
 }
 
 TEST_F(ConstraintTrackerTest, CamerasSharingOneFileTrackInTheirOwnWindows) {
