@@ -9,6 +9,7 @@
 
 #include "../TestHost.h"
 #include "../TestRigSource.h"
+#include "../constraints/RecordingSink.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "analysis/GridTriangle.h"
@@ -20,6 +21,7 @@
 
 using namespace PX::Image;
 using namespace Korvane::Research;
+using NodeTests::RecordingSink;
 
 namespace {
 
@@ -93,15 +95,6 @@ bool isZero(const Grid2D& grid) {
         if (p != Eigen::Vector2d::Zero()) return false;
     return true;
 }
-
-struct RecordingSink : WarpConstraintSink {
-    void addWarpConstraint(int frame, const WarpConstraint& c) override {
-        frames.push_back(frame);
-        constraints.push_back(c);
-    }
-    std::vector<int> frames;
-    std::vector<WarpConstraint> constraints;
-};
 
 TEST(WarpFrame, WithoutMatchesEveryViewGetsAZeroGridInOneUndoStepAndACancelWaits) {
     WarpFixture f;
