@@ -35,9 +35,7 @@ struct WarpFixture : NodeTests::RigFixture {
         sourceOp()->height = kHeight;
         sourceOp()->setRig(3);
         node->setKnobFromUser("convergenceDepth", std::to_string(kConvergence));
-        op()->setOutputContext(OutputContext(1, Views::find("cam1")));
-        node->storeKnobs(OutputContext(1, Views::find("cam1")));
-        op()->validate();
+        validate("cam1");
         executor = AnalysisExecutor(op());
         executor.attach(&op()->rigContext(), &op()->knobManager());
         // The solve on a handful of matches; the guard has tests of its own.

@@ -3,6 +3,7 @@
 // by a source operator as views cam1 .. cam4.
 #include <gtest/gtest.h>
 
+#include "NodeFixture.h"
 #include "RenderedRig.h"
 #include "RenderedRigSource.h"
 #include "TestHost.h"
@@ -22,19 +23,9 @@ using NodeTests::RenderedRigSource;
 
 namespace {
 
-struct MatchFixture {
-    MatchFixture() {
-        Views::setNames({"main", "cam1", "cam2", "cam3", "cam4"});
-        source = Node::create("RenderedRigSource", "Source1");
-        node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
-        node->setInput(0, source.get());
-    }
-    ~MatchFixture() {
-        node.reset();
-        source.reset();
-        Views::setNames({"main"});
-    }
-    KnobManager& knobs() { return static_cast<DizuvaRuviPlugin*>(node->op())->knobManager(); }
+struct MatchFixture : NodeTests::NodeFixture<RenderedRigSource> {
+    MatchFixture() : NodeFixture({"main", "cam1", "cam2", "cam3", "cam4"}, "RenderedRigSource") {}
+    KnobManager& knobs() { return op()->knobManager(); }
     ControlPointsKnob& store() { return *knobs().controlPoints(); }
     void prepare(int type, const std::vector<int>& frames) {
         node->setKnobFromUser("executeType", std::to_string(type));
@@ -46,8 +37,6 @@ struct MatchFixture {
     }
 
     NodeTests::TestHost host;
-    std::unique_ptr<Node> source;
-    std::unique_ptr<Node> node;
 };
 
 FeatureTrack handPlaced() {
@@ -99,7 +88,7 @@ TEST(MatchFrame, MatchReplacesAndMatchNewFillsOnlyEmptyKeys) {
 
 TEST(MatchFrame, LatlongInputsGiveMatchesInCameraPixels) {
     MatchFixture f;
-    static_cast<RenderedRigSource*>(f.source->op())->setRig(true);
+    f.sourceOp()->setRig(true);
     f.node->setKnobFromUser("autoConvergenceDepth", "0");
     f.node->setKnobFromUser("convergenceDepth", "5");
     const ExecuteResult r = f.run(0, {1});
@@ -133,7 +122,7 @@ TEST(MatchFrame, ARigThatDoesNotFitTheViewsLeavesTheFrameAlone) {
     OutputContext ui = f.node->uiContext();
     ui.setFrame(1);
     f.node->setUIContext(ui);
-    auto* op = static_cast<DizuvaRuviPlugin*>(f.node->op());
+    auto* op = f.op();
     op->rigContext().reloadRig(false);
     AnalysisExecutor executor(op);
     executor.attach(&op->rigContext(), &op->knobManager());
@@ -147,7 +136,7 @@ TEST(MatchFrame, CamerasSharingOneFileMatchAndWarpAsCamerasOfTheirOwn) {
     auto matchAndWarp =
         [](bool sideBySide, std::vector<FeatureTrack>* matches, std::vector<Grid2D>* grids) {
             MatchFixture f;
-            static_cast<RenderedRigSource*>(f.source->op())->setRig(false, sideBySide);
+            f.sourceOp()->setRig(false, sideBySide);
             ExecuteResult r = f.run(0, {1});
             EXPECT_EQ(r.error, "");
             *matches = f.store().findCameraTrack(1)->getTracks();

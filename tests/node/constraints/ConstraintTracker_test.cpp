@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "../../libs/slib/TrackingTexture.h"
+#include "../NodeFixture.h"
 #include "../QtApplication.h"
 #include "../TestHost.h"
 #include "../TestRigSource.h"
@@ -87,18 +88,19 @@ class ConstraintTrackerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         NodeTests::ensureQtApplication();
-        Views::setNames({"main", "cam1", "cam2"});
-        source = Node::create("MovingTestSource", "Source1");
-        src().width = kWidth;
-        src().height = kHeight;
-        src().lastFrame = 60;
-        src().setRig(2);
-        src().velocity[cam1] = {2.5, -1.25};
-        src().velocity[cam2] = {-3.0, 0.75};
-        node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
-        node->setInput(0, source.get());
-        op()->setOutputContext(OutputContext(1, Views::find("main")));
-        op()->validate();
+        f = std::make_unique<NodeTests::NodeFixture<MovingSource>>(
+            std::vector<std::string>{"main", "cam1", "cam2"},
+            "MovingTestSource",
+            [this](MovingSource& s) {
+                s.width = kWidth;
+                s.height = kHeight;
+                s.lastFrame = 60;
+                s.setRig(2);
+                s.velocity[cam1] = {2.5, -1.25};
+                s.velocity[cam2] = {-3.0, 0.75};
+            });
+        node = f->node.get();
+        f->validate("main");
         knob = static_cast<ConstraintsKnob*>(node->knob("constraints"));
         panel.reset(knob->make_widget({}));
         node->setKnobFromUser("executeType", "3");
@@ -106,14 +108,12 @@ protected:
     }
     void TearDown() override {
         panel.reset();
-        node.reset();
-        source.reset();
-        Views::setNames({"main"});
+        f.reset();
         UndoStack::instance().clear();
     }
 
-    MovingSource& src() const { return *static_cast<MovingSource*>(source->op()); }
-    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(node->op()); }
+    MovingSource& src() const { return *f->sourceOp(); }
+    DizuvaRuviPlugin* op() const { return f->op(); }
 
     /// A constraint living from `start` to `end` with points keyed at `start`, selected.
     int addRow(int start, int end, const std::vector<std::pair<int, Eigen::Vector2d>>& points) {
@@ -147,7 +147,8 @@ protected:
     }
 
     const int cam1 = 1, cam2 = 2;  // host views of "cam1" and "cam2"
-    std::unique_ptr<Node> source, node;
+    std::unique_ptr<NodeTests::NodeFixture<MovingSource>> f;
+    Node* node = nullptr;
     ConstraintsKnob* knob = nullptr;
     std::unique_ptr<QWidget> panel;
     NodeTests::TestHost host;

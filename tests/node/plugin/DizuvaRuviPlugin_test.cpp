@@ -15,40 +15,26 @@ using namespace PX::Image;
 using namespace Korvane::Research;
 using NodeTests::RigFixture;
 
-namespace {
-
-/// Validates the node for `view` the way the host does before a render.
-DizuvaRuviPlugin* validateFor(const RigFixture& f, const std::string& view) {
-    DizuvaRuviPlugin* op = f.op();
-    OutputContext c(1, Views::find(view));
-    op->setOutputContext(c);
-    f.node->storeKnobs(c);
-    op->validate();
-    return op;
-}
-
-}  // namespace
-
 TEST(Validation, CameraViewsCarryTheStitchMapOnlyWhenUnwarped) {
     RigFixture f({"main", "cam1", "cam2", "cam3"});
-    DizuvaRuviPlugin* op = validateFor(f, "cam2");
+    DizuvaRuviPlugin* op = f.validate("cam2");
     EXPECT_FALSE(op->hasError()) << op->errorMessage();
     EXPECT_EQ(op->info().box(), Box(0, 0, 8, 6));
     EXPECT_EQ(op->info().channels(), Mask_RGBA | Mask_StitchMap);
     EXPECT_EQ(op->layerChannels(), Mask_StitchMap);
 
     f.node->setKnobFromUser("cameraOutputMode", "Warped");
-    op = validateFor(f, "cam2");
+    op = f.validate("cam2");
     EXPECT_EQ(op->info().channels(), Mask_RGBA);
 
     f.node->setKnobFromUser("cameraProjectionType", "Latlong");
-    op = validateFor(f, "cam2");
+    op = f.validate("cam2");
     EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024)) << "the Format knob's box";
 }
 
 TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
     RigFixture f({"main", "cam1", "cam2", "cam3"});
-    DizuvaRuviPlugin* op = validateFor(f, "main");
+    DizuvaRuviPlugin* op = f.validate("main");
     EXPECT_FALSE(op->hasError()) << op->errorMessage();
     EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024));
     EXPECT_TRUE(op->layerChannels().empty());
@@ -56,7 +42,7 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
     f.sourceOp()->sizeOfView[Views::find("cam2")] = {10, 6};
     f.sourceOp()->invalidate();
     op->invalidate();
-    op = validateFor(f, "main");
+    op = f.validate("main");
     EXPECT_EQ(op->errorMessage(), "View 'cam2' differs in format from the others");
     EXPECT_FALSE(op->valid());
 
@@ -66,7 +52,7 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
         for (const char* view : views) f.sourceOp()->sizeOfView[Views::find(view)] = {0, 0};
         f.sourceOp()->invalidate();
         op->invalidate();
-        return validateFor(f, "main");
+        return f.validate("main");
     };
     op = validateWithout({"cam2"});
     EXPECT_FALSE(op->hasError()) << op->errorMessage();
@@ -79,7 +65,7 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
 
 TEST(Validation, AViewOutsideTheRigKeepsTheInputInformation) {
     RigFixture f({"main", "cam1", "cam2", "cam3"}, 2);  // cam3 is not a camera of the rig
-    DizuvaRuviPlugin* op = validateFor(f, "cam3");
+    DizuvaRuviPlugin* op = f.validate("cam3");
     EXPECT_FALSE(op->hasError());
     EXPECT_TRUE(op->layerChannels().empty());
     EXPECT_EQ(op->info().channels(), Mask_RGBA);

@@ -36,13 +36,7 @@ protected:
     }
     DizuvaRuviPlugin* op() const { return f.op(); }
     ImagePlane render(const std::string& view, const ChannelSet& channels) {
-        OutputContext c(1, Views::find(view));
-        op()->setOutputContext(c);
-        f.node->storeKnobs(c);
-        op()->validate();
-        ImagePlane plane = channels == Mask_StitchMap
-                               ? op()->renderStripe(0, channels)
-                               : op()->fetchPlane(op()->info().box(), channels);
+        ImagePlane plane = f.render(view, channels);
         EXPECT_TRUE(plane.hasBuffer()) << op()->errorMessage();
         return plane;
     }
@@ -102,10 +96,7 @@ TEST_F(CameraViewPath, WarpedSamplesTheInputAtQPlusDOfQAndEditModeShowsTheInput)
 }
 
 TEST_F(CameraViewPath, AnInputLackingTheChannelsIsAnErrorNamingTheInput) {
-    OutputContext c(1, Views::find("cam2"));
-    op()->setOutputContext(c);
-    f.node->storeKnobs(c);
-    op()->validate();
+    f.validate("cam2");
     ChannelSet channels = Mask_RGBA;
     channels += getChannel("depth.Z");
     const ImagePlane plane = op()->fetchPlane(op()->info().box(), channels);
