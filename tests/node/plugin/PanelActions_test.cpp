@@ -202,36 +202,27 @@ TEST_F(PanelActionsTest, KnobChangesFollowTheirTable) {
              EXPECT_EQ(keys(), std::vector<int>{1});  // the input's first frame
              EXPECT_TRUE(knob("matchNew")->enabled());
          }},
-        {"constraintFrameRangeToCurrent",
-         [&] { f.node->setUIContext(OutputContext(40.5, 0)); },
-         [&] {
-             EXPECT_EQ(value("constraintStartFrame"), 1);
-             EXPECT_EQ(value("constraintEndFrame"), 41);
-         }},
-        {"constraintFrameRangeCurrent",
-         [&] { f.node->setUIContext(OutputContext(250, 0)); },
-         [&] {
-             EXPECT_EQ(value("constraintStartFrame"), 100);
-             EXPECT_EQ(value("constraintEndFrame"), 100);
-         }},
-        {"constraintFrameRangeFromCurrent",
-         [&] { f.node->setUIContext(OutputContext(20, 0)); },
-         [&] {
-             EXPECT_EQ(value("constraintStartFrame"), 20);
-             EXPECT_EQ(value("constraintEndFrame"), 100);
-         }},
-        {"constraintFrameRangeInput",
-         [] {},
-         [&] {
-             EXPECT_EQ(value("constraintStartFrame"), 1);
-             EXPECT_EQ(value("constraintEndFrame"), 100);
-         }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.knob);
         row.before();
         f.node->pressKnob(row.knob);
         row.check();
+    }
+    // The life buttons without a selected row set the knobs, from the viewer's frame.
+    const struct {
+        const char* button;
+        double frame;
+        double start, end;
+    } ranges[] = {{"constraintFrameRangeToCurrent", 40.5, 1, 41},
+                  {"constraintFrameRangeCurrent", 250, 100, 100},
+                  {"constraintFrameRangeFromCurrent", 20, 20, 100},
+                  {"constraintFrameRangeInput", 20, 1, 100}};
+    for (const auto& r : ranges) {
+        f.node->setUIContext(OutputContext(r.frame, 0));
+        f.node->pressKnob(r.button);
+        EXPECT_EQ(value("constraintStartFrame"), r.start) << r.button;
+        EXPECT_EQ(value("constraintEndFrame"), r.end) << r.button;
     }
 }
 
