@@ -2,7 +2,6 @@
 #include "TestRigSource.h"
 
 #include "external/RigLibrary.h"
-#include "plugin/DizuvaRuviPlugin.h"
 
 namespace NodeTests {
 
@@ -59,23 +58,5 @@ namespace {
 Op* buildSource(Node* node) { return new TestRigSource(node); }
 const Op::Description kSource("TestRigSource", buildSource);
 }  // namespace
-
-RigFixture::RigFixture(const std::vector<std::string>& views, int cameras) {
-    Views::setNames(views);
-    source = Node::create("TestRigSource", "Source1");
-    sourceOp()->setRig(cameras);
-    node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
-    node->setInput(0, source.get());
-}
-
-RigFixture::~RigFixture() {
-    node.reset();
-    source.reset();
-    Views::setNames({"main"});
-}
-
-Korvane::Research::DizuvaRuviPlugin* RigFixture::op() const {
-    return static_cast<Korvane::Research::DizuvaRuviPlugin*>(node->op());
-}
 
 }  // namespace NodeTests

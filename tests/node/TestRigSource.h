@@ -5,14 +5,10 @@
 #pragma once
 
 #include <map>
-#include <memory>
 
+#include "NodeFixture.h"
 #include "px/image/Iop.h"
 #include "px/image/Node.h"
-
-namespace Korvane::Research {
-class DizuvaRuviPlugin;
-}
 
 namespace NodeTests {
 
@@ -36,14 +32,10 @@ public:
     std::map<int, std::pair<int, int>> sizeOfView;
 };
 
-/// Makes a source node and a node of the plug-in fed by it, with the project's views set.
-struct RigFixture {
-    explicit RigFixture(const std::vector<std::string>& views, int cameras = 3);
-    ~RigFixture();
-    std::unique_ptr<PX::Image::Node> source;
-    std::unique_ptr<PX::Image::Node> node;
-    TestRigSource* sourceOp() const { return static_cast<TestRigSource*>(source->op()); }
-    Korvane::Research::DizuvaRuviPlugin* op() const;
+/// A node of the plug-in fed by a TestRigSource of `cameras` cameras.
+struct RigFixture : NodeFixture<TestRigSource> {
+    explicit RigFixture(const std::vector<std::string>& views, int cameras = 3)
+        : NodeFixture(views, "TestRigSource", [cameras](TestRigSource& s) { s.setRig(cameras); }) {}
 };
 
 }  // namespace NodeTests

@@ -9,6 +9,7 @@
 
 #include "../TestHost.h"
 #include "../TestRigSource.h"
+#include "../constraints/RecordingSink.h"
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "analysis/GridTriangle.h"
@@ -20,6 +21,7 @@
 
 using namespace PX::Image;
 using namespace Korvane::Research;
+using NodeTests::RecordingSink;
 
 namespace {
 
@@ -33,9 +35,7 @@ struct WarpFixture : NodeTests::RigFixture {
         sourceOp()->height = kHeight;
         sourceOp()->setRig(3);
         node->setKnobFromUser("convergenceDepth", std::to_string(kConvergence));
-        op()->setOutputContext(OutputContext(1, Views::find("cam1")));
-        node->storeKnobs(OutputContext(1, Views::find("cam1")));
-        op()->validate();
+        validate("cam1");
         executor = AnalysisExecutor(op());
         executor.attach(&op()->rigContext(), &op()->knobManager());
         // The solve on a handful of matches; the guard has tests of its own.
@@ -93,15 +93,6 @@ bool isZero(const Grid2D& grid) {
         if (p != Eigen::Vector2d::Zero()) return false;
     return true;
 }
-
-struct RecordingSink : WarpConstraintSink {
-    void addWarpConstraint(int frame, const WarpConstraint& c) override {
-        frames.push_back(frame);
-        constraints.push_back(c);
-    }
-    std::vector<int> frames;
-    std::vector<WarpConstraint> constraints;
-};
 
 TEST(WarpFrame, WithoutMatchesEveryViewGetsAZeroGridInOneUndoStepAndACancelWaits) {
     WarpFixture f;

@@ -75,18 +75,4 @@ INSTANTIATE_TEST_SUITE_P(Systems,
                                                "RankDeficientCompatible", 40, 40, 15, true}),
                          [](const auto& info) { return info.param.name; });
 
-TEST(Lsqr, AZeroRightHandSideOrOneOrthogonalToTheRangeGivesZero) {
-    Eigen::MatrixXd dense(3, 2);
-    dense << 1, 0, 0, 1, 0, 0;
-    const LsqrMatrix A = dense.sparseView();
-    for (const Eigen::Vector3d& b : {Eigen::Vector3d(0, 0, 0), Eigen::Vector3d(0, 0, 5)}) {
-        Eigen::VectorXd x = Eigen::VectorXd::Ones(2);
-        const LsqrSummary summary = lsqr(A, b, x);
-        EXPECT_EQ(summary.stop, LsqrStop::ZeroSolution) << b.transpose();
-        EXPECT_EQ(summary.iterations, 0);
-        EXPECT_EQ(x, Eigen::VectorXd::Zero(2)) << b.transpose();
-        EXPECT_DOUBLE_EQ(summary.residualNorm, b.norm());
-    }
-}
-
 }  // namespace

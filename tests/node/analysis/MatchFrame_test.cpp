@@ -3,10 +3,7 @@
 // by a source operator as views cam1 .. cam4.
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include <set>
-
+#include "NodeFixture.h"
 #include "RenderedRig.h"
 #include "RenderedRigSource.h"
 #include "TestHost.h"
@@ -16,8 +13,6 @@
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
-#include "px/image/Host.h"
-#include "px/image/Iop.h"
 #include "px/image/Node.h"
 #include "px/image/UndoStack.h"
 
@@ -28,19 +23,9 @@ using NodeTests::RenderedRigSource;
 
 namespace {
 
-struct MatchFixture {
-    MatchFixture() {
-        Views::setNames({"main", "cam1", "cam2", "cam3", "cam4"});
-        source = Node::create("RenderedRigSource", "Source1");
-        node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
-        node->setInput(0, source.get());
-    }
-    ~MatchFixture() {
-        node.reset();
-        source.reset();
-        Views::setNames({"main"});
-    }
-    KnobManager& knobs() { return static_cast<DizuvaRuviPlugin*>(node->op())->knobManager(); }
+struct MatchFixture : NodeTests::NodeFixture<RenderedRigSource> {
+    MatchFixture() : NodeFixture({"main", "cam1", "cam2", "cam3", "cam4"}, "RenderedRigSource") {}
+    KnobManager& knobs() { return op()->knobManager(); }
     ControlPointsKnob& store() { return *knobs().controlPoints(); }
     void prepare(int type, const std::vector<int>& frames) {
         node->setKnobFromUser("executeType", std::to_string(type));
@@ -52,8 +37,6 @@ struct MatchFixture {
     }
 
     NodeTests::TestHost host;
-    std::unique_ptr<Node> source;
-    std::unique_ptr<Node> node;
 };
 
 FeatureTrack handPlaced() {
@@ -103,31 +86,9 @@ TEST(MatchFrame, MatchReplacesAndMatchNewFillsOnlyEmptyKeys) {
     UndoStack::instance().clear();
 }
 
-TEST(MatchFrame, ACameraWithoutImageIsLeftOutOnceAndTheOthersMatch) {
-    MatchFixture f;
-    static_cast<RenderedRigSource*>(f.source->op())->missing = {"cam3"};
-    const ExecuteResult r = f.run(0, {1, 2});
-    EXPECT_EQ(r.error, "");
-    // One warning for the whole run, not one per key.
-    int warnings = 0;
-    for (const std::string& m : f.host.progressMessages)
-        if (m.find("cam3") != std::string::npos) {
-            ++warnings;
-            EXPECT_EQ(
-                m, "Warning: camera cam3 has no image at frame 1 and is left out of this Match.");
-        }
-    EXPECT_EQ(warnings, 1);
-    for (int key : {1, 2}) {
-        const std::vector<FeatureTrack>& found = f.store().findCameraTrack(key)->getTracks();
-        EXPECT_GE(found.size(), 20u) << "key " << key;
-        for (const FeatureTrack& m : found)
-            for (const auto& o : m.getFeatures()) EXPECT_NE(o.first, 2);
-    }
-}
-
 TEST(MatchFrame, LatlongInputsGiveMatchesInCameraPixels) {
     MatchFixture f;
-    static_cast<RenderedRigSource*>(f.source->op())->setRig(true);
+    f.sourceOp()->setRig(true);
     f.node->setKnobFromUser("autoConvergenceDepth", "0");
     f.node->setKnobFromUser("convergenceDepth", "5");
     const ExecuteResult r = f.run(0, {1});
@@ -161,27 +122,12 @@ TEST(MatchFrame, ARigThatDoesNotFitTheViewsLeavesTheFrameAlone) {
     OutputContext ui = f.node->uiContext();
     ui.setFrame(1);
     f.node->setUIContext(ui);
-    auto* op = static_cast<DizuvaRuviPlugin*>(f.node->op());
+    auto* op = f.op();
     op->rigContext().reloadRig(false);
     AnalysisExecutor executor(op);
     executor.attach(&op->rigContext(), &op->knobManager());
     EXPECT_FALSE(executor.matchFrame());
     EXPECT_EQ(f.store().findCameraTrack(1)->getTracks().size(), 1u);
-}
-
-TEST(MatchFrame, ACancelledMatchKeepsTheFramesAlreadyMatched) {
-    MatchFixture f;
-    // The user cancels as soon as the first key holds its matches.
-    f.host.cancelWhen = [&] {
-        const CameraTrack* first = f.store().findCameraTrack(1);
-        return first && !first->getTracks().empty();
-    };
-    const ExecuteResult r = f.run(0, {1, 2, 3});
-    EXPECT_TRUE(r.cancelled);
-    EXPECT_GE(f.store().findCameraTrack(1)->getTracks().size(), 50u);
-    EXPECT_EQ(f.store().findCameraTrack(2), nullptr);
-    EXPECT_EQ(f.store().findCameraTrack(3), nullptr);
-    EXPECT_TRUE(f.knobs().isMatched());
 }
 
 TEST(MatchFrame, CamerasSharingOneFileMatchAndWarpAsCamerasOfTheirOwn) {
@@ -190,7 +136,7 @@ TEST(MatchFrame, CamerasSharingOneFileMatchAndWarpAsCamerasOfTheirOwn) {
     auto matchAndWarp =
         [](bool sideBySide, std::vector<FeatureTrack>* matches, std::vector<Grid2D>* grids) {
             MatchFixture f;
-            static_cast<RenderedRigSource*>(f.source->op())->setRig(false, sideBySide);
+            f.sourceOp()->setRig(false, sideBySide);
             ExecuteResult r = f.run(0, {1});
             EXPECT_EQ(r.error, "");
             *matches = f.store().findCameraTrack(1)->getTracks();

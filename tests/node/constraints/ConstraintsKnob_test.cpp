@@ -54,58 +54,40 @@ TEST_F(Constraints, SavedTextReadsBackToTheSameTextAndValues) {
     std::ostringstream quoted;
     knob.to_script(quoted, nullptr, true);
     EXPECT_EQ(quoted.str(), "\"\n" + expected + "\"");
-
-    // Values that need more than six digits keep six significant digits.
-    ASSERT_TRUE(knob.from_script(
-        "version 1 total 1 visible 0 name a colour 0.123456789 0 0 size 1 strength 1 "
-        "sampling 1 life 0 0 visible 1 0 1 1234.56789 0.000123456789 7"));
-    EXPECT_FALSE(knob.isConstraintEnabled(0)) << "the top item's flag is off";
-    const std::string text = knob.toScriptText();
-    EXPECT_NE(text.find("colour 0.123457 0 0"), std::string::npos) << text;
-    EXPECT_NE(text.find("    0 1 1234.57 0.000123457 7 \n"), std::string::npos) << text;
-
-    Korvane::Research::ConstraintsKnob other(nullptr, "constraints");
-    ASSERT_TRUE(other.from_script(text.c_str()));
-    EXPECT_EQ(other.toScriptText(), text) << "a saved text is a fixed point";
 }
 
 TEST_F(Constraints, BrokenTextFailsKeepingTheRowsReadSoFar) {
     struct Case {
-        const char* text;
+        std::string text;
         int rowsLeft;
     };
     const std::string good = kTwoConstraints;
     const std::string truncated = good.substr(0, good.find("    1 2 1.5"));
     const std::string wrongKey =
         std::string(kTwoConstraints).replace(good.find("life 0 9"), 4, "lief");
+    // One row, of the colour and size given.
+    const std::string row = " total 1 visible 1 name a colour ";
+    const std::string life = " strength 1 sampling 1 life 0 0 visible 1";
     const Case cases[] = {
         {"version 3 total 0 visible 1", 2},  // refused before anything changed
         {"version 2 total -1 visible 1", 2},
         {"version 2 total 99999999 visible 1", 2},
-        {"version 2 total 1 visible 1 name a colour 1 1 1 size 1 strength 1 sampling 1 life 0 0 "
-         "visible 1",
-         0},  // version 2 needs "selected"
-        {"version 2 total 1 visible 1 name a colour nan 1 1 size 0 strength 1 sampling 1 life 0 "
-         "0 visible 1 selected 0",
-         0},
-        {"version 1 total 1 visible 1 name a colour 1e39 0 0 size 0 strength 1 sampling 1 life 0 "
-         "0 visible 1",
-         0},  // a colour a float cannot hold
-        {"version 1 total 1 visible 1 name a colour 1 1 1 size 1 strength 1 sampling 1 life 0 0 "
-         "visible 1 5000 1 0 0 0",
-         1},  // view out of range: the row stays, without the track
-        {"version 1 total 1 visible 1 name a colour 1 1 1 size 1 strength 1 sampling 1 life 0 0 "
-         "visible 1 0 2000000000 1 2 3",
-         1},  // a key count far beyond the text: refused, nothing reserved
-        {truncated.c_str(), 2},
-        {wrongKey.c_str(), 1},
+        {"version 2" + row + "1 1 1 size 1" + life, 0},  // version 2 needs "selected"
+        {"version 2" + row + "nan 1 1 size 0" + life + " selected 0", 0},
+        {"version 1" + row + "1e39 0 0 size 0" + life, 0},  // a colour a float cannot hold
+        // A view out of range: the row stays, without the track.
+        {"version 1" + row + "1 1 1 size 1" + life + " 5000 1 0 0 0", 1},
+        // A key count far beyond the text: refused, nothing reserved.
+        {"version 1" + row + "1 1 1 size 1" + life + " 0 2000000000 1 2 3", 1},
+        {truncated, 2},
+        {wrongKey, 1},
     };
     for (const Case& c : cases) {
         ConstraintsKnob knob(nullptr, "constraints");
         ASSERT_TRUE(knob.from_script(kTwoConstraints));
         int changes = 0;
         countChanges(knob, changes);
-        EXPECT_FALSE(knob.from_script(c.text)) << c.text;
+        EXPECT_FALSE(knob.from_script(c.text.c_str())) << c.text;
         EXPECT_FALSE(knob.error().empty()) << c.text;
         EXPECT_EQ(changes, 0) << c.text;
         EXPECT_EQ(knob.constraintCount(), c.rowsLeft) << c.text;

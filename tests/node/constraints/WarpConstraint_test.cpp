@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../TestRigSource.h"
+#include "RecordingSink.h"
 #include "analysis/AnalysisExecutor.h"
 #include "constraints/ConstraintsKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
@@ -14,17 +15,9 @@
 #include "plugin/RigContext.h"
 
 using namespace Korvane::Research;
+using NodeTests::RecordingSink;
 
 namespace {
-
-struct Collected : WarpConstraintSink {
-    void addWarpConstraint(int frame, const WarpConstraint& c) override {
-        frames.push_back(frame);
-        constraints.push_back(c);
-    }
-    std::vector<int> frames;
-    std::vector<WarpConstraint> constraints;
-};
 
 // Two rectilinear cameras at the rig centre, 35 degrees apart, so that a straight scene line
 // is a great circle of the convergence sphere whatever its depth.
@@ -70,8 +63,8 @@ protected:
         }
     }
     int view(int camera) const { return op->rigContext().viewOfCamera(camera); }
-    Collected gather(int frame, int v) const {
-        Collected out;
+    RecordingSink gather(int frame, int v) const {
+        RecordingSink out;
         executor.gatherWarpConstraints(frame, v, out);
         return out;
     }
@@ -87,7 +80,7 @@ protected:
 
 TEST_F(Gather, SamplesOfAStraightLineLieOnTheirCircle) {
     for (int c = 0; c < 2; ++c) {
-        const Collected out = gather(5, view(c));
+        const RecordingSink out = gather(5, view(c));
         const size_t points = knob->trackSet(0)->views()[view(c)].size();
         // Spacing 15 px in the ideal latlong image of the camera's size (1000 px for 360 deg).
         ASSERT_GT(out.constraints.size(), points) << "densified, camera " << c;
@@ -105,7 +98,7 @@ TEST_F(Gather, ABentLineIsPulledStraight) {
     PointTrack& middle = knob->trackSet(0)->views()[view(0)][2];
     Korvane::SLIB::Feature& f = middle.keys().begin()->second;
     f.y += 40.0;
-    const Collected out = gather(0, view(0));
+    const RecordingSink out = gather(0, view(0));
     double largest = 0.0;
     for (const WarpConstraint& w : out.constraints) {
         largest = std::max(largest, std::hypot(w.dx, w.dy));

@@ -9,7 +9,6 @@
 #include "../TestRigSource.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
-#include "px/image/MetaKeyFrameKnob.h"
 #include "px/image/Node.h"
 
 using namespace PX::Image;
@@ -36,16 +35,8 @@ TEST(Panel, ANewNodeSavesOnlyItsStoresAndWorksFromItsDefaults) {
     for (const bool stored : {false, true}) {
         SCOPED_TRACE(stored ? "stored" : "live");
         EXPECT_EQ(knobs.keyStep(stored), 30);
-        EXPECT_FLOAT_EQ(knobs.warpThreshold(stored), 20.0f);
         EXPECT_EQ(knobs.gridSize(stored), (std::array<int, 2>{10, 10}));
-        EXPECT_EQ(knobs.temporalWindow(stored), 0);
-        EXPECT_EQ(knobs.kernelType(stored), KnobManager::KernelType::Linear);
-        EXPECT_EQ(knobs.resampleType(stored), 1);  // Cubic
-        EXPECT_EQ(knobs.cameraOutputMode(stored), KnobManager::CameraOutputMode::Unwarped);
         EXPECT_EQ(knobs.outputFormat(stored).format.name(), "2K_LatLong");
-        EXPECT_TRUE(knobs.autoConvergenceDepth(stored));
-        EXPECT_FALSE(knobs.isMatched(stored));
-        EXPECT_FALSE(knobs.isWarped(stored));
     }
 }
 
@@ -59,10 +50,6 @@ TEST(Panel, ValuesOutsideAKnobsRangeAreRefusedWithItsMessage) {
         {"gridSize", "{1 1}", "knob 'gridSize': 1 is outside its range"},
         {"gridSize", "{1000000 1000000}", "knob 'gridSize': 1000000 is outside its range"},
         {"warpThreshold", "31", "knob 'warpThreshold': 31 is outside its range 0 to 30"},
-        {"temporalWindow", "6", "knob 'temporalWindow': 6 is outside its range 0 to 5"},
-        {"trackingStep", "-1", "knob 'trackingStep': -1 is outside its range 0 to 5"},
-        {"matchStrength", "11", "knob 'matchStrength': 11 is outside its range 0 to 10"},
-        {"vectorDetail", "1.5", "knob 'vectorDetail': 1.5 is outside its range 0 to 1"},
         {"convergenceDepth", "0", "knob 'convergenceDepth': 0 is outside its range 0.01 to"},
         {"constraintColour", "{0 2 0}", "knob 'constraintColour': 2 is outside its range 0 to 1"},
     };
@@ -221,24 +208,4 @@ TEST(Panel, WhatChangesTheImageChangesTheHashAndBlendSettingsOnlyOutsideAlpha) {
 
     EXPECT_EQ(BlendingKnobs::smallestLevelSize(2048, 1024, 1.0f), 128);
     EXPECT_EQ(BlendingKnobs::smallestLevelSize(2048, 1024, 0.0f), 1);
-}
-
-TEST(Panel, AnalysisKeysAreListedAndEditedThroughTheKeyList) {
-    RigFixture f({"main", "cam1"}, 1);
-    auto* list = static_cast<MetaKeyFrameKnob*>(f.node->knob("metaAnalysisKeys"));
-    KnobManager& knobs = f.op()->knobManager();
-    f.node->setUIContext(OutputContext(30, 0));
-    list->addKeyAtCurrentFrame();
-    f.node->setUIContext(OutputContext(10, 0));
-    list->addKeyAtCurrentFrame();
-    EXPECT_EQ(list->keys(), (std::vector<float>{10, 30}));
-    EXPECT_EQ(knobs.keyIndex(30), 1);
-    EXPECT_EQ(knobs.keyIndex(20), -1);
-    std::set<int> shown;
-    f.node->knob("displayAnalysisKeys")->get_key_list(shown);
-    EXPECT_EQ(shown, (std::set<int>{10, 30}));
-
-    list->deleteKeys({10});
-    EXPECT_EQ(list->keys(), std::vector<float>{30});
-    EXPECT_EQ(f.node->knob("analysisKeyframe")->toScriptText(), "{curve 30=0}");
 }

@@ -69,13 +69,3 @@ TEST(ViewSplitting, PresetsSelectViewsByName) {
     EXPECT_EQ(f.node->knob("rigViews")->toScriptText(), "{cam1_left cam2_left}");
     EXPECT_EQ(f.op()->inputs(), 3);
 }
-
-TEST(ViewSplitting, CameraNamesParse) {
-    std::string suffix;
-    EXPECT_EQ(MultiViewManager::cameraNumber("cam12_left", &suffix), 12);
-    EXPECT_EQ(suffix, "_left");
-    EXPECT_EQ(MultiViewManager::cameraNumber("cam007"), 7);
-    EXPECT_EQ(MultiViewManager::cameraNumber("Cam1"), -1);
-    EXPECT_EQ(MultiViewManager::cameraNumber("cam"), -1);
-    EXPECT_EQ(MultiViewManager::cameraNumber("main"), -1);
-}

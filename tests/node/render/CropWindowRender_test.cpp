@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "NodeFixture.h"
 #include "RenderedRigSource.h"
 #include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
@@ -17,23 +18,14 @@ using NodeTests::RenderedRigSource;
 
 namespace {
 
-struct CropFixture {
-    explicit CropFixture(bool sideBySide) {
-        Views::setNames({"main", "cam1", "cam2", "cam3", "cam4"});
-        source = Node::create("RenderedRigSource", "Source1");
-        node = Node::create("V_DizuvaRuvi", "DizuvaRuvi1");
-        node->setInput(0, source.get());
+struct CropFixture : NodeTests::NodeFixture<RenderedRigSource> {
+    explicit CropFixture(bool sideBySide)
+        : NodeFixture({"main", "cam1", "cam2", "cam3", "cam4"}, "RenderedRigSource") {
         sourceOp()->setRig(false, sideBySide);
         node->setKnobFromUser("outputFormat", "256 128");
         node->setKnobFromUser("resampleType", "Bilinear");
+        node->setKnobFromUser("vectorDetail", "0.125");  // a field of the panorama's size
     }
-    ~CropFixture() {
-        node.reset();
-        source.reset();
-        Views::setNames({"main"});
-    }
-    DizuvaRuviPlugin* op() const { return static_cast<DizuvaRuviPlugin*>(node->op()); }
-    RenderedRigSource* sourceOp() const { return static_cast<RenderedRigSource*>(source->op()); }
 
     /// Smooth warps of a few pixels on cameras 2 and 3 (grid views 2 and 3), different each.
     void setGrids() {
@@ -45,17 +37,6 @@ struct CropFixture {
             op()->knobManager().gridMap()->setGrid(1, view, grid);
         }
     }
-    ImagePlane render(const std::string& view, const ChannelSet& channels) {
-        OutputContext c(1, Views::find(view));
-        op()->setOutputContext(c);
-        node->storeKnobs(c);
-        op()->validate();
-        return channels == Mask_StitchMap ? op()->renderStripe(0, channels)
-                                          : op()->fetchPlane(op()->info().box(), channels);
-    }
-
-    std::unique_ptr<Node> source;
-    std::unique_ptr<Node> node;
 };
 
 // The largest difference between two planes over their common channels; infinity when their

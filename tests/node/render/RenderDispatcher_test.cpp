@@ -26,6 +26,8 @@ class CameraViewPath : public ::testing::Test {
 protected:
     CameraViewPath() : f({"main", "cam1", "cam2", "cam3"}) {
         f.node->setKnobFromUser("resampleType", "Bilinear");
+        // A vector field of about the small panoramas' size, not the default 2048 x 1024.
+        f.node->setKnobFromUser("vectorDetail", "0.03");
         // A smooth warp of cam2 (camera 1, grid view 2): about a pixel, varying over the frame.
         grid = Grid2D(3, 3);
         for (int j = 0; j < 3; ++j)
@@ -34,13 +36,7 @@ protected:
     }
     DizuvaRuviPlugin* op() const { return f.op(); }
     ImagePlane render(const std::string& view, const ChannelSet& channels) {
-        OutputContext c(1, Views::find(view));
-        op()->setOutputContext(c);
-        f.node->storeKnobs(c);
-        op()->validate();
-        ImagePlane plane = channels == Mask_StitchMap
-                               ? op()->renderStripe(0, channels)
-                               : op()->fetchPlane(op()->info().box(), channels);
+        ImagePlane plane = f.render(view, channels);
         EXPECT_TRUE(plane.hasBuffer()) << op()->errorMessage();
         return plane;
     }
@@ -100,10 +96,7 @@ TEST_F(CameraViewPath, WarpedSamplesTheInputAtQPlusDOfQAndEditModeShowsTheInput)
 }
 
 TEST_F(CameraViewPath, AnInputLackingTheChannelsIsAnErrorNamingTheInput) {
-    OutputContext c(1, Views::find("cam2"));
-    op()->setOutputContext(c);
-    f.node->storeKnobs(c);
-    op()->validate();
+    f.validate("cam2");
     ChannelSet channels = Mask_RGBA;
     channels += getChannel("depth.Z");
     const ImagePlane plane = op()->fetchPlane(op()->info().box(), channels);
@@ -122,9 +115,20 @@ TEST_F(CameraViewPath, ThePanoramaIsCachedPerHashAndChannelSetAndTheViewTurnsReu
     f.node->setKnobFromUser("rotationAngles", "{0 45 0}");
     const ImagePlane turned = render("main", Mask_RGBA);
     EXPECT_EQ(cache.hits(), 2) << "a view turn reuses the panorama";
+    // So does looking around through a virtual camera, whose new positions at every turn stay
+    // out of the process's position cache: kept, they would soon push the cameras' out of it.
+    const auto positions = Kiln::ImageProjection::PositionImageCache::instance();
+    const std::size_t entries = positions->entries(), misses = positions->misses();
     f.node->setKnobFromUser("projectionType", "Rectilinear");
-    render("main", Mask_RGBA);
-    EXPECT_EQ(cache.hits(), 3) << "so does a change of view projection";
+    for (const char* angles : {"{10 50 0}", "{-20 170 5}"}) {
+        f.node->setKnobFromUser("rotationAngles", angles);
+        const ImagePlane view = render("main", Mask_RGBA);
+        if (!view.hasBuffer()) return;
+        EXPECT_GT(view.at(32, 16, view.chanNo(Chan_Alpha)), 0.0f) << angles;
+    }
+    EXPECT_EQ(cache.hits(), 4);
+    EXPECT_EQ(positions->entries(), entries);
+    EXPECT_EQ(positions->misses(), misses);
     ChannelSet red;
     red += Chan_Red;
     render("main", red);
@@ -178,25 +182,6 @@ TEST_F(CameraViewPath, PanoramaBuildsOnKeptImagesMatchTheFirstBuild) {
     EXPECT_EQ(std::vector<float>(reinterpret_cast<const float*>(held.row(0)),
                                  reinterpret_cast<const float*>(held.row(0)) + 64 * 4),
               heldBefore);
-}
-
-TEST_F(CameraViewPath, LookingAroundThroughAVirtualCameraKeepsTheRigsPositionsCached) {
-    // Every turn of a rectilinear view has new positions; kept in the process's position
-    // cache, they would soon push the cameras' own positions out of it.
-    f.sourceOp()->setRig(3);
-    f.node->setKnobFromUser("outputFormat", "64 32");
-    render("main", Mask_RGBA);
-    const auto cache = Kiln::ImageProjection::PositionImageCache::instance();
-    const std::size_t entries = cache->entries(), misses = cache->misses();
-    f.node->setKnobFromUser("projectionType", "Rectilinear");
-    for (const char* angles : {"{0 45 0}", "{10 50 0}", "{-20 170 5}"}) {
-        f.node->setKnobFromUser("rotationAngles", angles);
-        const ImagePlane view = render("main", Mask_RGBA);
-        if (!view.hasBuffer()) return;
-        EXPECT_GT(view.at(32, 16, view.chanNo(Chan_Alpha)), 0.0f) << angles;
-    }
-    EXPECT_EQ(cache->entries(), entries);
-    EXPECT_EQ(cache->misses(), misses);
 }
 
 TEST_F(CameraViewPath, LatlongProjectionMatchesTheRigLibraryThroughTheSameGrid) {
