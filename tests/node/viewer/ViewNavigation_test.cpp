@@ -120,6 +120,34 @@ TEST_F(ViewerEvents, ADragTurnsByTheIncrementsAndIsOneUndoStepThatReachesTheMeta
     expectRotation(rotate().rotation(), expected);
 }
 
+TEST_F(ViewerEvents, ShiftLocksTheMotionToTheAxisItLeansToByMoreThanFivePixels) {
+    EXPECT_TRUE(send(ViewerContext::PUSH, 1000, 500, 1, kCtrlAlt));
+    const unsigned locked = kCtrlAlt | ViewerContext::kShift;
+    EXPECT_TRUE(send(ViewerContext::DRAG, 1003, 504, 1, locked));
+    EXPECT_EQ(rotate().axisLock(), MouseRotateKnob::Free) << "within the margin";
+    EXPECT_TRUE(send(ViewerContext::DRAG, 1020, 503, 1, locked));
+    EXPECT_EQ(rotate().axisLock(), MouseRotateKnob::Horizontal);
+    // Horizontal: the vertical motion is dropped, only a turn about Y is left.
+    Eigen::Quaterniond expected = increment(1003, 504, 1020, 504) * increment(1000, 500, 1003, 504);
+    expectRotation(rotate().rotation(), expected);
+    EXPECT_TRUE(send(ViewerContext::DRAG, 1022, 560, 1, locked));
+    EXPECT_EQ(rotate().axisLock(), MouseRotateKnob::Vertical);
+    expected = increment(1020, 504, 1020, 560) * expected;
+    expectRotation(rotate().rotation(), expected);
+    EXPECT_TRUE(send(ViewerContext::RELEASE, 1022, 560, 1, locked));
+    EXPECT_EQ(rotate().axisLock(), MouseRotateKnob::Free);
+}
+
+TEST_F(ViewerEvents, ANudgeTurnsFromTheViewportCentre) {
+    ViewerContext ctx;
+    ctx.setEvent(ViewerContext::NUDGE);
+    ctx.setNudge(10, 0);
+    ctx.setViewport(kW, kH);
+    ctx.setView(Views::find("main"));
+    EXPECT_TRUE(ctx.deliver(*f.node->op()));
+    expectRotation(rotate().rotation(), increment(kW / 2, kH / 2, kW / 2 + 10, kH / 2));
+}
+
 TEST_F(ViewerEvents, AThousandPixelZoomDragRightHalvesTheViewAngleAndLargeZoomClamps) {
     const double s = 36.0, focal = 16.0;
     EXPECT_DOUBLE_EQ(navigation().zoomedFocalLength(), focal);
