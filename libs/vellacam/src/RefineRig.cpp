@@ -385,11 +385,12 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     // whole rig that only parallax shows, so the mean correction is held at none (strongly
     // enough to stay within a thousandth of a degree) and the rig's turn against its positions
     // goes to the positions, faintly pulled toward none (10 degrees weigh as one coordinate off
-    // by a pixel). With the lenses refined, the parallax places the rig: the positions stay.
-    // A rig of two cameras is the exception: they share one overlap (two fisheyes back to back
-    // a thin ring at their rims), where a lens's focal length trades against the depth of the
-    // points and a tilt; each lens is held near its calibration by a prior (README: "Two-lens
-    // rigs") and the rig keeps the gauge of fixed lenses.
+    // by a pixel). With the lenses refined, the parallax places the rig (to a fifth of a degree
+    // or so, README: "The whole rig's turn"): the positions stay. A rig of two cameras is the
+    // exception: they share one overlap (two fisheyes back to back, a thin ring at their rims),
+    // where a lens's focal length trades against the depth of the points and a tilt; each lens
+    // is held near its calibration by a prior (README: "Two-lens rigs") and the rig keeps the
+    // gauge of fixed lenses.
     const bool pair = n == 2;
     if (pair && options.refineLens)
         for (int c = 0; c < n; ++c) {
