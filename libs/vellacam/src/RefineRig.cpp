@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "vellacam/RefineRig.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -396,9 +397,10 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
         for (int c = 0; c < n; ++c) {
             const CameraDefinition& camera = rig.getCamera(c);
             const double radius =
-                camera.hasImageCircle()
-                    ? camera.getImageCircleRadius()
-                    : 0.5 * std::min(camera.getFormatWidth(), camera.getFormatHeight());
+                std::max(1.0,
+                         camera.hasImageCircle()
+                             ? camera.getImageCircleRadius()
+                             : 0.5 * std::min(camera.getFormatWidth(), camera.getFormatHeight()));
             problem.AddResidualBlock(
                 new ceres::AutoDiffCostFunction<LensPrior, 3, 3>(
                     new LensPrior{kPairFocalSigma, kPairCentreSigma * radius, options.lossScale}),
