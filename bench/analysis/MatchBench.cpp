@@ -202,39 +202,60 @@ double degrees(const Eigen::Matrix3d& rotation) {
     return Eigen::AngleAxisd(rotation).angle() * 180.0 / M_PI;
 }
 
+/// The rotation nearest the mean of the cameras' rotation errors: the share of the whole rig,
+/// which only the parallax of near points shows.
+Eigen::Matrix3d commonTurn(const std::vector<Eigen::Matrix3d>& errors) {
+    Eigen::Matrix3d sum = Eigen::Matrix3d::Zero();
+    for (const Eigen::Matrix3d& e : errors) sum += e;
+    Eigen::JacobiSVD<Eigen::Matrix3d> svd(sum, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix3d common = svd.matrixU() * svd.matrixV().transpose();
+    return common.determinant() < 0.0 ? Eigen::Matrix3d::Identity() : common;
+}
+
 /// Each camera's rotation error in the rig, the correction the matcher applied, and what is
 /// left once the rotation of the whole rig (which matches cannot see) is taken out.
 void printCorrections(const Footage& footage, const TrackFeaturesStats& stats) {
     const int n = footage.rig.getNumberCameras();
     if (int(stats.corrections.size()) != n) return;
     std::vector<Eigen::Matrix3d> left;  // true = left * corrected
-    Eigen::Matrix3d sum = Eigen::Matrix3d::Zero();
     for (int c = 0; c < n; ++c) {
         const Eigen::Matrix3d corrected =
             stats.corrections[size_t(c)] * footage.rig.getCamera(c).getCameraToWorldRotation();
         left.push_back(footage.truth.getCamera(c).getCameraToWorldRotation() *
                        corrected.transpose());
-        sum += left.back();
     }
-    // The rotation nearest the mean of what is left: the whole rig's share.
-    Eigen::JacobiSVD<Eigen::Matrix3d> svd(sum, Eigen::ComputeFullU | Eigen::ComputeFullV);
-    Eigen::Matrix3d common = svd.matrixU() * svd.matrixV().transpose();
-    if (common.determinant() < 0.0) common = Eigen::Matrix3d::Identity();
+    const Eigen::Matrix3d common = commonTurn(left);
     std::printf("  rotation correction (%d wide-pass matches agree), degrees:\n",
                 stats.correctionMatches);
-    std::printf("  camera  rig error  correction  left  left without the rig's common turn\n");
+    std::printf(
+        "  camera  rig error  correction  left  left without the rig's common turn  lens "
+        "factor\n");
     for (int c = 0; c < n; ++c)
-        std::printf("  cam%-4d %9.3f  %10.3f  %5.3f  %5.3f\n",
+        std::printf("  cam%-4d %9.3f  %10.3f  %5.3f  %5.3f  %.4f\n",
                     c + 1,
                     degrees(footage.truth.getCamera(c).getCameraToWorldRotation() *
                             footage.rig.getCamera(c).getCameraToWorldRotation().transpose()),
                     degrees(stats.corrections[size_t(c)]),
                     degrees(left[size_t(c)]),
-                    degrees(common.transpose() * left[size_t(c)]));
+                    degrees(common.transpose() * left[size_t(c)]),
+                    c < int(stats.lensFactors.size()) ? stats.lensFactors[size_t(c)] : 1.0);
 }
 
-/// Refine Rig on the key's matches: each camera's rotation in camera 1's frame against the
-/// true rig's, before and after.
+/// Each camera's rotation error (true = error * camera), and the rotation nearest their mean.
+std::vector<Eigen::Matrix3d> rotationErrors(const CameraRigDefinition& rig,
+                                            const CameraRigDefinition& truth,
+                                            Eigen::Matrix3d* common) {
+    std::vector<Eigen::Matrix3d> errors;
+    for (int c = 0; c < rig.getNumberCameras(); ++c)
+        errors.push_back(truth.getCamera(c).getCameraToWorldRotation() *
+                         rig.getCamera(c).getCameraToWorldRotation().transpose());
+    *common = commonTurn(errors);
+    return errors;
+}
+
+/// Refine Rig on the key's matches: each camera's rotation against the true rig's, in absolute
+/// terms and about the best common turn of the whole rig (the relative orientation, what the
+/// matches place; README: "The gauge"), and its lens.
 void printRefinement(const Footage& footage, const CameraTrack& track, bool lens) {
     const auto start = Clock::now();
     RefineRigOptions options;
@@ -250,28 +271,38 @@ void printRefinement(const Footage& footage, const CameraTrack& track, bool lens
         Korvane::MakeRig::SyntheticRig::writeRigFile(refined, g_refinedRig);
         std::printf("  refined rig written to %s\n", g_refinedRig.c_str());
     }
-    auto relative = [](const CameraRigDefinition& rig, int c) -> Eigen::Matrix3d {
-        const Eigen::Matrix3d first = rig.getCamera(0).getCameraToWorldRotation();
-        const Eigen::Matrix3d other = rig.getCamera(c).getCameraToWorldRotation();
-        return first.transpose() * other;
-    };
+    Eigen::Matrix3d recordedCommon, common;
+    const std::vector<Eigen::Matrix3d> recorded =
+        rotationErrors(footage.rig, footage.truth, &recordedCommon);
+    const std::vector<Eigen::Matrix3d> left = rotationErrors(refined, footage.truth, &common);
+    const Eigen::AngleAxisd commonAxis(common);
     std::printf(
-        "  Refine Rig%s (%d matches, RMS %.3f px -> %.3f px, %.2f s), orientation in "
-        "cam1's frame off the truth, degrees; focal length off the truth, %%:\n"
-        "  camera  rig    refined  focal\n",
+        "  Refine Rig%s (%d matches, RMS %.3f px -> %.3f px, %.2f s); orientation off the "
+        "truth, degrees, about the best common turn (refined: %.4f degrees about %.2f %.2f "
+        "%.2f) and absolute; focal length off the truth, %%; centre off the truth, px:\n"
+        "  camera  rig    refined  absolute  focal   centre\n",
         lens ? " with focal lengths and centres" : "",
         correction.matches,
         correction.rmsBefore,
         correction.rmsAfter,
-        seconds);
-    for (int c = 1; c < footage.rig.getNumberCameras(); ++c)
-        std::printf("  cam%-4d %5.3f  %7.4f  %6.3f\n",
+        seconds,
+        degrees(common),
+        commonAxis.axis().x(),
+        commonAxis.axis().y(),
+        commonAxis.axis().z());
+    for (int c = 0; c < footage.rig.getNumberCameras(); ++c) {
+        const CameraDefinition& camera = refined.getCamera(c);
+        const CameraDefinition& truth = footage.truth.getCamera(c);
+        const Eigen::Vector2d centre = camera.getCentreShift() - truth.getCentreShift();
+        std::printf("  cam%-4d %5.3f  %7.4f  %8.4f  %6.3f  %5.2f %5.2f\n",
                     c + 1,
-                    degrees(relative(footage.rig, c) * relative(footage.truth, c).transpose()),
-                    degrees(relative(refined, c) * relative(footage.truth, c).transpose()),
-                    100.0 * (refined.getCamera(c).getFocalLength() /
-                                 footage.truth.getCamera(c).getFocalLength() -
-                             1.0));
+                    degrees(recordedCommon.transpose() * recorded[size_t(c)]),
+                    degrees(common.transpose() * left[size_t(c)]),
+                    degrees(left[size_t(c)]),
+                    100.0 * (camera.getFocalLength() / truth.getFocalLength() - 1.0),
+                    centre.x(),
+                    centre.y());
+    }
 }
 
 void printQuality(const Footage& footage, Detector detector) {

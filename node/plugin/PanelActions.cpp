@@ -359,9 +359,9 @@ void PanelActions::refineRig() {
     for (int frame : store->frames())
         if (const CameraTrack* track = store->findCameraTrack(frame)) frames.push_back(track);
     RefineRigOptions options;
-    // Two cameras share a thin ring at best, where a focal length trades against a tilt: only
-    // rigs of three or more cameras refine their lenses too.
-    options.refineLens = m_rig->inputRig().getNumberCameras() >= 3;
+    // The lenses too: a rig of two cameras, whose one overlap cannot place a focal length,
+    // holds each lens near its calibration.
+    options.refineLens = true;
     const RigCorrection correction = RefineRig(m_rig->inputRig(), frames, options);
     if (!correction.ok) {
         Host::current().message("Refine Rig: " + correction.message + "; the rig is unchanged.");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "vellacam/RefineRig.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -19,6 +20,13 @@ namespace Korvane {
 namespace Research {
 
 namespace {
+
+/// How far a maker's calibration of a lens may be off (README: "Two-lens rigs"): focal length
+/// 1 %, optical centre 1 % of the image circle's radius.
+constexpr double kPairFocalSigma = 0.01;
+constexpr double kPairCentreSigma = 0.01;
+/// Where a point whose rays meet nowhere that every camera sees starts, metres from the rig.
+constexpr double kFarStart = 100.0;
 
 Eigen::Matrix3d fromAngleAxis(const double* w) {
     const Eigen::Vector3d v(w[0], w[1], w[2]);
@@ -111,6 +119,22 @@ struct TurnPull {
     template <typename T>
     bool operator()(const T* turn, T* residual) const {
         for (int k = 0; k < 3; ++k) residual[k] = T(weight) * turn[k];
+        return true;
+    }
+};
+
+/// What a maker's calibration tells of a lens: its focal length near the recorded one (sigma
+/// `focalSigma`, a fraction) and its optical centre near the recorded one (sigma `centreSigma`
+/// pixels). One sigma off weighs as much as one match off by `weight` pixels.
+struct LensPrior {
+    double focalSigma;
+    double centreSigma;
+    double weight;
+    template <typename T>
+    bool operator()(const T* lens, T* residual) const {
+        residual[0] = T(weight / focalSigma) * lens[0];
+        residual[1] = T(weight / centreSigma) * lens[1];
+        residual[2] = T(weight / centreSigma) * lens[2];
         return true;
     }
 };
@@ -298,12 +322,28 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     std::vector<Eigen::Matrix3d> startRotations;
     for (int c = 0; c < n; ++c)
         startRotations.push_back(fromAngleAxis(rotations[size_t(c)].data()));
-    TriangulateFeatures(started, CorrectedRig(rig, startRotations), true);
+    const CameraRigDefinition startedRig = CorrectedRig(rig, startRotations);
+    TriangulateFeatures(started, startedRig, true);
+    std::vector<SphericalTransform> startedCameras;
+    for (int c = 0; c < n; ++c) startedCameras.emplace_back(startedRig.getCamera(c));
     std::vector<Eigen::Vector3d> points;
-    for (const FeatureTrack& match : started.getTracks()) {
-        Eigen::Vector3d P = match.getPoint().getPosition();
+    for (size_t m = 0; m < matches.size(); ++m) {
+        Eigen::Vector3d P = started.getTracks()[m].getPoint().getPosition();
         // Far points stay far but within reach of the solver's steps.
         if (P.norm() > 1000.0) P *= 1000.0 / P.norm();
+        // Rays that part (a lens still off) meet nowhere in front: where they pass closest a
+        // camera may not see the point, which leaves the solver nothing to pull. Such a point
+        // starts far out along the rays' mean instead.
+        Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+        bool seen = true;
+        for (const Observation& o : matches[m]) {
+            Eigen::Vector2d image;
+            Eigen::Vector3d ray;
+            seen = seen && startedCameras[size_t(o.camera)].ProjectFromWorld(P, &image);
+            if (rays[size_t(o.camera)].ray(o.position, &ray))
+                mean += startRotations[size_t(o.camera)] * ray;
+        }
+        if (!seen && mean.norm() > 0.0) P = kFarStart * mean.normalized();
         points.push_back(P);
     }
 
@@ -346,8 +386,28 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     // whole rig that only parallax shows, so the mean correction is held at none (strongly
     // enough to stay within a thousandth of a degree) and the rig's turn against its positions
     // goes to the positions, faintly pulled toward none (10 degrees weigh as one coordinate off
-    // by a pixel). With the lenses refined, the parallax places the rig: the positions stay.
-    if (options.refineLens) {
+    // by a pixel). With the lenses refined, the parallax places the rig (to a fifth of a degree
+    // or so, README: "The whole rig's turn"): the positions stay. A rig of two cameras is the
+    // exception: they share one overlap (two fisheyes back to back, a thin ring at their rims),
+    // where a lens's focal length trades against the depth of the points and a tilt; each lens
+    // is held near its calibration by a prior (README: "Two-lens rigs") and the rig keeps the
+    // gauge of fixed lenses.
+    const bool pair = n == 2;
+    if (pair && options.refineLens)
+        for (int c = 0; c < n; ++c) {
+            const CameraDefinition& camera = rig.getCamera(c);
+            const double radius =
+                std::max(1.0,
+                         camera.hasImageCircle()
+                             ? camera.getImageCircleRadius()
+                             : 0.5 * std::min(camera.getFormatWidth(), camera.getFormatHeight()));
+            problem.AddResidualBlock(
+                new ceres::AutoDiffCostFunction<LensPrior, 3, 3>(
+                    new LensPrior{kPairFocalSigma, kPairCentreSigma * radius, options.lossScale}),
+                nullptr,
+                lenses[size_t(c)].data());
+        }
+    if (options.refineLens && !pair) {
         problem.SetParameterBlockConstant(turn.data());
     } else {
         std::vector<double*> cameraBlocks;

@@ -117,12 +117,10 @@ TEST(RefineRig, RecoversEachCameraFromMatchesOfARigTwoDegreesOff) {
                     1e-12);
 }
 
-TEST(RefineRig, TwoCamerasTooCloseForParallaxKeepTheRigsOrientation) {
-    // Back-to-back fisheyes 3 cm apart, scene 20 to 60 m away: no parallax shows how the rig
-    // as a whole is turned, so the correction splits the cameras' disagreement between them
-    // and the panorama keeps the rig's mean orientation.
-    CameraRigDefinition truth;
-    truth.setNumberCameras(2);
+/// Two 200-degree fisheyes back to back, 3 cm apart, at 640 x 640.
+CameraRigDefinition backToBackPair() {
+    CameraRigDefinition rig;
+    rig.setNumberCameras(2);
     for (int c = 0; c < 2; ++c) {
         CameraDefinition camera;
         camera.setFormat(640, 640);
@@ -131,28 +129,38 @@ TEST(RefineRig, TwoCamerasTooCloseForParallaxKeepTheRigsOrientation) {
         camera.setFieldOfView(200.0);
         camera.setPosition(Eigen::Vector3d(0, 0, c == 0 ? 0.015 : -0.015));
         camera.setRotation(Eigen::Vector3d(0, c == 0 ? 0.0 : 180.0, 0));
-        truth.setCamera(c, camera);
+        rig.setCamera(c, camera);
     }
-    truth.setRigDiameter(0.03);
-    CameraRigDefinition recorded = truth;
+    rig.setRigDiameter(0.03);
+    return rig;
+}
+
+/// `rig` with each camera turned by 0.03 rad about an axis of its own.
+CameraRigDefinition turnedPair(const CameraRigDefinition& rig) {
+    CameraRigDefinition turned = rig;
     for (int c = 0; c < 2; ++c) {
-        CameraDefinition camera = recorded.getCamera(c);
+        CameraDefinition camera = turned.getCamera(c);
         const Eigen::Vector3d axis = Eigen::Vector3d(c == 0 ? 1.0 : -0.3, 0.5, c == 0 ? 0.2 : 1.0);
         camera.setCameraToWorldRotation(Eigen::AngleAxisd(0.03, axis.normalized()).matrix() *
                                         camera.getCameraToWorldRotation());
-        recorded.setCamera(c, camera);
+        turned.setCamera(c, camera);
     }
+    return turned;
+}
+
+/// Points `nearest` to `farthest` metres away within 6 degrees of the plane between the lenses
+/// of a back-to-back pair, which both see, observed exactly by `truth`.
+CameraTrack observeRing(const CameraRigDefinition& truth, double nearest, double farthest) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<SphericalTransform> cameras{SphericalTransform(truth.getCamera(0)),
                                             SphericalTransform(truth.getCamera(1))};
     CameraTrack track(1);
     while (track.getTracks().size() < 400) {
-        // Directions within 8 degrees of the plane between the lenses, which both see.
         const double yaw = 2.0 * M_PI * unit(rng), pitch = 1.2 * (unit(rng) - 0.5);
         const Eigen::Vector3d d(
-            std::sin(yaw) * std::cos(pitch), std::sin(pitch), 0.28 * (unit(rng) - 0.5));
-        const Eigen::Vector3d P = (20.0 + 40.0 * unit(rng)) * d.normalized();
+            std::sin(yaw) * std::cos(pitch), std::sin(pitch), 0.2 * (unit(rng) - 0.5));
+        const Eigen::Vector3d P = (nearest + (farthest - nearest) * unit(rng)) * d.normalized();
         FeatureTrack match;
         for (int c = 0; c < 2; ++c) {
             Eigen::Vector2d image;
@@ -161,6 +169,16 @@ TEST(RefineRig, TwoCamerasTooCloseForParallaxKeepTheRigsOrientation) {
         }
         if (match.getFeatures().size() == 2) track.getTracks().push_back(match);
     }
+    return track;
+}
+
+TEST(RefineRig, TwoCamerasTooCloseForParallaxKeepTheRigsOrientation) {
+    // Scene 20 to 60 m away: no parallax shows how the rig as a whole is turned, so the
+    // correction splits the cameras' disagreement between them and the panorama keeps the
+    // rig's mean orientation.
+    const CameraRigDefinition truth = backToBackPair();
+    const CameraRigDefinition recorded = turnedPair(truth);
+    const CameraTrack track = observeRing(truth, 20.0, 60.0);
     const RigCorrection correction = RefineRig(recorded, {&track});
     ASSERT_TRUE(correction.ok) << correction.message;
     EXPECT_LT(correction.rmsAfter, 0.01);
@@ -169,6 +187,34 @@ TEST(RefineRig, TwoCamerasTooCloseForParallaxKeepTheRigsOrientation) {
         EXPECT_LT(degrees(correction.rotations[size_t(c)].transpose() * expected[size_t(c)]), 0.01)
             << "cam" << c + 1;
     EXPECT_NEAR(correction.degrees(0), correction.degrees(1), 1e-3);
+}
+
+TEST(RefineRig, TwoLensRingHoldsFocalLengthsNearTheCalibration) {
+    // On the ring two back-to-back lenses share, a focal length trades against the depth of
+    // the points: unheld, the solve is free to drift it. Held near the calibration, the
+    // lenses fit the centres the ring does see, and the rig keeps its orientation.
+    const CameraRigDefinition truth = backToBackPair();
+    CameraRigDefinition recorded = turnedPair(truth);
+    const Eigen::Vector2d shifts[2] = {Eigen::Vector2d(3.0, -2.0), Eigen::Vector2d(-2.5, 1.5)};
+    for (int c = 0; c < 2; ++c) {
+        CameraDefinition camera = recorded.getCamera(c);
+        camera.setCentreShift(shifts[c]);
+        camera.setFocalLength(camera.getFocalLength() * (c == 0 ? 1.005 : 0.995));
+        recorded.setCamera(c, camera);
+    }
+    const CameraTrack track = observeRing(truth, 1.0, 8.0);
+    RefineRigOptions options;
+    options.refineLens = true;
+    const RigCorrection correction = RefineRig(recorded, {&track}, options);
+    ASSERT_TRUE(correction.ok) << correction.message;
+    EXPECT_LT(correction.rmsAfter, 0.05);
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_NEAR(correction.focalScales[size_t(c)], 1.0, 0.01) << "cam" << c + 1;
+        EXPECT_LT((shifts[c] + correction.centreShifts[size_t(c)]).norm(), 0.6 * shifts[c].norm())
+            << "cam" << c + 1;
+    }
+    Eigen::Vector3d sum = angleAxis(correction.rotations[0]) + angleAxis(correction.rotations[1]);
+    EXPECT_LT(sum.norm() * 180.0 / M_PI, 1e-3);
 }
 
 TEST(RefineRig, CorrectionTextRoundTripsAndOldTextStillReads) {

@@ -20,15 +20,18 @@ struct RefineRigOptions {
     /// refuses the refinement.
     int minMatchesPerCamera = 20;
     int maxIterations = 50;
-    /// Also refine each camera's focal length and optical centre.
+    /// Also refine each camera's focal length and optical centre. On a rig of two cameras each
+    /// lens is held near its calibration (focal length within about 1 %, centre within about
+    /// 1 % of the image circle's radius), which their one overlap cannot place.
     bool refineLens = false;
 };
 
 /// What RefineRig found: per camera the rotation to put before its camera-to-world rotation
 /// (rig frame) and, with refineLens, the factor of its focal length and the shift of its
 /// optical centre (pixels); the RMS reprojection error of the matches, before and after, in
-/// pixels. With the lenses refined, the camera positions stay and the parallax of near points
-/// places the rig as a whole (a turn of every camera shows in the corrections). Without, the
+/// pixels. With the lenses refined on three or more cameras, the camera positions stay and the
+/// parallax of near points places the rig as a whole (a turn of every camera shows in the
+/// corrections). Without, or on two cameras, the
 /// rotations average to none (their angle-axis vectors sum to zero): each is its camera's own
 /// error about the rig's mean orientation, the panorama keeps the rig's orientation, and what
 /// the parallax shows of the rig's orientation against its camera positions turns the
