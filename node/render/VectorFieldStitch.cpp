@@ -299,29 +299,37 @@ std::pair<int, int> circularSpan(const std::vector<bool>& used) {
 }
 
 /// featherDistance(camera, 3, 0.5) computed over the box of the cells the camera sees, grown by
-/// one unseen cell (whole rows or columns where it reaches around): the nearest unseen cell of
-/// any seen one lies inside that box, so the distances are the whole grid's at a fraction of
-/// the cost.
+/// one unseen cell: its columns read around the circle from the first of the seen run (see
+/// circularSpan; whole rows where the run and a column either side cover the circle). Every
+/// path from a seen cell to an unseen one beyond the box crosses the box's unseen border
+/// first, so the distances are the whole grid's at a fraction of the cost.
 HostImage featherOverFootprint(const HostImage& camera) {
     const int w = camera.width, h = camera.height;
-    int x0 = w, x1 = -1, y0 = h, y1 = -1;
-    for (int y = 0; y < h; ++y)
+    std::vector<bool> columns(w, false);
+    int y0 = h, y1 = -1;
+    for (int y = 0; y < h; ++y) {
+        const float* alpha = camera.pixels.data() + std::size_t(y) * w * 4 + 3;
+        bool any = false;
         for (int x = 0; x < w; ++x)
-            if (camera.at(x, y, 3) > 0.5f) {
-                x0 = std::min(x0, x), x1 = std::max(x1, x);
-                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            if (alpha[4 * x] > 0.5f) {
+                columns[x] = true;
+                any = true;
             }
-    if (x1 < 0) return HostImage(w, h, 1, 0.0f);
-    x0 -= 1, y0 = std::max(0, y0 - 1), x1 += 1, y1 = std::min(h - 1, y1 + 1);
-    if (x0 < 0 || x1 >= w) x0 = 0, x1 = w - 1;  // around the longitude seam: whole rows
-    if (x0 == 0 && x1 == w - 1 && y0 == 0 && y1 == h - 1) return featherDistance(camera, 3, 0.5f);
-    HostImage part(x1 - x0 + 1, y1 - y0 + 1, 4, 0.0f);
+        if (any) y0 = std::min(y0, y), y1 = y;
+    }
+    if (y1 < 0) return HostImage(w, h, 1, 0.0f);
+    const auto [start, span] = circularSpan(columns);
+    y0 = std::max(0, y0 - 1), y1 = std::min(h - 1, y1 + 1);
+    const bool rows = span + 2 >= w;
+    if (rows && y0 == 0 && y1 == h - 1) return featherDistance(camera, 3, 0.5f);
+    const int first = rows ? 0 : start - 1 + w;
+    HostImage part(rows ? w : span + 2, y1 - y0 + 1, 1);
     for (int y = 0; y < part.height; ++y)
-        for (int x = 0; x < part.width; ++x) part.at(x, y, 3) = camera.at(x0 + x, y0 + y, 3);
-    const HostImage distance = featherDistance(part, 3, 0.5f);
+        for (int x = 0; x < part.width; ++x) part.at(x, y) = camera.at((first + x) % w, y0 + y, 3);
+    const HostImage distance = featherDistance(part, 0, 0.5f);
     HostImage whole(w, h, 1, 0.0f);
     for (int y = 0; y < part.height; ++y)
-        for (int x = 0; x < part.width; ++x) whole.at(x0 + x, y0 + y) = distance.at(x, y);
+        for (int x = 0; x < part.width; ++x) whole.at((first + x) % w, y0 + y) = distance.at(x, y);
     return whole;
 }
 
