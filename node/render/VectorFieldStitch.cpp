@@ -350,6 +350,8 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
     const int w = cameras[0].width;
     const int h = cameras[0].height;
     std::vector<HostImage> fields(n, HostImage(w, h, 2, 0.0f));
+    // The rows a camera's field may be nonzero on: its pairs' crops.
+    std::vector<std::pair<int, int>> fieldRows(n, {h, -1});
     std::vector<CameraCells> cells(n);
     // Cameras, then pairs, run on the worker pool; each task writes only its own entries.
     Kiln::WorkerPool::ParallelFor(std::size_t(n), [&](std::size_t i) {
@@ -515,6 +517,9 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         const PairFlow& pf = flows[p];
         if (pf.cw == 0) continue;
         ++figures.pairs;
+        for (const int c : {i, j})
+            fieldRows[c] = {std::min(fieldRows[c].first, pf.cy0),
+                            std::max(fieldRows[c].second, pf.cy0 + pf.ch - 1)};
         const int cx0 = pf.cx0, cy0 = pf.cy0, cw = pf.cw, ch = pf.ch;
         const int from = cw > w ? (cw - w) / 2 : 0, to = cw > w ? from + w : cw;
         const HostImage& featherI = cells[i].feather;
@@ -572,7 +577,9 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
 
     for (int i = 0; i < n; ++i) {
         const HostImage& f = fields[i];
-        for (int y = 0; y < h; ++y) {
+        // Beyond those rows the field is zero, and so are its steps (the row above the first
+        // steps into it).
+        for (int y = std::max(0, fieldRows[i].first - 1); y <= fieldRows[i].second; ++y) {
             // Rows run from the south pole (row 0) to the north pole; cell centres at +0.5.
             const float arc = std::cos((float(y) + 0.5f) / float(h) * 3.14159265f - 1.5707963f);
             const float* row = f.pixels.data() + std::size_t(y) * w * 2;
