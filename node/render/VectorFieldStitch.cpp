@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <set>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
@@ -186,6 +190,16 @@ CameraCells cellsOf(const HostImage& camera, const std::array<float, 3>& gain) {
     return cells;
 }
 
+/// v rounded to the nearest integer, halves to even (cvRound's rounding): one instruction on
+/// x86-64, where std::lrint is a library call.
+inline int roundEven(float v) {
+#if defined(__SSE2__)
+    return _mm_cvtss_si32(_mm_set_ss(v));
+#else
+    return int(std::lrint(v));
+#endif
+}
+
 /// image(px, py), bilinear, the border replicated, C channels: cv::remap's INTER_LINEAR with
 /// BORDER_REPLICATE (positions rounded to 1/32 cell, its weights), one position at a time.
 template <int C>
@@ -193,8 +207,8 @@ inline void bilinear(const cv::Mat& image, float px, float py, float* out) {
     constexpr int kShift = 5, kSteps = 1 << kShift;
     const int w = image.cols, h = image.rows;
     // Far outside, every tap is a border cell: clamp before the conversion to int.
-    const int qx = int(std::lrint(std::clamp(px, -2.0f, float(w + 1)) * kSteps));
-    const int qy = int(std::lrint(std::clamp(py, -2.0f, float(h + 1)) * kSteps));
+    const int qx = roundEven(std::clamp(px, -2.0f, float(w + 1)) * kSteps);
+    const int qy = roundEven(std::clamp(py, -2.0f, float(h + 1)) * kSteps);
     const int ix = qx >> kShift, iy = qy >> kShift;  // floor, as OpenCV does
     const float tx = float(qx & (kSteps - 1)) / kSteps, ty = float(qy & (kSteps - 1)) / kSteps;
     const float w00 = (1.0f - ty) * (1.0f - tx), w01 = (1.0f - ty) * tx;
