@@ -20,6 +20,7 @@
 #include <opencv2/stitching/detail/blenders.hpp>
 
 #include "render/Stitcher.h"
+#include "render/VectorFieldStitch.h"
 
 using namespace Kiln::ImageStitcher;
 
@@ -224,6 +225,52 @@ void BM_VectorFieldStitch(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_VectorFieldStitch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+/// The vector-field computation alone, on the default vector grid (820 x 410): 6 cameras in a
+/// ring as above, each showing one textured scene moved by its own fraction of a cell (so
+/// every linked pair has a small flow to find) with fresh noise, 6 ring links. Arg: the
+/// cameras' width in degrees of longitude (120: the layers' 60-degree overlaps; 200: fisheye
+/// circles whose overlaps reach around the sphere, 15 links then).
+void BM_VectorFields(benchmark::State& state) {
+    constexpr int w = 820, h = 410;
+    const float span = float(state.range(0));
+    std::mt19937 rng(3);
+    std::normal_distribution<float> noise(0.0f, 0.004f);
+    std::vector<HostImage> cameras;
+    for (int c = 0; c < kCameras; ++c) {
+        HostImage image(w, h, 4, 0.0f);
+        const float centre = (c * 60.0f / 360.0f + 0.5f) * w;
+        const float half = w * span / 360.0f / 2.0f;
+        const float shift = 0.3f * float(c % 3), lift = 0.2f * float(c % 2);
+        for (int y = 0; y < h; ++y) {
+            const float lat = (y + 0.5f) / h * 180.0f - 90.0f;
+            for (int x = 0; x < w; ++x) {
+                const float dx = std::fmod(x + 0.5f - centre + 1.5f * w, float(w)) - w / 2.0f;
+                if (std::hypot(dx / half, lat / (span * 50.0f / 120.0f)) >= 1.0f) continue;
+                const float u = x + shift, v = y + lift;
+                const float value = 0.45f + 0.2f * std::sin(0.31f * u) * std::cos(0.23f * v) +
+                                    0.1f * std::sin(0.07f * u + 0.11f * v) + noise(rng);
+                for (int k = 0; k < 3; ++k) image.at(x, y, k) = value;
+                image.at(x, y, 3) = 1.0f;
+            }
+        }
+        cameras.push_back(std::move(image));
+    }
+    std::vector<std::pair<int, int>> links;
+    for (int a = 0; a < kCameras; ++a)
+        for (int b = a + 1; b < kCameras; ++b)
+            if (span > 150.0f || b == a + 1 || (a == 0 && b == kCameras - 1))
+                links.push_back({a, b});
+    const std::vector<std::array<float, 3>> gains(kCameras, {1.0f, 1.0f, 1.0f});
+    const Report report(state);
+    VectorFieldStats stats;
+    for (auto _ : state) {
+        const auto fields = computeVectorFields(cameras, gains, links, &stats);
+        benchmark::DoNotOptimize(fields.data());
+    }
+    state.counters["pairs"] = stats.pairs;
+}
+BENCHMARK(BM_VectorFields)->Arg(120)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 /// Camera c's axis: longitude c * 60 degrees on the horizon.
 std::array<float, 3> axisOf(int c) {

@@ -3,7 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <set>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
@@ -39,6 +44,11 @@ constexpr float kSeen = 0.9f;
 // - a deadband: below kDeadband cells the flow is exactly zero, rising smoothly to the full
 //   flow at kDeadbandEnd, so that noise motion about a still seam becomes no motion at all.
 constexpr float kDenoise = 1.0f;
+constexpr int kDenoiseReach = 4;  // the half width of OpenCV's kernel for kDenoise
+// The flow is measured over the overlap's box grown by this many cells (two patches of the
+// flow's coarsest scale), not over the whole crop: beyond the overlap both images show the
+// same camera and no cell is confident, so the flow there only gives the search its context.
+constexpr int kFlowMargin = 16;
 constexpr float kTextureWindow = 2.0f;
 constexpr float kTexture = 0.25f;
 constexpr float kConsistency = 0.25f;
@@ -60,79 +70,6 @@ inline float length(float x, float y) { return std::sqrt(x * x + y * y); }
 
 // The flow is measured on display-like luma (0 .. 255 after a 1/2.2 curve, which spreads the
 // levels evenly over what the eye tells apart), gain-compensated and lightly denoised.
-cv::Mat lumaOf(const HostImage& camera, const std::array<float, 3>& gain) {
-    cv::Mat luma(camera.height, camera.width, CV_32FC1);
-    for (int y = 0; y < camera.height; ++y) {
-        float* row = luma.ptr<float>(y);
-        for (int x = 0; x < camera.width; ++x) {
-            const float a = camera.at(x, y, 3);
-            if (a <= 0.0f) {
-                row[x] = 0;
-                continue;
-            }
-            const float Y =
-                (0.2126f * gain[0] * camera.at(x, y, 0) + 0.7152f * gain[1] * camera.at(x, y, 1) +
-                 0.0722f * gain[2] * camera.at(x, y, 2)) /
-                a;
-            row[x] = 255.0f * std::pow(std::clamp(Y, 0.0f, 1.0f), 1.0f / 2.2f);
-        }
-    }
-    return luma;
-}
-
-/// Per cell of a pair's crop, how far the flow there can be trusted (0 .. 1; see kTexture and
-/// kConsistency), 0 where the two cameras do not both see the cell. `a` and `b` are the
-/// denoised lumas, `flow` takes a to b and `back` b to a.
-cv::Mat flowConfidence(const cv::Mat& a,
-                       const cv::Mat& b,
-                       const cv::Mat& flow,
-                       const cv::Mat& back,
-                       const cv::Mat& both) {
-    const int h = a.rows, w = a.cols;
-    // Structure tensor of the two images' mean.
-    cv::Mat mean = 0.5f * (a + b), gx, gy;
-    cv::Sobel(mean, gx, CV_32F, 1, 0, 1, 0.5, 0, cv::BORDER_REPLICATE);
-    cv::Sobel(mean, gy, CV_32F, 0, 1, 1, 0.5, 0, cv::BORDER_REPLICATE);
-    cv::Mat jxx = gx.mul(gx), jyy = gy.mul(gy), jxy = gx.mul(gy);
-    const cv::Size kernel(0, 0);
-    for (cv::Mat* j : {&jxx, &jyy, &jxy})
-        cv::GaussianBlur(*j, *j, kernel, kTextureWindow, kTextureWindow, cv::BORDER_REPLICATE);
-    // Where the forward flow lands, the backward flow (bilinear).
-    cv::Mat mapX(h, w, CV_32FC1), mapY(h, w, CV_32FC1), returned;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const cv::Vec2f f = flow.at<cv::Vec2f>(y, x);
-            mapX.at<float>(y, x) = float(x) + f[0];
-            mapY.at<float>(y, x) = float(y) + f[1];
-        }
-    cv::remap(back, returned, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    // The photometric residual: a against b where the flow says a's content lies in b,
-    // averaged over a few cells.
-    cv::Mat landed, residual;
-    cv::remap(b, landed, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    cv::absdiff(a, landed, residual);
-    cv::GaussianBlur(
-        residual, residual, {0, 0}, kTextureWindow, kTextureWindow, cv::BORDER_REPLICATE);
-    cv::Mat confidence(h, w, CV_32FC1);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            if (both.at<float>(y, x) <= 0.0f) {
-                confidence.at<float>(y, x) = 0.0f;
-                continue;
-            }
-            const float xx = jxx.at<float>(y, x), yy = jyy.at<float>(y, x),
-                        xy = jxy.at<float>(y, x);
-            const float half = 0.5f * (xx - yy);
-            const float smaller =
-                std::max(0.0f, 0.5f * (xx + yy) - std::sqrt(half * half + xy * xy));
-            const cv::Vec2f f = flow.at<cv::Vec2f>(y, x), r = returned.at<cv::Vec2f>(y, x);
-            const float d = length(f[0] + r[0], f[1] + r[1]) / kConsistency;
-            const float e = residual.at<float>(y, x) / kResidual;
-            confidence.at<float>(y, x) =
-                smaller / (smaller + kTexture) / (1.0f + d * d) / (1.0f + e * e);
-        }
-    return confidence;
-}
 
 /// The odd width of three box filters whose sum has about the variance of a Gaussian of
 /// `sigma`: three boxes of width b have a variance of (b^2 - 1) / 4.
@@ -140,30 +77,61 @@ int boxWidth(float sigma) {
     return 2 * int(std::lround((std::sqrt(4.0f * sigma * sigma + 1.0f) - 1.0f) / 2.0f)) + 1;
 }
 
+/// One box filter of width 2 `half` + 1 along a row of `w` cells of CN interleaved channels,
+/// zero beyond the row; `prefix` holds (w + 1) x CN sums. The running sums stay in registers,
+/// one per channel, so the channels add up independently.
+template <int CN>
+void boxRow(float* row, int w, int half, double* prefix) {
+    double sum[CN] = {};
+    for (int k = 0; k < CN; ++k) prefix[k] = 0.0;
+    for (int x = 0; x < w; ++x)
+        for (int k = 0; k < CN; ++k) {
+            sum[k] += row[x * CN + k];
+            prefix[(x + 1) * CN + k] = sum[k];
+        }
+    const double norm = 1.0 / double(2 * half + 1);
+    for (int x = 0; x < w; ++x) {
+        const double* hi = prefix + std::size_t(std::min(w, x + half + 1)) * CN;
+        const double* lo = prefix + std::size_t(std::max(0, x - half)) * CN;
+        for (int k = 0; k < CN; ++k) row[x * CN + k] = float((hi[k] - lo[k]) * norm);
+    }
+}
+
+/// boxRow of one channel of `stride` interleaved ones.
+void boxRowStrided(float* row, int w, int stride, int half, double* prefix) {
+    double sum = 0.0;
+    prefix[0] = 0.0;
+    for (int x = 0; x < w; ++x) prefix[x + 1] = sum += row[x * stride];
+    const double norm = 1.0 / double(2 * half + 1);
+    for (int x = 0; x < w; ++x)
+        row[x * stride] =
+            float((prefix[std::min(w, x + half + 1)] - prefix[std::max(0, x - half)]) * norm);
+}
+
 /// A Gaussian blur over the same arc on the sphere everywhere, zero beyond the image, as three
-/// box filters each way (whose cost does not grow with the width). Vertically `sigma` cells;
-/// horizontally `sigma` / cos(latitude) cells (at most 4 x `sigma`), since a cell's width spans
-/// cos(latitude) of the arc it spans at the equator: toward the poles the flow is averaged
-/// over as much of the scene, not over ever fewer camera pixels. `firstRow` is the grid row of
-/// the image's row 0, `gridRows` the grid's height (rows from the south pole).
+/// box filters each way (whose cost does not grow with the width), of every channel of
+/// `source`. Vertically `sigma` cells; horizontally `sigma` / cos(latitude) cells (at most 4 x
+/// `sigma`), since a cell's width spans cos(latitude) of the arc it spans at the equator:
+/// toward the poles the flow is averaged over as much of the scene, not over ever fewer
+/// camera pixels. `firstRow` is the grid row of the image's row 0, `gridRows` the grid's
+/// height (rows from the south pole).
 void arcBlur(const cv::Mat& source, cv::Mat& result, float sigma, int firstRow, int gridRows) {
-    const int h = source.rows, w = source.cols;
-    cv::boxFilter(source, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
-    cv::boxFilter(result, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
-    cv::boxFilter(result, result, -1, {1, boxWidth(sigma)}, {-1, -1}, true, cv::BORDER_CONSTANT);
-    std::vector<double> prefix(std::size_t(w) + 1);
+    const int h = source.rows, w = source.cols, cn = source.channels();
+    const cv::Size column(1, boxWidth(sigma));
+    cv::boxFilter(source, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
+    cv::boxFilter(result, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
+    std::vector<double> prefix((std::size_t(w) + 1) * cn);
     for (int y = 0; y < h; ++y) {
         const float latitude =
             ((float(firstRow + y) + 0.5f) / float(gridRows) - 0.5f) * 3.14159265f;
         const int half = boxWidth(sigma / std::max(std::cos(latitude), 0.25f)) / 2;
         float* row = result.ptr<float>(y);
         for (int pass = 0; pass < 3; ++pass) {
-            prefix[0] = 0.0;
-            for (int x = 0; x < w; ++x) prefix[x + 1] = prefix[x] + row[x];
-            const double norm = 1.0 / double(2 * half + 1);
-            for (int x = 0; x < w; ++x)
-                row[x] = float((prefix[std::min(w, x + half + 1)] - prefix[std::max(0, x - half)]) *
-                               norm);
+            if (cn == 3)
+                boxRow<3>(row, w, half, prefix.data());
+            else
+                for (int k = 0; k < cn; ++k) boxRowStrided(row + k, w, cn, half, prefix.data());
         }
     }
 }
@@ -182,6 +150,139 @@ float poleShare(int y, int h) {
 float deadband(float size) {
     const float t = std::clamp((size - kDeadband) / (kDeadbandEnd - kDeadband), 0.0f, 1.0f);
     return t * t * (3.0f - 2.0f * t);
+}
+
+/// What the pairs read of one camera at vector-grid size, made once per camera.
+struct CameraCells {
+    /// 1 where the camera sees the cell (alpha at least kSeen), row by row.
+    std::vector<std::uint8_t> seen;
+    /// Display-like luma (0 .. 255 after a 1/2.2 curve, which spreads the levels evenly over
+    /// what the eye tells apart), gain-compensated; set where `seen` alone, since the flow
+    /// reads nothing else.
+    cv::Mat luma;
+    /// Distance to the camera's own boundary (featherOverFootprint).
+    HostImage feather;
+    /// The rows holding seen cells (y0 > y1 when none).
+    int y0 = 0, y1 = -1;
+};
+
+CameraCells cellsOf(const HostImage& camera, const std::array<float, 3>& gain) {
+    const int w = camera.width, h = camera.height;
+    CameraCells cells;
+    cells.seen.assign(std::size_t(w) * h, 0);
+    cells.luma = cv::Mat(h, w, CV_32FC1, cv::Scalar(0));
+    cells.y0 = h;
+    const float r = 0.2126f * gain[0], g = 0.7152f * gain[1], b = 0.0722f * gain[2];
+    for (int y = 0; y < h; ++y) {
+        const float* in = camera.pixels.data() + std::size_t(y) * w * 4;
+        std::uint8_t* seen = cells.seen.data() + std::size_t(y) * w;
+        float* row = cells.luma.ptr<float>(y);
+        bool any = false;
+        for (int x = 0; x < w; ++x, in += 4) {
+            if (!(in[3] >= kSeen)) continue;
+            seen[x] = 1;
+            any = true;
+            const float Y = (r * in[0] + g * in[1] + b * in[2]) / in[3];
+            row[x] = 255.0f * std::pow(std::clamp(Y, 0.0f, 1.0f), 1.0f / 2.2f);
+        }
+        if (any) cells.y0 = std::min(cells.y0, y), cells.y1 = y;
+    }
+    return cells;
+}
+
+/// v rounded to the nearest integer, halves to even (cvRound's rounding): one instruction on
+/// x86-64, where std::lrint is a library call.
+inline int roundEven(float v) {
+#if defined(__SSE2__)
+    return _mm_cvtss_si32(_mm_set_ss(v));
+#else
+    return int(std::lrint(v));
+#endif
+}
+
+/// image(px, py), bilinear, the border replicated, C channels: cv::remap's INTER_LINEAR with
+/// BORDER_REPLICATE (positions rounded to 1/32 cell, its weights), one position at a time.
+template <int C>
+inline void bilinear(const cv::Mat& image, float px, float py, float* out) {
+    constexpr int kShift = 5, kSteps = 1 << kShift;
+    const int w = image.cols, h = image.rows;
+    // Far outside, every tap is a border cell: clamp before the conversion to int.
+    const int qx = roundEven(std::clamp(px, -2.0f, float(w + 1)) * kSteps);
+    const int qy = roundEven(std::clamp(py, -2.0f, float(h + 1)) * kSteps);
+    const int ix = qx >> kShift, iy = qy >> kShift;  // floor, as OpenCV does
+    const float tx = float(qx & (kSteps - 1)) / kSteps, ty = float(qy & (kSteps - 1)) / kSteps;
+    const float w00 = (1.0f - ty) * (1.0f - tx), w01 = (1.0f - ty) * tx;
+    const float w10 = ty * (1.0f - tx), w11 = ty * tx;
+    const int x0 = std::clamp(ix, 0, w - 1) * C, x1 = std::clamp(ix + 1, 0, w - 1) * C;
+    const float* r0 = image.ptr<float>(std::clamp(iy, 0, h - 1));
+    const float* r1 = image.ptr<float>(std::clamp(iy + 1, 0, h - 1));
+    for (int c = 0; c < C; ++c)
+        out[c] = r0[x0 + c] * w00 + r0[x1 + c] * w01 + r1[x0 + c] * w10 + r1[x1 + c] * w11;
+}
+
+/// Per cell of a pair's crop, how far the flow there can be trusted (0 .. 1; see kTexture and
+/// kConsistency), 0 where the two cameras do not both see the cell, faded toward the poles.
+/// `a` and `b` are the denoised lumas, `flow` takes a to b and `back` b to a; `firstRow` is
+/// the grid row of the crop's row 0, `gridRows` the grid's height. One pass gathers what is
+/// averaged (the structure tensor of the two images' mean, and the photometric residual
+/// where the flow lands in b) and each cell's forward-backward consistency; one blur averages
+/// the four sums together.
+cv::Mat flowConfidence(const cv::Mat& a,
+                       const cv::Mat& b,
+                       const cv::Mat& flow,
+                       const cv::Mat& back,
+                       const cv::Mat& both,
+                       int firstRow,
+                       int gridRows) {
+    const int h = a.rows, w = a.cols;
+    cv::Mat sums(h, w, CV_32FC4), consistency(h, w, CV_32FC1);
+    for (int y = 0; y < h; ++y) {
+        const float *a0 = a.ptr<float>(y), *b0 = b.ptr<float>(y);
+        const float *aUp = a.ptr<float>(std::max(y - 1, 0)),
+                    *bUp = b.ptr<float>(std::max(y - 1, 0));
+        const float *aDown = a.ptr<float>(std::min(y + 1, h - 1)),
+                    *bDown = b.ptr<float>(std::min(y + 1, h - 1));
+        const float* f = flow.ptr<float>(y);
+        float* s = sums.ptr<float>(y);
+        float* c = consistency.ptr<float>(y);
+        for (int x = 0; x < w; ++x, f += 2, s += 4) {
+            // Central differences of the mean (half the difference of the neighbours).
+            const int left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
+            const float gx = 0.25f * ((a0[right] + b0[right]) - (a0[left] + b0[left]));
+            const float gy = 0.25f * ((aDown[x] + bDown[x]) - (aUp[x] + bUp[x]));
+            const float px = float(x) + f[0], py = float(y) + f[1];
+            float landed, returned[2];
+            bilinear<1>(b, px, py, &landed);
+            bilinear<2>(back, px, py, returned);
+            s[0] = gx * gx;
+            s[1] = gy * gy;
+            s[2] = gx * gy;
+            s[3] = std::abs(a0[x] - landed);
+            const float d = length(f[0] + returned[0], f[1] + returned[1]) / kConsistency;
+            c[x] = 1.0f / (1.0f + d * d);
+        }
+    }
+    cv::GaussianBlur(sums, sums, {0, 0}, kTextureWindow, kTextureWindow, cv::BORDER_REPLICATE);
+    cv::Mat confidence(h, w, CV_32FC1);
+    for (int y = 0; y < h; ++y) {
+        const float pole = poleShare(firstRow + y, gridRows);
+        const std::uint8_t* seen = both.ptr<std::uint8_t>(y);
+        const float* s = sums.ptr<float>(y);
+        const float* c = consistency.ptr<float>(y);
+        float* out = confidence.ptr<float>(y);
+        for (int x = 0; x < w; ++x, s += 4) {
+            if (!seen[x]) {
+                out[x] = 0.0f;
+                continue;
+            }
+            const float half = 0.5f * (s[0] - s[1]);
+            const float smaller =
+                std::max(0.0f, 0.5f * (s[0] + s[1]) - std::sqrt(half * half + s[2] * s[2]));
+            const float e = s[3] / kResidual;
+            out[x] = smaller / (smaller + kTexture) * c[x] / (1.0f + e * e) * pole;
+        }
+    }
+    return confidence;
 }
 
 /// The first column of the overlap's run when the columns are read around the circle, and
@@ -212,29 +313,37 @@ std::pair<int, int> circularSpan(const std::vector<bool>& used) {
 }
 
 /// featherDistance(camera, 3, 0.5) computed over the box of the cells the camera sees, grown by
-/// one unseen cell (whole rows or columns where it reaches around): the nearest unseen cell of
-/// any seen one lies inside that box, so the distances are the whole grid's at a fraction of
-/// the cost.
+/// one unseen cell: its columns read around the circle from the first of the seen run (see
+/// circularSpan; whole rows where the run and a column either side cover the circle). Every
+/// path from a seen cell to an unseen one beyond the box crosses the box's unseen border
+/// first, so the distances are the whole grid's at a fraction of the cost.
 HostImage featherOverFootprint(const HostImage& camera) {
     const int w = camera.width, h = camera.height;
-    int x0 = w, x1 = -1, y0 = h, y1 = -1;
-    for (int y = 0; y < h; ++y)
+    std::vector<bool> columns(w, false);
+    int y0 = h, y1 = -1;
+    for (int y = 0; y < h; ++y) {
+        const float* alpha = camera.pixels.data() + std::size_t(y) * w * 4 + 3;
+        bool any = false;
         for (int x = 0; x < w; ++x)
-            if (camera.at(x, y, 3) > 0.5f) {
-                x0 = std::min(x0, x), x1 = std::max(x1, x);
-                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            if (alpha[4 * x] > 0.5f) {
+                columns[x] = true;
+                any = true;
             }
-    if (x1 < 0) return HostImage(w, h, 1, 0.0f);
-    x0 -= 1, y0 = std::max(0, y0 - 1), x1 += 1, y1 = std::min(h - 1, y1 + 1);
-    if (x0 < 0 || x1 >= w) x0 = 0, x1 = w - 1;  // around the longitude seam: whole rows
-    if (x0 == 0 && x1 == w - 1 && y0 == 0 && y1 == h - 1) return featherDistance(camera, 3, 0.5f);
-    HostImage part(x1 - x0 + 1, y1 - y0 + 1, 4, 0.0f);
+        if (any) y0 = std::min(y0, y), y1 = y;
+    }
+    if (y1 < 0) return HostImage(w, h, 1, 0.0f);
+    const auto [start, span] = circularSpan(columns);
+    y0 = std::max(0, y0 - 1), y1 = std::min(h - 1, y1 + 1);
+    const bool rows = span + 2 >= w;
+    if (rows && y0 == 0 && y1 == h - 1) return featherDistance(camera, 3, 0.5f);
+    const int first = rows ? 0 : start - 1 + w;
+    HostImage part(rows ? w : span + 2, y1 - y0 + 1, 1);
     for (int y = 0; y < part.height; ++y)
-        for (int x = 0; x < part.width; ++x) part.at(x, y, 3) = camera.at(x0 + x, y0 + y, 3);
-    const HostImage distance = featherDistance(part, 3, 0.5f);
+        for (int x = 0; x < part.width; ++x) part.at(x, y) = camera.at((first + x) % w, y0 + y, 3);
+    const HostImage distance = featherDistance(part, 0, 0.5f);
     HostImage whole(w, h, 1, 0.0f);
     for (int y = 0; y < part.height; ++y)
-        for (int x = 0; x < part.width; ++x) whole.at(x0 + x, y0 + y) = distance.at(x, y);
+        for (int x = 0; x < part.width; ++x) whole.at((first + x) % w, y0 + y) = distance.at(x, y);
     return whole;
 }
 
@@ -255,12 +364,13 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
     const int w = cameras[0].width;
     const int h = cameras[0].height;
     std::vector<HostImage> fields(n, HostImage(w, h, 2, 0.0f));
-    std::vector<HostImage> feathers(n);
-    std::vector<cv::Mat> lumas(n);
+    // The rows a camera's field may be nonzero on: its pairs' crops.
+    std::vector<std::pair<int, int>> fieldRows(n, {h, -1});
+    std::vector<CameraCells> cells(n);
     // Cameras, then pairs, run on the worker pool; each task writes only its own entries.
     Kiln::WorkerPool::ParallelFor(std::size_t(n), [&](std::size_t i) {
-        feathers[i] = featherOverFootprint(cameras[i]);
-        lumas[i] = lumaOf(cameras[i], gains[i]);
+        cells[i] = cellsOf(cameras[i], gains[i]);
+        cells[i].feather = featherOverFootprint(cameras[i]);
     });
     std::set<std::pair<int, int>> linked;
     for (const auto& [a, b] : links)
@@ -275,24 +385,30 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
     // overlap enough to be measured.
     struct PairFlow {
         int cx0 = 0, cy0 = 0, cw = 0, ch = 0;
-        std::vector<cv::Mat> parts;
+        cv::Mat flow;  // 2 channels
         cv::Mat den;
     };
     std::vector<PairFlow> flows(pairs.size());
     Kiln::WorkerPool::ParallelFor(pairs.size(), [&](std::size_t p) {
         const auto [i, j] = pairs[p];
-        const HostImage& ci = cameras[i];
-        const HostImage& cj = cameras[j];
+        const CameraCells& ci = cells[i];
+        const CameraCells& cj = cells[j];
         std::vector<bool> columns(w, false);
         int count = 0, y0 = h, y1 = -1;
-        for (int y = 0; y < h; ++y)
+        for (int y = std::max(ci.y0, cj.y0); y <= std::min(ci.y1, cj.y1); ++y) {
+            const std::uint8_t* si = ci.seen.data() + std::size_t(y) * w;
+            const std::uint8_t* sj = cj.seen.data() + std::size_t(y) * w;
+            int inRow = 0;
             for (int x = 0; x < w; ++x)
-                if (ci.at(x, y, 3) >= kSeen && cj.at(x, y, 3) >= kSeen) {
+                if (si[x] & sj[x]) {
                     columns[x] = true;
-                    ++count;
-                    y0 = std::min(y0, y);
-                    y1 = std::max(y1, y);
+                    ++inRow;
                 }
+            if (inRow == 0) continue;
+            count += inRow;
+            y0 = std::min(y0, y);
+            y1 = y;
+        }
         if (count < 64) return;
         const auto [start, span] = circularSpan(columns);
         // An overlap around the whole longitude circle (toward a pole, or between cameras of
@@ -304,85 +420,110 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         const int cx0 = around ? -margin : start - margin;
         const int cy0 = std::max(0, y0 - margin);
         const int ch = std::min(h - 1, y1 + margin) - cy0 + 1;
-        auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
+        std::vector<int> column(cw);
+        for (int x = 0; x < cw; ++x) column[x] = ((cx0 + x) % w + w) % w;
 
-        // Each image completed by the other outside its footprint: the flow there is zero.
-        cv::Mat a(ch, cw, CV_32FC1), b(ch, cw, CV_32FC1), both(ch, cw, CV_32FC1);
-        for (int y = 0; y < ch; ++y)
-            for (int x = 0; x < cw; ++x) {
-                const int gx = column(x), gy = cy0 + y;
-                const bool si = ci.at(gx, gy, 3) >= kSeen;
-                const bool sj = cj.at(gx, gy, 3) >= kSeen;
-                const float li = lumas[i].at<float>(gy, gx);
-                const float lj = lumas[j].at<float>(gy, gx);
-                a.at<float>(y, x) = si ? li : (sj ? lj : 0.0f);
-                b.at<float>(y, x) = sj ? lj : (si ? li : 0.0f);
-                both.at<float>(y, x) = si && sj ? 1.0f : 0.0f;
+        // The flow over the overlap's box and kFlowMargin around it (zero beyond).
+        const int mx = around ? 0 : std::max(0, margin - kFlowMargin);
+        const int my0 = std::max(0, y0 - kFlowMargin - cy0);
+        const int my1 = std::min(ch, y1 + kFlowMargin + 1 - cy0);
+        const cv::Rect measured(mx, my0, cw - 2 * mx, my1 - my0);
+        // Each image completed by the other outside its footprint: the flow there is zero. Set
+        // over the measured box and as far around it as the denoising blur reads.
+        const cv::Rect lumaBox = cv::Rect(mx - kDenoiseReach,
+                                          my0 - kDenoiseReach,
+                                          measured.width + 2 * kDenoiseReach,
+                                          measured.height + 2 * kDenoiseReach) &
+                                 cv::Rect(0, 0, cw, ch);
+        cv::Mat a(lumaBox.size(), CV_32FC1), b(lumaBox.size(), CV_32FC1);
+        cv::Mat both(lumaBox.size(), CV_8UC1);
+        for (int y = 0; y < lumaBox.height; ++y) {
+            const std::size_t row = std::size_t(cy0 + lumaBox.y + y) * w;
+            const std::uint8_t* seenI = ci.seen.data() + row;
+            const std::uint8_t* seenJ = cj.seen.data() + row;
+            const float* lumaI = ci.luma.ptr<float>(cy0 + lumaBox.y + y);
+            const float* lumaJ = cj.luma.ptr<float>(cy0 + lumaBox.y + y);
+            float* ra = a.ptr<float>(y);
+            float* rb = b.ptr<float>(y);
+            std::uint8_t* rboth = both.ptr<std::uint8_t>(y);
+            for (int x = 0; x < lumaBox.width; ++x) {
+                const int g = column[lumaBox.x + x];
+                const bool si = seenI[g] != 0, sj = seenJ[g] != 0;
+                const float li = lumaI[g], lj = lumaJ[g];
+                ra[x] = si ? li : (sj ? lj : 0.0f);
+                rb[x] = sj ? lj : (si ? li : 0.0f);
+                rboth[x] = si && sj ? 1 : 0;
             }
+        }
+        const cv::Rect inLumaBox = measured - lumaBox.tl();
         const cv::Size kernel(0, 0);
-        cv::GaussianBlur(a, a, kernel, kDenoise, kDenoise, cv::BORDER_REPLICATE);
-        cv::GaussianBlur(b, b, kernel, kDenoise, kDenoise, cv::BORDER_REPLICATE);
+        cv::Mat smoothA, smoothB;  // the blur reads the cells around the box
+        cv::GaussianBlur(a(inLumaBox), smoothA, kernel, kDenoise, kDenoise, cv::BORDER_REPLICATE);
+        cv::GaussianBlur(b(inLumaBox), smoothB, kernel, kDenoise, kDenoise, cv::BORDER_REPLICATE);
         cv::Mat a8, b8;
-        a.convertTo(a8, CV_8U);
-        b.convertTo(b8, CV_8U);
+        smoothA.convertTo(a8, CV_8U);
+        smoothB.convertTo(b8, CV_8U);
         // The grid is already coarse (about 2.5 panorama pixels a cell): refine down to full
         // grid resolution, which the sub-cell accuracy of the seam needs.
         cv::Ptr<cv::DISOpticalFlow> dis =
             cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
         dis->setFinestScale(0);
-        cv::Mat flow, back;
-        dis->calc(a8, b8, flow);
+        cv::Mat measuredFlow, back;
+        dis->calc(a8, b8, measuredFlow);
         dis->calc(b8, a8, back);
-
-        cv::Mat confidence = flowConfidence(a, b, flow, back, both);
-        for (int y = 0; y < ch; ++y) confidence.row(y) *= poleShare(cy0 + y, h);
-        // Confidence-weighted smoothing; outliers limited first.
-        std::vector<cv::Mat> parts(2);
-        cv::split(flow, parts);
-        for (int y = 0; y < ch; ++y)
-            for (int x = 0; x < cw; ++x) {
-                float& fx = parts[0].at<float>(y, x);
-                float& fy = parts[1].at<float>(y, x);
-                const float len = length(fx, fy);
-                const float k = len > largestShift ? largestShift / len : 1.0f;
-                const float m = confidence.at<float>(y, x);
-                fx *= k * m;
-                fy *= k * m;
+        cv::Mat flow(ch, cw, CV_32FC2, cv::Scalar::all(0));
+        cv::Mat confidence(ch, cw, CV_32FC1, cv::Scalar(0));
+        measuredFlow.copyTo(flow(measured));
+        flowConfidence(smoothA, smoothB, measuredFlow, back, both(inLumaBox), cy0 + my0, h)
+            .copyTo(confidence(measured));
+        // Confidence-weighted smoothing, outliers limited first: channels are the weight and
+        // the weighted flow.
+        cv::Mat weighted(ch, cw, CV_32FC3);
+        for (int y = 0; y < ch; ++y) {
+            const float* f = flow.ptr<float>(y);
+            const float* m = confidence.ptr<float>(y);
+            float* out = weighted.ptr<float>(y);
+            for (int x = 0; x < cw; ++x, f += 2, out += 3) {
+                const float len = length(f[0], f[1]);
+                const float k = (len > largestShift ? largestShift / len : 1.0f) * m[x];
+                out[0] = m[x];
+                out[1] = f[0] * k;
+                out[2] = f[1] * k;
             }
+        }
         // Two scales: the flow smoothed over `smoothing` cells where confidence is there, and
         // over three times that where it is not, so holes in the confidence are filled from
         // farther away instead of being pulled to zero; the field shrinks only where the
         // confident share of both neighbourhoods is below kSupport, and does so as smoothly as
         // the wider one allows (a sharp shrink would let neighbouring cells jump).
-        cv::Mat den, wide, wideX, wideY;
-        const float broad = 3.0f * smoothing;
-        arcBlur(confidence, den, smoothing, cy0, h);
-        arcBlur(confidence, wide, broad, cy0, h);
-        arcBlur(parts[0], wideX, broad, cy0, h);
-        arcBlur(parts[1], wideY, broad, cy0, h);
-        arcBlur(parts[0], parts[0], smoothing, cy0, h);
-        arcBlur(parts[1], parts[1], smoothing, cy0, h);
-        for (int y = 0; y < ch; ++y)
-            for (int x = 0; x < cw; ++x) {
-                const float ds = den.at<float>(y, x), dw = wide.at<float>(y, x);
+        cv::Mat near, wide;
+        arcBlur(weighted, near, smoothing, cy0, h);
+        arcBlur(weighted, wide, 3.0f * smoothing, cy0, h);
+        cv::Mat filled(ch, cw, CV_32FC2), den(ch, cw, CV_32FC1);
+        for (int y = 0; y < ch; ++y) {
+            const float* s = near.ptr<float>(y);
+            const float* v = wide.ptr<float>(y);
+            float* f = filled.ptr<float>(y);
+            float* d = den.ptr<float>(y);
+            for (int x = 0; x < cw; ++x, s += 3, v += 3, f += 2) {
+                const float ds = s[0], dw = v[0];
                 const float sum = ds + kWideShare * dw;
-                float& fx = parts[0].at<float>(y, x);
-                float& fy = parts[1].at<float>(y, x);
                 if (sum < 1e-6f) {
-                    fx = fy = 0.0f;
+                    f[0] = f[1] = 0.0f;
+                    d[x] = ds;
                     continue;
                 }
                 const float k = std::min(1.0f, 0.5f * (ds + dw) / kSupport) / sum;
-                fx = (fx + kWideShare * wideX.at<float>(y, x)) * k;
-                fy = (fy + kWideShare * wideY.at<float>(y, x)) * k;
-                den.at<float>(y, x) = 0.5f * (ds + dw);
+                f[0] = (s[1] + kWideShare * v[1]) * k;
+                f[1] = (s[2] + kWideShare * v[2]) * k;
+                d[x] = 0.5f * (ds + dw);
             }
+        }
         // Where the near neighbourhood's confidence begins, the mix turns from the wide mean
         // to the near one within a few cells: a last light smoothing keeps that turn from
         // becoming a jump between neighbouring cells.
-        cv::GaussianBlur(parts[0], parts[0], kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
-        cv::GaussianBlur(parts[1], parts[1], kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
-        flows[p] = {cx0, cy0, cw, ch, parts, den};
+        cv::GaussianBlur(filled, filled, kernel, kSettle, kSettle, cv::BORDER_CONSTANT);
+        flows[p] = {cx0, cy0, cw, ch, filled, den};
     });
 
     for (std::size_t p = 0; p < pairs.size(); ++p) {
@@ -390,43 +531,49 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         const PairFlow& pf = flows[p];
         if (pf.cw == 0) continue;
         ++figures.pairs;
+        for (const int c : {i, j})
+            fieldRows[c] = {std::min(fieldRows[c].first, pf.cy0),
+                            std::max(fieldRows[c].second, pf.cy0 + pf.ch - 1)};
         const int cx0 = pf.cx0, cy0 = pf.cy0, cw = pf.cw, ch = pf.ch;
         const int from = cw > w ? (cw - w) / 2 : 0, to = cw > w ? from + w : cw;
-        const std::vector<cv::Mat>& parts = pf.parts;
-        const cv::Mat& den = pf.den;
+        const HostImage& featherI = cells[i].feather;
+        const HostImage& featherJ = cells[j].feather;
         auto column = [&](int x) { return ((cx0 + x) % w + w) % w; };
-        // The smoothed flow at crop column x: (fx, fy, den). Around the whole circle, the
-        // 2 x `from` columns about the longitude seam have two copies in the crop, one
-        // continuous with the crop's right part (crop w + u) and one with its left part (crop
-        // u); they are mixed by a smoothstep across the band, so the field has no seam.
-        auto flowAt = [&](int y, int x) {
-            const auto at = [&](int c) {
-                return std::array<float, 3>{
-                    parts[0].at<float>(y, c), parts[1].at<float>(y, c), den.at<float>(y, c)};
+        for (int y = 0; y < ch; ++y) {
+            const float* flow = pf.flow.ptr<float>(y);
+            const float* den = pf.den.ptr<float>(y);
+            const float pole = poleShare(cy0 + y, h);
+            // The smoothed flow at crop column x: (fx, fy, den). Around the whole circle, the
+            // 2 x `from` columns about the longitude seam have two copies in the crop, one
+            // continuous with the crop's right part (crop w + u) and one with its left part
+            // (crop u); they are mixed by a smoothstep across the band, so the field has no
+            // seam.
+            auto flowAt = [&](int x) {
+                const int g = column(x);
+                const int u = cw <= w         ? -1
+                              : g >= w - from ? g - (w - from)
+                              : g < from      ? g + from
+                                              : -1;
+                if (u < 0) return std::array<float, 3>{flow[2 * x], flow[2 * x + 1], den[x]};
+                const float t = (float(u) + 0.5f) / float(2 * from);
+                const float s = t * t * (3.0f - 2.0f * t);
+                const int r = w + u, l = u;
+                return std::array<float, 3>{(1 - s) * flow[2 * r] + s * flow[2 * l],
+                                            (1 - s) * flow[2 * r + 1] + s * flow[2 * l + 1],
+                                            (1 - s) * den[r] + s * den[l]};
             };
-            const int g = column(x);
-            const int u = cw <= w ? -1 : g >= w - from ? g - (w - from) : g < from ? g + from : -1;
-            if (u < 0) return at(x);
-            const float t = (float(u) + 0.5f) / float(2 * from);
-            const float s = t * t * (3.0f - 2.0f * t);
-            const auto right = at(w + u), left = at(u);
-            return std::array<float, 3>{(1 - s) * right[0] + s * left[0],
-                                        (1 - s) * right[1] + s * left[1],
-                                        (1 - s) * right[2] + s * left[2]};
-        };
-        for (int y = 0; y < ch; ++y)
             for (int x = from; x < to; ++x) {
                 // Full strength where enough of the neighbourhood is confident overlap, fading
                 // smoothly to zero beyond its edge and where texture is weak.
-                const auto [px, py, d] = flowAt(y, x);
+                const auto [px, py, d] = flowAt(x);
                 if (d < 1e-4f) continue;
                 float fx = px, fy = py;
-                const float dead = deadband(length(fx, fy)) * poleShare(cy0 + y, h);
+                const float dead = deadband(length(fx, fy)) * pole;
                 if (dead == 0.0f) continue;
                 fx *= dead;
                 fy *= dead;
                 const int gx = column(x), gy = cy0 + y;
-                const float fi = feathers[i].at(gx, gy), fj = feathers[j].at(gx, gy);
+                const float fi = featherI.at(gx, gy), fj = featherJ.at(gx, gy);
                 const float ti = fi + fj > 0.0f ? fj / (fi + fj) : 0.5f;
                 // Where both cameras near their own edges (the overlap's top and bottom), the
                 // shares swing fast: the field fades there so that it never folds.
@@ -439,25 +586,38 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
                 fields[j].at(gx, gy, 0) += (1.0f - ti) * fx;
                 fields[j].at(gx, gy, 1) += (1.0f - ti) * fy;
             }
+        }
     }
 
     for (int i = 0; i < n; ++i) {
         const HostImage& f = fields[i];
-        for (int y = 0; y < h; ++y) {
+        // Beyond those rows the field is zero, and so are its steps (the row above the first
+        // steps into it).
+        for (int y = std::max(0, fieldRows[i].first - 1); y <= fieldRows[i].second; ++y) {
             // Rows run from the south pole (row 0) to the north pole; cell centres at +0.5.
             const float arc = std::cos((float(y) + 0.5f) / float(h) * 3.14159265f - 1.5707963f);
+            const float* row = f.pixels.data() + std::size_t(y) * w * 2;
+            const float* below = y + 1 < h ? row + std::size_t(w) * 2 : nullptr;
+            const float* alpha = cameras[i].pixels.data() + std::size_t(y) * w * 4 + 3;
+            const float* alphaBelow = alpha + std::size_t(w) * 4;
             for (int x = 0; x < w; ++x) {
-                const float dx = f.at(x, y, 0), dy = f.at(x, y, 1);
+                const float dx = row[2 * x], dy = row[2 * x + 1];
+                const int right = x + 1 == w ? 0 : x + 1;
+                // Most cells lie beyond every overlap, where the field and its steps are zero.
+                if (dx == 0.0f && dy == 0.0f && row[2 * right] == 0.0f &&
+                    row[2 * right + 1] == 0.0f &&
+                    (!below || (below[2 * x] == 0.0f && below[2 * x + 1] == 0.0f)))
+                    continue;
                 figures.largestShift = std::max(figures.largestShift, length(dx, dy));
-                if (cameras[i].at(x, y, 3) < 0.5f) continue;
-                auto jump = [&](int x2, int y2) {
-                    if (cameras[i].at(x2, y2, 3) < 0.5f) return;
-                    const float ex = f.at(x2, y2, 0) - dx, ey = f.at(x2, y2, 1) - dy;
+                if (alpha[4 * x] < 0.5f) continue;
+                auto jump = [&](const float* other, float otherAlpha) {
+                    if (otherAlpha < 0.5f) return;
+                    const float ex = other[0] - dx, ey = other[1] - dy;
                     figures.largestJump = std::max(figures.largestJump, length(ex, ey));
                     figures.largestArcJump = std::max(figures.largestArcJump, length(ex * arc, ey));
                 };
-                jump((x + 1) % w, y);
-                if (y + 1 < h) jump(x, y + 1);
+                jump(row + 2 * right, alpha[4 * right]);
+                if (below) jump(below + 2 * x, alphaBelow[4 * x]);
             }
         }
     }

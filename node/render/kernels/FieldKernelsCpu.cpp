@@ -89,38 +89,55 @@ struct AlignRows {
             first = std::min({first, f.x0, f.x1});
             last = std::max({last, f.x0, f.x1});
         }
+        // The field's two rows under an output row change every few output rows (the field is
+        // coarser than the panorama): each column's horizontal interpolation in both rows is
+        // kept until they change, so a row only mixes the two.
+        thread_local std::vector<float> across;  // per column: x, y in the upper row, then lower
+        across.resize(std::size_t(x1 - x0) * 4);
+        int acrossRow = 0;
+        bool acrossValid = false, acrossZero = true;
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float fy = (float(y) + 0.5f) * sy - 0.5f;
             const int iy = floorInt(fy);
             const float ty = fy - float(iy);
-            auto fieldRow = [&](int r) {
-                return reinterpret_cast<const float*>(
-                    field.origin + std::ptrdiff_t(std::clamp(r, 0, fh - 1)) * field.rowBytes);
-            };
-            const float* r0 = fieldRow(iy);
-            const float* r1 = fieldRow(iy + 1);
             float* op = PixelAt<float, 4>(out, x0, y);
-            // Away from every overlap the field is exactly zero: the row is a copy.
-            bool zero = true;
-            for (int i = 2 * first; i <= 2 * last + 1 && zero; ++i)
-                zero = r0[i] == 0.0f && r1[i] == 0.0f;
-            if (zero) {
+            if (!acrossValid || iy != acrossRow) {
+                auto fieldRow = [&](int r) {
+                    return reinterpret_cast<const float*>(
+                        field.origin + std::ptrdiff_t(std::clamp(r, 0, fh - 1)) * field.rowBytes);
+                };
+                const float* r0 = fieldRow(iy);
+                const float* r1 = fieldRow(iy + 1);
+                acrossRow = iy;
+                acrossValid = true;
+                // Away from every overlap the field is exactly zero: such rows are copies.
+                acrossZero = true;
+                for (int i = 2 * first; i <= 2 * last + 1 && acrossZero; ++i)
+                    acrossZero = r0[i] == 0.0f && r1[i] == 0.0f;
+                if (!acrossZero)
+                    for (int x = x0; x < x1; ++x) {
+                        const FieldColumn& f = columns[std::size_t(x - x0)];
+                        float* a = &across[std::size_t(x - x0) * 4];
+                        for (int c = 0; c < 2; ++c) {
+                            a[c] = (1.0f - f.t) * r0[2 * f.x0 + c] + f.t * r0[2 * f.x1 + c];
+                            a[2 + c] = (1.0f - f.t) * r1[2 * f.x0 + c] + f.t * r1[2 * f.x1 + c];
+                        }
+                    }
+            }
+            if (acrossZero) {
                 std::copy_n(PixelAt<float, 4>(cam, x0, y), std::size_t(x1 - x0) * 4, op);
                 continue;
             }
-            for (int x = x0; x < x1; ++x, op += 4) {
-                const FieldColumn& f = columns[std::size_t(x - x0)];
-                float d[2];
-                for (int c = 0; c < 2; ++c)
-                    d[c] =
-                        (1.0f - ty) * ((1.0f - f.t) * r0[2 * f.x0 + c] + f.t * r0[2 * f.x1 + c]) +
-                        ty * ((1.0f - f.t) * r1[2 * f.x0 + c] + f.t * r1[2 * f.x1 + c]);
-                if (d[0] == 0.0f && d[1] == 0.0f) {
+            const float* a = across.data();
+            for (int x = x0; x < x1; ++x, op += 4, a += 4) {
+                const float d0 = (1.0f - ty) * a[0] + ty * a[2];
+                const float d1 = (1.0f - ty) * a[1] + ty * a[3];
+                if (d0 == 0.0f && d1 == 0.0f) {
                     const float* in = PixelAt<float, 4>(cam, x, y);
                     std::copy_n(in, 4, op);
                     continue;
                 }
-                sampleCamera(cam, float(x) + 0.5f + d[0], float(y) + 0.5f + d[1], op);
+                sampleCamera(cam, float(x) + 0.5f + d0, float(y) + 0.5f + d1, op);
             }
         }
     }

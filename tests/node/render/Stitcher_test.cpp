@@ -674,3 +674,38 @@ TEST(Stitcher, SeamLabelsAndBandsDoNotDependOnHowTheBlendReadsThem) {
             EXPECT_LT(worst, 1e-6f) << name;
         }
 }
+
+TEST(Stitcher, VectorFieldsWithLittleSmoothingRecoverAKnownShiftUpToTheGridsEdges) {
+    // At 1.5 cells of smoothing the crop's margin is narrower than the flow's own margin
+    // around the overlap, and the overlap runs from the grid's first row to its last.
+    const int w = 256, h = 96;
+    const Texture t(5);
+    const float sx = 1.0f, sy = 0.5f;
+    std::vector<HostImage> cameras(2, HostImage(w, h, 4, 0.0f));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool first = x < 150, second = x >= 100;
+            for (int c = 0; c < 3; ++c) {
+                if (first) cameras[0].at(x, y, c) = t(x + 0.5f, y + 0.5f);
+                if (second) cameras[1].at(x, y, c) = t(x + 0.5f - sx, y + 0.5f - sy);
+            }
+            cameras[0].at(x, y, 3) = first ? 1.0f : 0.0f;
+            cameras[1].at(x, y, 3) = second ? 1.0f : 0.0f;
+        }
+    VectorFieldStats stats;
+    const std::vector<HostImage> fields =
+        computeVectorFields(cameras, {{1, 1, 1}, {1, 1, 1}}, {{0, 1}}, &stats, 1.5f);
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_EQ(stats.pairs, 1);
+    // Rows within 60 degrees of the equator (the field fades toward the poles), away from the
+    // overlap's sides.
+    for (int y = 20; y < 76; y += 5)
+        for (int x = 115; x < 136; x += 5) {
+            EXPECT_NEAR(fields[1].at(x, y, 0) - fields[0].at(x, y, 0), sx, 0.1) << x << "," << y;
+            EXPECT_NEAR(fields[1].at(x, y, 1) - fields[0].at(x, y, 1), sy, 0.1) << x << "," << y;
+        }
+    for (int y = 0; y < h; y += 5) {
+        EXPECT_EQ(fields[0].at(40, y, 0), 0.0f);
+        EXPECT_EQ(fields[1].at(220, y, 1), 0.0f);
+    }
+}
