@@ -278,7 +278,7 @@ void BM_RemoveVignetting(benchmark::State& state) {
     for (auto _ : state)
         for (int c = 0; c < kCameras; ++c) {
             copies[c].copyFrom(layers()[c].image);
-            removeVignetting(copies[c], {0, 0, kWidth, kHeight}, axisOf(c), v);
+            removeVignetting(copies[c], Kiln::Box{0, 0, kWidth, kHeight}, axisOf(c), v);
         }
 }
 BENCHMARK(BM_RemoveVignetting)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -438,23 +438,16 @@ std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& ca
 }
 
 void removeVignetting(Image& image,
-                      const Box& panorama,
+                      const PanoramaGrid& grid,
                       const std::array<float, 3>& axis,
-                      const Vignetting& vignetting,
-                      int level) {
+                      const Vignetting& vignetting) {
     if (image.type() != Pixel::ComponentType::Float || image.channels() != 4)
         throw ImageError("vignetting is removed from float RGBA images only");
     if (!image.device()->hostAccessible())
         throw ImageError("vignetting is removed in host memory only");
     const Box box = image.box();
-    if (box.empty() || vignetting.identity() || panorama.empty()) return;
-    const double scale = double(1 << level);
-    const AxisCosines cosines(axis,
-                              box,
-                              panorama.x0 / scale,
-                              panorama.y0 / scale,
-                              panorama.width() / scale,
-                              panorama.height() / scale);
+    if (box.empty() || vignetting.identity()) return;
+    const AxisCosines cosines(axis, box, grid);
     if (!cosines.known()) return;
     const std::vector<float> table = inverseFalloffTable(vignetting);
     std::vector<float> columns;

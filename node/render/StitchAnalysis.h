@@ -63,6 +63,27 @@ struct Vignetting {
     }
 };
 
+/// Where an equirectangular grid's pixels look (AxisCosines): the grid spans the whole sphere
+/// over width x height pixels from its origin.
+struct PanoramaGrid {
+    double originX = 0, originY = 0, width = 0, height = 0;
+
+    /// The panorama's own pixels.
+    static PanoramaGrid of(const Box& panorama) {
+        return {double(panorama.x0),
+                double(panorama.y0),
+                double(panorama.width()),
+                double(panorama.height())};
+    }
+    /// The pixels of the level that a pyramid reduce makes from this grid's level whose box is
+    /// `fine`: coarse pixel i covers fine pixels fine.x0 + 2 (i - (fine.x0 >> 1)) and the next
+    /// (so its centre moves by a fine pixel where fine.x0 is odd), likewise in y.
+    PanoramaGrid reduced(const Box& fine) const {
+        return {
+            (originX - (fine.x0 & 1)) / 2, (originY - (fine.y0 & 1)) / 2, width / 2, height / 2};
+    }
+};
+
 /// The cosine of the angle between a camera's optical axis and the view direction of every
 /// pixel of a box of an equirectangular grid, from one term per column and two per row
 /// (computed once): pixel (x, y) looks along (cos lat sin lon, sin lat, cos lat cos lon) with
@@ -79,6 +100,8 @@ public:
                 double originY,
                 double width,
                 double height);
+    AxisCosines(const std::array<float, 3>& axis, const Box& box, const PanoramaGrid& grid)
+        : AxisCosines(axis, box, grid.originX, grid.originY, grid.width, grid.height) {}
     /// The grid of a whole equirectangular image of width x height pixels, origin (0, 0).
     AxisCosines(const std::array<float, 3>& axis, int width, int height)
         : AxisCosines(axis, Box{0, 0, width, height}, 0, 0, width, height) {}
@@ -146,14 +169,18 @@ std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& ca
 /// Multiplies the straight colour of every pixel of `image` by 1 / V(theta) of the camera
 /// with `axis` (see estimateExposure), in place; `panorama` is the box of the whole
 /// equirectangular panorama the image's pixels lie on. Host-addressable float RGBA images
-/// only (premultiplied colour scales the same way). With `level` k, the image's pixels are
-/// those of the panorama's pyramid level k (the panorama's grid halved k times, see
-/// AxisCosines).
+/// only (premultiplied colour scales the same way). The second form takes the grid of the
+/// image's pixels (a pyramid level's, say).
 void removeVignetting(Image& image,
-                      const Box& panorama,
+                      const PanoramaGrid& grid,
                       const std::array<float, 3>& axis,
-                      const Vignetting& vignetting,
-                      int level = 0);
+                      const Vignetting& vignetting);
+inline void removeVignetting(Image& image,
+                             const Box& panorama,
+                             const std::array<float, 3>& axis,
+                             const Vignetting& vignetting) {
+    if (!panorama.empty()) removeVignetting(image, PanoramaGrid::of(panorama), axis, vignetting);
+}
 
 /// Mean straight colour of a premultiplied RGBA camera over the pixels it sees (0 for none).
 std::array<float, 3> meanColour(const HostImage& camera);

@@ -137,20 +137,29 @@ Image Stitcher::alignedCamera(int camera) const {
     return {};
 }
 
+std::array<float, 3> Stitcher::correctedMean(const Camera& c) const {
+    if (c.vignetting.identity()) return meanColour(c.analysis);
+    // The analysis image covers the whole panorama: its own grid.
+    HostImage corrected = c.analysis;
+    const AxisCosines cosines(c.axis, corrected.width, corrected.height);
+    if (!cosines.known()) return meanColour(c.analysis);
+    const std::vector<float> table = inverseFalloffTable(c.vignetting);
+    for (int y = 0; y < corrected.height; ++y)
+        for (int x = 0; x < corrected.width; ++x) {
+            const float f = Kernels::inverseFalloffAt(table.data(), float(cosines.at(x, y)));
+            for (int k = 0; k < 3; ++k) corrected.at(x, y, k) *= f;
+        }
+    return meanColour(corrected);
+}
+
 std::array<float, 2> Stitcher::featherScale() const {
     return {float(m_analysisBox.width()) / float(m_outputBox.width()),
             float(m_analysisBox.height()) / float(m_outputBox.height())};
 }
 
-Image Stitcher::falloffImage(const Camera& c, const Box& box, int level) const {
+Image Stitcher::falloffImage(const Camera& c, const Box& box, const PanoramaGrid& grid) const {
     if (c.vignetting.identity()) return {};
-    const double scale = double(1 << level);
-    const AxisCosines cosines(c.axis,
-                              box,
-                              m_outputBox.x0 / scale,
-                              m_outputBox.y0 / scale,
-                              m_outputBox.width() / scale,
-                              m_outputBox.height() / scale);
+    const AxisCosines cosines(c.axis, box, grid);
     if (!cosines.known()) return {};
     return ImageStitcher::falloffImage(
         cosines, inverseFalloffTable(c.vignetting), c.image.device());
@@ -337,7 +346,7 @@ void Stitcher::blendAlpha(Image& label) {
     Image sum = workImage(m_outputBox, 4, device, true);
     const auto [sx, sy] = featherScale();
     for (const Camera& c : m_work) {
-        const Image falloff = falloffImage(c, c.image.box(), 0);
+        const Image falloff = falloffImage(c, c.image.box(), PanoramaGrid::of(m_outputBox));
         accumulateAlpha(c.image,
                         c.feather,
                         sum,
@@ -435,7 +444,8 @@ void Stitcher::blendMultiBand(Image& label) {
                    (!spherical || c.image.box() == m_outputBox);
         if (w.window && !spherical) {
             w.level1 = workImage(factory.levelBoxes(w.roi, 2)[1], 4, device, false);
-            const Image falloff = falloffImage(c, w.level1.box(), 1);
+            const Image falloff = falloffImage(
+                c, w.level1.box(), PanoramaGrid::of(m_outputBox).reduced(c.image.box()));
             seamLabelReduce(c.image,
                             c.feather,
                             label,
@@ -489,18 +499,22 @@ void Stitcher::blendMultiBand(Image& label) {
         for (int k = int(colour.size()); k < count; ++k) {
             colour.push_back(workImage(boxes[k], 4, device, false));
             factory.reduce(colour[k - 1], colour[k]);
-            if (k == 1) removeVignetting(colour[1], m_outputBox, c.axis, c.vignetting, 1);
+            if (k == 1)
+                removeVignetting(colour[1],
+                                 PanoramaGrid::of(m_outputBox).reduced(colour[0].box()),
+                                 c.axis,
+                                 c.vignetting);
         }
         Image weight = workImage(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
         const ImagePyramid weights = gaussianPyramid(weight);
-        const std::array<float, 3> mean = meanColour(c.analysis);
+        const std::array<float, 3> mean = correctedMean(c);
 
         // Coarse to fine: the coarsest level filled, then each finer band against the
         // expanded fill of the level below it, the fill of each level made in the same pass.
         Image& coarsest = colour[count - 1];
         fillLevel(coarsest, coarsest, coarsest, mean, kSeenThreshold, true, coarsest.box());
-        const Image falloff0 = falloffImage(c, colour[0].box(), 0);
+        const Image falloff0 = falloffImage(c, colour[0].box(), PanoramaGrid::of(m_outputBox));
         accumulateBand(coarsest,
                        coarsest,
                        weights[count - 1],

@@ -149,11 +149,14 @@ private:
 
     void prepare();
     void computeVectorField();
+    /// The mean straight colour of camera `c` with its falloff divided out (the fill of its
+    /// pyramid where its coarsest level holds none of it).
+    std::array<float, 3> correctedMean(const Camera& c) const;
     /// Feather (analysis) pixels per panorama pixel, in x and y.
     std::array<float, 2> featherScale() const;
-    /// The falloff image (StitcherKernels.h) of camera `c` over `box` of pyramid level `level`
-    /// (0: the panorama's pixels); empty when the camera has no falloff.
-    Image falloffImage(const Camera& c, const Box& box, int level) const;
+    /// The falloff image (StitcherKernels.h) of camera `c` over `box` of `grid` (the panorama's
+    /// pixels or a pyramid level's); empty when the camera has no falloff.
+    Image falloffImage(const Camera& c, const Box& box, const PanoramaGrid& grid) const;
     void blendAlpha(Image& label);
     void blendMultiBand(Image& label);
     /// Draws every camera's seam label into `label` (cleared; 4 or 2 channels).
