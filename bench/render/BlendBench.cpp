@@ -8,6 +8,7 @@
 // (--benchmark_filter) to read it for that benchmark alone.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -195,7 +196,10 @@ void BM_Enblend(benchmark::State& state) {
         }
         return;
     }
-    const auto dir = std::filesystem::temp_directory_path() / "blend_bench_enblend";
+    // A folder of this process's own: two benchmark runs at once must not blend each other's
+    // layers (one that finds its layers half written times nothing like a blend).
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("blend_bench_enblend_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::string command =
         "enblend --levels=" + std::to_string(kBands + 1) + " -o " + (dir / "out.tif").string();
@@ -218,6 +222,7 @@ void BM_Enblend(benchmark::State& state) {
     command += " > /dev/null 2>&1";
     for (auto _ : state)
         if (std::system(command.c_str()) != 0) state.SkipWithError("enblend failed");
+    std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_Enblend)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
