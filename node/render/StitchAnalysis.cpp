@@ -13,6 +13,44 @@
 
 namespace Kiln {
 namespace ImageStitcher {
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+}  // namespace
+
+AxisCosines::AxisCosines(const std::array<float, 3>& axis,
+                         const Box& box,
+                         double originX,
+                         double originY,
+                         double width,
+                         double height)
+    : m_box(box),
+      m_column(std::size_t(std::max(0, box.width())), 0.0),
+      m_cosLatitude(std::size_t(std::max(0, box.height())), 0.0),
+      m_up(std::size_t(std::max(0, box.height())), 1.0) {
+    const double n = std::sqrt(double(axis[0]) * axis[0] + double(axis[1]) * axis[1] +
+                               double(axis[2]) * axis[2]);
+    m_known = std::isfinite(n) && n > 0 && width > 0 && height > 0;
+    if (!m_known) return;
+    for (int x = box.x0; x < box.x1; ++x) {
+        const double lon = ((x + 0.5 - originX) / width * 2.0 - 1.0) * kPi;
+        m_column[std::size_t(x - box.x0)] = (std::sin(lon) * axis[0] + std::cos(lon) * axis[2]) / n;
+    }
+    for (int y = box.y0; y < box.y1; ++y) {
+        const double lat = ((y + 0.5 - originY) / height * 2.0 - 1.0) * (kPi / 2);
+        m_cosLatitude[std::size_t(y - box.y0)] = std::cos(lat);
+        m_up[std::size_t(y - box.y0)] = std::sin(lat) * axis[1] / n;
+    }
+}
+
+std::vector<float> inverseFalloffTable(const Vignetting& vignetting) {
+    std::vector<float> table(Kernels::kInverseFalloffSteps + 2);
+    for (int k = 0; k <= Kernels::kInverseFalloffSteps; ++k) {
+        const double c = -1.0 + 2.0 * k / Kernels::kInverseFalloffSteps;
+        table[k] = float(std::exp(-vignetting.logFalloff(std::acos(c))));
+    }
+    table[Kernels::kInverseFalloffSteps + 1] = table[Kernels::kInverseFalloffSteps];
+    return table;
+}
 
 HostImage download(const Image& image) {
     if (image.type() != Pixel::ComponentType::Float)
@@ -96,7 +134,6 @@ std::array<float, 3> meanColour(const HostImage& camera) {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 // Angles enter the fit as s = (theta / 90 degrees)^2, so both falloff unknowns are about the
 // size of the log brightness they explain and one pull toward 0 suits both.
 constexpr double kAngleUnit = kPi / 2;
@@ -125,29 +162,19 @@ bool knownAxis(const std::vector<std::array<float, 3>>& axes, int i) {
 }
 
 /// Per pixel of an analysis image that the camera fully sees, the angle from the camera's
-/// axis (0 elsewhere, and everywhere for an unknown axis). The panorama's pixel (x, y) looks
-/// along (cos lat sin lon, sin lat, cos lat cos lon): the sines once per row and column.
+/// axis (0 elsewhere, and everywhere for an unknown axis).
 std::vector<float> anglesFromAxis(const HostImage& camera,
                                   const std::array<float, 3>& axis,
                                   bool known) {
     const int w = camera.width, h = camera.height;
     std::vector<float> theta(std::size_t(w) * h, 0.0f);
     if (!known) return theta;
-    const double n = std::sqrt(double(axis[0]) * axis[0] + double(axis[1]) * axis[1] +
-                               double(axis[2]) * axis[2]);
-    std::vector<double> across(w);
-    for (int x = 0; x < w; ++x) {
-        const double lon = ((x + 0.5) / w * 2.0 - 1.0) * kPi;
-        across[x] = (std::sin(lon) * axis[0] + std::cos(lon) * axis[2]) / n;
-    }
-    for (int y = 0; y < h; ++y) {
-        const double lat = ((y + 0.5) / h * 2.0 - 1.0) * (kPi / 2);
-        const double cosLat = std::cos(lat), up = std::sin(lat) * axis[1] / n;
+    const AxisCosines cosines(axis, w, h);
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             if (camera.at(x, y, 3) >= kSeen)
                 theta[std::size_t(y) * w + x] =
-                    float(std::acos(std::clamp(cosLat * across[x] + up, -1.0, 1.0)));
-    }
+                    float(std::acos(std::clamp(cosines.at(x, y), -1.0, 1.0)));
     return theta;
 }
 
@@ -411,7 +438,7 @@ std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& ca
 }
 
 void removeVignetting(Image& image,
-                      const Box& panorama,
+                      const PanoramaGrid& grid,
                       const std::array<float, 3>& axis,
                       const Vignetting& vignetting) {
     if (image.type() != Pixel::ComponentType::Float || image.channels() != 4)
@@ -419,42 +446,22 @@ void removeVignetting(Image& image,
     if (!image.device()->hostAccessible())
         throw ImageError("vignetting is removed in host memory only");
     const Box box = image.box();
-    const double norm = std::sqrt(double(axis[0]) * axis[0] + double(axis[1]) * axis[1] +
-                                  double(axis[2]) * axis[2]);
-    if (box.empty() || vignetting.identity() || !(norm > 0) || panorama.empty()) return;
-    // 1 / V as a function of cos theta, tabulated: V is smooth in cos theta (theta^2 is about
-    // 2 (1 - cos theta) near the axis), so linear interpolation between 2049 entries is far
-    // finer than any falloff a lens has.
-    constexpr int kTable = 2048;
-    std::vector<float> table(kTable + 2);
-    for (int k = 0; k <= kTable; ++k) {
-        const double c = -1.0 + 2.0 * k / kTable;
-        table[k] = float(std::exp(-vignetting.logFalloff(std::acos(c))));
-    }
-    table[kTable + 1] = table[kTable];
-    const double w = panorama.width(), h = panorama.height();
-    std::vector<float> sinLon, cosLon;
-    for (int x = box.x0; x < box.x1; ++x) {
-        const double lon = ((x - panorama.x0 + 0.5) / w * 2.0 - 1.0) * kPi;
-        sinLon.push_back(float(std::sin(lon) * axis[0] / norm));
-        cosLon.push_back(float(std::cos(lon) * axis[2] / norm));
-    }
+    if (box.empty() || vignetting.identity()) return;
+    const AxisCosines cosines(axis, box, grid);
+    if (!cosines.known()) return;
+    const std::vector<float> table = inverseFalloffTable(vignetting);
+    std::vector<float> columns;
+    for (int x = box.x0; x < box.x1; ++x) columns.push_back(float(cosines.column(x)));
     constexpr int kRowsPerTask = 16;
     const int tasks = (box.height() + kRowsPerTask - 1) / kRowsPerTask;
     WorkerPool::ParallelFor(std::size_t(tasks), [&](std::size_t task) {
         const int y0 = box.y0 + int(task) * kRowsPerTask;
         const int y1 = std::min(box.y1, y0 + kRowsPerTask);
         for (int y = y0; y < y1; ++y) {
-            const double lat = ((y - panorama.y0 + 0.5) / h * 2.0 - 1.0) * (kPi / 2);
-            const float cosLat = float(std::cos(lat));
-            const float up = float(std::sin(lat) * axis[1] / norm);
-            float* p =
-                reinterpret_cast<float*>(image.row(y)) + std::size_t(box.x0 - image.box().x0) * 4;
+            const float cosLat = float(cosines.cosLatitude(y)), up = float(cosines.up(y));
+            float* p = reinterpret_cast<float*>(image.row(y));
             for (int i = 0; i < box.width(); ++i, p += 4) {
-                const float c = cosLat * (sinLon[i] + cosLon[i]) + up;
-                const float t = std::clamp((c + 1.0f) * (0.5f * kTable), 0.0f, float(kTable));
-                const int k = int(t);
-                const float f = table[k] + (t - float(k)) * (table[k + 1] - table[k]);
+                const float f = Kernels::inverseFalloffAt(table.data(), cosLat * columns[i] + up);
                 p[0] *= f;
                 p[1] *= f;
                 p[2] *= f;

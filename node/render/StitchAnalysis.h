@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kiln/Image.h"
+#include "render/kernels/StitchKernels.h"
 
 namespace Kiln {
 namespace ImageStitcher {
@@ -62,6 +63,72 @@ struct Vignetting {
     }
 };
 
+/// Where an equirectangular grid's pixels look (AxisCosines): the grid spans the whole sphere
+/// over width x height pixels from its origin.
+struct PanoramaGrid {
+    double originX = 0, originY = 0, width = 0, height = 0;
+
+    /// The panorama's own pixels.
+    static PanoramaGrid of(const Box& panorama) {
+        return {double(panorama.x0),
+                double(panorama.y0),
+                double(panorama.width()),
+                double(panorama.height())};
+    }
+    /// The pixels of the level that a pyramid reduce makes from this grid's level whose box is
+    /// `fine`: coarse pixel i covers fine pixels fine.x0 + 2 (i - (fine.x0 >> 1)) and the next
+    /// (so its centre moves by a fine pixel where fine.x0 is odd), likewise in y.
+    PanoramaGrid reduced(const Box& fine) const {
+        return {
+            (originX - (fine.x0 & 1)) / 2, (originY - (fine.y0 & 1)) / 2, width / 2, height / 2};
+    }
+};
+
+/// The cosine of the angle between a camera's optical axis and the view direction of every
+/// pixel of a box of an equirectangular grid, from one term per column and two per row
+/// (computed once): pixel (x, y) looks along (cos lat sin lon, sin lat, cos lat cos lon) with
+/// lon = ((x + 0.5 - originX) / width * 2 - 1) pi and lat = ((y + 0.5 - originY) / height * 2
+/// - 1) pi / 2, so the grid spans the whole sphere over width x height pixels from its origin.
+/// A panorama's pyramid level k is the panorama's grid with origin and size divided by 2^k.
+/// The axis is in the panorama's frame (see estimateExposure) and need not be of unit length;
+/// a zero or non-finite one is unknown, and then every cosine is 1.
+class AxisCosines {
+public:
+    AxisCosines(const std::array<float, 3>& axis,
+                const Box& box,
+                double originX,
+                double originY,
+                double width,
+                double height);
+    AxisCosines(const std::array<float, 3>& axis, const Box& box, const PanoramaGrid& grid)
+        : AxisCosines(axis, box, grid.originX, grid.originY, grid.width, grid.height) {}
+    /// The grid of a whole equirectangular image of width x height pixels, origin (0, 0).
+    AxisCosines(const std::array<float, 3>& axis, int width, int height)
+        : AxisCosines(axis, Box{0, 0, width, height}, 0, 0, width, height) {}
+
+    bool known() const { return m_known; }
+    const Box& box() const { return m_box; }
+    /// The cosine at pixel (x, y) of the box (absolute), not clamped.
+    double at(int x, int y) const {
+        const std::size_t j = std::size_t(y - m_box.y0);
+        return m_cosLatitude[j] * m_column[std::size_t(x - m_box.x0)] + m_up[j];
+    }
+    /// The terms: at(x, y) = cosLatitude(y) * column(x) + up(y).
+    double column(int x) const { return m_column[std::size_t(x - m_box.x0)]; }
+    double cosLatitude(int y) const { return m_cosLatitude[std::size_t(y - m_box.y0)]; }
+    double up(int y) const { return m_up[std::size_t(y - m_box.y0)]; }
+
+private:
+    Box m_box;
+    bool m_known = false;
+    std::vector<double> m_column, m_cosLatitude, m_up;
+};
+
+/// 1 / V against cos theta, as the blending kernels read it (Kernels::inverseFalloffAt): entry
+/// k of the first Kernels::kInverseFalloffSteps + 1 is 1 / V at cos theta = -1 + 2 k / steps,
+/// and one more repeats the last.
+std::vector<float> inverseFalloffTable(const Vignetting& vignetting);
+
 /// Whether each camera gets its own falloff or the rig one falloff for all its cameras.
 enum class VignettingModel { None, Shared, PerCamera };
 
@@ -102,11 +169,18 @@ std::vector<std::array<float, 3>> estimateGains(const std::vector<HostImage>& ca
 /// Multiplies the straight colour of every pixel of `image` by 1 / V(theta) of the camera
 /// with `axis` (see estimateExposure), in place; `panorama` is the box of the whole
 /// equirectangular panorama the image's pixels lie on. Host-addressable float RGBA images
-/// only (premultiplied colour scales the same way).
+/// only (premultiplied colour scales the same way). The second form takes the grid of the
+/// image's pixels (a pyramid level's, say).
 void removeVignetting(Image& image,
-                      const Box& panorama,
+                      const PanoramaGrid& grid,
                       const std::array<float, 3>& axis,
                       const Vignetting& vignetting);
+inline void removeVignetting(Image& image,
+                             const Box& panorama,
+                             const std::array<float, 3>& axis,
+                             const Vignetting& vignetting) {
+    if (!panorama.empty()) removeVignetting(image, PanoramaGrid::of(panorama), axis, vignetting);
+}
 
 /// Mean straight colour of a premultiplied RGBA camera over the pixels it sees (0 for none).
 std::array<float, 3> meanColour(const HostImage& camera);

@@ -123,9 +123,46 @@ Image Stitcher::vectorField(int camera) const {
 }
 
 Image Stitcher::alignedCamera(int camera) const {
-    for (const Camera& c : m_work)
-        if (c.index == camera) return c.image;
+    for (const Camera& c : m_work) {
+        if (c.index != camera) continue;
+        if (c.vignetting.identity() || c.footprint.empty()) return c.image;
+        // The blend divides each camera by its falloff as it reads it; the camera as blended
+        // exists only here, over its footprint (an aligned image: over its own box).
+        Image corrected =
+            allocate(c.field.empty() ? c.footprint : c.image.box(), 4, c.image.device(), false);
+        corrected.copyFrom(c.image);
+        removeVignetting(corrected, m_outputBox, c.axis, c.vignetting);
+        return corrected;
+    }
     return {};
+}
+
+std::array<float, 3> Stitcher::correctedMean(const Camera& c) const {
+    if (c.vignetting.identity()) return meanColour(c.analysis);
+    // The analysis image covers the whole panorama: its own grid.
+    HostImage corrected = c.analysis;
+    const AxisCosines cosines(c.axis, corrected.width, corrected.height);
+    if (!cosines.known()) return meanColour(c.analysis);
+    const std::vector<float> table = inverseFalloffTable(c.vignetting);
+    for (int y = 0; y < corrected.height; ++y)
+        for (int x = 0; x < corrected.width; ++x) {
+            const float f = Kernels::inverseFalloffAt(table.data(), float(cosines.at(x, y)));
+            for (int k = 0; k < 3; ++k) corrected.at(x, y, k) *= f;
+        }
+    return meanColour(corrected);
+}
+
+std::array<float, 2> Stitcher::featherScale() const {
+    return {float(m_analysisBox.width()) / float(m_outputBox.width()),
+            float(m_analysisBox.height()) / float(m_outputBox.height())};
+}
+
+Image Stitcher::falloffImage(const Camera& c, const Box& box, const PanoramaGrid& grid) const {
+    if (c.vignetting.identity()) return {};
+    const AxisCosines cosines(c.axis, box, grid);
+    if (!cosines.known()) return {};
+    return ImageStitcher::falloffImage(
+        cosines, inverseFalloffTable(c.vignetting), c.image.device());
 }
 
 void Stitcher::build() {
@@ -153,7 +190,6 @@ void Stitcher::build() {
         }
     }
     computeVectorField();
-    compensateVignetting();
     // Multi-Band with expand needs no coverage: two-channel labels, half the traffic of the
     // passes that read them (the seam weights and the finest band of every camera, the last
     // collapse step).
@@ -289,23 +325,8 @@ void Stitcher::computeVectorField() {
     }
 }
 
-void Stitcher::compensateVignetting() {
-    for (Camera& c : m_work) {
-        if (c.vignetting.identity() || c.footprint.empty()) continue;
-        // An image aligned by the field is the stitcher's own; the caller's is copied first,
-        // over the footprint (every pixel the camera sees).
-        if (c.field.empty()) {
-            Image own = workImage(c.footprint, 4, c.image.device(), false);
-            own.copyFrom(c.image);
-            c.image = own;
-        }
-        removeVignetting(c.image, m_outputBox, c.axis, c.vignetting);
-    }
-}
-
 void Stitcher::drawSeamLabels(Image& label) const {
-    const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
-    const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
+    const auto [sx, sy] = featherScale();
     for (const Camera& c : m_work)
         ImageStitcher::seamLabel(
             c.image, c.feather, label, c.index, sx, sy, kFeatherFloor, kSeenThreshold, c.footprint);
@@ -323,11 +344,20 @@ const Image& Stitcher::seamLabels() const {
 void Stitcher::blendAlpha(Image& label) {
     const Compute::DevicePtr device = m_work[0].image.device();
     Image sum = workImage(m_outputBox, 4, device, true);
-    const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
-    const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
-    for (const Camera& c : m_work)
-        accumulateAlpha(
-            c.image, c.feather, sum, c.gain, sx, sy, kFeatherFloor, kSeenThreshold, c.footprint);
+    const auto [sx, sy] = featherScale();
+    for (const Camera& c : m_work) {
+        const Image falloff = falloffImage(c, c.image.box(), PanoramaGrid::of(m_outputBox));
+        accumulateAlpha(c.image,
+                        c.feather,
+                        sum,
+                        c.gain,
+                        sx,
+                        sy,
+                        kFeatherFloor,
+                        kSeenThreshold,
+                        c.footprint,
+                        &falloff);
+    }
     normalise(sum, label, sum, kWeightThreshold, false, false);
     m_panorama = allocate(m_outputBox, 4, device, false);
     // Alpha blending stays inside the cameras' alpha whatever the expand setting.
@@ -406,8 +436,7 @@ void Stitcher::blendMultiBand(Image& label) {
         Image level1;
     };
     std::vector<Work> work;
-    const float sx = float(m_analysisBox.width()) / float(m_outputBox.width());
-    const float sy = float(m_analysisBox.height()) / float(m_outputBox.height());
+    const auto [sx, sy] = featherScale();
     for (const Camera& c : m_work) {
         Work w;
         w.roi = footprint(c);
@@ -415,6 +444,8 @@ void Stitcher::blendMultiBand(Image& label) {
                    (!spherical || c.image.box() == m_outputBox);
         if (w.window && !spherical) {
             w.level1 = workImage(factory.levelBoxes(w.roi, 2)[1], 4, device, false);
+            const Image falloff = falloffImage(
+                c, w.level1.box(), PanoramaGrid::of(m_outputBox).reduced(c.image.box()));
             seamLabelReduce(c.image,
                             c.feather,
                             label,
@@ -426,7 +457,8 @@ void Stitcher::blendMultiBand(Image& label) {
                             kSeenThreshold,
                             c.footprint,
                             sigma,
-                            spherical);
+                            spherical,
+                            &falloff);
         } else {
             ImageStitcher::seamLabel(c.image,
                                      c.feather,
@@ -449,36 +481,60 @@ void Stitcher::blendMultiBand(Image& label) {
         for (const Buffer& b : m_buffers) before.push_back(b.taken);
         // Level 0 is the camera's own image where it holds the work box: the coarser levels
         // cover the box alone and read it as a window. A pyramid of one level fills its only
-        // level in place: never the caller's image.
+        // level in place: never the caller's image. A lens's falloff is divided out of level 1
+        // (by the first pass, else right after its reduce), so the coarser levels are made
+        // from the corrected camera, and out of level 0 in the finest band: no corrected copy
+        // of the camera is made. The falloff barely bends over the eight pixels the reduce
+        // filter reads, so this stands for reducing the camera divided by it.
         ImagePyramid colour;
         if (work[i].window) {
             colour.push_back(c.image);
-            if (!work[i].level1.empty()) colour.push_back(work[i].level1);
-            const std::vector<Box> boxes = factory.levelBoxes(roi, count);
-            for (int k = int(colour.size()); k < count; ++k) {
-                colour.push_back(workImage(boxes[k], 4, device, false));
-                factory.reduce(colour[k - 1], colour[k]);
-            }
         } else {
             Image base = workImage(roi, 4, device, roi.intersect(c.image.box()) != roi);
             base.copyFrom(c.image);
-            colour = gaussianPyramid(base);
+            colour.push_back(base);
+        }
+        if (!work[i].level1.empty()) colour.push_back(work[i].level1);
+        const std::vector<Box> boxes = factory.levelBoxes(roi, count);
+        for (int k = int(colour.size()); k < count; ++k) {
+            colour.push_back(workImage(boxes[k], 4, device, false));
+            factory.reduce(colour[k - 1], colour[k]);
+            if (k == 1)
+                removeVignetting(colour[1],
+                                 PanoramaGrid::of(m_outputBox).reduced(colour[0].box()),
+                                 c.axis,
+                                 c.vignetting);
         }
         Image weight = workImage(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
         const ImagePyramid weights = gaussianPyramid(weight);
-        const std::array<float, 3> mean = meanColour(c.analysis);
+        const std::array<float, 3> mean = correctedMean(c);
 
         // Coarse to fine: the coarsest level filled, then each finer band against the
         // expanded fill of the level below it, the fill of each level made in the same pass.
         Image& coarsest = colour[count - 1];
         fillLevel(coarsest, coarsest, coarsest, mean, kSeenThreshold, true, coarsest.box());
-        accumulateBand(
-            coarsest, coarsest, weights[count - 1], sums[count - 1], c.gain, true, coarsest.box());
+        const Image falloff0 = falloffImage(c, colour[0].box(), PanoramaGrid::of(m_outputBox));
+        accumulateBand(coarsest,
+                       coarsest,
+                       weights[count - 1],
+                       sums[count - 1],
+                       c.gain,
+                       true,
+                       coarsest.box(),
+                       count == 1 ? &falloff0 : nullptr);
         for (int k = count - 2; k >= 1; --k)
             bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, spherical);
         if (count > 1)
-            bandZero(colour[1], colour[0], weights[0], m_panorama, c.gain, sigma, spherical, roi);
+            bandZero(colour[1],
+                     colour[0],
+                     weights[0],
+                     m_panorama,
+                     c.gain,
+                     sigma,
+                     spherical,
+                     roi,
+                     &falloff0);
         releaseCamera(before);
     }
 

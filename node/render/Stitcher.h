@@ -34,8 +34,8 @@ enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
 /// panorama) and, with links, to the vector grid; (2) exposure gains per camera and channel
 /// and a vignetting falloff per camera are estimated from the overlaps (when on); (3) with links
 /// and a vector grid of at least 2 rows, the vector-field stitch aligns the overlaps and each
-/// camera is resampled through its field; each camera whose axis is known is divided by its
-/// falloff; (4) cameras are blended:
+/// camera is resampled through its field; (4) cameras are blended, each divided by its falloff
+/// (where its axis is known) and multiplied by its gains as it is read:
 /// - Alpha: feathered weights, each camera's distance to its own boundary, at full resolution;
 ///   the result stays inside the cameras' alpha.
 /// - Multi-Band: every pixel belongs to the camera that lies deepest inside its own frame
@@ -109,7 +109,9 @@ public:
     Image vectorField(int camera) const;
     /// After build(): a camera's image as blended (after the vector field and the vignetting
     /// correction; the gains are applied while blending). Aligned by a field,
-    /// its box is the part of the panorama the camera can show (transparent beyond it).
+    /// its box is the part of the panorama the camera can show (transparent beyond it). The
+    /// blend divides the falloff out as it reads each camera: a camera with a falloff is
+    /// corrected here, into a new image over its footprint, on every call.
     Image alignedCamera(int camera) const;
     const VectorFieldStats& vectorFieldStats() const { return m_stats; }
     /// After build(): per pixel (deepest feather weight, its camera, coverage, 0); the camera
@@ -147,7 +149,14 @@ private:
 
     void prepare();
     void computeVectorField();
-    void compensateVignetting();
+    /// The mean straight colour of camera `c` with its falloff divided out (the fill of its
+    /// pyramid where its coarsest level holds none of it).
+    std::array<float, 3> correctedMean(const Camera& c) const;
+    /// Feather (analysis) pixels per panorama pixel, in x and y.
+    std::array<float, 2> featherScale() const;
+    /// The falloff image (StitcherKernels.h) of camera `c` over `box` of `grid` (the panorama's
+    /// pixels or a pyramid level's); empty when the camera has no falloff.
+    Image falloffImage(const Camera& c, const Box& box, const PanoramaGrid& grid) const;
     void blendAlpha(Image& label);
     void blendMultiBand(Image& label);
     /// Draws every camera's seam label into `label` (cleared; 4 or 2 channels).

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/StitcherKernels.h"
 
+#include <algorithm>
+
 #include "kiln/ExplicitLaunch.h"
 #include "kiln/LaunchKernel.h"
 #include "render/kernels/FieldKernels.h"
@@ -45,7 +47,40 @@ void shortLaunch(const ProgramSource& program,
     Compute::LaunchKernel(program, handler, &scalars, rectangle, kOptimised);
 }
 
+/// The same with the falloff image, when there is one, as the last image.
+template <std::size_t N, std::size_t P>
+void shortLaunch(const ProgramSource& program,
+                 const std::array<const Image*, N>& images,
+                 const std::array<Param, P>& params,
+                 const Box* rectangle,
+                 const Image* falloff) {
+    if (falloff == nullptr || falloff->empty()) {
+        shortLaunch(program, images, params, rectangle);
+        return;
+    }
+    std::array<const Image*, N + 1> all;
+    std::copy(images.begin(), images.end(), all.begin());
+    all[N] = falloff;
+    shortLaunch(program, all, params, rectangle);
+}
+
 }  // namespace
+
+Image falloffImage(const AxisCosines& cosines,
+                   const std::vector<float>& table,
+                   const Compute::DevicePtr& device) {
+    const Box& box = cosines.box();
+    const int width = std::max({box.width(), box.height(), int(table.size())});
+    HostImage host(width, kFalloffRows, 1, 0.0f);
+    for (int x = box.x0; x < box.x1; ++x)
+        host.at(x - box.x0, kFalloffColumnRow) = float(cosines.column(x));
+    for (int y = box.y0; y < box.y1; ++y) {
+        host.at(y - box.y0, kFalloffCosLatitudeRow) = float(cosines.cosLatitude(y));
+        host.at(y - box.y0, kFalloffUpRow) = float(cosines.up(y));
+    }
+    std::copy(table.begin(), table.end(), &host.at(0, kFalloffTableRow));
+    return upload(host, Box{0, 0, width, kFalloffRows}, device);
+}
 
 void resizeBounds(
     const Image& source, const Bounds& s, Image& destination, const Bounds& d, bool wrap) {
@@ -70,14 +105,16 @@ void accumulateBand(const Image& level,
                     Image& accumulator,
                     const std::array<float, 3>& gain,
                     bool coarsest,
-                    const Box& rectangle) {
+                    const Box& rectangle,
+                    const Image* falloff) {
     shortLaunch<4, 4>(kBandProgram,
                       {&level, &expanded, &weight, &accumulator},
                       {ParamHandler::makeParam(kGainR, gain[0]),
                        ParamHandler::makeParam(kGainG, gain[1]),
                        ParamHandler::makeParam(kGainB, gain[2]),
                        ParamHandler::makeParam(kCoarsest, coarsest)},
-                      &rectangle);
+                      &rectangle,
+                      falloff);
 }
 
 void fillLevel(const Image& level,
@@ -105,7 +142,8 @@ void accumulateAlpha(const Image& camera,
                      float featherScaleY,
                      float floor,
                      float threshold,
-                     const Box& rectangle) {
+                     const Box& rectangle,
+                     const Image* falloff) {
     shortLaunch<3, 7>(kAlphaProgram,
                       {&camera, &feather, &accumulator},
                       {ParamHandler::makeParam(kGainR, gain[0]),
@@ -115,7 +153,8 @@ void accumulateAlpha(const Image& camera,
                        ParamHandler::makeParam(kScaleY, featherScaleY),
                        ParamHandler::makeParam(kFloor, floor),
                        ParamHandler::makeParam(kThreshold, threshold)},
-                      &rectangle);
+                      &rectangle,
+                      falloff);
 }
 
 void seamLabel(const Image& camera,
@@ -148,7 +187,8 @@ void seamLabelReduce(const Image& camera,
                      float threshold,
                      const Box& rectangle,
                      float gaussian,
-                     bool spherical) {
+                     bool spherical,
+                     const Image* falloff) {
     shortLaunch<4, 11>(kLabelReduceProgram,
                        {&camera, &feather, &label, &level1},
                        {ParamHandler::makeParam(kCamera, float(cameraIndex)),
@@ -162,7 +202,8 @@ void seamLabelReduce(const Image& camera,
                         ParamHandler::makeParam(kRectangleY0, float(rectangle.y0)),
                         ParamHandler::makeParam(kRectangleX1, float(rectangle.x1)),
                         ParamHandler::makeParam(kRectangleY1, float(rectangle.y1))},
-                       nullptr);
+                       nullptr,
+                       falloff);
 }
 
 void seamWeight(const Image& label, Image& weight, int cameraIndex, const Box& rectangle) {
@@ -210,7 +251,8 @@ void bandZero(const Image& coarser,
               const std::array<float, 3>& gain,
               float gaussian,
               bool spherical,
-              const Box& rectangle) {
+              const Box& rectangle,
+              const Image* falloff) {
     shortLaunch<4, 7>(kBandZeroProgram,
                       {&coarser, &level, &weight, &output},
                       {ParamHandler::makeParam(kGainR, gain[0]),
@@ -220,7 +262,8 @@ void bandZero(const Image& coarser,
                        ParamHandler::makeParam(kSpherical, spherical),
                        ParamHandler::makeParam(kOriginX, float(rectangle.x0)),
                        ParamHandler::makeParam(kOriginY, float(rectangle.y0))},
-                      &rectangle);
+                      &rectangle,
+                      falloff);
 }
 
 void collapseLevel(

@@ -2,16 +2,20 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include "kiln/Box.h"
 #include "kiln/Image.h"
+#include "render/StitchAnalysis.h"
 
 namespace Kiln {
 namespace ImageStitcher {
 
 /// Launch wrappers of the stitcher's kernels (render/kernels/StitchKernels.h says what each
 /// computes). Rectangles are absolute pixel boxes; the work is clipped to the output's box.
-/// Failures throw KernelError before any pixel is written.
+/// Failures throw KernelError before any pixel is written. The accumulation wrappers take an
+/// optional falloff image (falloffImage; null or empty: none) that divides the camera by its
+/// vignetting falloff along with its gains.
 
 /// Rectangles as left, right, bottom, top, in each image's pixel units.
 struct Bounds {
@@ -20,6 +24,13 @@ struct Bounds {
         return {float(box.x0), float(box.x1), float(box.y0), float(box.y1)};
     }
 };
+
+/// The falloff image (render/kernels/StitchKernels.h) of the camera image or pyramid level whose
+/// box `cosines` covers (its grid: the panorama's, or a level's), with `table` from
+/// inverseFalloffTable.
+Image falloffImage(const AxisCosines& cosines,
+                   const std::vector<float>& table,
+                   const Compute::DevicePtr& device);
 
 void resizeBounds(const Image& source,
                   const Bounds& sourceBounds,
@@ -32,7 +43,8 @@ void accumulateBand(const Image& level,
                     Image& accumulator,
                     const std::array<float, 3>& gain,
                     bool coarsest,
-                    const Box& rectangle);
+                    const Box& rectangle,
+                    const Image* falloff = nullptr);
 void fillLevel(const Image& level,
                const Image& expanded,
                Image& filled,
@@ -48,7 +60,8 @@ void accumulateAlpha(const Image& camera,
                      float featherScaleY,
                      float floor,
                      float threshold,
-                     const Box& rectangle);
+                     const Box& rectangle,
+                     const Image* falloff = nullptr);
 void seamLabel(const Image& camera,
                const Image& feather,
                Image& label,
@@ -59,7 +72,8 @@ void seamLabel(const Image& camera,
                float threshold,
                const Box& rectangle);
 /// seamLabel over `rectangle` and the reduce of `camera` into `level1` (the pyramid factory's,
-/// with `gaussian` and `spherical`) in one pass over the camera.
+/// with `gaussian` and `spherical`, divided by the falloff image of `level1` when one is
+/// given) in one pass over the camera.
 void seamLabelReduce(const Image& camera,
                      const Image& feather,
                      Image& label,
@@ -71,7 +85,8 @@ void seamLabelReduce(const Image& camera,
                      float threshold,
                      const Box& rectangle,
                      float gaussian,
-                     bool spherical);
+                     bool spherical,
+                     const Image* falloff = nullptr);
 void seamWeight(const Image& label, Image& weight, int cameraIndex, const Box& rectangle);
 void normalise(const Image& accumulator,
                const Image& label,
@@ -96,7 +111,8 @@ void bandZero(const Image& coarser,
               const std::array<float, 3>& gain,
               float gaussian,
               bool spherical,
-              const Box& rectangle);
+              const Box& rectangle,
+              const Image* falloff = nullptr);
 void collapseLevel(
     const Image& coarser, Image& accumulator, float threshold, float gaussian, bool spherical);
 void collapseFinal(const Image& coarser,

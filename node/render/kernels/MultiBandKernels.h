@@ -30,7 +30,10 @@ constexpr const char* kBandFillId =
 /// where it holds the label, else 0), O (4f, output). O.rgb = gain * (P.rgb - P.a *
 /// expand(F').rgb), O.a = 1 where W > 0; other pixels are untouched. Level 0 of the camera's
 /// pyramid starts at the origin (its level 1 is F'), so expand indexes fine pixels from there.
-/// Scalars: gain r, g, b, Gaussian, spherical, origin x, origin y (whole numbers).
+/// Scalars: gain r, g, b, Gaussian, spherical, origin x, origin y (whole numbers). A fifth
+/// image, F (the falloff image of P, StitchKernels.h), divides P.rgb by the camera's vignetting
+/// falloff: O.rgb = gain * (P.rgb / V - P.a * expand(F').rgb), F' being made from the camera
+/// already divided by it.
 constexpr const char* kBandZeroId =
     "6903a446736fa6d30f800fbec6b8e8dc3b6b1361d4a2e397a07adda8c090be8f";
 /// One collapse step of the blended pyramid, in place: A.rgb = (A.a > threshold ? A.rgb / A.a

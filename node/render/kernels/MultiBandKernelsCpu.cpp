@@ -84,6 +84,8 @@ inline __attribute__((always_inline)) void bandFill(const CpuLaunch& launch,
     }
 }
 
+/// Falloff: image 4 is the falloff image of the level.
+template <bool Falloff>
 inline __attribute__((always_inline)) void bandZero(const CpuLaunch& launch,
                                                     int rowBegin,
                                                     int rowEnd) {
@@ -110,10 +112,11 @@ inline __attribute__((always_inline)) void bandZero(const CpuLaunch& launch,
             coarse, taps, y - originY, spherical, first - originX, last + 1 - originX);
         const float* pp = PixelAt<float, 4>(level, first, y);
         float* op = PixelAt<float, 4>(out, first, y);
+        const FalloffOf<Falloff> falloff(launch.images[Falloff ? 4 : 0], level, y);
         for (int x = first; x <= last; ++x, pp += 4, op += 4) {
             if (!(wp[x] > 0.0f)) continue;
             const Pixel4 p = load(pp);
-            Pixel4 band = gain * (p - p[3] * expanded.at4(taps, x - originX));
+            Pixel4 band = gain * (falloff.at(x) * p - p[3] * expanded.at4(taps, x - originX));
             band[3] = 1.0f;
             store(op, band);
         }
@@ -177,7 +180,12 @@ SLIB_PYRAMID_CPU_VERSIONS void bandFillRows(const CpuLaunch& launch, int rowBegi
     bandFill(launch, rowBegin, rowEnd);
 }
 SLIB_PYRAMID_CPU_VERSIONS void bandZeroRows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
-    bandZero(launch, rowBegin, rowEnd);
+    bandZero<false>(launch, rowBegin, rowEnd);
+}
+SLIB_PYRAMID_CPU_VERSIONS void bandZeroFalloffRows(const CpuLaunch& launch,
+                                                   int rowBegin,
+                                                   int rowEnd) {
+    bandZero<true>(launch, rowBegin, rowEnd);
 }
 SLIB_PYRAMID_CPU_VERSIONS void collapseLevelRows(const CpuLaunch& launch,
                                                  int rowBegin,
@@ -209,7 +217,8 @@ void registerMultiBandKernels() {
     static std::once_flag bandFill, bandZero, collapseLevel, collapseFinal;
     JIT::RegisterOnce<&floatVariant<Rows<&bandFillRows>, 1, 4, 4, 1, 4>>(
         bandFill, kBandFillId, kBandFillParams);
-    JIT::RegisterOnce<&floatVariant<Rows<&bandZeroRows>, 3, 4, 4, 1, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<Rows<&bandZeroRows>, 3, 4, 4, 1, 4>,
+                                    &floatVariant<Rows<&bandZeroFalloffRows>, 3, 4, 4, 1, 4, 1>>>(
         bandZero, kBandZeroId, kBandZeroParams);
     JIT::RegisterOnce<&floatVariant<Rows<&collapseLevelRows>, 1, 4, 4>>(
         collapseLevel, kCollapseLevelId, kCollapseLevelParams);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
+
 #include "kiln/ParamName.h"
 
 // The kernels of the stitcher. Images are float; positions are absolute pixel positions (a
@@ -41,7 +43,8 @@ constexpr ParamName kWrap = 0x4cb988ba4376a1e3;  // bool
 /// this one), W (1f, the camera's blend weight at this level), A (4f accumulator, the output).
 /// The camera's Laplacian band is P.rgb - P.a * E.rgb (its filled level minus E, see the fill
 /// kernel), on the coarsest level (coarsest set) P.rgb itself. A.rgb += W * gain * band and
-/// A.a += W. Scalars: gain r, g, b, coarsest.
+/// A.a += W. Scalars: gain r, g, b, coarsest. A fifth image, F (the falloff image of P),
+/// divides P.rgb by the camera's falloff in the band.
 constexpr const char* kBandAccumulateId =
     "a5877a19fad4182c9df4417e17f5964aa7b58ca46c7787bd7e5102d23b12453e";
 /// Fill of a camera level (pull-push): F.rgb = P.rgb + (1 - P.a) * E.rgb, F.a = 1: inside the
@@ -55,7 +58,8 @@ constexpr const char* kFillLevelId =
 /// feather weight read bilinearly from the feather image (distance to the camera's own
 /// boundary, at analysis size). Images: C (4f), feather (1f), A (4f). Scalars: gain r, g, b,
 /// feather x scale, y scale (feather pixels per panorama pixel), floor (the least weight of a
-/// pixel the camera sees), threshold (alpha below which the camera does not count).
+/// pixel the camera sees), threshold (alpha below which the camera does not count). A fourth
+/// image, F (the falloff image of C), divides C by its falloff too.
 constexpr const char* kAlphaAccumulateId =
     "44da357212227b9f4be62bbb54792424e8f56f0035d490850c9b760d7050c3c1";
 /// Seam label over a rectangle: where the camera sees the pixel (C.a > threshold) and its
@@ -69,7 +73,10 @@ constexpr const char* kSeamLabelId =
 /// footprint), and level 1 of the camera's Gaussian pyramid from the camera (the pyramid's
 /// reduce, slib/src/kernels/PyramidKernels.h). Images: C (4f), feather (1f), L (4f or 2f), P1
 /// (4f, the output: the domain). Scalars: the seam label's five, the Gaussian, spherical, the
-/// rectangle's x0, y0, x1, y1.
+/// rectangle's x0, y0, x1, y1. A fifth image, F (the falloff image of P1), divides P1's colour
+/// by the camera's falloff after the reduce: the falloff barely bends over the filter's eight
+/// pixels, so this stands for reducing the camera divided by it (the panoramas' PSNR and SSIM
+/// agree to the last printed digit, node/render/README.md).
 constexpr const char* kSeamLabelReduceId =
     "ba3d0711e4b1d4b297074f7054baf8b4a4f9fc4f60f6d139262b7e6121f23ee3";
 /// Seam weight: W = 1 where L.y is the camera, else 0. Images: L (4f or 2f), W (1f). Scalar:
@@ -84,6 +91,34 @@ constexpr const char* kSeamWeightId =
 /// final. L may have 2 channels (no coverage) with expand.
 constexpr const char* kNormaliseId =
     "71a2f2d1077af24c4d41dca1ef589a690373c6464db461b96c18f759eb3ae635";
+
+/// The falloff image F (1f) that some kernels take as their last image when the camera's lens
+/// vignettes: the colour of one of their images, P (each kernel says which: the camera at full
+/// resolution or a level of its pyramid), is multiplied by 1 / V(theta) (StitchAnalysis.h),
+/// theta the angle of the pixel's view direction from the camera's axis. F holds, from its row
+/// 0 up, AxisCosines' terms over P's box: row 0 the column terms for P's columns (entry x -
+/// P.x0), row 1 the cosines of latitude and row 2 the up terms for P's rows (entry y - P.y0),
+/// and row 3 the table of 1 / V against cos theta (inverseFalloffTable). Its width is the
+/// longest of the four.
+constexpr int kFalloffColumnRow = 0;
+constexpr int kFalloffCosLatitudeRow = 1;
+constexpr int kFalloffUpRow = 2;
+constexpr int kFalloffTableRow = 3;
+constexpr int kFalloffRows = 4;
+
+/// Steps of the table of 1 / V against cos theta over -1 .. 1 (2049 entries and one repeated
+/// at the end, so that interpolation never reads past it). V is smooth in cos theta (theta^2 is
+/// about 2 (1 - cos theta) near the axis), so linear interpolation between these entries is
+/// far finer than any falloff a lens has.
+constexpr int kInverseFalloffSteps = 2048;
+
+/// The table interpolated at `cosine` (clamped to -1 .. 1).
+inline float inverseFalloffAt(const float* table, float cosine) {
+    const float t = std::clamp(
+        (cosine + 1.0f) * (0.5f * kInverseFalloffSteps), 0.0f, float(kInverseFalloffSteps));
+    const int k = int(t);
+    return table[k] + (t - float(k)) * (table[k + 1] - table[k]);
+}
 
 constexpr ParamName kGainR = 0x8fc0a8b66c7f0159;
 constexpr ParamName kGainG = 0xaf3a6b3cfc881b73;

@@ -205,6 +205,8 @@ struct ResizeBoundsRows {
     }
 };
 
+/// Falloff: image 4 is the falloff image of the level P.
+template <bool Falloff>
 struct BandAccumulateRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& p = launch.images[0];
@@ -220,11 +222,13 @@ struct BandAccumulateRows {
             const float* ep = PixelAt<float, 4>(e, x0, y);
             const float* wp = PixelAt<float, 1>(w, x0, y);
             float* ap = PixelAt<float, 4>(a, x0, y);
+            const FalloffOf<Falloff> falloff(launch.images[Falloff ? 4 : 0], p, y);
             for (int x = x0; x < launch.domain.x1; ++x, pp += 4, ep += 4, ++wp, ap += 4) {
                 const float weight = *wp;
                 if (weight <= 0.0f) continue;
                 const float k = coarsest ? 0.0f : pp[3];
-                for (int c = 0; c < 3; ++c) ap[c] += weight * gain[c] * (pp[c] - k * ep[c]);
+                const float f = falloff.at(x);
+                for (int c = 0; c < 3; ++c) ap[c] += weight * gain[c] * (f * pp[c] - k * ep[c]);
                 ap[3] += weight;
             }
         }
@@ -308,6 +312,8 @@ private:
     const float* m_r1 = nullptr;
 };
 
+/// Falloff: image 3 is the falloff image of the camera C.
+template <bool Falloff>
 struct AlphaAccumulateRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& cam = launch.images[0];
@@ -322,10 +328,12 @@ struct AlphaAccumulateRows {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
             float* ap = PixelAt<float, 4>(a, x0, y);
             const FeatherRow featherRow(feather, y, sx, sy, floor);
+            const FalloffOf<Falloff> falloff(launch.images[Falloff ? 3 : 0], cam, y);
             for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
                 if (cp[3] <= threshold) continue;
                 const float f = featherRow.at(x);
-                for (int c = 0; c < 3; ++c) ap[c] += f * gain[c] * cp[c];
+                const float fc = f * falloff.at(x);
+                for (int c = 0; c < 3; ++c) ap[c] += fc * gain[c] * cp[c];
                 ap[3] += f * cp[3];
             }
         }
@@ -378,8 +386,9 @@ SLIB_PYRAMID_CPU_VERSIONS void reduceRow4(const KernelImage& fine,
 }
 
 /// Each coarse row is reduced first, which brings fine rows 2y - 3 .. 2y + 4 into the cache;
-/// the labels of fine rows 2y and 2y + 1 then read them from there.
-template <int L>
+/// the labels of fine rows 2y and 2y + 1 then read them from there. Falloff: image 4 is the
+/// falloff image of the level, which divides each reduced row while it is in the cache.
+template <int L, bool Falloff>
 struct SeamLabelReduceRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const KernelImage& cam = launch.images[0];
@@ -397,6 +406,16 @@ struct SeamLabelReduceRows {
         thread_local std::vector<float> line;
         for (int y = rowBegin; y < rowEnd; ++y) {
             reduceRow4(cam, coarse, y, launch.domain.x0, launch.domain.x1, taps, spherical, line);
+            if constexpr (Falloff) {
+                const FalloffRow falloff(launch.images[4], coarse, y);
+                float* p = PixelAt<float, 4>(coarse, launch.domain.x0, y);
+                for (int x = launch.domain.x0; x < launch.domain.x1; ++x, p += 4) {
+                    const float f = falloff.at(x);
+                    p[0] *= f;
+                    p[1] *= f;
+                    p[2] *= f;
+                }
+            }
             if (area.empty()) continue;
             // The fine rows of coarse row y (pyramid alignment, as ReduceRow indexes them).
             const int fine = 2 * y - 2 * (cam.box.y0 >> 1) + cam.box.y0;
@@ -460,17 +479,21 @@ void registerStitchKernels() {
     static std::once_flag resize, band, fill, alpha, label, labelReduce, weight, normalise;
     JIT::RegisterOnce<&JIT::FloatShapeVariants<ResizeBoundsRows, 2>>(
         resize, kResizeBoundsId, kResizeBoundsParams);
-    JIT::RegisterOnce<&floatVariant<BandAccumulateRows, 3, 4, 4, 1, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<BandAccumulateRows<false>, 3, 4, 4, 1, 4>,
+                                    &floatVariant<BandAccumulateRows<true>, 3, 4, 4, 1, 4, 1>>>(
         band, kBandAccumulateId, kBandAccumulateParams);
     JIT::RegisterOnce<&floatVariant<FillLevelRows, 2, 4, 4, 4>>(
         fill, kFillLevelId, kFillLevelParams);
-    JIT::RegisterOnce<&floatVariant<AlphaAccumulateRows, 2, 4, 1, 4>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<AlphaAccumulateRows<false>, 2, 4, 1, 4>,
+                                    &floatVariant<AlphaAccumulateRows<true>, 2, 4, 1, 4, 1>>>(
         alpha, kAlphaAccumulateId, kAlphaAccumulateParams);
     JIT::RegisterOnce<&joinVariants<&floatVariant<SeamLabelRows<4>, 2, 4, 1, 4>,
                                     &floatVariant<SeamLabelRows<2>, 2, 4, 1, 2>>>(
         label, kSeamLabelId, kSeamLabelParams);
-    JIT::RegisterOnce<&joinVariants<&floatVariant<SeamLabelReduceRows<4>, 3, 4, 1, 4, 4>,
-                                    &floatVariant<SeamLabelReduceRows<2>, 3, 4, 1, 2, 4>>>(
+    JIT::RegisterOnce<&joinVariants<&floatVariant<SeamLabelReduceRows<4, false>, 3, 4, 1, 4, 4>,
+                                    &floatVariant<SeamLabelReduceRows<2, false>, 3, 4, 1, 2, 4>,
+                                    &floatVariant<SeamLabelReduceRows<4, true>, 3, 4, 1, 4, 4, 1>,
+                                    &floatVariant<SeamLabelReduceRows<2, true>, 3, 4, 1, 2, 4, 1>>>(
         labelReduce, kSeamLabelReduceId, kSeamLabelReduceParams);
     JIT::RegisterOnce<&joinVariants<&floatVariant<SeamWeightRows<4>, 1, 4, 1>,
                                     &floatVariant<SeamWeightRows<2>, 1, 2, 1>>>(

@@ -361,4 +361,44 @@ TEST(StitchAnalysis, TheRenderersAxisIsWhereTheProjectionPutsTheImageCentre) {
     }
 }
 
+TEST(StitchAnalysis, AxisCosinesFollowThePyramidsGridAndTheTableFollowsTheFalloff) {
+    // A panorama at an odd origin: each pixel's cosine is that of its own direction, and a
+    // level reduced from a box at an odd origin has each pixel where its two fine pixels'
+    // directions meet (their mean cosine, to the curvature over one pixel).
+    const Box panorama{7, 3, 7 + 256, 3 + 128};
+    const std::array<float, 3> axis{0.4f, -0.5f, 0.77f};
+    const double n = std::sqrt(double(axis[0]) * axis[0] + double(axis[1]) * axis[1] +
+                               double(axis[2]) * axis[2]);
+    const AxisCosines fine(axis, panorama, PanoramaGrid::of(panorama));
+    for (int y = panorama.y0; y < panorama.y1; y += 5)
+        for (int x = panorama.x0; x < panorama.x1; x += 3) {
+            const Vec d = pixelDirection(x - panorama.x0, y - panorama.y0, 256, 128);
+            EXPECT_NEAR(
+                fine.at(x, y), (d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2]) / n, 1e-9);
+        }
+    const Box level1{
+        panorama.x0 >> 1, panorama.y0 >> 1, (panorama.x0 >> 1) + 128, (panorama.y0 >> 1) + 64};
+    const AxisCosines coarse(axis, level1, PanoramaGrid::of(panorama).reduced(panorama));
+    for (int y = level1.y0 + 1; y < level1.y1 - 1; ++y)
+        for (int x = level1.x0 + 1; x < level1.x1 - 1; ++x) {
+            const int fx = panorama.x0 + 2 * (x - level1.x0),
+                      fy = panorama.y0 + 2 * (y - level1.y0);
+            double mean = 0;
+            for (int j = 0; j < 2; ++j)
+                for (int i = 0; i < 2; ++i) mean += fine.at(fx + i, fy + j) / 4;
+            EXPECT_NEAR(coarse.at(x, y), mean, 5e-4) << x << "," << y;
+        }
+    // 1 / V from the table, against the falloff itself, from the axis to beyond its reach
+    // (interpolating across the kink at the reach costs 3e-4 there, 2e-5 elsewhere).
+    Vignetting v;
+    v.a = -0.2f, v.b = -0.03f, v.reach = 1.8f;
+    const std::vector<float> table = inverseFalloffTable(v);
+    for (double theta = 0; theta < 3.1; theta += 0.01)
+        EXPECT_NEAR(
+            Kernels::inverseFalloffAt(table.data(), float(std::cos(theta))),
+            std::exp(-v.logFalloff(theta)),
+            (std::abs(theta - v.reach) < 0.02 ? 4e-4 : 2e-5) * std::exp(-v.logFalloff(theta)))
+            << theta;
+}
+
 }  // namespace

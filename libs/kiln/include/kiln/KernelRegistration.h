@@ -15,10 +15,10 @@ namespace Kiln {
 namespace JIT {
 
 /// One CPU instantiation of a kernel and the image signature it was compiled for: the channel
-/// count of each image (all of one component type).
+/// count of each of its images (all of one component type; a kernel has 1 to 11 images).
 struct CpuVariant {
     CpuKernelCode code;
-    std::array<int, 4> channels;
+    std::array<int, 11> channels;
     int imageCount;
     Pixel::ComponentType type;
 };
