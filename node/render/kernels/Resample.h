@@ -241,6 +241,10 @@ inline __attribute__((always_inline)) void sampleInside4(
 /// samplePixel the others.
 template <class F, int kCount = 64>
 struct RunWeights {
+    /// Whether F's weights are cheaper in a run: not Lanczos', which come from a table (in the
+    /// run's loop its lookups became gathers, and a turn took 51-61 ms instead of 40).
+    static constexpr bool kPays = F::kTaps <= 4;
+
     static constexpr int kTaps = F::kTaps;
     static constexpr int kFirst = 1 - kTaps / 2;
     static constexpr int kSize = kCount;

@@ -90,17 +90,41 @@ inline void edgePixel4(const SourceView& s, float x, float y, float* o) {
     std::memcpy(o, &result, sizeof result);
 }
 
-/// n <= kStrip pixels of a row: the weights of all of them first, then their taps.
+/// n <= kStrip pixels of a row: the weights of all of them first, then their taps (where that
+/// pays; else pixel by pixel).
 template <class F>
 inline __attribute__((always_inline)) void filteredRow4(
     const SourceView& s, const float* px, const float* py, int n, float* o) {
-    RunWeights<F, kStrip> run;
-    run.weigh(s, px, py, 1, n);
-    for (int i = 0; i < n; ++i, o += 4) {
-        if (run.inside[i])
-            run.sample(s, i, o);
-        else
-            edgePixel4<F>(s, px[i], py[i], o);
+    using Run = RunWeights<F, kStrip>;
+    if constexpr (Run::kPays) {
+        Run run;
+        run.weigh(s, px, py, 1, n);
+        for (int i = 0; i < n; ++i, o += 4)
+            if (run.inside[i])
+                run.sample(s, i, o);
+            else
+                edgePixel4<F>(s, px[i], py[i], o);
+    } else {
+        constexpr int kTaps = F::kTaps, kFirst = Run::kFirst;
+        const int w = s.box.width(), h = s.box.height();
+        for (int i = 0; i < n; ++i, o += 4) {
+            const float x = px[i], y = py[i];
+            if (!(y >= 0.0f && y <= s.frameHeight && x >= 0.0f && x <= s.frameWidth)) {
+                edgePixel4<F>(s, x, y, o);
+                continue;
+            }
+            const float u = x - 0.5f, v = y - 0.5f;
+            const int iu = floorToInt(u), iv = floorToInt(v);
+            const int left = iu + kFirst, bottom = iv + kFirst;
+            if (left < 0 || left + kTaps > w || bottom < 0 || bottom + kTaps > h) {
+                edgePixel4<F>(s, x, y, o);
+                continue;
+            }
+            float wx[kTaps], wy[kTaps];
+            F::weights(u - float(iu), wx);
+            F::weights(v - float(iv), wy);
+            sampleInside4<F>(s, left, bottom, wx, wy, o);
+        }
     }
 }
 
