@@ -14,14 +14,14 @@ using Kiln::JIT::CpuLaunch;
 using Kiln::JIT::CpuVariant;
 using Kiln::JIT::PixelAt;
 
-/// One row of four-channel pixels through filter F (not Nearest): where every tap lies
+/// Four-channel pixels through filter F (not Nearest) one at a time: where every tap lies
 /// inside the source image (all but the pixels near its edges) the taps are read in pairs
 /// (sampleInside4), elsewhere one at a time with the edge clamp and wrap of samplePixel.
 template <class F>
-inline __attribute__((always_inline)) void resampleRow4(const SourceView& s,
-                                                        const float* p,
-                                                        int n,
-                                                        float* d) {
+inline __attribute__((always_inline)) void resamplePixels4(const SourceView& s,
+                                                           const float* p,
+                                                           int n,
+                                                           float* d) {
     constexpr int kTaps = F::kTaps;
     constexpr int kFirst = 1 - kTaps / 2;
     for (int i = 0; i < n; ++i, p += 2, d += 4) {
@@ -42,6 +42,40 @@ inline __attribute__((always_inline)) void resampleRow4(const SourceView& s,
             sampleInside4<F>(s, left - s.box.x0, bottom - s.box.y0, wx, wy, d);
         } else {
             samplePixel<F, 4>(s, px, py, d);
+        }
+    }
+}
+
+/// One row of four-channel pixels through filter F (not Nearest). Over a whole panorama (a
+/// virtual camera's view of it), runs whose positions all lie in the frame take their weights
+/// together (RunWeights); the others go pixel by pixel. A camera's projection into the
+/// panorama goes pixel by pixel throughout: most of its positions show nothing and are skipped
+/// at once, and there the runs measured 5-8 % slower.
+template <class F>
+inline __attribute__((always_inline)) void resampleRow4(const SourceView& s,
+                                                        const float* p,
+                                                        int n,
+                                                        float* d) {
+    if (!RunWeights<F>::kPays || s.period == 0) {
+        resamplePixels4<F>(s, p, n, d);
+    } else {
+        RunWeights<F> run;
+        for (int i0 = 0; i0 < n; i0 += run.kSize, p += 2 * run.kSize, d += 4 * run.kSize) {
+            const int count = std::min(run.kSize, n - i0);
+            bool framed = true;
+            for (int i = 0; i < count; ++i)
+                framed &= (p[2 * i] >= 0.0f) & (p[2 * i] <= s.frameWidth) & (p[2 * i + 1] >= 0.0f) &
+                          (p[2 * i + 1] <= s.frameHeight);
+            if (!framed) {
+                resamplePixels4<F>(s, p, count, d);
+                continue;
+            }
+            run.weigh(s, p, p + 1, 2, count);
+            for (int i = 0; i < count; ++i)
+                if (run.inside[i])
+                    run.sample(s, i, d + 4 * i);
+                else
+                    samplePixel<F, 4>(s, p[2 * i], p[2 * i + 1], d + 4 * i);
         }
     }
 }

@@ -18,6 +18,9 @@ namespace {
 
 using Kiln::JIT::CpuLaunch;
 
+// Output columns per strip (see rotateRows).
+constexpr int kStrip = 64;
+
 /// The source pixel positions of one destination row: the row's direction turned by m, as
 /// longitude and latitude in source pixels. Branch-free float arithmetic over arrays, so the
 /// compiler vectorises it; this was the bulk of the kernel with two library arc tangents a
@@ -53,44 +56,75 @@ inline Pixel4 load4(const float* p) {
     return v;
 }
 
+/// A pixel whose footprint crosses the seam or a pole, or whose position lies outside the
+/// frame: the taps wrapped and clamped one at a time.
 template <class F>
-inline __attribute__((always_inline)) void filteredRow4(
-    const SourceView& s, const float* px, const float* py, int n, float* o) {
+inline void edgePixel4(const SourceView& s, float x, float y, float* o) {
     constexpr int kTaps = F::kTaps;
     constexpr int kFirst = 1 - kTaps / 2;
     const int w = s.box.width(), h = s.box.height();
-    for (int i = 0; i < n; ++i, o += 4) {
-        float x = px[i];
-        const float y = py[i];
-        if (!(y >= 0.0f && y <= s.frameHeight) || !(x >= 0.0f && x <= s.frameWidth)) {
-            if (!samplePixel<F, 4>(s, x, y, o))
-                for (int c = 0; c < 4; ++c) o[c] = 0.0f;
-            continue;
-        }
-        const float u = x - 0.5f, v = y - 0.5f;
-        const int iu = floorToInt(u), iv = floorToInt(v);
-        float wx[kTaps], wy[kTaps];
-        F::weights(u - float(iu), wx);
-        F::weights(v - float(iv), wy);
-        const int left = iu + kFirst, bottom = iv + kFirst;
-        if (left >= 0 && left + kTaps <= w && bottom >= 0 && bottom + kTaps <= h) {
+    if (!(y >= 0.0f && y <= s.frameHeight) || !(x >= 0.0f && x <= s.frameWidth)) {
+        if (!samplePixel<F, 4>(s, x, y, o))
+            for (int c = 0; c < 4; ++c) o[c] = 0.0f;
+        return;
+    }
+    const float u = x - 0.5f, v = y - 0.5f;
+    const int iu = floorToInt(u), iv = floorToInt(v);
+    float wx[kTaps], wy[kTaps];
+    F::weights(u - float(iu), wx);
+    F::weights(v - float(iv), wy);
+    const int left = iu + kFirst, bottom = iv + kFirst;
+    // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
+    int columns[kTaps];
+    for (int t = 0; t < kTaps; ++t) {
+        const int c = left + t;
+        columns[t] = (c < 0 ? c + w : c >= w ? c - w : c) * 4;
+    }
+    Pixel4 result = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (int j = 0; j < kTaps; ++j) {
+        const float* r = s.rowAt(std::clamp(bottom + j, 0, h - 1));
+        Pixel4 across = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int t = 0; t < kTaps; ++t) across = across + wx[t] * load4(r + columns[t]);
+        result = result + wy[j] * across;
+    }
+    std::memcpy(o, &result, sizeof result);
+}
+
+/// n <= kStrip pixels of a row: the weights of all of them first, then their taps (where that
+/// pays; else pixel by pixel).
+template <class F>
+inline __attribute__((always_inline)) void filteredRow4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    using Run = RunWeights<F, kStrip>;
+    if constexpr (Run::kPays) {
+        Run run;
+        run.weigh(s, px, py, 1, n);
+        for (int i = 0; i < n; ++i, o += 4)
+            if (run.inside[i])
+                run.sample(s, i, o);
+            else
+                edgePixel4<F>(s, px[i], py[i], o);
+    } else {
+        constexpr int kTaps = F::kTaps, kFirst = Run::kFirst;
+        const int w = s.box.width(), h = s.box.height();
+        for (int i = 0; i < n; ++i, o += 4) {
+            const float x = px[i], y = py[i];
+            if (!(y >= 0.0f && y <= s.frameHeight && x >= 0.0f && x <= s.frameWidth)) {
+                edgePixel4<F>(s, x, y, o);
+                continue;
+            }
+            const float u = x - 0.5f, v = y - 0.5f;
+            const int iu = floorToInt(u), iv = floorToInt(v);
+            const int left = iu + kFirst, bottom = iv + kFirst;
+            if (left < 0 || left + kTaps > w || bottom < 0 || bottom + kTaps > h) {
+                edgePixel4<F>(s, x, y, o);
+                continue;
+            }
+            float wx[kTaps], wy[kTaps];
+            F::weights(u - float(iu), wx);
+            F::weights(v - float(iv), wy);
             sampleInside4<F>(s, left, bottom, wx, wy, o);
-            continue;
         }
-        // x lies in [0, w], so the taps lie less than w outside the row: one wrap each.
-        int columns[kTaps];
-        for (int t = 0; t < kTaps; ++t) {
-            const int c = left + t;
-            columns[t] = (c < 0 ? c + w : c >= w ? c - w : c) * 4;
-        }
-        Pixel4 result = {0.0f, 0.0f, 0.0f, 0.0f};
-        for (int j = 0; j < kTaps; ++j) {
-            const float* r = s.rowAt(std::clamp(bottom + j, 0, h - 1));
-            Pixel4 across = {0.0f, 0.0f, 0.0f, 0.0f};
-            for (int t = 0; t < kTaps; ++t) across = across + wx[t] * load4(r + columns[t]);
-            result = result + wy[j] * across;
-        }
-        std::memcpy(o, &result, sizeof result);
     }
 }
 
@@ -130,7 +164,6 @@ inline __attribute__((always_inline)) void rotateRows(const CpuLaunch& launch,
     }
     // Columns in strips, each down all the rows: the source pixels that neighbouring rows of
     // a strip read stay in the cache (a whole turned row walks across up to 32 MB).
-    constexpr int kStrip = 64;
     for (int s0 = x0; s0 < x1; s0 += kStrip) {
         const int count = std::min(kStrip, x1 - s0);
         const std::size_t i0 = std::size_t(s0 - x0);
@@ -186,7 +219,10 @@ RENDER_CPU_VERSIONS void rotateLanczos4(const CpuLaunch& launch,
 /// pixel reads kTaps neighbours of one source row: no trigonometry, a quarter of the taps.
 /// The same result as the general turn up to its float rounding of the positions.
 template <class F, int C>
-void yawRows(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+inline __attribute__((always_inline)) void yawRows(const CpuLaunch& launch,
+                                                   double shift,
+                                                   int rowBegin,
+                                                   int rowEnd) {
     const Kiln::Compute::KernelImage& src = launch.images[0];
     const Kiln::Compute::KernelImage& out = launch.images[1];
     const int width = src.box.width();
@@ -227,8 +263,40 @@ void yawRows(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
     }
 }
 
+// The four-channel sideways turns for both CPU generations, as the general turn's.
+RENDER_CPU_VERSIONS void yawBilinear4(const CpuLaunch& launch,
+                                      double shift,
+                                      int rowBegin,
+                                      int rowEnd) {
+    yawRows<BilinearFilter, 4>(launch, shift, rowBegin, rowEnd);
+}
+RENDER_CPU_VERSIONS void yawCubic4(const CpuLaunch& launch,
+                                   double shift,
+                                   int rowBegin,
+                                   int rowEnd) {
+    yawRows<CubicFilter, 4>(launch, shift, rowBegin, rowEnd);
+}
+RENDER_CPU_VERSIONS void yawLanczos4(const CpuLaunch& launch,
+                                     double shift,
+                                     int rowBegin,
+                                     int rowEnd) {
+    yawRows<LanczosFilter, 4>(launch, shift, rowBegin, rowEnd);
+}
+
 template <int C>
 void yawTurn(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+    if constexpr (C == 4) {
+        switch (launch.param<int>(4)) {
+            case 0:
+                return yawBilinear4(launch, shift, rowBegin, rowEnd);
+            case 1:
+                return yawCubic4(launch, shift, rowBegin, rowEnd);
+            case 2:
+                return yawLanczos4(launch, shift, rowBegin, rowEnd);
+            default:
+                break;
+        }
+    }
     switch (launch.param<int>(4)) {
         case 1:
             return yawRows<CubicFilter, C>(launch, shift, rowBegin, rowEnd);

@@ -13,6 +13,7 @@
 #include "render/kernels/DensifyGrid.h"
 #include "render/kernels/Resample.h"
 #include "render/kernels/VectorOperations.h"
+#include "render/projection/VectorRotate.h"
 
 using namespace Korvane::Research;
 using Kernels::Filter;
@@ -219,6 +220,68 @@ TEST(DensifyGrid, MatchesTheWarpSolversInterpolationAndScalesForProxies) {
     Kiln::Image moved = test::constantImage(2, 2, 2, 5.0f);
     Kernels::warpPositionsByGrid(line, moved, kW, kH, 1.0f, 1.0f);
     EXPECT_EQ(test::pixel(moved, 1, 1)[0], 5.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// Four-channel turns and resampling take their own paths (a run's weights computed together,
+// taps read in pairs, edge pixels one at a time); each channel must be what the one-channel
+// path makes of it. A random panorama whose rows are not a multiple of the runs, turned
+// sideways (the row-shift path), tilted, with a pole brought to the centre of the view and
+// upside down, so that positions cross the seam and both poles.
+TEST(RotateLatlong, FourChannelTurnsAndResamplingMatchEachChannelAlone) {
+    constexpr int kW = 150, kH = 75;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(-1.0f, 2.0f);
+    std::vector<float> values(std::size_t(kW) * kH * 4);
+    for (float& v : values) v = value(rng);
+    const auto at = [&](int x, int y, int c) { return values[std::size_t((y * kW + x) * 4 + c)]; };
+    // The four-channel turn's positions may round differently (its row loops are built for two
+    // CPU generations, one with fused multiply-adds): 2e-5 px at a slope of up to 3 a pixel,
+    // and for Lanczos a neighbouring phase of its weight table (2e-3 here). A wrong tap or
+    // weight is off by tenths.
+    constexpr float kTurnTolerance = 4e-3f;
+    const Kiln::Image pano = test::makeImage(kW, kH, 4, at);
+    const double r = std::sqrt(0.5);
+    const Kernels::Quaternion turns[] = {{0.96f, 0.0f, 0.28f, 0.0f},
+                                         {0.9f, 0.2f, -0.3f, 0.25f},
+                                         {float(r), float(r), 0.0f, 0.0f},
+                                         {0.0f, 0.0f, 0.0f, 1.0f}};
+    for (const Kernels::Quaternion& q : turns) {
+        Kiln::ImageProjection::VectorRotate vectors({q.w, q.x, q.y, q.z});
+        vectors.setSourceSize({kW, kH});
+        Kiln::Image positions = test::constantImage(kW, kH, 2, 0.0f);
+        ASSERT_TRUE(vectors.run(positions, {kW, kH}));
+        for (Filter f : kFilters) {
+            Kiln::Image turned = test::constantImage(kW, kH, 4, -7.0f);
+            Kiln::Image resampled = test::constantImage(kW, kH, 4, -7.0f);
+            Kernels::rotateLatlong(pano, turned, q, f);
+            Kernels::resample(f, pano, positions, resampled, kW, kH, true);
+            for (int c = 0; c < 4; ++c) {
+                const Kiln::Image channel =
+                    test::makeImage(kW, kH, 1, [&](int x, int y, int) { return at(x, y, c); });
+                Kiln::Image turnedAlone = test::constantImage(kW, kH, 1, -7.0f);
+                Kiln::Image resampledAlone = test::constantImage(kW, kH, 1, -7.0f);
+                Kernels::rotateLatlong(channel, turnedAlone, q, f);
+                Kernels::resample(f, channel, positions, resampledAlone, kW, kH, true);
+                for (int y = 0; y < kH; ++y)
+                    for (int x = 0; x < kW; ++x) {
+                        ASSERT_NEAR(test::pixel(turned, x, y)[c],
+                                    test::pixel(turnedAlone, x, y)[0],
+                                    kTurnTolerance)
+                            << "turn " << &q - turns << " filter " << int(f) << " channel " << c
+                            << " at " << x << ", " << y;
+                        ASSERT_NEAR(test::pixel(resampled, x, y)[c],
+                                    test::pixel(resampledAlone, x, y)[0],
+                                    2e-6f)
+                            << "resampled, turn " << &q - turns << " filter " << int(f)
+                            << " channel " << c << " at " << x << ", " << y;
+                    }
+            }
+        }
+    }
 }
 
 }  // namespace
