@@ -800,3 +800,27 @@ TEST(Stitcher, FeatherDistancesAreChamferDistancesToTheNearestUnseenPixelAcrossT
     const HostImage all = featherDistance(HostImage(9, 5, 4, 1.0f), 3, 0.5f);
     for (float v : all.pixels) EXPECT_EQ(v, 14.0f);
 }
+
+TEST(Stitcher, TheSeamLiesHalfwayAcrossTheOverlapOnEveryRow) {
+    // Camera 0 sees the rows above 160, camera 1 those from 96 down, all the way around: each
+    // is deeper inside its own frame on its side of row 128, so the label changes there in
+    // every column (within the feather image's half cell of 4 rows), for every blend.
+    const Box box{0, 0, 256, 256};
+    const std::vector<Image> cams = {
+        camera(
+            box, [](int, int y) { return y < 160; }, flat(0.2f, 0.4f, 0.6f)),
+        camera(
+            box, [](int, int y) { return y >= 96; }, flat(0.6f, 0.4f, 0.2f))};
+    for (BlendType type : kTypes) {
+        Stitcher s;
+        run(s, cams, type, true);
+        const Image& labels = s.seamLabels();
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                if (std::abs(y - 128) <= 4) continue;
+                ASSERT_EQ(px(labels, x, y)[1], y < 128 ? 0.0f : 1.0f)
+                    << int(type) << " at " << x << "," << y;
+                ASSERT_GT(px(labels, x, y)[0], 0.0f);
+            }
+    }
+}
