@@ -266,85 +266,13 @@ struct FillLevelRows {
     }
 };
 
-/// The feather weights of a camera along panorama row y: bilinear from the feather image
-/// (which covers the whole panorama at analysis size, x wrapping), never below `floor` where
-/// the camera sees the pixel. The row's half of the bilinear weights is resolved once; pixels
-/// whose taps lie inside the image skip the border rule. Exactly sampleBilinear<1>'s values.
-class FeatherRow {
-public:
-    FeatherRow(const KernelImage& feather, int y, float sx, float sy, float floor)
-        : m_feather(feather),
-          m_sx(sx),
-          m_floor(floor),
-          m_py(float(feather.box.y0) + (float(y) + 0.5f) * sy) {
-        const float fy = m_py - 0.5f - float(feather.box.y0);
-        const int iy = floorInt(fy);
-        m_ty = fy - float(iy);
-        m_inside = iy >= 0 && iy + 1 < feather.box.height();
-        if (m_inside) {
-            m_r0 = reinterpret_cast<const float*>(feather.origin +
-                                                  std::ptrdiff_t(iy) * feather.rowBytes);
-            m_r1 = reinterpret_cast<const float*>(feather.origin +
-                                                  std::ptrdiff_t(iy + 1) * feather.rowBytes);
-        }
-    }
-
-    float at(int x) const {
-        const float px = float(m_feather.box.x0) + (float(x) + 0.5f) * m_sx;
-        const float fx = px - 0.5f - float(m_feather.box.x0);
-        const int ix = floorInt(fx);
-        float f;
-        if (m_inside && ix >= 0 && ix + 1 < m_feather.box.width()) {
-            const float tx = fx - float(ix);
-            f = (1.0f - m_ty) * ((1.0f - tx) * m_r0[ix] + tx * m_r0[ix + 1]) +
-                m_ty * ((1.0f - tx) * m_r1[ix] + tx * m_r1[ix + 1]);
-        } else {
-            sampleBilinear<1>(m_feather, px, m_py, true, &f);
-        }
-        return std::max(f, m_floor);
-    }
-
-private:
-    const KernelImage& m_feather;
-    float m_sx, m_floor, m_py, m_ty = 0.0f;
-    bool m_inside = false;
-    const float* m_r0 = nullptr;
-    const float* m_r1 = nullptr;
-};
-
-/// Falloff: image 3 is the falloff image of the camera C.
-template <bool Falloff>
-struct AlphaAccumulateRows {
-    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
-        const KernelImage& cam = launch.images[0];
-        const KernelImage& feather = launch.images[1];
-        const KernelImage& a = launch.images[2];
-        const float gain[3] = {
-            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2)};
-        const float sx = launch.param<float>(3), sy = launch.param<float>(4);
-        const float floor = launch.param<float>(5), threshold = launch.param<float>(6);
-        const int x0 = launch.domain.x0;
-        for (int y = rowBegin; y < rowEnd; ++y) {
-            const float* cp = PixelAt<float, 4>(cam, x0, y);
-            float* ap = PixelAt<float, 4>(a, x0, y);
-            const FeatherRow featherRow(feather, y, sx, sy, floor);
-            const FalloffOf<Falloff> falloff(launch.images[Falloff ? 3 : 0], cam, y);
-            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
-                if (cp[3] <= threshold) continue;
-                const float f = featherRow.at(x);
-                const float fc = f * falloff.at(x);
-                for (int c = 0; c < 3; ++c) ap[c] += fc * gain[c] * cp[c];
-                ap[3] += f * cp[3];
-            }
-        }
-    }
-};
-
-/// FeatherRow's values along whole rows, for the label passes. The horizontal half of the
-/// bilinear weights, applied to the two feather rows a label row lies between, is kept while
-/// the next rows of the same task lie between the same two (about 1 / sy label rows): such a
-/// row then costs one blend of two numbers a pixel where its taps lie inside the image. The
-/// same operations in the same order as FeatherRow, so the same values.
+/// The feather weights of a camera along panorama rows: bilinear from the feather image
+/// (which covers the whole panorama at analysis size, x wrapping), never below `floor`;
+/// exactly sampleBilinear<1>'s values. The horizontal half of the bilinear weights, applied to
+/// the two feather rows a panorama row lies between, is kept while the next rows of the same
+/// task lie between the same two (about 1 / sy rows), and the columns whose taps lie inside
+/// the image take it without the border rule: such a row costs one blend of two numbers a
+/// pixel.
 class FeatherRows {
 public:
     FeatherRows(const KernelImage& feather, float sx, float sy, float floor)
@@ -426,6 +354,35 @@ private:
     const KernelImage& m_feather;
     float m_sx, m_sy, m_floor;
     Cache& m_cache;
+};
+
+/// Falloff: image 3 is the falloff image of the camera C.
+template <bool Falloff>
+struct AlphaAccumulateRows {
+    static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        const KernelImage& cam = launch.images[0];
+        const KernelImage& feather = launch.images[1];
+        const KernelImage& a = launch.images[2];
+        const float gain[3] = {
+            launch.param<float>(0), launch.param<float>(1), launch.param<float>(2)};
+        const float sx = launch.param<float>(3), sy = launch.param<float>(4);
+        const float floor = launch.param<float>(5), threshold = launch.param<float>(6);
+        const int x0 = launch.domain.x0;
+        FeatherRows feathers(feather, sx, sy, floor);
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const float* cp = PixelAt<float, 4>(cam, x0, y);
+            float* ap = PixelAt<float, 4>(a, x0, y);
+            const float* fp = feathers.row(y, x0, launch.domain.x1) - x0;
+            const FalloffOf<Falloff> falloff(launch.images[Falloff ? 3 : 0], cam, y);
+            for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
+                if (cp[3] <= threshold) continue;
+                const float f = fp[x];
+                const float fc = f * falloff.at(x);
+                for (int c = 0; c < 3; ++c) ap[c] += fc * gain[c] * cp[c];
+                ap[3] += f * cp[3];
+            }
+        }
+    }
 };
 
 /// The feather rows of a seam label launch: feather image 1, scale x, y and floor scalars 1 to 3.
