@@ -266,50 +266,94 @@ struct FillLevelRows {
     }
 };
 
-/// The feather weights of a camera along panorama row y: bilinear from the feather image
-/// (which covers the whole panorama at analysis size, x wrapping), never below `floor` where
-/// the camera sees the pixel. The row's half of the bilinear weights is resolved once; pixels
-/// whose taps lie inside the image skip the border rule. Exactly sampleBilinear<1>'s values.
-class FeatherRow {
+/// The feather weights of a camera along panorama rows: bilinear from the feather image
+/// (which covers the whole panorama at analysis size, x wrapping), never below `floor`;
+/// exactly sampleBilinear<1>'s values. The horizontal half of the bilinear weights, applied to
+/// the two feather rows a panorama row lies between, is kept while the next rows of the same
+/// task lie between the same two (about 1 / sy rows), and the columns whose taps lie inside
+/// the image take it without the border rule: such a row costs one blend of two numbers a
+/// pixel.
+class FeatherRows {
 public:
-    FeatherRow(const KernelImage& feather, int y, float sx, float sy, float floor)
-        : m_feather(feather),
-          m_sx(sx),
-          m_floor(floor),
-          m_py(float(feather.box.y0) + (float(y) + 0.5f) * sy) {
-        const float fy = m_py - 0.5f - float(feather.box.y0);
-        const int iy = floorInt(fy);
-        m_ty = fy - float(iy);
-        m_inside = iy >= 0 && iy + 1 < feather.box.height();
-        if (m_inside) {
-            m_r0 = reinterpret_cast<const float*>(feather.origin +
-                                                  std::ptrdiff_t(iy) * feather.rowBytes);
-            m_r1 = reinterpret_cast<const float*>(feather.origin +
-                                                  std::ptrdiff_t(iy + 1) * feather.rowBytes);
-        }
+    FeatherRows(const KernelImage& feather, float sx, float sy, float floor)
+        : m_feather(feather), m_sx(sx), m_sy(sy), m_floor(floor), m_cache(cache()) {
+        m_cache.iy = -1;  // nothing kept from another launch
     }
 
-    float at(int x) const {
-        const float px = float(m_feather.box.x0) + (float(x) + 0.5f) * m_sx;
-        const float fx = px - 0.5f - float(m_feather.box.x0);
-        const int ix = floorInt(fx);
-        float f;
-        if (m_inside && ix >= 0 && ix + 1 < m_feather.box.width()) {
-            const float tx = fx - float(ix);
-            f = (1.0f - m_ty) * ((1.0f - tx) * m_r0[ix] + tx * m_r0[ix + 1]) +
-                m_ty * ((1.0f - tx) * m_r1[ix] + tx * m_r1[ix + 1]);
-        } else {
-            sampleBilinear<1>(m_feather, px, m_py, true, &f);
+    /// The weights of columns [x0, x1) of row y, at x - x0; valid until the next call.
+    const float* row(int y, int x0, int x1) {
+        const Box& box = m_feather.box;
+        const float py = float(box.y0) + (float(y) + 0.5f) * m_sy;
+        const float fy = py - 0.5f - float(box.y0);
+        const int iy = floorInt(fy);
+        const float ty = fy - float(iy);
+        Cache& c = m_cache;
+        c.out.resize(std::size_t(x1 - x0));
+        float* out = c.out.data() - x0;
+        auto border = [&](int from, int to) {
+            for (int x = from; x < to; ++x) {
+                float f;
+                sampleBilinear<1>(m_feather, px(x), py, true, &f);
+                out[x] = std::max(f, m_floor);
+            }
+        };
+        if (!(iy >= 0 && iy + 1 < box.height())) {
+            border(x0, x1);
+            return c.out.data();
         }
-        return std::max(f, m_floor);
+        if (iy != c.iy || x0 != c.x0 || x1 != c.x1) blendColumns(iy, x0, x1);
+        // The columns whose taps lie inside the image form one span (the taps move right
+        // with x); the others take the border rule.
+        border(x0, c.a);
+        const float* top = c.top.data() - x0;
+        const float* bottom = c.bottom.data() - x0;
+        for (int x = c.a; x < c.b; ++x)
+            out[x] = std::max((1.0f - ty) * top[x] + ty * bottom[x], m_floor);
+        border(c.b, x1);
+        return c.out.data();
     }
 
 private:
+    struct Cache {
+        int iy = -1, x0 = 0, x1 = 0;
+        int a = 0, b = 0;  // the columns whose taps lie inside
+        std::vector<float> top, bottom, out;
+    };
+    static Cache& cache() {
+        thread_local Cache c;
+        return c;
+    }
+
+    float px(int x) const { return float(m_feather.box.x0) + (float(x) + 0.5f) * m_sx; }
+
+    /// The horizontal blends of feather rows iy and iy + 1 over columns [x0, x1).
+    void blendColumns(int iy, int x0, int x1) {
+        Cache& c = m_cache;
+        c.iy = iy, c.x0 = x0, c.x1 = x1, c.a = x1, c.b = x1;
+        c.top.resize(std::size_t(x1 - x0)), c.bottom.resize(std::size_t(x1 - x0));
+        const auto* r0 = reinterpret_cast<const float*>(m_feather.origin +
+                                                        std::ptrdiff_t(iy) * m_feather.rowBytes);
+        const auto* r1 = reinterpret_cast<const float*>(reinterpret_cast<const unsigned char*>(r0) +
+                                                        m_feather.rowBytes);
+        for (int x = x0; x < x1; ++x) {
+            const float fx = px(x) - 0.5f - float(m_feather.box.x0);
+            const int ix = floorInt(fx);
+            const bool inside = ix >= 0 && ix + 1 < m_feather.box.width();
+            if (!inside) {
+                if (c.a < x1 && c.b == x1) c.b = x;  // past the span
+                continue;
+            }
+            if (c.a == x1) c.a = x;
+            const float tx = fx - float(ix);
+            const std::size_t i = std::size_t(x - x0);
+            c.top[i] = (1.0f - tx) * r0[ix] + tx * r0[ix + 1];
+            c.bottom[i] = (1.0f - tx) * r1[ix] + tx * r1[ix + 1];
+        }
+    }
+
     const KernelImage& m_feather;
-    float m_sx, m_floor, m_py, m_ty = 0.0f;
-    bool m_inside = false;
-    const float* m_r0 = nullptr;
-    const float* m_r1 = nullptr;
+    float m_sx, m_sy, m_floor;
+    Cache& m_cache;
 };
 
 /// Falloff: image 3 is the falloff image of the camera C.
@@ -324,14 +368,15 @@ struct AlphaAccumulateRows {
         const float sx = launch.param<float>(3), sy = launch.param<float>(4);
         const float floor = launch.param<float>(5), threshold = launch.param<float>(6);
         const int x0 = launch.domain.x0;
+        FeatherRows feathers(feather, sx, sy, floor);
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float* cp = PixelAt<float, 4>(cam, x0, y);
             float* ap = PixelAt<float, 4>(a, x0, y);
-            const FeatherRow featherRow(feather, y, sx, sy, floor);
+            const float* fp = feathers.row(y, x0, launch.domain.x1) - x0;
             const FalloffOf<Falloff> falloff(launch.images[Falloff ? 3 : 0], cam, y);
             for (int x = x0; x < launch.domain.x1; ++x, cp += 4, ap += 4) {
                 if (cp[3] <= threshold) continue;
-                const float f = featherRow.at(x);
+                const float f = fp[x];
                 const float fc = f * falloff.at(x);
                 for (int c = 0; c < 3; ++c) ap[c] += fc * gain[c] * cp[c];
                 ap[3] += f * cp[3];
@@ -340,23 +385,27 @@ struct AlphaAccumulateRows {
     }
 };
 
+/// The feather rows of a seam label launch: feather image 1, scale x, y and floor scalars 1 to 3.
+inline FeatherRows featherRows(const CpuLaunch& launch) {
+    return FeatherRows(
+        launch.images[1], launch.param<float>(1), launch.param<float>(2), launch.param<float>(3));
+}
+
 /// Row y, columns [x0, x1) of the seam label (kSeamLabelId). L: the label's channels, 4
 /// (weight, camera, coverage, 0) or 2 (weight, camera).
 template <int L>
-void labelRow(const CpuLaunch& launch, int y, int x0, int x1) {
+void labelRow(const CpuLaunch& launch, FeatherRows& feathers, int y, int x0, int x1) {
     const KernelImage& cam = launch.images[0];
-    const KernelImage& feather = launch.images[1];
     const KernelImage& label = launch.images[2];
     const float camera = launch.param<float>(0);
-    const float sx = launch.param<float>(1), sy = launch.param<float>(2);
-    const float floor = launch.param<float>(3), threshold = launch.param<float>(4);
+    const float threshold = launch.param<float>(4);
     const float* cp = PixelAt<float, 4>(cam, x0, y);
     float* lp = PixelAt<float, L>(label, x0, y);
-    const FeatherRow featherRow(feather, y, sx, sy, floor);
+    const float* fp = feathers.row(y, x0, x1) - x0;
     for (int x = x0; x < x1; ++x, cp += 4, lp += L) {
         if (cp[3] <= threshold) continue;
         if constexpr (L == 4) lp[2] = std::max(lp[2], std::min(cp[3], 1.0f));
-        const float f = featherRow.at(x);
+        const float f = fp[x];
         if (f > lp[0]) {
             lp[0] = f;
             lp[1] = camera;
@@ -367,8 +416,9 @@ void labelRow(const CpuLaunch& launch, int y, int x0, int x1) {
 template <int L>
 struct SeamLabelRows {
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
+        FeatherRows feathers = featherRows(launch);
         for (int y = rowBegin; y < rowEnd; ++y)
-            labelRow<L>(launch, y, launch.domain.x0, launch.domain.x1);
+            labelRow<L>(launch, feathers, y, launch.domain.x0, launch.domain.x1);
     }
 };
 
@@ -404,6 +454,7 @@ struct SeamLabelReduceRows {
                              .intersect(cam.box)
                              .intersect(label.box);
         thread_local std::vector<float> line;
+        FeatherRows feathers = featherRows(launch);
         for (int y = rowBegin; y < rowEnd; ++y) {
             reduceRow4(cam, coarse, y, launch.domain.x0, launch.domain.x1, taps, spherical, line);
             if constexpr (Falloff) {
@@ -420,7 +471,7 @@ struct SeamLabelReduceRows {
             // The fine rows of coarse row y (pyramid alignment, as ReduceRow indexes them).
             const int fine = 2 * y - 2 * (cam.box.y0 >> 1) + cam.box.y0;
             for (int fy = std::max(fine, area.y0); fy < std::min(fine + 2, area.y1); ++fy)
-                labelRow<L>(launch, fy, area.x0, area.x1);
+                labelRow<L>(launch, feathers, fy, area.x0, area.x1);
         }
     }
 };

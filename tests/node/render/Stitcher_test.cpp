@@ -762,3 +762,65 @@ TEST(Stitcher, TheFalloffDividedOutWhileBlendingEqualsBlendingCorrectedCameras) 
             EXPECT_LT(worst, 2e-3f) << "type " << int(type) << ", smallest " << smallest;
         }
 }
+
+TEST(Stitcher, FeatherDistancesAreChamferDistancesToTheNearestUnseenPixelAcrossTheSeam) {
+    // Holes scattered over a frame, one of them touching its right edge, so the nearest unseen
+    // pixel of the left columns lies across the longitude seam.
+    std::mt19937 rng(4);
+    for (int trial = 0; trial < 6; ++trial) {
+        const int w = 40 + int(rng() % 60), h = 20 + int(rng() % 40);
+        HostImage image(w, h, 4, 1.0f);
+        std::vector<std::pair<int, int>> unseen;
+        auto hole = [&](int cx, int cy, int r) {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) image.at(x, y, 3) = 0;
+        };
+        hole(w - 1, h / 2, 2);
+        for (int k = 0; k < int(rng() % 4); ++k)
+            hole(int(rng() % w), int(rng() % h), int(rng() % 5));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (image.at(x, y, 3) <= 0.5f) unseen.emplace_back(x, y);
+        const HostImage d = featherDistance(image, 3, 0.5f);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                float nearest = 1e30f;
+                for (const auto& [ux, uy] : unseen) {
+                    const int dx = std::min(std::abs(x - ux), w - std::abs(x - ux));
+                    nearest = std::min(nearest, std::hypot(float(dx), float(y - uy)));
+                }
+                // Steps of 1 and sqrt 2 overestimate the Euclidean distance by 8 % at most.
+                ASSERT_GE(d.at(x, y), 0.9999f * nearest) << trial << " at " << x << "," << y;
+                ASSERT_LE(d.at(x, y), 1.0824f * nearest + 1e-4f)
+                    << trial << " at " << x << "," << y;
+            }
+    }
+    // Seeing everything: no boundary at all, not even the top and bottom rows.
+    const HostImage all = featherDistance(HostImage(9, 5, 4, 1.0f), 3, 0.5f);
+    for (float v : all.pixels) EXPECT_EQ(v, 14.0f);
+}
+
+TEST(Stitcher, TheSeamLiesHalfwayAcrossTheOverlapOnEveryRow) {
+    // Camera 0 sees the rows above 160, camera 1 those from 96 down, all the way around: each
+    // is deeper inside its own frame on its side of row 128, so the label changes there in
+    // every column (within the feather image's half cell of 4 rows), for every blend.
+    const Box box{0, 0, 256, 256};
+    const std::vector<Image> cams = {
+        camera(
+            box, [](int, int y) { return y < 160; }, flat(0.2f, 0.4f, 0.6f)),
+        camera(
+            box, [](int, int y) { return y >= 96; }, flat(0.6f, 0.4f, 0.2f))};
+    for (BlendType type : kTypes) {
+        Stitcher s;
+        run(s, cams, type, true);
+        const Image& labels = s.seamLabels();
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                if (std::abs(y - 128) <= 4) continue;
+                ASSERT_EQ(px(labels, x, y)[1], y < 128 ? 0.0f : 1.0f)
+                    << int(type) << " at " << x << "," << y;
+                ASSERT_GT(px(labels, x, y)[0], 0.0f);
+            }
+    }
+}
