@@ -9,3 +9,4 @@
 #include "slib/FeatureTracking/FeatureTracker.h"
 #include "slib/FeatureTracking/TrackingImage.h"
 #include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
+#include "slib/ImagePyramids/PyramidFilters.h"

@@ -3,11 +3,11 @@
 #include <mutex>
 #include <vector>
 
+#include "external/VisionLibrary.h"
 #include "kiln/CpuRows.h"
 #include "kiln/KernelRegistration.h"
 #include "render/kernels/CpuKernelVariants.h"
 #include "render/kernels/StitchKernels.h"
-#include "slib/ImagePyramids/PyramidFilters.h"
 
 namespace Kiln {
 namespace ImageStitcher {
