@@ -421,7 +421,11 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     ceres::Solver::Options solver;
     solver.linear_solver_type = ceres::SPARSE_SCHUR;
     solver.max_num_iterations = options.maxIterations;
-    solver.num_threads = 2;
+    // One thread: the same matches must give the same correction on every run (a threaded
+    // Schur elimination sums in a different order each time, and a rig's flat directions
+    // turn that rounding into tenths of a degree), and the process's one worker pool stays
+    // the only one.
+    solver.num_threads = 1;
     solver.logging_type = ceres::SILENT;
     ceres::Solver::Summary summary;
     ceres::Solve(solver, &problem, &summary);
