@@ -139,16 +139,40 @@ HostImage featherDistance(const HostImage& image, int alphaChannel, float thresh
     return d;
 }
 
-std::array<float, 3> meanColour(const HostImage& camera) {
+namespace {
+
+/// Mean straight colour of a premultiplied RGBA camera, each pixel's colour times scale(x, y).
+template <typename Scale>
+std::array<float, 3> scaledMeanColour(const HostImage& camera, Scale scale) {
     double sum[3] = {0, 0, 0};
     double weight = 0;
     for (int y = 0; y < camera.height; ++y)
         for (int x = 0; x < camera.width; ++x) {
-            for (int c = 0; c < 3; ++c) sum[c] += camera.at(x, y, c);
+            const float f = scale(x, y);
+            for (int c = 0; c < 3; ++c) sum[c] += camera.at(x, y, c) * f;
             weight += camera.at(x, y, 3);
         }
     if (weight <= 0) return {0, 0, 0};
     return {float(sum[0] / weight), float(sum[1] / weight), float(sum[2] / weight)};
+}
+
+}  // namespace
+
+std::array<float, 3> meanColour(const HostImage& camera) {
+    return scaledMeanColour(camera, [](int, int) { return 1.0f; });
+}
+
+std::array<float, 3> meanColour(const HostImage& camera,
+                                const std::array<float, 3>& axis,
+                                const Vignetting& vignetting) {
+    if (vignetting.identity()) return meanColour(camera);
+    // The camera covers the whole panorama: its own grid.
+    const AxisCosines cosines(axis, camera.width, camera.height);
+    if (!cosines.known()) return meanColour(camera);
+    const std::vector<float> table = inverseFalloffTable(vignetting);
+    return scaledMeanColour(camera, [&](int x, int y) {
+        return Kernels::inverseFalloffAt(table.data(), float(cosines.at(x, y)));
+    });
 }
 
 namespace {

@@ -184,6 +184,11 @@ inline void removeVignetting(Image& image,
 
 /// Mean straight colour of a premultiplied RGBA camera over the pixels it sees (0 for none).
 std::array<float, 3> meanColour(const HostImage& camera);
+/// The same with the lens's falloff divided out: `camera` spans the whole panorama, its lens
+/// looks along `axis`.
+std::array<float, 3> meanColour(const HostImage& camera,
+                                const std::array<float, 3>& axis,
+                                const Vignetting& vignetting);
 
 }  // namespace ImageStitcher
 }  // namespace Kiln

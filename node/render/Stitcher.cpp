@@ -137,21 +137,6 @@ Image Stitcher::alignedCamera(int camera) const {
     return {};
 }
 
-std::array<float, 3> Stitcher::correctedMean(const Camera& c) const {
-    if (c.vignetting.identity()) return meanColour(c.analysis);
-    // The analysis image covers the whole panorama: its own grid.
-    HostImage corrected = c.analysis;
-    const AxisCosines cosines(c.axis, corrected.width, corrected.height);
-    if (!cosines.known()) return meanColour(c.analysis);
-    const std::vector<float> table = inverseFalloffTable(c.vignetting);
-    for (int y = 0; y < corrected.height; ++y)
-        for (int x = 0; x < corrected.width; ++x) {
-            const float f = Kernels::inverseFalloffAt(table.data(), float(cosines.at(x, y)));
-            for (int k = 0; k < 3; ++k) corrected.at(x, y, k) *= f;
-        }
-    return meanColour(corrected);
-}
-
 std::array<float, 2> Stitcher::featherScale() const {
     return {float(m_analysisBox.width()) / float(m_outputBox.width()),
             float(m_analysisBox.height()) / float(m_outputBox.height())};
@@ -508,7 +493,7 @@ void Stitcher::blendMultiBand(Image& label) {
         Image weight = workImage(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
         const ImagePyramid weights = gaussianPyramid(weight);
-        const std::array<float, 3> mean = correctedMean(c);
+        const std::array<float, 3> mean = meanColour(c.analysis, c.axis, c.vignetting);
 
         // Coarse to fine: the coarsest level filled, then each finer band against the
         // expanded fill of the level below it, the fill of each level made in the same pass.

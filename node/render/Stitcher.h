@@ -149,9 +149,6 @@ private:
 
     void prepare();
     void computeVectorField();
-    /// The mean straight colour of camera `c` with its falloff divided out (the fill of its
-    /// pyramid where its coarsest level holds none of it).
-    std::array<float, 3> correctedMean(const Camera& c) const;
     /// Feather (analysis) pixels per panorama pixel, in x and y.
     std::array<float, 2> featherScale() const;
     /// The falloff image (StitcherKernels.h) of camera `c` over `box` of `grid` (the panorama's

@@ -77,11 +77,11 @@ int boxWidth(float sigma) {
     return 2 * int(std::lround((std::sqrt(4.0f * sigma * sigma + 1.0f) - 1.0f) / 2.0f)) + 1;
 }
 
-/// One box filter of width 2 `half` + 1 along a row of `w` cells of CN interleaved channels,
-/// zero beyond the row; `prefix` holds (w + 1) x CN sums. The running sums stay in registers,
+/// One box filter of width 2 `half` + 1 along a row of `w` cells of three interleaved channels,
+/// zero beyond the row; `prefix` holds (w + 1) x 3 sums. The running sums stay in registers,
 /// one per channel, so the channels add up independently.
-template <int CN>
-void boxRow(float* row, int w, int half, double* prefix) {
+void boxRow3(float* row, int w, int half, double* prefix) {
+    constexpr int CN = 3;
     double sum[CN] = {};
     for (int k = 0; k < CN; ++k) prefix[k] = 0.0;
     for (int x = 0; x < w; ++x)
@@ -97,42 +97,27 @@ void boxRow(float* row, int w, int half, double* prefix) {
     }
 }
 
-/// boxRow of one channel of `stride` interleaved ones.
-void boxRowStrided(float* row, int w, int stride, int half, double* prefix) {
-    double sum = 0.0;
-    prefix[0] = 0.0;
-    for (int x = 0; x < w; ++x) prefix[x + 1] = sum += row[x * stride];
-    const double norm = 1.0 / double(2 * half + 1);
-    for (int x = 0; x < w; ++x)
-        row[x * stride] =
-            float((prefix[std::min(w, x + half + 1)] - prefix[std::max(0, x - half)]) * norm);
-}
-
 /// A Gaussian blur over the same arc on the sphere everywhere, zero beyond the image, as three
-/// box filters each way (whose cost does not grow with the width), of every channel of
-/// `source`. Vertically `sigma` cells; horizontally `sigma` / cos(latitude) cells (at most 4 x
-/// `sigma`), since a cell's width spans cos(latitude) of the arc it spans at the equator:
-/// toward the poles the flow is averaged over as much of the scene, not over ever fewer
-/// camera pixels. `firstRow` is the grid row of the image's row 0, `gridRows` the grid's
-/// height (rows from the south pole).
+/// box filters each way (whose cost does not grow with the width), of the three channels of
+/// `source` (a weight and its weighted flow). Vertically `sigma` cells; horizontally `sigma` /
+/// cos(latitude) cells (at most 4 x `sigma`), since a cell's width spans cos(latitude) of the arc
+/// it spans at the equator: toward the poles the flow is averaged over as much of the scene, not
+/// over ever fewer camera pixels. `firstRow` is the grid row of the image's row 0, `gridRows` the
+/// grid's height (rows from the south pole).
 void arcBlur(const cv::Mat& source, cv::Mat& result, float sigma, int firstRow, int gridRows) {
-    const int h = source.rows, w = source.cols, cn = source.channels();
+    CV_Assert(source.type() == CV_32FC3);
+    const int h = source.rows, w = source.cols;
     const cv::Size column(1, boxWidth(sigma));
     cv::boxFilter(source, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
     cv::boxFilter(result, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
     cv::boxFilter(result, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
-    std::vector<double> prefix((std::size_t(w) + 1) * cn);
+    std::vector<double> prefix((std::size_t(w) + 1) * 3);
     for (int y = 0; y < h; ++y) {
         const float latitude =
             ((float(firstRow + y) + 0.5f) / float(gridRows) - 0.5f) * 3.14159265f;
         const int half = boxWidth(sigma / std::max(std::cos(latitude), 0.25f)) / 2;
         float* row = result.ptr<float>(y);
-        for (int pass = 0; pass < 3; ++pass) {
-            if (cn == 3)
-                boxRow<3>(row, w, half, prefix.data());
-            else
-                for (int k = 0; k < cn; ++k) boxRowStrided(row + k, w, cn, half, prefix.data());
-        }
+        for (int pass = 0; pass < 3; ++pass) boxRow3(row, w, half, prefix.data());
     }
 }
 
