@@ -300,7 +300,10 @@ int CommandLine::render(Graph& graph,
         return 1;
     }
     m_err << "vireo: " << nodeName << ": " << result.framesRun << " frame"
-          << (result.framesRun == 1 ? "" : "s") << " done" << std::endl;
+          << (result.framesRun == 1 ? "" : "s") << " done";
+    // Frames the node had nothing to do on (an analysis skips frames between its keys).
+    if (result.framesSkipped > 0) m_err << ", " << result.framesSkipped << " skipped";
+    m_err << std::endl;
     return 0;
 }
 
