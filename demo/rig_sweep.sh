@@ -19,6 +19,7 @@ done
 
 status=0
 for footage in "$@"; do
+    [ -d "$footage" ] || { echo "rig_sweep.sh: $footage: no such folder" >&2; exit 1; }
     footage="$(cd "$footage" && pwd)"
     name="${footage##*/}"
     [ -f "$footage/rig.json" ] && [ -d "$footage/truth" ] ||
