@@ -15,13 +15,50 @@ import time
 
 import vireo
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "scripts")]
 import match_report  # noqa: E402
+import render  # noqa: E402
 
 
-def step(name):
-    print("== %s" % name, flush=True)
-    return time.monotonic()
+def road(node, frames, quiet=False):
+    """Match, Refine Rig, Match again on the refined rig, Warp, on `node` at its keys `frames`.
+
+    Returns the seconds of each step by name and the match error after it, or None when a
+    step fails (said why). Prints the matches of every pass, the rig correction and the match
+    error; `quiet` keeps only the failures and the second pass's matches."""
+    times, errors = {}, {}
+
+    def timed(name, knob):
+        if not quiet:
+            print("== %s" % name, flush=True)
+        t = time.monotonic()
+        node[knob].execute()
+        times[name] = time.monotonic() - t
+        errors[name] = node["matchError"].value()
+
+    timed("Match", "match")
+    if not node["isMatched"].value():
+        print("Match found no matches")
+        return None
+    if not quiet:
+        for key in frames:
+            match_report.print_report(node, key)
+    timed("Refine Rig", "refineRig")
+    if not quiet:
+        print("Rig Correction: %s" % node["rigCorrectionDegrees"].value())
+    # The matches of the first pass were searched about the rig as recorded; on the refined
+    # rig the bands are narrow and right.
+    timed("Match again", "match")
+    for key in frames:
+        match_report.print_report(node, key)
+    timed("Warp", "warp")
+    if not quiet:
+        print("match error %.4f" % node["matchError"].value())
+    if not node["isWarped"].value():
+        print("Warp stored no grids")
+        return None
+    return times, errors
 
 
 def main(argv):
@@ -33,54 +70,22 @@ def main(argv):
     node = vireo.toNode("DizuvaRuvi1")
     node.lastFrame()  # validates the node, which reads the rig
 
-    t = step("Key")
     keys = node["analysisKeyframe"]
     keys.setKeyAt(1)
     frames = [int(keys.getKeyTime(i)) for i in range(keys.getNumKeys())]
-    print("analysis keys %s (%.1f s)" % (frames, time.monotonic() - t))
-
-    t = step("Match")
-    node["match"].execute()
-    print("Match: %.1f s" % (time.monotonic() - t))
-    if not node["isMatched"].value():
-        print("real_footage: Match found no matches")
+    print("analysis keys %s" % frames)
+    steps = road(node, frames)
+    if steps is None:
         return 1
-    for key in frames:
-        match_report.print_report(node, key)
-
-    t = step("Refine Rig")
-    node["refineRig"].execute()
-    print("Rig Correction: %s (%.1f s)" % (node["rigCorrectionDegrees"].value(),
-                                           time.monotonic() - t))
-
-    # The matches of the first pass were searched about the rig as recorded; on the refined
-    # rig the bands are narrow and right.
-    t = step("Match again, on the refined rig")
-    node["match"].execute()
-    print("Match: %.1f s" % (time.monotonic() - t))
-    for key in frames:
-        match_report.print_report(node, key)
-
-    t = step("Warp")
-    node["warp"].execute()
-    print("Warp: %.1f s, match error %.4f" % (time.monotonic() - t, node["matchError"].value()))
-    if not node["isWarped"].value():
-        print("real_footage: Warp stored no grids")
-        return 1
+    times = steps[0]
+    print(", ".join("%s %.1f s" % kv for kv in times.items()))
 
     write = vireo.createNode("Write", name="RealWrite")
     write.setInput(0, node)
-    node["blendType"].setValue("Multi-Band")
-    node["outputView"].fromScript("main")
-    write["views"].setValue("main")
-    for mode, name in (("Unwarped", "pano_unwarped"), ("Warped", "pano_warped")):
-        t = step("Render %s" % mode)
-        node["outputMode"].setValue(mode)
-        path = os.path.join(out, name + ".png")
-        write["file"].setValue(path)
-        vireo.execute(write, vireo.FrameRanges([frames[0]]))
-        print("%s (%.1f s)" % (path, time.monotonic() - t))
+    for path, figures in render.panoramas(node, write, out, frames[0], exr=False):
+        print("%s: %s" % (path, figures))
     return 0
 
 
-sys.exit(main(sys.argv))
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

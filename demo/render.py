@@ -25,6 +25,60 @@ def render(write, path, views, frame):
     return time.monotonic() - start
 
 
+def panoramas(node, write, out, frame, exr=True):
+    """The panorama Unwarped and Warped (Multi-Band) at `frame` into OUT as PNG (and EXR, for
+    pano_quality). Returns [(path, figures)] for the PNG files."""
+    node["blendType"].setValue("Multi-Band")
+    node["outputView"].fromScript("main")
+    write["views"].setValue("main")
+    files = []
+    for mode, name in (("Unwarped", "pano_unwarped"), ("Warped", "pano_warped")):
+        node["outputMode"].setValue(mode)
+        t = render(write, os.path.join(out, name + ".png"), "main", frame)
+        if exr:
+            render(write, os.path.join(out, name + ".exr"), "main", frame)
+        files.append((os.path.join(out, name + ".png"),
+                      "panorama %s, Multi-Band, frame %d, rendered in %.2f s" % (mode, frame, t)))
+    return files
+
+
+def quality(node, write, out, frame, cameras, pano_quality, truth_dir, pictures=True):
+    """Runs pano_quality on the panoramas `panoramas` wrote, against make_rig's truth.
+
+    Each camera alone in the panorama, both ways: where two overlap, their difference is the
+    misalignment the heat map shows. Alpha blending without expand keeps each camera inside
+    its own frame. Returns (exit status, output); with `pictures`, also the heat map and the
+    crop where the warp removed the most, as [(path, figures)] in a third item."""
+    node["blendType"].setValue("Alpha")
+    node["expandBlend"].setValue(False)
+    for mode in ("Unwarped", "Warped"):
+        node["outputMode"].setValue(mode)
+        folder = os.path.join(out, "cameras_" + mode.lower())
+        os.makedirs(folder, exist_ok=True)
+        for cam in cameras:
+            node["outputView"].fromScript(cam)
+            render(write, os.path.join(folder, cam + ".exr"), "main", frame)
+    node["outputView"].fromScript("main")
+    node["blendType"].setValue("Multi-Band")
+    node["expandBlend"].setValue(True)
+    truth = os.path.join(truth_dir, "pano.%04d.exr" % frame)
+    heat = os.path.join(out, "misalignment.png")
+    crop = os.path.join(out, "ghosting_before_after.png")
+    command = [pano_quality, truth,
+               os.path.join(out, "pano_unwarped.exr"), os.path.join(out, "cameras_unwarped"),
+               os.path.join(out, "pano_warped.exr"), os.path.join(out, "cameras_warped")]
+    if pictures:
+        command += ["--heatmap", heat, "--crop", crop]
+    result = subprocess.run(command, capture_output=True, text=True)
+    files = [] if not pictures else [
+        (heat, "misalignment between overlapping cameras (largest difference of their "
+               "smoothed luma, 0 to 0.2 on the scale bar), before (top) and after (bottom) the "
+               "warp"),
+        (crop, "the panorama Unwarped (left) and Warped (right), 1:1, where the warp removed "
+               "the most misalignment")]
+    return result.returncode, result.stdout + result.stderr, files
+
+
 def main(argv):
     if len(argv) not in (3, 5):
         print(__doc__.strip())
@@ -36,20 +90,7 @@ def main(argv):
     cameras = node["rigViews"].toScript().strip('{}"').split()
     write = vireo.createNode("Write", name="DemoWrite")
     write.setInput(0, node)
-    node["blendType"].setValue("Multi-Band")
-    node["outputView"].fromScript("main")
-    files = []
-
-    def pano(mode, name, exr=True):
-        node["outputMode"].setValue(mode)
-        t = render(write, os.path.join(out, name + ".png"), "main", frame)
-        if exr:
-            render(write, os.path.join(out, name + ".exr"), "main", frame)
-        files.append((os.path.join(out, name + ".png"),
-                      "panorama %s, Multi-Band, frame %d, rendered in %.2f s" % (mode, frame, t)))
-
-    pano("Unwarped", "pano_unwarped")
-    pano("Warped", "pano_warped")
+    files = panoramas(node, write, out, frame)
 
     # Looking around: a rectilinear view turned toward the seam between cameras 1 and 2.
     node["projectionType"].setValue("Rectilinear")
@@ -71,39 +112,11 @@ def main(argv):
     node["cameraOutputMode"].setValue("Unwarped")
 
     if len(argv) == 5:
-        # Each camera alone in the panorama, both ways: where two overlap, their difference
-        # is the misalignment the heat map shows. Alpha blending without expand keeps each
-        # camera inside its own frame.
-        node["blendType"].setValue("Alpha")
-        node["expandBlend"].setValue(False)
-        for mode in ("Unwarped", "Warped"):
-            node["outputMode"].setValue(mode)
-            folder = os.path.join(out, "cameras_" + mode.lower())
-            os.makedirs(folder, exist_ok=True)
-            for cam in cameras:
-                node["outputView"].fromScript(cam)
-                render(write, os.path.join(folder, cam + ".exr"), "main", frame)
-        node["outputView"].fromScript("main")
-        node["blendType"].setValue("Multi-Band")
-        node["expandBlend"].setValue(True)
-        truth = os.path.join(argv[4], "pano.%04d.exr" % frame)
-        heat = os.path.join(out, "misalignment.png")
-        crop = os.path.join(out, "ghosting_before_after.png")
-        result = subprocess.run([argv[3], truth,
-                                 os.path.join(out, "pano_unwarped.exr"),
-                                 os.path.join(out, "cameras_unwarped"),
-                                 os.path.join(out, "pano_warped.exr"),
-                                 os.path.join(out, "cameras_warped"),
-                                 "--heatmap", heat, "--crop", crop],
-                                capture_output=True, text=True)
-        print(result.stdout + result.stderr, end="")
-        if result.returncode != 0:
+        status, text, pictures = quality(node, write, out, frame, cameras, argv[3], argv[4])
+        print(text, end="")
+        if status != 0:
             return 1
-        files.append((heat, "misalignment between overlapping cameras (largest difference of "
-                            "their smoothed luma, 0 to 0.2 on the scale bar), before (top) and "
-                            "after (bottom) the warp"))
-        files.append((crop, "the panorama Unwarped (left) and Warped (right), 1:1, where the "
-                            "warp removed the most misalignment"))
+        files += pictures
 
     for path, figures in files:
         print("%s: %s" % (path, figures))
@@ -111,4 +124,5 @@ def main(argv):
     return 0
 
 
-sys.exit(main(sys.argv))
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -21,10 +21,6 @@ namespace Research {
 
 namespace {
 
-/// How far a maker's calibration of a lens may be off (README: "Two-lens rigs"): focal length
-/// 1 %, optical centre 1 % of the image circle's radius.
-constexpr double kPairFocalSigma = 0.01;
-constexpr double kPairCentreSigma = 0.01;
 /// Where a point whose rays meet nowhere that every camera sees starts, metres from the rig.
 constexpr double kFarStart = 100.0;
 
@@ -389,24 +385,27 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     // by a pixel). With the lenses refined, the parallax places the rig (to a fifth of a degree
     // or so, README: "The whole rig's turn"): the positions stay. A rig of two cameras is the
     // exception: they share one overlap (two fisheyes back to back, a thin ring at their rims),
-    // where a lens's focal length trades against the depth of the points and a tilt; each lens
-    // is held near its calibration by a prior (README: "Two-lens rigs") and the rig keeps the
-    // gauge of fixed lenses.
+    // where nothing places the rig, and it keeps the gauge of fixed lenses.
+    //
+    // Refined lenses are held near their calibration (README: "Lens priors"): what the overlaps
+    // cannot tell apart from a turn or from the depth of the points (a focal length on the ring
+    // of two lenses, an optical centre against the turn of a narrow rectilinear camera) would
+    // otherwise drift with the noise of the matches.
     const bool pair = n == 2;
-    if (pair && options.refineLens)
-        for (int c = 0; c < n; ++c) {
-            const CameraDefinition& camera = rig.getCamera(c);
-            const double radius =
-                std::max(1.0,
-                         camera.hasImageCircle()
-                             ? camera.getImageCircleRadius()
-                             : 0.5 * std::min(camera.getFormatWidth(), camera.getFormatHeight()));
-            problem.AddResidualBlock(
-                new ceres::AutoDiffCostFunction<LensPrior, 3, 3>(
-                    new LensPrior{kPairFocalSigma, kPairCentreSigma * radius, options.lossScale}),
-                nullptr,
-                lenses[size_t(c)].data());
-        }
+    for (int c = 0; c < n && options.refineLens; ++c) {
+        if (perCamera[size_t(c)] == 0) continue;
+        const CameraDefinition& camera = rig.getCamera(c);
+        const double radius =
+            std::max(1.0,
+                     camera.hasImageCircle()
+                         ? camera.getImageCircleRadius()
+                         : 0.5 * std::min(camera.getFormatWidth(), camera.getFormatHeight()));
+        problem.AddResidualBlock(
+            new ceres::AutoDiffCostFunction<LensPrior, 3, 3>(
+                new LensPrior{options.focalSigma, options.centreSigma * radius, options.lossScale}),
+            nullptr,
+            lenses[size_t(c)].data());
+    }
     if (options.refineLens && !pair) {
         problem.SetParameterBlockConstant(turn.data());
     } else {

@@ -20,10 +20,15 @@ struct RefineRigOptions {
     /// refuses the refinement.
     int minMatchesPerCamera = 20;
     int maxIterations = 50;
-    /// Also refine each camera's focal length and optical centre. On a rig of two cameras each
-    /// lens is held near its calibration (focal length within about 1 %, centre within about
-    /// 1 % of the image circle's radius), which their one overlap cannot place.
+    /// Also refine each camera's focal length and optical centre, each held near its
+    /// calibration by the sigmas below: one sigma off weighs as much as one match off by
+    /// lossScale.
     bool refineLens = false;
+    /// How far the calibration's focal lengths may be off, a fraction.
+    double focalSigma = 0.01;
+    /// How far its optical centres may be off, a fraction of the image circle's radius (half
+    /// the smaller image side without a circle).
+    double centreSigma = 0.01;
 };
 
 /// What RefineRig found: per camera the rotation to put before its camera-to-world rotation
