@@ -265,8 +265,9 @@ class StripPrefetch {
 public:
     static constexpr int kAhead = 4;
 
-    StripPrefetch(const Kiln::Compute::KernelImage& source)
+    StripPrefetch(const Kiln::Compute::KernelImage& source, int channels)
         : m_origin(reinterpret_cast<const char*>(source.origin)),
+          m_pixelBytes(std::ptrdiff_t(channels) * std::ptrdiff_t(sizeof(float))),
           m_rowBytes(source.rowBytes),
           m_maxX(float(std::max(0, source.box.width() - 4))),
           m_maxY(float(std::max(0, source.box.height() - 4))),
@@ -280,7 +281,7 @@ public:
             // Clamped first (NaN goes to 0), then the footprint's first column and row.
             const float x = std::min(m_maxX, std::max(0.0f, px[i] + a * (px[i] - qx[i]) - 1.5f));
             const float y = std::min(m_maxY, std::max(0.0f, py[i] + a * (py[i] - qy[i]) - 1.5f));
-            m_offset[i] = std::ptrdiff_t(y) * m_rowBytes + std::ptrdiff_t(x) * 16;
+            m_offset[i] = std::ptrdiff_t(y) * m_rowBytes + std::ptrdiff_t(x) * m_pixelBytes;
         }
         // Neighbouring footprints share most lines: every other pixel's rows suffice.
         for (int i = 0; i < n; i += 2)
@@ -290,7 +291,7 @@ public:
 
 private:
     const char* m_origin;
-    std::ptrdiff_t m_rowBytes;
+    std::ptrdiff_t m_pixelBytes, m_rowBytes;
     float m_maxX, m_maxY;
     int m_rows;
     std::ptrdiff_t m_offset[kStrip];
@@ -307,7 +308,7 @@ inline __attribute__((always_inline)) void rotateRows(
     const SourceView source(local, src.box.width(), src.box.height(), true);
     const PanoramaScale scale(float(src.box.width()), float(src.box.height()));
     const int x0 = launch.domain.x0, x1 = launch.domain.x1;
-    StripPrefetch prefetch(src);
+    StripPrefetch prefetch(src, C);
     float positions[2][2][kStrip];  // this row's and the last one's
     // Columns in strips, each down all the rows: the source pixels that neighbouring rows of
     // a strip read stay in the cache (a whole turned row walks across up to 32 MB).
