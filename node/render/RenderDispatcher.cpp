@@ -323,13 +323,28 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         camera.fieldOfView = IP::fieldOfView(camera);
         look.lens.undistort = false;
         look.parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
-        // The view's positions change at every turn: they go into an image held between calls,
-        // not into the process's position-image cache, where every turn would add 16 MiB and
-        // soon push out the cameras' own positions (then the next panorama recomputes them).
-        keptImage(m_viewPositions, frameBox, 2, m_renderer.device());
-        Kernels::projectPositions(m_viewPositions,
-                                  IP::projectionScalars(look, true, true, size, size));
-        Kernels::resample(filter, panorama, m_viewPositions, out, size.width, size.height, true);
+        const Kernels::ProjectionScalars scalars =
+            IP::projectionScalars(look, true, true, size, size);
+        if (camera.projection == int(ProjectionTypeEnum::Rectilinear)) {
+            // Straight from the panorama, the positions made strip by strip as the view is
+            // written: a full position image (16 MiB written and read back at every turn) cost
+            // about as much as the resampling.
+            const Kernels::RectilinearLens lens{
+                scalars.focal * float(size.width) / scalars.sensorWidth,
+                0.5f * float(size.width) + scalars.shift[0],
+                0.5f * float(size.height) + scalars.shift[1],
+                scalars.aspect};
+            Kernels::lookThrough(panorama, out, IP::inverse(toKernel(view)), lens, filter);
+        } else {
+            // The view's positions change at every turn: they go into an image held between
+            // calls, not into the process's position-image cache, where every turn would add
+            // 16 MiB and soon push out the cameras' own positions (then the next panorama
+            // recomputes them).
+            keptImage(m_viewPositions, frameBox, 2, m_renderer.device());
+            Kernels::projectPositions(m_viewPositions, scalars);
+            Kernels::resample(
+                filter, panorama, m_viewPositions, out, size.width, size.height, true);
+        }
     }
     if (!direct) PlaneImages::toPlane(out, kRGBA, plane);
 }

@@ -157,10 +157,14 @@ void warpPositionsByGrid(const Kiln::Image& grid,
                 nullptr);
 }
 
-void rotateLatlong(const Kiln::Image& source,
-                   Kiln::Image& destination,
-                   const Quaternion& q,
-                   Filter filter) {
+namespace {
+
+void launchTurn(const Kiln::Image& source,
+                Kiln::Image& destination,
+                const Quaternion& q,
+                Filter filter,
+                int lensType,
+                const RectilinearLens& lens) {
     if (!isFilter(filter)) return;
     Kiln::Compute::RunExplicit(kRotateLatlongProgram,
                                kOptimisedFlags,
@@ -171,7 +175,29 @@ void rotateLatlong(const Kiln::Image& source,
                                    WriteScalar(context, kRotateY, q.y);
                                    WriteScalar(context, kRotateZ, q.z);
                                    WriteScalar(context, kRotateFilter, int(filter));
+                                   WriteScalar(context, kRotateLens, lensType);
+                                   WriteScalar(context, kRotateFocal, lens.focal);
+                                   WriteScalar(context, kRotateCentreX, lens.centreX);
+                                   WriteScalar(context, kRotateCentreY, lens.centreY);
+                                   WriteScalar(context, kRotateAspect, lens.aspect);
                                });
+}
+
+}  // namespace
+
+void rotateLatlong(const Kiln::Image& source,
+                   Kiln::Image& destination,
+                   const Quaternion& q,
+                   Filter filter) {
+    launchTurn(source, destination, q, filter, 0, RectilinearLens{});
+}
+
+void lookThrough(const Kiln::Image& panorama,
+                 Kiln::Image& destination,
+                 const Quaternion& q,
+                 const RectilinearLens& lens,
+                 Filter filter) {
+    launchTurn(panorama, destination, q, filter, 1, lens);
 }
 
 void registerRenderKernels() {

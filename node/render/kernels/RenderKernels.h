@@ -100,6 +100,25 @@ void rotateLatlong(const Kiln::Image& source,
                    const Quaternion& rotation,
                    Filter filter);
 
+/// An ideal rectilinear lens over a destination box (RotateLatlong.h): the focal length in
+/// pixels across, the optical centre in pixels from the box's corner (y up), the pixel aspect
+/// (width / height).
+struct RectilinearLens {
+    float focal = 0;
+    float centreX = 0, centreY = 0;
+    float aspect = 1;
+};
+
+/// The panorama `panorama` seen through `lens` at its centre, whose camera-to-panorama
+/// rotation is `rotation` (RotateLatlong.h): explicit launch, flags 19. The same pixels as the
+/// projection kernel's positions of that camera resampled from the panorama, without the
+/// position image. A filter value outside 0..3 launches nothing.
+void lookThrough(const Kiln::Image& panorama,
+                 Kiln::Image& destination,
+                 const Quaternion& rotation,
+                 const RectilinearLens& lens,
+                 Filter filter);
+
 /// Registers every variant of the node's rendering kernels; the kernels' static initialisers
 /// already do at load, so only code that runs before them needs it.
 void registerRenderKernels();

@@ -13,6 +13,7 @@
 #include "render/kernels/DensifyGrid.h"
 #include "render/kernels/Resample.h"
 #include "render/kernels/VectorOperations.h"
+#include "render/projection/ProjectionRecords.h"
 #include "render/projection/VectorRotate.h"
 
 using namespace Korvane::Research;
@@ -282,6 +283,61 @@ TEST(RotateLatlong, FourChannelTurnsAndResamplingMatchEachChannelAlone) {
             }
         }
     }
+}
+
+// A look through a rectilinear camera straight from the panorama is the projection kernel's
+// positions of that camera (its rotation as ZXY angles) resampled: views across the seam and
+// past both poles, a shifted centre and non-square pixels, every filter.
+TEST(RotateLatlong, LookingThroughACameraMatchesItsPositionImageResampled) {
+    constexpr int kW = 150, kH = 75, kCamW = 97, kCamH = 61;
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> value(-1.0f, 2.0f);
+    const Kiln::Image pano = test::makeImage(kW, kH, 4, [&](int, int, int) { return value(rng); });
+    namespace IP = Kiln::ImageProjection;
+    IP::ProjectionRecords look;
+    look.camera = {0.0f, 14.0f, 36.0f, 24.0f, 1.1f, 1.0f, {}, {}, 0, 1};
+    look.lens = {{}, {3.0f, -2.0f}, false, {}};
+    look.parallax.depth = 0.0f;
+    const auto axis = [](double degrees, int i) {
+        std::array<double, 4> q{std::cos(degrees * M_PI / 360.0), 0.0, 0.0, 0.0};
+        q[size_t(i)] = std::sin(degrees * M_PI / 360.0);
+        return q;
+    };
+    const auto times = [](const std::array<double, 4>& a, const std::array<double, 4>& b) {
+        return std::array<double, 4>{a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3],
+                                     a[0] * b[1] + a[1] * b[0] + a[2] * b[3] - a[3] * b[2],
+                                     a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1],
+                                     a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0]};
+    };
+    for (const std::array<float, 3> angles :
+         {std::array<float, 3>{10, 30, 0}, {80, -120, 20}, {-75, 175, -10}, {120, 60, 30}}) {
+        look.camera.rotation = angles;
+        // Camera to rig frame: Ry Rx Rz.
+        const auto q = times(times(axis(angles[1], 2), axis(angles[0], 1)), axis(angles[2], 3));
+        Kiln::Image positions = test::constantImage(kCamW, kCamH, 2, 0.0f);
+        Kernels::projectPositions(
+            positions, IP::projectionScalars(look, true, true, {kW, kH}, {kCamW, kCamH}));
+        const Kernels::RectilinearLens lens{
+            14.0f * kCamW / 36.0f, 0.5f * kCamW + 3.0f, 0.5f * kCamH - 2.0f, 1.1f};
+        for (Filter f : kFilters) {
+            Kiln::Image through = test::constantImage(kCamW, kCamH, 4, -7.0f);
+            Kiln::Image resampled = test::constantImage(kCamW, kCamH, 4, -7.0f);
+            Kernels::lookThrough(
+                pano, through, {float(q[0]), float(q[1]), float(q[2]), float(q[3])}, lens, f);
+            Kernels::resample(f, pano, positions, resampled, kW, kH, true);
+            for (int y = 0; y < kCamH; ++y)
+                for (int x = 0; x < kCamW; ++x)
+                    for (int c = 0; c < 4; ++c)
+                        ASSERT_NEAR(
+                            test::pixel(through, x, y)[c], test::pixel(resampled, x, y)[c], 4e-3f)
+                            << "angles " << angles[0] << " " << angles[1] << " " << angles[2]
+                            << " filter " << int(f) << " at " << x << ", " << y;
+        }
+    }
+    // A lens without a focal length shows nothing.
+    Kiln::Image none = test::constantImage(kCamW, kCamH, 4, -7.0f);
+    Kernels::lookThrough(pano, none, {1, 0, 0, 0}, {0.0f, 40.0f, 30.0f, 1.0f}, Filter::Cubic);
+    EXPECT_EQ(test::pixel(none, 40, 30)[3], 0.0f);
 }
 
 }  // namespace
