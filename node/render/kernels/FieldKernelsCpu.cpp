@@ -71,17 +71,42 @@ inline __attribute__((always_inline)) void sampleCamera(const KernelImage& cam,
 }
 
 /// One output row, columns x0 .. x1, y: `across` holds per column the field's x and y
-/// interpolated across its upper row, then across its lower row; `ty` mixes the two.
+/// interpolated across its upper row, then across its lower row; `ty` mixes the two. The
+/// Cubic weights of a run of pixels are computed together (RunWeights: they vectorise).
 RENDER_CPU_VERSIONS void alignRow(
     const KernelImage& cam, const float* across, float ty, int x0, int x1, int y, float* op) {
-    for (int x = x0; x < x1; ++x, op += 4, across += 4) {
-        const float d0 = (1.0f - ty) * across[0] + ty * across[2];
-        const float d1 = (1.0f - ty) * across[1] + ty * across[3];
-        if (d0 == 0.0f && d1 == 0.0f) {
-            std::copy_n(PixelAt<float, 4>(cam, x, y), 4, op);
+    using Run = Korvane::Research::Kernels::RunWeights<CubicFilter>;
+    // The frame reaches from 0 to the box's far edges; the taps are checked against the box.
+    const Korvane::Research::Kernels::SourceView source(cam, cam.box.x1, cam.box.y1, false);
+    Run run;
+    float px[Run::kSize], py[Run::kSize];
+    bool still[Run::kSize];
+    for (int first = x0; first < x1; first += Run::kSize) {
+        const int n = std::min(Run::kSize, x1 - first);
+        bool moved = false;
+        for (int i = 0; i < n; ++i, across += 4) {
+            const float d0 = (1.0f - ty) * across[0] + ty * across[2];
+            const float d1 = (1.0f - ty) * across[1] + ty * across[3];
+            still[i] = d0 == 0.0f && d1 == 0.0f;
+            moved |= !still[i];
+            px[i] = float(first + i) + 0.5f + d0;
+            py[i] = float(y) + 0.5f + d1;
+        }
+        float* out = op + std::ptrdiff_t(first - x0) * 4;
+        if (!moved) {
+            std::copy_n(PixelAt<float, 4>(cam, first, y), std::size_t(n) * 4, out);
             continue;
         }
-        sampleCamera(cam, float(x) + 0.5f + d0, float(y) + 0.5f + d1, op);
+        run.weigh(source, px, py, 1, n);
+        for (int i = 0; i < n; ++i, out += 4) {
+            const int x = first + i;
+            if (still[i])
+                std::copy_n(PixelAt<float, 4>(cam, x, y), 4, out);
+            else if (run.inside[i])
+                run.sample(source, i, out);
+            else
+                sampleCamera(cam, px[i], py[i], out);
+        }
     }
 }
 
