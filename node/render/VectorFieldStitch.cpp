@@ -32,15 +32,15 @@ constexpr float kSeen = 0.9f;
 //   tensor (gradients in levels per cell, averaged over kTextureWindow cells), as
 //   e / (e + kTexture), times its forward-backward consistency, 1 / (1 + (d / kConsistency)^2)
 //   for the distance d between where the forward flow lands and where the backward flow
-//   brings it back, times its photometric agreement, 1 / (1 + (r / kResidual)^2) for the
-//   difference r between the two lumas where the flow matches them (averaged over
-//   kTextureWindow; vignetting and occlusions, which no shift explains, lower it);
-// - the flow is smoothed weighted by confidence (over the same arc at every latitude, see
-//   arcBlur), so cells without texture or with
-//   inconsistent flow take their neighbours' flow (from a three times wider neighbourhood,
-//   weighing kWideShare of the near one, where the near one has none), and where less than
-//   kSupport of the neighbourhood is confident the flow shrinks toward zero (regularised
-//   hardest where texture is weakest);
+//   brings it back (on the sphere: x scaled by cos(latitude), at least kArcFloor), times its
+//   photometric agreement, 1 / (1 + (r / kResidual)^2) for the difference r between the two lumas
+//   where the flow matches them (averaged over kTextureWindow; vignetting and occlusions, which no
+//   shift explains, lower it);
+// - the flow is smoothed weighted by confidence (horizontally over a wider arc toward the
+//   poles, see arcBlur), so cells without texture or with inconsistent flow take their neighbours'
+//   flow (from a three times wider neighbourhood, weighing kWideShare of the near one, where the
+//   near one has none), and where less than kSupport of the neighbourhood is confident the flow
+//   shrinks toward zero (regularised hardest where texture is weakest);
 // - a deadband: below kDeadband cells the flow is exactly zero, rising smoothly to the full
 //   flow at kDeadbandEnd, so that noise motion about a still seam becomes no motion at all.
 constexpr float kDenoise = 1.0f;
@@ -63,6 +63,14 @@ constexpr float kDeadbandEnd = 0.3f;
 // without bound for a small turn. The field fades out between these latitudes (degrees).
 constexpr float kPoleFadeStart = 60.0f;
 constexpr float kPoleFadeEnd = 75.0f;
+// The smallest cos(latitude) the consistency's distances are scaled by.
+constexpr float kArcFloor = 0.25f;
+
+/// cos(latitude) at the centre of grid row `y` of `h` (rows from the south pole): the share of
+/// the equator's arc a cell's width spans there.
+float cosLatitude(int y, int h) {
+    return std::cos(((float(y) + 0.5f) / float(h) - 0.5f) * 3.14159265f);
+}
 
 // std::hypot guards against overflow that displacements of a few cells never reach, at
 // several times the cost; this runs for every cell of every camera.
@@ -97,13 +105,15 @@ void boxRow3(float* row, int w, int half, double* prefix) {
     }
 }
 
-/// A Gaussian blur over the same arc on the sphere everywhere, zero beyond the image, as three
-/// box filters each way (whose cost does not grow with the width), of the three channels of
-/// `source` (a weight and its weighted flow). Vertically `sigma` cells; horizontally `sigma` /
-/// cos(latitude) cells (at most 4 x `sigma`), since a cell's width spans cos(latitude) of the arc
-/// it spans at the equator: toward the poles the flow is averaged over as much of the scene, not
-/// over ever fewer camera pixels. `firstRow` is the grid row of the image's row 0, `gridRows` the
-/// grid's height (rows from the south pole).
+/// A Gaussian blur, zero beyond the image, as three box filters each way (whose cost does not
+/// grow with the width), of the three channels of `source` (a weight and its weighted flow).
+/// Vertically `sigma` cells; horizontally `sigma` / cos(latitude)^2 cells (at most 8 x `sigma`).
+/// A cell's width spans cos(latitude) of the arc it spans at the equator, so one power keeps
+/// the arc averaged the same at every latitude; but the flow's x component, in cells, is
+/// 1 / cos(latitude) times the shift it stands for, and so is its noise, which moves panorama
+/// pixels as much as anywhere: the second power averages it over a wider arc to match.
+/// `firstRow` is the grid row of the image's row 0, `gridRows` the grid's height (rows from the
+/// south pole).
 void arcBlur(const cv::Mat& source, cv::Mat& result, float sigma, int firstRow, int gridRows) {
     CV_Assert(source.type() == CV_32FC3);
     const int h = source.rows, w = source.cols;
@@ -113,9 +123,8 @@ void arcBlur(const cv::Mat& source, cv::Mat& result, float sigma, int firstRow, 
     cv::boxFilter(result, result, -1, column, {-1, -1}, true, cv::BORDER_CONSTANT);
     std::vector<double> prefix((std::size_t(w) + 1) * 3);
     for (int y = 0; y < h; ++y) {
-        const float latitude =
-            ((float(firstRow + y) + 0.5f) / float(gridRows) - 0.5f) * 3.14159265f;
-        const int half = boxWidth(sigma / std::max(std::cos(latitude), 0.25f)) / 2;
+        const float arc = cosLatitude(firstRow + y, gridRows);
+        const int half = boxWidth(sigma / std::max(arc * arc, 0.125f)) / 2;
         float* row = result.ptr<float>(y);
         for (int pass = 0; pass < 3; ++pass) boxRow3(row, w, half, prefix.data());
     }
@@ -230,6 +239,10 @@ cv::Mat flowConfidence(const cv::Mat& a,
         const float* f = flow.ptr<float>(y);
         float* s = sums.ptr<float>(y);
         float* c = consistency.ptr<float>(y);
+        // Toward the poles x shifts in cells stand for ever smaller turns: measured in cells, the
+        // noise's share of the distance would mark consistent flow inconsistent there, from
+        // frame to frame differently, and move the weighted mean with it.
+        const float arc = std::max(cosLatitude(firstRow + y, gridRows), kArcFloor);
         for (int x = 0; x < w; ++x, f += 2, s += 4) {
             // Central differences of the mean (half the difference of the neighbours).
             const int left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
@@ -243,7 +256,7 @@ cv::Mat flowConfidence(const cv::Mat& a,
             s[1] = gy * gy;
             s[2] = gx * gy;
             s[3] = std::abs(a0[x] - landed);
-            const float d = length(f[0] + returned[0], f[1] + returned[1]) / kConsistency;
+            const float d = length(arc * (f[0] + returned[0]), f[1] + returned[1]) / kConsistency;
             c[x] = 1.0f / (1.0f + d * d);
         }
     }
@@ -580,7 +593,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         // steps into it).
         for (int y = std::max(0, fieldRows[i].first - 1); y <= fieldRows[i].second; ++y) {
             // Rows run from the south pole (row 0) to the north pole; cell centres at +0.5.
-            const float arc = std::cos((float(y) + 0.5f) / float(h) * 3.14159265f - 1.5707963f);
+            const float arc = cosLatitude(y, h);
             const float* row = f.pixels.data() + std::size_t(y) * w * 2;
             const float* below = y + 1 < h ? row + std::size_t(w) * 2 : nullptr;
             const float* alpha = cameras[i].pixels.data() + std::size_t(y) * w * 4 + 3;

@@ -34,13 +34,13 @@ struct VectorFieldStats {
 /// Sensor noise and photometric differences must not move the field, or static content
 /// shimmers from frame to frame. So each cell of F gets a confidence (texture strength times
 /// forward-backward consistency times photometric agreement, 0 where the two cameras do not
-/// both see it); F is smoothed weighted by it (sigma `smoothing` cells over the same arc at
-/// every latitude, holes filled from a three times wider neighbourhood), shrinks toward zero
-/// where little of the neighbourhood is confident (weak
-/// texture, and across the overlap's edge), is limited to `largestShift` cells, and is exactly
-/// zero below a deadband of 0.1 cell (rising smoothly to the full flow at 0.3 cell). Toward the
-/// poles, where a cell spans an ever smaller arc, the field fades out between 60 and 75 degrees
-/// of latitude.
+/// both see it, its forward-backward distance measured on the sphere); F is smoothed weighted by
+/// it (sigma `smoothing` cells, horizontally over a wider arc toward the poles, where x shifts
+/// in cells stand for ever smaller turns; holes filled from a three times wider neighbourhood),
+/// shrinks toward zero where little of the neighbourhood is confident (weak texture, and across the
+/// overlap's edge), is limited to `largestShift` cells, and is exactly zero below a deadband of 0.1
+/// cell (rising smoothly to the full flow at 0.3 cell). Toward the poles, where a cell spans an
+/// ever smaller arc, the field fades out between 60 and 75 degrees of latitude.
 ///
 /// Camera i is moved by -t_i F and camera j by (1 - t_i) F, with t_i = f_j / (f_i + f_j) from
 /// the cameras' distances to their own boundaries: each camera keeps its pixels where the

@@ -2,11 +2,13 @@
 // stitch_quality: the blended panorama of make_rig footage against its true panorama.
 //   stitch_quality FOOTAGE_DIR [--frames N] [--png DIR]
 // For frame 1: PSNR and SSIM (luma, Gaussian window 1.5) over every pixel a camera sees and
-// over the overlaps only, and the luma step across the seams against the truth's step there,
-// for Alpha, Multi-Band and Spherical Multi-Band, without and with the vector field, from the
-// same unwarped projected cameras. Then the vector field's change between frames on static
-// content, and exposure compensation on cameras scaled by known gains. --diagnose adds why the
-// seam blends score as they do in the overlaps (see diagnoseOverlaps) and a level-count sweep.
+// over the overlaps only, the luma step across the seams against the truth's step there, and
+// the finest detail's power against the truth's (in the overlaps and where one camera is seen
+// alone: sharpOvl, sharp1), for Alpha, Multi-Band and Spherical Multi-Band, without and with the
+// vector field, from the same unwarped projected cameras. Then the vector field's change between
+// frames on static content, and exposure compensation on cameras scaled by known gains. --diagnose
+// adds why the seam blends score as they do in the overlaps (see diagnoseOverlaps) and a
+// level-count sweep.
 // --stability measures Multi-Band alone (without and with the field) and the field's change
 // between frames, for quick comparisons of the field.
 #include <cmath>
@@ -43,6 +45,9 @@ struct Scores {
     double psnrAll, psnrOverlap, ssimAll, ssimOverlap;
     double seamBlend, seamTruth;
     int seamsOver;  // seam pairs whose step exceeds the truth's + 0.01
+    // The finest band's power (luma minus its 1-pixel blur) over the truth's, in the overlaps
+    // and where one camera alone is seen (which the vector field does not touch).
+    double sharpness, sharpnessSingle;
 };
 
 Scores score(const Kiln::Image& pano,
@@ -75,6 +80,14 @@ Scores score(const Kiln::Image& pano,
     cv::GaussianBlur(a.mul(a), aa, k, 1.5);
     cv::GaussianBlur(b.mul(b), bb, k, 1.5);
     cv::GaussianBlur(a.mul(b), ab, k, 1.5);
+    // The finest detail: what a blur of 1 pixel takes away. A resampling that softens the
+    // overlaps lowers its power there against the truth's.
+    cv::Mat fineA, fineB;
+    cv::GaussianBlur(a, fineA, {0, 0}, 1.0);
+    cv::GaussianBlur(b, fineB, {0, 0}, 1.0);
+    fineA = a - fineA;
+    fineB = b - fineB;
+    double fine[2] = {0, 0}, fineSingle[2] = {0, 0};
     double ss[2] = {0, 0}, sn[2] = {0, 0};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -86,6 +99,9 @@ Scores score(const Kiln::Image& pano,
             const double s =
                 ((2 * mx * my + c1) * (2 * cxy + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
             ss[0] += s, sn[0] += 1;
+            double* band = seen < 2 ? fineSingle : fine;
+            band[0] += std::pow(fineA.at<float>(y, x), 2);
+            band[1] += std::pow(fineB.at<float>(y, x), 2);
             if (seen >= 2) ss[1] += s, sn[1] += 1;
         }
     // Seams: where the label's camera changes between horizontal neighbours; the step is the
@@ -106,6 +122,8 @@ Scores score(const Kiln::Image& pano,
     r.psnrOverlap = 10 * std::log10(n[1] / se[1]);
     r.ssimAll = ss[0] / sn[0];
     r.ssimOverlap = ss[1] / sn[1];
+    r.sharpness = fine[0] / fine[1];
+    r.sharpnessSingle = fineSingle[1] > 0 ? fineSingle[0] / fineSingle[1] : 0.0;
     double count = 0;
     for (const auto& [pair, s] : seams) {
         if (s[2] < 20) continue;
@@ -322,7 +340,7 @@ static int run(int argc, char** argv) {
         inputs.links().size(),
         100.0 * cv::countNonZero(seen) / (w * h),
         100.0 * cv::countNonZero(seen >= 2) / (w * h));
-    std::printf("%-22s %-6s %8s %8s %8s %8s %10s %10s %6s\n",
+    std::printf("%-22s %-6s %8s %8s %8s %8s %10s %10s %6s %8s %8s\n",
                 "blend",
                 "field",
                 "PSNR",
@@ -331,7 +349,9 @@ static int run(int argc, char** argv) {
                 "SSIMovl",
                 "seamStep",
                 "truthStep",
-                "over");
+                "over",
+                "sharpOvl",
+                "sharp1");
     if (diagnose) {
         Stitcher s;
         stitch(cams, BlendType::MultiBand, false, true, s);
@@ -353,7 +373,7 @@ static int run(int argc, char** argv) {
             Stitcher s;
             stitch(cams, BlendType(type), field, true, s);
             const Scores r = score(s.panorama(), s.seamLabels(), truth, seen);
-            std::printf("%-22s %-6s %8.2f %8.2f %8.4f %8.4f %10.4f %10.4f %6d\n",
+            std::printf("%-22s %-6s %8.2f %8.2f %8.4f %8.4f %10.4f %10.4f %6d %8.4f %8.4f\n",
                         names[type],
                         field ? "on" : "off",
                         r.psnrAll,
@@ -362,7 +382,9 @@ static int run(int argc, char** argv) {
                         r.ssimOverlap,
                         r.seamBlend,
                         r.seamTruth,
-                        r.seamsOver);
+                        r.seamsOver,
+                        r.sharpness,
+                        r.sharpnessSingle);
             if (field)
                 std::printf(
                     "    vector field: %d pairs, largest shift %.2f cells, largest jump "

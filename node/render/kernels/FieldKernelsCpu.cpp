@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "kiln/KernelRegistration.h"
 #include "render/kernels/CpuKernelVariants.h"
 #include "render/kernels/FieldKernels.h"
+#include "render/kernels/Resample.h"
 
 namespace Kiln {
 namespace ImageStitcher {
@@ -21,50 +21,93 @@ using Compute::KernelImage;
 using JIT::CpuLaunch;
 using JIT::PixelAt;
 
-inline int floorInt(float v) {
-    const int i = int(v);
-    return i - int(v < float(i));
-}
-
 /// Where a field column is read for an output column: its two taps (wrapped) and weight.
 struct FieldColumn {
     int x0, x1;
     float t;
 };
 
-/// Four floats in one register; the arithmetic below is per component, in the same order as
-/// a loop over the channels would do it.
-typedef float Lanes4 __attribute__((vector_size(16)));
+using Korvane::Research::Kernels::CubicFilter;
+using Korvane::Research::Kernels::floorToInt;
 
-inline Lanes4 load4(const float* p) {
-    Lanes4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-/// C at the continuous position (px, py): bilinear, x wrapping, zero beyond the rows.
-inline void sampleCamera(const KernelImage& cam, float px, float py, float* out) {
+/// C at the continuous position (px, py) through the renderer's Cubic filter, x wrapping
+/// around C's box, zero beyond its rows. Where all 4 x 4 taps lie inside the box (all but the
+/// pixels near its edges) they are read in pairs, as the resampling kernels read them.
+inline __attribute__((always_inline)) void sampleCamera(const KernelImage& cam,
+                                                        float px,
+                                                        float py,
+                                                        float* out) {
+    constexpr int kTaps = CubicFilter::kTaps;
     const int w = cam.box.width(), h = cam.box.height();
     const float fx = px - 0.5f - float(cam.box.x0);
     const float fy = py - 0.5f - float(cam.box.y0);
-    const int ix = floorInt(fx), iy = floorInt(fy);
-    const float tx = fx - float(ix), ty = fy - float(iy);
-    int x0 = ix, x1 = ix + 1;
-    if (x0 < 0 || x1 >= w) {  // across the longitude seam (or farther)
-        x0 = ix % w + (ix % w < 0 ? w : 0);
-        x1 = (ix + 1) % w + ((ix + 1) % w < 0 ? w : 0);
+    const int ix = floorToInt(fx), iy = floorToInt(fy);
+    float wx[kTaps], wy[kTaps];
+    CubicFilter::weights(fx - float(ix), wx);
+    CubicFilter::weights(fy - float(iy), wy);
+    const int left = ix - 1, bottom = iy - 1;
+    if (left >= 0 && left + kTaps <= w && bottom >= 0 && bottom + kTaps <= h) {
+        Korvane::Research::Kernels::sampleInside4<CubicFilter>(
+            cam.origin + std::ptrdiff_t(bottom) * cam.rowBytes + std::ptrdiff_t(left) * 16,
+            cam.rowBytes,
+            wx,
+            wy,
+            out);
+        return;
     }
-    Lanes4 result = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (int j = 0; j < 2; ++j) {
-        const int y = iy + j;
+    // Across the longitude seam (or farther), or at the first and last rows.
+    int columns[kTaps];
+    for (int i = 0; i < kTaps; ++i) columns[i] = ((left + i) % w + w) % w * 4;
+    float result[4] = {};
+    for (int j = 0; j < kTaps; ++j) {
+        const int y = bottom + j;
         if (y < 0 || y >= h) continue;
         const float* row =
             reinterpret_cast<const float*>(cam.origin + std::ptrdiff_t(y) * cam.rowBytes);
-        const float wy = j == 0 ? 1.0f - ty : ty;
-        result += wy * ((1.0f - tx) * load4(row + std::ptrdiff_t(x0) * 4) +
-                        tx * load4(row + std::ptrdiff_t(x1) * 4));
+        for (int i = 0; i < kTaps; ++i)
+            for (int c = 0; c < 4; ++c) result[c] += wy[j] * wx[i] * row[columns[i] + c];
     }
-    std::memcpy(out, &result, sizeof result);
+    std::copy_n(result, 4, out);
+}
+
+/// One output row, columns x0 .. x1, y: `across` holds per column the field's x and y
+/// interpolated across its upper row, then across its lower row; `ty` mixes the two. The
+/// Cubic weights of a run of pixels are computed together (RunWeights: they vectorise).
+RENDER_CPU_VERSIONS void alignRow(
+    const KernelImage& cam, const float* across, float ty, int x0, int x1, int y, float* op) {
+    using Run = Korvane::Research::Kernels::RunWeights<CubicFilter>;
+    // The frame reaches from 0 to the box's far edges; the taps are checked against the box.
+    const Korvane::Research::Kernels::SourceView source(cam, cam.box.x1, cam.box.y1, false);
+    Run run;
+    float px[Run::kSize], py[Run::kSize];
+    bool still[Run::kSize];
+    for (int first = x0; first < x1; first += Run::kSize) {
+        const int n = std::min(Run::kSize, x1 - first);
+        bool moved = false;
+        for (int i = 0; i < n; ++i, across += 4) {
+            const float d0 = (1.0f - ty) * across[0] + ty * across[2];
+            const float d1 = (1.0f - ty) * across[1] + ty * across[3];
+            still[i] = d0 == 0.0f && d1 == 0.0f;
+            moved |= !still[i];
+            px[i] = float(first + i) + 0.5f + d0;
+            py[i] = float(y) + 0.5f + d1;
+        }
+        float* out = op + std::ptrdiff_t(first - x0) * 4;
+        if (!moved) {
+            std::copy_n(PixelAt<float, 4>(cam, first, y), std::size_t(n) * 4, out);
+            continue;
+        }
+        run.weigh(source, px, py, 1, n);
+        for (int i = 0; i < n; ++i, out += 4) {
+            const int x = first + i;
+            if (still[i])
+                std::copy_n(PixelAt<float, 4>(cam, x, y), 4, out);
+            else if (run.inside[i])
+                run.sample(source, i, out);
+            else
+                sampleCamera(cam, px[i], py[i], out);
+        }
+    }
 }
 
 struct AlignRows {
@@ -81,7 +124,7 @@ struct AlignRows {
         int first = fw, last = -1;
         for (int x = x0; x < x1; ++x) {
             const float fx = (float(x) + 0.5f) * sx - 0.5f;
-            const int ix = floorInt(fx);
+            const int ix = floorToInt(fx);
             FieldColumn& f = columns[std::size_t(x - x0)];
             f.x0 = ((ix % fw) + fw) % fw;
             f.x1 = f.x0 + 1 == fw ? 0 : f.x0 + 1;
@@ -98,7 +141,7 @@ struct AlignRows {
         bool acrossValid = false, acrossZero = true;
         for (int y = rowBegin; y < rowEnd; ++y) {
             const float fy = (float(y) + 0.5f) * sy - 0.5f;
-            const int iy = floorInt(fy);
+            const int iy = floorToInt(fy);
             const float ty = fy - float(iy);
             float* op = PixelAt<float, 4>(out, x0, y);
             if (!acrossValid || iy != acrossRow) {
@@ -128,17 +171,7 @@ struct AlignRows {
                 std::copy_n(PixelAt<float, 4>(cam, x0, y), std::size_t(x1 - x0) * 4, op);
                 continue;
             }
-            const float* a = across.data();
-            for (int x = x0; x < x1; ++x, op += 4, a += 4) {
-                const float d0 = (1.0f - ty) * a[0] + ty * a[2];
-                const float d1 = (1.0f - ty) * a[1] + ty * a[3];
-                if (d0 == 0.0f && d1 == 0.0f) {
-                    const float* in = PixelAt<float, 4>(cam, x, y);
-                    std::copy_n(in, 4, op);
-                    continue;
-                }
-                sampleCamera(cam, float(x) + 0.5f + d0, float(y) + 0.5f + d1, op);
-            }
+            alignRow(cam, across.data(), ty, x0, x1, y, op);
         }
     }
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "RenderTestImages.h"
+#include "render/kernels/Resample.h"
 #include "slib/ImagePyramids/GaussianImagePyramidFactory.h"
 
 #include <cmath>
@@ -509,9 +510,9 @@ TEST(Stitcher, AVectorFieldAroundTheWholeCircleHasNoSeam) {
 
 TEST(Stitcher, AlignedCamerasShowTheCameraAtQPlusTheField) {
     // Each camera is resampled once through its field: the aligned camera at q is the camera,
-    // bilinear, at q + D(q), with D read bilinearly from the field grid (x wrapping). Checked on
-    // a field of a third of the panorama's resolution, around the overlap and across the
-    // longitude seam, where camera 1 reaches.
+    // through the renderer's Cubic filter, at q + D(q), with D read bilinearly from the field
+    // grid (x wrapping). Checked on a field of a third of the panorama's resolution, around the
+    // overlap and across the longitude seam, where camera 1 reaches.
     const Box box{0, 0, 384, 192};
     const Texture t(21);
     const std::vector<Image> cams = {camera(box, band(0, 230, 384), grey(t)),
@@ -523,37 +524,43 @@ TEST(Stitcher, AlignedCamerasShowTheCameraAtQPlusTheField) {
     s.setLinks({{0, 1}});
     run(s, cams, BlendType::Alpha, false);
     ASSERT_EQ(s.vectorFieldBox(), (Box{0, 0, 128, 64}));
-    auto bilinear = [](const Image& image, float x, float y, int c, bool zeroBeyondRows) {
-        const int w = image.box().width(), h = image.box().height();
-        const float fx = x - 0.5f - float(image.box().x0), fy = y - 0.5f - float(image.box().y0);
-        const int ix = int(std::floor(fx)), iy = int(std::floor(fy));
-        float v = 0;
-        for (int j = 0; j < 2; ++j)
-            for (int i = 0; i < 2; ++i) {
-                int yy = iy + j;
-                if (yy < 0 || yy >= h) {
-                    if (zeroBeyondRows) continue;
-                    yy = std::clamp(yy, 0, h - 1);
+    auto sample =
+        [](auto filter, const Image& image, float x, float y, int c, bool zeroBeyondRows) {
+            constexpr int kTaps = decltype(filter)::kTaps, kFirst = 1 - kTaps / 2;
+            const int w = image.box().width(), h = image.box().height();
+            const float fx = x - 0.5f - float(image.box().x0),
+                        fy = y - 0.5f - float(image.box().y0);
+            const int ix = int(std::floor(fx)), iy = int(std::floor(fy));
+            float wx[kTaps], wy[kTaps], v = 0;
+            decltype(filter)::weights(fx - float(ix), wx);
+            decltype(filter)::weights(fy - float(iy), wy);
+            for (int j = 0; j < kTaps; ++j)
+                for (int i = 0; i < kTaps; ++i) {
+                    int yy = iy + kFirst + j;
+                    if (yy < 0 || yy >= h) {
+                        if (zeroBeyondRows) continue;
+                        yy = std::clamp(yy, 0, h - 1);
+                    }
+                    const int xx = ((ix + kFirst + i) % w + w) % w;
+                    v += wy[j] * wx[i] * px(image, image.box().x0 + xx, image.box().y0 + yy)[c];
                 }
-                const int xx = ((ix + i) % w + w) % w;
-                const float wgt = (j ? fy - float(iy) : 1 - (fy - float(iy))) *
-                                  (i ? fx - float(ix) : 1 - (fx - float(ix)));
-                v += wgt * px(image, image.box().x0 + xx, image.box().y0 + yy)[c];
-            }
-        return v;
-    };
+            return v;
+        };
+    using Korvane::Research::Kernels::BilinearFilter;
+    using Korvane::Research::Kernels::CubicFilter;
     const Image field = s.vectorField(1), aligned = s.alignedCamera(1);
     int moved = 0;
     for (int y = 20; y < 172; y += 5)
         for (int x = 140; x < 384 + 30; x += 3) {
             const int q = x % 384;
             if (!aligned.box().contains(q, y)) continue;
-            const float dx = bilinear(field, (q + 0.5f) / 3.0f, (y + 0.5f) / 3.0f, 0, false);
-            const float dy = bilinear(field, (q + 0.5f) / 3.0f, (y + 0.5f) / 3.0f, 1, false);
+            const float fx = (q + 0.5f) / 3.0f, fy = (y + 0.5f) / 3.0f;
+            const float dx = sample(BilinearFilter{}, field, fx, fy, 0, false);
+            const float dy = sample(BilinearFilter{}, field, fx, fy, 1, false);
             moved += std::hypot(dx, dy) > 0.5f;
             for (int c = 0; c < 4; ++c)
                 ASSERT_NEAR(px(aligned, q, y)[c],
-                            bilinear(cams[1], q + 0.5f + dx, y + 0.5f + dy, c, true),
+                            sample(CubicFilter{}, cams[1], q + 0.5f + dx, y + 0.5f + dy, c, true),
                             1e-4)
                     << q << "," << y << " channel " << c;
         }
