@@ -9,6 +9,7 @@
 
 #include "FilePattern.h"
 #include "RigSidecar.h"
+#include "nodes/ImageIoError.h"
 #include "nodes/RigFileKnob.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Limits.h"
@@ -22,11 +23,6 @@ namespace {
 
 Op* makeRead(Node* node) { return new ReadNode(node); }
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-}
-
 // Opens the image of `frame`; null, with the node error raised, when it cannot be read.
 // Values are read as the file holds them: no premultiplying of formats that keep colour apart
 // from alpha (PNG), so what a Write writes reads back unchanged.
@@ -38,7 +34,7 @@ std::unique_ptr<OIIO::ImageInput> openImage(Op& op, const std::string& name, int
         op.error("cannot read image '%s' for frame %d: %s",
                  name.c_str(),
                  frame,
-                 trimmed(OIIO::geterror()).c_str());
+                 trimmedIoError(OIIO::geterror()).c_str());
     return in;
 }
 
@@ -151,7 +147,7 @@ void ReadNode::renderPlane(ImagePlane& plane) {
         error("cannot read image '%s' for frame %d: %s",
               name.c_str(),
               frame,
-              trimmed(in->geterror()).c_str());
+              trimmedIoError(in->geterror()).c_str());
     };
     // A packed RGBA plane over exactly the file's pixels (the common request: a whole camera
     // frame) takes them straight from the reader, its rows filled from the top down; an RGB

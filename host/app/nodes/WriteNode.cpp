@@ -13,6 +13,7 @@
 
 #include "AtomicFile.h"
 #include "FilePattern.h"
+#include "nodes/ImageIoError.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Node.h"
 
@@ -29,11 +30,6 @@ std::vector<std::string> words(const std::string& text) {
     std::vector<std::string> out;
     for (std::string w; in >> w;) out.push_back(w);
     return out;
-}
-
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
 }
 
 std::string lowerExtension(const std::string& name) {
@@ -259,7 +255,7 @@ bool WriteNode::writeView(int view) {
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     auto out = OIIO::ImageOutput::create(name);
     if (!out) {
-        error("cannot write '%s': %s", name.c_str(), trimmed(OIIO::geterror()).c_str());
+        error("cannot write '%s': %s", name.c_str(), trimmedIoError(OIIO::geterror()).c_str());
         return false;
     }
     // Written aside and renamed over the file when whole: an interrupted or failed write
@@ -274,7 +270,7 @@ bool WriteNode::writeView(int view) {
         if (!out->open(inMemory ? name : file.temporary(), imageSpec) ||
             !out->write_image(OIIO::TypeDesc::FLOAT, m_pixels.data()) || !out->close()) {
             const int why = errno;
-            std::string reason = trimmed(out->geterror());
+            std::string reason = trimmedIoError(out->geterror());
             if (why != 0 && reason.find(std::strerror(why)) == std::string::npos)
                 reason += std::string(reason.empty() ? "" : ": ") + std::strerror(why);
             error("cannot write '%s': %s", name.c_str(), reason.c_str());
