@@ -454,30 +454,32 @@ RENDER_CPU_VERSIONS void yawLanczos4(const CpuLaunch& launch,
     yawRows<LanczosFilter, 4>(launch, shift, rowBegin, rowEnd);
 }
 
+/// Calls rows(F()) with the type F of the launch's filter (parameter 4: 0 Bilinear, 1 Cubic,
+/// 2 Lanczos, 3 Nearest; anything else Bilinear).
+template <class Rows>
+inline void withFilter(int filter, Rows&& rows) {
+    switch (filter) {
+        case 1:
+            return rows(CubicFilter());
+        case 2:
+            return rows(LanczosFilter());
+        case 3:
+            return rows(NearestFilter());
+        default:
+            return rows(BilinearFilter());
+    }
+}
+
 template <int C>
 void yawTurn(const CpuLaunch& launch, double shift, int rowBegin, int rowEnd) {
+    const int filter = launch.param<int>(4);
     if constexpr (C == 4) {
-        switch (launch.param<int>(4)) {
-            case 0:
-                return yawBilinear4(launch, shift, rowBegin, rowEnd);
-            case 1:
-                return yawCubic4(launch, shift, rowBegin, rowEnd);
-            case 2:
-                return yawLanczos4(launch, shift, rowBegin, rowEnd);
-            default:
-                break;
-        }
+        // Bilinear, Cubic and Lanczos over four channels: the loops built per CPU generation.
+        static void (*const kRows4[])(const CpuLaunch&, double, int, int) = {
+            yawBilinear4, yawCubic4, yawLanczos4};
+        if (filter >= 0 && filter < 3) return kRows4[filter](launch, shift, rowBegin, rowEnd);
     }
-    switch (launch.param<int>(4)) {
-        case 1:
-            return yawRows<CubicFilter, C>(launch, shift, rowBegin, rowEnd);
-        case 2:
-            return yawRows<LanczosFilter, C>(launch, shift, rowBegin, rowEnd);
-        case 3:
-            return yawRows<NearestFilter, C>(launch, shift, rowBegin, rowEnd);
-        default:
-            return yawRows<BilinearFilter, C>(launch, shift, rowBegin, rowEnd);
-    }
+    withFilter(filter, [&](auto f) { yawRows<decltype(f), C>(launch, shift, rowBegin, rowEnd); });
 }
 
 /// Zeros over the launch's rows: a launch whose scalars show nothing.
@@ -543,27 +545,12 @@ struct RotateRows {
                              1 - 2 * (x * x + y * y)};
         for (int i = 0; i < 9; ++i) turn.m[i] = float(m[i]);
         if constexpr (C == 4) {
-            switch (filter) {
-                case 0:
-                    return rotateBilinear4(launch, turn, rowBegin, rowEnd);
-                case 1:
-                    return rotateCubic4(launch, turn, rowBegin, rowEnd);
-                case 2:
-                    return rotateLanczos4(launch, turn, rowBegin, rowEnd);
-                default:
-                    break;
-            }
+            static void (*const kRows4[])(const CpuLaunch&, const Turn&, int, int) = {
+                rotateBilinear4, rotateCubic4, rotateLanczos4};
+            if (filter >= 0 && filter < 3) return kRows4[filter](launch, turn, rowBegin, rowEnd);
         }
-        switch (filter) {
-            case 1:
-                return turnRows<CubicFilter, C>(launch, turn, rowBegin, rowEnd);
-            case 2:
-                return turnRows<LanczosFilter, C>(launch, turn, rowBegin, rowEnd);
-            case 3:
-                return turnRows<NearestFilter, C>(launch, turn, rowBegin, rowEnd);
-            default:
-                return turnRows<BilinearFilter, C>(launch, turn, rowBegin, rowEnd);
-        }
+        withFilter(filter,
+                   [&](auto f) { turnRows<decltype(f), C>(launch, turn, rowBegin, rowEnd); });
     }
 };
 
