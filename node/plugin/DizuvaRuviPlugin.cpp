@@ -129,6 +129,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         // left out of the panorama, with one warning.
         m_stitchedViews.clear();
         std::vector<int> without;
+        std::vector<Format> stitchedFormats;  // the full-size format of each stitched view
         for (int cameraView : views.cameraViews()) {
             Iop* in = validateInput(views.inputIndexOfView(cameraView));
             if (!in) return stop();
@@ -137,6 +138,9 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
                 continue;
             }
             m_stitchedViews.push_back(cameraView);
+            stitchedFormats.push_back(in->info().full_size_format().width() > 0
+                                          ? in->info().full_size_format()
+                                          : in->info().format());
             const Box box = in->info().format().box();
             if (!haveFirst) {
                 first = box;
@@ -148,6 +152,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
             }
         }
         if (!warnWithoutImage(without)) return stop();
+        if (!footageMatchesTheRig(stitchedFormats)) return stop();
         warnOfSolveDepth(m_knobManager.outputMode(true) == KnobManager::CameraOutputMode::Warped);
         if (info().channels() == Mask_StitchMap) {
             info_().channels(ChannelSet());
@@ -225,6 +230,31 @@ ImagePlane DizuvaRuviPlugin::renderStripe(int stripe, const ChannelSet& channels
     renderPlane(plane);
     if (!aborted() && !hasError() && plane.hasBuffer()) return plane;
     return ImagePlane();
+}
+
+bool DizuvaRuviPlugin::footageMatchesTheRig(const std::vector<Format>& formats) {
+    // A calibration made for another image size would put every pixel of the panorama in the
+    // wrong place without a word. A camera with a crop window is checked when it is read.
+    const CameraRigDefinition& rig = m_rigContext.rig();
+    for (std::size_t i = 0; i < m_stitchedViews.size(); ++i) {
+        const int view = m_stitchedViews[i];
+        const int camera = m_rigContext.cameraIndexOfView(view);
+        if (camera < 0 || camera >= rig.getNumberCameras()) continue;
+        const CameraDefinition& c = rig.getCamera(camera);
+        const Format& full = formats[i];
+        if (c.hasCropWindow() ||
+            (c.getFormatWidth() == full.width() && c.getFormatHeight() == full.height()))
+            continue;
+        error("Camera %d (%s): the rig describes a %d x %d image, but its input is %d x %d",
+              camera + 1,
+              Views::name(view).c_str(),
+              c.getFormatWidth(),
+              c.getFormatHeight(),
+              full.width(),
+              full.height());
+        return false;
+    }
+    return true;
 }
 
 bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without) {

@@ -83,6 +83,10 @@ private:
     /// Says which camera views have no image (`without`); false, with the node error, when
     /// none has one.
     bool warnWithoutImage(const std::vector<int>& without);
+    /// False, with the node error naming the camera and both sizes, when a stitched camera
+    /// without a crop window describes another image size than its input's full-size format
+    /// (`formats`, one per stitched view).
+    bool footageMatchesTheRig(const std::vector<PX::Image::Format>& formats);
     /// A Warped output whose grids were solved at another convergence depth still renders;
     /// the host hears why it ghosts once for each new pair of depths.
     void warnOfSolveDepth(bool warped);

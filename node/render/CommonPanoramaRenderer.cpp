@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/CommonPanoramaRenderer.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 
 #include "base/Exception.h"
+#include "kiln/WorkerPool.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
 #include "px/image/ImagePlane.h"
@@ -53,6 +57,49 @@ Kiln::Image packedCopy(const ImagePlane& plane,
                     first + (y - box.y0) * plane.rowStride(),
                     sizeof(float) * size_t(n) * size_t(box.width()));
     return image;
+}
+
+// Whether a row of floats holds a NaN or an infinity (all exponent bits set). Written as one
+// reduction over the bits so that it vectorises: the cameras are scanned at every render.
+bool rowHasNonFinite(const float* row, std::size_t n) {
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, row + i, sizeof bits);
+        bad |= unsigned((bits & 0x7f800000u) == 0x7f800000u);
+    }
+    return bad != 0;
+}
+
+// Whether `image` holds a non-finite value anywhere; bands of rows scanned on the worker pool.
+bool hasNonFinite(const Kiln::Image& image) {
+    const Kiln::Box& b = image.box();
+    const std::size_t n = std::size_t(b.width()) * std::size_t(image.channels());
+    constexpr int kRows = 64;
+    const int bands = (b.height() + kRows - 1) / kRows;
+    std::atomic<bool> found{false};
+    Kiln::WorkerPool::ParallelFor(std::size_t(bands), [&](std::size_t band) {
+        const int y0 = b.y0 + int(band) * kRows, y1 = std::min(b.y1, y0 + kRows);
+        for (int y = y0; y < y1 && !found.load(std::memory_order_relaxed); ++y)
+            if (rowHasNonFinite(reinterpret_cast<const float*>(image.row(y)), n)) found = true;
+    });
+    return found;
+}
+
+// A copy of `image` whose pixels holding a non-finite value are zero in every channel.
+Kiln::Image withoutNonFinite(const Kiln::Image& image) {
+    Kiln::Image clean(image.info(), image.device());
+    const Kiln::Box& b = image.box();
+    const int c = image.channels();
+    for (int y = b.y0; y < b.y1; ++y) {
+        const float* in = reinterpret_cast<const float*>(image.row(y));
+        float* out = reinterpret_cast<float*>(clean.row(y));
+        for (int x = 0; x < b.width(); ++x, in += c, out += c) {
+            const bool finite = !rowHasNonFinite(in, std::size_t(c));
+            for (int i = 0; i < c; ++i) out[i] = finite ? in[i] : 0.0f;
+        }
+    }
+    return clean;
 }
 
 }  // namespace
@@ -111,6 +158,14 @@ Kiln::Image CommonPanoramaRenderer::fetchInput(int view,
     return offset.isZero() ? image : image.translate(-offset.x(), -offset.y());
 }
 
+Kiln::Image CommonPanoramaRenderer::resamplingInput(int view,
+                                                    const Kiln::Box& box,
+                                                    const std::vector<Channel>& channels,
+                                                    ImagePlane* lender) {
+    Kiln::Image image = fetchInput(view, box, channels, lender);
+    return hasNonFinite(image) ? withoutNonFinite(image) : image;
+}
+
 IP::Size CommonPanoramaRenderer::cameraSize(int camera) const {
     const CameraDefinition& c = rig().getCamera(camera);
     return {c.getFormatWidth(), c.getFormatHeight()};
@@ -155,10 +210,10 @@ void CommonPanoramaRenderer::cameraImage(
     // The input is read where the host's plane holds it (the plane lent for the call); the
     // positions go into an image kept between cameras and calls.
     ImagePlane lender;
-    const Kiln::Image input = fetchInput(view,
-                                         Kiln::Box{0, 0, size.width, size.height},
-                                         {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
-                                         &lender);
+    const Kiln::Image input = resamplingInput(view,
+                                              Kiln::Box{0, 0, size.width, size.height},
+                                              {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
+                                              &lender);
     Kiln::Image& positions = keptImage(m_positions, rgba.box(), 2, device());
     cameraPositions(positions, camera, frame, panorama);
     Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),

@@ -62,6 +62,15 @@ public:
                            const Kiln::Box& box,
                            const std::vector<PX::Image::Channel>& channels,
                            PX::Image::ImagePlane* lender);
+    /// fetchInput() for a caller that resamples or blends the input: a pixel holding a NaN or
+    /// an infinity in any channel comes back as zero in every channel, alpha included (a hole
+    /// the blend fills from the other cameras), since one such value would otherwise spread
+    /// through every filter tap and pyramid level it reaches. Images without one are returned
+    /// as fetched (lent where fetchInput() lends them).
+    Kiln::Image resamplingInput(int view,
+                                const Kiln::Box& box,
+                                const std::vector<PX::Image::Channel>& channels,
+                                PX::Image::ImagePlane* lender = nullptr);
 
     /// For every pixel of `positions` (2 float channels over part of the panorama frame
     /// `panorama`), the point of the camera's input it shows, or kNoSample. The base projects

@@ -128,8 +128,8 @@ void RenderDispatcher::renderCameraView(ImagePlane& plane, int outputView) {
             PlaneImages::toPlane(turned, kStitchMap, plane);
         }
         for (const auto& group : PlaneImages::groupsOfFour(colour)) {
-            const Kiln::Image input =
-                m_renderer.fetchInput(outputView, Kiln::Box{0, 0, size.width, size.height}, group);
+            const Kiln::Image input = m_renderer.resamplingInput(
+                outputView, Kiln::Box{0, 0, size.width, size.height}, group);
             Kiln::Image out(Kiln::Info{frameBox, int(group.size())}, m_renderer.device());
             Kernels::resample(filter, input, positions, out, size.width, size.height, false);
             rotateByView(out);
@@ -159,7 +159,7 @@ void RenderDispatcher::renderCameraView(ImagePlane& plane, int outputView) {
             continue;
         }
         const Kiln::Image input =
-            m_renderer.fetchInput(outputView, Kiln::Box{0, 0, size.width, size.height}, group);
+            m_renderer.resamplingInput(outputView, Kiln::Box{0, 0, size.width, size.height}, group);
         Kiln::Image out(Kiln::Info{box, int(group.size())}, m_renderer.device());
         if (warp)
             Kernels::resample(filter, input, positions, out, size.width, size.height, false);

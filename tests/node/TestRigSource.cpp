@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "TestRigSource.h"
 
+#include <cmath>
+
 #include "external/RigLibrary.h"
 
 namespace NodeTests {
@@ -21,15 +23,18 @@ void TestRigSource::_validate(bool) {
 
 void TestRigSource::renderPlane(ImagePlane& plane) {
     const Box& b = plane.bounds();
+    const auto bad = nonFiniteAt.find(outputContext().view());
     for (int y = b.y(); y < b.t(); ++y)
-        for (int x = b.x(); x < b.r(); ++x)
+        for (int x = b.x(); x < b.r(); ++x) {
+            const bool poisoned = bad != nonFiniteAt.end() && bad->second == std::make_pair(x, y);
             for (Channel c : plane.channels()) {
                 float v = 1.0f;
-                if (c == Chan_Red) v = float(outputContext().view());
-                if (c == Chan_Green) v = float(x);
+                if (c == Chan_Red) v = poisoned ? std::nanf("") : float(outputContext().view());
+                if (c == Chan_Green) v = poisoned ? INFINITY : float(x);
                 if (c == Chan_Blue) v = float(y);
                 *plane.writableAt(x, y, plane.chanNo(c)) = v;
             }
+        }
 }
 
 void TestRigSource::setRig(int cameras, double rigRotationY, double convergence) {

@@ -30,6 +30,8 @@ public:
     int firstFrame = 1, lastFrame = 1;
     /// Views whose image has another size.
     std::map<int, std::pair<int, int>> sizeOfView;
+    /// Per view, a pixel whose red is NaN and whose green is infinite (footage as it comes).
+    std::map<int, std::pair<int, int>> nonFiniteAt;
 };
 
 /// A node of the plug-in fed by a TestRigSource of `cameras` cameras.

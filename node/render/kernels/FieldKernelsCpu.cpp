@@ -70,6 +70,9 @@ inline __attribute__((always_inline)) void sampleCamera(const KernelImage& cam,
     std::copy_n(result, 4, out);
 }
 
+/// No field moves a pixel this far; anything beyond (or NaN) is not applied.
+constexpr float kFarthestShift = 1.0e5f;
+
 /// One output row, columns x0 .. x1, y: `across` holds per column the field's x and y
 /// interpolated across its upper row, then across its lower row; `ty` mixes the two. The
 /// Cubic weights of a run of pixels are computed together (RunWeights: they vectorise).
@@ -87,7 +90,10 @@ RENDER_CPU_VERSIONS void alignRow(
         for (int i = 0; i < n; ++i, across += 4) {
             const float d0 = (1.0f - ty) * across[0] + ty * across[2];
             const float d1 = (1.0f - ty) * across[1] + ty * across[3];
-            still[i] = d0 == 0.0f && d1 == 0.0f;
+            // A displacement that is not a finite, sane number of pixels leaves the pixel where
+            // it is: a NaN would otherwise turn into a tap index anywhere in memory.
+            still[i] = (d0 == 0.0f && d1 == 0.0f) ||
+                       !(std::fabs(d0) < kFarthestShift && std::fabs(d1) < kFarthestShift);
             moved |= !still[i];
             px[i] = float(first + i) + 0.5f + d0;
             py[i] = float(y) + 0.5f + d1;

@@ -45,6 +45,14 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
     op = f.validate("main");
     EXPECT_EQ(op->errorMessage(), "View 'cam2' differs in format from the others");
     EXPECT_FALSE(op->valid());
+    // Footage of another size than the rig's calibration describes.
+    for (auto& view : {"cam1", "cam2", "cam3"})
+        f.sourceOp()->sizeOfView[Views::find(view)] = {16, 12};
+    f.sourceOp()->invalidate();
+    op->invalidate();
+    op = f.validate("main");
+    EXPECT_EQ(op->errorMessage(),
+              "Camera 1 (cam1): the rig describes a 8 x 6 image, but its input is 16 x 12");
 
     // A camera view without an image is left out of the panorama; with none, it is an error.
     auto validateWithout = [&](std::initializer_list<const char*> views) {

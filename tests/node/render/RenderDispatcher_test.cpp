@@ -104,6 +104,30 @@ TEST_F(CameraViewPath, AnInputLackingTheChannelsIsAnErrorNamingTheInput) {
     EXPECT_EQ(op()->errorMessage().rfind("Input 2 missing", 0), 0u) << op()->errorMessage();
 }
 
+// Footage can hold NaNs and infinities (renders, divisions upstream). One such pixel of one
+// camera must not spread through the filters, gains and pyramids into the whole panorama, nor
+// through the vector field into memory far outside the camera: it becomes a hole.
+TEST_F(CameraViewPath, ANonFiniteInputPixelStaysAHoleInTheWarpedPanoramaAndCameraView) {
+    f.sourceOp()->setRig(3);
+    f.sourceOp()->nonFiniteAt[Views::find("cam2")] = {4, 3};
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    f.node->setKnobFromUser("blendType", "Multi-Band");
+    f.node->setKnobFromUser("outputMode", "Warped");
+    f.node->setKnobFromUser("cameraOutputMode", "Warped");
+    for (const char* view : {"main", "cam2"}) {
+        const ImagePlane p = render(view, Mask_RGBA);
+        if (!p.hasBuffer()) return;
+        int nonFinite = 0, seen = 0, pixels = 0;
+        for (int y = p.bounds().y(); y < p.bounds().t(); ++y)
+            for (int x = p.bounds().x(); x < p.bounds().r(); ++x, ++pixels) {
+                for (int c = 0; c < 4; ++c) nonFinite += !std::isfinite(p.at(x, y, c));
+                seen += p.at(x, y, p.chanNo(Chan_Alpha)) > 0.5f;
+            }
+        EXPECT_EQ(nonFinite, 0) << view;
+        EXPECT_GT(seen, pixels * 2 / 3) << view;
+    }
+}
+
 TEST_F(CameraViewPath, ThePanoramaIsCachedPerHashAndChannelSetAndTheViewTurnsReuseIt) {
     f.sourceOp()->setRig(3);
     f.node->setKnobFromUser("outputFormat", "64 32");
