@@ -306,45 +306,22 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
     } else {
         // A virtual camera at the rig centre whose camera-to-rig rotation is the inverse view
-        // rotation: its optical axis shows what the centre of the spherical view shows.
-        const auto angles = view.inverse().matrix().getZXYRotations();
-        IP::ProjectionRecords look;
-        look.otherType = static_cast<int>(ProjectionTypeEnum::Latlong);
-        IP::CameraRecord& camera = look.camera;
-        camera.projection = navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
-                                ? int(ProjectionTypeEnum::Fisheye)
-                                : int(ProjectionTypeEnum::Rectilinear);
-        camera.focalLength = float(navigation.zoomedFocalLength());
-        camera.sensorWidth = float(navigation.sensorWidth());
-        camera.sensorHeight = float(navigation.sensorHeight());
-        camera.focalScale = float(m_node->outputContext().scale_x());
-        for (int i = 0; i < 3; ++i)
-            camera.rotation[size_t(i)] = float(angles[size_t(i)] * 180.0 / M_PI);
-        camera.fieldOfView = IP::fieldOfView(camera);
-        look.lens.undistort = false;
-        look.parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
-        const Kernels::ProjectionScalars scalars =
-            IP::projectionScalars(look, true, true, size, size);
-        if (camera.projection == int(ProjectionTypeEnum::Rectilinear)) {
-            // Straight from the panorama, the positions made strip by strip as the view is
-            // written: a full position image (16 MiB written and read back at every turn) cost
-            // about as much as the resampling.
-            const Kernels::RectilinearLens lens{
-                scalars.focal * float(size.width) / scalars.sensorWidth,
-                0.5f * float(size.width) + scalars.shift[0],
-                0.5f * float(size.height) + scalars.shift[1],
-                scalars.aspect};
-            Kernels::lookThrough(panorama, out, IP::inverse(toKernel(view)), lens, filter);
-        } else {
-            // The view's positions change at every turn: they go into an image held between
-            // calls, not into the process's position-image cache, where every turn would add
-            // 16 MiB and soon push out the cameras' own positions (then the next panorama
-            // recomputes them).
-            keptImage(m_viewPositions, frameBox, 2, m_renderer.device());
-            Kernels::projectPositions(m_viewPositions, scalars);
-            Kernels::resample(
-                filter, panorama, m_viewPositions, out, size.width, size.height, true);
-        }
+        // rotation (its optical axis shows what the centre of the spherical view shows),
+        // square pixels, centred. Straight from the panorama, the positions made strip by
+        // strip as the view is written: a full position image (16 MiB written and read back
+        // at every turn) cost about as much as the resampling.
+        const double focalPixels = navigation.zoomedFocalLength() *
+                                   m_node->outputContext().scale_x() * size.width /
+                                   navigation.sensorWidth();
+        const Kernels::IdealLens lens{
+            navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
+                ? Kernels::IdealLens::Type::Fisheye
+                : Kernels::IdealLens::Type::Rectilinear,
+            float(focalPixels),
+            0.5f * float(size.width),
+            0.5f * float(size.height),
+            1.0f};
+        Kernels::lookThrough(panorama, out, IP::inverse(toKernel(view)), lens, filter);
     }
     if (!direct) PlaneImages::toPlane(out, kRGBA, plane);
 }
