@@ -51,17 +51,20 @@ const std::vector<Channel> kStitchMap = {Chan_StitchMap_U, Chan_StitchMap_V};
 
 // The plane's own pixels as a framework image, where they lie as one: packed float RGBA in
 // that order over exactly `box`, and the render device is the CPU that holds them. Empty
-// otherwise. Writing the view straight into the plane saves a 32 MB image and its copy.
+// otherwise. Writing the view straight into the plane saves a 32 MB image and its copy. The
+// caller writes every pixel of the plane, through the image or else by copying into it, so a
+// reused buffer is not cleared first.
 Kiln::Image planeAsImage(ImagePlane& plane,
                          const Kiln::Box& box,
                          const Kiln::Compute::DevicePtr& device) {
     if (!plane.packed() || plane.channels() != Mask_RGBA ||
-        PlaneImages::toKiln(plane.bounds()) != box || !plane.writable())
+        PlaneImages::toKiln(plane.bounds()) != box || !plane.hasBuffer())
         return {};
     for (int i = 0; i < 4; ++i)
         if (plane.chanNo(kRGBA[size_t(i)]) != i) return {};
-    Kiln::Image image(Kiln::Tile{
-        Kiln::Info{box, 4}, plane.writable(), plane.rowStride() * std::ptrdiff_t(sizeof(float))});
+    Kiln::Image image(Kiln::Tile{Kiln::Info{box, 4},
+                                 plane.overwritable(),
+                                 plane.rowStride() * std::ptrdiff_t(sizeof(float))});
     if (image.device() != device) return {};
     return image;
 }
@@ -294,6 +297,9 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
     const IP::Size size = panoramaSize();
     const Kiln::Box frameBox{0, 0, size.width, size.height};
     const auto filter = Kernels::Filter(m_knobs->resampleType(true));
+    // The kernels draw nothing with a filter they do not know: the plane stays clear.
+    if (int(filter) < int(Kernels::Filter::Bilinear) || int(filter) > int(Kernels::Filter::Nearest))
+        return;
     const PX::Image::Quaternion view = navigation.viewRotation();
     // Into the plane itself where it can hold the view, else into an image held between calls:
     // either way a turn of the view on a cached panorama allocates nothing.
