@@ -109,52 +109,6 @@ private:
     int m_rowBegin;
 };
 
-/// The destination is an ideal lens at the panorama's centre; its pixel (x, y) lies at
-/// q = (x + 0.5 - cx, (y + 0.5 - cy) / aspect) from the optical centre.
-class LensRays {
-public:
-    LensRays(const Kiln::Box& box, int x0, float focal, float cx, float cy, float aspect)
-        : m_left(float(double(x0 - box.x0) + 0.5 - double(cx))),
-          m_focal(focal),
-          m_cy(cy),
-          m_aspect(aspect),
-          m_y0(box.y0) {}
-
-protected:
-    /// q's y on the launch's row y.
-    float rowY(int y) const {
-        return float((double(y - m_y0) + 0.5 - double(m_cy)) / double(m_aspect));
-    }
-
-    float m_left, m_focal, m_cy, m_aspect;
-    int m_y0;
-};
-
-/// A rectilinear lens: the ray of q is (q, focal), linear across a row.
-class RectilinearRays : public LensRays {
-public:
-    using LensRays::LensRays;
-
-    inline __attribute__((always_inline)) void positions(const float (&m)[9],
-                                                         const PanoramaScale& k,
-                                                         int y,
-                                                         int i0,
-                                                         int n,
-                                                         float* __restrict px,
-                                                         float* __restrict py) const {
-        const float qy = rowY(y);
-        // The row's constant terms: its y and the focal length.
-        const float cx = m[1] * qy + m[2] * m_focal, cy = m[4] * qy + m[5] * m_focal,
-                    cz = m[7] * qy + m[8] * m_focal;
-        const float m0 = m[0], m3 = m[3], m6 = m[6];
-        const float left = m_left + float(i0);
-        for (int i = 0; i < n; ++i) {
-            const float qx = left + float(i);
-            toPanorama(k, m0 * qx + cx, m3 * qx + cy, m6 * qx + cz, px + i, py + i);
-        }
-    }
-};
-
 /// sin and cos of t in [0, pi] without branches: t = u + pi / 2 with |u| <= pi / 2, whose
 /// Taylor series of degree 11 and 12 are within 6e-8 there.
 inline __attribute__((always_inline)) void sinCosHalfTurn(float t, float* s, float* c) {
@@ -176,12 +130,21 @@ inline __attribute__((always_inline)) void sinCosHalfTurn(float t, float* s, flo
     *c = -sinU;
 }
 
-/// An equidistant fisheye: q looks at the angle theta = |q| / focal from the axis, towards q,
-/// along (q sin theta, |q| cos theta) (the unit ray times |q|; the axis itself at q = 0).
-/// From theta = pi on, the lens sees nothing: those pixels get kNoSample and show zeros.
-class FisheyeRays : public LensRays {
+/// The destination is an ideal lens at the panorama's centre; its pixel (x, y) lies at
+/// q = (x + 0.5 - cx, (y + 0.5 - cy) / aspect) from the optical centre.
+/// Rectilinear: the ray of q is (q, focal), linear across a row.
+/// Fisheye (equidistant): q looks at the angle theta = |q| / focal from the axis, towards q,
+/// along (q sin theta, |q| cos theta) (the unit ray times |q|; the axis itself at q = 0). From
+/// theta = pi on, the lens sees nothing: those pixels get kNoSample and show zeros.
+template <bool kFisheye>
+class LensRays {
 public:
-    using LensRays::LensRays;
+    LensRays(const Kiln::Box& box, int x0, float focal, float cx, float cy, float aspect)
+        : m_left(float(double(x0 - box.x0) + 0.5 - double(cx))),
+          m_focal(focal),
+          m_cy(cy),
+          m_aspect(aspect),
+          m_y0(box.y0) {}
 
     inline __attribute__((always_inline)) void positions(const float (&m)[9],
                                                          const PanoramaScale& k,
@@ -190,28 +153,44 @@ public:
                                                          int n,
                                                          float* __restrict px,
                                                          float* __restrict py) const {
-        constexpr float kPi = 3.14159265358979324f;
-        const float qy = rowY(y), qy2 = qy * qy, invFocal = 1.0f / m_focal;
-        const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6],
-                    m7 = m[7], m8 = m[8];
+        const float qy = float((double(y - m_y0) + 0.5 - double(m_cy)) / double(m_aspect));
         const float left = m_left + float(i0);
-        for (int i = 0; i < n; ++i) {
-            const float qx = left + float(i);
-            const float r = std::sqrt(qx * qx + qy2), theta = r * invFocal;
-            float s, c;
-            sinCosHalfTurn(theta, &s, &c);
-            const float dx = qx * s, dy = qy * s, dz = r > 0.0f ? r * c : 1.0f;
-            float x, y;
-            toPanorama(k,
-                       m0 * dx + m1 * dy + m2 * dz,
-                       m3 * dx + m4 * dy + m5 * dz,
-                       m6 * dx + m7 * dy + m8 * dz,
-                       &x,
-                       &y);
-            px[i] = theta < kPi ? x : kNoSample;
-            py[i] = theta < kPi ? y : kNoSample;
+        if constexpr (!kFisheye) {
+            // The row's constant terms: its y and the focal length.
+            const float cx = m[1] * qy + m[2] * m_focal, cy = m[4] * qy + m[5] * m_focal,
+                        cz = m[7] * qy + m[8] * m_focal;
+            const float m0 = m[0], m3 = m[3], m6 = m[6];
+            for (int i = 0; i < n; ++i) {
+                const float qx = left + float(i);
+                toPanorama(k, m0 * qx + cx, m3 * qx + cy, m6 * qx + cz, px + i, py + i);
+            }
+        } else {
+            constexpr float kPi = 3.14159265358979324f;
+            const float qy2 = qy * qy, invFocal = 1.0f / m_focal;
+            const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6],
+                        m7 = m[7], m8 = m[8];
+            for (int i = 0; i < n; ++i) {
+                const float qx = left + float(i);
+                const float r = std::sqrt(qx * qx + qy2), theta = r * invFocal;
+                float s, c;
+                sinCosHalfTurn(theta, &s, &c);
+                const float dx = qx * s, dy = qy * s, dz = r > 0.0f ? r * c : 1.0f;
+                float x, y;
+                toPanorama(k,
+                           m0 * dx + m1 * dy + m2 * dz,
+                           m3 * dx + m4 * dy + m5 * dz,
+                           m6 * dx + m7 * dy + m8 * dz,
+                           &x,
+                           &y);
+                px[i] = theta < kPi ? x : kNoSample;
+                py[i] = theta < kPi ? y : kNoSample;
+            }
         }
     }
+
+private:
+    float m_left, m_focal, m_cy, m_aspect;
+    int m_y0;
 };
 
 /// One launch's turn: the rotation matrix and the destination's lens.
@@ -410,19 +389,21 @@ inline __attribute__((always_inline)) void turnRows(const CpuLaunch& launch,
                                                     int rowEnd) {
     const Kiln::Box& box = launch.images[1].box;
     const int x0 = launch.domain.x0;
+    // No lambda here: it would be a function of its own, outside the CPU versions' builds.
     if (turn.lens == 1)
         rotateRows<F, C>(
             launch,
             turn.m,
-            RectilinearRays(box, x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
+            LensRays<false>(box, x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
             rowBegin,
             rowEnd);
     else if (turn.lens == 2)
-        rotateRows<F, C>(launch,
-                         turn.m,
-                         FisheyeRays(box, x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
-                         rowBegin,
-                         rowEnd);
+        rotateRows<F, C>(
+            launch,
+            turn.m,
+            LensRays<true>(box, x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
+            rowBegin,
+            rowEnd);
     else
         rotateRows<F, C>(
             launch, turn.m, LatlongRays(box, launch.domain, rowBegin, rowEnd), rowBegin, rowEnd);
