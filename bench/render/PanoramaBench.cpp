@@ -215,14 +215,15 @@ void BM_NodeWarpedMultiBand(benchmark::State& state) {
 }
 
 // Argument 0: the view pans sideways (about the vertical axis only, the kernel's row-shift
-// path); 1: it also tilts by 20 degrees (the general turn); 2: the same through a rectilinear
-// virtual camera.
+// path); 1: it also tilts by 20 degrees (the general turn); 2 and 3: the same through a
+// rectilinear and a fisheye virtual camera.
 void BM_NodeViewTurnOnCachedPanorama(benchmark::State& state) {
     Scene& s = scene();
     if (!s.ok) return state.SkipWithError("no footage");
     auto* angles = static_cast<ArrayKnob*>(s.node->knob("rotationAngles"));
     angles->set_value(state.range(0) ? 20.0 : 0.0, 0);
-    s.node->setKnobFromUser("projectionType", state.range(0) == 2 ? "Rectilinear" : "Spherical");
+    const char* const kProjections[] = {"Spherical", "Spherical", "Rectilinear", "Fisheye"};
+    s.node->setKnobFromUser("projectionType", kProjections[state.range(0)]);
     renderMain(s);
     s.rendered = true;
     double angle = 0;
@@ -370,6 +371,7 @@ BENCHMARK(BM_NodeViewTurnOnCachedPanorama)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
+    ->Arg(3)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime()

@@ -51,17 +51,20 @@ const std::vector<Channel> kStitchMap = {Chan_StitchMap_U, Chan_StitchMap_V};
 
 // The plane's own pixels as a framework image, where they lie as one: packed float RGBA in
 // that order over exactly `box`, and the render device is the CPU that holds them. Empty
-// otherwise. Writing the view straight into the plane saves a 32 MB image and its copy.
+// otherwise. Writing the view straight into the plane saves a 32 MB image and its copy. The
+// caller writes every pixel of the plane, through the image or else by copying into it, so a
+// reused buffer is not cleared first.
 Kiln::Image planeAsImage(ImagePlane& plane,
                          const Kiln::Box& box,
                          const Kiln::Compute::DevicePtr& device) {
     if (!plane.packed() || plane.channels() != Mask_RGBA ||
-        PlaneImages::toKiln(plane.bounds()) != box || !plane.writable())
+        PlaneImages::toKiln(plane.bounds()) != box || !plane.hasBuffer())
         return {};
     for (int i = 0; i < 4; ++i)
         if (plane.chanNo(kRGBA[size_t(i)]) != i) return {};
-    Kiln::Image image(Kiln::Tile{
-        Kiln::Info{box, 4}, plane.writable(), plane.rowStride() * std::ptrdiff_t(sizeof(float))});
+    Kiln::Image image(Kiln::Tile{Kiln::Info{box, 4},
+                                 plane.overwritable(),
+                                 plane.rowStride() * std::ptrdiff_t(sizeof(float))});
     if (image.device() != device) return {};
     return image;
 }
@@ -294,6 +297,9 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
     const IP::Size size = panoramaSize();
     const Kiln::Box frameBox{0, 0, size.width, size.height};
     const auto filter = Kernels::Filter(m_knobs->resampleType(true));
+    // The kernels draw nothing with a filter they do not know: the plane stays clear.
+    if (int(filter) < int(Kernels::Filter::Bilinear) || int(filter) > int(Kernels::Filter::Nearest))
+        return;
     const PX::Image::Quaternion view = navigation.viewRotation();
     // Into the plane itself where it can hold the view, else into an image held between calls:
     // either way a turn of the view on a cached panorama allocates nothing.
@@ -306,45 +312,22 @@ void RenderDispatcher::viewProjection(const Kiln::Image& panorama, ImagePlane& p
         IP::QuaternionRotate(filter).run(out, panorama, IP::inverse(toKernel(view)));
     } else {
         // A virtual camera at the rig centre whose camera-to-rig rotation is the inverse view
-        // rotation: its optical axis shows what the centre of the spherical view shows.
-        const auto angles = view.inverse().matrix().getZXYRotations();
-        IP::ProjectionRecords look;
-        look.otherType = static_cast<int>(ProjectionTypeEnum::Latlong);
-        IP::CameraRecord& camera = look.camera;
-        camera.projection = navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
-                                ? int(ProjectionTypeEnum::Fisheye)
-                                : int(ProjectionTypeEnum::Rectilinear);
-        camera.focalLength = float(navigation.zoomedFocalLength());
-        camera.sensorWidth = float(navigation.sensorWidth());
-        camera.sensorHeight = float(navigation.sensorHeight());
-        camera.focalScale = float(m_node->outputContext().scale_x());
-        for (int i = 0; i < 3; ++i)
-            camera.rotation[size_t(i)] = float(angles[size_t(i)] * 180.0 / M_PI);
-        camera.fieldOfView = IP::fieldOfView(camera);
-        look.lens.undistort = false;
-        look.parallax.depth = 0.0f;  // at infinity: the view turns about the rig centre
-        const Kernels::ProjectionScalars scalars =
-            IP::projectionScalars(look, true, true, size, size);
-        if (camera.projection == int(ProjectionTypeEnum::Rectilinear)) {
-            // Straight from the panorama, the positions made strip by strip as the view is
-            // written: a full position image (16 MiB written and read back at every turn) cost
-            // about as much as the resampling.
-            const Kernels::RectilinearLens lens{
-                scalars.focal * float(size.width) / scalars.sensorWidth,
-                0.5f * float(size.width) + scalars.shift[0],
-                0.5f * float(size.height) + scalars.shift[1],
-                scalars.aspect};
-            Kernels::lookThrough(panorama, out, IP::inverse(toKernel(view)), lens, filter);
-        } else {
-            // The view's positions change at every turn: they go into an image held between
-            // calls, not into the process's position-image cache, where every turn would add
-            // 16 MiB and soon push out the cameras' own positions (then the next panorama
-            // recomputes them).
-            keptImage(m_viewPositions, frameBox, 2, m_renderer.device());
-            Kernels::projectPositions(m_viewPositions, scalars);
-            Kernels::resample(
-                filter, panorama, m_viewPositions, out, size.width, size.height, true);
-        }
+        // rotation (its optical axis shows what the centre of the spherical view shows),
+        // square pixels, centred. Straight from the panorama, the positions made strip by
+        // strip as the view is written: a full position image (16 MiB written and read back
+        // at every turn) cost about as much as the resampling.
+        const double focalPixels = navigation.zoomedFocalLength() *
+                                   m_node->outputContext().scale_x() * size.width /
+                                   navigation.sensorWidth();
+        const Kernels::IdealLens lens{
+            navigation.projection() == ViewNavigationKnobs::Projection::Fisheye
+                ? Kernels::IdealLens::Type::Fisheye
+                : Kernels::IdealLens::Type::Rectilinear,
+            float(focalPixels),
+            0.5f * float(size.width),
+            0.5f * float(size.height),
+            1.0f};
+        Kernels::lookThrough(panorama, out, IP::inverse(toKernel(view)), lens, filter);
     }
     if (!direct) PlaneImages::toPlane(out, kRGBA, plane);
 }

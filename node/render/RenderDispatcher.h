@@ -100,8 +100,6 @@ private:
     /// The view projection's output for planes it cannot be written into directly (another
     /// layout or device), kept between renders.
     Kiln::Image m_viewImage;
-    /// The virtual camera's positions in the panorama, kept between renders.
-    Kiln::Image m_viewPositions;
     std::mutex m_renderMutex;
 };
 

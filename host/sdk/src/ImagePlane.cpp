@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/ImagePlane.h"
 
+#include <algorithm>
+
 #include "px/image/PlanePool.h"
 
 namespace PX {
@@ -24,7 +26,9 @@ void ImagePlane::makeWritable() {
 
 void ImagePlane::makeWritableLocked() {
     if (m_shared->allocated) return;
-    m_shared->pixels = PlanePool::instance().take(sizeInFloats());
+    bool reused;
+    m_shared->pixels = PlanePool::instance().take(sizeInFloats(), &reused);
+    m_shared->clearPending.store(reused, std::memory_order_release);
     m_shared->allocated = true;
 }
 
@@ -33,11 +37,26 @@ bool ImagePlane::hasBuffer() const {
     return m_shared->allocated;
 }
 
-float* ImagePlane::writable() {
+void ImagePlane::settleClear(bool overwrite) const {
+    Shared& shared = *m_shared;
+    std::lock_guard<std::mutex> lock(shared.clearLock);
+    if (!shared.clearPending.load(std::memory_order_relaxed)) return;
+    if (!overwrite) std::fill(shared.pixels.begin(), shared.pixels.end(), 0.0f);
+    shared.clearPending.store(false, std::memory_order_release);
+}
+
+float* ImagePlane::pixels() const {
+    // Pointers go out only once the buffer is settled: a second thread waits for the clear.
+    if (m_shared->clearPending.load(std::memory_order_acquire)) settleClear(false);
     return m_shared->pixels.empty() ? nullptr : m_shared->pixels.data();
 }
 
-const float* ImagePlane::readable() const {
+float* ImagePlane::writable() { return pixels(); }
+
+const float* ImagePlane::readable() const { return pixels(); }
+
+float* ImagePlane::overwritable() {
+    if (m_shared->clearPending.load(std::memory_order_acquire)) settleClear(true);
     return m_shared->pixels.empty() ? nullptr : m_shared->pixels.data();
 }
 

@@ -11,8 +11,9 @@ PlanePool& PlanePool::instance() {
     return *pool;
 }
 
-std::vector<float> PlanePool::take(std::size_t floats) {
+std::vector<float> PlanePool::take(std::size_t floats, bool* reused) {
     std::vector<float> pixels;
+    *reused = false;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         // The newest of that size: its pages are the likeliest still cached.
@@ -22,13 +23,11 @@ std::vector<float> PlanePool::take(std::size_t floats) {
                 m_held.erase(std::next(it).base());
                 m_heldBytes -= floats * sizeof(float);
                 ++m_reused;
+                *reused = true;
                 break;
             }
     }
-    if (pixels.empty())
-        pixels.assign(floats, 0.0f);
-    else
-        std::fill(pixels.begin(), pixels.end(), 0.0f);
+    if (!*reused) pixels.assign(floats, 0.0f);
     return pixels;
 }
 

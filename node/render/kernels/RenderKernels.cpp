@@ -164,7 +164,7 @@ void launchTurn(const Kiln::Image& source,
                 const Quaternion& q,
                 Filter filter,
                 int lensType,
-                const RectilinearLens& lens) {
+                const IdealLens& lens) {
     if (!isFilter(filter)) return;
     Kiln::Compute::RunExplicit(kRotateLatlongProgram,
                                kOptimisedFlags,
@@ -189,15 +189,16 @@ void rotateLatlong(const Kiln::Image& source,
                    Kiln::Image& destination,
                    const Quaternion& q,
                    Filter filter) {
-    launchTurn(source, destination, q, filter, 0, RectilinearLens{});
+    launchTurn(source, destination, q, filter, 0, IdealLens{});
 }
 
 void lookThrough(const Kiln::Image& panorama,
                  Kiln::Image& destination,
                  const Quaternion& q,
-                 const RectilinearLens& lens,
+                 const IdealLens& lens,
                  Filter filter) {
-    launchTurn(panorama, destination, q, filter, 1, lens);
+    launchTurn(
+        panorama, destination, q, filter, lens.type == IdealLens::Type::Fisheye ? 2 : 1, lens);
 }
 
 void registerRenderKernels() {

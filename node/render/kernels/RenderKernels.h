@@ -100,10 +100,12 @@ void rotateLatlong(const Kiln::Image& source,
                    const Quaternion& rotation,
                    Filter filter);
 
-/// An ideal rectilinear lens over a destination box (RotateLatlong.h): the focal length in
-/// pixels across, the optical centre in pixels from the box's corner (y up), the pixel aspect
-/// (width / height).
-struct RectilinearLens {
+/// An ideal lens (no distortion) over a destination box (RotateLatlong.h): rectilinear or
+/// equidistant fisheye, the focal length in pixels across, the optical centre in pixels from
+/// the box's corner (y up), the pixel aspect (width / height).
+struct IdealLens {
+    enum class Type { Rectilinear, Fisheye };
+    Type type = Type::Rectilinear;
     float focal = 0;
     float centreX = 0, centreY = 0;
     float aspect = 1;
@@ -116,7 +118,7 @@ struct RectilinearLens {
 void lookThrough(const Kiln::Image& panorama,
                  Kiln::Image& destination,
                  const Quaternion& rotation,
-                 const RectilinearLens& lens,
+                 const IdealLens& lens,
                  Filter filter);
 
 /// Registers every variant of the node's rendering kernels; the kernels' static initialisers

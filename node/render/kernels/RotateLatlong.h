@@ -8,14 +8,15 @@
 // bottom to top. Scalars: the rotation quaternion w, x, y, z (float; normalised by the kernel,
 // so any non-zero q works), the filter (int, the resampling filter values 0..3), then the
 // destination's lens (int): 0, a panorama over its box as the source's; 1, rectilinear, the
-// pixel (x, y) of the box (y up) looking along ((x + 0.5 - centre x), (y + 0.5 - centre y) /
-// aspect, focal): focal (float, pixels across), centre x, centre y (float, pixels from the
-// box's corner) and pixel aspect (float, width / height). The other lens values are unused
-// by lens 0.
+// pixel (x, y) of the box (y up) at q = (x + 0.5 - centre x, (y + 0.5 - centre y) / aspect)
+// from the optical centre looking along (q, focal); 2, equidistant fisheye, q looking at the
+// angle |q| / focal from the optical axis (+Z), towards q, nothing from pi on. Lens scalars:
+// focal (float, pixels across), centre x, centre y (float, pixels from the box's corner) and
+// pixel aspect (float, width / height); unused by lens 0.
 // The destination's direction d shows the source's direction R(q) d; to turn a panorama by a
 // view rotation q, pass q's inverse (through a camera, R(q) is the camera-to-panorama
-// rotation). x wraps around the seam; a quaternion of zero length, or a rectilinear lens
-// whose focal length or aspect is not a positive finite number, writes zeros.
+// rotation). x wraps around the seam; a quaternion of zero length, or a camera lens whose
+// focal length or aspect is not a positive finite number, writes zeros.
 #pragma once
 
 #include "kiln/ParamName.h"

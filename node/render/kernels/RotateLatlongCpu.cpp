@@ -109,11 +109,37 @@ private:
     int m_rowBegin;
 };
 
-/// The destination is an ideal rectilinear camera: the ray of (x, y) is (x + 0.5 - cx,
-/// (y + 0.5 - cy) / aspect, focal), linear across a row.
-class RectilinearRays {
+/// sin and cos of t in [0, pi] without branches: t = u + pi / 2 with |u| <= pi / 2, whose
+/// Taylor series of degree 11 and 12 are within 6e-8 there.
+inline __attribute__((always_inline)) void sinCosHalfTurn(float t, float* s, float* c) {
+    const float u = t - 1.57079632679489662f, u2 = u * u;
+    float sinU = -2.50521084e-8f;
+    sinU = sinU * u2 + 2.75573192e-6f;
+    sinU = sinU * u2 - 1.98412698e-4f;
+    sinU = sinU * u2 + 8.33333333e-3f;
+    sinU = sinU * u2 - 1.66666667e-1f;
+    sinU = u + u * u2 * sinU;
+    float cosU = 2.08767570e-9f;
+    cosU = cosU * u2 - 2.75573192e-7f;
+    cosU = cosU * u2 + 2.48015873e-5f;
+    cosU = cosU * u2 - 1.38888889e-3f;
+    cosU = cosU * u2 + 4.16666667e-2f;
+    cosU = cosU * u2 - 0.5f;
+    cosU = 1.0f + u2 * cosU;
+    *s = cosU;
+    *c = -sinU;
+}
+
+/// The destination is an ideal lens at the panorama's centre; its pixel (x, y) lies at
+/// q = (x + 0.5 - cx, (y + 0.5 - cy) / aspect) from the optical centre.
+/// Rectilinear: the ray of q is (q, focal), linear across a row.
+/// Fisheye (equidistant): q looks at the angle theta = |q| / focal from the axis, towards q,
+/// along (q sin theta, |q| cos theta) (the unit ray times |q|; the axis itself at q = 0). From
+/// theta = pi on, the lens sees nothing: those pixels get kNoSample and show zeros.
+template <bool kFisheye>
+class LensRays {
 public:
-    RectilinearRays(const Kiln::Box& box, int x0, float focal, float cx, float cy, float aspect)
+    LensRays(const Kiln::Box& box, int x0, float focal, float cx, float cy, float aspect)
         : m_left(float(double(x0 - box.x0) + 0.5 - double(cx))),
           m_focal(focal),
           m_cy(cy),
@@ -128,14 +154,37 @@ public:
                                                          float* __restrict px,
                                                          float* __restrict py) const {
         const float qy = float((double(y - m_y0) + 0.5 - double(m_cy)) / double(m_aspect));
-        // The row's constant terms: its y and the focal length.
-        const float cx = m[1] * qy + m[2] * m_focal, cy = m[4] * qy + m[5] * m_focal,
-                    cz = m[7] * qy + m[8] * m_focal;
-        const float m0 = m[0], m3 = m[3], m6 = m[6];
         const float left = m_left + float(i0);
-        for (int i = 0; i < n; ++i) {
-            const float qx = left + float(i);
-            toPanorama(k, m0 * qx + cx, m3 * qx + cy, m6 * qx + cz, px + i, py + i);
+        if constexpr (!kFisheye) {
+            // The row's constant terms: its y and the focal length.
+            const float cx = m[1] * qy + m[2] * m_focal, cy = m[4] * qy + m[5] * m_focal,
+                        cz = m[7] * qy + m[8] * m_focal;
+            const float m0 = m[0], m3 = m[3], m6 = m[6];
+            for (int i = 0; i < n; ++i) {
+                const float qx = left + float(i);
+                toPanorama(k, m0 * qx + cx, m3 * qx + cy, m6 * qx + cz, px + i, py + i);
+            }
+        } else {
+            constexpr float kPi = 3.14159265358979324f;
+            const float qy2 = qy * qy, invFocal = 1.0f / m_focal;
+            const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6],
+                        m7 = m[7], m8 = m[8];
+            for (int i = 0; i < n; ++i) {
+                const float qx = left + float(i);
+                const float r = std::sqrt(qx * qx + qy2), theta = r * invFocal;
+                float s, c;
+                sinCosHalfTurn(theta, &s, &c);
+                const float dx = qx * s, dy = qy * s, dz = r > 0.0f ? r * c : 1.0f;
+                float x, y;
+                toPanorama(k,
+                           m0 * dx + m1 * dy + m2 * dz,
+                           m3 * dx + m4 * dy + m5 * dz,
+                           m6 * dx + m7 * dy + m8 * dz,
+                           &x,
+                           &y);
+                px[i] = theta < kPi ? x : kNoSample;
+                py[i] = theta < kPi ? y : kNoSample;
+            }
         }
     }
 
@@ -147,7 +196,7 @@ private:
 /// One launch's turn: the rotation matrix and the destination's lens.
 struct Turn {
     float m[9];
-    int lens = 0;  // 0 panorama, 1 rectilinear
+    int lens = 0;  // 0 panorama, 1 rectilinear, 2 fisheye
     float focal = 0, centreX = 0, centreY = 0, aspect = 1;
 };
 
@@ -339,12 +388,20 @@ inline __attribute__((always_inline)) void turnRows(const CpuLaunch& launch,
                                                     int rowBegin,
                                                     int rowEnd) {
     const Kiln::Box& box = launch.images[1].box;
+    const int x0 = launch.domain.x0;
+    // No lambda here: it would be a function of its own, outside the CPU versions' builds.
     if (turn.lens == 1)
         rotateRows<F, C>(
             launch,
             turn.m,
-            RectilinearRays(
-                box, launch.domain.x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
+            LensRays<false>(box, x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
+            rowBegin,
+            rowEnd);
+    else if (turn.lens == 2)
+        rotateRows<F, C>(
+            launch,
+            turn.m,
+            LensRays<true>(box, x0, turn.focal, turn.centreX, turn.centreY, turn.aspect),
             rowBegin,
             rowEnd);
     else
@@ -506,7 +563,7 @@ struct RotateRows {
         turn.aspect = launch.param<float>(9);
         const bool lensValid =
             turn.lens == 0 ||
-            (turn.lens == 1 && turn.focal > 0.0f && turn.aspect > 0.0f &&
+            ((turn.lens == 1 || turn.lens == 2) && turn.focal > 0.0f && turn.aspect > 0.0f &&
              std::isfinite(turn.focal * turn.aspect * turn.centreX * turn.centreY));
         const double n = std::sqrt(w * w + x * x + y * y + z * z);
         if (!(n > 0.0) || !std::isfinite(n) || !lensValid)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Released plane buffers are reused, cleared, never while a plane still holds them, and the
-// pool stays within its capacity.
+// Released plane buffers are reused, read as cleared unless their writer writes every pixel,
+// never while a plane still holds them, and the pool stays within its capacity.
 #include <algorithm>
 
 #include <gtest/gtest.h>
@@ -47,6 +47,19 @@ TEST(PlanePool, AReleasedBufferComesBackClearedOnlyForTheSameSizeAndOnlyOnceFree
     again.makeWritable();
     EXPECT_EQ(pool.reused(), reused + 1);
     EXPECT_TRUE(allZero(again));
+}
+
+TEST(PlanePool, AWriterOfEveryPixelSparesTheClearAndNothingClearsWhatItWrote) {
+    { ImagePlane old = filledPlane(48, 16, 9.0f); }
+    ImagePlane plane(Box(0, 0, 48, 16), true, Mask_RGBA);
+    plane.makeWritable();
+    const ImagePlane reader = plane;
+    float* p = plane.overwritable();
+    EXPECT_EQ(p[3], 9.0f);  // the old plane's pixels, not cleared
+    std::fill(p, p + plane.sizeInFloats(), 2.0f);
+    EXPECT_EQ(reader.at(47, 15, 3), 2.0f);
+    EXPECT_EQ(plane.writable(), p);
+    EXPECT_EQ(plane.readable()[0], 2.0f);
 }
 
 TEST(PlanePool, HoldsNoMoreThanItsCapacityOldestFreedFirst) {

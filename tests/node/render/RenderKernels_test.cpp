@@ -309,34 +309,54 @@ TEST(RotateLatlong, LookingThroughACameraMatchesItsPositionImageResampled) {
                                      a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1],
                                      a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0]};
     };
-    for (const std::array<float, 3> angles :
-         {std::array<float, 3>{10, 30, 0}, {80, -120, 20}, {-75, 175, -10}, {120, 60, 30}}) {
+    const std::array<float, 3> kAngles[] = {
+        {10, 30, 0}, {80, -120, 20}, {-75, 175, -10}, {120, 60, 30}};
+    // Rectilinear, then a fisheye short enough that its corners look past pi (nothing there).
+    for (int i = 0; i < 8; ++i) {
+        const auto type =
+            i < 4 ? Kernels::IdealLens::Type::Rectilinear : Kernels::IdealLens::Type::Fisheye;
+        const std::array<float, 3> angles = kAngles[i % 4];
+        look.camera.projection = int(type);
+        look.camera.focalLength = i < 4 ? 14.0f : 6.0f;
         look.camera.rotation = angles;
         // Camera to rig frame: Ry Rx Rz.
         const auto q = times(times(axis(angles[1], 2), axis(angles[0], 1)), axis(angles[2], 3));
         Kiln::Image positions = test::constantImage(kCamW, kCamH, 2, 0.0f);
         Kernels::projectPositions(
             positions, IP::projectionScalars(look, true, true, {kW, kH}, {kCamW, kCamH}));
-        const Kernels::RectilinearLens lens{
-            14.0f * kCamW / 36.0f, 0.5f * kCamW + 3.0f, 0.5f * kCamH - 2.0f, 1.1f};
+        const Kernels::IdealLens lens{type,
+                                      look.camera.focalLength * kCamW / 36.0f,
+                                      0.5f * kCamW + 3.0f,
+                                      0.5f * kCamH - 2.0f,
+                                      1.1f};
         for (Filter f : kFilters) {
             Kiln::Image through = test::constantImage(kCamW, kCamH, 4, -7.0f);
             Kiln::Image resampled = test::constantImage(kCamW, kCamH, 4, -7.0f);
             Kernels::lookThrough(
                 pano, through, {float(q[0]), float(q[1]), float(q[2]), float(q[3])}, lens, f);
             Kernels::resample(f, pano, positions, resampled, kW, kH, true);
+            // Nearest picks a pixel and Lanczos one of 1024 phases of weights: float rounding
+            // of a position on an edge of its pick may flip it.
+            const double steps = f == Filter::Nearest ? 1 : f == Filter::Lanczos ? 1024 : 0;
+            const auto onEdge = [&](float v) {
+                return Kernels::isSample(v) &&
+                       std::abs(std::remainder((v - 0.5) * steps + 0.5, 1.0)) < 0.05;
+            };
             for (int y = 0; y < kCamH; ++y)
-                for (int x = 0; x < kCamW; ++x)
+                for (int x = 0; x < kCamW; ++x) {
+                    const float* p = test::pixel(positions, x, y);
+                    if (onEdge(p[0]) || onEdge(p[1])) continue;
                     for (int c = 0; c < 4; ++c)
                         ASSERT_NEAR(
                             test::pixel(through, x, y)[c], test::pixel(resampled, x, y)[c], 4e-3f)
-                            << "angles " << angles[0] << " " << angles[1] << " " << angles[2]
-                            << " filter " << int(f) << " at " << x << ", " << y;
+                            << "lens " << int(type) << " angles " << angles[0] << " " << angles[1]
+                            << " " << angles[2] << " filter " << int(f) << " at " << x << ", " << y;
+                }
         }
     }
     // A lens without a focal length shows nothing.
     Kiln::Image none = test::constantImage(kCamW, kCamH, 4, -7.0f);
-    Kernels::lookThrough(pano, none, {1, 0, 0, 0}, {0.0f, 40.0f, 30.0f, 1.0f}, Filter::Cubic);
+    Kernels::lookThrough(pano, none, {1, 0, 0, 0}, {{}, 0.0f, 40.0f, 30.0f, 1.0f}, Filter::Cubic);
     EXPECT_EQ(test::pixel(none, 40, 30)[3], 0.0f);
 }
 

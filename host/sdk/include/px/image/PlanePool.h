@@ -12,15 +12,17 @@ namespace Image {
 /// A render hands out a fresh plane every time, and a fresh buffer of a 2048 x 1024 RGBA plane
 /// is 32 MiB of new pages: the system faults and clears every one of them. A buffer comes back
 /// here when the last plane sharing it goes (a plane held by a cache or a caller keeps its
-/// buffer), and the next plane of the same size takes it, cleared by the pool instead of by the
-/// system. The pool holds at most `capacity()` bytes; beyond that the oldest buffers are freed.
+/// buffer), and the next plane of the same size takes it as it is: the plane clears it before
+/// anyone reads it, unless its writer declares it writes every pixel (ImagePlane). The pool
+/// holds at most `capacity()` bytes; beyond that the oldest buffers are freed.
 class PlanePool {
 public:
     /// The process's pool (never destroyed, so planes released at exit still find it).
     static PlanePool& instance();
 
-    /// A zero-filled buffer of `floats` floats: a held one of that size when there is one.
-    std::vector<float> take(std::size_t floats);
+    /// A buffer of `floats` floats: a held one of that size when there is one, holding what its
+    /// last plane left there (`*reused` true), else a fresh one, zero-filled.
+    std::vector<float> take(std::size_t floats, bool* reused);
     /// Keeps `pixels` for a later take (or frees it, oldest first, beyond the capacity).
     void give(std::vector<float>&& pixels);
 
