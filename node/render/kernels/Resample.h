@@ -59,6 +59,9 @@ struct NearestFilter {
 
 struct BilinearFilter {
     static constexpr int kTaps = 2;
+    static constexpr float kRadius = 1.0f;
+    /// The filter's kernel at distance x (in taps) from the position.
+    static float kernel(float x) { return std::max(0.0f, 1.0f - std::abs(x)); }
     static void weights(float t, float* w) {
         w[0] = 1.0f - t;
         w[1] = t;
@@ -69,6 +72,13 @@ struct BilinearFilter {
 /// the position.
 struct CubicFilter {
     static constexpr int kTaps = 4;
+    static constexpr float kRadius = 2.0f;
+    static float kernel(float x) {
+        const float a = std::abs(x);
+        return a < 1.0f   ? (1.5f * a - 2.5f) * a * a + 1.0f
+               : a < 2.0f ? ((-0.5f * a + 2.5f) * a - 4.0f) * a + 2.0f
+                          : 0.0f;
+    }
     static void weights(float t, float* w) {
         w[0] = ((-0.5f * t + 1.0f) * t - 0.5f) * t;
         w[1] = (1.5f * t - 2.5f) * t * t + 1.0f;
@@ -82,6 +92,7 @@ struct CubicFilter {
 /// 1/2048 px), computed once: six sines a pixel would cost more than the 36 taps.
 struct LanczosFilter {
     static constexpr int kTaps = 6;
+    static constexpr float kRadius = 3.0f;
     static constexpr int kPhases = 1024;
 
     /// The exact weights at phase t in [0, 1].
@@ -106,6 +117,23 @@ struct LanczosFilter {
             return all;
         }();
         return weights.data();
+    }
+    /// L(x), from a table of kPhases steps per tap (unnormalised: callers normalise).
+    static float kernel(float x) {
+        static const std::vector<float> values = [] {
+            std::vector<float> all(std::size_t(3 * kPhases + 2), 0.0f);
+            for (int i = 0; i < 3 * kPhases; ++i) {
+                constexpr double kPiD = 3.14159265358979323846;
+                const double x = double(i) / kPhases;
+                all[std::size_t(i)] = i == 0
+                                          ? 1.0f
+                                          : float(3.0 * std::sin(kPiD * x) *
+                                                  std::sin(kPiD * x / 3.0) / (kPiD * kPiD * x * x));
+            }
+            return all;
+        }();
+        const float a = std::min(std::abs(x), 3.0f) * float(kPhases) + 0.5f;
+        return values[std::size_t(a)];
     }
     static void weights(float t, float* w) {
         const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
@@ -232,6 +260,87 @@ inline __attribute__((always_inline)) void sampleInside4(
                      wx,
                      wy,
                      out);
+}
+
+/// Shrinking. Where one destination pixel spans more than one source pixel along a source axis
+/// (its footprint: the position's change from one destination pixel to the next), the filter's
+/// kernel is stretched along that axis, so that it averages what the pixel covers instead of
+/// point-sampling it (which aliases fine texture into moire). Footprints up to kWidenFrom keep
+/// the filter exactly as it is; from kWidenFrom to 2 the stretch ramps from 1 to 2 (no step in
+/// sharpness where widening starts), then it equals the footprint, up to kMaxStretch.
+constexpr float kWidenFrom = 1.1f;
+constexpr float kMaxStretch = 4.0f;
+
+/// The stretch of the filter for a footprint of `scale` source pixels; 1 for NaN.
+inline float filterStretch(float scale) {
+    if (!(scale > kWidenFrom)) return 1.0f;
+    const float ramped = scale >= 2.0f ? scale : 1.0f + (scale - kWidenFrom) / (2.0f - kWidenFrom);
+    return std::min(ramped, kMaxStretch);
+}
+
+/// At most this many taps along an axis of filter F stretched by kMaxStretch.
+template <class F>
+constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
+
+/// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
+/// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`,
+/// weights into w[0 .. n), normalised to sum 1. Returns n.
+template <class F>
+inline int stretchedWeights(float u, float stretch, int* first, float* w) {
+    const float radius = F::kRadius * stretch;
+    const int lo = floorToInt(u - radius) + 1;
+    const int n = std::min(floorToInt(u + radius) - lo + 1, kStretchedTaps<F>);
+    const float step = 1.0f / stretch;
+    float sum = 0.0f;
+    for (int k = 0; k < n; ++k) {
+        w[k] = F::kernel((float(lo + k) - u) * step);
+        sum += w[k];
+    }
+    const float norm = 1.0f / sum;
+    for (int k = 0; k < n; ++k) w[k] *= norm;
+    *first = lo;
+    return n;
+}
+
+/// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
+/// out[0 .. C); the same edge clamp and wrap as samplePixel. False (out untouched) where the
+/// position shows nothing.
+template <class F, int C>
+inline bool sampleStretched(
+    const SourceView& s, float px, float py, float stretchX, float stretchY, float* out) {
+    if (!s.contains(px, py)) return false;
+    constexpr int kMax = kStretchedTaps<F>;
+    float wx[kMax], wy[kMax];
+    int left, bottom;
+    const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx);
+    const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy);
+    int columns[kMax];
+    for (int i = 0; i < nx; ++i) columns[i] = s.column(left + i) * C;
+    if constexpr (C == 4) {
+        Pixel4 acc = {};
+        for (int j = 0; j < ny; ++j) {
+            const float* r = s.rowAt(s.row(bottom + j));
+            Pixel4 across = {};
+            for (int i = 0; i < nx; ++i) {
+                Pixel4 tap;
+                std::memcpy(&tap, r + columns[i], sizeof tap);
+                across += wx[i] * tap;
+            }
+            acc += wy[j] * across;
+        }
+        std::memcpy(out, &acc, sizeof acc);
+    } else {
+        float acc[C] = {};
+        for (int j = 0; j < ny; ++j) {
+            const float* r = s.rowAt(s.row(bottom + j));
+            float across[C] = {};
+            for (int i = 0; i < nx; ++i)
+                for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
+            for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
+        }
+        for (int c = 0; c < C; ++c) out[c] = acc[c];
+    }
+    return true;
 }
 
 /// The filter's weights and first taps of up to kCount positions, computed for all of them in

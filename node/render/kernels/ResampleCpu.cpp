@@ -90,9 +90,121 @@ RENDER_CPU_VERSIONS void resampleLanczos4(const SourceView& s, const float* p, i
     resampleRow4<LanczosFilter>(s, p, n, d);
 }
 
+/// How far the filter is stretched along the source's x and y at destination pixels [a, b) of
+/// row y (a, b inside the positions' box): the footprint of a pixel is the length of the
+/// position's change per destination pixel, taken over both destination axes, along each
+/// source axis (the box around the image of a round destination pixel), from central
+/// differences, one-sided where a neighbour is kNoSample or beyond the positions' box. With a
+/// wrapping source a difference across the seam is taken the short way round. Writes
+/// stretchX/Y[0 .. b - a) and returns whether any of them exceeds 1.
+bool rowStretches(const Kiln::Compute::KernelImage& positions,
+                  int y,
+                  int a,
+                  int b,
+                  int period,
+                  float* stretchX,
+                  float* stretchY) {
+    const Kiln::Box& box = positions.box;
+    const float* row = PixelAt<const float, 2>(positions, box.x0, y);
+    const float* below = y > box.y0 ? PixelAt<const float, 2>(positions, box.x0, y - 1) : nullptr;
+    const float* above =
+        y + 1 < box.y1 ? PixelAt<const float, 2>(positions, box.x0, y + 1) : nullptr;
+    const float fullTurn = float(period);
+    const float turns = period > 0 ? 1.0f / fullTurn : 0.0f;
+    // The change from p to q, given whether each side is a sample: one-sided where only one is.
+    const auto change =
+        [&](const float* p, bool hasP, const float* q, bool hasQ, const float* c, float* d) {
+            const float* from = hasP ? p : c;
+            const float* to = hasQ ? q : c;
+            const float steps = float(int(hasP) + int(hasQ));
+            float dx = to[0] - from[0];
+            dx -= fullTurn * std::nearbyint(dx * turns);
+            d[0] = steps > 0.0f ? dx / steps : 0.0f;
+            d[1] = steps > 0.0f ? (to[1] - from[1]) / steps : 0.0f;
+        };
+    bool any = false;
+    for (int x = a; x < b; ++x) {
+        const int i = x - box.x0;
+        const float* c = row + 2 * i;
+        float sx = 1.0f, sy = 1.0f;
+        if (isSample(c[0])) {
+            const bool hasLeft = x > box.x0 && isSample(c[-2]);
+            const bool hasRight = x + 1 < box.x1 && isSample(c[2]);
+            const bool hasBelow = below && isSample(below[2 * i]);
+            const bool hasAbove = above && isSample(above[2 * i]);
+            float across[2], down[2];
+            change(c - 2, hasLeft, c + 2, hasRight, c, across);
+            change(
+                below ? below + 2 * i : c, hasBelow, above ? above + 2 * i : c, hasAbove, c, down);
+            sx = filterStretch(std::sqrt(across[0] * across[0] + down[0] * down[0]));
+            sy = filterStretch(std::sqrt(across[1] * across[1] + down[1] * down[1]));
+        }
+        stretchX[x - a] = sx;
+        stretchY[x - a] = sy;
+        any |= (sx > 1.0f) | (sy > 1.0f);
+    }
+    return any;
+}
+
+/// Pixels [0, n) of a row whose filter is stretched (by stretchX/Y[i]), any channel count.
+template <class F, int C>
+inline __attribute__((always_inline)) void resampleStretched(const SourceView& s,
+                                                             const float* p,
+                                                             const float* stretchX,
+                                                             const float* stretchY,
+                                                             int n,
+                                                             float* d) {
+    for (int i = 0; i < n; ++i, p += 2, d += C)
+        if (!sampleStretched<F, C>(s, p[0], p[1], stretchX[i], stretchY[i], d))
+            for (int c = 0; c < C; ++c) d[c] = 0.0f;
+}
+
+RENDER_CPU_VERSIONS void resampleStretchedBilinear4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resampleStretched<BilinearFilter, 4>(s, p, sx, sy, n, d);
+}
+RENDER_CPU_VERSIONS void resampleStretchedCubic4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resampleStretched<CubicFilter, 4>(s, p, sx, sy, n, d);
+}
+RENDER_CPU_VERSIONS void resampleStretchedLanczos4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resampleStretched<LanczosFilter, 4>(s, p, sx, sy, n, d);
+}
+
 template <class F, int C>
 struct ResampleRows {
     static constexpr unsigned kOutputImage = 2;
+    /// Pixels whose footprints are found together: a multiple of RunWeights' run, so that a
+    /// chunk without shrinking is resampled in the same runs as a whole row.
+    static constexpr int kChunk = 256;
+
+    /// Pixels [0, n) of a row through the filter as it is.
+    static void plain(const SourceView& s, const float* p, int n, float* d) {
+        if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+            resampleBilinear4(s, p, n, d);
+        else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+            resampleCubic4(s, p, n, d);
+        else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+            resampleLanczos4(s, p, n, d);
+        else
+            for (int x = 0; x < n; ++x, p += 2, d += C)
+                if (!samplePixel<F, C>(s, p[0], p[1], d))
+                    for (int c = 0; c < C; ++c) d[c] = 0.0f;
+    }
+
+    /// Pixels [0, n) of a row through the filter stretched by sx, sy.
+    static void stretched(
+        const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+        if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+            resampleStretchedBilinear4(s, p, sx, sy, n, d);
+        else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+            resampleStretchedCubic4(s, p, sx, sy, n, d);
+        else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+            resampleStretchedLanczos4(s, p, sx, sy, n, d);
+        else
+            resampleStretched<F, C>(s, p, sx, sy, n, d);
+    }
 
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const SourceView source(
@@ -112,16 +224,42 @@ struct ResampleRows {
             if (b <= a) continue;
             const float* p = PixelAt<const float, 2>(positions, a, y);
             float* d = o + std::ptrdiff_t(a - x0) * C;
-            if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
-                resampleBilinear4(source, p, b - a, d);
-            else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
-                resampleCubic4(source, p, b - a, d);
-            else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
-                resampleLanczos4(source, p, b - a, d);
+            if constexpr (F::kTaps == 1)
+                plain(source, p, b - a, d);  // Nearest picks a pixel: it never widens
             else
-                for (int x = a; x < b; ++x, p += 2, d += C)
-                    if (!samplePixel<F, C>(source, p[0], p[1], d))
-                        for (int c = 0; c < C; ++c) d[c] = 0.0f;
+                resampleRow(source, positions, y, p, a, b, d);
+        }
+    }
+
+    /// Pixels [a, b) of row y (p and d at pixel a): where no footprint shrinks, as plain().
+    static void resampleRow(const SourceView& source,
+                            const Kiln::Compute::KernelImage& positions,
+                            int y,
+                            const float* p,
+                            int a,
+                            int b,
+                            float* d) {
+        float sx[kChunk], sy[kChunk];
+        for (int c0 = a; c0 < b; c0 += kChunk) {
+            const int n = std::min(kChunk, b - c0);
+            const float* pc = p + std::ptrdiff_t(c0 - a) * 2;
+            float* dc = d + std::ptrdiff_t(c0 - a) * C;
+            if (!rowStretches(positions, y, c0, c0 + n, source.period, sx, sy)) {
+                plain(source, pc, n, dc);
+                continue;
+            }
+            // Runs of pixels that shrink and of pixels that do not.
+            for (int i = 0; i < n;) {
+                const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
+                int j = i + 1;
+                while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
+                float* di = dc + std::ptrdiff_t(i) * C;
+                if (widens)
+                    stretched(source, pc + 2 * i, sx + i, sy + i, j - i, di);
+                else
+                    plain(source, pc + 2 * i, j - i, di);
+                i = j;
+            }
         }
     }
 };

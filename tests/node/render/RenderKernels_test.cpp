@@ -2,6 +2,7 @@
 // Resampling, vector operations and grid densifying through their launch wrappers.
 #include "render/kernels/RenderKernels.h"
 
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -132,6 +133,120 @@ TEST(Resample, HardEdgesRingNoMoreThanTheFiltersOwnOvershoot) {
                 EXPECT_LT(lo, -0.03f) << "the cubic should sharpen";
             }
         }
+}
+
+// Positions along an affine map: destination pixel (i, j) shows the source at
+// origin + i * across + j * down (pixel centres).
+Kiln::Image affinePositions(int n,
+                            const float origin[2],
+                            const float across[2],
+                            const float down[2]) {
+    return test::makeImage(n, n, 2, [=](int i, int j, int c) {
+        return origin[c] + (float(i) + 0.5f) * across[c] + (float(j) + 0.5f) * down[c];
+    });
+}
+
+TEST(Resample, EnlargingAndNearIdentityMapsKeepTheFilterTapForTap) {
+    const Kiln::Image source = test::makeImage(
+        61, 47, 1, [](int x, int y, int) { return float(std::sin(1.9 * x) * std::cos(2.3 * y)); });
+    const float origin[2] = {3.3f, 41.2f};
+    // Turned by 30 degrees and enlarged 1.5 times, and shrunk by 5 % (rows upside down).
+    const float maps[2][2][2] = {{{0.577f, -0.333f}, {0.333f, 0.577f}},
+                                 {{1.05f, 0.0f}, {0.0f, -0.8f}}};
+    for (bool wrap : {false, true})
+        for (Filter f : kFilters)
+            for (const auto& map : maps) {
+                const Kiln::Image positions = affinePositions(48, origin, map[0], map[1]);
+                Kiln::Image out = test::constantImage(48, 48, 1, -7.0f);
+                Kernels::resample(f, source, positions, out, 61, 47, wrap);
+                const Kiln::Image expected = test::pointSampled(f, source, positions, 61, 47, wrap);
+                for (int y = 0; y < 48; ++y)
+                    for (int x = 0; x < 48; ++x)
+                        ASSERT_EQ(*test::pixel(out, x, y), *test::pixel(expected, x, y))
+                            << "filter " << int(f) << " wrap " << wrap << " at " << x << ", " << y;
+            }
+}
+
+TEST(Resample, ShrinkingAveragesAwayDetailFinerThanTheDestinationAndKeepsCoarseDetail) {
+    // Fine ripples (2.3 px a period) over a coarse wave (60 px): point-sampled at 2 to 4 source
+    // pixels a destination pixel the ripples alias into a beat as strong as themselves.
+    constexpr int kW = 300, kH = 260, kN = 48;
+    const auto coarse = [](float x, float y) {
+        return 0.5f * std::sin(0.105f * x + 0.3f) * std::cos(0.105f * y);
+    };
+    const Kiln::Image source = test::makeImage(kW, kH, 1, [&](int x, int y, int) {
+        const float fine = float(std::sin(2.73 * x) * std::sin(2.73 * y + 1.0));
+        return coarse(float(x) + 0.5f, float(y) + 0.5f) + fine;
+    });
+    for (float scale : {2.0f, 3.0f, 4.0f})
+        for (Filter f : {Filter::Bilinear, Filter::Cubic, Filter::Lanczos}) {
+            // Turned a little, so that both axes shrink and the samples fall on every phase.
+            const float origin[2] = {60.2f, 20.7f};
+            const float across[2] = {scale * 0.98f, scale * 0.2f},
+                        down[2] = {-scale * 0.2f, scale * 0.98f};
+            const Kiln::Image positions = affinePositions(kN, origin, across, down);
+            Kiln::Image out = test::constantImage(kN, kN, 1, -7.0f);
+            Kernels::resample(f, source, positions, out, kW, kH, false);
+            const Kiln::Image pointwise = test::pointSampled(f, source, positions, kW, kH, false);
+            float worst = 0, aliased = 0;
+            for (int y = 2; y < kN - 2; ++y)
+                for (int x = 2; x < kN - 2; ++x) {
+                    const float* p = test::pixel(positions, x, y);
+                    const float want = coarse(p[0], p[1]);
+                    worst = std::max(worst, std::abs(*test::pixel(out, x, y) - want));
+                    aliased = std::max(aliased, std::abs(*test::pixel(pointwise, x, y) - want));
+                }
+            EXPECT_GT(aliased, 0.6f) << "the ripples should alias when point-sampled";
+            // The coarse wave is kept within its own attenuation by the wider filter.
+            EXPECT_LT(worst, 0.1f) << "filter " << int(f) << " shrunk " << scale << " times";
+        }
+}
+
+TEST(Resample, FootprintsCrossTheSeamAndSkipHolesAndTheEdgeOfThePositions) {
+    // The same shrinking map three ways: whole; across the seam of a wrapping source, with its
+    // positions given both sides of it; with holes and cut to a smaller box. Every pixel that
+    // shows something must come out alike: the footprint is the same everywhere.
+    constexpr int kW = 120, kH = 50, kN = 40;
+    const Kiln::Image source = test::makeImage(kW, kH, 4, [](int x, int y, int c) {
+        return float(std::sin(2.1 * x + c) * std::cos(1.7 * y) + 0.01 * x);
+    });
+    const float origin[2] = {-20.0f, 2.0f}, across[2] = {2.5f, 0.3f}, down[2] = {0.2f, 1.0f};
+    const Kiln::Image straight = affinePositions(kN, origin, across, down);
+    const Kiln::Image wrapped = test::makeImage(kN, kN, 2, [&](int i, int j, int c) {
+        const float v = test::pixel(straight, i, j)[c];
+        return c == 0 && (i + j) % 3 ? std::fmod(v + float(kW), float(kW)) : v;
+    });
+    Kiln::Info holed;
+    holed.box = Kiln::Box{3, 5, kN - 4, kN - 2};
+    holed.channels = 2;
+    Kiln::Image holes(holed, nullptr);
+    for (int y = holed.box.y0; y < holed.box.y1; ++y)
+        for (int x = holed.box.x0; x < holed.box.x1; ++x)
+            for (int c = 0; c < 2; ++c)
+                test::pixel(holes, x, y)[c] =
+                    (x * 5 + y * 3) % 7 == 0 && x > 4 && x < kN - 6 && y > 6 && y < kN - 4
+                        ? Kernels::kNoSample
+                        : test::pixel(wrapped, x, y)[c];
+    for (Filter f : {Filter::Bilinear, Filter::Cubic, Filter::Lanczos}) {
+        Kiln::Image expected = test::constantImage(kN, kN, 4, -7.0f);
+        Kernels::resample(f, source, straight, expected, kW, kH, true);
+        const Kiln::Image* const variants[] = {&wrapped, &holes};
+        for (const Kiln::Image* positions : variants) {
+            Kiln::Image out = test::constantImage(kN, kN, 4, -7.0f);
+            Kernels::resample(f, source, *positions, out, kW, kH, true);
+            for (int y = 0; y < kN; ++y)
+                for (int x = 0; x < kN; ++x) {
+                    const bool shows = positions->box().contains(x, y) &&
+                                       Kernels::isSample(test::pixel(*positions, x, y)[0]);
+                    for (int c = 0; c < 4; ++c)
+                        ASSERT_NEAR(test::pixel(out, x, y)[c],
+                                    shows ? test::pixel(expected, x, y)[c] : 0.0f,
+                                    2e-5f)
+                            << "filter " << int(f) << (positions == &holes ? " with holes" : "")
+                            << " at " << x << ", " << y;
+                }
+        }
+    }
 }
 
 TEST(Resample, BadLaunchesThrowBeforeWritingAndUnknownFiltersDoNothing) {
@@ -321,10 +436,9 @@ TEST(RotateLatlong, LookingThroughACameraMatchesItsPositionImageResampled) {
             14.0f * kCamW / 36.0f, 0.5f * kCamW + 3.0f, 0.5f * kCamH - 2.0f, 1.1f};
         for (Filter f : kFilters) {
             Kiln::Image through = test::constantImage(kCamW, kCamH, 4, -7.0f);
-            Kiln::Image resampled = test::constantImage(kCamW, kCamH, 4, -7.0f);
             Kernels::lookThrough(
                 pano, through, {float(q[0]), float(q[1]), float(q[2]), float(q[3])}, lens, f);
-            Kernels::resample(f, pano, positions, resampled, kW, kH, true);
+            const Kiln::Image resampled = test::pointSampled(f, pano, positions, kW, kH, true);
             for (int y = 0; y < kCamH; ++y)
                 for (int x = 0; x < kCamW; ++x)
                     for (int c = 0; c < 4; ++c)
