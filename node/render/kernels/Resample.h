@@ -118,7 +118,7 @@ struct LanczosFilter {
         }();
         return weights.data();
     }
-    /// L(x), from a table of kPhases steps per tap (unnormalised: callers normalise).
+    /// L(x), from a table of kPhases steps per tap, 0 from 3 on (unnormalised).
     static float kernel(float x) {
         static const std::vector<float> values = [] {
             std::vector<float> all(std::size_t(3 * kPhases + 2), 0.0f);
@@ -132,8 +132,11 @@ struct LanczosFilter {
             }
             return all;
         }();
-        const float a = std::min(std::abs(x), 3.0f) * float(kPhases) + 0.5f;
-        return values[std::size_t(a)];
+        // Interpolated, so that positions a rounding apart get weights a rounding apart.
+        const float a = std::min(std::abs(x), 3.0f) * float(kPhases);
+        const int i = int(a);
+        const float v0 = values[std::size_t(i)], v1 = values[std::size_t(i) + 1];
+        return v0 + (a - float(i)) * (v1 - v0);
     }
     static void weights(float t, float* w) {
         const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
@@ -284,29 +287,34 @@ constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
 
 /// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
 /// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`,
-/// weights into w[0 .. n), normalised to sum 1. Returns n.
+/// weights into w[0 .. n), normalised to sum 1, and zeros up to kStretchedTaps<F>. Returns n.
 template <class F>
-inline int stretchedWeights(float u, float stretch, int* first, float* w) {
+inline __attribute__((always_inline)) int stretchedWeights(float u,
+                                                           float stretch,
+                                                           int* first,
+                                                           float* w) {
+    constexpr int kMax = kStretchedTaps<F>;
     const float radius = F::kRadius * stretch;
     const int lo = floorToInt(u - radius) + 1;
-    const int n = std::min(floorToInt(u + radius) - lo + 1, kStretchedTaps<F>);
     const float step = 1.0f / stretch;
+    const float from = (float(lo) - u) * step;
     float sum = 0.0f;
-    for (int k = 0; k < n; ++k) {
-        w[k] = F::kernel((float(lo + k) - u) * step);
+    for (int k = 0; k < kMax; ++k) {  // the kernel is zero from its radius on
+        w[k] = F::kernel(from + float(k) * step);
         sum += w[k];
     }
     const float norm = 1.0f / sum;
-    for (int k = 0; k < n; ++k) w[k] *= norm;
+    for (int k = 0; k < kMax; ++k) w[k] *= norm;
     *first = lo;
-    return n;
+    return std::min(floorToInt(u + radius) - lo + 1, kMax);
 }
 
 /// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
 /// out[0 .. C); the same edge clamp and wrap as samplePixel. False (out untouched) where the
-/// position shows nothing.
+/// position shows nothing. Four channels whose taps all lie inside the source image read the
+/// taps of a row in pairs, as sampleInside4 does.
 template <class F, int C>
-inline bool sampleStretched(
+inline __attribute__((always_inline)) bool sampleStretched(
     const SourceView& s, float px, float py, float stretchX, float stretchY, float* out) {
     if (!s.contains(px, py)) return false;
     constexpr int kMax = kStretchedTaps<F>;
@@ -314,32 +322,54 @@ inline bool sampleStretched(
     int left, bottom;
     const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx);
     const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy);
+    if constexpr (C == 4) {
+        if (left >= s.box.x0 && left + nx <= s.box.x1 && bottom >= s.box.y0 &&
+            bottom + ny <= s.box.y1) {
+            Pixel8 pairs[(kMax + 1) / 2];
+            for (int t = 0; t < (kMax + 1) / 2; ++t) {
+                const float a = wx[2 * t], b = 2 * t + 1 < kMax ? wx[2 * t + 1] : 0.0f;
+                const float lanes[8] = {a, a, a, a, b, b, b, b};
+                std::memcpy(&pairs[t], lanes, sizeof lanes);
+            }
+            // An odd count reads one tap past the last, which its zero weight drops; the image
+            // holds it unless the last tap is the row's last pixel.
+            const int reach = nx % 2 && left + nx == s.box.x1 ? nx - 1 : nx;
+            const float* first = s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0);
+            Pixel8 acc = {};
+            Pixel4 tail = {};
+            for (int j = 0; j < ny; ++j) {
+                const float* r = reinterpret_cast<const float*>(
+                    reinterpret_cast<const unsigned char*>(first) + std::ptrdiff_t(j) * s.rowBytes);
+                Pixel8 across = {};
+                for (int t = 0; 2 * t + 1 < reach + 1; ++t) {
+                    Pixel8 taps;
+                    std::memcpy(&taps, r + 8 * t, sizeof taps);
+                    across += pairs[t] * taps;
+                }
+                acc += wy[j] * across;
+                if (reach < nx) {
+                    Pixel4 tap;
+                    std::memcpy(&tap, r + 4 * (nx - 1), sizeof tap);
+                    tail += (wy[j] * wx[nx - 1]) * tap;
+                }
+            }
+            const Pixel4 result = Pixel4{acc[0], acc[1], acc[2], acc[3]} +
+                                  Pixel4{acc[4], acc[5], acc[6], acc[7]} + tail;
+            std::memcpy(out, &result, sizeof result);
+            return true;
+        }
+    }
     int columns[kMax];
     for (int i = 0; i < nx; ++i) columns[i] = s.column(left + i) * C;
-    if constexpr (C == 4) {
-        Pixel4 acc = {};
-        for (int j = 0; j < ny; ++j) {
-            const float* r = s.rowAt(s.row(bottom + j));
-            Pixel4 across = {};
-            for (int i = 0; i < nx; ++i) {
-                Pixel4 tap;
-                std::memcpy(&tap, r + columns[i], sizeof tap);
-                across += wx[i] * tap;
-            }
-            acc += wy[j] * across;
-        }
-        std::memcpy(out, &acc, sizeof acc);
-    } else {
-        float acc[C] = {};
-        for (int j = 0; j < ny; ++j) {
-            const float* r = s.rowAt(s.row(bottom + j));
-            float across[C] = {};
-            for (int i = 0; i < nx; ++i)
-                for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
-            for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
-        }
-        for (int c = 0; c < C; ++c) out[c] = acc[c];
+    float acc[C] = {};
+    for (int j = 0; j < ny; ++j) {
+        const float* r = s.rowAt(s.row(bottom + j));
+        float across[C] = {};
+        for (int i = 0; i < nx; ++i)
+            for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
+        for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
     }
+    for (int c = 0; c < C; ++c) out[c] = acc[c];
     return true;
 }
 

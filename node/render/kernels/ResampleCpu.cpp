@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/kernels/Resample.h"
 
+#include <limits>
 #include <type_traits>
 
 #include "kiln/CpuRows.h"
@@ -90,60 +91,123 @@ RENDER_CPU_VERSIONS void resampleLanczos4(const SourceView& s, const float* p, i
     resampleRow4<LanczosFilter>(s, p, n, d);
 }
 
-/// How far the filter is stretched along the source's x and y at destination pixels [a, b) of
-/// row y (a, b inside the positions' box): the footprint of a pixel is the length of the
-/// position's change per destination pixel, taken over both destination axes, along each
-/// source axis (the box around the image of a round destination pixel), from central
-/// differences, one-sided where a neighbour is kNoSample or beyond the positions' box. With a
-/// wrapping source a difference across the seam is taken the short way round. Writes
-/// stretchX/Y[0 .. b - a) and returns whether any of them exceeds 1.
-bool rowStretches(const Kiln::Compute::KernelImage& positions,
-                  int y,
-                  int a,
-                  int b,
-                  int period,
-                  float* stretchX,
-                  float* stretchY) {
+/// The squared footprints of pixel i of a position row (`row`, and its neighbours `below` and
+/// `above`, which are `row` itself where the positions have no such row: hasBelow, hasAbove
+/// false) along the source's x and y: the squared length of the position's change per
+/// destination pixel, over both destination axes, along each source axis (the box around the
+/// image of a round destination pixel). Central differences, one-sided where a neighbour is
+/// kNoSample or beyond the positions' box; with a wrapping source (`period` > 0, `half` its
+/// half, else infinite) a difference across the seam is taken the short way round. 0 where the
+/// pixel itself shows nothing. Every value is loaded and every choice is a select, so that a run of
+/// pixels vectorises.
+inline __attribute__((always_inline)) void squaredFootprint(const float* row,
+                                                            const float* below,
+                                                            const float* above,
+                                                            int i,
+                                                            int leftStep,
+                                                            int rightStep,
+                                                            bool hasBelow,
+                                                            bool hasAbove,
+                                                            float period,
+                                                            float half,
+                                                            float* __restrict sx2,
+                                                            float* __restrict sy2) {
+    const float cx = row[2 * i], cy = row[2 * i + 1];
+    if (!isSample(cx)) {  // most of a camera's positions over a panorama: skipped at once
+        *sx2 = *sy2 = 0.0f;
+        return;
+    }
+    const float lx0 = row[2 * (i - leftStep)], ly0 = row[2 * (i - leftStep) + 1];
+    const float rx0 = row[2 * (i + rightStep)], ry0 = row[2 * (i + rightStep) + 1];
+    const float bx0 = below[2 * i], by0 = below[2 * i + 1];
+    const float ax0 = above[2 * i], ay0 = above[2 * i + 1];
+    const bool left = (leftStep > 0) & isSample(lx0), right = (rightStep > 0) & isSample(rx0);
+    const bool down = hasBelow & isSample(bx0), up = hasAbove & isSample(ax0);
+    // Absent sides fall back to the centre: one-sided differences, or none.
+    const float lx = left ? lx0 : cx, ly = left ? ly0 : cy;
+    const float rx = right ? rx0 : cx, ry = right ? ry0 : cy;
+    const float bx = down ? bx0 : cx, by = down ? by0 : cy;
+    const float ax = up ? ax0 : cx, ay = up ? ay0 : cy;
+    const float acrossScale = left & right ? 0.5f : 1.0f;
+    const float downScale = down & up ? 0.5f : 1.0f;
+    float acrossX = rx - lx, downX = ax - bx;
+    acrossX = acrossX > half ? acrossX - period : acrossX < -half ? acrossX + period : acrossX;
+    downX = downX > half ? downX - period : downX < -half ? downX + period : downX;
+    acrossX *= acrossScale;
+    downX *= downScale;
+    const float acrossY = (ry - ly) * acrossScale, downY = (ay - by) * downScale;
+    *sx2 = acrossX * acrossX + downX * downX;
+    *sy2 = acrossY * acrossY + downY * downY;
+}
+
+/// How far the filter is stretched along the source's x and y (filterStretch of the
+/// footprints, squaredFootprint) at destination pixels [a, b) of row y, a and b inside the
+/// positions' box. Writes stretchX/Y[0 .. b - a) where any of them exceeds 1 and returns
+/// whether one does.
+RENDER_CPU_VERSIONS bool rowStretches(const Kiln::Compute::KernelImage& positions,
+                                      int y,
+                                      int a,
+                                      int b,
+                                      int period,
+                                      float* stretchX,
+                                      float* stretchY) {
     const Kiln::Box& box = positions.box;
     const float* row = PixelAt<const float, 2>(positions, box.x0, y);
-    const float* below = y > box.y0 ? PixelAt<const float, 2>(positions, box.x0, y - 1) : nullptr;
-    const float* above =
-        y + 1 < box.y1 ? PixelAt<const float, 2>(positions, box.x0, y + 1) : nullptr;
-    const float fullTurn = float(period);
-    const float turns = period > 0 ? 1.0f / fullTurn : 0.0f;
-    // The change from p to q, given whether each side is a sample: one-sided where only one is.
-    const auto change =
-        [&](const float* p, bool hasP, const float* q, bool hasQ, const float* c, float* d) {
-            const float* from = hasP ? p : c;
-            const float* to = hasQ ? q : c;
-            const float steps = float(int(hasP) + int(hasQ));
-            float dx = to[0] - from[0];
-            dx -= fullTurn * std::nearbyint(dx * turns);
-            d[0] = steps > 0.0f ? dx / steps : 0.0f;
-            d[1] = steps > 0.0f ? (to[1] - from[1]) / steps : 0.0f;
-        };
-    bool any = false;
-    for (int x = a; x < b; ++x) {
-        const int i = x - box.x0;
-        const float* c = row + 2 * i;
-        float sx = 1.0f, sy = 1.0f;
-        if (isSample(c[0])) {
-            const bool hasLeft = x > box.x0 && isSample(c[-2]);
-            const bool hasRight = x + 1 < box.x1 && isSample(c[2]);
-            const bool hasBelow = below && isSample(below[2 * i]);
-            const bool hasAbove = above && isSample(above[2 * i]);
-            float across[2], down[2];
-            change(c - 2, hasLeft, c + 2, hasRight, c, across);
-            change(
-                below ? below + 2 * i : c, hasBelow, above ? above + 2 * i : c, hasAbove, c, down);
-            sx = filterStretch(std::sqrt(across[0] * across[0] + down[0] * down[0]));
-            sy = filterStretch(std::sqrt(across[1] * across[1] + down[1] * down[1]));
-        }
-        stretchX[x - a] = sx;
-        stretchY[x - a] = sy;
-        any |= (sx > 1.0f) | (sy > 1.0f);
+    const bool hasBelow = y > box.y0, hasAbove = y + 1 < box.y1;
+    const float* below = hasBelow ? PixelAt<const float, 2>(positions, box.x0, y - 1) : row;
+    const float* above = hasAbove ? PixelAt<const float, 2>(positions, box.x0, y + 1) : row;
+    const float turn = float(period);
+    const float half = period > 0 ? 0.5f * turn : std::numeric_limits<float>::infinity();
+    // The first and last pixels of the box lack a neighbour.
+    const int inA = std::max(a, box.x0 + 1), inB = std::max(inA, std::min(b, box.x1 - 1));
+    for (int x = a; x < inA; ++x)
+        squaredFootprint(row,
+                         below,
+                         above,
+                         x - box.x0,
+                         int(x > box.x0),
+                         int(x + 1 < box.x1),
+                         hasBelow,
+                         hasAbove,
+                         turn,
+                         half,
+                         &stretchX[x - a],
+                         &stretchY[x - a]);
+    for (int x = inA; x < inB; ++x)
+        squaredFootprint(row,
+                         below,
+                         above,
+                         x - box.x0,
+                         1,
+                         1,
+                         hasBelow,
+                         hasAbove,
+                         turn,
+                         half,
+                         &stretchX[x - a],
+                         &stretchY[x - a]);
+    for (int x = inB; x < b; ++x)
+        squaredFootprint(row,
+                         below,
+                         above,
+                         x - box.x0,
+                         int(x > box.x0),
+                         0,
+                         hasBelow,
+                         hasAbove,
+                         turn,
+                         half,
+                         &stretchX[x - a],
+                         &stretchY[x - a]);
+    constexpr float kFrom = kWidenFrom * kWidenFrom;
+    int shrinks = 0;
+    for (int i = 0; i < b - a; ++i) shrinks |= (stretchX[i] > kFrom) | (stretchY[i] > kFrom);
+    if (!shrinks) return false;
+    for (int i = 0; i < b - a; ++i) {
+        stretchX[i] = filterStretch(std::sqrt(stretchX[i]));
+        stretchY[i] = filterStretch(std::sqrt(stretchY[i]));
     }
-    return any;
+    return true;
 }
 
 /// Pixels [0, n) of a row whose filter is stretched (by stretchX/Y[i]), any channel count.
