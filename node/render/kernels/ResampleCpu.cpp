@@ -140,6 +140,27 @@ inline __attribute__((always_inline)) void squaredFootprint(const float* row,
     *sy2 = acrossY * acrossY + downY * downY;
 }
 
+/// False when no pixel in [i0, i1) of a position row (neighbours on both sides within the
+/// row) has a squared footprint (squaredFootprint) above `limit`: a bound from the largest
+/// change to each neighbour, which a central or one-sided difference cannot exceed. One pass
+/// without branches, which vectorises; kNoSample next to a sample, a wrap across the seam and
+/// NaN make it true, and the caller then measures each pixel.
+inline __attribute__((always_inline)) bool anyMayShrink(
+    const float* row, const float* below, const float* above, int i0, int i1, float limit) {
+    int wide = 0;
+    for (int i = i0; i < i1; ++i) {
+        const float* c = row + 2 * i;
+        const float* b = below + 2 * i;
+        const float* a = above + 2 * i;
+        const float ax = std::max(std::abs(c[0] - c[-2]), std::abs(c[2] - c[0]));
+        const float ay = std::max(std::abs(c[1] - c[-1]), std::abs(c[3] - c[1]));
+        const float dx = std::max(std::abs(c[0] - b[0]), std::abs(a[0] - c[0]));
+        const float dy = std::max(std::abs(c[1] - b[1]), std::abs(a[1] - c[1]));
+        wide |= !(ax * ax + dx * dx <= limit) | !(ay * ay + dy * dy <= limit);
+    }
+    return wide != 0;
+}
+
 /// How far the filter is stretched along the source's x and y (filterStretch of the
 /// footprints, squaredFootprint) at destination pixels [a, b) of row y, a and b inside the
 /// positions' box. Writes stretchX/Y[0 .. b - a) where any of them exceeds 1 and returns
@@ -160,6 +181,29 @@ RENDER_CPU_VERSIONS bool rowStretches(const Kiln::Compute::KernelImage& position
     const float half = period > 0 ? 0.5f * turn : std::numeric_limits<float>::infinity();
     // The first and last pixels of the box lack a neighbour.
     const int inA = std::max(a, box.x0 + 1), inB = std::max(inA, std::min(b, box.x1 - 1));
+    constexpr float kFrom = kWidenFrom * kWidenFrom;
+    if (!anyMayShrink(row, below, above, inA - box.x0, inB - box.x0, kFrom)) {
+        // Then only the two pixels at the ends of the box may: their footprints as below.
+        bool edges = false;
+        for (int x : {a, b - 1})
+            if (x < inA || x >= inB) {
+                float sx2, sy2;
+                squaredFootprint(row,
+                                 below,
+                                 above,
+                                 x - box.x0,
+                                 int(x > box.x0),
+                                 int(x + 1 < box.x1),
+                                 hasBelow,
+                                 hasAbove,
+                                 turn,
+                                 half,
+                                 &sx2,
+                                 &sy2);
+                edges |= sx2 > kFrom || sy2 > kFrom;
+            }
+        if (!edges) return false;
+    }
     for (int x = a; x < inA; ++x)
         squaredFootprint(row,
                          below,
@@ -199,7 +243,6 @@ RENDER_CPU_VERSIONS bool rowStretches(const Kiln::Compute::KernelImage& position
                          half,
                          &stretchX[x - a],
                          &stretchY[x - a]);
-    constexpr float kFrom = kWidenFrom * kWidenFrom;
     int shrinks = 0;
     for (int i = 0; i < b - a; ++i) shrinks |= (stretchX[i] > kFrom) | (stretchY[i] > kFrom);
     if (!shrinks) return false;
