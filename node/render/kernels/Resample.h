@@ -60,8 +60,9 @@ struct NearestFilter {
 struct BilinearFilter {
     static constexpr int kTaps = 2;
     static constexpr float kRadius = 1.0f;
-    /// The filter's kernel at distance x (in taps) from the position.
-    static float kernel(float x) { return std::max(0.0f, 1.0f - std::abs(x)); }
+    /// The filter's kernel at distance x (in taps) from the position; `table` is kernelTable().
+    static const float* kernelTable() { return nullptr; }
+    static float kernel(float x, const float*) { return std::max(0.0f, 1.0f - std::abs(x)); }
     static void weights(float t, float* w) {
         w[0] = 1.0f - t;
         w[1] = t;
@@ -73,7 +74,8 @@ struct BilinearFilter {
 struct CubicFilter {
     static constexpr int kTaps = 4;
     static constexpr float kRadius = 2.0f;
-    static float kernel(float x) {
+    static const float* kernelTable() { return nullptr; }
+    static float kernel(float x, const float*) {
         const float a = std::abs(x);
         return a < 1.0f   ? (1.5f * a - 2.5f) * a * a + 1.0f
                : a < 2.0f ? ((-0.5f * a + 2.5f) * a - 4.0f) * a + 2.0f
@@ -118,8 +120,8 @@ struct LanczosFilter {
         }();
         return weights.data();
     }
-    /// L(x), from a table of kPhases steps per tap, 0 from 3 on (unnormalised).
-    static float kernel(float x) {
+    /// L(x) at x = i / kPhases, i <= 3 kPhases + 1 (0 from 3 on; unnormalised).
+    static const float* kernelTable() {
         static const std::vector<float> values = [] {
             std::vector<float> all(std::size_t(3 * kPhases + 2), 0.0f);
             for (int i = 0; i < 3 * kPhases; ++i) {
@@ -132,11 +134,14 @@ struct LanczosFilter {
             }
             return all;
         }();
-        // Interpolated, so that positions a rounding apart get weights a rounding apart.
+        return values.data();
+    }
+    /// L(x) from kernelTable(), interpolated, so that positions a rounding apart get weights a
+    /// rounding apart.
+    static float kernel(float x, const float* table) {
         const float a = std::min(std::abs(x), 3.0f) * float(kPhases);
         const int i = int(a);
-        const float v0 = values[std::size_t(i)], v1 = values[std::size_t(i) + 1];
-        return v0 + (a - float(i)) * (v1 - v0);
+        return table[i] + (a - float(i)) * (table[i + 1] - table[i]);
     }
     static void weights(float t, float* w) {
         const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
@@ -287,7 +292,7 @@ constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
 
 /// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
 /// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`,
-/// weights into w[0 .. n), normalised to sum 1, and zeros up to kStretchedTaps<F>. Returns n.
+/// weights into w[0 .. n), normalised to sum 1. Returns n.
 template <class F>
 inline __attribute__((always_inline)) int stretchedWeights(float u,
                                                            float stretch,
@@ -296,17 +301,21 @@ inline __attribute__((always_inline)) int stretchedWeights(float u,
     constexpr int kMax = kStretchedTaps<F>;
     const float radius = F::kRadius * stretch;
     const int lo = floorToInt(u - radius) + 1;
+    const int n = std::min(floorToInt(u + radius) - lo + 1, kMax);
+    // Polynomial kernels over all kMax taps (the loop vectorises), table ones over the n taps.
+    const int count = F::kernelTable() ? n : kMax;
+    const float* table = F::kernelTable();
     const float step = 1.0f / stretch;
     const float from = (float(lo) - u) * step;
     float sum = 0.0f;
-    for (int k = 0; k < kMax; ++k) {  // the kernel is zero from its radius on
-        w[k] = F::kernel(from + float(k) * step);
+    for (int k = 0; k < count; ++k) {  // the kernel is zero from its radius on
+        w[k] = F::kernel(from + float(k) * step, table);
         sum += w[k];
     }
     const float norm = 1.0f / sum;
-    for (int k = 0; k < kMax; ++k) w[k] *= norm;
+    for (int k = 0; k < count; ++k) w[k] *= norm;
     *first = lo;
-    return std::min(floorToInt(u + radius) - lo + 1, kMax);
+    return n;
 }
 
 /// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
@@ -326,8 +335,8 @@ inline __attribute__((always_inline)) bool sampleStretched(
         if (left >= s.box.x0 && left + nx <= s.box.x1 && bottom >= s.box.y0 &&
             bottom + ny <= s.box.y1) {
             Pixel8 pairs[(kMax + 1) / 2];
-            for (int t = 0; t < (kMax + 1) / 2; ++t) {
-                const float a = wx[2 * t], b = 2 * t + 1 < kMax ? wx[2 * t + 1] : 0.0f;
+            for (int t = 0; 2 * t < nx; ++t) {
+                const float a = wx[2 * t], b = 2 * t + 1 < nx ? wx[2 * t + 1] : 0.0f;
                 const float lanes[8] = {a, a, a, a, b, b, b, b};
                 std::memcpy(&pairs[t], lanes, sizeof lanes);
             }
