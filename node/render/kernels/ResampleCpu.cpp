@@ -81,179 +81,7 @@ inline __attribute__((always_inline)) void resampleRow4(const SourceView& s,
     }
 }
 
-RENDER_CPU_VERSIONS void resampleBilinear4(const SourceView& s, const float* p, int n, float* d) {
-    resampleRow4<BilinearFilter>(s, p, n, d);
-}
-RENDER_CPU_VERSIONS void resampleCubic4(const SourceView& s, const float* p, int n, float* d) {
-    resampleRow4<CubicFilter>(s, p, n, d);
-}
-RENDER_CPU_VERSIONS void resampleLanczos4(const SourceView& s, const float* p, int n, float* d) {
-    resampleRow4<LanczosFilter>(s, p, n, d);
-}
-
-/// The squared footprints of pixel i of a position row (`row`, and its neighbours `below` and
-/// `above`, which are `row` itself where the positions have no such row: hasBelow, hasAbove
-/// false) along the source's x and y: the squared length of the position's change per
-/// destination pixel, over both destination axes, along each source axis (the box around the
-/// image of a round destination pixel). Central differences, one-sided where a neighbour is
-/// kNoSample or beyond the positions' box; with a wrapping source (`period` > 0, `half` its
-/// half, else infinite) a difference across the seam is taken the short way round. 0 where the
-/// pixel itself shows nothing. Every value is loaded and every choice is a select, so that a run of
-/// pixels vectorises.
-inline __attribute__((always_inline)) void squaredFootprint(const float* row,
-                                                            const float* below,
-                                                            const float* above,
-                                                            int i,
-                                                            int leftStep,
-                                                            int rightStep,
-                                                            bool hasBelow,
-                                                            bool hasAbove,
-                                                            float period,
-                                                            float half,
-                                                            float* __restrict sx2,
-                                                            float* __restrict sy2) {
-    const float cx = row[2 * i], cy = row[2 * i + 1];
-    if (!isSample(cx)) {  // most of a camera's positions over a panorama: skipped at once
-        *sx2 = *sy2 = 0.0f;
-        return;
-    }
-    const float lx0 = row[2 * (i - leftStep)], ly0 = row[2 * (i - leftStep) + 1];
-    const float rx0 = row[2 * (i + rightStep)], ry0 = row[2 * (i + rightStep) + 1];
-    const float bx0 = below[2 * i], by0 = below[2 * i + 1];
-    const float ax0 = above[2 * i], ay0 = above[2 * i + 1];
-    const bool left = (leftStep > 0) & isSample(lx0), right = (rightStep > 0) & isSample(rx0);
-    const bool down = hasBelow & isSample(bx0), up = hasAbove & isSample(ax0);
-    // Absent sides fall back to the centre: one-sided differences, or none.
-    const float lx = left ? lx0 : cx, ly = left ? ly0 : cy;
-    const float rx = right ? rx0 : cx, ry = right ? ry0 : cy;
-    const float bx = down ? bx0 : cx, by = down ? by0 : cy;
-    const float ax = up ? ax0 : cx, ay = up ? ay0 : cy;
-    const float acrossScale = left & right ? 0.5f : 1.0f;
-    const float downScale = down & up ? 0.5f : 1.0f;
-    float acrossX = rx - lx, downX = ax - bx;
-    acrossX = acrossX > half ? acrossX - period : acrossX < -half ? acrossX + period : acrossX;
-    downX = downX > half ? downX - period : downX < -half ? downX + period : downX;
-    acrossX *= acrossScale;
-    downX *= downScale;
-    const float acrossY = (ry - ly) * acrossScale, downY = (ay - by) * downScale;
-    *sx2 = acrossX * acrossX + downX * downX;
-    *sy2 = acrossY * acrossY + downY * downY;
-}
-
-/// False when no pixel in [i0, i1) of a position row (neighbours on both sides within the
-/// row) has a squared footprint (squaredFootprint) above `limit`: a bound from the largest
-/// change to each neighbour, which a central or one-sided difference cannot exceed. One pass
-/// without branches, which vectorises; kNoSample next to a sample, a wrap across the seam and
-/// NaN make it true, and the caller then measures each pixel.
-inline __attribute__((always_inline)) bool anyMayShrink(
-    const float* row, const float* below, const float* above, int i0, int i1, float limit) {
-    int wide = 0;
-    for (int i = i0; i < i1; ++i) {
-        const float* c = row + 2 * i;
-        const float* b = below + 2 * i;
-        const float* a = above + 2 * i;
-        const float ax = std::max(std::abs(c[0] - c[-2]), std::abs(c[2] - c[0]));
-        const float ay = std::max(std::abs(c[1] - c[-1]), std::abs(c[3] - c[1]));
-        const float dx = std::max(std::abs(c[0] - b[0]), std::abs(a[0] - c[0]));
-        const float dy = std::max(std::abs(c[1] - b[1]), std::abs(a[1] - c[1]));
-        wide |= !(ax * ax + dx * dx <= limit) | !(ay * ay + dy * dy <= limit);
-    }
-    return wide != 0;
-}
-
-/// How far the filter is stretched along the source's x and y (filterStretch of the
-/// footprints, squaredFootprint) at destination pixels [a, b) of row y, a and b inside the
-/// positions' box. Writes stretchX/Y[0 .. b - a) where any of them exceeds 1 and returns
-/// whether one does.
-RENDER_CPU_VERSIONS bool rowStretches(const Kiln::Compute::KernelImage& positions,
-                                      int y,
-                                      int a,
-                                      int b,
-                                      int period,
-                                      float* stretchX,
-                                      float* stretchY) {
-    const Kiln::Box& box = positions.box;
-    const float* row = PixelAt<const float, 2>(positions, box.x0, y);
-    const bool hasBelow = y > box.y0, hasAbove = y + 1 < box.y1;
-    const float* below = hasBelow ? PixelAt<const float, 2>(positions, box.x0, y - 1) : row;
-    const float* above = hasAbove ? PixelAt<const float, 2>(positions, box.x0, y + 1) : row;
-    const float turn = float(period);
-    const float half = period > 0 ? 0.5f * turn : std::numeric_limits<float>::infinity();
-    // The first and last pixels of the box lack a neighbour.
-    const int inA = std::max(a, box.x0 + 1), inB = std::max(inA, std::min(b, box.x1 - 1));
-    constexpr float kFrom = kWidenFrom * kWidenFrom;
-    if (!anyMayShrink(row, below, above, inA - box.x0, inB - box.x0, kFrom)) {
-        // Then only the two pixels at the ends of the box may: their footprints as below.
-        bool edges = false;
-        for (int x : {a, b - 1})
-            if (x < inA || x >= inB) {
-                float sx2, sy2;
-                squaredFootprint(row,
-                                 below,
-                                 above,
-                                 x - box.x0,
-                                 int(x > box.x0),
-                                 int(x + 1 < box.x1),
-                                 hasBelow,
-                                 hasAbove,
-                                 turn,
-                                 half,
-                                 &sx2,
-                                 &sy2);
-                edges |= sx2 > kFrom || sy2 > kFrom;
-            }
-        if (!edges) return false;
-    }
-    for (int x = a; x < inA; ++x)
-        squaredFootprint(row,
-                         below,
-                         above,
-                         x - box.x0,
-                         int(x > box.x0),
-                         int(x + 1 < box.x1),
-                         hasBelow,
-                         hasAbove,
-                         turn,
-                         half,
-                         &stretchX[x - a],
-                         &stretchY[x - a]);
-    for (int x = inA; x < inB; ++x)
-        squaredFootprint(row,
-                         below,
-                         above,
-                         x - box.x0,
-                         1,
-                         1,
-                         hasBelow,
-                         hasAbove,
-                         turn,
-                         half,
-                         &stretchX[x - a],
-                         &stretchY[x - a]);
-    for (int x = inB; x < b; ++x)
-        squaredFootprint(row,
-                         below,
-                         above,
-                         x - box.x0,
-                         int(x > box.x0),
-                         0,
-                         hasBelow,
-                         hasAbove,
-                         turn,
-                         half,
-                         &stretchX[x - a],
-                         &stretchY[x - a]);
-    int shrinks = 0;
-    for (int i = 0; i < b - a; ++i) shrinks |= (stretchX[i] > kFrom) | (stretchY[i] > kFrom);
-    if (!shrinks) return false;
-    for (int i = 0; i < b - a; ++i) {
-        stretchX[i] = filterStretch(std::sqrt(stretchX[i]));
-        stretchY[i] = filterStretch(std::sqrt(stretchY[i]));
-    }
-    return true;
-}
-
-/// Pixels [0, n) of a row whose filter is stretched (by stretchX/Y[i]), any channel count.
+/// Pixels [0, n) of a row, any channel count, through filter F stretched by stretchX/Y[i].
 template <class F, int C>
 inline __attribute__((always_inline)) void resampleStretched(const SourceView& s,
                                                              const float* p,
@@ -266,17 +94,136 @@ inline __attribute__((always_inline)) void resampleStretched(const SourceView& s
             for (int c = 0; c < C; ++c) d[c] = 0.0f;
 }
 
-RENDER_CPU_VERSIONS void resampleStretchedBilinear4(
+/// Four-channel pixels [0, n) of a row through filter F: as it is without stretches (sx null),
+/// else stretched by sx[i], sy[i].
+template <class F>
+inline __attribute__((always_inline)) void resample4(
     const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
-    resampleStretched<BilinearFilter, 4>(s, p, sx, sy, n, d);
+    if (sx)
+        resampleStretched<F, 4>(s, p, sx, sy, n, d);
+    else
+        resampleRow4<F>(s, p, n, d);
 }
-RENDER_CPU_VERSIONS void resampleStretchedCubic4(
+
+RENDER_CPU_VERSIONS void resampleBilinear4(
     const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
-    resampleStretched<CubicFilter, 4>(s, p, sx, sy, n, d);
+    resample4<BilinearFilter>(s, p, sx, sy, n, d);
 }
-RENDER_CPU_VERSIONS void resampleStretchedLanczos4(
+RENDER_CPU_VERSIONS void resampleCubic4(
     const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
-    resampleStretched<LanczosFilter, 4>(s, p, sx, sy, n, d);
+    resample4<CubicFilter>(s, p, sx, sy, n, d);
+}
+RENDER_CPU_VERSIONS void resampleLanczos4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resample4<LanczosFilter>(s, p, sx, sy, n, d);
+}
+
+/// Three rows of a position image around row y, for the footprints of its pixels: a missing
+/// neighbouring row (beyond the image) is the row itself, marked absent.
+struct PositionRows {
+    const float* row;
+    const float* below;
+    const float* above;
+    bool hasBelow, hasAbove;
+    float period, half;  // a wrapping source's frame width and its half; else 0 and infinity
+
+    PositionRows(const Kiln::Compute::KernelImage& positions, int y, int wrapPeriod)
+        : row(PixelAt<const float, 2>(positions, positions.box.x0, y)),
+          below(y > positions.box.y0 ? row - positions.rowBytes / 4 : row),
+          above(y + 1 < positions.box.y1 ? row + positions.rowBytes / 4 : row),
+          hasBelow(below != row),
+          hasAbove(above != row),
+          period(float(wrapPeriod)),
+          half(wrapPeriod > 0 ? 0.5f * float(wrapPeriod) : std::numeric_limits<float>::infinity()) {
+    }
+
+    /// The squared footprints of pixel i (counted from the image's left edge) along the
+    /// source's x and y: the squared length of the position's change per destination pixel,
+    /// over both destination axes, along each source axis (the box around the image of a round
+    /// destination pixel). Central differences, one-sided where a neighbour is kNoSample or
+    /// beyond the image (`left`, `right`: whether pixels i - 1 and i + 1 exist); a difference
+    /// across a wrapping source's seam is taken the short way round. 0 where pixel i shows
+    /// nothing.
+    inline __attribute__((always_inline)) void footprint(
+        int i, bool left, bool right, float* sx2, float* sy2) const {
+        const float* c = row + 2 * i;
+        if (!isSample(c[0])) {  // most of a camera's positions over a panorama
+            *sx2 = *sy2 = 0.0f;
+            return;
+        }
+        const float* l = c - 2 * int(left);
+        const float* r = c + 2 * int(right);
+        const float* b = below + 2 * i;
+        const float* a = above + 2 * i;
+        // Absent sides fall back to the centre: one-sided differences, or none.
+        left &= isSample(l[0]), right &= isSample(r[0]);
+        const bool down = hasBelow & isSample(b[0]), up = hasAbove & isSample(a[0]);
+        if (!left) l = c;
+        if (!right) r = c;
+        if (!down) b = c;
+        if (!up) a = c;
+        const float acrossScale = left & right ? 0.5f : 1.0f, downScale = down & up ? 0.5f : 1.0f;
+        const auto unwrap = [this](float d) {
+            return d > half ? d - period : d < -half ? d + period : d;
+        };
+        const float acrossX = unwrap(r[0] - l[0]) * acrossScale;
+        const float downX = unwrap(a[0] - b[0]) * downScale;
+        const float acrossY = (r[1] - l[1]) * acrossScale, downY = (a[1] - b[1]) * downScale;
+        *sx2 = acrossX * acrossX + downX * downX;
+        *sy2 = acrossY * acrossY + downY * downY;
+    }
+
+    /// False when no pixel in [i0, i1) (neighbours on both sides within the row) has a squared
+    /// footprint above `limit`: a bound from the largest change to each neighbour, which a
+    /// central or one-sided difference cannot exceed. One pass without branches, which
+    /// vectorises; kNoSample beside a sample, the seam of a wrapping source and NaN make it
+    /// true, and the caller then measures each pixel.
+    bool anyMayShrink(int i0, int i1, float limit) const {
+        int wide = 0;
+        for (int i = i0; i < i1; ++i) {
+            const float* c = row + 2 * i;
+            const float *b = below + 2 * i, *a = above + 2 * i;
+            const float ax = std::max(std::abs(c[0] - c[-2]), std::abs(c[2] - c[0]));
+            const float ay = std::max(std::abs(c[1] - c[-1]), std::abs(c[3] - c[1]));
+            const float dx = std::max(std::abs(c[0] - b[0]), std::abs(a[0] - c[0]));
+            const float dy = std::max(std::abs(c[1] - b[1]), std::abs(a[1] - c[1]));
+            wide |= !(ax * ax + dx * dx <= limit) | !(ay * ay + dy * dy <= limit);
+        }
+        return wide != 0;
+    }
+};
+
+/// How far the filter is stretched along the source's x and y (filterStretch of the
+/// footprints) at destination pixels [a, b) of row y, a and b inside the positions' box.
+/// Writes stretchX/Y[0 .. b - a) where one of them exceeds 1 and returns whether one does.
+RENDER_CPU_VERSIONS bool rowStretches(const Kiln::Compute::KernelImage& positions,
+                                      int y,
+                                      int a,
+                                      int b,
+                                      int period,
+                                      float* stretchX,
+                                      float* stretchY) {
+    const PositionRows rows(positions, y, period);
+    const int x0 = positions.box.x0, x1 = positions.box.x1;
+    constexpr float kFrom = kWidenFrom * kWidenFrom;
+    // Pixels with both neighbours in one vectorised pass; the box's first and last alone.
+    const int inA = std::max(a, x0 + 1), inB = std::max(inA, std::min(b, x1 - 1));
+    const auto measure = [&](int x) {
+        rows.footprint(x - x0, x > x0, x + 1 < x1, &stretchX[x - a], &stretchY[x - a]);
+        return stretchX[x - a] > kFrom || stretchY[x - a] > kFrom;
+    };
+    bool shrinks = rows.anyMayShrink(inA - x0, inB - x0, kFrom);
+    for (int x : {a, b - 1})
+        if (x < inA || x >= inB) shrinks |= measure(x);
+    if (!shrinks) return false;
+    shrinks = false;
+    for (int x = a; x < b; ++x) shrinks |= measure(x);
+    if (!shrinks) return false;
+    for (int i = 0; i < b - a; ++i) {
+        stretchX[i] = filterStretch(std::sqrt(stretchX[i]));
+        stretchY[i] = filterStretch(std::sqrt(stretchY[i]));
+    }
+    return true;
 }
 
 template <class F, int C>
@@ -286,31 +233,23 @@ struct ResampleRows {
     /// chunk without shrinking is resampled in the same runs as a whole row.
     static constexpr int kChunk = 256;
 
-    /// Pixels [0, n) of a row through the filter as it is.
-    static void plain(const SourceView& s, const float* p, int n, float* d) {
-        if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
-            resampleBilinear4(s, p, n, d);
-        else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
-            resampleCubic4(s, p, n, d);
-        else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
-            resampleLanczos4(s, p, n, d);
-        else
+    /// Pixels [0, n) of a row through the filter as it is (sx null) or stretched by sx, sy.
+    static void run(
+        const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+        if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>) {
+            resampleBilinear4(s, p, sx, sy, n, d);
+        } else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>) {
+            resampleCubic4(s, p, sx, sy, n, d);
+        } else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>) {
+            resampleLanczos4(s, p, sx, sy, n, d);
+        } else {
+            if constexpr (F::kTaps > 1) {
+                if (sx) return resampleStretched<F, C>(s, p, sx, sy, n, d);
+            }
             for (int x = 0; x < n; ++x, p += 2, d += C)
                 if (!samplePixel<F, C>(s, p[0], p[1], d))
                     for (int c = 0; c < C; ++c) d[c] = 0.0f;
-    }
-
-    /// Pixels [0, n) of a row through the filter stretched by sx, sy.
-    static void stretched(
-        const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
-        if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
-            resampleStretchedBilinear4(s, p, sx, sy, n, d);
-        else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
-            resampleStretchedCubic4(s, p, sx, sy, n, d);
-        else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
-            resampleStretchedLanczos4(s, p, sx, sy, n, d);
-        else
-            resampleStretched<F, C>(s, p, sx, sy, n, d);
+        }
     }
 
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
@@ -332,13 +271,13 @@ struct ResampleRows {
             const float* p = PixelAt<const float, 2>(positions, a, y);
             float* d = o + std::ptrdiff_t(a - x0) * C;
             if constexpr (F::kTaps == 1)
-                plain(source, p, b - a, d);  // Nearest picks a pixel: it never widens
+                run(source, p, nullptr, nullptr, b - a, d);  // Nearest never widens
             else
                 resampleRow(source, positions, y, p, a, b, d);
         }
     }
 
-    /// Pixels [a, b) of row y (p and d at pixel a): where no footprint shrinks, as plain().
+    /// Pixels [a, b) of row y (p and d at pixel a): where no footprint shrinks, as before.
     static void resampleRow(const SourceView& source,
                             const Kiln::Compute::KernelImage& positions,
                             int y,
@@ -352,7 +291,7 @@ struct ResampleRows {
             const float* pc = p + std::ptrdiff_t(c0 - a) * 2;
             float* dc = d + std::ptrdiff_t(c0 - a) * C;
             if (!rowStretches(positions, y, c0, c0 + n, source.period, sx, sy)) {
-                plain(source, pc, n, dc);
+                run(source, pc, nullptr, nullptr, n, dc);
                 continue;
             }
             // Runs of pixels that shrink and of pixels that do not.
@@ -360,11 +299,12 @@ struct ResampleRows {
                 const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
                 int j = i + 1;
                 while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
-                float* di = dc + std::ptrdiff_t(i) * C;
-                if (widens)
-                    stretched(source, pc + 2 * i, sx + i, sy + i, j - i, di);
-                else
-                    plain(source, pc + 2 * i, j - i, di);
+                run(source,
+                    pc + 2 * i,
+                    widens ? sx + i : nullptr,
+                    sy + i,
+                    j - i,
+                    dc + std::ptrdiff_t(i) * C);
                 i = j;
             }
         }
