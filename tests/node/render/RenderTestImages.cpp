@@ -32,24 +32,16 @@ void sampleAll(const Kernels::SourceView& s, const Kiln::Image& positions, Kiln:
     for (int y = out.box().y0; y < out.box().y1; ++y)
         for (int x = out.box().x0; x < out.box().x1; ++x) {
             const float* p = pixel(positions, x, y);
-            float* o = pixel(out, x, y);
-            if (!Kernels::samplePixel<F, C>(s, p[0], p[1], o))
-                for (int c = 0; c < C; ++c) o[c] = 0.0f;
+            if (!Kernels::samplePixel<F, C>(s, p[0], p[1], pixel(out, x, y)))
+                std::fill_n(pixel(out, x, y), C, 0.0f);
         }
 }
 
 template <class F>
 void sampleAll(const Kernels::SourceView& s, const Kiln::Image& positions, Kiln::Image& out) {
-    switch (out.channels()) {
-        case 1:
-            return sampleAll<F, 1>(s, positions, out);
-        case 2:
-            return sampleAll<F, 2>(s, positions, out);
-        case 3:
-            return sampleAll<F, 3>(s, positions, out);
-        default:
-            return sampleAll<F, 4>(s, positions, out);
-    }
+    const decltype(&sampleAll<F, 1>) byChannels[] = {
+        &sampleAll<F, 1>, &sampleAll<F, 2>, &sampleAll<F, 3>, &sampleAll<F, 4>};
+    byChannels[out.channels() - 1](s, positions, out);
 }
 
 }  // namespace
@@ -60,27 +52,15 @@ Kiln::Image pointSampled(Kernels::Filter filter,
                          int width,
                          int height,
                          bool wrap) {
-    const Kiln::Compute::KernelImage image{
-        static_cast<unsigned char*>(source.origin()), source.rowBytes(), source.box()};
-    const Kernels::SourceView s(image, width, height, wrap);
-    Kiln::Info info;
-    info.box = positions.box();
-    info.channels = source.channels();
-    Kiln::Image out(info, nullptr);
-    switch (filter) {
-        case Kernels::Filter::Bilinear:
-            sampleAll<Kernels::BilinearFilter>(s, positions, out);
-            break;
-        case Kernels::Filter::Cubic:
-            sampleAll<Kernels::CubicFilter>(s, positions, out);
-            break;
-        case Kernels::Filter::Lanczos:
-            sampleAll<Kernels::LanczosFilter>(s, positions, out);
-            break;
-        default:
-            sampleAll<Kernels::NearestFilter>(s, positions, out);
-            break;
-    }
+    const Kernels::SourceView s(
+        {source.origin(), source.rowBytes(), source.box()}, width, height, wrap);
+    Kiln::Image out(Kiln::Info{positions.box(), source.channels()}, nullptr);
+    const decltype(&sampleAll<Kernels::NearestFilter>) byFilter[] = {
+        &sampleAll<Kernels::BilinearFilter>,
+        &sampleAll<Kernels::CubicFilter>,
+        &sampleAll<Kernels::LanczosFilter>,
+        &sampleAll<Kernels::NearestFilter>};
+    byFilter[int(filter)](s, positions, out);
     return out;
 }
 
