@@ -276,7 +276,7 @@ inline __attribute__((always_inline)) void sampleInside4(
 /// point-sampling it (which aliases fine texture into moire). Footprints up to kWidenFrom keep
 /// the filter exactly as it is; from kWidenFrom to 2 the stretch ramps from 1 to 2 (no step in
 /// sharpness where widening starts), then it equals the footprint, up to kMaxStretch.
-constexpr float kWidenFrom = 1.1f;
+constexpr float kWidenFrom = 1.25f;
 constexpr float kMaxStretch = 4.0f;
 
 /// The stretch of the filter for a footprint of `scale` source pixels; 1 for NaN.
