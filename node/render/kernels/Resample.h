@@ -13,6 +13,11 @@
 // image. With the wrap flag the source is a full panorama: x is taken modulo the frame width
 // (taps included), so no column appears at the seam, and only y can fall outside.
 //
+// Where the positions shrink the source (one destination pixel spans more than 1.25 source
+// pixels along a source axis, measured from the neighbouring positions), the filter's kernel is
+// stretched along that axis so that it averages what the pixel covers (filterStretch below);
+// elsewhere every tap is the filter's own. Nearest is never stretched.
+//
 // Filters, by the value that chooses them: 0 Bilinear (2 x 2 taps), 1 Cubic (Keys' cubic
 // convolution with a = -0.5, Catmull-Rom, 4 x 4 taps: a step overshoots by at most 2/27 of its
 // height), 2 Lanczos (Lanczos-3, 6 x 6 taps, weights normalised to sum 1; a step overshoots by
