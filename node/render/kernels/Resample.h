@@ -188,6 +188,31 @@ struct SourceView {
     }
 };
 
+/// The sum of nx x ny taps (at most kMax a side) from column `left` and row `bottom` on,
+/// weighted by wx across and wy down, into out[0 .. C): taps beyond the source image read its
+/// nearest pixel, a wrapping source's columns wrap.
+template <int C, int kMax>
+inline __attribute__((always_inline)) void sumTaps(const SourceView& s,
+                                                   int left,
+                                                   int nx,
+                                                   int bottom,
+                                                   int ny,
+                                                   const float* wx,
+                                                   const float* wy,
+                                                   float* out) {
+    int columns[kMax];
+    for (int i = 0; i < nx; ++i) columns[i] = s.column(left + i) * C;
+    float acc[C] = {};
+    for (int j = 0; j < ny; ++j) {
+        const float* r = s.rowAt(s.row(bottom + j));
+        float across[C] = {};
+        for (int i = 0; i < nx; ++i)
+            for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
+        for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
+    }
+    for (int c = 0; c < C; ++c) out[c] = acc[c];
+}
+
 /// The source, seen through filter F, at position (px, py), into out[0 .. C). False (out
 /// untouched) where the position shows nothing.
 template <class F, int C>
@@ -207,17 +232,7 @@ inline bool samplePixel(const SourceView& s, float px, float py, float* out) {
         float wy[kTaps];
         F::weights(u - float(iu), wx);
         F::weights(v - float(iv), wy);
-        int columns[kTaps];
-        for (int i = 0; i < kTaps; ++i) columns[i] = s.column(iu + kFirst + i) * C;
-        float acc[C] = {};
-        for (int j = 0; j < kTaps; ++j) {
-            const float* r = s.rowAt(s.row(iv + kFirst + j));
-            float across[C] = {};
-            for (int i = 0; i < kTaps; ++i)
-                for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
-            for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
-        }
-        for (int c = 0; c < C; ++c) out[c] = acc[c];
+        sumTaps<C, kTaps>(s, iu + kFirst, kTaps, iv + kFirst, kTaps, wx, wy, out);
     }
     return true;
 }
@@ -373,17 +388,7 @@ inline __attribute__((always_inline)) bool sampleStretched(
             return true;
         }
     }
-    int columns[kMax];
-    for (int i = 0; i < nx; ++i) columns[i] = s.column(left + i) * C;
-    float acc[C] = {};
-    for (int j = 0; j < ny; ++j) {
-        const float* r = s.rowAt(s.row(bottom + j));
-        float across[C] = {};
-        for (int i = 0; i < nx; ++i)
-            for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
-        for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
-    }
-    for (int c = 0; c < C; ++c) out[c] = acc[c];
+    sumTaps<C, kMax>(s, left, nx, bottom, ny, wx, wy, out);
     return true;
 }
 
