@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // Six cameras of the bundled default rig (fisheye, 1280 x 960, RGBA float) projected into a
 // 2048 x 1024 panorama each, as the stitcher receives them: our projection with the position
-// images already cached, per filter, against OpenCV's cv::remap (bilinear, CV_32FC4, float maps
+// images already cached, per filter (the cameras shrink about twice into the panorama: the
+// resampler widens its filter there), against OpenCV's cv::remap (bilinear, CV_32FC4, float maps
 // of the same positions precomputed once) on the same inputs and outputs. Also the cost of
 // computing one position image, and the memory the cache holds. Both sides use every core.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <random>
 #include <thread>
 #include <vector>
@@ -129,6 +131,33 @@ void BM_CvRemapSixCameras(benchmark::State& state) {
         }
 }
 BENCHMARK(BM_CvRemapSixCameras)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A warped camera view: one camera through positions that move each pixel by a few pixels,
+// smoothly (a mesh warp's size), as the camera views are rendered. No pixel's footprint
+// shrinks past the point where the filter widens, so this is the resampler's own path plus
+// the footprint test. Argument: the filter.
+void BM_ResampleNearIdentity(benchmark::State& state) {
+    Scene& s = scene();
+    const Kiln::Image& camera = s.cameras[0];
+    const int w = camera.box().width(), h = camera.box().height();
+    Kiln::Image positions = allocate(w, h, 2), out = allocate(w, h, 4);
+    for (int y = 0; y < h; ++y) {
+        float* p = reinterpret_cast<float*>(positions.row(y));
+        for (int x = 0; x < w; ++x) {
+            p[2 * x] = float(x) + 0.5f + 4.0f * std::sin(0.004f * float(x + 2 * y));
+            p[2 * x + 1] = float(y) + 0.5f + 3.0f * std::cos(0.005f * float(2 * x - y));
+        }
+    }
+    for (auto _ : state) K::resample(Filter(state.range(0)), camera, positions, out, w, h, false);
+}
+BENCHMARK(BM_ResampleNearIdentity)
+    ->ArgName("filter")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 // One camera's position image, computed afresh (what the cache saves on every later frame).
 void BM_PositionImage(benchmark::State& state) {

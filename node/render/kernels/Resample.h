@@ -13,6 +13,11 @@
 // image. With the wrap flag the source is a full panorama: x is taken modulo the frame width
 // (taps included), so no column appears at the seam, and only y can fall outside.
 //
+// Where the positions shrink the source (one destination pixel spans more than 1.25 source
+// pixels along a source axis, measured from the neighbouring positions), the filter's kernel is
+// stretched along that axis so that it averages what the pixel covers (filterStretch below);
+// elsewhere every tap is the filter's own. Nearest is never stretched.
+//
 // Filters, by the value that chooses them: 0 Bilinear (2 x 2 taps), 1 Cubic (Keys' cubic
 // convolution with a = -0.5, Catmull-Rom, 4 x 4 taps: a step overshoots by at most 2/27 of its
 // height), 2 Lanczos (Lanczos-3, 6 x 6 taps, weights normalised to sum 1; a step overshoots by
@@ -59,6 +64,10 @@ struct NearestFilter {
 
 struct BilinearFilter {
     static constexpr int kTaps = 2;
+    static constexpr float kRadius = 1.0f;
+    /// The filter's kernel at distance x (in taps) from the position; `table` is kernelTable().
+    static const float* kernelTable() { return nullptr; }
+    static float kernel(float x, const float*) { return std::max(0.0f, 1.0f - std::abs(x)); }
     static void weights(float t, float* w) {
         w[0] = 1.0f - t;
         w[1] = t;
@@ -69,6 +78,14 @@ struct BilinearFilter {
 /// the position.
 struct CubicFilter {
     static constexpr int kTaps = 4;
+    static constexpr float kRadius = 2.0f;
+    static const float* kernelTable() { return nullptr; }
+    static float kernel(float x, const float*) {
+        const float a = std::abs(x);
+        return a < 1.0f   ? (1.5f * a - 2.5f) * a * a + 1.0f
+               : a < 2.0f ? ((-0.5f * a + 2.5f) * a - 4.0f) * a + 2.0f
+                          : 0.0f;
+    }
     static void weights(float t, float* w) {
         w[0] = ((-0.5f * t + 1.0f) * t - 0.5f) * t;
         w[1] = (1.5f * t - 2.5f) * t * t + 1.0f;
@@ -82,6 +99,7 @@ struct CubicFilter {
 /// 1/2048 px), computed once: six sines a pixel would cost more than the 36 taps.
 struct LanczosFilter {
     static constexpr int kTaps = 6;
+    static constexpr float kRadius = 3.0f;
     static constexpr int kPhases = 1024;
 
     /// The exact weights at phase t in [0, 1].
@@ -106,6 +124,29 @@ struct LanczosFilter {
             return all;
         }();
         return weights.data();
+    }
+    /// L(x) at x = i / kPhases, i <= 3 kPhases + 1 (0 from 3 on; unnormalised).
+    static const float* kernelTable() {
+        static const std::vector<float> values = [] {
+            std::vector<float> all(std::size_t(3 * kPhases + 2), 0.0f);
+            for (int i = 0; i < 3 * kPhases; ++i) {
+                constexpr double kPiD = 3.14159265358979323846;
+                const double x = double(i) / kPhases;
+                all[std::size_t(i)] = i == 0
+                                          ? 1.0f
+                                          : float(3.0 * std::sin(kPiD * x) *
+                                                  std::sin(kPiD * x / 3.0) / (kPiD * kPiD * x * x));
+            }
+            return all;
+        }();
+        return values.data();
+    }
+    /// L(x) from kernelTable(), interpolated, so that positions a rounding apart get weights a
+    /// rounding apart.
+    static float kernel(float x, const float* table) {
+        const float a = std::min(std::abs(x), 3.0f) * float(kPhases);
+        const int i = int(a);
+        return table[i] + (a - float(i)) * (table[i + 1] - table[i]);
     }
     static void weights(float t, float* w) {
         const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
@@ -147,6 +188,31 @@ struct SourceView {
     }
 };
 
+/// The sum of nx x ny taps (at most kMax a side) from column `left` and row `bottom` on,
+/// weighted by wx across and wy down, into out[0 .. C): taps beyond the source image read its
+/// nearest pixel, a wrapping source's columns wrap.
+template <int C, int kMax>
+inline __attribute__((always_inline)) void sumTaps(const SourceView& s,
+                                                   int left,
+                                                   int nx,
+                                                   int bottom,
+                                                   int ny,
+                                                   const float* wx,
+                                                   const float* wy,
+                                                   float* out) {
+    int columns[kMax];
+    for (int i = 0; i < nx; ++i) columns[i] = s.column(left + i) * C;
+    float acc[C] = {};
+    for (int j = 0; j < ny; ++j) {
+        const float* r = s.rowAt(s.row(bottom + j));
+        float across[C] = {};
+        for (int i = 0; i < nx; ++i)
+            for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
+        for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
+    }
+    for (int c = 0; c < C; ++c) out[c] = acc[c];
+}
+
 /// The source, seen through filter F, at position (px, py), into out[0 .. C). False (out
 /// untouched) where the position shows nothing.
 template <class F, int C>
@@ -166,17 +232,7 @@ inline bool samplePixel(const SourceView& s, float px, float py, float* out) {
         float wy[kTaps];
         F::weights(u - float(iu), wx);
         F::weights(v - float(iv), wy);
-        int columns[kTaps];
-        for (int i = 0; i < kTaps; ++i) columns[i] = s.column(iu + kFirst + i) * C;
-        float acc[C] = {};
-        for (int j = 0; j < kTaps; ++j) {
-            const float* r = s.rowAt(s.row(iv + kFirst + j));
-            float across[C] = {};
-            for (int i = 0; i < kTaps; ++i)
-                for (int c = 0; c < C; ++c) across[c] += wx[i] * r[columns[i] + c];
-            for (int c = 0; c < C; ++c) acc[c] += wy[j] * across[c];
-        }
-        for (int c = 0; c < C; ++c) out[c] = acc[c];
+        sumTaps<C, kTaps>(s, iu + kFirst, kTaps, iv + kFirst, kTaps, wx, wy, out);
     }
     return true;
 }
@@ -232,6 +288,108 @@ inline __attribute__((always_inline)) void sampleInside4(
                      wx,
                      wy,
                      out);
+}
+
+/// Shrinking. Where one destination pixel spans more than one source pixel along a source axis
+/// (its footprint: the position's change from one destination pixel to the next), the filter's
+/// kernel is stretched along that axis, so that it averages what the pixel covers instead of
+/// point-sampling it (which aliases fine texture into moire). Footprints up to kWidenFrom keep
+/// the filter exactly as it is; from kWidenFrom to 2 the stretch ramps from 1 to 2 (no step in
+/// sharpness where widening starts), then it equals the footprint, up to kMaxStretch.
+constexpr float kWidenFrom = 1.25f;
+constexpr float kMaxStretch = 4.0f;
+
+/// The stretch of the filter for a footprint of `scale` source pixels; 1 for NaN.
+inline float filterStretch(float scale) {
+    if (!(scale > kWidenFrom)) return 1.0f;
+    const float ramped = scale >= 2.0f ? scale : 1.0f + (scale - kWidenFrom) / (2.0f - kWidenFrom);
+    return std::min(ramped, kMaxStretch);
+}
+
+/// At most this many taps along an axis of filter F stretched by kMaxStretch.
+template <class F>
+constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
+
+/// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
+/// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`,
+/// weights into w[0 .. n), normalised to sum 1. Returns n.
+template <class F>
+inline __attribute__((always_inline)) int stretchedWeights(float u,
+                                                           float stretch,
+                                                           int* first,
+                                                           float* w) {
+    constexpr int kMax = kStretchedTaps<F>;
+    const float radius = F::kRadius * stretch;
+    const int lo = floorToInt(u - radius) + 1;
+    const int n = std::min(floorToInt(u + radius) - lo + 1, kMax);
+    // Polynomial kernels over all kMax taps (the loop vectorises), table ones over the n taps.
+    const int count = F::kernelTable() ? n : kMax;
+    const float* table = F::kernelTable();
+    const float step = 1.0f / stretch;
+    const float from = (float(lo) - u) * step;
+    float sum = 0.0f;
+    for (int k = 0; k < count; ++k) {  // the kernel is zero from its radius on
+        w[k] = F::kernel(from + float(k) * step, table);
+        sum += w[k];
+    }
+    const float norm = 1.0f / sum;
+    for (int k = 0; k < count; ++k) w[k] *= norm;
+    *first = lo;
+    return n;
+}
+
+/// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
+/// out[0 .. C); the same edge clamp and wrap as samplePixel. False (out untouched) where the
+/// position shows nothing. Four channels whose taps all lie inside the source image read the
+/// taps of a row in pairs, as sampleInside4 does.
+template <class F, int C>
+inline __attribute__((always_inline)) bool sampleStretched(
+    const SourceView& s, float px, float py, float stretchX, float stretchY, float* out) {
+    if (!s.contains(px, py)) return false;
+    constexpr int kMax = kStretchedTaps<F>;
+    float wx[kMax], wy[kMax];
+    int left, bottom;
+    const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx);
+    const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy);
+    if constexpr (C == 4) {
+        if (left >= s.box.x0 && left + nx <= s.box.x1 && bottom >= s.box.y0 &&
+            bottom + ny <= s.box.y1) {
+            Pixel8 pairs[(kMax + 1) / 2];
+            for (int t = 0; 2 * t < nx; ++t) {
+                const float a = wx[2 * t], b = 2 * t + 1 < nx ? wx[2 * t + 1] : 0.0f;
+                const float lanes[8] = {a, a, a, a, b, b, b, b};
+                std::memcpy(&pairs[t], lanes, sizeof lanes);
+            }
+            // An odd count reads one tap past the last, which its zero weight drops; the image
+            // holds it unless the last tap is the row's last pixel.
+            const int reach = nx % 2 && left + nx == s.box.x1 ? nx - 1 : nx;
+            const float* first = s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0);
+            Pixel8 acc = {};
+            Pixel4 tail = {};
+            for (int j = 0; j < ny; ++j) {
+                const float* r = reinterpret_cast<const float*>(
+                    reinterpret_cast<const unsigned char*>(first) + std::ptrdiff_t(j) * s.rowBytes);
+                Pixel8 across = {};
+                for (int t = 0; 2 * t + 1 < reach + 1; ++t) {
+                    Pixel8 taps;
+                    std::memcpy(&taps, r + 8 * t, sizeof taps);
+                    across += pairs[t] * taps;
+                }
+                acc += wy[j] * across;
+                if (reach < nx) {
+                    Pixel4 tap;
+                    std::memcpy(&tap, r + 4 * (nx - 1), sizeof tap);
+                    tail += (wy[j] * wx[nx - 1]) * tap;
+                }
+            }
+            const Pixel4 result = Pixel4{acc[0], acc[1], acc[2], acc[3]} +
+                                  Pixel4{acc[4], acc[5], acc[6], acc[7]} + tail;
+            std::memcpy(out, &result, sizeof result);
+            return true;
+        }
+    }
+    sumTaps<C, kMax>(s, left, nx, bottom, ny, wx, wy, out);
+    return true;
 }
 
 /// The filter's weights and first taps of up to kCount positions, computed for all of them in

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/kernels/Resample.h"
 
+#include <limits>
 #include <type_traits>
 
 #include "kiln/CpuRows.h"
@@ -80,19 +81,176 @@ inline __attribute__((always_inline)) void resampleRow4(const SourceView& s,
     }
 }
 
-RENDER_CPU_VERSIONS void resampleBilinear4(const SourceView& s, const float* p, int n, float* d) {
-    resampleRow4<BilinearFilter>(s, p, n, d);
+/// Pixels [0, n) of a row, any channel count, through filter F stretched by stretchX/Y[i].
+template <class F, int C>
+inline __attribute__((always_inline)) void resampleStretched(const SourceView& s,
+                                                             const float* p,
+                                                             const float* stretchX,
+                                                             const float* stretchY,
+                                                             int n,
+                                                             float* d) {
+    for (int i = 0; i < n; ++i, p += 2, d += C)
+        if (!sampleStretched<F, C>(s, p[0], p[1], stretchX[i], stretchY[i], d))
+            for (int c = 0; c < C; ++c) d[c] = 0.0f;
 }
-RENDER_CPU_VERSIONS void resampleCubic4(const SourceView& s, const float* p, int n, float* d) {
-    resampleRow4<CubicFilter>(s, p, n, d);
+
+/// Four-channel pixels [0, n) of a row through filter F: as it is without stretches (sx null),
+/// else stretched by sx[i], sy[i].
+template <class F>
+inline __attribute__((always_inline)) void resample4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    if (sx)
+        resampleStretched<F, 4>(s, p, sx, sy, n, d);
+    else
+        resampleRow4<F>(s, p, n, d);
 }
-RENDER_CPU_VERSIONS void resampleLanczos4(const SourceView& s, const float* p, int n, float* d) {
-    resampleRow4<LanczosFilter>(s, p, n, d);
+
+RENDER_CPU_VERSIONS void resampleBilinear4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resample4<BilinearFilter>(s, p, sx, sy, n, d);
+}
+RENDER_CPU_VERSIONS void resampleCubic4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resample4<CubicFilter>(s, p, sx, sy, n, d);
+}
+RENDER_CPU_VERSIONS void resampleLanczos4(
+    const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+    resample4<LanczosFilter>(s, p, sx, sy, n, d);
+}
+
+/// Three rows of a position image around row y, for the footprints of its pixels: a missing
+/// neighbouring row (beyond the image) is the row itself, marked absent.
+struct PositionRows {
+    const float* row;
+    const float* below;
+    const float* above;
+    bool hasBelow, hasAbove;
+    float period, half;  // a wrapping source's frame width and its half; else 0 and infinity
+
+    PositionRows(const Kiln::Compute::KernelImage& positions, int y, int wrapPeriod)
+        : row(PixelAt<const float, 2>(positions, positions.box.x0, y)),
+          below(y > positions.box.y0 ? row - positions.rowBytes / 4 : row),
+          above(y + 1 < positions.box.y1 ? row + positions.rowBytes / 4 : row),
+          hasBelow(below != row),
+          hasAbove(above != row),
+          period(float(wrapPeriod)),
+          half(wrapPeriod > 0 ? 0.5f * float(wrapPeriod) : std::numeric_limits<float>::infinity()) {
+    }
+
+    /// The squared footprints of pixel i (counted from the image's left edge) along the
+    /// source's x and y: the squared length of the position's change per destination pixel,
+    /// over both destination axes, along each source axis (the box around the image of a round
+    /// destination pixel). Central differences, one-sided where a neighbour is kNoSample or
+    /// beyond the image (`left`, `right`: whether pixels i - 1 and i + 1 exist); a difference
+    /// across a wrapping source's seam is taken the short way round. 0 where pixel i shows
+    /// nothing.
+    inline __attribute__((always_inline)) void footprint(
+        int i, bool left, bool right, float* sx2, float* sy2) const {
+        const float* c = row + 2 * i;
+        if (!isSample(c[0])) {  // most of a camera's positions over a panorama
+            *sx2 = *sy2 = 0.0f;
+            return;
+        }
+        const float* l = c - 2 * int(left);
+        const float* r = c + 2 * int(right);
+        const float* b = below + 2 * i;
+        const float* a = above + 2 * i;
+        // Absent sides fall back to the centre: one-sided differences, or none.
+        left &= isSample(l[0]), right &= isSample(r[0]);
+        const bool down = hasBelow & isSample(b[0]), up = hasAbove & isSample(a[0]);
+        if (!left) l = c;
+        if (!right) r = c;
+        if (!down) b = c;
+        if (!up) a = c;
+        const float acrossScale = left & right ? 0.5f : 1.0f, downScale = down & up ? 0.5f : 1.0f;
+        const auto unwrap = [this](float d) {
+            return d > half ? d - period : d < -half ? d + period : d;
+        };
+        const float acrossX = unwrap(r[0] - l[0]) * acrossScale;
+        const float downX = unwrap(a[0] - b[0]) * downScale;
+        const float acrossY = (r[1] - l[1]) * acrossScale, downY = (a[1] - b[1]) * downScale;
+        *sx2 = acrossX * acrossX + downX * downX;
+        *sy2 = acrossY * acrossY + downY * downY;
+    }
+
+    /// False when no pixel in [i0, i1) (neighbours on both sides within the row) has a squared
+    /// footprint above `limit`: a bound from the largest change to each neighbour, which a
+    /// central or one-sided difference cannot exceed. One pass without branches, which
+    /// vectorises; kNoSample beside a sample, the seam of a wrapping source and NaN make it
+    /// true, and the caller then measures each pixel.
+    bool anyMayShrink(int i0, int i1, float limit) const {
+        int wide = 0;
+        for (int i = i0; i < i1; ++i) {
+            const float* c = row + 2 * i;
+            const float *b = below + 2 * i, *a = above + 2 * i;
+            const float ax = std::max(std::abs(c[0] - c[-2]), std::abs(c[2] - c[0]));
+            const float ay = std::max(std::abs(c[1] - c[-1]), std::abs(c[3] - c[1]));
+            const float dx = std::max(std::abs(c[0] - b[0]), std::abs(a[0] - c[0]));
+            const float dy = std::max(std::abs(c[1] - b[1]), std::abs(a[1] - c[1]));
+            wide |= !(ax * ax + dx * dx <= limit) | !(ay * ay + dy * dy <= limit);
+        }
+        return wide != 0;
+    }
+};
+
+/// How far the filter is stretched along the source's x and y (filterStretch of the
+/// footprints) at destination pixels [a, b) of row y, a and b inside the positions' box.
+/// Writes stretchX/Y[0 .. b - a) where one of them exceeds 1 and returns whether one does.
+RENDER_CPU_VERSIONS bool rowStretches(const Kiln::Compute::KernelImage& positions,
+                                      int y,
+                                      int a,
+                                      int b,
+                                      int period,
+                                      float* stretchX,
+                                      float* stretchY) {
+    const PositionRows rows(positions, y, period);
+    const int x0 = positions.box.x0, x1 = positions.box.x1;
+    constexpr float kFrom = kWidenFrom * kWidenFrom;
+    // Pixels with both neighbours in one vectorised pass; the box's first and last alone.
+    const int inA = std::max(a, x0 + 1), inB = std::max(inA, std::min(b, x1 - 1));
+    const auto measure = [&](int x) {
+        rows.footprint(x - x0, x > x0, x + 1 < x1, &stretchX[x - a], &stretchY[x - a]);
+        return stretchX[x - a] > kFrom || stretchY[x - a] > kFrom;
+    };
+    bool shrinks = rows.anyMayShrink(inA - x0, inB - x0, kFrom);
+    for (int x : {a, b - 1})
+        if (x < inA || x >= inB) shrinks |= measure(x);
+    if (!shrinks) return false;
+    shrinks = false;
+    for (int x = a; x < b; ++x) shrinks |= measure(x);
+    if (!shrinks) return false;
+    for (int i = 0; i < b - a; ++i) {
+        stretchX[i] = filterStretch(std::sqrt(stretchX[i]));
+        stretchY[i] = filterStretch(std::sqrt(stretchY[i]));
+    }
+    return true;
 }
 
 template <class F, int C>
 struct ResampleRows {
     static constexpr unsigned kOutputImage = 2;
+    /// Pixels whose footprints are found together: a multiple of RunWeights' run, so that a
+    /// chunk without shrinking is resampled in the same runs as a whole row.
+    static constexpr int kChunk = 256;
+
+    /// Pixels [0, n) of a row through the filter as it is (sx null) or stretched by sx, sy.
+    static void run(
+        const SourceView& s, const float* p, const float* sx, const float* sy, int n, float* d) {
+        if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>) {
+            resampleBilinear4(s, p, sx, sy, n, d);
+        } else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>) {
+            resampleCubic4(s, p, sx, sy, n, d);
+        } else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>) {
+            resampleLanczos4(s, p, sx, sy, n, d);
+        } else {
+            if constexpr (F::kTaps > 1) {
+                if (sx) return resampleStretched<F, C>(s, p, sx, sy, n, d);
+            }
+            for (int x = 0; x < n; ++x, p += 2, d += C)
+                if (!samplePixel<F, C>(s, p[0], p[1], d))
+                    for (int c = 0; c < C; ++c) d[c] = 0.0f;
+        }
+    }
 
     static void rows(const CpuLaunch& launch, int rowBegin, int rowEnd) {
         const SourceView source(
@@ -112,16 +270,43 @@ struct ResampleRows {
             if (b <= a) continue;
             const float* p = PixelAt<const float, 2>(positions, a, y);
             float* d = o + std::ptrdiff_t(a - x0) * C;
-            if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
-                resampleBilinear4(source, p, b - a, d);
-            else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
-                resampleCubic4(source, p, b - a, d);
-            else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
-                resampleLanczos4(source, p, b - a, d);
+            if constexpr (F::kTaps == 1)
+                run(source, p, nullptr, nullptr, b - a, d);  // Nearest never widens
             else
-                for (int x = a; x < b; ++x, p += 2, d += C)
-                    if (!samplePixel<F, C>(source, p[0], p[1], d))
-                        for (int c = 0; c < C; ++c) d[c] = 0.0f;
+                resampleRow(source, positions, y, p, a, b, d);
+        }
+    }
+
+    /// Pixels [a, b) of row y (p and d at pixel a): where no footprint shrinks, as before.
+    static void resampleRow(const SourceView& source,
+                            const Kiln::Compute::KernelImage& positions,
+                            int y,
+                            const float* p,
+                            int a,
+                            int b,
+                            float* d) {
+        float sx[kChunk], sy[kChunk];
+        for (int c0 = a; c0 < b; c0 += kChunk) {
+            const int n = std::min(kChunk, b - c0);
+            const float* pc = p + std::ptrdiff_t(c0 - a) * 2;
+            float* dc = d + std::ptrdiff_t(c0 - a) * C;
+            if (!rowStretches(positions, y, c0, c0 + n, source.period, sx, sy)) {
+                run(source, pc, nullptr, nullptr, n, dc);
+                continue;
+            }
+            // Runs of pixels that shrink and of pixels that do not.
+            for (int i = 0; i < n;) {
+                const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
+                int j = i + 1;
+                while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
+                run(source,
+                    pc + 2 * i,
+                    widens ? sx + i : nullptr,
+                    sy + i,
+                    j - i,
+                    dc + std::ptrdiff_t(i) * C);
+                i = j;
+            }
         }
     }
 };

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "kiln/Image.h"
+#include "render/kernels/RenderKernels.h"
 
 namespace Korvane::Research::test {
 
@@ -17,6 +18,16 @@ Kiln::Image makeImage(int width,
                       int x0 = 0,
                       int y0 = 0);
 Kiln::Image constantImage(int width, int height, int channels, float value);
+
+/// `source` (1 to 4 channels) point-sampled through `filter` at every position of `positions`,
+/// each pixel alone (Resample.h's samplePixel), whatever a pixel's footprint: what the resampler
+/// makes where nothing shrinks, and what a kernel that does not widen its filter makes.
+Kiln::Image pointSampled(Kernels::Filter filter,
+                         const Kiln::Image& source,
+                         const Kiln::Image& positions,
+                         int width,
+                         int height,
+                         bool wrap);
 
 inline float* pixel(const Kiln::Image& image, int x, int y) {
     return reinterpret_cast<float*>(image.row(y)) +
