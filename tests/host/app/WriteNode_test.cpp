@@ -35,6 +35,7 @@ protected:
             TestImages::write(m_dir + "/in." + std::to_string(frame) + ".exr",
                               TestImages::pattern(3, 2, 4, frame));
         m_read->setKnobFromUser("file", m_dir + "/in.%d.exr");
+        m_read->setKnobFromUser("last", std::to_string(count));  // frames 3 on are read ahead
     }
     // The names in the scratch folder besides the inputs.
     std::set<std::string> outputs() const {
