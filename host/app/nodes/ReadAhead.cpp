@@ -9,8 +9,8 @@ namespace Vireo {
 
 namespace {
 
-// Spare pixel buffers kept: about one per file being decoded or handed out.
-constexpr size_t kMaxSpare = 4;
+// Spare pixel buffers kept: the one a Read gives back goes to the next file to decode.
+constexpr size_t kMaxSpare = 1;
 
 }  // namespace
 

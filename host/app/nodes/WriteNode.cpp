@@ -301,7 +301,7 @@ bool WriteNode::finished(PendingImage& image) {
         progressMessage("wrote " + image.name);
     else
         error("%s", image.error.c_str());
-    if (m_spare.size() < 2) m_spare.push_back(std::move(image));
+    if (m_spare.empty()) m_spare.push_back(std::move(image));
     return ok;
 }
 
