@@ -296,7 +296,9 @@ int CommandLine::render(Graph& graph,
         return 1;
     }
     if (result.cancelled) {
-        m_err << "vireo: render of " << nodeName << " cancelled\n";
+        // The frames begun before the cancel are finished and their files written whole.
+        m_err << "vireo: render of " << nodeName << " cancelled after " << result.framesRun
+              << " of " << frames.size() << " frames\n";
         return 1;
     }
     m_err << "vireo: " << nodeName << ": " << result.framesRun << " frame"

@@ -10,6 +10,7 @@
 #include "FilePattern.h"
 #include "RigSidecar.h"
 #include "nodes/ImageIoError.h"
+#include "nodes/ReadAhead.h"
 #include "nodes/RigFileKnob.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Limits.h"
@@ -24,12 +25,8 @@ namespace {
 Op* makeRead(Node* node) { return new ReadNode(node); }
 
 // Opens the image of `frame`; null, with the node error raised, when it cannot be read.
-// Values are read as the file holds them: no premultiplying of formats that keep colour apart
-// from alpha (PNG), so what a Write writes reads back unchanged.
 std::unique_ptr<OIIO::ImageInput> openImage(Op& op, const std::string& name, int frame) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(name, &config);
+    auto in = ReadAhead::open(name);
     if (!in)
         op.error("cannot read image '%s' for frame %d: %s",
                  name.c_str(),
@@ -64,6 +61,10 @@ ChannelMap mapChannels(const OIIO::ImageSpec& header) {
 }  // namespace
 
 const Op::Description ReadNode::kDescription("Read", makeRead, "vireo");
+
+ReadNode::ReadNode(Node* node) : PlanarIop(node), m_readAhead(std::make_unique<ReadAhead>()) {}
+
+ReadNode::~ReadNode() = default;
 
 const char* ReadNode::node_help() const {
     return "Reads an image sequence per view (EXR, PNG, JPEG, TIFF, DPX), with an optional rig "
@@ -124,10 +125,17 @@ void ReadNode::_validate(bool) {
 
 void ReadNode::renderPlane(ImagePlane& plane) {
     const int frame = wholeFrame(outputContext().frame());
+    const int view = outputContext().view();
     const std::string name = filename();
-    auto in = openImage(*this, name, frame);
-    if (!in) return;
-    const OIIO::ImageSpec header = in->spec();
+    // The file as read ahead while the last frame was built, else from the disk now.
+    ReadAhead::Image ahead;
+    const bool wasReadAhead = m_readAhead->take(view, name, &ahead);
+    std::unique_ptr<OIIO::ImageInput> in;
+    if (!wasReadAhead) {
+        in = openImage(*this, name, frame);
+        if (!in) return;
+    }
+    const OIIO::ImageSpec header = wasReadAhead ? ahead.spec : in->spec();
     const int top = header.full_y + header.full_height;
     if (dataBox(header) != info().box()) {
         error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);
@@ -155,7 +163,7 @@ void ReadNode::renderPlane(ImagePlane& plane) {
     const bool packedRGBA = colStride == 4 && chanStride == 1 && planeChannel[0] == 0 &&
                             planeChannel[1] == 1 && planeChannel[2] == 2 && planeChannel[3] == 3;
     const bool rgbFile = header.nchannels == 3 && map.source[3] < 0;
-    if (packedRGBA && (sameLayout || rgbFile) && box == dataBox(header)) {
+    if (!wasReadAhead && packedRGBA && (sameLayout || rgbFile) && box == dataBox(header)) {
         const int fileChannels = sameLayout ? 4 : 3;
         if (!in->read_image(0,
                             0,
@@ -173,13 +181,16 @@ void ReadNode::renderPlane(ImagePlane& plane) {
                 float* alpha = plane.writableAt(box.x(), y, 3);
                 for (int x = 0; x < box.w(); ++x) alpha[4 * x] = 1.0f;
             }
+        readNextFrameAhead(view, frame);
         return;
     }
-    std::vector<float> pixels(size_t(header.width) * size_t(header.height) *
-                              size_t(header.nchannels));
-    if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
-        failed();
-        return;
+    std::vector<float> pixels = std::move(ahead.pixels);
+    if (!wasReadAhead) {
+        pixels.resize(size_t(header.width) * size_t(header.height) * size_t(header.nchannels));
+        if (!in->read_image(0, 0, 0, header.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+            failed();
+            return;
+        }
     }
     // Row by row: the columns the file holds come from it, the rest are zeros. A packed RGBA
     // plane of an RGBA file takes each row in one copy.
@@ -219,6 +230,22 @@ void ReadNode::renderPlane(ImagePlane& plane) {
                 *o = from < 0 ? 1.0f : src[std::ptrdiff_t(i) * header.nchannels + from];
         }
     }
+    m_readAhead->recycle(std::move(pixels));
+    readNextFrameAhead(view, frame);
+}
+
+void ReadNode::readNextFrameAhead(int view, int frame) {
+    // Only frames read in order (a render, playback) have their next one read ahead: a frame
+    // looked at alone costs nothing more.
+    bool inOrder = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lastFrameMutex);
+        auto last = m_lastFrame.find(view);
+        inOrder = last != m_lastFrame.end() && last->second == frame - 1;
+        m_lastFrame[view] = frame;
+    }
+    if (inOrder && frame < m_last)
+        m_readAhead->request(view, expandFilePattern(m_file, Views::name(view), frame + 1));
 }
 
 MetaData::Bundle ReadNode::_fetchMetaData(const std::string&) {

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "px/image/Iop.h"
 #include "px/image/StringKnob.h"
 
 namespace Vireo {
+
+class ReadAhead;
 
 /// The host's image reader, node class "Read": one image sequence per view.
 ///
@@ -24,13 +29,18 @@ namespace Vireo {
 /// Errors (node errors): an unreadable image names the file and the frame; a rig file that
 /// cannot be read or parsed names the file (and the JSON parser's line and column).
 ///
+/// Frames read in order (frame f of a view after f - 1, as a render or playback reads them)
+/// have the next frame's file, up to `last`, read ahead on a thread of its own (ReadAhead) while
+/// this one is used; it is used only if the file has not changed since.
+///
 /// Metadata: the rig file flattened (RigSidecar); empty without a rig. The key asked for is
 /// not used: the whole bundle is returned.
 class ReadNode : public PX::Image::PlanarIop {
 public:
     static const PX::Image::Op::Description kDescription;
 
-    explicit ReadNode(PX::Image::Node* node) : PlanarIop(node) {}
+    explicit ReadNode(PX::Image::Node* node);
+    ~ReadNode() override;
     const char* Class() const override { return kDescription.name; }
     const Description* description() const override { return &kDescription; }
     const char* node_help() const override;
@@ -57,6 +67,13 @@ private:
     PX::Image::StringKnob* m_rigKnob = nullptr;
     int m_first = 1;
     int m_last = 1;
+
+    /// Asks for frame + 1 of `view` when `frame` came after frame - 1.
+    void readNextFrameAhead(int view, int frame);
+    std::unique_ptr<ReadAhead> m_readAhead;
+    /// The last frame read of each view.
+    std::map<int, int> m_lastFrame;
+    std::mutex m_lastFrameMutex;
 };
 
 }  // namespace Vireo

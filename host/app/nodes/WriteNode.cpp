@@ -3,17 +3,15 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
-#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include "AtomicFile.h"
 #include "FilePattern.h"
 #include "nodes/ImageIoError.h"
+#include "nodes/ImageWriteQueue.h"
 #include "px/image/KnobCallback.h"
 #include "px/image/Node.h"
 
@@ -181,6 +179,9 @@ void WriteNode::execute() {
         if (!ok || aborted()) break;
     }
     setOutputContext(saved);
+    // Files written meanwhile in the background: their messages, and their errors (after
+    // this frame's validation, which would clear them).
+    if (m_queue) reportWritten();
 }
 
 bool WriteNode::writeView(int view) {
@@ -209,15 +210,18 @@ bool WriteNode::writeView(int view) {
         return false;
     }
 
-    // The format's whole area, rows top first as files keep them, in a buffer the node keeps
-    // between frames (the writer takes contiguous rows as they are; a fresh 32 MiB buffer a
-    // frame cost its page faults and zeros). Zeros where the plane is not.
+    // The format's whole area, rows top first as files keep them, in a buffer of an image
+    // written earlier (the writer takes contiguous rows as they are). Zeros where the plane
+    // is not.
+    PendingImage image = spareImage();
+    image.name = name;
     const Format& format = info().format();
     const Box area = format.isEmpty() ? box : Box(0, 0, format.width(), format.height());
     const int nch = int(channels.size());
     const Box inside = area.intersect(box).intersect(plane.bounds());
-    m_pixels.resize(size_t(area.w()) * size_t(area.h()) * size_t(nch));
-    if (inside != area) std::fill(m_pixels.begin(), m_pixels.end(), 0.0f);
+    std::vector<float>& pixels = image.pixels;
+    pixels.resize(size_t(area.w()) * size_t(area.h()) * size_t(nch));
+    if (inside != area) std::fill(pixels.begin(), pixels.end(), 0.0f);
     // Each channel's offset in the plane, found once; a packed plane of exactly these
     // channels gives a row in one copy.
     std::vector<std::ptrdiff_t> offsets;
@@ -226,7 +230,7 @@ bool WriteNode::writeView(int view) {
     bool sameLayout = colStride == nch;
     for (int k = 0; k < nch; ++k) sameLayout = sameLayout && offsets[size_t(k)] == k;
     for (int y = inside.y(); y < inside.t() && inside.x() < inside.r(); ++y) {
-        float* dst = m_pixels.data() +
+        float* dst = pixels.data() +
                      (size_t(area.t() - 1 - y) * size_t(area.w()) + size_t(inside.x() - area.x())) *
                          size_t(nch);
         const float* src = plane.readable() + (y - plane.bounds().y()) * plane.rowStride() +
@@ -239,7 +243,8 @@ bool WriteNode::writeView(int view) {
             for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
     }
 
-    OIIO::ImageSpec imageSpec(area.w(), area.h(), nch, fileType(name));
+    image.spec = OIIO::ImageSpec(area.w(), area.h(), nch, fileType(name));
+    OIIO::ImageSpec& imageSpec = image.spec;
     imageSpec.channelnames.clear();
     for (Channel c : channels) {
         if (c == Chan_Alpha) imageSpec.alpha_channel = int(imageSpec.channelnames.size());
@@ -253,37 +258,58 @@ bool WriteNode::writeView(int view) {
     const std::filesystem::path folder = std::filesystem::path(name).parent_path();
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    auto out = OIIO::ImageOutput::create(name);
-    if (!out) {
+    image.writer = OIIO::ImageOutput::create(name);
+    if (!image.writer) {
         error("cannot write '%s': %s", name.c_str(), trimmedIoError(OIIO::geterror()).c_str());
         return false;
     }
     // Written aside and renamed over the file when whole: an interrupted or failed write
-    // leaves the previous image in place. A format that can be written to memory is, so that
-    // every byte goes through a write whose failure is seen (some writers miss a short write).
+    // leaves the previous image in place.
     try {
-        AtomicFile file(name);
-        std::vector<unsigned char> encoded;
-        OIIO::Filesystem::IOVecOutput memory(encoded);
-        const bool inMemory = out->supports("ioproxy") && out->set_ioproxy(&memory);
-        errno = 0;
-        if (!out->open(inMemory ? name : file.temporary(), imageSpec) ||
-            !out->write_image(OIIO::TypeDesc::FLOAT, m_pixels.data()) || !out->close()) {
-            const int why = errno;
-            std::string reason = trimmedIoError(out->geterror());
-            if (why != 0 && reason.find(std::strerror(why)) == std::string::npos)
-                reason += std::string(reason.empty() ? "" : ": ") + std::strerror(why);
-            error("cannot write '%s': %s", name.c_str(), reason.c_str());
-            return false;
-        }
-        if (inMemory) file.write(encoded.data(), encoded.size());
-        file.commit();
+        image.file = std::make_unique<AtomicFile>(name);
     } catch (const std::runtime_error& e) {
         error("cannot write image: %s", e.what());
         return false;
     }
-    progressMessage("wrote " + name);
-    return true;
+    if (m_queue) {
+        m_queue->push(std::move(image));
+        return true;
+    }
+    ImageWriteQueue::write(image);
+    return finished(image);
+}
+
+void WriteNode::beginExecuting() {
+    // One image waits while another is written and the next frame is built.
+    m_queue = std::make_unique<ImageWriteQueue>(1);
+}
+
+void WriteNode::endExecuting() {
+    if (!m_queue) return;
+    m_queue->waitIdle();
+    reportWritten();
+    m_queue.reset();
+}
+
+void WriteNode::reportWritten() {
+    for (PendingImage& image : m_queue->takeFinished()) finished(image);
+}
+
+bool WriteNode::finished(PendingImage& image) {
+    const bool ok = image.error.empty();
+    if (ok)
+        progressMessage("wrote " + image.name);
+    else
+        error("%s", image.error.c_str());
+    if (m_spare.empty()) m_spare.push_back(std::move(image));
+    return ok;
+}
+
+PendingImage WriteNode::spareImage() {
+    if (m_spare.empty()) return {};
+    PendingImage image = std::move(m_spare.back());
+    m_spare.pop_back();
+    return image;
 }
 
 }  // namespace Vireo

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "nodes/ImageWriteQueue.h"
 #include "px/image/Executable.h"
 #include "px/image/Iop.h"
 
@@ -22,6 +24,13 @@ namespace Vireo {
 /// flipped back to the file's top-first order, so a Read of the file gives the input again.
 /// Missing folders are made.
 ///
+/// Between beginExecuting() and endExecuting() a frame's files are compressed and written on
+/// a thread of their own (ImageWriteQueue) while the next frame is built; at most one more
+/// image waits, so memory holds at most three frames' pixels. A file's message ("wrote ...")
+/// or error is raised at the end of the frame during which it was written, or at the end of the
+/// run, which waits for every file: a run that ends, cancelled or not, leaves only whole files
+/// and its error names the file that failed. execute() outside a run writes at once.
+///
 /// Errors (node errors on the Write): the file that cannot be written, an unknown view, a
 /// channel the input lacks, and an input that failed (with the input's name and message).
 class WriteNode : public PX::Image::Iop, public PX::Image::Executable {
@@ -39,6 +48,9 @@ public:
     bool isWrite() const override { return true; }
     /// Writes the current frame for every view of `views`.
     void execute() override;
+    void beginExecuting() override;
+    /// Waits for the files still being written.
+    void endExecuting() override;
 
     /// Passes the input's pixels on.
     PX::Image::ImagePlane fetchPlane(const PX::Image::Box& box,
@@ -60,8 +72,15 @@ private:
     std::string m_views;
     std::string m_channels = "rgba";
     std::string m_compression;
-    /// The rows of the last frame written, top first, kept for the next one.
-    std::vector<float> m_pixels;
+    /// Raises the message or the error of each file the queue finished.
+    void reportWritten();
+    /// The message or the error of a file written; keeps its buffers. False on an error.
+    bool finished(PendingImage& image);
+    /// An image whose buffers a file written earlier left, else a new one.
+    PendingImage spareImage();
+
+    std::unique_ptr<ImageWriteQueue> m_queue;
+    std::vector<PendingImage> m_spare;
 };
 
 }  // namespace Vireo

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "nodes/WriteNode.h"
 
+#include <filesystem>
+#include <set>
+
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
 #include "Graph.h"
 #include "ImageFiles.h"
 #include "px/image/Executable.h"
+#include "px/image/Host.h"
 #include "px/image/OutputContext.h"
 
 using namespace PX::Image;
@@ -24,6 +28,23 @@ protected:
         m_graph.connect(m_read, m_write, 0);
     }
     void TearDown() override { Views::setNames(m_savedViews); }
+
+    // Frames 1 to `count` of a 4-channel input, each its own pattern.
+    void writeInputs(int count) {
+        for (int frame = 1; frame <= count; ++frame)
+            TestImages::write(m_dir + "/in." + std::to_string(frame) + ".exr",
+                              TestImages::pattern(3, 2, 4, frame));
+        m_read->setKnobFromUser("file", m_dir + "/in.%d.exr");
+        m_read->setKnobFromUser("last", std::to_string(count));  // frames 3 on are read ahead
+    }
+    // The names in the scratch folder besides the inputs.
+    std::set<std::string> outputs() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir))
+            if (entry.path().filename().string().rfind("in.", 0) != 0)
+                names.insert(entry.path().filename().string());
+        return names;
+    }
 
     std::vector<std::string> m_savedViews;
     std::string m_dir;
@@ -171,4 +192,63 @@ TEST_F(WriteNodeTest, CompressionIsChosenLosslessAndOnlyForExr) {
     m_write->setKnobFromUser("file", m_dir + "/out.png");
     EXPECT_EQ(execute(m_write->op(), {1}).error,
               "knob 'compression': '" + m_dir + "/out.png' is not an EXR file");
+}
+
+// Files are written while the next frame is built. A file that fails then still fails the run
+// with an error naming it, leaves nothing behind (the target here is a folder, so only the
+// final rename fails), and the frames after it are written.
+TEST_F(WriteNodeTest, AFileFailingInTheBackgroundFailsTheRunNamingItAndLeavesNoPartOfIt) {
+    writeInputs(3);
+    std::filesystem::create_directory(m_dir + "/out.2.exr");
+    m_write->setKnobFromUser("file", m_dir + "/out.#.exr");
+    const ExecuteResult result = execute(m_write->op(), {1, 2, 3});
+    EXPECT_EQ(result.error,
+              "cannot write image: " + m_dir + "/out.2.exr: cannot replace: Is a directory");
+    EXPECT_EQ(outputs(), (std::set<std::string>{"out.1.exr", "out.2.exr", "out.3.exr"}));
+    for (int frame : {1, 3})
+        EXPECT_EQ(TestImages::read(m_dir + "/out." + std::to_string(frame) + ".exr").pixels,
+                  TestImages::pattern(3, 2, 4, frame).pixels)
+            << frame;
+}
+
+namespace {
+
+// Cancels once `framesBeforeCancel` frames have started; records the messages.
+class CancellingHost : public PX::Image::Host {
+public:
+    bool cancelled(Node*) override { return m_asked++ >= framesBeforeCancel; }
+    void progressMessage(Node*, const std::string& message) override {
+        messages.push_back(message);
+    }
+    int framesBeforeCancel = 0;
+    std::vector<std::string> messages;
+
+private:
+    int m_asked = 0;
+};
+
+}  // namespace
+
+// A cancelled run ends once the files of the frames it ran are written whole, in order, with
+// no temporary file left; it counts just those frames.
+TEST_F(WriteNodeTest, ACancelledRunLeavesTheWholeFilesOfTheFramesItRanInOrder) {
+    writeInputs(5);
+    m_write->setKnobFromUser("file", m_dir + "/out.#.exr");
+    CancellingHost host;
+    host.framesBeforeCancel = 3;
+    Host::install(&host);
+    const ExecuteResult result = execute(m_write->op(), {1, 2, 3, 4, 5});
+    Host::install(nullptr);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.framesRun, 3);
+    EXPECT_EQ(outputs(), (std::set<std::string>{"out.1.exr", "out.2.exr", "out.3.exr"}));
+    std::vector<std::string> expected;
+    for (int frame = 1; frame <= 3; ++frame) {
+        const std::string name = m_dir + "/out." + std::to_string(frame) + ".exr";
+        EXPECT_EQ(TestImages::read(name).pixels, TestImages::pattern(3, 2, 4, frame).pixels)
+            << frame;
+        expected.push_back("wrote " + name);
+    }
+    EXPECT_EQ(host.messages, expected);
 }
