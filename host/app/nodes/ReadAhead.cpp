@@ -23,12 +23,13 @@ ReadAhead::~ReadAhead() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-std::int64_t ReadAhead::fileStamp(const std::string& name) {
+std::uint64_t ReadAhead::fileStamp(const std::string& name) {
     struct stat s;
     if (::stat(name.c_str(), &s) != 0) return 0;
-    const std::int64_t nanoseconds =
-        std::int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
-    return nanoseconds * 31 + std::int64_t(s.st_size) * 1000003 + std::int64_t(s.st_ino);
+    // Unsigned: the mix wraps around by design.
+    const std::uint64_t nanoseconds =
+        std::uint64_t(s.st_mtim.tv_sec) * 1000000000u + std::uint64_t(s.st_mtim.tv_nsec);
+    return nanoseconds * 31u + std::uint64_t(s.st_size) * 1000003u + std::uint64_t(s.st_ino);
 }
 
 std::unique_ptr<OIIO::ImageInput> ReadAhead::open(const std::string& name) {
@@ -97,7 +98,7 @@ void ReadAhead::run() {
         lock.unlock();
 
         // The stamp before the read: a file replaced while it is read no longer matches.
-        const std::int64_t stamp = fileStamp(name);
+        const std::uint64_t stamp = fileStamp(name);
         bool ok = false;
         if (auto in = open(name)) {
             image.spec = in->spec();

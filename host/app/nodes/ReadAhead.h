@@ -45,7 +45,7 @@ public:
     void recycle(std::vector<float> pixels);
 
     /// A stamp of the file's last change, size and inode (0 when it cannot be looked at).
-    static std::int64_t fileStamp(const std::string& name);
+    static std::uint64_t fileStamp(const std::string& name);
     /// Opens an image file to read its values as it holds them: no premultiplying of formats
     /// that keep colour apart from alpha (PNG). Null when it cannot be read (OIIO::geterror()
     /// says why).
@@ -56,7 +56,7 @@ private:
     struct Entry {
         std::string name;
         State state = State::Waiting;
-        std::int64_t stamp = 0;
+        std::uint64_t stamp = 0;
         Image image;
         /// Tells a finished read whether its entry is still the one it read for.
         std::uint64_t id = 0;
