@@ -29,6 +29,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "kiln/CpuKernel.h"
@@ -172,7 +173,7 @@ struct SourceView {
           period(wrap ? width : 0) {}
 
     /// True when (px, py) lies in the frame; a wrapping source first takes px modulo its width.
-    bool contains(float& px, float py) const {
+    inline __attribute__((always_inline)) bool contains(float& px, float py) const {
         if (!(py >= 0.0f && py <= frameHeight)) return false;
         if (period > 0 && !(px >= 0.0f && px < frameWidth) && std::abs(px) < 1e9f)
             px -= frameWidth * std::floor(px / frameWidth);
@@ -310,32 +311,109 @@ inline float filterStretch(float scale) {
 template <class F>
 constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
 
-/// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
-/// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`,
-/// weights into w[0 .. n), normalised to sum 1. Returns n.
+/// The weights of a stretched axis are computed in groups of eight (one vector): arrays of
+/// them hold kStretchedTaps rounded up to a group.
 template <class F>
-inline __attribute__((always_inline)) int stretchedWeights(float u,
-                                                           float stretch,
-                                                           int* first,
-                                                           float* w) {
+constexpr int kStretchedSlots = (kStretchedTaps<F> + 7) / 8 * 8;
+
+/// The kernel of filter F at from + k step into w[k], k < kLength (zero past the first n where
+/// F's kernel comes from a table), and the sum of w.
+template <class F, int kLength>
+inline __attribute__((always_inline)) float kernelGroups(float from, float step, int n, float* w) {
+    const float* table = F::kernelTable();
+    if (table) {
+        for (int k = 0; k < kLength; ++k)
+            w[k] = k < n ? F::kernel(from + float(k) * step, table) : 0.0f;
+    } else {
+        // Kept a loop (not unrolled first), so that it vectorises despite the kernel's branches.
+#pragma GCC unroll 1
+        for (int k = 0; k < kLength; ++k) w[k] = F::kernel(from + float(k) * step, table);
+    }
+    Pixel8 sum = {};
+    for (int g = 0; g < kLength; g += 8) {
+        Pixel8 group;
+        std::memcpy(&group, w + g, sizeof group);
+        sum += group;
+    }
+    const Pixel4 half =
+        Pixel4{sum[0], sum[1], sum[2], sum[3]} + Pixel4{sum[4], sum[5], sum[6], sum[7]};
+    return (half[0] + half[2]) + (half[1] + half[3]);
+}
+
+/// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
+/// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`, the
+/// kernel's values into w[0 .. n) and zeros (or next to nothing) after them up to n rounded up
+/// to eight, not normalised: their sum's reciprocal goes to `norm`. Returns n.
+template <class F>
+inline __attribute__((always_inline)) int stretchedWeights(
+    float u, float stretch, int* first, float* w, float* norm) {
     constexpr int kMax = kStretchedTaps<F>;
     const float radius = F::kRadius * stretch;
     const int lo = floorToInt(u - radius) + 1;
     const int n = std::min(floorToInt(u + radius) - lo + 1, kMax);
-    // Polynomial kernels over all kMax taps (the loop vectorises), table ones over the n taps.
-    const int count = F::kernelTable() ? n : kMax;
-    const float* table = F::kernelTable();
     const float step = 1.0f / stretch;
     const float from = (float(lo) - u) * step;
-    float sum = 0.0f;
-    for (int k = 0; k < count; ++k) {  // the kernel is zero from its radius on
-        w[k] = F::kernel(from + float(k) * step, table);
-        sum += w[k];
-    }
-    const float norm = 1.0f / sum;
-    for (int k = 0; k < count; ++k) w[k] *= norm;
+    // Whole groups of eight, fixed in length, so that a polynomial kernel takes a few vector
+    // instructions a group (it is zero from its radius on).
+    const float sum = n <= 8    ? kernelGroups<F, 8>(from, step, n, w)
+                      : n <= 16 ? kernelGroups<F, 16>(from, step, n, w)
+                                : kernelGroups<F, kStretchedSlots<F>>(from, step, n, w);
+    *norm = 1.0f / sum;
     *first = lo;
     return n;
+}
+
+/// ny rows of 2 kPairs four-channel taps from `first`, rows `rowBytes` apart, weighted by
+/// wx across and wy down, times `scale`, into out[0 .. 4). The taps of a row are read in
+/// pairs as eight-float vectors, kPairs of them, fixed, so that the loop unrolls.
+template <int kPairs>
+inline __attribute__((always_inline)) void pairedRows(const float* first,
+                                                      std::ptrdiff_t rowBytes,
+                                                      int ny,
+                                                      const float* wx,
+                                                      const float* wy,
+                                                      float scale,
+                                                      float* out) {
+    Pixel8 pairs[kPairs];
+    for (int t = 0; t < kPairs; ++t) {
+        const float a = wx[2 * t], b = wx[2 * t + 1];
+        const float lanes[8] = {a, a, a, a, b, b, b, b};
+        std::memcpy(&pairs[t], lanes, sizeof lanes);
+    }
+    Pixel8 acc = {};
+    for (int j = 0; j < ny; ++j) {
+        const float* r = reinterpret_cast<const float*>(
+            reinterpret_cast<const unsigned char*>(first) + std::ptrdiff_t(j) * rowBytes);
+        Pixel8 across = {};
+        for (int t = 0; t < kPairs; ++t) {
+            Pixel8 taps;
+            std::memcpy(&taps, r + 8 * t, sizeof taps);
+            across += pairs[t] * taps;
+        }
+        acc += wy[j] * across;
+    }
+    const Pixel4 result =
+        (Pixel4{acc[0], acc[1], acc[2], acc[3]} + Pixel4{acc[4], acc[5], acc[6], acc[7]}) * scale;
+    std::memcpy(out, &result, sizeof result);
+}
+
+/// pairedRows with its count of pairs chosen at run time, from kPairs to kMaxPairs (the
+/// common few pairs first).
+template <int kMaxPairs, int kPairs = 1>
+inline __attribute__((always_inline)) void pairedRowsUpTo(int pairCount,
+                                                          const float* first,
+                                                          std::ptrdiff_t rowBytes,
+                                                          int ny,
+                                                          const float* wx,
+                                                          const float* wy,
+                                                          float scale,
+                                                          float* out) {
+    if constexpr (kPairs < kMaxPairs) {
+        if (pairCount > kPairs)
+            return pairedRowsUpTo<kMaxPairs, kPairs + 1>(
+                pairCount, first, rowBytes, ny, wx, wy, scale, out);
+    }
+    pairedRows<kPairs>(first, rowBytes, ny, wx, wy, scale, out);
 }
 
 /// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
@@ -346,49 +424,25 @@ template <class F, int C>
 inline __attribute__((always_inline)) bool sampleStretched(
     const SourceView& s, float px, float py, float stretchX, float stretchY, float* out) {
     if (!s.contains(px, py)) return false;
-    constexpr int kMax = kStretchedTaps<F>;
-    float wx[kMax], wy[kMax];
+    constexpr int kSlots = kStretchedSlots<F>;
+    float wx[kSlots], wy[kSlots], normX, normY;
     int left, bottom;
-    const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx);
-    const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy);
+    const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx, &normX);
+    const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy, &normY);
+    const float norm = normX * normY;
     if constexpr (C == 4) {
-        if (left >= s.box.x0 && left + nx <= s.box.x1 && bottom >= s.box.y0 &&
+        // Taps in pairs: an odd count reads one tap past the last, which its zero weight
+        // drops, where the image holds it.
+        const int pairCount = (nx + 1) / 2;
+        if (left >= s.box.x0 && left + 2 * pairCount <= s.box.x1 && bottom >= s.box.y0 &&
             bottom + ny <= s.box.y1) {
-            Pixel8 pairs[(kMax + 1) / 2];
-            for (int t = 0; 2 * t < nx; ++t) {
-                const float a = wx[2 * t], b = 2 * t + 1 < nx ? wx[2 * t + 1] : 0.0f;
-                const float lanes[8] = {a, a, a, a, b, b, b, b};
-                std::memcpy(&pairs[t], lanes, sizeof lanes);
-            }
-            // An odd count reads one tap past the last, which its zero weight drops; the image
-            // holds it unless the last tap is the row's last pixel.
-            const int reach = nx % 2 && left + nx == s.box.x1 ? nx - 1 : nx;
             const float* first = s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0);
-            Pixel8 acc = {};
-            Pixel4 tail = {};
-            for (int j = 0; j < ny; ++j) {
-                const float* r = reinterpret_cast<const float*>(
-                    reinterpret_cast<const unsigned char*>(first) + std::ptrdiff_t(j) * s.rowBytes);
-                Pixel8 across = {};
-                for (int t = 0; 2 * t + 1 < reach + 1; ++t) {
-                    Pixel8 taps;
-                    std::memcpy(&taps, r + 8 * t, sizeof taps);
-                    across += pairs[t] * taps;
-                }
-                acc += wy[j] * across;
-                if (reach < nx) {
-                    Pixel4 tap;
-                    std::memcpy(&tap, r + 4 * (nx - 1), sizeof tap);
-                    tail += (wy[j] * wx[nx - 1]) * tap;
-                }
-            }
-            const Pixel4 result = Pixel4{acc[0], acc[1], acc[2], acc[3]} +
-                                  Pixel4{acc[4], acc[5], acc[6], acc[7]} + tail;
-            std::memcpy(out, &result, sizeof result);
+            pairedRowsUpTo<kSlots / 2>(pairCount, first, s.rowBytes, ny, wx, wy, norm, out);
             return true;
         }
     }
-    sumTaps<C, kMax>(s, left, nx, bottom, ny, wx, wy, out);
+    sumTaps<C, kSlots>(s, left, nx, bottom, ny, wx, wy, out);
+    for (int c = 0; c < C; ++c) out[c] *= norm;
     return true;
 }
 
