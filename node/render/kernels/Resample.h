@@ -66,9 +66,8 @@ struct NearestFilter {
 struct BilinearFilter {
     static constexpr int kTaps = 2;
     static constexpr float kRadius = 1.0f;
-    /// The filter's kernel at distance x (in taps) from the position; `table` is kernelTable().
-    static const float* kernelTable() { return nullptr; }
-    static float kernel(float x, const float*) { return std::max(0.0f, 1.0f - std::abs(x)); }
+    /// The filter's kernel at distance x (in taps) from the position.
+    static float kernel(float x) { return std::max(0.0f, 1.0f - std::abs(x)); }
     static void weights(float t, float* w) {
         w[0] = 1.0f - t;
         w[1] = t;
@@ -80,8 +79,7 @@ struct BilinearFilter {
 struct CubicFilter {
     static constexpr int kTaps = 4;
     static constexpr float kRadius = 2.0f;
-    static const float* kernelTable() { return nullptr; }
-    static float kernel(float x, const float*) {
+    static float kernel(float x) {
         const float a = std::abs(x);
         return a < 1.0f   ? (1.5f * a - 2.5f) * a * a + 1.0f
                : a < 2.0f ? ((-0.5f * a + 2.5f) * a - 4.0f) * a + 2.0f
@@ -126,28 +124,26 @@ struct LanczosFilter {
         }();
         return weights.data();
     }
-    /// L(x) at x = i / kPhases, i <= 3 kPhases + 1 (0 from 3 on; unnormalised).
-    static const float* kernelTable() {
-        static const std::vector<float> values = [] {
-            std::vector<float> all(std::size_t(3 * kPhases + 2), 0.0f);
-            for (int i = 0; i < 3 * kPhases; ++i) {
-                constexpr double kPiD = 3.14159265358979323846;
-                const double x = double(i) / kPhases;
-                all[std::size_t(i)] = i == 0
-                                          ? 1.0f
-                                          : float(3.0 * std::sin(kPiD * x) *
-                                                  std::sin(kPiD * x / 3.0) / (kPiD * kPiD * x * x));
-            }
-            return all;
-        }();
-        return values.data();
+    /// sin(pi x) for |x| well inside the int range: x less its nearest integer k, whose sine
+    /// an odd polynomial gives (to 6e-8 on [-1/2, 1/2]), negated for odd k. No branch, so that
+    /// a loop over it vectorises.
+    static float sinPi(float x) {
+        const int k = floorToInt(x + 0.5f);
+        const float r = x - float(k), r2 = r * r;
+        const float s =
+            r * (3.14159265f +
+                 r2 * (-5.16771278f +
+                       r2 * (2.55016404f +
+                             r2 * (-0.599264529f + r2 * (0.0821458867f - r2 * 0.00737043094f)))));
+        return k & 1 ? -s : s;
     }
-    /// L(x) from kernelTable(), interpolated, so that positions a rounding apart get weights a
-    /// rounding apart.
-    static float kernel(float x, const float* table) {
-        const float a = std::min(std::abs(x), 3.0f) * float(kPhases);
-        const int i = int(a);
-        return table[i] + (a - float(i)) * (table[i + 1] - table[i]);
+    /// L(x), unnormalised, computed (not from a table: in a vectorised loop a table's lookups
+    /// become gathers, slower than the sines).
+    static float kernel(float x) {
+        constexpr float kScale = 3.0f / (3.14159265f * 3.14159265f);
+        const float x2 = x * x;
+        const float l = kScale * sinPi(x) * sinPi(x * (1.0f / 3.0f)) / std::max(x2, 1e-30f);
+        return x2 < 1e-12f ? 1.0f : x2 < 9.0f ? l : 0.0f;
     }
     static void weights(float t, float* w) {
         const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
@@ -316,19 +312,12 @@ constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
 template <class F>
 constexpr int kStretchedSlots = (kStretchedTaps<F> + 7) / 8 * 8;
 
-/// The kernel of filter F at from + k step into w[k], k < kLength (zero past the first n where
-/// F's kernel comes from a table), and the sum of w.
+/// The kernel of filter F at from + k step into w[k], k < kLength, and the sum of w.
 template <class F, int kLength>
-inline __attribute__((always_inline)) float kernelGroups(float from, float step, int n, float* w) {
-    const float* table = F::kernelTable();
-    if (table) {
-        for (int k = 0; k < kLength; ++k)
-            w[k] = k < n ? F::kernel(from + float(k) * step, table) : 0.0f;
-    } else {
-        // Kept a loop (not unrolled first), so that it vectorises despite the kernel's branches.
+inline __attribute__((always_inline)) float kernelGroups(float from, float step, float* w) {
+    // Kept a loop (not unrolled first), so that it vectorises despite the kernel's branches.
 #pragma GCC unroll 1
-        for (int k = 0; k < kLength; ++k) w[k] = F::kernel(from + float(k) * step, table);
-    }
+    for (int k = 0; k < kLength; ++k) w[k] = F::kernel(from + float(k) * step);
     Pixel8 sum = {};
     for (int g = 0; g < kLength; g += 8) {
         Pixel8 group;
@@ -353,11 +342,11 @@ inline __attribute__((always_inline)) int stretchedWeights(
     const int n = std::min(floorToInt(u + radius) - lo + 1, kMax);
     const float step = 1.0f / stretch;
     const float from = (float(lo) - u) * step;
-    // Whole groups of eight, fixed in length, so that a polynomial kernel takes a few vector
+    // Whole groups of eight, fixed in length, so that the kernel takes a few vector
     // instructions a group (it is zero from its radius on).
-    const float sum = n <= 8    ? kernelGroups<F, 8>(from, step, n, w)
-                      : n <= 16 ? kernelGroups<F, 16>(from, step, n, w)
-                                : kernelGroups<F, kStretchedSlots<F>>(from, step, n, w);
+    const float sum = n <= 8    ? kernelGroups<F, 8>(from, step, w)
+                      : n <= 16 ? kernelGroups<F, 16>(from, step, w)
+                                : kernelGroups<F, kStretchedSlots<F>>(from, step, w);
     *norm = 1.0f / sum;
     *first = lo;
     return n;
