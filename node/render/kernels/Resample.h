@@ -169,7 +169,7 @@ struct SourceView {
           period(wrap ? width : 0) {}
 
     /// True when (px, py) lies in the frame; a wrapping source first takes px modulo its width.
-    inline __attribute__((always_inline)) bool contains(float& px, float py) const {
+    bool contains(float& px, float py) const {
         if (!(py >= 0.0f && py <= frameHeight)) return false;
         if (period > 0 && !(px >= 0.0f && px < frameWidth) && std::abs(px) < 1e9f)
             px -= frameWidth * std::floor(px / frameWidth);
