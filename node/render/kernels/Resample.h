@@ -352,34 +352,37 @@ inline __attribute__((always_inline)) int stretchedWeights(
     return n;
 }
 
-/// ny rows of 2 kPairs four-channel taps from `first`, rows `rowBytes` apart, weighted by
-/// wx across and wy down, times `scale`, into out[0 .. 4). The taps of a row are read in
-/// pairs as eight-float vectors, kPairs of them, fixed, so that the loop unrolls.
+/// A block of four-channel taps inside the source: ny rows from `first`, `rowBytes` apart,
+/// weighted by wx across and wy down.
+struct TapBlock {
+    const float* first;
+    std::ptrdiff_t rowBytes;
+    int ny;
+    const float* wx;
+    const float* wy;
+};
+
+/// The sum of 2 kPairs taps across block b times `scale`, into out[0 .. 4). The taps of a row
+/// are read in pairs as eight-float vectors, kPairs of them, fixed, so that the loop unrolls.
 template <int kPairs>
-inline __attribute__((always_inline)) void pairedRows(const float* first,
-                                                      std::ptrdiff_t rowBytes,
-                                                      int ny,
-                                                      const float* wx,
-                                                      const float* wy,
-                                                      float scale,
-                                                      float* out) {
+inline __attribute__((always_inline)) void pairedRows(const TapBlock& b, float scale, float* out) {
     Pixel8 pairs[kPairs];
     for (int t = 0; t < kPairs; ++t) {
-        const float a = wx[2 * t], b = wx[2 * t + 1];
-        const float lanes[8] = {a, a, a, a, b, b, b, b};
+        const float x = b.wx[2 * t], y = b.wx[2 * t + 1];
+        const float lanes[8] = {x, x, x, x, y, y, y, y};
         std::memcpy(&pairs[t], lanes, sizeof lanes);
     }
     Pixel8 acc = {};
-    for (int j = 0; j < ny; ++j) {
+    for (int j = 0; j < b.ny; ++j) {
         const float* r = reinterpret_cast<const float*>(
-            reinterpret_cast<const unsigned char*>(first) + std::ptrdiff_t(j) * rowBytes);
+            reinterpret_cast<const unsigned char*>(b.first) + std::ptrdiff_t(j) * b.rowBytes);
         Pixel8 across = {};
         for (int t = 0; t < kPairs; ++t) {
             Pixel8 taps;
             std::memcpy(&taps, r + 8 * t, sizeof taps);
             across += pairs[t] * taps;
         }
-        acc += wy[j] * across;
+        acc += b.wy[j] * across;
     }
     const Pixel4 result =
         (Pixel4{acc[0], acc[1], acc[2], acc[3]} + Pixel4{acc[4], acc[5], acc[6], acc[7]}) * scale;
@@ -390,19 +393,14 @@ inline __attribute__((always_inline)) void pairedRows(const float* first,
 /// common few pairs first).
 template <int kMaxPairs, int kPairs = 1>
 inline __attribute__((always_inline)) void pairedRowsUpTo(int pairCount,
-                                                          const float* first,
-                                                          std::ptrdiff_t rowBytes,
-                                                          int ny,
-                                                          const float* wx,
-                                                          const float* wy,
+                                                          const TapBlock& b,
                                                           float scale,
                                                           float* out) {
     if constexpr (kPairs < kMaxPairs) {
         if (pairCount > kPairs)
-            return pairedRowsUpTo<kMaxPairs, kPairs + 1>(
-                pairCount, first, rowBytes, ny, wx, wy, scale, out);
+            return pairedRowsUpTo<kMaxPairs, kPairs + 1>(pairCount, b, scale, out);
     }
-    pairedRows<kPairs>(first, rowBytes, ny, wx, wy, scale, out);
+    pairedRows<kPairs>(b, scale, out);
 }
 
 /// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
@@ -425,8 +423,9 @@ inline __attribute__((always_inline)) bool sampleStretched(
         const int pairCount = (nx + 1) / 2;
         if (left >= s.box.x0 && left + 2 * pairCount <= s.box.x1 && bottom >= s.box.y0 &&
             bottom + ny <= s.box.y1) {
-            const float* first = s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0);
-            pairedRowsUpTo<kSlots / 2>(pairCount, first, s.rowBytes, ny, wx, wy, norm, out);
+            const TapBlock block{
+                s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0), s.rowBytes, ny, wx, wy};
+            pairedRowsUpTo<kSlots / 2>(pairCount, block, norm, out);
             return true;
         }
     }
