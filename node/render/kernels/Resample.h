@@ -29,6 +29,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "kiln/CpuKernel.h"
@@ -65,9 +66,8 @@ struct NearestFilter {
 struct BilinearFilter {
     static constexpr int kTaps = 2;
     static constexpr float kRadius = 1.0f;
-    /// The filter's kernel at distance x (in taps) from the position; `table` is kernelTable().
-    static const float* kernelTable() { return nullptr; }
-    static float kernel(float x, const float*) { return std::max(0.0f, 1.0f - std::abs(x)); }
+    /// The filter's kernel at distance x (in taps) from the position.
+    static float kernel(float x) { return std::max(0.0f, 1.0f - std::abs(x)); }
     static void weights(float t, float* w) {
         w[0] = 1.0f - t;
         w[1] = t;
@@ -79,8 +79,7 @@ struct BilinearFilter {
 struct CubicFilter {
     static constexpr int kTaps = 4;
     static constexpr float kRadius = 2.0f;
-    static const float* kernelTable() { return nullptr; }
-    static float kernel(float x, const float*) {
+    static float kernel(float x) {
         const float a = std::abs(x);
         return a < 1.0f   ? (1.5f * a - 2.5f) * a * a + 1.0f
                : a < 2.0f ? ((-0.5f * a + 2.5f) * a - 4.0f) * a + 2.0f
@@ -125,28 +124,26 @@ struct LanczosFilter {
         }();
         return weights.data();
     }
-    /// L(x) at x = i / kPhases, i <= 3 kPhases + 1 (0 from 3 on; unnormalised).
-    static const float* kernelTable() {
-        static const std::vector<float> values = [] {
-            std::vector<float> all(std::size_t(3 * kPhases + 2), 0.0f);
-            for (int i = 0; i < 3 * kPhases; ++i) {
-                constexpr double kPiD = 3.14159265358979323846;
-                const double x = double(i) / kPhases;
-                all[std::size_t(i)] = i == 0
-                                          ? 1.0f
-                                          : float(3.0 * std::sin(kPiD * x) *
-                                                  std::sin(kPiD * x / 3.0) / (kPiD * kPiD * x * x));
-            }
-            return all;
-        }();
-        return values.data();
+    /// sin(pi x) for |x| well inside the int range: x less its nearest integer k, whose sine
+    /// an odd polynomial gives (to 6e-8 on [-1/2, 1/2]), negated for odd k. No branch, so that
+    /// a loop over it vectorises.
+    static float sinPi(float x) {
+        const int k = floorToInt(x + 0.5f);
+        const float r = x - float(k), r2 = r * r;
+        const float s =
+            r * (3.14159265f +
+                 r2 * (-5.16771278f +
+                       r2 * (2.55016404f +
+                             r2 * (-0.599264529f + r2 * (0.0821458867f - r2 * 0.00737043094f)))));
+        return k & 1 ? -s : s;
     }
-    /// L(x) from kernelTable(), interpolated, so that positions a rounding apart get weights a
-    /// rounding apart.
-    static float kernel(float x, const float* table) {
-        const float a = std::min(std::abs(x), 3.0f) * float(kPhases);
-        const int i = int(a);
-        return table[i] + (a - float(i)) * (table[i + 1] - table[i]);
+    /// L(x), unnormalised, computed (not from a table: in a vectorised loop a table's lookups
+    /// become gathers, slower than the sines).
+    static float kernel(float x) {
+        constexpr float kScale = 3.0f / (3.14159265f * 3.14159265f);
+        const float x2 = x * x;
+        const float l = kScale * sinPi(x) * sinPi(x * (1.0f / 3.0f)) / std::max(x2, 1e-30f);
+        return x2 < 1e-12f ? 1.0f : x2 < 9.0f ? l : 0.0f;
     }
     static void weights(float t, float* w) {
         const float* row = table() + std::ptrdiff_t(int(t * float(kPhases) + 0.5f)) * kTaps;
@@ -310,32 +307,100 @@ inline float filterStretch(float scale) {
 template <class F>
 constexpr int kStretchedTaps = F::kTaps* int(kMaxStretch) + 1;
 
-/// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
-/// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`,
-/// weights into w[0 .. n), normalised to sum 1. Returns n.
+/// The weights of a stretched axis are computed in groups of eight (one vector): arrays of
+/// them hold kStretchedTaps rounded up to a group.
 template <class F>
-inline __attribute__((always_inline)) int stretchedWeights(float u,
-                                                           float stretch,
-                                                           int* first,
-                                                           float* w) {
+constexpr int kStretchedSlots = (kStretchedTaps<F> + 7) / 8 * 8;
+
+/// The kernel of filter F at from + k step into w[k], k < kLength, and the sum of w.
+template <class F, int kLength>
+inline __attribute__((always_inline)) float kernelGroups(float from, float step, float* w) {
+    // Kept a loop (not unrolled first), so that it vectorises despite the kernel's branches.
+#pragma GCC unroll 1
+    for (int k = 0; k < kLength; ++k) w[k] = F::kernel(from + float(k) * step);
+    Pixel8 sum = {};
+    for (int g = 0; g < kLength; g += 8) {
+        Pixel8 group;
+        std::memcpy(&group, w + g, sizeof group);
+        sum += group;
+    }
+    const Pixel4 half =
+        Pixel4{sum[0], sum[1], sum[2], sum[3]} + Pixel4{sum[4], sum[5], sum[6], sum[7]};
+    return (half[0] + half[2]) + (half[1] + half[3]);
+}
+
+/// The taps along one axis of filter F stretched by `stretch` (>= 1) at u (the position less
+/// half a pixel): every tap i with |i - u| < F::kRadius * stretch, the first into `first`, the
+/// kernel's values into w[0 .. n) and zeros (or next to nothing) after them up to n rounded up
+/// to eight, not normalised: their sum's reciprocal goes to `norm`. Returns n.
+template <class F>
+inline __attribute__((always_inline)) int stretchedWeights(
+    float u, float stretch, int* first, float* w, float* norm) {
     constexpr int kMax = kStretchedTaps<F>;
     const float radius = F::kRadius * stretch;
     const int lo = floorToInt(u - radius) + 1;
     const int n = std::min(floorToInt(u + radius) - lo + 1, kMax);
-    // Polynomial kernels over all kMax taps (the loop vectorises), table ones over the n taps.
-    const int count = F::kernelTable() ? n : kMax;
-    const float* table = F::kernelTable();
     const float step = 1.0f / stretch;
     const float from = (float(lo) - u) * step;
-    float sum = 0.0f;
-    for (int k = 0; k < count; ++k) {  // the kernel is zero from its radius on
-        w[k] = F::kernel(from + float(k) * step, table);
-        sum += w[k];
-    }
-    const float norm = 1.0f / sum;
-    for (int k = 0; k < count; ++k) w[k] *= norm;
+    // Whole groups of eight, fixed in length, so that the kernel takes a few vector
+    // instructions a group (it is zero from its radius on).
+    const float sum = n <= 8    ? kernelGroups<F, 8>(from, step, w)
+                      : n <= 16 ? kernelGroups<F, 16>(from, step, w)
+                                : kernelGroups<F, kStretchedSlots<F>>(from, step, w);
+    *norm = 1.0f / sum;
     *first = lo;
     return n;
+}
+
+/// A block of four-channel taps inside the source: ny rows from `first`, `rowBytes` apart,
+/// weighted by wx across and wy down.
+struct TapBlock {
+    const float* first;
+    std::ptrdiff_t rowBytes;
+    int ny;
+    const float* wx;
+    const float* wy;
+};
+
+/// The sum of 2 kPairs taps across block b times `scale`, into out[0 .. 4). The taps of a row
+/// are read in pairs as eight-float vectors, kPairs of them, fixed, so that the loop unrolls.
+template <int kPairs>
+inline __attribute__((always_inline)) void pairedRows(const TapBlock& b, float scale, float* out) {
+    Pixel8 pairs[kPairs];
+    for (int t = 0; t < kPairs; ++t) {
+        const float x = b.wx[2 * t], y = b.wx[2 * t + 1];
+        const float lanes[8] = {x, x, x, x, y, y, y, y};
+        std::memcpy(&pairs[t], lanes, sizeof lanes);
+    }
+    Pixel8 acc = {};
+    for (int j = 0; j < b.ny; ++j) {
+        const float* r = reinterpret_cast<const float*>(
+            reinterpret_cast<const unsigned char*>(b.first) + std::ptrdiff_t(j) * b.rowBytes);
+        Pixel8 across = {};
+        for (int t = 0; t < kPairs; ++t) {
+            Pixel8 taps;
+            std::memcpy(&taps, r + 8 * t, sizeof taps);
+            across += pairs[t] * taps;
+        }
+        acc += b.wy[j] * across;
+    }
+    const Pixel4 result =
+        (Pixel4{acc[0], acc[1], acc[2], acc[3]} + Pixel4{acc[4], acc[5], acc[6], acc[7]}) * scale;
+    std::memcpy(out, &result, sizeof result);
+}
+
+/// pairedRows with its count of pairs chosen at run time, from kPairs to kMaxPairs (the
+/// common few pairs first).
+template <int kMaxPairs, int kPairs = 1>
+inline __attribute__((always_inline)) void pairedRowsUpTo(int pairCount,
+                                                          const TapBlock& b,
+                                                          float scale,
+                                                          float* out) {
+    if constexpr (kPairs < kMaxPairs) {
+        if (pairCount > kPairs)
+            return pairedRowsUpTo<kMaxPairs, kPairs + 1>(pairCount, b, scale, out);
+    }
+    pairedRows<kPairs>(b, scale, out);
 }
 
 /// The source through filter F stretched by (stretchX, stretchY), each >= 1, at (px, py), into
@@ -346,49 +411,26 @@ template <class F, int C>
 inline __attribute__((always_inline)) bool sampleStretched(
     const SourceView& s, float px, float py, float stretchX, float stretchY, float* out) {
     if (!s.contains(px, py)) return false;
-    constexpr int kMax = kStretchedTaps<F>;
-    float wx[kMax], wy[kMax];
+    constexpr int kSlots = kStretchedSlots<F>;
+    float wx[kSlots], wy[kSlots], normX, normY;
     int left, bottom;
-    const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx);
-    const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy);
+    const int nx = stretchedWeights<F>(px - 0.5f, stretchX, &left, wx, &normX);
+    const int ny = stretchedWeights<F>(py - 0.5f, stretchY, &bottom, wy, &normY);
+    const float norm = normX * normY;
     if constexpr (C == 4) {
-        if (left >= s.box.x0 && left + nx <= s.box.x1 && bottom >= s.box.y0 &&
+        // Taps in pairs: an odd count reads one tap past the last, which its zero weight
+        // drops, where the image holds it.
+        const int pairCount = (nx + 1) / 2;
+        if (left >= s.box.x0 && left + 2 * pairCount <= s.box.x1 && bottom >= s.box.y0 &&
             bottom + ny <= s.box.y1) {
-            Pixel8 pairs[(kMax + 1) / 2];
-            for (int t = 0; 2 * t < nx; ++t) {
-                const float a = wx[2 * t], b = 2 * t + 1 < nx ? wx[2 * t + 1] : 0.0f;
-                const float lanes[8] = {a, a, a, a, b, b, b, b};
-                std::memcpy(&pairs[t], lanes, sizeof lanes);
-            }
-            // An odd count reads one tap past the last, which its zero weight drops; the image
-            // holds it unless the last tap is the row's last pixel.
-            const int reach = nx % 2 && left + nx == s.box.x1 ? nx - 1 : nx;
-            const float* first = s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0);
-            Pixel8 acc = {};
-            Pixel4 tail = {};
-            for (int j = 0; j < ny; ++j) {
-                const float* r = reinterpret_cast<const float*>(
-                    reinterpret_cast<const unsigned char*>(first) + std::ptrdiff_t(j) * s.rowBytes);
-                Pixel8 across = {};
-                for (int t = 0; 2 * t + 1 < reach + 1; ++t) {
-                    Pixel8 taps;
-                    std::memcpy(&taps, r + 8 * t, sizeof taps);
-                    across += pairs[t] * taps;
-                }
-                acc += wy[j] * across;
-                if (reach < nx) {
-                    Pixel4 tap;
-                    std::memcpy(&tap, r + 4 * (nx - 1), sizeof tap);
-                    tail += (wy[j] * wx[nx - 1]) * tap;
-                }
-            }
-            const Pixel4 result = Pixel4{acc[0], acc[1], acc[2], acc[3]} +
-                                  Pixel4{acc[4], acc[5], acc[6], acc[7]} + tail;
-            std::memcpy(out, &result, sizeof result);
+            const TapBlock block{
+                s.rowAt(bottom - s.box.y0) + 4 * (left - s.box.x0), s.rowBytes, ny, wx, wy};
+            pairedRowsUpTo<kSlots / 2>(pairCount, block, norm, out);
             return true;
         }
     }
-    sumTaps<C, kMax>(s, left, nx, bottom, ny, wx, wy, out);
+    sumTaps<C, kSlots>(s, left, nx, bottom, ny, wx, wy, out);
+    for (int c = 0; c < C; ++c) out[c] *= norm;
     return true;
 }
 

@@ -125,6 +125,19 @@ TEST(Resample, HardEdgesRingNoMoreThanTheFiltersOwnOvershoot) {
         }
 }
 
+TEST(Resample, StretchedLanczosKernelIsSincTimesSinc) {
+    // The widened Lanczos filter computes its kernel from two polynomial sines.
+    constexpr double kPi = 3.14159265358979323846;
+    for (int i = -4000; i <= 4000; ++i) {
+        const double x = i / 1000.0 + 1e-4;
+        const double exact = std::abs(x) >= 3.0 ? 0.0
+                                                : 3.0 * std::sin(kPi * x) *
+                                                      std::sin(kPi * x / 3.0) / (kPi * kPi * x * x);
+        ASSERT_NEAR(Kernels::LanczosFilter::kernel(float(x)), exact, 1e-6) << x;
+    }
+    EXPECT_EQ(Kernels::LanczosFilter::kernel(0.0f), 1.0f);
+}
+
 // Destination pixel (i, j) of an n x n image shows the source at o + (i + 0.5) a + (j + 0.5) b,
 // m = {o, a, b}.
 Kiln::Image affinePositions(int n, const std::array<float, 6>& m) {
