@@ -133,6 +133,17 @@ void BM_CvRemapSixCameras(benchmark::State& state) {
 }
 BENCHMARK(BM_CvRemapSixCameras)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The resampling benchmarks' settings: Bilinear, Cubic and Lanczos, process CPU time.
+void resampleFilters(benchmark::internal::Benchmark* b) {
+    b->ArgName("filter")
+        ->Arg(0)
+        ->Arg(1)
+        ->Arg(2)
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime()
+        ->UseRealTime();
+}
+
 // A warped camera view: one camera through positions that move each pixel by a few pixels,
 // smoothly (a mesh warp's size), as the camera views are rendered. No pixel's footprint
 // shrinks past the point where the filter widens, so this is the resampler's own path plus
@@ -151,14 +162,7 @@ void BM_ResampleNearIdentity(benchmark::State& state) {
     }
     for (auto _ : state) K::resample(Filter(state.range(0)), camera, positions, out, w, h, false);
 }
-BENCHMARK(BM_ResampleNearIdentity)
-    ->ArgName("filter")
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_ResampleNearIdentity)->Apply(resampleFilters);
 
 // A strongly shrunk camera: one lens of a 5.7k dual fisheye (2880 x 2880, equidistant, 190
 // degrees across its image circle) resampled into a 2048 x 1024 panorama, where one panorama
@@ -199,14 +203,7 @@ void BM_ResampleShrunkFisheye(benchmark::State& state) {
     for (auto _ : state)
         K::resample(Filter(state.range(0)), lens, positions, out, kSize, kSize, false);
 }
-BENCHMARK(BM_ResampleShrunkFisheye)
-    ->ArgName("filter")
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_ResampleShrunkFisheye)->Apply(resampleFilters);
 
 // One camera's position image, computed afresh (what the cache saves on every later frame).
 void BM_PositionImage(benchmark::State& state) {
