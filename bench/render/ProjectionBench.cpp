@@ -7,6 +7,7 @@
 // computing one position image, and the memory the cache holds. Both sides use every core.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -132,6 +133,17 @@ void BM_CvRemapSixCameras(benchmark::State& state) {
 }
 BENCHMARK(BM_CvRemapSixCameras)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The resampling benchmarks' settings: Bilinear, Cubic and Lanczos, process CPU time.
+void resampleFilters(benchmark::internal::Benchmark* b) {
+    b->ArgName("filter")
+        ->Arg(0)
+        ->Arg(1)
+        ->Arg(2)
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime()
+        ->UseRealTime();
+}
+
 // A warped camera view: one camera through positions that move each pixel by a few pixels,
 // smoothly (a mesh warp's size), as the camera views are rendered. No pixel's footprint
 // shrinks past the point where the filter widens, so this is the resampler's own path plus
@@ -150,14 +162,48 @@ void BM_ResampleNearIdentity(benchmark::State& state) {
     }
     for (auto _ : state) K::resample(Filter(state.range(0)), camera, positions, out, w, h, false);
 }
-BENCHMARK(BM_ResampleNearIdentity)
-    ->ArgName("filter")
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+BENCHMARK(BM_ResampleNearIdentity)->Apply(resampleFilters);
+
+// A strongly shrunk camera: one lens of a 5.7k dual fisheye (2880 x 2880, equidistant, 190
+// degrees across its image circle) resampled into a 2048 x 1024 panorama, where one panorama
+// pixel spans about 2.7 of the lens's at its centre, more towards its rim. Argument: the
+// filter.
+void BM_ResampleShrunkFisheye(benchmark::State& state) {
+    constexpr int kSize = 2880;
+    constexpr double kPi = 3.14159265358979323846, kHalfField = 95.0 * kPi / 180.0;
+    static const Kiln::Image lens = [] {
+        Kiln::Image image = allocate(kSize, kSize, 4);
+        std::mt19937 rng(2);
+        std::uniform_real_distribution<float> value(0.0f, 1.0f);
+        for (int y = 0; y < kSize; ++y) {
+            float* p = reinterpret_cast<float*>(image.row(y));
+            for (int x = 0; x < 4 * kSize; ++x) p[x] = (x % 4 == 3) ? 1.0f : value(rng);
+        }
+        return image;
+    }();
+    static const Kiln::Image positions = [] {
+        Kiln::Image image = allocate(kPanoWidth, kPanoHeight, 2);
+        for (int y = 0; y < kPanoHeight; ++y) {
+            float* p = reinterpret_cast<float*>(image.row(y));
+            const double lat = kPi / 2 - (y + 0.5) * kPi / kPanoHeight;
+            for (int x = 0; x < kPanoWidth; ++x) {
+                const double lon = (x + 0.5) * 2 * kPi / kPanoWidth - kPi;
+                const double dx = std::cos(lat) * std::sin(lon), dy = std::sin(lat),
+                             dz = std::cos(lat) * std::cos(lon);
+                const double theta = std::acos(std::clamp(dz, -1.0, 1.0)), phi = std::atan2(dy, dx);
+                const double r = theta / kHalfField * (kSize / 2);
+                const bool seen = theta < kHalfField;
+                p[2 * x] = seen ? float(kSize / 2 + r * std::cos(phi)) : K::kNoSample;
+                p[2 * x + 1] = seen ? float(kSize / 2 - r * std::sin(phi)) : K::kNoSample;
+            }
+        }
+        return image;
+    }();
+    Kiln::Image out = allocate(kPanoWidth, kPanoHeight, 4);
+    for (auto _ : state)
+        K::resample(Filter(state.range(0)), lens, positions, out, kSize, kSize, false);
+}
+BENCHMARK(BM_ResampleShrunkFisheye)->Apply(resampleFilters);
 
 // One camera's position image, computed afresh (what the cache saves on every later frame).
 void BM_PositionImage(benchmark::State& state) {
