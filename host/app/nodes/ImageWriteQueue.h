@@ -15,7 +15,7 @@
 
 namespace Vireo {
 
-/// An image ready to go to its file: rows top first, the spec's channels interleaved as
+/// An image ready to go to its file: rows top first, the ImageSpec's channels interleaved as
 /// floats, the image library's writer made for the file and the temporary file that replaces
 /// it when whole. After writing, `error` is empty or the node error that names the file.
 /// `pixels` and `encoded` keep their memory for the next image (fresh pages for each 32 MiB
