@@ -71,7 +71,7 @@ void ImageWriteQueue::write(PendingImage& image) {
     try {
         const bool inMemory = out.supports("ioproxy") && out.set_ioproxy(&memory);
         errno = 0;
-        if (!out.open(inMemory ? image.name : image.file->temporary(), image.spec) ||
+        if (!out.open(inMemory ? image.name : image.file->temporary(), image.header) ||
             !out.write_image(OIIO::TypeDesc::FLOAT, image.pixels.data()) || !out.close()) {
             const int why = errno;
             std::string reason = trimmedIoError(out.geterror());

@@ -15,14 +15,14 @@
 
 namespace Vireo {
 
-/// An image ready to go to its file: rows top first, the ImageSpec's channels interleaved as
+/// An image ready to go to its file: rows top first, the header's channels interleaved as
 /// floats, the image library's writer made for the file and the temporary file that replaces
 /// it when whole. After writing, `error` is empty or the node error that names the file.
 /// `pixels` and `encoded` keep their memory for the next image (fresh pages for each 32 MiB
 /// frame cost their faults and zeros).
 struct PendingImage {
     std::string name;
-    OIIO::ImageSpec spec;
+    OIIO::ImageSpec header;
     std::unique_ptr<OIIO::ImageOutput> writer;
     std::unique_ptr<AtomicFile> file;
     std::vector<float> pixels;

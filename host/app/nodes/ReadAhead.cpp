@@ -101,12 +101,12 @@ void ReadAhead::run() {
         const std::uint64_t stamp = fileStamp(name);
         bool ok = false;
         if (auto in = open(name)) {
-            image.spec = in->spec();
-            image.pixels.resize(size_t(image.spec.width) * size_t(image.spec.height) *
-                                size_t(image.spec.nchannels));
+            image.header = in->spec();
+            image.pixels.resize(size_t(image.header.width) * size_t(image.header.height) *
+                                size_t(image.header.nchannels));
             ok = stamp != 0 &&
                  in->read_image(
-                     0, 0, 0, image.spec.nchannels, OIIO::TypeDesc::FLOAT, image.pixels.data());
+                     0, 0, 0, image.header.nchannels, OIIO::TypeDesc::FLOAT, image.pixels.data());
             if (!ok) in->geterror();  // the caller's own read reports it
         } else {
             OIIO::geterror();

@@ -25,7 +25,7 @@ class ReadAhead {
 public:
     /// A file's pixels as floats, rows top first, the file's channels interleaved.
     struct Image {
-        OIIO::ImageSpec spec;
+        OIIO::ImageSpec header;
         std::vector<float> pixels;
     };
 

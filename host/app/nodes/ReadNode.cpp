@@ -135,7 +135,7 @@ void ReadNode::renderPlane(ImagePlane& plane) {
         in = openImage(*this, name, frame);
         if (!in) return;
     }
-    const OIIO::ImageSpec header = wasReadAhead ? ahead.spec : in->spec();
+    const OIIO::ImageSpec header = wasReadAhead ? ahead.header : in->spec();
     const int top = header.full_y + header.full_height;
     if (dataBox(header) != info().box()) {
         error("image '%s' for frame %d changed size while it was read", name.c_str(), frame);

@@ -243,17 +243,17 @@ bool WriteNode::writeView(int view) {
             for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
     }
 
-    image.spec = OIIO::ImageSpec(area.w(), area.h(), nch, fileType(name));
-    OIIO::ImageSpec& imageSpec = image.spec;
-    imageSpec.channelnames.clear();
+    image.header = OIIO::ImageSpec(area.w(), area.h(), nch, fileType(name));
+    OIIO::ImageSpec& header = image.header;
+    header.channelnames.clear();
     for (Channel c : channels) {
-        if (c == Chan_Alpha) imageSpec.alpha_channel = int(imageSpec.channelnames.size());
-        imageSpec.channelnames.push_back(fileChannelName(c));
+        if (c == Chan_Alpha) header.alpha_channel = int(header.channelnames.size());
+        header.channelnames.push_back(fileChannelName(c));
     }
-    imageSpec.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
-    if (!m_compression.empty()) imageSpec.attribute("compression", m_compression);
+    header.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
+    if (!m_compression.empty()) header.attribute("compression", m_compression);
     if (!format.isEmpty() && format.pixel_aspect() != 1.0)
-        imageSpec.attribute("PixelAspectRatio", float(format.pixel_aspect()));
+        header.attribute("PixelAspectRatio", float(format.pixel_aspect()));
 
     const std::filesystem::path folder = std::filesystem::path(name).parent_path();
     std::error_code ec;

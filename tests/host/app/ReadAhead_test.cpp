@@ -20,7 +20,7 @@ TEST(ReadAhead, HandsOutAFileOnceAndOnlyAsItIsOnTheDisk) {
     ahead.request(1, b);
     EXPECT_FALSE(ahead.take(0, b, &image)) << "another slot's file";
     ASSERT_TRUE(ahead.take(1, b, &image));
-    EXPECT_EQ(image.spec.nchannels, 3);
+    EXPECT_EQ(image.header.nchannels, 3);
     EXPECT_EQ(image.pixels, TestImages::pattern(3, 2, 3, 2).pixels);
     EXPECT_FALSE(ahead.take(1, b, &image)) << "handed out twice";
 
