@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include <OpenImageIO/filesystem.h>
 
@@ -11,24 +12,12 @@
 
 namespace Vireo {
 
-ImageWriteQueue::ImageWriteQueue(size_t maxWaiting)
-    : m_maxWaiting(maxWaiting > 0 ? maxWaiting : 1), m_thread([this] { run(); }) {}
-
-ImageWriteQueue::~ImageWriteQueue() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_changed.notify_all();
-    m_thread.join();
-}
-
 void ImageWriteQueue::push(PendingImage image) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_waiting.size() < m_maxWaiting; });
-    m_waiting.push_back(std::move(image));
-    lock.unlock();
-    m_changed.notify_all();
+    m_writer.post([this, image = std::move(image)]() mutable {
+        write(image);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished.push_back(std::move(image));
+    });
 }
 
 std::vector<PendingImage> ImageWriteQueue::takeFinished() {
@@ -36,29 +25,6 @@ std::vector<PendingImage> ImageWriteQueue::takeFinished() {
     std::vector<PendingImage> out;
     out.swap(m_finished);
     return out;
-}
-
-void ImageWriteQueue::waitIdle() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_waiting.empty() && !m_busy; });
-}
-
-void ImageWriteQueue::run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_stop || !m_waiting.empty(); });
-        if (m_waiting.empty()) return;  // stopping, with everything written
-        PendingImage image = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        m_busy = true;
-        lock.unlock();
-        m_changed.notify_all();  // room for the next push
-        write(image);
-        lock.lock();
-        m_finished.push_back(std::move(image));
-        m_busy = false;
-        m_changed.notify_all();
-    }
 }
 
 void ImageWriteQueue::write(PendingImage& image) {

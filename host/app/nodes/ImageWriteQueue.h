@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <OpenImageIO/imageio.h>
 
 #include "AtomicFile.h"
+#include "SerialExecutor.h"
 
 namespace Vireo {
 
@@ -31,7 +29,7 @@ struct PendingImage {
     std::string error;
 };
 
-/// Image files written one after the other, in the order given, on a thread of its own, so
+/// Image files written one after the other, in the order given, on a thread of their own, so
 /// that the caller builds the next frame while this one is compressed and written. At most
 /// `maxWaiting` images wait besides the one being written: push() blocks until there is room,
 /// which bounds the memory to that many frames. Finished images come back to the caller's
@@ -40,32 +38,24 @@ struct PendingImage {
 /// whole or not at all.
 class ImageWriteQueue {
 public:
-    explicit ImageWriteQueue(size_t maxWaiting);
-    ~ImageWriteQueue();
-    ImageWriteQueue(const ImageWriteQueue&) = delete;
-    ImageWriteQueue& operator=(const ImageWriteQueue&) = delete;
+    explicit ImageWriteQueue(size_t maxWaiting)
+        : m_writer(maxWaiting, SerialExecutor::AtShutdown::Finish) {}
 
     void push(PendingImage image);
     /// The images written since the last call, in the order they were pushed; the writer and
     /// the temporary file are gone.
     std::vector<PendingImage> takeFinished();
     /// Returns when every image pushed is written.
-    void waitIdle();
+    void waitIdle() { m_writer.wait(); }
 
     /// Encodes and writes `image` here and now, setting its `error`.
     static void write(PendingImage& image);
 
 private:
-    void run();
-
-    const size_t m_maxWaiting;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<PendingImage> m_waiting;
     std::vector<PendingImage> m_finished;
-    bool m_busy = false;
-    bool m_stop = false;
-    std::thread m_thread;
+    /// Last, so that its thread has finished with the members above before they go.
+    SerialExecutor m_writer;
 };
 
 }  // namespace Vireo

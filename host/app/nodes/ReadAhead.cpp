@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <stdexcept>
 #include <utility>
 
 namespace Vireo {
@@ -13,15 +14,6 @@ namespace {
 constexpr size_t kMaxSpare = 1;
 
 }  // namespace
-
-ReadAhead::~ReadAhead() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_changed.notify_all();
-    if (m_thread.joinable()) m_thread.join();
-}
 
 std::uint64_t ReadAhead::fileStamp(const std::string& name) {
     struct stat s;
@@ -39,17 +31,14 @@ std::unique_ptr<OIIO::ImageInput> ReadAhead::open(const std::string& name) {
 }
 
 void ReadAhead::request(int slot, const std::string& name) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Entry& entry = m_entries[slot];
-        if (entry.name == name) return;  // asked for already
-        entry = Entry();
-        entry.name = name;
-        entry.id = m_nextId++;
-        m_queue.push_back(slot);
-        if (!m_thread.joinable()) m_thread = std::thread([this] { run(); });
-    }
-    m_changed.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Entry& entry = m_entries[slot];
+    if (entry.name == name) return;  // asked for already
+    entry = Entry();
+    entry.name = name;
+    entry.id = m_nextId++;
+    // Never blocks (the reader's queue is unbounded), so it may be posted under the lock.
+    entry.ticket = m_reader.post([this, slot, id = entry.id] { read(slot, id); });
 }
 
 bool ReadAhead::take(int slot, const std::string& name, Image* image) {
@@ -57,11 +46,12 @@ bool ReadAhead::take(int slot, const std::string& name, Image* image) {
     auto it = m_entries.find(slot);
     if (it == m_entries.end() || it->second.name != name) return false;
     const std::uint64_t id = it->second.id;
-    m_changed.wait(lock, [&] {
-        it = m_entries.find(slot);
-        return it == m_entries.end() || it->second.id != id || it->second.state == State::Ready;
-    });
-    if (it == m_entries.end() || it->second.id != id) return false;
+    const SerialExecutor::Ticket ticket = it->second.ticket;
+    lock.unlock();
+    m_reader.waitFor(ticket);
+    lock.lock();
+    it = m_entries.find(slot);
+    if (it == m_entries.end() || it->second.id != id || !it->second.ready) return false;
     Entry entry = std::move(it->second);
     m_entries.erase(it);
     lock.unlock();
@@ -78,28 +68,22 @@ void ReadAhead::recycle(std::vector<float> pixels) {
     if (m_spare.size() < kMaxSpare && pixels.capacity() > 0) m_spare.push_back(std::move(pixels));
 }
 
-void ReadAhead::run() {
+void ReadAhead::read(int slot, std::uint64_t id) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
-        if (m_stop) return;
-        const int slot = m_queue.front();
-        m_queue.pop_front();
-        auto it = m_entries.find(slot);
-        if (it == m_entries.end() || it->second.state != State::Waiting) continue;
-        it->second.state = State::Reading;
-        const std::uint64_t id = it->second.id;
-        const std::string name = it->second.name;
-        Image image;
-        if (!m_spare.empty()) {
-            image.pixels = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-        lock.unlock();
+    auto it = m_entries.find(slot);
+    if (it == m_entries.end() || it->second.id != id) return;  // asked for another file since
+    const std::string name = it->second.name;
+    Image image;
+    if (!m_spare.empty()) {
+        image.pixels = std::move(m_spare.back());
+        m_spare.pop_back();
+    }
+    lock.unlock();
 
-        // The stamp before the read: a file replaced while it is read no longer matches.
-        const std::uint64_t stamp = fileStamp(name);
-        bool ok = false;
+    // The stamp before the read: a file replaced while it is read no longer matches.
+    const std::uint64_t stamp = fileStamp(name);
+    bool ok = false;
+    try {
         if (auto in = open(name)) {
             image.header = in->spec();
             image.pixels.resize(size_t(image.header.width) * size_t(image.header.height) *
@@ -111,22 +95,23 @@ void ReadAhead::run() {
         } else {
             OIIO::geterror();
         }
-
-        lock.lock();
-        it = m_entries.find(slot);
-        if (it != m_entries.end() && it->second.id == id) {
-            if (ok) {
-                it->second.image = std::move(image);
-                it->second.stamp = stamp;
-                it->second.state = State::Ready;
-            } else {
-                m_entries.erase(it);
-            }
-        }
-        if (!image.pixels.empty() && m_spare.size() < kMaxSpare)  // not handed to the entry
-            m_spare.push_back(std::move(image.pixels));
-        m_changed.notify_all();
+    } catch (const std::exception&) {
+        ok = false;  // out of memory for a huge file: the caller's own read reports it
     }
+
+    lock.lock();
+    it = m_entries.find(slot);
+    if (it != m_entries.end() && it->second.id == id) {
+        if (ok) {
+            it->second.image = std::move(image);
+            it->second.stamp = stamp;
+            it->second.ready = true;
+        } else {
+            m_entries.erase(it);
+        }
+    }
+    if (!image.pixels.empty() && m_spare.size() < kMaxSpare)  // not handed to the entry
+        m_spare.push_back(std::move(image.pixels));
 }
 
 }  // namespace Vireo

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <OpenImageIO/imageio.h>
+
+#include "SerialExecutor.h"
 
 namespace Vireo {
 
@@ -29,11 +28,8 @@ public:
         std::vector<float> pixels;
     };
 
+    /// The destructor waits for the file being read and drops the others.
     ReadAhead() = default;
-    /// Waits for the file being read, drops the others.
-    ~ReadAhead();
-    ReadAhead(const ReadAhead&) = delete;
-    ReadAhead& operator=(const ReadAhead&) = delete;
 
     /// Starts reading `name` for `slot` (after the files asked for before).
     void request(int slot, const std::string& name);
@@ -52,26 +48,26 @@ public:
     static std::unique_ptr<OIIO::ImageInput> open(const std::string& name);
 
 private:
-    enum class State { Waiting, Reading, Ready };
     struct Entry {
         std::string name;
-        State state = State::Waiting;
+        bool ready = false;
         std::uint64_t stamp = 0;
         Image image;
-        /// Tells a finished read whether its entry is still the one it read for.
+        /// Tells a read whether its entry is still the one it was asked for.
         std::uint64_t id = 0;
+        /// The read's place in the reader's order.
+        SerialExecutor::Ticket ticket = 0;
     };
 
-    void run();
+    /// Reads the file of `slot`, unless the slot has been asked for another since (`id`).
+    void read(int slot, std::uint64_t id);
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
     std::map<int, Entry> m_entries;
-    std::deque<int> m_queue;
     std::vector<std::vector<float>> m_spare;
     std::uint64_t m_nextId = 1;
-    bool m_stop = false;
-    std::thread m_thread;
+    /// Last, so that the read it waits for at the end still finds the members above.
+    SerialExecutor m_reader{SerialExecutor::kUnbounded, SerialExecutor::AtShutdown::Drop};
 };
 
 }  // namespace Vireo
