@@ -75,8 +75,10 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
 
 void AnalysisExecutor::execute(double frame) {
     const int type = m_knobs ? m_knobs->executeType() : -1;
-    if (type >= 0 && type <= 2 && !m_leftOut && m_rig)
+    if (type >= 0 && type <= 2 && !m_leftOut && m_rig) {
         leaveOutCamerasWithoutImage(roundFrame(frame));
+        warnOfCamerasOverlappingNone();
+    }
     switch (type) {
         case 0:
         case 1:
@@ -126,6 +128,60 @@ bool AnalysisExecutor::skipFrame(double frame) const {
     const int f = roundFrame(frame);
     if (m_knobs->executeType() == 3) return !m_tracker || !m_tracker->wantsFrame(f);
     return !m_knobs->isAnalysisKey(f);
+}
+
+namespace {
+
+/// A rig whose cameras are latlong carries each camera's footage projected into the panorama.
+bool isLatlongRig(const CameraRigDefinition& rig) {
+    return rig.getNumberCameras() > 0 &&
+           rig.getCamera(0).getProjection() == ProjectionTypeEnum::Latlong;
+}
+
+/// The rig that matching works on: the cameras behind a latlong rig are the fisheyes they were
+/// shot with.
+CameraRigDefinition rigAsMatched(const CameraRigDefinition& live) {
+    CameraRigDefinition rig = live;
+    if (isLatlongRig(live))
+        for (int c = 0; c < rig.getNumberCameras(); ++c)
+            rig.getCamera(c).setProjection(ProjectionTypeEnum::Fisheye);
+    return rig;
+}
+
+}  // namespace
+
+std::vector<int> AnalysisExecutor::camerasOverlappingNone() const {
+    const CameraRigDefinition rig = rigAsMatched(m_rig->rig());
+    const std::vector<int> inputs = cameraInputs();
+    std::vector<int> taking;
+    for (int c = 0; c < int(inputs.size()) && c < rig.getNumberCameras(); ++c)
+        if (inputs[size_t(c)] >= 0) taking.push_back(c);
+    // Matching pairs the cameras as the rig links them; a rig that records no links is linked
+    // where the cameras taking part overlap, as matching links them. Only those are linked
+    // here: a rig file of hundreds of cameras with a few inputs costs what those few do.
+    CameraRigDefinition kept;
+    kept.setNumberCameras(int(taking.size()));
+    for (size_t i = 0; i < taking.size(); ++i) {
+        kept.setCamera(int(i), rig.getCamera(taking[i]));
+        for (size_t j = i + 1; j < taking.size(); ++j)
+            if (rig.isLinked(taking[i], taking[j])) kept.setLinked(int(i), int(j));
+    }
+    if (!rig.hasLinks()) kept.linkOverlappingCameras(SphericalTransform::kDefaultConvergenceDepth);
+    std::vector<int> alone;
+    for (size_t i = 0; i < taking.size(); ++i)
+        if (kept.getLinks(int(i)).empty()) alone.push_back(taking[i]);
+    return alone;
+}
+
+void AnalysisExecutor::warnOfCamerasOverlappingNone() {
+    const std::vector<int> alone = camerasOverlappingNone();
+    if (alone.empty()) return;
+    const bool one = alone.size() == 1;
+    m_node->progressMessage(
+        std::string("Warning: ") + (one ? "camera " : "cameras ") +
+        CameraList(m_rig->rig(), alone) +
+        (one ? " overlaps no other camera: it is" : " overlap no other camera: they are") +
+        " not matched or warped.");
 }
 
 namespace {
@@ -188,19 +244,13 @@ bool AnalysisExecutor::matchFrame() {
 
     m_rig->reloadRig(true);
     const CameraRigDefinition& live = m_rig->rig();
-    // A rig whose cameras are latlong carries each camera's footage projected into the
-    // panorama; the cameras behind it are matched as the fisheyes they were shot with.
-    const bool latlong = live.getNumberCameras() > 0 &&
-                         live.getCamera(0).getProjection() == ProjectionTypeEnum::Latlong;
-    CameraRigDefinition rig = live;
+    const bool latlong = isLatlongRig(live);
+    CameraRigDefinition rig = rigAsMatched(live);
     const std::vector<int> views = m_rig->multiViewManager()->cameraViews();
     if (rig.getNumberCameras() != int(views.size())) {
         store->stop_add_to_undo();
         return false;
     }
-    if (latlong)
-        for (int c = 0; c < rig.getNumberCameras(); ++c)
-            rig.getCamera(c).setProjection(ProjectionTypeEnum::Fisheye);
     // The input of each rig camera; -1 where no camera view carries it (left out of matching).
     const std::vector<int> inputs = cameraInputs();
 

@@ -118,6 +118,11 @@ private:
     /// cameras than the footage has views; asking every missing one for an image at every key
     /// would cost time and a message each time.
     void leaveOutCamerasWithoutImage(int frame);
+    /// The cameras taking part in the execution (with an input, not left out) that overlap
+    /// none of the others taking part, as matching pairs them; they get no matches and no warp.
+    std::vector<int> camerasOverlappingNone() const;
+    /// At the first frame of a Match or Warp: one warning naming those cameras.
+    void warnOfCamerasOverlappingNone();
     /// The rig's transforms at `depth` and the error scale of footage `format` wide.
     static TriangulationContext triangulationContext(const CameraRigDefinition& rig,
                                                      const PX::Image::Format& format,

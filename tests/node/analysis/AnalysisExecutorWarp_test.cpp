@@ -3,6 +3,7 @@
 #include "analysis/AnalysisExecutor.h"
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,6 +103,7 @@ TEST(WarpFrame, WithoutMatchesEveryViewGetsAZeroGridInOneUndoStepAndACancelWaits
     UndoStack::instance().clear();
     const ExecuteResult r = execute(f.op(), {10});
     EXPECT_TRUE(r.error.empty()) << r.error;
+    EXPECT_EQ(host.progressMessages, std::vector<std::string>()) << "every camera overlaps one";
     ASSERT_EQ(f.grids().gridCount(), 3);
     for (int c = 0; c < 3; ++c) {
         const auto grid = f.grids().getGrid(10, f.view(c));
@@ -243,6 +245,27 @@ TEST(WarpFrame, AViewWithTooFewRowsKeepsItsGridAndTheOthersAreSolved) {
     EXPECT_FALSE(isZero(*f.grids().getGrid(10, f.view(0))));
     EXPECT_FALSE(isZero(*f.grids().getGrid(10, f.view(1))));
     EXPECT_EQ(*f.grids().getGrid(10, f.view(2)), previous) << "one match: 2 rows only";
+}
+
+// A camera that overlaps no other gets no matches and no warp: the execution names it once and
+// warps the others.
+TEST(WarpFrame, ACameraThatOverlapsNoOtherIsNamedOnceAndTheOthersAreWarped) {
+    WarpFixture f;
+    f.sourceOp()->bundle.setData("vellacam/cam2/links", std::vector<int>{1});
+    f.sourceOp()->bundle.erase("vellacam/cam3/links");
+    f.validate("cam1");
+    f.setKeys({10, 20});
+    for (int frame : {10, 20})
+        for (int k = 0; k < AnalysisExecutor::kMinPairMatches; ++k)
+            f.addMatch(frame, onHorizon(45.0 + k, 1.5 + 0.05 * k), {0, 1});
+    f.node->setKnobFromUser("executeType", "2");
+    NodeTests::TestHost host;
+    const ExecuteResult r = execute(f.op(), {10, 20});
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    EXPECT_EQ(host.progressMessages,
+              std::vector<std::string>{
+                  "Warning: camera cam3 overlaps no other camera: it is not matched or warped."});
+    EXPECT_FALSE(isZero(*f.grids().getGrid(20, f.view(1))));
 }
 
 TEST(WarpGuard, APairWithTwoMatchesIsLeftOutAndNamedAndAFrameWithOnlyWeakPairsStops) {
