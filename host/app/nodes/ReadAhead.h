@@ -19,7 +19,8 @@ namespace Vireo {
 /// Each slot (a Read's view) holds at most one file, so memory stays at one image per slot: a
 /// new request for a slot drops what it held. A file is handed out once, and only when it has
 /// not changed since it was read; anything that went wrong is forgotten (the caller reads the
-/// file itself and reports the error as usual).
+/// file itself and reports the error as usual). Destroying it waits for the file being read
+/// and drops the others.
 class ReadAhead {
 public:
     /// A file's pixels as floats, rows top first, the file's channels interleaved.
@@ -27,9 +28,6 @@ public:
         OIIO::ImageSpec header;
         std::vector<float> pixels;
     };
-
-    /// The destructor waits for the file being read and drops the others.
-    ReadAhead() = default;
 
     /// Starts reading `name` for `slot` (after the files asked for before).
     void request(int slot, const std::string& name);
