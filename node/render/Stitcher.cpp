@@ -356,6 +356,10 @@ void Stitcher::blendMultiBand(Image& label) {
     factory.setSmallestLevelSize(m_smallestLevelSize);
     const bool spherical = m_blendType == BlendType::SphericalMultiBand;
     factory.setSpherical(spherical);
+    // A camera that sees around a pole is filtered as a sphere even in the planar blend (see
+    // `round` below); these filters are its.
+    GaussianImagePyramidFactory sphere = factory;
+    sphere.setSpherical(true);
     const std::vector<Box> levels = factory.levelBoxes(m_outputBox);
     const int count = int(levels.size());
 
@@ -374,12 +378,12 @@ void Stitcher::blendMultiBand(Image& label) {
         for (std::size_t i = 0; i < m_buffers.size(); ++i)
             if (i >= before.size() || !before[i]) m_buffers[i].taken = false;
     };
-    auto gaussianPyramid = [&](const Image& base) {
-        const std::vector<Box> boxes = factory.levelBoxes(base.box(), count);
+    auto gaussianPyramid = [&](const Image& base, const GaussianImagePyramidFactory& filters) {
+        const std::vector<Box> boxes = filters.levelBoxes(base.box(), count);
         ImagePyramid pyramid{base};
         for (std::size_t k = 1; k < boxes.size(); ++k) {
             pyramid.push_back(workImage(boxes[k], base.channels(), device, false));
-            factory.reduce(pyramid[k - 1], pyramid[k]);
+            filters.reduce(pyramid[k - 1], pyramid[k]);
         }
         return pyramid;
     };
@@ -415,19 +419,35 @@ void Stitcher::blendMultiBand(Image& label) {
     // quarter of its box. Spherical work boxes are the whole panorama, so there they are
     // reduced one camera at a time in the blend instead. An image aligned by the vector field
     // covers only where the camera shows, so its pyramid reduces a copy later.
+    //
+    // A camera whose work box goes around the whole longitude circle and reaches a pole sees
+    // around that pole: the planar filters would cut the sphere at the longitude seam and along
+    // the pole's row, and where the seams between cameras run into the pole (two lenses back
+    // to back) its colour would differ by the direction it is approached from, a pinched star
+    // in a view straight up. Such a camera works over the whole panorama with the spherical
+    // filters, and the blend is then collapsed with them (the poles and the longitude seam
+    // join); the other cameras keep their boxes and planar filters (their weights vanish
+    // toward their boxes' edges).
     struct Work {
         Box roi;
         bool window = false;
+        bool round = false;  // filtered as a sphere
         Image level1;
     };
     std::vector<Work> work;
+    bool anyRound = false;
     const auto [sx, sy] = featherScale();
     for (const Camera& c : m_work) {
         Work w;
         w.roi = footprint(c);
+        w.round = spherical ||
+                  (!w.roi.empty() && w.roi.x0 == m_outputBox.x0 && w.roi.x1 == m_outputBox.x1 &&
+                   (w.roi.y0 == m_outputBox.y0 || w.roi.y1 == m_outputBox.y1));
+        if (w.round) w.roi = m_outputBox;
+        anyRound = anyRound || w.round;
         w.window = !w.roi.empty() && w.roi.intersect(c.image.box()) == w.roi && count > 1 &&
-                   (!spherical || c.image.box() == m_outputBox);
-        if (w.window && !spherical) {
+                   (!w.round || c.image.box() == m_outputBox);
+        if (w.window && !w.round) {
             w.level1 = workImage(factory.levelBoxes(w.roi, 2)[1], 4, device, false);
             const Image falloff = falloffImage(
                 c, w.level1.box(), PanoramaGrid::of(m_outputBox).reduced(c.image.box()));
@@ -442,7 +462,7 @@ void Stitcher::blendMultiBand(Image& label) {
                             kSeenThreshold,
                             c.footprint,
                             sigma,
-                            spherical,
+                            false,
                             &falloff);
         } else {
             ImageStitcher::seamLabel(c.image,
@@ -461,6 +481,8 @@ void Stitcher::blendMultiBand(Image& label) {
     for (std::size_t i = 0; i < m_work.size(); ++i) {
         const Camera& c = m_work[i];
         const Box roi = work[i].roi;
+        const bool round = work[i].round;
+        const GaussianImagePyramidFactory& filters = round ? sphere : factory;
         if (roi.empty()) continue;  // sees nothing: contributes nothing
         std::vector<bool> before;
         for (const Buffer& b : m_buffers) before.push_back(b.taken);
@@ -483,7 +505,7 @@ void Stitcher::blendMultiBand(Image& label) {
         const std::vector<Box> boxes = factory.levelBoxes(roi, count);
         for (int k = int(colour.size()); k < count; ++k) {
             colour.push_back(workImage(boxes[k], 4, device, false));
-            factory.reduce(colour[k - 1], colour[k]);
+            filters.reduce(colour[k - 1], colour[k]);
             if (k == 1)
                 removeVignetting(colour[1],
                                  PanoramaGrid::of(m_outputBox).reduced(colour[0].box()),
@@ -492,7 +514,7 @@ void Stitcher::blendMultiBand(Image& label) {
         }
         Image weight = workImage(roi, 1, device, false);
         seamWeight(label, weight, c.index, roi);
-        const ImagePyramid weights = gaussianPyramid(weight);
+        const ImagePyramid weights = gaussianPyramid(weight, filters);
         const std::array<float, 3> mean = meanColour(c.analysis, c.axis, c.vignetting);
 
         // Coarse to fine: the coarsest level filled, then each finer band against the
@@ -509,17 +531,10 @@ void Stitcher::blendMultiBand(Image& label) {
                        coarsest.box(),
                        count == 1 ? &falloff0 : nullptr);
         for (int k = count - 2; k >= 1; --k)
-            bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, spherical);
+            bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, round);
         if (count > 1)
-            bandZero(colour[1],
-                     colour[0],
-                     weights[0],
-                     m_panorama,
-                     c.gain,
-                     sigma,
-                     spherical,
-                     roi,
-                     &falloff0);
+            bandZero(
+                colour[1], colour[0], weights[0], m_panorama, c.gain, sigma, round, roi, &falloff0);
         releaseCamera(before);
     }
 
@@ -527,7 +542,7 @@ void Stitcher::blendMultiBand(Image& label) {
     // every camera, e.g. toward an unseen pole): a pull-push over its own pyramid down to one
     // pixel, so those areas take the colours around them instead of black.
     if (m_expand && count > 1) {
-        GaussianImagePyramidFactory fill = factory;
+        GaussianImagePyramidFactory fill = anyRound ? sphere : factory;
         fill.setSmallestLevelSize(1);
         ImagePyramid levels = fill.buildGaussian(sums[count - 1]);
         const int last = int(levels.size()) - 1;
@@ -554,8 +569,8 @@ void Stitcher::blendMultiBand(Image& label) {
         return;
     }
     for (int k = count - 2; k >= 1; --k)
-        collapseLevel(sums[k + 1], sums[k], kWeightThreshold, sigma, spherical);
-    collapseFinal(sums[1], label, m_panorama, sigma, spherical, m_expand);
+        collapseLevel(sums[k + 1], sums[k], kWeightThreshold, sigma, anyRound);
+    collapseFinal(sums[1], label, m_panorama, sigma, anyRound, m_expand);
 }
 
 }  // namespace ImageStitcher

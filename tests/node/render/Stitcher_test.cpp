@@ -120,13 +120,20 @@ Image like(const Image& image, int channels) {
 /// of its seam mask; each level filled outside the camera from its coarser fill, F_k = P_k +
 /// (1 - a_k) expand(F_k+1), the coarsest P / a; bands F_k - expand(F_k+1) times the camera's
 /// gains; at every level the mask-weighted mean of the bands; collapsed. Where the coarsest
-/// level holds none of the camera, its fill is the camera's mean colour.
-Image referenceBlend(const Stitcher& s, const std::vector<Image>& cams, bool spherical) {
+/// level holds none of the camera, its fill is the camera's mean colour. The cameras marked
+/// `round` are filtered as a sphere, the others as a plane; the collapse is spherical when
+/// any camera is.
+Image referenceBlend(const Stitcher& s,
+                     const std::vector<Image>& cams,
+                     const std::vector<bool>& round) {
     using Korvane::SLIB::ImagePyramids::GaussianImagePyramidFactory;
     using Korvane::SLIB::ImagePyramids::ImagePyramid;
-    GaussianImagePyramidFactory factory;
-    factory.setSmallestLevelSize(s.smallestLevelSize());
-    factory.setSpherical(spherical);
+    GaussianImagePyramidFactory planar, sphere;
+    planar.setSmallestLevelSize(s.smallestLevelSize());
+    sphere.setSmallestLevelSize(s.smallestLevelSize());
+    sphere.setSpherical(true);
+    const bool anyRound = std::find(round.begin(), round.end(), true) != round.end();
+    const GaussianImagePyramidFactory& factory = anyRound ? sphere : planar;
     const Image& labels = s.seamLabels();
     const int count = int(factory.levelBoxes(s.outputBox()).size());
     std::vector<Image> sums, weights;
@@ -154,13 +161,14 @@ Image referenceBlend(const Stitcher& s, const std::vector<Image>& cams, bool sph
         });
         const float mean[3] = {
             float(sum[0] / sum[3]), float(sum[1] / sum[3]), float(sum[2] / sum[3])};
-        ImagePyramid colour = factory.buildGaussian(cams[c]);
-        const ImagePyramid w = factory.buildGaussian(mask);
+        const GaussianImagePyramidFactory& own = round[c] ? sphere : planar;
+        ImagePyramid colour = own.buildGaussian(cams[c]);
+        const ImagePyramid w = own.buildGaussian(mask);
         std::vector<Image> filled(count);
         for (int k = count - 1; k >= 0; --k) {
             filled[k] = like(colour[k], 4);
             Image e = like(colour[k], 4);
-            if (k < count - 1) factory.expand(filled[k + 1], e, e, 0.0f, 1.0f);
+            if (k < count - 1) own.expand(filled[k + 1], e, e, 0.0f, 1.0f);
             each(colour[k], [&](int x, int y) {
                 const float* p = px(colour[k], x, y);
                 const float* ex = px(e, x, y);
@@ -370,7 +378,8 @@ TEST(Stitcher, ExpandFillsFarFromEveryCameraWithoutBlack) {
 TEST(Stitcher, MultiBandEqualsTheBlendWrittenOutLevelByLevel) {
     // Bands of rows around the whole panorama (every camera's work covers all of it), one of
     // them darker so that the gains differ from 1, and a textured scene so every band carries
-    // content. y is up: camera 0 sees the lower rows.
+    // content. y is up: camera 0 sees the lower rows. Cameras 0 and 1 reach the poles all the
+    // way around, so they are filtered as a sphere in either blend.
     const Box box{0, 0, 256, 128};
     const Texture t(9);
     const auto lit = [&](float gain) {
@@ -389,7 +398,8 @@ TEST(Stitcher, MultiBandEqualsTheBlendWrittenOutLevelByLevel) {
         Stitcher s;
         run(s, cams, type, false);
         ASSERT_NE(s.gains(1)[0], 1.0f);
-        const Image reference = referenceBlend(s, cams, type == BlendType::SphericalMultiBand);
+        const Image reference =
+            referenceBlend(s, cams, {true, true, type == BlendType::SphericalMultiBand});
         float worst = 0;
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 128; ++x)
@@ -829,5 +839,36 @@ TEST(Stitcher, TheSeamLiesHalfwayAcrossTheOverlapOnEveryRow) {
                     << int(type) << " at " << x << "," << y;
                 ASSERT_GT(px(labels, x, y)[0], 0.0f);
             }
+    }
+}
+
+TEST(Stitcher, BackToBackLensesBlendAsSmoothlyAtThePolesAsAtTheEquator) {
+    // Two 190-degree lenses back to back, flat and of different brightness (no gains): their
+    // seams run along meridians into both poles. The brightness step between two points 3
+    // degrees either side of a seam, at the equator and 2.5 degrees from each pole: the
+    // planar pyramid's rows stop at a pole, so there it was a hard step (19 times the
+    // equator's).
+    const Box box{0, 0, 512, 256};
+    const auto lens = [](double axis) {
+        return [axis](int x, int y) {
+            const double lon = (x + 0.5) / 512 * 2 * M_PI - axis;
+            const double lat = ((y + 0.5) / 256 - 0.5) * M_PI;
+            return std::cos(lat) * std::cos(lon) >= std::cos(95.0 / 180 * M_PI);
+        };
+    };
+    const std::vector<Image> cams = {camera(box, lens(0), flat(0.4f, 0.4f, 0.4f)),
+                                     camera(box, lens(M_PI), flat(0.6f, 0.6f, 0.6f))};
+    for (BlendType type : {BlendType::MultiBand, BlendType::SphericalMultiBand}) {
+        Stitcher s;
+        s.setExposureCompensation(false);
+        run(s, cams, type, true);
+        const auto step = [&](int y) {
+            const double lat = ((y + 0.5) / 256 - 0.5) * M_PI;
+            const int dx = int(std::lround(3.0 / std::cos(lat) / 360 * 512));
+            return std::abs(px(s.panorama(), 128 + dx, y)[0] - px(s.panorama(), 128 - dx, y)[0]);
+        };
+        const float equator = step(128);
+        EXPECT_GT(equator, 0.0f);
+        for (int y : {3, 252}) EXPECT_LT(step(y), 2 * equator) << int(type) << " row " << y;
     }
 }
