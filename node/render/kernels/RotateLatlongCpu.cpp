@@ -45,35 +45,44 @@ inline __attribute__((always_inline)) void toPanorama(
 
 /// The destination is a panorama: the direction of (x, y) is (cos lat sin lon, sin lat,
 /// cos lat cos lon), separable, so the sines of longitude come from a table per launch and
-/// those of latitude from one per row of the launch (a strip's row reads both).
+/// those of latitude from one per row of the launch (a strip's row reads both). The tables
+/// reach one column and one row beyond the launch's, for the footprints of its edge pixels.
 class LatlongRays {
 public:
     LatlongRays(const Kiln::Box& box, const Kiln::Box& domain, int rowBegin, int rowEnd)
-        : m_table(2 * std::size_t(domain.width() + rowEnd - rowBegin)), m_rowBegin(rowBegin) {
-        constexpr double kPi = 3.14159265358979323846;
-        const int n = domain.width(), rows = rowEnd - rowBegin;
-        m_cosLon = m_table.data() + n;
-        m_sinLat = m_cosLon + n;
+        : m_table(2 * std::size_t(domain.width() + 2 + rowEnd - rowBegin + 2)),
+          m_rowBegin(rowBegin - 1),
+          m_step(std::max(2.0 * kPi / box.width(), kPi / box.height())) {
+        const int n = domain.width(), rows = rowEnd - rowBegin + 2;
+        m_sinLon = m_table.data() + 1;
+        m_cosLon = m_sinLon + n + 2;
+        m_sinLat = m_cosLon + n + 1;
         m_cosLat = m_sinLat + rows;
+        const auto longitude = [&](int i) {
+            return ((domain.x0 - box.x0 + i + 0.5) / box.width() * 2.0 - 1.0) * kPi;
+        };
         // Longitude steps by one angle a column: the sines by the angle-sum rule from exact
         // ones every 256 columns (a thousand library calls a launch cost about 0.1 ms).
         const double step = 2.0 * kPi / box.width(), cs = std::cos(step), ss = std::sin(step);
         double sinLon = 0, cosLon = 1;
         for (int i = 0; i < n; ++i) {
             if (i % 256 == 0) {
-                const double lon = ((domain.x0 - box.x0 + i + 0.5) / box.width() * 2.0 - 1.0) * kPi;
-                sinLon = std::sin(lon);
-                cosLon = std::cos(lon);
+                sinLon = std::sin(longitude(i));
+                cosLon = std::cos(longitude(i));
             }
-            m_table[std::size_t(i)] = float(sinLon);
+            m_sinLon[i] = float(sinLon);
             m_cosLon[i] = float(cosLon);
             const double next = sinLon * cs + cosLon * ss;
             cosLon = cosLon * cs - sinLon * ss;
             sinLon = next;
         }
+        for (int i : {-1, n}) {
+            m_sinLon[i] = float(std::sin(longitude(i)));
+            m_cosLon[i] = float(std::cos(longitude(i)));
+        }
         for (int r = 0; r < rows; ++r) {
             const double lat =
-                ((rowBegin + r - box.y0 + 0.5) / box.height() * 2.0 - 1.0) * (kPi / 2.0);
+                ((m_rowBegin + r - box.y0 + 0.5) / box.height() * 2.0 - 1.0) * (kPi / 2.0);
             m_sinLat[r] = float(std::sin(lat));
             m_cosLat[r] = float(std::cos(lat));
         }
@@ -88,7 +97,7 @@ public:
                                                          float* __restrict px,
                                                          float* __restrict py) const {
         const float cl = m_cosLat[y - m_rowBegin], sl = m_sinLat[y - m_rowBegin];
-        const float* __restrict sinLon = m_table.data() + i0;
+        const float* __restrict sinLon = m_sinLon + i0;
         const float* __restrict cosLon = m_cosLon + i0;
         const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6],
                     m7 = m[7], m8 = m[8];
@@ -103,10 +112,15 @@ public:
         }
     }
 
+    /// The largest angle (radians) between a pixel's direction and its neighbours'.
+    double step() const { return m_step; }
+
 private:
-    std::vector<float> m_table;  // sines of longitude, cosines, then of latitude
-    float *m_cosLon, *m_sinLat, *m_cosLat;
+    static constexpr double kPi = 3.14159265358979323846;
+    std::vector<float> m_table;  // sines and cosines of longitude, then of latitude
+    float *m_sinLon, *m_cosLon, *m_sinLat, *m_cosLat;
     int m_rowBegin;
+    double m_step;
 };
 
 /// sin and cos of t in [0, pi] without branches: t = u + pi / 2 with |u| <= pi / 2, whose
@@ -187,6 +201,11 @@ public:
             }
         }
     }
+
+    /// The largest angle (radians) between a pixel's direction and its neighbours': a step
+    /// across the image plane turns the ray by at most 1 / focal (at the optical centre for
+    /// the rectilinear lens, radially for the fisheye), a step down by 1 / (focal aspect).
+    double step() const { return std::max(1.0, 1.0 / double(m_aspect)) / double(m_focal); }
 
 private:
     float m_left, m_focal, m_cy, m_aspect;
@@ -346,6 +365,115 @@ private:
     std::ptrdiff_t m_offset[kStrip];
 };
 
+/// n <= kStrip pixels of a row through filter F as it is.
+template <class F, int C>
+inline __attribute__((always_inline)) void plainRow(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    if constexpr (C == 4 && F::kTaps > 1) {
+        filteredRow4<F>(s, px, py, n, o);
+    } else {
+        for (int i = 0; i < n; ++i, o += C)
+            if (!samplePixel<F, C>(s, px[i], py[i], o))
+                for (int c = 0; c < C; ++c) o[c] = 0.0f;
+    }
+}
+
+/// Which strip rows may shrink the source, from a bound on every footprint that needs no
+/// neighbours: a destination pixel's direction is at most `step` radians from its
+/// neighbours' (the lens's step()), and a source pixel spans pi / height radians down and
+/// 2 pi cos(latitude) / width across. So a footprint can reach kWidenFrom only where the
+/// source's latitude exceeds acos(step width / (2 pi kWidenFrom)), or everywhere where
+/// step height / pi reaches it. The bound holds for derivatives; the footprints are taken
+/// over neighbouring pixels, up to `step` away, and between those the directions turn, which
+/// the margins of 2 steps of latitude and of 2 step (relative) on kWidenFrom cover.
+class ShrinkBound {
+public:
+    ShrinkBound(double step, int width, int height) : m_centre(0.5f * float(height)) {
+        constexpr double kPi = 3.14159265358979323846;
+        const double from = kWidenFrom * (1.0 - 2.0 * step);
+        const double across = step * width / (2.0 * kPi * from);
+        const double down = step * height / (kPi * from);
+        m_limit = step < 0.25 && across < 1.0 && down < 1.0
+                      ? float((std::acos(across) - 2.0 * step) * height / kPi)
+                      : -1.0f;
+    }
+
+    /// Whether one of the n positions (py: source rows) may shrink the source. Positions
+    /// that show nothing have no footprint and are passed over.
+    inline __attribute__((always_inline)) bool mayShrink(const float* py, int n) const {
+        int beyond = 0;
+        for (int i = 0; i < n; ++i)
+            beyond |= isSample(py[i]) & !(std::abs(py[i] - m_centre) <= m_limit);
+        return beyond != 0;
+    }
+
+private:
+    float m_centre, m_limit;
+};
+
+/// A strip row that may shrink the source: the footprints of its n pixels from their
+/// neighbours' positions (made here: the rows below and above and the columns either side,
+/// where the destination has them, as the resampler's from a position image), then runs of
+/// pixels whose filter widens (stretched, as the resampler's) and runs of pixels through
+/// the filter as it is. `column` is the strip's first pixel in the launch's row.
+template <class F, int C, class Rays>
+inline __attribute__((always_inline)) void shrinkingRow(const Rays& rays,
+                                                        const float (&m)[9],
+                                                        const PanoramaScale& scale,
+                                                        const Kiln::Box& box,
+                                                        int x,
+                                                        int column,
+                                                        int y,
+                                                        int n,
+                                                        const SourceView& s,
+                                                        const float* px,
+                                                        const float* py,
+                                                        float* o) {
+    // The row itself, the row below and the row above as x, y pairs (as in a position image),
+    // pixel i of the strip at pair i + 1.
+    float pairs[3][2 * (kStrip + 2)], nx[kStrip + 2], ny[kStrip + 2];
+    const int lo = x > box.x0, hi = x + n < box.x1;
+    for (int k = 0; k < 3; ++k) {
+        const int r = k == 0 ? y : k == 1 ? y - 1 : y + 1;
+        if (r < box.y0 || r >= box.y1) continue;
+        if (k > 0) {
+            rays.positions(m, scale, r, column - lo, n + lo + hi, nx + 1 - lo, ny + 1 - lo);
+        } else {
+            std::copy_n(px, n, nx + 1);
+            std::copy_n(py, n, ny + 1);
+            if (lo) rays.positions(m, scale, y, column - 1, 1, nx, ny);
+            if (hi) rays.positions(m, scale, y, column + n, 1, nx + n + 1, ny + n + 1);
+        }
+        for (int i = 1 - lo; i < n + 1 + hi; ++i) {
+            pairs[k][2 * i] = nx[i];
+            pairs[k][2 * i + 1] = ny[i];
+        }
+    }
+    const float* row = pairs[0] + 2;
+    const PositionRows rows(
+        row, y > box.y0 ? pairs[1] + 2 : row, y + 1 < box.y1 ? pairs[2] + 2 : row, s.period);
+    float sx[kStrip], sy[kStrip];
+    const auto measure = [&](int i) {
+        rows.footprint(i, i > 0 || lo, i + 1 < n || hi, &sx[i], &sy[i]);
+        return sx[i] > kWidenFrom * kWidenFrom || sy[i] > kWidenFrom * kWidenFrom;
+    };
+    if (!filterStretches(0, n, measure, sx, sy)) return plainRow<F, C>(s, px, py, n, o);
+    for (int i = 0; i < n;) {
+        const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
+        int j = i + 1;
+        while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
+        if (!widens) {
+            plainRow<F, C>(s, px + i, py + i, j - i, o + std::ptrdiff_t(i) * C);
+        } else {
+            for (int k = i; k < j; ++k)
+                if (!sampleStretched<F, C>(
+                        s, px[k], py[k], sx[k], sy[k], o + std::ptrdiff_t(k) * C))
+                    for (int c = 0; c < C; ++c) o[std::ptrdiff_t(k) * C + c] = 0.0f;
+        }
+        i = j;
+    }
+}
+
 template <class F, int C, class Rays>
 inline __attribute__((always_inline)) void rotateRows(
     const CpuLaunch& launch, const float (&m)[9], const Rays& rays, int rowBegin, int rowEnd) {
@@ -356,6 +484,7 @@ inline __attribute__((always_inline)) void rotateRows(
         src.origin, src.rowBytes, Kiln::Box{0, 0, src.box.width(), src.box.height()}};
     const SourceView source(local, src.box.width(), src.box.height(), true);
     const PanoramaScale scale(float(src.box.width()), float(src.box.height()));
+    const ShrinkBound bound(rays.step(), src.box.width(), src.box.height());
     const int x0 = launch.domain.x0, x1 = launch.domain.x1;
     StripPrefetch prefetch(src, C);
     float positions[2][2][kStrip];  // this row's and the last one's
@@ -370,13 +499,14 @@ inline __attribute__((always_inline)) void rotateRows(
             if (y > rowBegin)
                 prefetch.request(px, py, positions[~y & 1][0], positions[~y & 1][1], count);
             float* o = Kiln::JIT::PixelAt<float, C>(out, s0, y);
-            if constexpr (C == 4 && F::kTaps > 1) {
-                filteredRow4<F>(source, px, py, count, o);
-            } else {
-                for (int i = 0; i < count; ++i, o += C)
-                    if (!samplePixel<F, C>(source, px[i], py[i], o))
-                        for (int c = 0; c < C; ++c) o[c] = 0.0f;
+            if constexpr (F::kTaps > 1) {  // Nearest never widens (masks, ids)
+                if (bound.mayShrink(py, count)) {
+                    shrinkingRow<F, C>(
+                        rays, m, scale, out.box, s0, s0 - x0, y, count, source, px, py, o);
+                    continue;
+                }
             }
+            plainRow<F, C>(source, px, py, count, o);
         }
     }
 }
