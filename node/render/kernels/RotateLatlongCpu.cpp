@@ -411,68 +411,98 @@ private:
     float m_centre, m_limit;
 };
 
-/// A strip row that may shrink the source: the footprints of its n pixels from their
-/// neighbours' positions (made here: the rows below and above and the columns either side,
-/// where the destination has them, as the resampler's from a position image), then runs of
-/// pixels whose filter widens (stretched, as the resampler's) and runs of pixels through
-/// the filter as it is. `column` is the strip's first pixel in the launch's row.
-template <class F, int C, class Rays>
-inline __attribute__((always_inline)) void shrinkingRow(const Rays& rays,
-                                                        const float (&m)[9],
-                                                        const PanoramaScale& scale,
-                                                        const Kiln::Box& box,
-                                                        int x,
-                                                        int column,
-                                                        int y,
+/// The positions around a strip row, for its pixels' footprints: the row's own (px, py) and
+/// those of the pixels either side where the destination has them (lo, hi), and the rows
+/// below and above (null where the destination ends).
+struct StripRows {
+    const float *px, *py;
+    float leftX, leftY, rightX, rightY;
+    bool lo, hi;
+    const float *belowX = nullptr, *belowY = nullptr, *aboveX = nullptr, *aboveY = nullptr;
+};
+
+/// A strip row of n pixels that may shrink the source: their footprints, as the resampler
+/// measures them in a position image, then runs of pixels whose filter widens (stretched,
+/// as the resampler's) and runs of pixels through the filter as it is.
+template <class F, int C>
+inline __attribute__((always_inline)) void shrinkingRow(const SourceView& s,
+                                                        const StripRows& r,
                                                         int n,
-                                                        const SourceView& s,
-                                                        const float* px,
-                                                        const float* py,
                                                         float* o) {
-    // The row itself, the row below and the row above as x, y pairs (as in a position image),
-    // pixel i of the strip at pair i + 1.
-    float pairs[3][2 * (kStrip + 2)], nx[kStrip + 2], ny[kStrip + 2];
-    const int lo = x > box.x0, hi = x + n < box.x1;
-    for (int k = 0; k < 3; ++k) {
-        const int r = k == 0 ? y : k == 1 ? y - 1 : y + 1;
-        if (r < box.y0 || r >= box.y1) continue;
-        if (k > 0) {
-            rays.positions(m, scale, r, column - lo, n + lo + hi, nx + 1 - lo, ny + 1 - lo);
-        } else {
-            std::copy_n(px, n, nx + 1);
-            std::copy_n(py, n, ny + 1);
-            if (lo) rays.positions(m, scale, y, column - 1, 1, nx, ny);
-            if (hi) rays.positions(m, scale, y, column + n, 1, nx + n + 1, ny + n + 1);
+    // x, y pairs as in a position image, pixel i at pair i + 1.
+    float pairs[3][2 * (kStrip + 2)];
+    const auto interleave = [n](float* to, const float* x, const float* y) {
+        for (int i = 0; i < n; ++i) {
+            to[2 * i + 2] = x[i];
+            to[2 * i + 3] = y[i];
         }
-        for (int i = 1 - lo; i < n + 1 + hi; ++i) {
-            pairs[k][2 * i] = nx[i];
-            pairs[k][2 * i + 1] = ny[i];
-        }
-    }
+    };
+    interleave(pairs[0], r.px, r.py);
+    pairs[0][0] = r.leftX, pairs[0][1] = r.leftY;
+    pairs[0][2 * n + 2] = r.rightX, pairs[0][2 * n + 3] = r.rightY;
     const float* row = pairs[0] + 2;
-    const PositionRows rows(
-        row, y > box.y0 ? pairs[1] + 2 : row, y + 1 < box.y1 ? pairs[2] + 2 : row, s.period);
+    const float* below = row;
+    const float* above = row;
+    if (r.belowX) interleave(pairs[1], r.belowX, r.belowY), below = pairs[1] + 2;
+    if (r.aboveX) interleave(pairs[2], r.aboveX, r.aboveY), above = pairs[2] + 2;
+    const PositionRows rows(row, below, above, s.period);
     float sx[kStrip], sy[kStrip];
     const auto measure = [&](int i) {
-        rows.footprint(i, i > 0 || lo, i + 1 < n || hi, &sx[i], &sy[i]);
+        rows.footprint(i, i > 0 || r.lo, i + 1 < n || r.hi, &sx[i], &sy[i]);
         return sx[i] > kWidenFrom * kWidenFrom || sy[i] > kWidenFrom * kWidenFrom;
     };
-    if (!filterStretches(0, n, measure, sx, sy)) return plainRow<F, C>(s, px, py, n, o);
+    if (!filterStretches(0, n, measure, sx, sy)) return plainRow<F, C>(s, r.px, r.py, n, o);
     for (int i = 0; i < n;) {
         const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
         int j = i + 1;
         while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
         if (!widens) {
-            plainRow<F, C>(s, px + i, py + i, j - i, o + std::ptrdiff_t(i) * C);
+            plainRow<F, C>(s, r.px + i, r.py + i, j - i, o + std::ptrdiff_t(i) * C);
         } else {
             for (int k = i; k < j; ++k)
                 if (!sampleStretched<F, C>(
-                        s, px[k], py[k], sx[k], sy[k], o + std::ptrdiff_t(k) * C))
+                        s, r.px[k], r.py[k], sx[k], sy[k], o + std::ptrdiff_t(k) * C))
                     for (int c = 0; c < C; ++c) o[std::ptrdiff_t(k) * C + c] = 0.0f;
         }
         i = j;
     }
 }
+
+// The four-channel shrinking rows for two CPU generations, as the turn's rows, but functions of
+// their own: inlined, they made the turn's other rows 5 % slower.
+RENDER_CPU_VERSIONS void shrinkingBilinear4(const SourceView& s,
+                                            const StripRows& r,
+                                            int n,
+                                            float* o) {
+    shrinkingRow<BilinearFilter, 4>(s, r, n, o);
+}
+RENDER_CPU_VERSIONS void shrinkingCubic4(const SourceView& s, const StripRows& r, int n, float* o) {
+    shrinkingRow<CubicFilter, 4>(s, r, n, o);
+}
+RENDER_CPU_VERSIONS void shrinkingLanczos4(const SourceView& s,
+                                           const StripRows& r,
+                                           int n,
+                                           float* o) {
+    shrinkingRow<LanczosFilter, 4>(s, r, n, o);
+}
+
+template <class F, int C>
+inline __attribute__((always_inline)) void shrinking(const SourceView& s,
+                                                     const StripRows& r,
+                                                     int n,
+                                                     float* o) {
+    if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+        shrinkingBilinear4(s, r, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+        shrinkingCubic4(s, r, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+        shrinkingLanczos4(s, r, n, o);
+    else
+        shrinkingRow<F, C>(s, r, n, o);
+}
+
+/// The slot of row y in a ring of three rows.
+inline int slot(int y) { return (y % 3 + 3) % 3; }
 
 template <class F, int C, class Rays>
 inline __attribute__((always_inline)) void rotateRows(
@@ -487,22 +517,41 @@ inline __attribute__((always_inline)) void rotateRows(
     const ShrinkBound bound(rays.step(), src.box.width(), src.box.height());
     const int x0 = launch.domain.x0, x1 = launch.domain.x1;
     StripPrefetch prefetch(src, C);
-    float positions[2][2][kStrip];  // this row's and the last one's
+    // Three rows' positions, row y in slot y mod 3: this row's, the last one's and, once a row
+    // that may shrink has made them for its footprints, the next one's.
+    float positions[3][2][kStrip];
     // Columns in strips, each down all the rows: the source pixels that neighbouring rows of
     // a strip read stay in the cache (a whole turned row walks across up to 32 MB).
     for (int s0 = x0; s0 < x1; s0 += kStrip) {
-        const int count = std::min(kStrip, x1 - s0);
+        const int count = std::min(kStrip, x1 - s0), column = s0 - x0;
+        int made = rowBegin - 1;  // the last row whose positions are made
         for (int y = rowBegin; y < rowEnd; ++y) {
-            float* px = positions[y & 1][0];
-            float* py = positions[y & 1][1];
-            rays.positions(m, scale, y, s0 - x0, count, px, py);
+            float* px = positions[slot(y)][0];
+            float* py = positions[slot(y)][1];
+            if (made < y) rays.positions(m, scale, y, column, count, px, py);
+            made = std::max(made, y);
             if (y > rowBegin)
-                prefetch.request(px, py, positions[~y & 1][0], positions[~y & 1][1], count);
+                prefetch.request(
+                    px, py, positions[slot(y - 1)][0], positions[slot(y - 1)][1], count);
             float* o = Kiln::JIT::PixelAt<float, C>(out, s0, y);
             if constexpr (F::kTaps > 1) {  // Nearest never widens (masks, ids)
                 if (bound.mayShrink(py, count)) {
-                    shrinkingRow<F, C>(
-                        rays, m, scale, out.box, s0, s0 - x0, y, count, source, px, py, o);
+                    StripRows r{px, py, 0, 0, 0, 0, s0 > out.box.x0, s0 + count < out.box.x1};
+                    if (r.lo) rays.positions(m, scale, y, column - 1, 1, &r.leftX, &r.leftY);
+                    if (r.hi) rays.positions(m, scale, y, column + count, 1, &r.rightX, &r.rightY);
+                    if (y > out.box.y0) {
+                        auto& below = positions[slot(y - 1)];
+                        if (y == rowBegin)
+                            rays.positions(m, scale, y - 1, column, count, below[0], below[1]);
+                        r.belowX = below[0], r.belowY = below[1];
+                    }
+                    if (y + 1 < out.box.y1) {
+                        auto& above = positions[slot(y + 1)];
+                        rays.positions(m, scale, y + 1, column, count, above[0], above[1]);
+                        r.aboveX = above[0], r.aboveY = above[1];
+                        made = y + 1;
+                    }
+                    shrinking<F, C>(source, r, count, o);
                     continue;
                 }
             }
