@@ -411,6 +411,45 @@ private:
     float m_centre, m_limit;
 };
 
+// Cubic's row of four taps is one AVX-512 register (cubicInside4): a third build for those
+// CPUs (x86-64-v4) turns 10 % faster than the AVX2 one.
+#if defined(__x86_64__)
+#define TURN_CUBIC_CPU_VERSIONS \
+    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define TURN_CUBIC_CPU_VERSIONS
+#endif
+
+// The four-channel rows of a strip row that may shrink whose filter does not widen, through
+// the turn's own row loops, as functions of their own: inlined into the shrinking rows (large
+// functions), the filters' weights were not, and a run's weights were no longer vectorised.
+RENDER_CPU_VERSIONS void plainBilinear4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    plainRow<BilinearFilter, 4>(s, px, py, n, o);
+}
+TURN_CUBIC_CPU_VERSIONS void plainCubic4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    plainRow<CubicFilter, 4>(s, px, py, n, o);
+}
+RENDER_CPU_VERSIONS void plainLanczos4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    plainRow<LanczosFilter, 4>(s, px, py, n, o);
+}
+
+/// plainRow, four-channel rows through the functions above.
+template <class F, int C>
+inline __attribute__((always_inline)) void plainRunOf(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+        plainBilinear4(s, px, py, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+        plainCubic4(s, px, py, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+        plainLanczos4(s, px, py, n, o);
+    else
+        plainRow<F, C>(s, px, py, n, o);
+}
+
 /// The positions around a strip row, for its pixels' footprints: the row's own (px, py) and
 /// those of the pixels either side where the destination has them (lo, hi), and the rows
 /// below and above (null where the destination ends).
@@ -451,13 +490,13 @@ inline __attribute__((always_inline)) void shrinkingRow(const SourceView& s,
         rows.footprint(i, i > 0 || r.lo, i + 1 < n || r.hi, &sx[i], &sy[i]);
         return sx[i] > kWidenFrom * kWidenFrom || sy[i] > kWidenFrom * kWidenFrom;
     };
-    if (!filterStretches(0, n, measure, sx, sy)) return plainRow<F, C>(s, r.px, r.py, n, o);
+    if (!filterStretches(0, n, measure, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
     for (int i = 0; i < n;) {
         const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
         int j = i + 1;
         while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
         if (!widens) {
-            plainRow<F, C>(s, r.px + i, r.py + i, j - i, o + std::ptrdiff_t(i) * C);
+            plainRunOf<F, C>(s, r.px + i, r.py + i, j - i, o + std::ptrdiff_t(i) * C);
         } else {
             for (int k = i; k < j; ++k)
                 if (!sampleStretched<F, C>(
@@ -587,15 +626,6 @@ inline __attribute__((always_inline)) void turnRows(const CpuLaunch& launch,
         rotateRows<F, C>(
             launch, turn.m, LatlongRays(box, launch.domain, rowBegin, rowEnd), rowBegin, rowEnd);
 }
-
-// Cubic's row of four taps is one AVX-512 register (cubicInside4): a third build for those
-// CPUs (x86-64-v4) turns 10 % faster than the AVX2 one.
-#if defined(__x86_64__)
-#define TURN_CUBIC_CPU_VERSIONS \
-    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define TURN_CUBIC_CPU_VERSIONS
-#endif
 
 // The four-channel row loops (every view) for two CPU generations (RENDER_CPU_VERSIONS): the
 // wider registers take a pair of taps and eight positions at a time.
