@@ -468,29 +468,61 @@ inline __attribute__((always_inline)) void shrinkingRow(const SourceView& s,
                                                         const StripRows& r,
                                                         int n,
                                                         float* o) {
-    // x, y pairs as in a position image, pixel i at pair i + 1.
-    float pairs[3][2 * (kStrip + 2)];
-    const auto interleave = [n](float* to, const float* x, const float* y) {
-        for (int i = 0; i < n; ++i) {
-            to[2 * i + 2] = x[i];
-            to[2 * i + 3] = y[i];
-        }
-    };
-    interleave(pairs[0], r.px, r.py);
-    pairs[0][0] = r.leftX, pairs[0][1] = r.leftY;
-    pairs[0][2 * n + 2] = r.rightX, pairs[0][2 * n + 3] = r.rightY;
-    const float* row = pairs[0] + 2;
-    const float* below = row;
-    const float* above = row;
-    if (r.belowX) interleave(pairs[1], r.belowX, r.belowY), below = pairs[1] + 2;
-    if (r.aboveX) interleave(pairs[2], r.aboveX, r.aboveY), above = pairs[2] + 2;
-    const PositionRows rows(row, below, above, s.period);
     float sx[kStrip], sy[kStrip];
-    const auto measure = [&](int i) {
-        rows.footprint(i, i > 0 || r.lo, i + 1 < n || r.hi, &sx[i], &sy[i]);
-        return sx[i] > kWidenFrom * kWidenFrom || sy[i] > kWidenFrom * kWidenFrom;
-    };
-    if (!filterStretches(0, n, measure, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
+    constexpr float kFrom = kWidenFrom * kWidenFrom;
+    bool measured = false;
+    if (r.lo && r.hi && r.belowX && r.aboveX) {
+        // Every neighbour there (most strip rows): the central differences of all pixels in
+        // one loop that vectorises, as PositionRows::footprint takes them; a pixel or
+        // neighbour that shows nothing (or NaN) sends the row to it.
+        float x[kStrip + 2], y[kStrip + 2];
+        std::copy_n(r.px, n, x + 1);
+        std::copy_n(r.py, n, y + 1);
+        x[0] = r.leftX, y[0] = r.leftY, x[n + 1] = r.rightX, y[n + 1] = r.rightY;
+        const float period = float(s.period), half = 0.5f * period;
+        const auto unwrap = [=](float d) {
+            return d > half ? d - period : d < -half ? d + period : d;
+        };
+        int holes = 0;
+        for (int i = 0; i < n; ++i) {
+            const float acrossX = unwrap(x[i + 2] - x[i]) * 0.5f;
+            const float downX = unwrap(r.aboveX[i] - r.belowX[i]) * 0.5f;
+            const float acrossY = (y[i + 2] - y[i]) * 0.5f;
+            const float downY = (r.aboveY[i] - r.belowY[i]) * 0.5f;
+            sx[i] = acrossX * acrossX + downX * downX;
+            sy[i] = acrossY * acrossY + downY * downY;
+            holes |= !isSample(x[i + 1]) | !isSample(x[i]) | !isSample(x[i + 2]) |
+                     !isSample(r.belowX[i]) | !isSample(r.aboveX[i]) | !(sx[i] + sy[i] >= 0.0f);
+        }
+        measured = holes == 0;
+    }
+    if (measured) {
+        const auto widens = [&](int i) { return sx[i] > kFrom || sy[i] > kFrom; };
+        if (!filterStretches(0, n, widens, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
+    } else {
+        // x, y pairs as in a position image, pixel i at pair i + 1.
+        float pairs[3][2 * (kStrip + 2)];
+        const auto interleave = [n](float* to, const float* x, const float* y) {
+            for (int i = 0; i < n; ++i) {
+                to[2 * i + 2] = x[i];
+                to[2 * i + 3] = y[i];
+            }
+        };
+        interleave(pairs[0], r.px, r.py);
+        pairs[0][0] = r.leftX, pairs[0][1] = r.leftY;
+        pairs[0][2 * n + 2] = r.rightX, pairs[0][2 * n + 3] = r.rightY;
+        const float* row = pairs[0] + 2;
+        const float* below = row;
+        const float* above = row;
+        if (r.belowX) interleave(pairs[1], r.belowX, r.belowY), below = pairs[1] + 2;
+        if (r.aboveX) interleave(pairs[2], r.aboveX, r.aboveY), above = pairs[2] + 2;
+        const PositionRows rows(row, below, above, s.period);
+        const auto measure = [&](int i) {
+            rows.footprint(i, i > 0 || r.lo, i + 1 < n || r.hi, &sx[i], &sy[i]);
+            return sx[i] > kFrom || sy[i] > kFrom;
+        };
+        if (!filterStretches(0, n, measure, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
+    }
     for (int i = 0; i < n;) {
         const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
         int j = i + 1;
