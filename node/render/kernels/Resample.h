@@ -324,7 +324,7 @@ struct PositionRows {
           half(wrapPeriod > 0 ? 0.5f * float(wrapPeriod) : std::numeric_limits<float>::infinity()) {
     }
 
-    /// The squared footprints of pixel i (counted from the image's left edge) along the
+    /// The squared footprints of pixel i (counted from `row`'s first) along the
     /// source's x and y: the squared length of the position's change per destination pixel,
     /// over both destination axes, along each source axis (the box around the image of a round
     /// destination pixel). Central differences, one-sided where a neighbour is kNoSample or
