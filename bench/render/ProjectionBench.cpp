@@ -236,6 +236,34 @@ BENCHMARK(BM_RotatePanorama)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 
+// Views of the panorama, Cubic, tilted 20 degrees: 0, the viewer's default rectilinear look
+// (2048 x 1024, 16 mm on a 36 mm sensor: about 100 degrees across), where no pixel shrinks the
+// panorama; 1, a fisheye of the whole sphere into 1024 x 1024, about 2 panorama pixels a view
+// pixel; 2, the panorama turned into 1024 x 512, half its size. Where a view shrinks the
+// panorama, its filter widens.
+void BM_LookAround(benchmark::State& state) {
+    Scene& s = scene();
+    const int view = int(state.range(0));
+    const bool small = view > 0;
+    Kiln::Image out = allocate(small ? 1024 : 2048, view == 1 ? 1024 : small ? 512 : 1024, 4);
+    const Quaternion q{0.9848f, -0.1736f, 0.0f, 0.0f};
+    K::IdealLens lens;
+    lens.type = view == 1 ? K::IdealLens::Type::Fisheye : K::IdealLens::Type::Rectilinear;
+    lens.focal = view == 1 ? 512.0f / 3.14159265f : 16.0f * 2048.0f / 36.0f;
+    lens.centreX = 0.5f * float(out.box().width());
+    lens.centreY = 0.5f * float(out.box().height());
+    for (auto _ : state)
+        if (view == 2)
+            K::rotateLatlong(s.panoramas[0], out, q, Filter::Cubic);
+        else
+            K::lookThrough(s.panoramas[0], out, q, lens, Filter::Cubic);
+}
+BENCHMARK(BM_LookAround)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -29,6 +29,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -301,6 +302,98 @@ inline float filterStretch(float scale) {
     if (!(scale > kWidenFrom)) return 1.0f;
     const float ramped = scale >= 2.0f ? scale : 1.0f + (scale - kWidenFrom) / (2.0f - kWidenFrom);
     return std::min(ramped, kMaxStretch);
+}
+
+/// Three rows of source positions (x, y pairs, as in a position image) around a row of
+/// destination pixels, for the footprints of its pixels: a missing neighbouring row (beyond
+/// the positions) is the row itself, marked absent.
+struct PositionRows {
+    const float* row;
+    const float* below;
+    const float* above;
+    bool hasBelow, hasAbove;
+    float period, half;  // a wrapping source's frame width and its half; else 0 and infinity
+
+    PositionRows(const float* r, const float* b, const float* a, int wrapPeriod)
+        : row(r),
+          below(b),
+          above(a),
+          hasBelow(below != row),
+          hasAbove(above != row),
+          period(float(wrapPeriod)),
+          half(wrapPeriod > 0 ? 0.5f * float(wrapPeriod) : std::numeric_limits<float>::infinity()) {
+    }
+
+    /// The squared footprints of pixel i (counted from `row`'s first) along the
+    /// source's x and y: the squared length of the position's change per destination pixel,
+    /// over both destination axes, along each source axis (the box around the image of a round
+    /// destination pixel). Central differences, one-sided where a neighbour is kNoSample or
+    /// beyond the image (`left`, `right`: whether pixels i - 1 and i + 1 exist); a difference
+    /// across a wrapping source's seam is taken the short way round. 0 where pixel i shows
+    /// nothing.
+    inline __attribute__((always_inline)) void footprint(
+        int i, bool left, bool right, float* sx2, float* sy2) const {
+        const float* c = row + 2 * i;
+        if (!isSample(c[0])) {  // most of a camera's positions over a panorama
+            *sx2 = *sy2 = 0.0f;
+            return;
+        }
+        const float* l = c - 2 * int(left);
+        const float* r = c + 2 * int(right);
+        const float* b = below + 2 * i;
+        const float* a = above + 2 * i;
+        // Absent sides fall back to the centre: one-sided differences, or none.
+        left &= isSample(l[0]), right &= isSample(r[0]);
+        const bool down = hasBelow & isSample(b[0]), up = hasAbove & isSample(a[0]);
+        if (!left) l = c;
+        if (!right) r = c;
+        if (!down) b = c;
+        if (!up) a = c;
+        const float acrossScale = left & right ? 0.5f : 1.0f, downScale = down & up ? 0.5f : 1.0f;
+        const auto unwrap = [this](float d) {
+            return d > half ? d - period : d < -half ? d + period : d;
+        };
+        const float acrossX = unwrap(r[0] - l[0]) * acrossScale;
+        const float downX = unwrap(a[0] - b[0]) * downScale;
+        const float acrossY = (r[1] - l[1]) * acrossScale, downY = (a[1] - b[1]) * downScale;
+        *sx2 = acrossX * acrossX + downX * downX;
+        *sy2 = acrossY * acrossY + downY * downY;
+    }
+
+    /// False when no pixel in [i0, i1) (neighbours on both sides within the row) has a squared
+    /// footprint above `limit`: a bound from the largest change to each neighbour, which a
+    /// central or one-sided difference cannot exceed. One pass without branches, which
+    /// vectorises; kNoSample beside a sample, the seam of a wrapping source and NaN make it
+    /// true, and the caller then measures each pixel.
+    bool anyMayShrink(int i0, int i1, float limit) const {
+        int wide = 0;
+        for (int i = i0; i < i1; ++i) {
+            const float* c = row + 2 * i;
+            const float *b = below + 2 * i, *a = above + 2 * i;
+            const float ax = std::max(std::abs(c[0] - c[-2]), std::abs(c[2] - c[0]));
+            const float ay = std::max(std::abs(c[1] - c[-1]), std::abs(c[3] - c[1]));
+            const float dx = std::max(std::abs(c[0] - b[0]), std::abs(a[0] - c[0]));
+            const float dy = std::max(std::abs(c[1] - b[1]), std::abs(a[1] - c[1]));
+            wide |= !(ax * ax + dx * dx <= limit) | !(ay * ay + dy * dy <= limit);
+        }
+        return wide != 0;
+    }
+};
+
+/// The filter's stretches along x and y at pixels [a, b): measure(x) writes pixel x's squared
+/// footprints to stretchX/Y[x - a] and returns whether one exceeds kWidenFrom squared. Where
+/// one does, they become filterStretch of the footprints, and the result is true.
+template <class Measure>
+inline __attribute__((always_inline)) bool filterStretches(
+    int a, int b, const Measure& measure, float* stretchX, float* stretchY) {
+    bool shrinks = false;
+    for (int x = a; x < b; ++x) shrinks |= measure(x);
+    if (!shrinks) return false;
+    for (int i = 0; i < b - a; ++i) {
+        stretchX[i] = filterStretch(std::sqrt(stretchX[i]));
+        stretchY[i] = filterStretch(std::sqrt(stretchY[i]));
+    }
+    return true;
 }
 
 /// At most this many taps along an axis of filter F stretched by kMaxStretch.

@@ -16,7 +16,10 @@
 // The destination's direction d shows the source's direction R(q) d; to turn a panorama by a
 // view rotation q, pass q's inverse (through a camera, R(q) is the camera-to-panorama
 // rotation). x wraps around the seam; a quaternion of zero length, or a camera lens whose
-// focal length or aspect is not a positive finite number, writes zeros.
+// focal length or aspect is not a positive finite number, writes zeros. Where a destination
+// pixel spans more than 1.25 source pixels along a source axis (a small or wide view, or the
+// source's rows near its poles), the filter widens as the resampler's does (Resample.h), with
+// the footprints the resampler would measure in the turn's position image.
 #pragma once
 
 #include "kiln/ParamName.h"

@@ -45,35 +45,44 @@ inline __attribute__((always_inline)) void toPanorama(
 
 /// The destination is a panorama: the direction of (x, y) is (cos lat sin lon, sin lat,
 /// cos lat cos lon), separable, so the sines of longitude come from a table per launch and
-/// those of latitude from one per row of the launch (a strip's row reads both).
+/// those of latitude from one per row of the launch (a strip's row reads both). The tables
+/// reach one column and one row beyond the launch's, for the footprints of its edge pixels.
 class LatlongRays {
 public:
     LatlongRays(const Kiln::Box& box, const Kiln::Box& domain, int rowBegin, int rowEnd)
-        : m_table(2 * std::size_t(domain.width() + rowEnd - rowBegin)), m_rowBegin(rowBegin) {
-        constexpr double kPi = 3.14159265358979323846;
-        const int n = domain.width(), rows = rowEnd - rowBegin;
-        m_cosLon = m_table.data() + n;
-        m_sinLat = m_cosLon + n;
+        : m_table(2 * std::size_t(domain.width() + 2 + rowEnd - rowBegin + 2)),
+          m_rowBegin(rowBegin - 1),
+          m_step(std::max(2.0 * kPi / box.width(), kPi / box.height())) {
+        const int n = domain.width(), rows = rowEnd - rowBegin + 2;
+        m_sinLon = m_table.data() + 1;
+        m_cosLon = m_sinLon + n + 2;
+        m_sinLat = m_cosLon + n + 1;
         m_cosLat = m_sinLat + rows;
+        const auto longitude = [&](int i) {
+            return ((domain.x0 - box.x0 + i + 0.5) / box.width() * 2.0 - 1.0) * kPi;
+        };
         // Longitude steps by one angle a column: the sines by the angle-sum rule from exact
         // ones every 256 columns (a thousand library calls a launch cost about 0.1 ms).
         const double step = 2.0 * kPi / box.width(), cs = std::cos(step), ss = std::sin(step);
         double sinLon = 0, cosLon = 1;
         for (int i = 0; i < n; ++i) {
             if (i % 256 == 0) {
-                const double lon = ((domain.x0 - box.x0 + i + 0.5) / box.width() * 2.0 - 1.0) * kPi;
-                sinLon = std::sin(lon);
-                cosLon = std::cos(lon);
+                sinLon = std::sin(longitude(i));
+                cosLon = std::cos(longitude(i));
             }
-            m_table[std::size_t(i)] = float(sinLon);
+            m_sinLon[i] = float(sinLon);
             m_cosLon[i] = float(cosLon);
             const double next = sinLon * cs + cosLon * ss;
             cosLon = cosLon * cs - sinLon * ss;
             sinLon = next;
         }
+        for (int i : {-1, n}) {
+            m_sinLon[i] = float(std::sin(longitude(i)));
+            m_cosLon[i] = float(std::cos(longitude(i)));
+        }
         for (int r = 0; r < rows; ++r) {
             const double lat =
-                ((rowBegin + r - box.y0 + 0.5) / box.height() * 2.0 - 1.0) * (kPi / 2.0);
+                ((m_rowBegin + r - box.y0 + 0.5) / box.height() * 2.0 - 1.0) * (kPi / 2.0);
             m_sinLat[r] = float(std::sin(lat));
             m_cosLat[r] = float(std::cos(lat));
         }
@@ -88,7 +97,7 @@ public:
                                                          float* __restrict px,
                                                          float* __restrict py) const {
         const float cl = m_cosLat[y - m_rowBegin], sl = m_sinLat[y - m_rowBegin];
-        const float* __restrict sinLon = m_table.data() + i0;
+        const float* __restrict sinLon = m_sinLon + i0;
         const float* __restrict cosLon = m_cosLon + i0;
         const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6],
                     m7 = m[7], m8 = m[8];
@@ -103,10 +112,15 @@ public:
         }
     }
 
+    /// The largest angle (radians) between a pixel's direction and its neighbours'.
+    double step() const { return m_step; }
+
 private:
-    std::vector<float> m_table;  // sines of longitude, cosines, then of latitude
-    float *m_cosLon, *m_sinLat, *m_cosLat;
+    static constexpr double kPi = 3.14159265358979323846;
+    std::vector<float> m_table;  // sines and cosines of longitude, then of latitude
+    float *m_sinLon, *m_cosLon, *m_sinLat, *m_cosLat;
     int m_rowBegin;
+    double m_step;
 };
 
 /// sin and cos of t in [0, pi] without branches: t = u + pi / 2 with |u| <= pi / 2, whose
@@ -187,6 +201,11 @@ public:
             }
         }
     }
+
+    /// The largest angle (radians) between a pixel's direction and its neighbours': a step
+    /// across the image plane turns the ray by at most 1 / focal (at the optical centre for
+    /// the rectilinear lens, radially for the fisheye), a step down by 1 / (focal aspect).
+    double step() const { return std::max(1.0, 1.0 / double(m_aspect)) / double(m_focal); }
 
 private:
     float m_left, m_focal, m_cy, m_aspect;
@@ -346,6 +365,216 @@ private:
     std::ptrdiff_t m_offset[kStrip];
 };
 
+/// n <= kStrip pixels of a row through filter F as it is.
+template <class F, int C>
+inline __attribute__((always_inline)) void plainRow(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    if constexpr (C == 4 && F::kTaps > 1) {
+        filteredRow4<F>(s, px, py, n, o);
+    } else {
+        for (int i = 0; i < n; ++i, o += C)
+            if (!samplePixel<F, C>(s, px[i], py[i], o))
+                for (int c = 0; c < C; ++c) o[c] = 0.0f;
+    }
+}
+
+/// Which strip rows may shrink the source, from a bound on every footprint that needs no
+/// neighbours: a destination pixel's direction is at most `step` radians from its
+/// neighbours' (the lens's step()), and a source pixel spans pi / height radians down and
+/// 2 pi cos(latitude) / width across. So a footprint can reach kWidenFrom only where the
+/// source's latitude exceeds acos(step width / (2 pi kWidenFrom)), or everywhere where
+/// step height / pi reaches it. The bound holds for derivatives; the footprints are taken
+/// over neighbouring pixels, up to `step` away, and between those the directions turn, which
+/// the margins of 2 steps of latitude and of 2 step (relative) on kWidenFrom cover.
+class ShrinkBound {
+public:
+    ShrinkBound(double step, int width, int height) : m_centre(0.5f * float(height)) {
+        constexpr double kPi = 3.14159265358979323846;
+        const double from = kWidenFrom * (1.0 - 2.0 * step);
+        const double across = step * width / (2.0 * kPi * from);
+        const double down = step * height / (kPi * from);
+        m_limit = step < 0.25 && across < 1.0 && down < 1.0
+                      ? float((std::acos(across) - 2.0 * step) * height / kPi)
+                      : -1.0f;
+    }
+
+    /// Whether one of the n positions (py: source rows) may shrink the source. Positions
+    /// that show nothing have no footprint and are passed over.
+    inline __attribute__((always_inline)) bool mayShrink(const float* py, int n) const {
+        int beyond = 0;
+        for (int i = 0; i < n; ++i)
+            beyond |= isSample(py[i]) & !(std::abs(py[i] - m_centre) <= m_limit);
+        return beyond != 0;
+    }
+
+private:
+    float m_centre, m_limit;
+};
+
+// Cubic's row of four taps is one AVX-512 register (cubicInside4): a third build for those
+// CPUs (x86-64-v4) turns 10 % faster than the AVX2 one.
+#if defined(__x86_64__)
+#define TURN_CUBIC_CPU_VERSIONS \
+    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define TURN_CUBIC_CPU_VERSIONS
+#endif
+
+// The four-channel rows of a strip row that may shrink whose filter does not widen, through
+// the turn's own row loops, as functions of their own: inlined into the shrinking rows (large
+// functions), the filters' weights were not, and a run's weights were no longer vectorised.
+RENDER_CPU_VERSIONS void plainBilinear4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    plainRow<BilinearFilter, 4>(s, px, py, n, o);
+}
+TURN_CUBIC_CPU_VERSIONS void plainCubic4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    plainRow<CubicFilter, 4>(s, px, py, n, o);
+}
+RENDER_CPU_VERSIONS void plainLanczos4(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    plainRow<LanczosFilter, 4>(s, px, py, n, o);
+}
+
+/// plainRow, four-channel rows through the functions above.
+template <class F, int C>
+inline __attribute__((always_inline)) void plainRunOf(
+    const SourceView& s, const float* px, const float* py, int n, float* o) {
+    if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+        plainBilinear4(s, px, py, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+        plainCubic4(s, px, py, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+        plainLanczos4(s, px, py, n, o);
+    else
+        plainRow<F, C>(s, px, py, n, o);
+}
+
+/// The positions around a strip row, for its pixels' footprints: the row's own (px, py) and
+/// those of the pixels either side where the destination has them (lo, hi), and the rows
+/// below and above (null where the destination ends).
+struct StripRows {
+    const float *px, *py;
+    float leftX, leftY, rightX, rightY;
+    bool lo, hi;
+    const float *belowX = nullptr, *belowY = nullptr, *aboveX = nullptr, *aboveY = nullptr;
+};
+
+/// A strip row of n pixels that may shrink the source: their footprints, as the resampler
+/// measures them in a position image, then runs of pixels whose filter widens (stretched,
+/// as the resampler's) and runs of pixels through the filter as it is.
+template <class F, int C>
+inline __attribute__((always_inline)) void shrinkingRow(const SourceView& s,
+                                                        const StripRows& r,
+                                                        int n,
+                                                        float* o) {
+    float sx[kStrip], sy[kStrip];
+    constexpr float kFrom = kWidenFrom * kWidenFrom;
+    bool measured = false;
+    if (r.lo && r.hi && r.belowX && r.aboveX) {
+        // Every neighbour there (most strip rows): the central differences of all pixels in
+        // one loop that vectorises, as PositionRows::footprint takes them; a pixel or
+        // neighbour that shows nothing (or NaN) sends the row to it.
+        float x[kStrip + 2], y[kStrip + 2];
+        std::copy_n(r.px, n, x + 1);
+        std::copy_n(r.py, n, y + 1);
+        x[0] = r.leftX, y[0] = r.leftY, x[n + 1] = r.rightX, y[n + 1] = r.rightY;
+        const float period = float(s.period), half = 0.5f * period;
+        const auto unwrap = [=](float d) {
+            return d > half ? d - period : d < -half ? d + period : d;
+        };
+        int holes = 0;
+        for (int i = 0; i < n; ++i) {
+            const float acrossX = unwrap(x[i + 2] - x[i]) * 0.5f;
+            const float downX = unwrap(r.aboveX[i] - r.belowX[i]) * 0.5f;
+            const float acrossY = (y[i + 2] - y[i]) * 0.5f;
+            const float downY = (r.aboveY[i] - r.belowY[i]) * 0.5f;
+            sx[i] = acrossX * acrossX + downX * downX;
+            sy[i] = acrossY * acrossY + downY * downY;
+            holes |= !isSample(x[i + 1]) | !isSample(x[i]) | !isSample(x[i + 2]) |
+                     !isSample(r.belowX[i]) | !isSample(r.aboveX[i]) | !(sx[i] + sy[i] >= 0.0f);
+        }
+        measured = holes == 0;
+    }
+    if (measured) {
+        const auto widens = [&](int i) { return sx[i] > kFrom || sy[i] > kFrom; };
+        if (!filterStretches(0, n, widens, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
+    } else {
+        // x, y pairs as in a position image, pixel i at pair i + 1.
+        float pairs[3][2 * (kStrip + 2)];
+        const auto interleave = [n](float* to, const float* x, const float* y) {
+            for (int i = 0; i < n; ++i) {
+                to[2 * i + 2] = x[i];
+                to[2 * i + 3] = y[i];
+            }
+        };
+        interleave(pairs[0], r.px, r.py);
+        pairs[0][0] = r.leftX, pairs[0][1] = r.leftY;
+        pairs[0][2 * n + 2] = r.rightX, pairs[0][2 * n + 3] = r.rightY;
+        const float* row = pairs[0] + 2;
+        const float* below = row;
+        const float* above = row;
+        if (r.belowX) interleave(pairs[1], r.belowX, r.belowY), below = pairs[1] + 2;
+        if (r.aboveX) interleave(pairs[2], r.aboveX, r.aboveY), above = pairs[2] + 2;
+        const PositionRows rows(row, below, above, s.period);
+        const auto measure = [&](int i) {
+            rows.footprint(i, i > 0 || r.lo, i + 1 < n || r.hi, &sx[i], &sy[i]);
+            return sx[i] > kFrom || sy[i] > kFrom;
+        };
+        if (!filterStretches(0, n, measure, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
+    }
+    for (int i = 0; i < n;) {
+        const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
+        int j = i + 1;
+        while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
+        if (!widens) {
+            plainRunOf<F, C>(s, r.px + i, r.py + i, j - i, o + std::ptrdiff_t(i) * C);
+        } else {
+            for (int k = i; k < j; ++k)
+                if (!sampleStretched<F, C>(
+                        s, r.px[k], r.py[k], sx[k], sy[k], o + std::ptrdiff_t(k) * C))
+                    for (int c = 0; c < C; ++c) o[std::ptrdiff_t(k) * C + c] = 0.0f;
+        }
+        i = j;
+    }
+}
+
+// The four-channel shrinking rows for two CPU generations, as the turn's rows, but functions of
+// their own: inlined, they made the turn's other rows 5 % slower.
+RENDER_CPU_VERSIONS void shrinkingBilinear4(const SourceView& s,
+                                            const StripRows& r,
+                                            int n,
+                                            float* o) {
+    shrinkingRow<BilinearFilter, 4>(s, r, n, o);
+}
+RENDER_CPU_VERSIONS void shrinkingCubic4(const SourceView& s, const StripRows& r, int n, float* o) {
+    shrinkingRow<CubicFilter, 4>(s, r, n, o);
+}
+RENDER_CPU_VERSIONS void shrinkingLanczos4(const SourceView& s,
+                                           const StripRows& r,
+                                           int n,
+                                           float* o) {
+    shrinkingRow<LanczosFilter, 4>(s, r, n, o);
+}
+
+template <class F, int C>
+inline __attribute__((always_inline)) void shrinking(const SourceView& s,
+                                                     const StripRows& r,
+                                                     int n,
+                                                     float* o) {
+    if constexpr (C == 4 && std::is_same_v<F, BilinearFilter>)
+        shrinkingBilinear4(s, r, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, CubicFilter>)
+        shrinkingCubic4(s, r, n, o);
+    else if constexpr (C == 4 && std::is_same_v<F, LanczosFilter>)
+        shrinkingLanczos4(s, r, n, o);
+    else
+        shrinkingRow<F, C>(s, r, n, o);
+}
+
+/// The slot of row y in a ring of three rows.
+inline int slot(int y) { return (y % 3 + 3) % 3; }
+
 template <class F, int C, class Rays>
 inline __attribute__((always_inline)) void rotateRows(
     const CpuLaunch& launch, const float (&m)[9], const Rays& rays, int rowBegin, int rowEnd) {
@@ -356,27 +585,48 @@ inline __attribute__((always_inline)) void rotateRows(
         src.origin, src.rowBytes, Kiln::Box{0, 0, src.box.width(), src.box.height()}};
     const SourceView source(local, src.box.width(), src.box.height(), true);
     const PanoramaScale scale(float(src.box.width()), float(src.box.height()));
+    const ShrinkBound bound(rays.step(), src.box.width(), src.box.height());
     const int x0 = launch.domain.x0, x1 = launch.domain.x1;
     StripPrefetch prefetch(src, C);
-    float positions[2][2][kStrip];  // this row's and the last one's
+    // Three rows' positions, row y in slot y mod 3: this row's, the last one's and, once a row
+    // that may shrink has made them for its footprints, the next one's.
+    float positions[3][2][kStrip];
     // Columns in strips, each down all the rows: the source pixels that neighbouring rows of
     // a strip read stay in the cache (a whole turned row walks across up to 32 MB).
     for (int s0 = x0; s0 < x1; s0 += kStrip) {
-        const int count = std::min(kStrip, x1 - s0);
+        const int count = std::min(kStrip, x1 - s0), column = s0 - x0;
+        int made = rowBegin - 1;  // the last row whose positions are made
         for (int y = rowBegin; y < rowEnd; ++y) {
-            float* px = positions[y & 1][0];
-            float* py = positions[y & 1][1];
-            rays.positions(m, scale, y, s0 - x0, count, px, py);
+            float* px = positions[slot(y)][0];
+            float* py = positions[slot(y)][1];
+            if (made < y) rays.positions(m, scale, y, column, count, px, py);
+            made = std::max(made, y);
             if (y > rowBegin)
-                prefetch.request(px, py, positions[~y & 1][0], positions[~y & 1][1], count);
+                prefetch.request(
+                    px, py, positions[slot(y - 1)][0], positions[slot(y - 1)][1], count);
             float* o = Kiln::JIT::PixelAt<float, C>(out, s0, y);
-            if constexpr (C == 4 && F::kTaps > 1) {
-                filteredRow4<F>(source, px, py, count, o);
-            } else {
-                for (int i = 0; i < count; ++i, o += C)
-                    if (!samplePixel<F, C>(source, px[i], py[i], o))
-                        for (int c = 0; c < C; ++c) o[c] = 0.0f;
+            if constexpr (F::kTaps > 1) {  // Nearest never widens (masks, ids)
+                if (bound.mayShrink(py, count)) {
+                    StripRows r{px, py, 0, 0, 0, 0, s0 > out.box.x0, s0 + count < out.box.x1};
+                    if (r.lo) rays.positions(m, scale, y, column - 1, 1, &r.leftX, &r.leftY);
+                    if (r.hi) rays.positions(m, scale, y, column + count, 1, &r.rightX, &r.rightY);
+                    if (y > out.box.y0) {
+                        auto& below = positions[slot(y - 1)];
+                        if (y == rowBegin)
+                            rays.positions(m, scale, y - 1, column, count, below[0], below[1]);
+                        r.belowX = below[0], r.belowY = below[1];
+                    }
+                    if (y + 1 < out.box.y1) {
+                        auto& above = positions[slot(y + 1)];
+                        rays.positions(m, scale, y + 1, column, count, above[0], above[1]);
+                        r.aboveX = above[0], r.aboveY = above[1];
+                        made = y + 1;
+                    }
+                    shrinking<F, C>(source, r, count, o);
+                    continue;
+                }
             }
+            plainRow<F, C>(source, px, py, count, o);
         }
     }
 }
@@ -408,15 +658,6 @@ inline __attribute__((always_inline)) void turnRows(const CpuLaunch& launch,
         rotateRows<F, C>(
             launch, turn.m, LatlongRays(box, launch.domain, rowBegin, rowEnd), rowBegin, rowEnd);
 }
-
-// Cubic's row of four taps is one AVX-512 register (cubicInside4): a third build for those
-// CPUs (x86-64-v4) turns 10 % faster than the AVX2 one.
-#if defined(__x86_64__)
-#define TURN_CUBIC_CPU_VERSIONS \
-    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define TURN_CUBIC_CPU_VERSIONS
-#endif
 
 // The four-channel row loops (every view) for two CPU generations (RENDER_CPU_VERSIONS): the
 // wider registers take a pair of taps and eight positions at a time.

@@ -46,7 +46,7 @@ int countEqual(const Kiln::Image& image, float value, int c = -1) {
 }
 
 // The largest difference between `pano` turned by q through the turn kernel with filter f and
-// the same turn as a position image in double precision, point-sampled through the filter.
+// the same turn as a position image in double precision, resampled through the filter.
 float turnError(const Kiln::Image& pano, const Quaternion& q, Filter f) {
     const int w = pano.box().width(), h = pano.box().height();
     VectorRotate vectors(q);
@@ -55,7 +55,8 @@ float turnError(const Kiln::Image& pano, const Quaternion& q, Filter f) {
     EXPECT_TRUE(vectors.run(positions, {w, h}));
     Kiln::Image turned = test::constantImage(w, h, pano.channels(), -5.0f);
     QuaternionRotate(f).run(turned, pano, q);
-    const Kiln::Image expected = test::pointSampled(f, pano, positions, w, h, true);
+    Kiln::Image expected = test::constantImage(w, h, pano.channels(), 5.0f);
+    K::resample(f, pano, positions, expected, w, h, true);
     float worst = 0.0f;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
