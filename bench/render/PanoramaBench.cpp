@@ -102,8 +102,8 @@ struct Scene {
     DizuvaRuviPlugin* op = nullptr;
     CameraRigDefinition rig;
     std::vector<Kiln::Image> cameras;    // RGBA inputs
-    std::vector<Kiln::Image> positions;  // panorama -> input, warped
-    std::vector<Kiln::Image> projected;  // premultiplied RGBA in the panorama
+    std::vector<Kiln::Image> positions;  // panorama -> input, warped, over each camera's box
+    std::vector<Kiln::Image> projected;  // premultiplied RGBA in the panorama, over the same
     std::vector<std::pair<int, int>> links;
     int smallest = 16;
     bool ok = false;
@@ -167,7 +167,6 @@ Scene& scene() {
         s.op->doPreValidate();
 
         // The pieces, as the renderer chains them.
-        const Kiln::Box pano{0, 0, kW, kH};
         for (int c = 0; c < s.rig.getNumberCameras(); ++c) {
             Kiln::Image input(Kiln::Info{Kiln::Box{0, 0, src->width, src->height}, 4}, nullptr);
             for (int y = 0; y < src->height; ++y)
@@ -175,8 +174,6 @@ Scene& scene() {
                             src->width * 4,
                             reinterpret_cast<float*>(input.row(y)));
             s.cameras.push_back(input);
-            s.positions.emplace_back(Kiln::Info{pano, 2}, nullptr);
-            s.projected.emplace_back(Kiln::Info{pano, 4}, nullptr);
             for (int b : s.rig.getLinks(c))
                 if (b > c) s.links.emplace_back(c, b);
         }
@@ -237,11 +234,30 @@ void BM_NodeViewTurnOnCachedPanorama(benchmark::State& state) {
     s.node->setKnobFromUser("projectionType", "Spherical");
 }
 
-// Each camera's positions: the cached projection composed with its densified warp.
+IS::Stitcher configured(const Scene& s) {
+    IS::Stitcher st;
+    st.setOutputBox(Kiln::Box{0, 0, kW, kH});
+    st.setVectorDetail(0.4f);
+    st.setBlendType(IS::BlendType::MultiBand);
+    st.setSmallestLevelSize(s.smallest);
+    return st;
+}
+
+// Each camera's positions over its box, as the node makes them: the box from a grid of rays,
+// then the projection warped straight from the grid.
 void positionsOfAll(Scene& s) {
     auto& renderer = s.op->renderDispatcher().renderer();
-    for (size_t c = 0; c < s.cameras.size(); ++c)
+    const IS::Stitcher st = configured(s);
+    s.positions.resize(s.cameras.size());
+    s.projected.resize(s.cameras.size());
+    for (size_t c = 0; c < s.cameras.size(); ++c) {
+        const Kiln::Box box = st.cameraBox(renderer.panoramaBox(int(c), {kW, kH}));
+        if (s.positions[c].empty() || s.positions[c].box() != box) {
+            s.positions[c] = Kiln::Image(Kiln::Info{box, 2}, nullptr);
+            s.projected[c] = Kiln::Image(Kiln::Info{box, 4}, nullptr);
+        }
         renderer.cameraPositions(s.positions[c], int(c), g_frame, {kW, kH});
+    }
 }
 
 void resampleAll(Scene& s, Kernels::Filter filter) {
@@ -291,11 +307,7 @@ void BM_PieceResampleCubic(benchmark::State& state) {
 }
 
 void stitch(Scene& s, bool linked) {
-    IS::Stitcher st;
-    st.setOutputBox(Kiln::Box{0, 0, kW, kH});
-    st.setVectorDetail(0.4f);
-    st.setBlendType(IS::BlendType::MultiBand);
-    st.setSmallestLevelSize(s.smallest);
+    IS::Stitcher st = configured(s);
     std::vector<int> list;
     for (size_t c = 0; c < s.projected.size(); ++c) {
         st.setCameraImage(int(c), s.projected[c]);
@@ -327,10 +339,12 @@ void BM_OpenCvRemapAndMultiBand(benchmark::State& state) {
             std::copy_n(
                 reinterpret_cast<const float*>(s.cameras[c].row(y)), w * 4, image.ptr<float>(y));
         src.push_back(image);
-        cv::Mat mx(kH, kW, CV_32F), my(kH, kW, CV_32F);
-        for (int y = 0; y < kH; ++y) {
-            const float* p = reinterpret_cast<const float*>(s.positions[c].row(y));
-            for (int x = 0; x < kW; ++x) {
+        // Full-size maps (the blender takes whole panoramas), nothing beyond the camera's box.
+        cv::Mat mx(kH, kW, CV_32F, cv::Scalar(-1e4f)), my(kH, kW, CV_32F, cv::Scalar(-1e4f));
+        const Kiln::Box& b = s.positions[c].box();
+        for (int y = b.y0; y < b.y1; ++y) {
+            const float* p = reinterpret_cast<const float*>(s.positions[c].row(y)) - 2 * b.x0;
+            for (int x = b.x0; x < b.x1; ++x) {
                 const bool in = Kernels::isSample(p[2 * x]);
                 mx.at<float>(y, x) = in ? p[2 * x] - 0.5f : -1e4f;  // OpenCV: centres at 0
                 my.at<float>(y, x) = in ? p[2 * x + 1] - 0.5f : -1e4f;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,8 @@
 #include "px/image/Iop.h"
 #include "render/KeptImage.h"
 #include "render/PlaneImages.h"
+#include "render/StitchAnalysis.h"
+#include "render/kernels/PositionImage.h"
 #include "render/kernels/ProjectionKernel.h"
 #include "render/kernels/RenderKernels.h"
 #include "render/projection/VectorProjectTo.h"
@@ -204,6 +207,55 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
                                " has no image size to project from.");
 }
 
+Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera, const IP::Size& panorama) {
+    constexpr int kStep = 8;   // panorama pixels a side of a grid cell
+    constexpr int kReach = 2;  // grid steps on the sphere that a seen ray counts for
+    constexpr double kPi = 3.14159265358979323846;
+    const Kiln::Box whole{0, 0, panorama.width, panorama.height};
+    const int gw = std::max(4, (panorama.width + kStep - 1) / kStep);
+    const int gh = std::max(2, (panorama.height + kStep - 1) / kStep);
+    // The camera's own projection (no warp), one ray through the centre of each cell.
+    Kiln::Image rays(Kiln::Info{Kiln::Box{0, 0, gw, gh}, 2}, device());
+    CommonPanoramaRenderer::cameraPositions(rays, camera, 0, {gw, gh});
+    const Kiln::ImageStitcher::HostImage seen = Kiln::ImageStitcher::download(rays);
+    // Cells within kReach steps of a seen ray: kReach rows up and down, and along a row the
+    // columns that the same angle spans at the latitude nearest the pole within reach.
+    const double step = kPi / gh;  // a row's latitude span; a column spans 2 pi / gw
+    int x0 = gw, x1 = 0, y0 = gh, y1 = 0;
+    bool wholeRows = false;
+    for (int y = 0; y < gh; ++y) {
+        int first = gw, last = -1;
+        for (int x = 0; x < gw; ++x)
+            if (Kernels::isSample(seen.at(x, y, 0))) {
+                first = std::min(first, x);
+                last = x;
+            }
+        if (last < 0) continue;
+        y0 = std::min(y0, y - kReach);
+        y1 = std::max(y1, y + 1 + kReach);
+        const double polar = std::abs((y + 0.5) * step - kPi / 2) + kReach * step;
+        if (polar >= kPi / 2) {
+            wholeRows = true;  // within reach of a pole: every longitude
+            continue;
+        }
+        const int reach = int(std::ceil(kReach * step / std::cos(polar) / (2 * kPi / gw)));
+        x0 = std::min(x0, first - reach);
+        x1 = std::max(x1, last + 1 + reach);
+    }
+    if (y1 <= y0) return whole;
+    Kiln::Box box{int(std::floor(double(x0) * panorama.width / gw)),
+                  int(std::floor(double(std::max(y0, 0)) * panorama.height / gh)),
+                  int(std::ceil(double(x1) * panorama.width / gw)),
+                  int(std::ceil(double(std::min(y1, gh)) * panorama.height / gh))};
+    // Within reach of the longitude seam, or of a pole: whole rows (an image wrapping around
+    // the seam would be two boxes; the blend reads one).
+    if (wholeRows || x0 < 0 || x1 > gw) {
+        box.x0 = 0;
+        box.x1 = panorama.width;
+    }
+    return box.intersect(whole);
+}
+
 void CommonPanoramaRenderer::cameraImage(
     Kiln::Image& rgba, int camera, int view, int frame, const IP::Size& panorama) {
     const IP::Size size = cameraSize(camera);
@@ -214,7 +266,19 @@ void CommonPanoramaRenderer::cameraImage(
                                               Kiln::Box{0, 0, size.width, size.height},
                                               {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
                                               &lender);
-    Kiln::Image& positions = keptImage(m_positions, rgba.box(), 2, device());
+    // Every camera has its own box: the positions lie in one block of memory kept for the
+    // largest of them, as an image over this camera's box.
+    const Kiln::Box& box = rgba.box();
+    const std::size_t floats = 2 * std::size_t(box.width()) * std::size_t(box.height());
+    if (m_positions.empty() || m_positions.device() != device() ||
+        std::size_t(m_positions.box().width()) * 2 < floats)
+        m_positions =
+            Kiln::Image(Kiln::Info{Kiln::Box{0, 0, int((floats + 1) / 2), 1}, 2}, device());
+    Kiln::Image positions(
+        Kiln::Tile{Kiln::Info{box, 2},
+                   m_positions.origin(),
+                   std::ptrdiff_t(box.width()) * 2 * std::ptrdiff_t(sizeof(float))});
+    if (positions.device() != device()) positions = Kiln::Image(Kiln::Info{box, 2}, device());
     cameraPositions(positions, camera, frame, panorama);
     Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
                       input,

@@ -80,13 +80,21 @@ public:
                                  int frame,
                                  const Kiln::ImageProjection::Size& panorama);
     /// Camera `camera` (its host view `view`) projected into the panorama as premultiplied RGBA
-    /// over `rgba`'s box: the input resampled through cameraPositions() with the `resampleType`
-    /// filter, zero where the camera sees nothing.
+    /// over `rgba`'s box (any part of the panorama): the input resampled through
+    /// cameraPositions() with the `resampleType` filter, zero where the camera sees nothing.
     void cameraImage(Kiln::Image& rgba,
                      int camera,
                      int view,
                      int frame,
                      const Kiln::ImageProjection::Size& panorama);
+
+    /// A box of the panorama holding every pixel where camera `camera` can show: where its
+    /// projection lands in its frame and image circle (a warp only moves positions that do,
+    /// and the resampling shows nothing where a position leaves the frame). Rays through a
+    /// grid of 8 x 8 panorama pixels find it; each seen ray counts for the pixels within two
+    /// grid steps on the sphere of it, which near a pole spans whole rows. A camera no ray
+    /// sees gets the whole panorama.
+    Kiln::Box panoramaBox(int camera, const Kiln::ImageProjection::Size& panorama);
 
     /// The rig, and for one camera its camera-model, lens and parallax records.
     virtual const CameraRigDefinition& rig() const = 0;
@@ -112,7 +120,8 @@ protected:
     ComputeContext m_cpu;
 
 private:
-    /// cameraImage's positions, kept between cameras and calls.
+    /// Memory for cameraImage's positions, kept between cameras and calls: the most any camera
+    /// took so far.
     Kiln::Image m_positions;
 };
 

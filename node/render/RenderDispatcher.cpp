@@ -248,15 +248,20 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         const int camera = m_rig->cameraIndexOfView(view);
         if (camera < 0 || camera >= m_rig->numberOfCameras()) continue;
         if (!m_rig->rig().getCamera(camera).getEnabled()) continue;
-        Kiln::Image& rgba = keptImage(m_cameraImages[camera], box, 4, m_renderer.device());
+        // Each camera is projected over the part of the panorama where it can show, as the
+        // stitcher reads it (a fifth of the panorama for a 120-degree lens); it is transparent
+        // beyond.
+        Kiln::Image* rgba = nullptr;
         try {
-            m_renderer.cameraImage(rgba, camera, view, frame(), size);
+            const Kiln::Box own = stitcher.cameraBox(m_renderer.panoramaBox(camera, size));
+            rgba = &keptImage(m_cameraImages[camera], own, 4, m_renderer.device());
+            m_renderer.cameraImage(*rgba, camera, view, frame(), size);
         } catch (const MessageException& e) {
             // The camera is left out; the others still make a panorama.
             m_node->progressMessage(std::string("Warning: ") + e.what());
             continue;
         }
-        stitcher.setCameraImage(camera, rgba);
+        stitcher.setCameraImage(camera, *rgba);
         stitcher.setCameraAxis(camera, m_renderer.cameraAxis(camera));
         cameras.push_back(camera);
     }
