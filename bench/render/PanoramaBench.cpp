@@ -101,9 +101,12 @@ struct Scene {
     std::unique_ptr<Node> source, node;
     DizuvaRuviPlugin* op = nullptr;
     CameraRigDefinition rig;
-    std::vector<Kiln::Image> cameras;    // RGBA inputs
-    std::vector<Kiln::Image> positions;  // panorama -> input, warped, over each camera's box
-    std::vector<Kiln::Image> projected;  // premultiplied RGBA in the panorama, over the same
+    std::vector<Kiln::Image> cameras;  // RGBA inputs
+    // Per camera, as the node projects it: over each part of the panorama where it can show
+    // (two across the longitude seam) the positions (panorama -> input, warped) and the
+    // resampled pixels, and those put together over the camera's box for the stitcher.
+    std::vector<std::vector<Kiln::Image>> positions, pieces;
+    std::vector<Kiln::Image> projected;  // premultiplied RGBA in the panorama
     std::vector<std::pair<int, int>> links;
     int smallest = 16;
     bool ok = false;
@@ -243,32 +246,42 @@ IS::Stitcher configured(const Scene& s) {
     return st;
 }
 
-// Each camera's positions over its box, as the node makes them: the box from a grid of rays,
-// then the projection warped straight from the grid.
+// Each camera's positions as the node makes them: where it can show (from a grid of rays),
+// the projection warped straight from the grid.
 void positionsOfAll(Scene& s) {
     auto& renderer = s.op->renderDispatcher().renderer();
     const IS::Stitcher st = configured(s);
     s.positions.resize(s.cameras.size());
+    s.pieces.resize(s.cameras.size());
     s.projected.resize(s.cameras.size());
     for (size_t c = 0; c < s.cameras.size(); ++c) {
-        const Kiln::Box box = st.cameraBox(renderer.panoramaBox(int(c), {kW, kH}));
-        if (s.positions[c].empty() || s.positions[c].box() != box) {
-            s.positions[c] = Kiln::Image(Kiln::Info{box, 2}, nullptr);
+        const Kiln::Box seen = renderer.panoramaBox(int(c), {kW, kH});
+        const Kiln::Box box = st.cameraBox(seen);
+        const std::vector<Kiln::Box> parts = renderer.seenParts(seen, box, kW);
+        if (s.projected[c].empty() || s.projected[c].box() != box) {
             s.projected[c] = Kiln::Image(Kiln::Info{box, 4}, nullptr);
+            s.positions[c].clear();
+            s.pieces[c].clear();
+            for (const Kiln::Box& b : parts) {
+                s.positions[c].emplace_back(Kiln::Info{b, 2}, nullptr);
+                s.pieces[c].emplace_back(Kiln::Info{b, 4}, nullptr);
+            }
         }
-        renderer.cameraPositions(s.positions[c], int(c), g_frame, {kW, kH});
+        for (Kiln::Image& p : s.positions[c])
+            renderer.cameraPositions(p, int(c), g_frame, {kW, kH});
     }
 }
 
 void resampleAll(Scene& s, Kernels::Filter filter) {
     for (size_t c = 0; c < s.cameras.size(); ++c)
-        Kernels::resample(filter,
-                          s.cameras[c],
-                          s.positions[c],
-                          s.projected[c],
-                          s.cameras[c].box().width(),
-                          s.cameras[c].box().height(),
-                          false);
+        for (size_t k = 0; k < s.positions[c].size(); ++k)
+            Kernels::resample(filter,
+                              s.cameras[c],
+                              s.positions[c][k],
+                              s.pieces[c][k],
+                              s.cameras[c].box().width(),
+                              s.cameras[c].box().height(),
+                              false);
 }
 
 void ensurePositions(Scene& s) {
@@ -287,6 +300,10 @@ void ensureProjected(Scene& s) {
     ensurePositions(s);
     if (s.resampled) return;
     resampleAll(s, Kernels::Filter::Cubic);
+    for (size_t c = 0; c < s.cameras.size(); ++c) {
+        s.projected[c].clear();
+        for (const Kiln::Image& piece : s.pieces[c]) s.projected[c].copyFrom(piece);
+    }
     s.resampled = true;
 }
 
@@ -297,6 +314,10 @@ void BM_PiecePositionsWithWarp(benchmark::State& state) {
     const auto cpu = Kiln::KilnLibrary::GetCurrentCPUContext();
     Kiln::AutoContextThreadBinder binder(cpu);
     for (auto _ : state) positionsOfAll(s);
+    double area = 0;
+    for (const auto& parts : s.positions)
+        for (const Kiln::Image& p : parts) area += double(p.box().width()) * p.box().height();
+    state.counters["projectedShare"] = area / (double(kW) * kH * double(s.positions.size()));
 }
 
 void BM_PieceResampleCubic(benchmark::State& state) {
@@ -339,15 +360,17 @@ void BM_OpenCvRemapAndMultiBand(benchmark::State& state) {
             std::copy_n(
                 reinterpret_cast<const float*>(s.cameras[c].row(y)), w * 4, image.ptr<float>(y));
         src.push_back(image);
-        // Full-size maps (the blender takes whole panoramas), nothing beyond the camera's box.
+        // Full-size maps (the blender takes whole panoramas), nothing beyond the camera's parts.
         cv::Mat mx(kH, kW, CV_32F, cv::Scalar(-1e4f)), my(kH, kW, CV_32F, cv::Scalar(-1e4f));
-        const Kiln::Box& b = s.positions[c].box();
-        for (int y = b.y0; y < b.y1; ++y) {
-            const float* p = reinterpret_cast<const float*>(s.positions[c].row(y)) - 2 * b.x0;
-            for (int x = b.x0; x < b.x1; ++x) {
-                const bool in = Kernels::isSample(p[2 * x]);
-                mx.at<float>(y, x) = in ? p[2 * x] - 0.5f : -1e4f;  // OpenCV: centres at 0
-                my.at<float>(y, x) = in ? p[2 * x + 1] - 0.5f : -1e4f;
+        for (const Kiln::Image& part : s.positions[c]) {
+            const Kiln::Box& b = part.box();
+            for (int y = b.y0; y < b.y1; ++y) {
+                const float* p = reinterpret_cast<const float*>(part.row(y)) - 2 * b.x0;
+                for (int x = b.x0; x < b.x1; ++x) {
+                    const bool in = Kernels::isSample(p[2 * x]);
+                    mx.at<float>(y, x) = in ? p[2 * x] - 0.5f : -1e4f;  // OpenCV: centres at 0
+                    my.at<float>(y, x) = in ? p[2 * x + 1] - 0.5f : -1e4f;
+                }
             }
         }
         mapX.push_back(mx), mapY.push_back(my);

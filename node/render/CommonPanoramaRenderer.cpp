@@ -219,74 +219,128 @@ Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera, const IP::Size& panora
     CommonPanoramaRenderer::cameraPositions(rays, camera, 0, {gw, gh});
     const Kiln::ImageStitcher::HostImage seen = Kiln::ImageStitcher::download(rays);
     // Cells within kReach steps of a seen ray: kReach rows up and down, and along a row the
-    // columns that the same angle spans at the latitude nearest the pole within reach.
+    // columns that the same angle spans at the latitude nearest the pole within reach, around
+    // the circle.
     const double step = kPi / gh;  // a row's latitude span; a column spans 2 pi / gw
-    int x0 = gw, x1 = 0, y0 = gh, y1 = 0;
+    std::vector<char> columns(std::size_t(gw), 0);
+    int y0 = gh, y1 = 0;
     bool wholeRows = false;
     for (int y = 0; y < gh; ++y) {
-        int first = gw, last = -1;
-        for (int x = 0; x < gw; ++x)
-            if (Kernels::isSample(seen.at(x, y, 0))) {
-                first = std::min(first, x);
-                last = x;
-            }
-        if (last < 0) continue;
-        y0 = std::min(y0, y - kReach);
-        y1 = std::max(y1, y + 1 + kReach);
         const double polar = std::abs((y + 0.5) * step - kPi / 2) + kReach * step;
-        if (polar >= kPi / 2) {
-            wholeRows = true;  // within reach of a pole: every longitude
-            continue;
+        const int reach = polar >= kPi / 2
+                              ? gw
+                              : int(std::ceil(kReach * step / std::cos(polar) / (2 * kPi / gw)));
+        for (int x = 0; x < gw; ++x) {
+            if (!Kernels::isSample(seen.at(x, y, 0))) continue;
+            y0 = std::min(y0, y - kReach);
+            y1 = std::max(y1, y + 1 + kReach);
+            int end = x + 1;  // the run of seen cells from x
+            while (end < gw && Kernels::isSample(seen.at(end, y, 0))) ++end;
+            if (end - x + 2 * reach >= gw) wholeRows = true;
+            for (int i = x - reach; i < end + reach && !wholeRows; ++i)
+                columns[std::size_t((i % gw + gw) % gw)] = 1;
+            x = end;
         }
-        const int reach = int(std::ceil(kReach * step / std::cos(polar) / (2 * kPi / gw)));
-        x0 = std::min(x0, first - reach);
-        x1 = std::max(x1, last + 1 + reach);
     }
     if (y1 <= y0) return whole;
-    Kiln::Box box{int(std::floor(double(x0) * panorama.width / gw)),
-                  int(std::floor(double(std::max(y0, 0)) * panorama.height / gh)),
-                  int(std::ceil(double(x1) * panorama.width / gw)),
-                  int(std::ceil(double(std::min(y1, gh)) * panorama.height / gh))};
-    // Within reach of the longitude seam, or of a pole: whole rows (an image wrapping around
-    // the seam would be two boxes; the blend reads one).
-    if (wholeRows || x0 < 0 || x1 > gw) {
-        box.x0 = 0;
-        box.x1 = panorama.width;
+    const int rowsFrom = int(std::floor(double(std::max(y0, 0)) * panorama.height / gh));
+    const int rowsTo = int(std::ceil(double(std::min(y1, gh)) * panorama.height / gh));
+    // The columns: all but the longest run of unseen ones around the circle.
+    int gapStart = 0, gapLength = 0;
+    for (int x = 0; x < gw && !wholeRows; ++x) {
+        if (columns[std::size_t(x)] || columns[std::size_t((x + gw - 1) % gw)] == 0) continue;
+        int n = 0;  // x starts a run of unseen columns
+        while (n < gw && !columns[std::size_t((x + n) % gw)]) ++n;
+        if (n > gapLength) gapStart = x, gapLength = n;
     }
-    return box.intersect(whole);
+    if (wholeRows || gapLength == 0) return {0, rowsFrom, panorama.width, rowsTo};
+    const int first = (gapStart + gapLength) % gw;
+    const int last = first + gw - gapLength;  // may pass gw: around the seam
+    return {int(std::floor(double(first) * panorama.width / gw)),
+            rowsFrom,
+            int(std::ceil(double(last) * panorama.width / gw)),
+            rowsTo};
 }
 
-void CommonPanoramaRenderer::cameraImage(
-    Kiln::Image& rgba, int camera, int view, int frame, const IP::Size& panorama) {
+std::vector<Kiln::Box> CommonPanoramaRenderer::seenParts(const Kiln::Box& seen,
+                                                         const Kiln::Box& box,
+                                                         int width) {
+    std::vector<Kiln::Box> parts;
+    for (const int turn : {-width, 0, width}) {
+        const Kiln::Box b =
+            Kiln::Box{seen.x0 + turn, seen.y0, seen.x1 + turn, seen.y1}.intersect(box);
+        if (!b.empty()) parts.push_back(b);
+    }
+    return parts;
+}
+
+namespace {
+
+// `image`'s pixels over `box` (inside its box) as an image of their own, or the empty image
+// where its memory cannot be lent so.
+Kiln::Image part(const Kiln::Image& image, const Kiln::Box& box) {
+    const std::ptrdiff_t pixel = std::ptrdiff_t(image.channels() * sizeof(float));
+    Kiln::Image view(Kiln::Tile{Kiln::Info{box, image.channels()},
+                                image.row(box.y0) + (box.x0 - image.box().x0) * pixel,
+                                image.rowBytes()});
+    return view.device() == image.device() ? view : Kiln::Image();
+}
+
+}  // namespace
+
+void CommonPanoramaRenderer::cameraImage(Kiln::Image& rgba,
+                                         int camera,
+                                         int view,
+                                         int frame,
+                                         const IP::Size& panorama,
+                                         const Kiln::Box& seen) {
     const IP::Size size = cameraSize(camera);
-    // The input is read where the host's plane holds it (the plane lent for the call); the
-    // positions go into an image kept between cameras and calls.
+    // The input is read where the host's plane holds it (the plane lent for the call).
     ImagePlane lender;
     const Kiln::Image input = resamplingInput(view,
                                               Kiln::Box{0, 0, size.width, size.height},
                                               {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
                                               &lender);
-    // Every camera has its own box: the positions lie in one block of memory kept for the
-    // largest of them, as an image over this camera's box.
+    // The parts of the image within `seen` (two across the seam) are projected; the rest is
+    // cleared. Where the image's memory cannot be lent as parts, all of it is projected.
     const Kiln::Box& box = rgba.box();
-    const std::size_t floats = 2 * std::size_t(box.width()) * std::size_t(box.height());
-    if (m_positions.empty() || m_positions.device() != device() ||
-        std::size_t(m_positions.box().width()) * 2 < floats)
-        m_positions =
-            Kiln::Image(Kiln::Info{Kiln::Box{0, 0, int((floats + 1) / 2), 1}, 2}, device());
-    Kiln::Image positions(
-        Kiln::Tile{Kiln::Info{box, 2},
-                   m_positions.origin(),
-                   std::ptrdiff_t(box.width()) * 2 * std::ptrdiff_t(sizeof(float))});
-    if (positions.device() != device()) positions = Kiln::Image(Kiln::Info{box, 2}, device());
-    cameraPositions(positions, camera, frame, panorama);
-    Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
-                      input,
-                      positions,
-                      rgba,
-                      size.width,
-                      size.height,
-                      false);
+    std::vector<Kiln::Box> parts = seenParts(seen, box, panorama.width);
+    std::vector<Kiln::Image> images;
+    for (const Kiln::Box& b : parts) images.push_back(part(rgba, b));
+    if (std::any_of(images.begin(), images.end(), [](const Kiln::Image& i) { return i.empty(); }))
+        parts = {box}, images = {rgba};
+    else {
+        const std::size_t pixel = 4 * sizeof(float);
+        for (int y = box.y0; y < box.y1; ++y) {
+            int x = box.x0;  // the parts are left to right, one above another
+            for (const Kiln::Box& b : parts)
+                if (y >= b.y0 && y < b.y1) {
+                    std::memset(rgba.row(y) + (x - box.x0) * pixel, 0, (b.x0 - x) * pixel);
+                    x = b.x1;
+                }
+            std::memset(rgba.row(y) + (x - box.x0) * pixel, 0, (box.x1 - x) * pixel);
+        }
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        // The positions lie in one block of memory, kept between calls for the largest part.
+        const Kiln::Box& b = parts[i];
+        const std::size_t floats = 2 * std::size_t(b.width()) * std::size_t(b.height());
+        if (m_positions.empty() || m_positions.device() != device() ||
+            std::size_t(m_positions.box().width()) * 2 < floats)
+            m_positions =
+                Kiln::Image(Kiln::Info{Kiln::Box{0, 0, int((floats + 1) / 2), 1}, 2}, device());
+        Kiln::Image positions(
+            Kiln::Tile{Kiln::Info{b, 2}, m_positions.origin(), std::ptrdiff_t(b.width()) * 2 * 4});
+        if (positions.device() != device()) positions = Kiln::Image(Kiln::Info{b, 2}, device());
+        cameraPositions(positions, camera, frame, panorama);
+        Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
+                          input,
+                          positions,
+                          images[i],
+                          size.width,
+                          size.height,
+                          false);
+    }
 }
 
 }  // namespace Research

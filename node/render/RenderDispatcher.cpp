@@ -248,14 +248,16 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         const int camera = m_rig->cameraIndexOfView(view);
         if (camera < 0 || camera >= m_rig->numberOfCameras()) continue;
         if (!m_rig->rig().getCamera(camera).getEnabled()) continue;
-        // Each camera is projected over the part of the panorama where it can show, as the
-        // stitcher reads it (a fifth of the panorama for a 120-degree lens); it is transparent
-        // beyond.
+        // Each camera is projected where it can show (a fifth of the panorama for a 120-degree
+        // lens) into an image over what the stitcher reads around that; it is transparent
+        // beyond. A camera across the longitude seam takes whole rows of the stitcher, but is
+        // projected over its two parts alone.
         Kiln::Image* rgba = nullptr;
         try {
-            const Kiln::Box own = stitcher.cameraBox(m_renderer.panoramaBox(camera, size));
-            rgba = &keptImage(m_cameraImages[camera], own, 4, m_renderer.device());
-            m_renderer.cameraImage(*rgba, camera, view, frame(), size);
+            const Kiln::Box seen = m_renderer.panoramaBox(camera, size);
+            rgba = &keptImage(
+                m_cameraImages[camera], stitcher.cameraBox(seen), 4, m_renderer.device());
+            m_renderer.cameraImage(*rgba, camera, view, frame(), size, seen);
         } catch (const MessageException& e) {
             // The camera is left out; the others still make a panorama.
             m_node->progressMessage(std::string("Warning: ") + e.what());

@@ -146,7 +146,12 @@ Box Stitcher::analysisCells(const Box& box) const {
 
 Box Stitcher::cameraBox(const Box& seen) const {
     const Box panorama = m_outputBox;
-    Box b = seen.intersect(panorama);
+    Box b = seen;
+    if (b.x0 < panorama.x0 || b.x1 > panorama.x1) {
+        b.x0 = panorama.x0;  // around the longitude seam
+        b.x1 = panorama.x1;
+    }
+    b = b.intersect(panorama);
     if (b.empty()) return b;
     // The footprint the build finds: the analysis pixels over what the camera sees.
     const Bounds whole = Bounds::of(panorama), grid = Bounds::of(analysisBox());

@@ -95,7 +95,8 @@ public:
     static Box vectorFieldBoxFor(float detail);
 
     /// The box to give the image of a camera that shows nothing outside `seen` (panorama
-    /// pixels), for the current output box and settings: `seen` grown by what a build reads
+    /// pixels; one passing the left or right edge wraps around, and takes whole rows), for the
+    /// current output box and settings: `seen` grown by what a build reads
     /// around the camera's footprint (the Multi-Band work box; the vector field's reach as far
     /// as the last build's field moved), in whole analysis pixels, rows beyond the panorama cut
     /// and whole rows where it passes the longitude seam, from an even origin. An image over
