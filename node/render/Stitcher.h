@@ -29,8 +29,7 @@ enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
 /// output box (colour times alpha; alpha is the part of the pixel the camera sees, 0 outside
 /// its frame or fisheye circle; the camera is transparent outside its box), on one device;
 /// optionally the linked camera pairs. A camera seen over a small part of the panorama is
-/// best given over cameraBox() of that part: the build then reads it in place everywhere, and
-/// makes the same panorama as from an image over the whole output box. A fresh stitcher is
+/// best given over cameraBox() of that part. A fresh stitcher is
 /// configured by its setters and run by build(); the panorama path keeps one between builds.
 ///
 /// Build: (1) every camera is checked and shrunk to the analysis size (a quarter of the
@@ -96,11 +95,12 @@ public:
 
     /// The box to give the image of a camera that shows nothing outside `seen` (panorama
     /// pixels; one passing the left or right edge wraps around, and takes whole rows), for the
-    /// current output box and settings: `seen` grown by what a build reads
-    /// around the camera's footprint (the Multi-Band work box; the vector field's reach as far
-    /// as the last build's field moved), in whole analysis pixels, rows beyond the panorama cut
-    /// and whole rows where it passes the longitude seam, from an even origin. An image over
-    /// less still stitches the same; parts of it are then copied first.
+    /// current output box and settings: `seen` grown by what a build reads around the camera's
+    /// footprint (the Multi-Band work box; the vector field's reach as far as the last build's
+    /// field moved), in whole analysis pixels, rows beyond the panorama cut and whole rows
+    /// where it passes the longitude seam, from an even origin. Over it the build reads the
+    /// image in place and makes the same bits as from a full-size image; an image over less
+    /// is read through copies of parts of it, the same up to rounding.
     Box cameraBox(const Box& seen) const;
 
     /// Runs the build. Throws StitchError naming the camera whose image is missing, not
