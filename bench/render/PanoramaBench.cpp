@@ -255,15 +255,17 @@ void positionsOfAll(Scene& s) {
     s.pieces.resize(s.cameras.size());
     s.projected.resize(s.cameras.size());
     for (size_t c = 0; c < s.cameras.size(); ++c) {
-        const Kiln::Box seen = renderer.panoramaBox(int(c), {kW, kH});
-        const Kiln::Box box = st.cameraBox(seen);
-        const std::vector<Kiln::Box> parts = renderer.seenParts(seen, box, kW);
+        std::vector<Kiln::Box> bands;
+        const Kiln::Box box = st.cameraBox(renderer.panoramaBox(int(c), {kW, kH}, &bands));
+        const std::vector<Kiln::Box> parts = renderer.seenParts(bands, box, kW);
         if (s.projected[c].empty() || s.projected[c].box() != box) {
             s.projected[c] = Kiln::Image(Kiln::Info{box, 4}, nullptr);
             s.positions[c].clear();
             s.pieces[c].clear();
-            for (const Kiln::Box& b : parts) {
-                s.positions[c].emplace_back(Kiln::Info{b, 2}, nullptr);
+            for (const Kiln::Box& b : parts) {  // positions a pixel wider, as the node has them
+                const Kiln::Box wider{b.x0 - 1, b.y0 - 1, b.x1 + 1, b.y1 + 1};
+                s.positions[c].emplace_back(Kiln::Info{wider.intersect({0, 0, kW, kH}), 2},
+                                            nullptr);
                 s.pieces[c].emplace_back(Kiln::Info{b, 4}, nullptr);
             }
         }

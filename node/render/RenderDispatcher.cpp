@@ -251,13 +251,14 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         // Each camera is projected where it can show (a fifth of the panorama for a 120-degree
         // lens) into an image over what the stitcher reads around that; it is transparent
         // beyond. A camera across the longitude seam takes whole rows of the stitcher, but is
-        // projected over its two parts alone.
+        // projected over its two parts alone, and one over a pole over whole rows only near it.
         Kiln::Image* rgba = nullptr;
         try {
-            const Kiln::Box seen = m_renderer.panoramaBox(camera, size);
+            std::vector<Kiln::Box> bands;
+            const Kiln::Box seen = m_renderer.panoramaBox(camera, size, &bands);
             rgba = &keptImage(
                 m_cameraImages[camera], stitcher.cameraBox(seen), 4, m_renderer.device());
-            m_renderer.cameraImage(*rgba, camera, view, frame(), size, seen);
+            m_renderer.cameraImage(*rgba, camera, view, frame(), size, bands);
         } catch (const MessageException& e) {
             // The camera is left out; the others still make a panorama.
             m_node->progressMessage(std::string("Warning: ") + e.what());
