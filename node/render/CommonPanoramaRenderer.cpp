@@ -290,7 +290,23 @@ Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera,
                 }
         if (r1 <= r0) continue;
         y0 = std::min(y0, r0), y1 = std::max(y1, r1);
-        if (bands) bands->push_back(boxOf(columns, r0, r1));
+        if (!bands) continue;
+        // A band joins the one before it where their box together wastes little: every part
+        // is a launch of its own.
+        const Kiln::Box band = boxOf(columns, r0, r1);
+        if (!bands->empty()) {
+            Kiln::Box& last = bands->back();
+            Kiln::Box joined{
+                std::min(last.x0, band.x0), last.y0, std::max(last.x1, band.x1), band.y1};
+            if (joined.width() >= panorama.width) joined.x0 = 0, joined.x1 = panorama.width;
+            const double area =
+                double(last.width()) * last.height() + double(band.width()) * band.height();
+            if (last.y1 == band.y0 && double(joined.width()) * joined.height() <= 1.25 * area) {
+                last = joined;
+                continue;
+            }
+        }
+        bands->push_back(band);
     }
     if (y1 <= y0) {
         if (bands) *bands = {whole};

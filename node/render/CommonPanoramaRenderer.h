@@ -98,8 +98,9 @@ public:
     /// grid steps on the sphere of it, which near a pole spans whole rows. A camera across
     /// the longitude seam gets a box that passes the panorama's right edge (its columns wrap
     /// around); one no ray sees, the whole panorama. With `bands`, also the same by bands of
-    /// a thirty-second of the panorama's rows, top to bottom, each over its own columns
-    /// (a camera over a pole spans whole rows near it, far fewer elsewhere).
+    /// a thirty-second of the panorama's rows (neighbours joined where that wastes little),
+    /// from the first row on, each over its own columns: a camera over a pole spans whole
+    /// rows near it, far fewer elsewhere.
     Kiln::Box panoramaBox(int camera,
                           const Kiln::ImageProjection::Size& panorama,
                           std::vector<Kiln::Box>* bands = nullptr);
