@@ -101,8 +101,11 @@ struct Scene {
     std::unique_ptr<Node> source, node;
     DizuvaRuviPlugin* op = nullptr;
     CameraRigDefinition rig;
-    std::vector<Kiln::Image> cameras;    // RGBA inputs
-    std::vector<Kiln::Image> positions;  // panorama -> input, warped
+    std::vector<Kiln::Image> cameras;  // RGBA inputs
+    // Per camera, as the node projects it: over each part of the panorama where it can show
+    // (two across the longitude seam) the positions (panorama -> input, warped) and the
+    // resampled pixels, and those put together over the camera's box for the stitcher.
+    std::vector<std::vector<Kiln::Image>> positions, pieces;
     std::vector<Kiln::Image> projected;  // premultiplied RGBA in the panorama
     std::vector<std::pair<int, int>> links;
     int smallest = 16;
@@ -167,7 +170,6 @@ Scene& scene() {
         s.op->doPreValidate();
 
         // The pieces, as the renderer chains them.
-        const Kiln::Box pano{0, 0, kW, kH};
         for (int c = 0; c < s.rig.getNumberCameras(); ++c) {
             Kiln::Image input(Kiln::Info{Kiln::Box{0, 0, src->width, src->height}, 4}, nullptr);
             for (int y = 0; y < src->height; ++y)
@@ -175,8 +177,6 @@ Scene& scene() {
                             src->width * 4,
                             reinterpret_cast<float*>(input.row(y)));
             s.cameras.push_back(input);
-            s.positions.emplace_back(Kiln::Info{pano, 2}, nullptr);
-            s.projected.emplace_back(Kiln::Info{pano, 4}, nullptr);
             for (int b : s.rig.getLinks(c))
                 if (b > c) s.links.emplace_back(c, b);
         }
@@ -237,22 +237,53 @@ void BM_NodeViewTurnOnCachedPanorama(benchmark::State& state) {
     s.node->setKnobFromUser("projectionType", "Spherical");
 }
 
-// Each camera's positions: the cached projection composed with its densified warp.
+IS::Stitcher configured(const Scene& s) {
+    IS::Stitcher st;
+    st.setOutputBox(Kiln::Box{0, 0, kW, kH});
+    st.setVectorDetail(0.4f);
+    st.setBlendType(IS::BlendType::MultiBand);
+    st.setSmallestLevelSize(s.smallest);
+    return st;
+}
+
+// Each camera's positions as the node makes them: where it can show (from a grid of rays),
+// the projection warped straight from the grid.
 void positionsOfAll(Scene& s) {
     auto& renderer = s.op->renderDispatcher().renderer();
-    for (size_t c = 0; c < s.cameras.size(); ++c)
-        renderer.cameraPositions(s.positions[c], int(c), g_frame, {kW, kH});
+    const IS::Stitcher st = configured(s);
+    s.positions.resize(s.cameras.size());
+    s.pieces.resize(s.cameras.size());
+    s.projected.resize(s.cameras.size());
+    for (size_t c = 0; c < s.cameras.size(); ++c) {
+        std::vector<Kiln::Box> bands;
+        const Kiln::Box box = st.cameraBox(renderer.panoramaBox(int(c), {kW, kH}, &bands));
+        const std::vector<Kiln::Box> parts = renderer.seenParts(bands, box, kW);
+        if (s.projected[c].empty() || s.projected[c].box() != box) {
+            s.projected[c] = Kiln::Image(Kiln::Info{box, 4}, nullptr);
+            s.positions[c].clear();
+            s.pieces[c].clear();
+            for (const Kiln::Box& b : parts) {  // positions a pixel wider, as the node has them
+                const Kiln::Box wider{b.x0 - 1, b.y0 - 1, b.x1 + 1, b.y1 + 1};
+                s.positions[c].emplace_back(Kiln::Info{wider.intersect({0, 0, kW, kH}), 2},
+                                            nullptr);
+                s.pieces[c].emplace_back(Kiln::Info{b, 4}, nullptr);
+            }
+        }
+        for (Kiln::Image& p : s.positions[c])
+            renderer.cameraPositions(p, int(c), g_frame, {kW, kH});
+    }
 }
 
 void resampleAll(Scene& s, Kernels::Filter filter) {
     for (size_t c = 0; c < s.cameras.size(); ++c)
-        Kernels::resample(filter,
-                          s.cameras[c],
-                          s.positions[c],
-                          s.projected[c],
-                          s.cameras[c].box().width(),
-                          s.cameras[c].box().height(),
-                          false);
+        for (size_t k = 0; k < s.positions[c].size(); ++k)
+            Kernels::resample(filter,
+                              s.cameras[c],
+                              s.positions[c][k],
+                              s.pieces[c][k],
+                              s.cameras[c].box().width(),
+                              s.cameras[c].box().height(),
+                              false);
 }
 
 void ensurePositions(Scene& s) {
@@ -271,6 +302,10 @@ void ensureProjected(Scene& s) {
     ensurePositions(s);
     if (s.resampled) return;
     resampleAll(s, Kernels::Filter::Cubic);
+    for (size_t c = 0; c < s.cameras.size(); ++c) {
+        s.projected[c].clear();
+        for (const Kiln::Image& piece : s.pieces[c]) s.projected[c].copyFrom(piece);
+    }
     s.resampled = true;
 }
 
@@ -281,6 +316,10 @@ void BM_PiecePositionsWithWarp(benchmark::State& state) {
     const auto cpu = Kiln::KilnLibrary::GetCurrentCPUContext();
     Kiln::AutoContextThreadBinder binder(cpu);
     for (auto _ : state) positionsOfAll(s);
+    double area = 0;
+    for (const auto& parts : s.positions)
+        for (const Kiln::Image& p : parts) area += double(p.box().width()) * p.box().height();
+    state.counters["projectedShare"] = area / (double(kW) * kH * double(s.positions.size()));
 }
 
 void BM_PieceResampleCubic(benchmark::State& state) {
@@ -291,11 +330,7 @@ void BM_PieceResampleCubic(benchmark::State& state) {
 }
 
 void stitch(Scene& s, bool linked) {
-    IS::Stitcher st;
-    st.setOutputBox(Kiln::Box{0, 0, kW, kH});
-    st.setVectorDetail(0.4f);
-    st.setBlendType(IS::BlendType::MultiBand);
-    st.setSmallestLevelSize(s.smallest);
+    IS::Stitcher st = configured(s);
     std::vector<int> list;
     for (size_t c = 0; c < s.projected.size(); ++c) {
         st.setCameraImage(int(c), s.projected[c]);
@@ -327,13 +362,17 @@ void BM_OpenCvRemapAndMultiBand(benchmark::State& state) {
             std::copy_n(
                 reinterpret_cast<const float*>(s.cameras[c].row(y)), w * 4, image.ptr<float>(y));
         src.push_back(image);
-        cv::Mat mx(kH, kW, CV_32F), my(kH, kW, CV_32F);
-        for (int y = 0; y < kH; ++y) {
-            const float* p = reinterpret_cast<const float*>(s.positions[c].row(y));
-            for (int x = 0; x < kW; ++x) {
-                const bool in = Kernels::isSample(p[2 * x]);
-                mx.at<float>(y, x) = in ? p[2 * x] - 0.5f : -1e4f;  // OpenCV: centres at 0
-                my.at<float>(y, x) = in ? p[2 * x + 1] - 0.5f : -1e4f;
+        // Full-size maps (the blender takes whole panoramas), nothing beyond the camera's parts.
+        cv::Mat mx(kH, kW, CV_32F, cv::Scalar(-1e4f)), my(kH, kW, CV_32F, cv::Scalar(-1e4f));
+        for (const Kiln::Image& part : s.positions[c]) {
+            const Kiln::Box& b = part.box();
+            for (int y = b.y0; y < b.y1; ++y) {
+                const float* p = reinterpret_cast<const float*>(part.row(y)) - 2 * b.x0;
+                for (int x = b.x0; x < b.x1; ++x) {
+                    const bool in = Kernels::isSample(p[2 * x]);
+                    mx.at<float>(y, x) = in ? p[2 * x] - 0.5f : -1e4f;  // OpenCV: centres at 0
+                    my.at<float>(y, x) = in ? p[2 * x + 1] - 0.5f : -1e4f;
+                }
             }
         }
         mapX.push_back(mx), mapY.push_back(my);

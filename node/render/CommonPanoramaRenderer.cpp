@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,8 @@
 #include "px/image/Iop.h"
 #include "render/KeptImage.h"
 #include "render/PlaneImages.h"
+#include "render/StitchAnalysis.h"
+#include "render/kernels/PositionImage.h"
 #include "render/kernels/ProjectionKernel.h"
 #include "render/kernels/RenderKernels.h"
 #include "render/projection/VectorProjectTo.h"
@@ -204,25 +207,201 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
                                " has no image size to project from.");
 }
 
-void CommonPanoramaRenderer::cameraImage(
-    Kiln::Image& rgba, int camera, int view, int frame, const IP::Size& panorama) {
+namespace {
+
+// The columns [first, last) of a circle of `n` marked in `columns`: all but its longest run
+// of unmarked ones; `last` passes n where they wrap around. None: first == last.
+std::pair<int, int> markedColumns(const std::vector<char>& columns) {
+    const int n = int(columns.size());
+    int gapStart = 0, gapLength = 0;
+    bool any = false;
+    for (int x = 0; x < n; ++x) {
+        any |= columns[std::size_t(x)] != 0;
+        if (columns[std::size_t(x)] || columns[std::size_t((x + n - 1) % n)] == 0) continue;
+        int length = 0;  // x starts a run of unmarked columns
+        while (length < n && !columns[std::size_t((x + length) % n)]) ++length;
+        if (length > gapLength) gapStart = x, gapLength = length;
+    }
+    if (!any) return {0, 0};
+    const int first = (gapStart + gapLength) % n;
+    return {first, first + n - gapLength};
+}
+
+}  // namespace
+
+Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera,
+                                              const IP::Size& panorama,
+                                              std::vector<Kiln::Box>* bands) {
+    constexpr int kStep = 8;   // panorama pixels a side of a grid cell
+    constexpr int kReach = 2;  // grid steps on the sphere that a seen ray counts for
+    constexpr int kBands = 32;
+    constexpr double kPi = 3.14159265358979323846;
+    const Kiln::Box whole{0, 0, panorama.width, panorama.height};
+    const int gw = std::max(4, (panorama.width + kStep - 1) / kStep);
+    const int gh = std::max(2, (panorama.height + kStep - 1) / kStep);
+    // The camera's own projection (no warp), one ray through the centre of each cell.
+    Kiln::Image rays(Kiln::Info{Kiln::Box{0, 0, gw, gh}, 2}, device());
+    CommonPanoramaRenderer::cameraPositions(rays, camera, 0, {gw, gh});
+    const Kiln::ImageStitcher::HostImage seen = Kiln::ImageStitcher::download(rays);
+    // Cells within kReach steps of a seen ray: kReach rows up and down, and along a row the
+    // columns that the same angle spans at the latitude nearest the pole within reach, around
+    // the circle (within reach of a pole, all of them).
+    const double step = kPi / gh;  // a row's latitude span; a column spans 2 pi / gw
+    std::vector<char> marks(std::size_t(gw) * std::size_t(gh), 0);
+    for (int y = 0; y < gh; ++y) {
+        const double polar = std::abs((y + 0.5) * step - kPi / 2) + kReach * step;
+        const int reach = polar >= kPi / 2
+                              ? gw
+                              : int(std::ceil(kReach * step / std::cos(polar) / (2 * kPi / gw)));
+        for (int x = 0; x < gw; ++x) {
+            if (!Kernels::isSample(seen.at(x, y, 0))) continue;
+            int end = x + 1;  // the run of seen cells from x
+            while (end < gw && Kernels::isSample(seen.at(end, y, 0))) ++end;
+            const bool round = end - x + 2 * reach >= gw;
+            for (int r = std::max(0, y - kReach); r < std::min(gh, y + kReach + 1); ++r)
+                for (int i = round ? 0 : x - reach; i < (round ? gw : end + reach); ++i)
+                    marks[std::size_t(r) * gw + std::size_t((i % gw + gw) % gw)] = 1;
+            x = end;
+        }
+    }
+    // Bands of rows, each over its own columns; the box over all of them. Cells become pixels
+    // at the edges the cells start at, so that bands do not overlap (a cell is at most 8
+    // pixels, and every marked edge lies kReach cells beyond what the camera sees).
+    auto rowOf = [&](int r) { return int(std::floor(double(r) * panorama.height / gh)); };
+    auto columnOf = [&](int c) { return int(std::floor(double(c) * panorama.width / gw)); };
+    auto boxOf = [&](const std::vector<char>& columns, int r0, int r1) {
+        const auto [first, last] = markedColumns(columns);
+        return last - first == gw
+                   ? Kiln::Box{0, rowOf(r0), panorama.width, rowOf(r1)}
+                   : Kiln::Box{columnOf(first), rowOf(r0), columnOf(last), rowOf(r1)};
+    };
+    const int bandRows = std::max(1, gh / kBands);
+    std::vector<char> all(std::size_t(gw), 0);
+    int y0 = gh, y1 = 0;
+    if (bands) bands->clear();
+    for (int b = 0; b < gh; b += bandRows) {
+        std::vector<char> columns(std::size_t(gw), 0);
+        int r0 = gh, r1 = 0;
+        for (int r = b; r < std::min(gh, b + bandRows); ++r)
+            for (int x = 0; x < gw; ++x)
+                if (marks[std::size_t(r) * gw + std::size_t(x)]) {
+                    columns[std::size_t(x)] = all[std::size_t(x)] = 1;
+                    r0 = std::min(r0, r), r1 = std::max(r1, r + 1);
+                }
+        if (r1 <= r0) continue;
+        y0 = std::min(y0, r0), y1 = std::max(y1, r1);
+        if (!bands) continue;
+        // A band joins the one before it where their box together wastes little: every part
+        // is a launch of its own.
+        const Kiln::Box band = boxOf(columns, r0, r1);
+        if (!bands->empty()) {
+            Kiln::Box& last = bands->back();
+            Kiln::Box joined{
+                std::min(last.x0, band.x0), last.y0, std::max(last.x1, band.x1), band.y1};
+            if (joined.width() >= panorama.width) joined.x0 = 0, joined.x1 = panorama.width;
+            const double area =
+                double(last.width()) * last.height() + double(band.width()) * band.height();
+            if (last.y1 == band.y0 && double(joined.width()) * joined.height() <= 1.25 * area) {
+                last = joined;
+                continue;
+            }
+        }
+        bands->push_back(band);
+    }
+    if (y1 <= y0) {
+        if (bands) *bands = {whole};
+        return whole;
+    }
+    return boxOf(all, y0, y1);
+}
+
+std::vector<Kiln::Box> CommonPanoramaRenderer::seenParts(const std::vector<Kiln::Box>& seen,
+                                                         const Kiln::Box& box,
+                                                         int width) {
+    std::vector<Kiln::Box> parts;
+    for (const Kiln::Box& band : seen)
+        for (const int turn : {-width, 0, width}) {
+            const Kiln::Box b =
+                Kiln::Box{band.x0 + turn, band.y0, band.x1 + turn, band.y1}.intersect(box);
+            if (!b.empty()) parts.push_back(b);
+        }
+    return parts;
+}
+
+namespace {
+
+// `image`'s pixels over `box` (inside its box) as an image of their own, or the empty image
+// where its memory cannot be lent so.
+Kiln::Image part(const Kiln::Image& image, const Kiln::Box& box) {
+    const std::ptrdiff_t pixel = std::ptrdiff_t(image.channels() * sizeof(float));
+    Kiln::Image view(Kiln::Tile{Kiln::Info{box, image.channels()},
+                                image.row(box.y0) + (box.x0 - image.box().x0) * pixel,
+                                image.rowBytes()});
+    return view.device() == image.device() ? view : Kiln::Image();
+}
+
+}  // namespace
+
+void CommonPanoramaRenderer::cameraImage(Kiln::Image& rgba,
+                                         int camera,
+                                         int view,
+                                         int frame,
+                                         const IP::Size& panorama,
+                                         const std::vector<Kiln::Box>& seen) {
     const IP::Size size = cameraSize(camera);
-    // The input is read where the host's plane holds it (the plane lent for the call); the
-    // positions go into an image kept between cameras and calls.
+    // The input is read where the host's plane holds it (the plane lent for the call).
     ImagePlane lender;
     const Kiln::Image input = resamplingInput(view,
                                               Kiln::Box{0, 0, size.width, size.height},
                                               {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha},
                                               &lender);
-    Kiln::Image& positions = keptImage(m_positions, rgba.box(), 2, device());
-    cameraPositions(positions, camera, frame, panorama);
-    Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
-                      input,
-                      positions,
-                      rgba,
-                      size.width,
-                      size.height,
-                      false);
+    // The parts of the image within `seen` (by bands of rows, two across the seam) are
+    // projected; the rest is cleared. Where the image's memory cannot be lent as parts, all of
+    // it is projected.
+    const Kiln::Box& box = rgba.box();
+    std::vector<Kiln::Box> parts = seenParts(seen, box, panorama.width);
+    std::vector<Kiln::Image> images;
+    for (const Kiln::Box& b : parts) images.push_back(part(rgba, b));
+    if (std::any_of(images.begin(), images.end(), [](const Kiln::Image& i) { return i.empty(); }))
+        parts = {box}, images = {rgba};
+    else {
+        const std::size_t pixel = 4 * sizeof(float);
+        for (int y = box.y0; y < box.y1; ++y) {
+            int x = box.x0;  // a band's parts are left to right
+            for (const Kiln::Box& b : parts)
+                if (y >= b.y0 && y < b.y1) {
+                    if (b.x0 > x)
+                        std::memset(rgba.row(y) + (x - box.x0) * pixel, 0, (b.x0 - x) * pixel);
+                    x = std::max(x, b.x1);
+                }
+            std::memset(rgba.row(y) + (x - box.x0) * pixel, 0, (box.x1 - x) * pixel);
+        }
+    }
+    const Kiln::Box whole{0, 0, panorama.width, panorama.height};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        // The positions reach a pixel past the part, so that the resampling's footprints see
+        // the neighbours they would in a whole image. They lie in one block of memory, kept
+        // between calls for the largest part.
+        const Kiln::Box b =
+            Kiln::Box{parts[i].x0 - 1, parts[i].y0 - 1, parts[i].x1 + 1, parts[i].y1 + 1}.intersect(
+                whole);
+        const std::size_t floats = 2 * std::size_t(b.width()) * std::size_t(b.height());
+        if (m_positions.empty() || m_positions.device() != device() ||
+            std::size_t(m_positions.box().width()) * 2 < floats)
+            m_positions =
+                Kiln::Image(Kiln::Info{Kiln::Box{0, 0, int((floats + 1) / 2), 1}, 2}, device());
+        Kiln::Image positions(
+            Kiln::Tile{Kiln::Info{b, 2}, m_positions.origin(), std::ptrdiff_t(b.width()) * 2 * 4});
+        if (positions.device() != device()) positions = Kiln::Image(Kiln::Info{b, 2}, device());
+        cameraPositions(positions, camera, frame, panorama);
+        Kernels::resample(Kernels::Filter(m_knobs->resampleType(true)),
+                          input,
+                          positions,
+                          images[i],
+                          size.width,
+                          size.height,
+                          false);
+    }
 }
 
 }  // namespace Research

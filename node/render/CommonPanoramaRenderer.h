@@ -80,13 +80,36 @@ public:
                                  int frame,
                                  const Kiln::ImageProjection::Size& panorama);
     /// Camera `camera` (its host view `view`) projected into the panorama as premultiplied RGBA
-    /// over `rgba`'s box: the input resampled through cameraPositions() with the `resampleType`
-    /// filter, zero where the camera sees nothing.
+    /// over `rgba`'s box (any part of the panorama): the input resampled through
+    /// cameraPositions() with the `resampleType` filter within the boxes `seen`
+    /// (panoramaBox()'s bands: boxes of the panorama that may pass its right edge and wrap
+    /// around there); zero beyond them and where the camera sees nothing.
     void cameraImage(Kiln::Image& rgba,
                      int camera,
                      int view,
                      int frame,
-                     const Kiln::ImageProjection::Size& panorama);
+                     const Kiln::ImageProjection::Size& panorama,
+                     const std::vector<Kiln::Box>& seen);
+
+    /// A box of the panorama holding every pixel where camera `camera` can show: where its
+    /// projection lands in its frame and image circle (a warp only moves positions that do,
+    /// and the resampling shows nothing where a position leaves the frame). Rays through a
+    /// grid of 8 x 8 panorama pixels find it; each seen ray counts for the pixels within two
+    /// grid steps on the sphere of it, which near a pole spans whole rows. A camera across
+    /// the longitude seam gets a box that passes the panorama's right edge (its columns wrap
+    /// around); one no ray sees, the whole panorama. With `bands`, also the same by bands of
+    /// a thirty-second of the panorama's rows (neighbours joined where that wastes little),
+    /// from the first row on, each over its own columns: a camera over a pole spans whole
+    /// rows near it, far fewer elsewhere.
+    Kiln::Box panoramaBox(int camera,
+                          const Kiln::ImageProjection::Size& panorama,
+                          std::vector<Kiln::Box>* bands = nullptr);
+    /// The parts of `box` within the boxes `seen` (as cameraImage() takes them, in a panorama
+    /// `width` pixels wide), band by band and left to right: two where a band wraps around
+    /// and `box` spans the seam.
+    static std::vector<Kiln::Box> seenParts(const std::vector<Kiln::Box>& seen,
+                                            const Kiln::Box& box,
+                                            int width);
 
     /// The rig, and for one camera its camera-model, lens and parallax records.
     virtual const CameraRigDefinition& rig() const = 0;
@@ -112,7 +135,8 @@ protected:
     ComputeContext m_cpu;
 
 private:
-    /// cameraImage's positions, kept between cameras and calls.
+    /// Memory for cameraImage's positions, kept between cameras and calls: the most any camera
+    /// took so far.
     Kiln::Image m_positions;
 };
 

@@ -248,15 +248,23 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         const int camera = m_rig->cameraIndexOfView(view);
         if (camera < 0 || camera >= m_rig->numberOfCameras()) continue;
         if (!m_rig->rig().getCamera(camera).getEnabled()) continue;
-        Kiln::Image& rgba = keptImage(m_cameraImages[camera], box, 4, m_renderer.device());
+        // Each camera is projected where it can show (a fifth of the panorama for a 120-degree
+        // lens) into an image over what the stitcher reads around that; it is transparent
+        // beyond. A camera across the longitude seam takes whole rows of the stitcher, but is
+        // projected over its two parts alone, and one over a pole over whole rows only near it.
+        Kiln::Image* rgba = nullptr;
         try {
-            m_renderer.cameraImage(rgba, camera, view, frame(), size);
+            std::vector<Kiln::Box> bands;
+            const Kiln::Box seen = m_renderer.panoramaBox(camera, size, &bands);
+            rgba = &keptImage(
+                m_cameraImages[camera], stitcher.cameraBox(seen), 4, m_renderer.device());
+            m_renderer.cameraImage(*rgba, camera, view, frame(), size, bands);
         } catch (const MessageException& e) {
             // The camera is left out; the others still make a panorama.
             m_node->progressMessage(std::string("Warning: ") + e.what());
             continue;
         }
-        stitcher.setCameraImage(camera, rgba);
+        stitcher.setCameraImage(camera, *rgba);
         stitcher.setCameraAxis(camera, m_renderer.cameraAxis(camera));
         cameras.push_back(camera);
     }

@@ -95,7 +95,8 @@ private:
     PanoramaCache m_cache;
     /// The panorama's stitcher, kept with its working images between builds.
     Kiln::ImageStitcher::Stitcher m_stitcher;
-    /// Each camera projected into the panorama, by camera index, kept between builds.
+    /// Each camera projected into the panorama over its own box, by camera index, kept between
+    /// builds.
     std::map<int, Kiln::Image> m_cameraImages;
     /// The view projection's output for planes it cannot be written into directly (another
     /// layout or device), kept between renders.

@@ -25,6 +25,10 @@ constexpr float kWeightThreshold = 1e-6f;
 // The analysis images are an eighth of the panorama on each side: feather distances and gains
 // need no finer detail, and the analysis is a few milliseconds per camera.
 constexpr int kAnalysisFactor = 8;
+// How far beyond a level's box the pyramid's reduce reads its finer level, and beyond a pixel
+// the align kernel's Cubic taps read the camera.
+constexpr int kReduceReach = 4;
+constexpr int kAlignReach = 3;
 
 std::string cameraName(int index) {
     return "camera " + std::to_string(index + 1) + " (cam" + std::to_string(index + 1) + ")";
@@ -38,7 +42,154 @@ Image allocate(const Box& box, int channels, const Compute::DevicePtr& device, b
     return Image(info, device, {}, clear ? Image::kClearOnAllocate : 0u);
 }
 
+Box grown(const Box& b, int dx, int dy) { return {b.x0 - dx, b.y0 - dy, b.x1 + dx, b.y1 + dy}; }
+
+// The source pixels the resize kernel reads to fill `destination` (pixels of the grid whose
+// rectangle is `to`) from the rectangle `from`: exactly the covered pixels where it takes
+// whole-pixel box averages, else one more on every side for the bilinear taps.
+Box resizeReads(const Bounds& from, const Box& destination, const Bounds& to) {
+    const float sx = (from.right - from.left) / (to.right - to.left);
+    const float sy = (from.top - from.bottom) / (to.top - to.bottom);
+    const float left = from.left + (float(destination.x0) - to.left) * sx;
+    const float right = from.left + (float(destination.x1) - to.left) * sx;
+    const float bottom = from.bottom + (float(destination.y0) - to.bottom) * sy;
+    const float top = from.bottom + (float(destination.y1) - to.bottom) * sy;
+    auto whole = [](float v) { return std::abs(v - std::round(v)) < 1e-4f; };
+    if (whole(sx) && whole(sy) && sx >= 1 && sy >= 1 && whole(from.left) && whole(from.bottom) &&
+        whole(to.left) && whole(to.bottom))
+        return {int(std::lround(left)),
+                int(std::lround(bottom)),
+                int(std::lround(right)),
+                int(std::lround(top))};
+    return {int(std::floor(left)) - 1,
+            int(std::floor(bottom)) - 1,
+            int(std::ceil(right)) + 1,
+            int(std::ceil(top)) + 1};
+}
+
+// Whether a camera image over `image` answers every read over `reads` as an image over the
+// whole `panorama`, transparent beyond `image`, would: the kernels wrap columns around an
+// image's box and clamp (or zero) rows beyond it, which agrees where the image spans the
+// panorama's width or holds the read columns, and reaches the panorama's edge wherever the
+// reads pass its rows.
+bool holds(const Box& image, const Box& reads, const Box& panorama) {
+    const bool columns = (image.x0 == panorama.x0 && image.x1 == panorama.x1) ||
+                         (reads.x0 >= image.x0 && reads.x1 <= image.x1);
+    return columns && (reads.y0 >= image.y0 || image.y0 == panorama.y0) &&
+           (reads.y1 <= image.y1 || image.y1 == panorama.y1);
+}
+
+// `image` itself where it holds `reads`, else a copy over the part of the panorama they need
+// (whole rows where they pass the longitude seam), transparent beyond the image.
+Image readable(const Image& image, const Box& reads, const Box& panorama) {
+    if (holds(image.box(), reads, panorama)) return image;
+    Box over = reads.intersect(panorama);
+    if (reads.x0 < panorama.x0 || reads.x1 > panorama.x1) {
+        over.x0 = panorama.x0;
+        over.x1 = panorama.x1;
+    }
+    Image copy = allocate(over, 4, image.device(), true);
+    copy.copyFrom(image);
+    return copy;
+}
+
+GaussianImagePyramidFactory pyramidFactory(int smallestLevelSize, bool spherical) {
+    GaussianImagePyramidFactory factory;
+    factory.setEnabled(true);
+    factory.setSmallestLevelSize(smallestLevelSize);
+    factory.setSpherical(spherical);
+    return factory;
+}
+
+// The box a camera's (non-spherical) Multi-Band pyramid works over: its footprint grown by
+// the reach of the coarse levels' filters and aligned so that its `levels` levels fall on the
+// panorama's. Empty for an empty footprint.
+Box workBox(const Box& footprint, const Box& panorama, int levels) {
+    if (footprint.empty()) return {};
+    const int align = 1 << (levels - 1);
+    const int reach = std::min(64, 4 * align);
+    Box b = footprint;
+    if (b.width() < panorama.width()) {
+        b.x0 -= reach;
+        b.x1 += reach;
+    }
+    b.y0 -= reach;
+    b.y1 += reach;
+    auto down = [&](int v, int origin) { return origin + (v - origin) / align * align; };
+    auto up = [&](int v, int origin) { return origin + (v - origin + align - 1) / align * align; };
+    b.x0 = down(std::max(b.x0, panorama.x0), panorama.x0);
+    b.y0 = down(std::max(b.y0, panorama.y0), panorama.y0);
+    b.x1 = std::min(up(b.x1, panorama.x0), panorama.x1);
+    b.y1 = std::min(up(b.y1, panorama.y0), panorama.y1);
+    return b;
+}
+
 }  // namespace
+
+Box Stitcher::analysisBox() const {
+    return {0,
+            0,
+            std::max(8, m_outputBox.width() / kAnalysisFactor),
+            std::max(4, m_outputBox.height() / kAnalysisFactor)};
+}
+
+Box Stitcher::analysisCells(const Box& box) const {
+    const Box grid = analysisBox();
+    const long long w = m_outputBox.width(), h = m_outputBox.height();
+    const long long aw = grid.width(), ah = grid.height();
+    const Box cells{int((box.x0 - m_outputBox.x0) * aw / w),
+                    int((box.y0 - m_outputBox.y0) * ah / h),
+                    int(((box.x1 - m_outputBox.x0) * aw + w - 1) / w),
+                    int(((box.y1 - m_outputBox.y0) * ah + h - 1) / h)};
+    return cells.intersect(grid);
+}
+
+Box Stitcher::cameraBox(const Box& seen) const {
+    const Box panorama = m_outputBox;
+    Box b = seen;
+    if (b.x0 < panorama.x0 || b.x1 > panorama.x1) {
+        b.x0 = panorama.x0;  // around the longitude seam
+        b.x1 = panorama.x1;
+    }
+    b = b.intersect(panorama);
+    if (b.empty()) return b;
+    // The footprint the build finds: the analysis pixels over what the camera sees.
+    const Bounds whole = Bounds::of(panorama), grid = Bounds::of(analysisBox());
+    b = resizeReads(whole, analysisCells(b), grid).intersect(panorama);
+    Box reads = b;
+    if (m_blendType == BlendType::MultiBand) {
+        const int levels =
+            int(pyramidFactory(m_smallestLevelSize, false).levelBoxes(panorama).size());
+        reads = grown(workBox(b, panorama, levels), kReduceReach, kReduceReach);
+    }
+    if (m_stats.largestShift > 0 && m_vectorFieldBox.height() >= 2) {
+        // The aligned area and the field's reach from it, as far as the last build moved (in
+        // steps of 4 cells, so that the box stays put from frame to frame).
+        const float shift = 4.0f * std::ceil(m_stats.largestShift / 4.0f);
+        const float cellsX = float(panorama.width()) / float(m_vectorFieldBox.width());
+        const float cellsY = float(panorama.height()) / float(m_vectorFieldBox.height());
+        const int rx = 2 * (int(std::ceil(shift * cellsX)) + 2) + kAlignReach;
+        const int ry = 2 * (int(std::ceil(shift * cellsY)) + 2) + kAlignReach;
+        reads = Box{std::min(reads.x0, b.x0 - rx),
+                    std::min(reads.y0, b.y0 - ry),
+                    std::max(reads.x1, b.x1 + rx),
+                    std::max(reads.y1, b.y1 + ry)};
+    }
+    // Whole analysis pixels (and their taps), so that the analysis reads the image in place.
+    Box box = resizeReads(whole, analysisCells(reads.intersect(panorama)), grid);
+    box.y0 = std::max(box.y0, panorama.y0);
+    box.y1 = std::min(box.y1, panorama.y1);
+    if (reads.x0 < panorama.x0 || reads.x1 > panorama.x1 || box.x0 < panorama.x0 ||
+        box.x1 > panorama.x1) {
+        box.x0 = panorama.x0;
+        box.x1 = panorama.x1;
+    }
+    // An even origin against the panorama's, so that its pyramid pairs pixels as the
+    // panorama's does.
+    box.x0 -= (box.x0 - panorama.x0) & 1;
+    box.y0 -= (box.y0 - panorama.y0) & 1;
+    return box;
+}
 
 Box Stitcher::seenBox(const HostImage& analysis) const {
     const HostImage& a = analysis;
@@ -191,9 +342,8 @@ void Stitcher::build() {
 
 void Stitcher::prepare() {
     m_work.clear();
-    const int aw = std::max(8, m_outputBox.width() / kAnalysisFactor);
-    const int ah = std::max(4, m_outputBox.height() / kAnalysisFactor);
-    m_analysisBox = {0, 0, aw, ah};
+    m_analysisBox = analysisBox();
+    const Bounds whole = Bounds::of(m_outputBox), grid = Bounds::of(m_analysisBox);
     Compute::DevicePtr device;
     for (int index : m_cameras) {
         const auto found = m_images.find(index);
@@ -202,12 +352,15 @@ void Stitcher::prepare() {
         const Image& image = found->second;
         if (image.channels() != 4 || image.type() != Pixel::ComponentType::Float)
             throw StitchError("Stitcher: " + cameraName(index) + " is not a 4-channel float image");
-        if (image.box() != m_outputBox)
-            throw StitchError("Stitcher: " + cameraName(index) + " covers " +
-                              std::to_string(image.box().width()) + " x " +
-                              std::to_string(image.box().height()) + " pixels, the panorama " +
-                              std::to_string(m_outputBox.width()) + " x " +
-                              std::to_string(m_outputBox.height()));
+        const Box& b = image.box();
+        if (b.empty() || b.intersect(m_outputBox) != b)
+            throw StitchError(
+                "Stitcher: " + cameraName(index) + " covers " + std::to_string(b.width()) + " x " +
+                std::to_string(b.height()) + " pixels from (" + std::to_string(b.x0) + ", " +
+                std::to_string(b.y0) + "), not inside the panorama's " +
+                std::to_string(m_outputBox.width()) + " x " + std::to_string(m_outputBox.height()) +
+                " from (" + std::to_string(m_outputBox.x0) + ", " + std::to_string(m_outputBox.y0) +
+                ")");
         if (!device) device = image.device();
         if (image.device() != device)
             throw StitchError("Stitcher: " + cameraName(index) +
@@ -215,12 +368,23 @@ void Stitcher::prepare() {
         Camera c;
         c.index = index;
         c.image = image;
-        Image small = workImage(m_analysisBox, 4, device, false);
-        resizeBounds(image, Bounds::of(m_outputBox), small, Bounds::of(m_analysisBox), true);
-        c.analysis = download(small);
+        // Only the analysis pixels over the image are shrunk; the others stay transparent.
+        const Box cells = analysisCells(b);
+        Image small = workImage(cells, 4, device, false);
+        resizeBounds(readable(image, resizeReads(whole, cells, grid), m_outputBox),
+                     whole,
+                     small,
+                     grid,
+                     true);
+        c.analysis = HostImage(m_analysisBox.width(), m_analysisBox.height(), 4, 0.0f);
+        const HostImage part = download(small);
+        for (int y = 0; y < part.height; ++y)
+            std::copy_n(part.pixels.data() + std::size_t(y) * part.width * 4,
+                        std::size_t(part.width) * 4,
+                        &c.analysis.at(cells.x0, cells.y0 + y));
         releaseBuffers();
         c.feather = upload(featherDistance(c.analysis, 3, 0.5f), m_analysisBox, device);
-        c.footprint = seenBox(c.analysis);
+        c.footprint = seenBox(c.analysis).intersect(b);
         if (const auto axis = m_axes.find(index); axis != m_axes.end()) c.axis = axis->second;
         m_work.push_back(std::move(c));
     }
@@ -249,7 +413,12 @@ void Stitcher::computeVectorField() {
                               m_outputBox.x0 + float(cells.x1) / cellsX,
                               m_outputBox.y0 + float(cells.y0) / cellsY,
                               m_outputBox.y0 + float(cells.y1) / cellsY};
-            resizeBounds(c.image, from, small, Bounds::of(cells), true);
+            resizeBounds(
+                readable(c.image, resizeReads(from, cells, Bounds::of(cells)), m_outputBox),
+                from,
+                small,
+                Bounds::of(cells),
+                true);
             // The flow compares the cameras as they will be blended: gains (inside the field)
             // and falloff (here, per cell), so the rims' vignetting reads as no disagreement.
             removeVignetting(small, m_vectorFieldBox, c.axis, c.vignetting);
@@ -305,7 +474,9 @@ void Stitcher::computeVectorField() {
         }
         area = area.intersect(m_outputBox);
         Image aligned = allocate(area, 4, device, false);
-        align(c.image, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
+        const Image source =
+            readable(c.image, grown(area, reachX + kAlignReach, reachY + kAlignReach), m_outputBox);
+        align(source, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
         c.image = aligned;
     }
 }
@@ -351,15 +522,11 @@ void Stitcher::blendAlpha(Image& label) {
 
 void Stitcher::blendMultiBand(Image& label) {
     const Compute::DevicePtr device = m_work[0].image.device();
-    GaussianImagePyramidFactory factory;
-    factory.setEnabled(true);
-    factory.setSmallestLevelSize(m_smallestLevelSize);
     const bool spherical = m_blendType == BlendType::SphericalMultiBand;
-    factory.setSpherical(spherical);
+    const GaussianImagePyramidFactory factory = pyramidFactory(m_smallestLevelSize, spherical);
     // A camera that sees around a pole is filtered as a sphere even in the planar blend (see
     // `round` below); these filters are its.
-    GaussianImagePyramidFactory sphere = factory;
-    sphere.setSpherical(true);
+    const GaussianImagePyramidFactory sphere = pyramidFactory(m_smallestLevelSize, true);
     const std::vector<Box> levels = factory.levelBoxes(m_outputBox);
     const int count = int(levels.size());
 
@@ -388,29 +555,11 @@ void Stitcher::blendMultiBand(Image& label) {
         return pyramid;
     };
 
-    // Each camera works over its footprint only, grown by the reach of the coarse levels'
-    // filters and aligned so that its levels fall on the panorama's. Spherical pyramids and
-    // footprints that wrap around use the whole panorama.
-    const int align = 1 << (count - 1);
-    const int reach = std::min(64, 4 * align);
+    // Each camera works over its footprint only (workBox); spherical pyramids over the whole
+    // panorama.
     auto footprint = [&](const Camera& c) {
         if (spherical || c.footprint.empty()) return spherical ? m_outputBox : Box{};
-        Box b = c.footprint;
-        if (b.width() < m_outputBox.width()) {
-            b.x0 -= reach;
-            b.x1 += reach;
-        }
-        b.y0 -= reach;
-        b.y1 += reach;
-        auto down = [&](int v, int origin) { return origin + (v - origin) / align * align; };
-        auto up = [&](int v, int origin) {
-            return origin + (v - origin + align - 1) / align * align;
-        };
-        b.x0 = down(std::max(b.x0, m_outputBox.x0), m_outputBox.x0);
-        b.y0 = down(std::max(b.y0, m_outputBox.y0), m_outputBox.y0);
-        b.x1 = std::min(up(b.x1, m_outputBox.x0), m_outputBox.x1);
-        b.y1 = std::min(up(b.y1, m_outputBox.y0), m_outputBox.y1);
-        return b;
+        return workBox(c.footprint, m_outputBox, count);
     };
 
     // First pass over the cameras: the seam labels, and with them level 1 of each camera's

@@ -25,9 +25,11 @@ enum class BlendType { Alpha = 0, MultiBand = 1, SphericalMultiBand = 2 };
 
 /// Merges cameras already projected into the equirectangular panorama into one panorama.
 ///
-/// Inputs: each camera of the camera list as premultiplied float RGBA over the output box
-/// (colour times alpha; alpha is the part of the pixel the camera sees, 0 outside its frame or
-/// fisheye circle), on one device; optionally the linked camera pairs. A fresh stitcher is
+/// Inputs: each camera of the camera list as premultiplied float RGBA over a box inside the
+/// output box (colour times alpha; alpha is the part of the pixel the camera sees, 0 outside
+/// its frame or fisheye circle; the camera is transparent outside its box), on one device;
+/// optionally the linked camera pairs. A camera seen over a small part of the panorama is
+/// best given over cameraBox() of that part. A fresh stitcher is
 /// configured by its setters and run by build(); the panorama path keeps one between builds.
 ///
 /// Build: (1) every camera is checked and shrunk to the analysis size (a quarter of the
@@ -91,9 +93,19 @@ public:
     /// The vector-field box of a vector detail: (0, 0, w, h) as setVectorDetail says.
     static Box vectorFieldBoxFor(float detail);
 
+    /// The box to give the image of a camera that shows nothing outside `seen` (panorama
+    /// pixels; one passing the left or right edge wraps around, and takes whole rows), for the
+    /// current output box and settings: `seen` grown by what a build reads around the camera's
+    /// footprint (the Multi-Band work box; the vector field's reach as far as the last build's
+    /// field moved), in whole analysis pixels, rows beyond the panorama cut and whole rows
+    /// where it passes the longitude seam, from an even origin. Over it the build reads the
+    /// image in place and makes the same bits as from a full-size image; an image over less
+    /// is read through copies of parts of it, the same up to rounding.
+    Box cameraBox(const Box& seen) const;
+
     /// Runs the build. Throws StitchError naming the camera whose image is missing, not
-    /// 4-channel float, not over the output box or on another device, or when the camera list
-    /// or the output box is empty; kernel failures throw KernelError.
+    /// 4-channel float, empty or reaching outside the output box, or on another device, or when
+    /// the camera list or the output box is empty; kernel failures throw KernelError.
     void build();
 
     /// After build(): the panorama.
@@ -108,8 +120,8 @@ public:
     /// empty when no field was computed.
     Image vectorField(int camera) const;
     /// After build(): a camera's image as blended (after the vector field and the vignetting
-    /// correction; the gains are applied while blending). Aligned by a field,
-    /// its box is the part of the panorama the camera can show (transparent beyond it). The
+    /// correction; the gains are applied while blending), over the box of its image, aligned
+    /// by a field over the part of the panorama the camera can show (transparent beyond it). The
     /// blend divides the falloff out as it reads each camera: a camera with a falloff is
     /// corrected here, into a new image over its footprint, on every call.
     Image alignedCamera(int camera) const;
@@ -147,6 +159,10 @@ private:
     /// Drops kept images the build just finished did not use (sizes that changed).
     void trimBuffers();
 
+    /// The analysis images' box: an eighth of the output box a side.
+    Box analysisBox() const;
+    /// The analysis pixels whose areas meet `box` (panorama pixels).
+    Box analysisCells(const Box& box) const;
     void prepare();
     void computeVectorField();
     /// Feather (analysis) pixels per panorama pixel, in x and y.

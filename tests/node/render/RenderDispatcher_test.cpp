@@ -3,6 +3,7 @@
 // input through the same grid, and the panorama cache.
 #include "render/RenderDispatcher.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -10,8 +11,11 @@
 #include "../TestRigSource.h"
 #include "analysis/GridMapKnob.h"
 #include "analysis/WarpInverse.h"
+#include "kiln/AutoContextThreadBinder.h"
+#include "kiln/KilnLibrary.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
+#include "render/kernels/PositionImage.h"
 #include "render/projection/PositionImageCache.h"
 
 using namespace PX::Image;
@@ -258,5 +262,56 @@ TEST_F(CameraViewPath, LatlongProjectionMatchesTheRigLibraryThroughTheSameGrid) 
                 ++seen;
             }
         EXPECT_GT(seen, 10) << mode;
+    }
+}
+
+TEST(PanoramaBox, HoldsEveryPixelWhereACameraShowsOverAPoleAndAcrossTheSeam) {
+    // A camera pitched by 75 degrees (over a pole), one looking back (across the longitude
+    // seam) and one to the side: their boxes and bands against every pixel of their full-size
+    // positions.
+    NodeTests::NodeFixture<NodeTests::TestRigSource> f(
+        {"main", "cam1", "cam2", "cam3"}, "TestRigSource", [](NodeTests::TestRigSource& s) {
+            s.setRig(3);
+            MetaDataHandler handler;
+            handler.updateMetaDataBundle(s.bundle);
+            CameraRigDefinition rig = handler.getRig();
+            const double pitch[] = {75, 0, 0}, yaw[] = {0, 180, 90};
+            for (int c = 0; c < 3; ++c) {
+                rig.getCamera(c).setFocalLength(20.0);
+                rig.getCamera(c).setRotation(Eigen::Vector3d(pitch[c], yaw[c], 0));
+            }
+            handler.setRig(rig);
+            s.bundle = handler.getMetaDataBundle();
+        });
+    ASSERT_TRUE(f.render("main", Mask_RGBA).hasBuffer()) << f.op()->errorMessage();
+    WarpRenderer& renderer = f.op()->renderDispatcher().renderer();
+    const auto cpu = Kiln::KilnLibrary::GetCurrentCPUContext();
+    renderer.setDevices(cpu, cpu);
+    Kiln::AutoContextThreadBinder binder(cpu);
+    const int w = 512, h = 256;
+    for (int c = 0; c < 3; ++c) {
+        std::vector<Kiln::Box> bands;
+        const Kiln::Box box = renderer.panoramaBox(c, {w, h}, &bands);
+        const auto inside = [&](const Kiln::Box& b, int x, int y) {
+            return y >= b.y0 && y < b.y1 &&
+                   ((x >= b.x0 && x < b.x1) || (x + w >= b.x0 && x + w < b.x1));
+        };
+        Kiln::Image positions(Kiln::Info{Kiln::Box{0, 0, w, h}, 2}, nullptr);
+        renderer.cameraPositions(positions, c, 1, {w, h});
+        int shown = 0, outside = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (Kernels::isSample(reinterpret_cast<const float*>(positions.row(y))[2 * x])) {
+                    ++shown;
+                    outside += !inside(box, x, y) ||
+                               std::none_of(bands.begin(), bands.end(), [&](const Kiln::Box& b) {
+                                   return inside(b, x, y);
+                               });
+                }
+        EXPECT_GT(shown, 0) << c;
+        EXPECT_EQ(outside, 0) << "camera " << c;
+        // Whole rows up to the pole; around the seam, a box passing the right edge.
+        EXPECT_EQ(box.x0 == 0 && box.x1 == w && (box.y0 == 0 || box.y1 == h), c == 0) << c;
+        EXPECT_EQ(box.x1 > w, c == 1) << c;
     }
 }

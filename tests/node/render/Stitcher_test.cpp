@@ -89,17 +89,19 @@ struct Result {
     Stitcher stitcher;
 };
 
+/// Over `output`, or the first image's box when it is empty.
 void run(Stitcher& s,
          const std::vector<Image>& images,
          BlendType type,
          bool expand,
-         int smallestLevel = 4) {
+         int smallestLevel = 4,
+         const Box& output = {}) {
     std::vector<int> list;
     for (std::size_t i = 0; i < images.size(); ++i) {
         list.push_back(int(i));
         s.setCameraImage(int(i), images[i]);
     }
-    s.setOutputBox(images[0].box());
+    s.setOutputBox(output.empty() ? images[0].box() : output);
     s.setBlendType(type);
     s.setSmallestLevelSize(smallestLevel);
     s.setExpand(expand);
@@ -276,11 +278,17 @@ TEST(Stitcher, UnseenCamerasContributeNothingAndBadCamerasAreNamed) {
         EXPECT_NE(std::string(e.what()).find("camera 3 (cam3)"), std::string::npos) << e.what();
     }
     EXPECT_TRUE(missing.seamLabels().empty());
+    // An image may cover part of the panorama, never reach outside it.
     Stitcher wrongBox;
-    wrongBox.setOutputBox({0, 0, 192, 96});
+    wrongBox.setOutputBox({0, 8, 96, 48});
     wrongBox.setCameraImage(0, cams[0]);
     wrongBox.setCameraList({0});
-    EXPECT_THROW(wrongBox.build(), StitchError);
+    try {
+        wrongBox.build();
+        FAIL() << "an image reaching outside the panorama was stitched";
+    } catch (const StitchError& e) {
+        EXPECT_NE(std::string(e.what()).find("camera 1 (cam1)"), std::string::npos) << e.what();
+    }
 }
 
 TEST(Stitcher, VectorFieldRecoversAKnownShiftAndIsZeroWithoutOverlap) {
@@ -871,4 +879,55 @@ TEST(Stitcher, BackToBackLensesBlendAsSmoothlyAtThePolesAsAtTheEquator) {
         EXPECT_GT(equator, 0.0f);
         for (int y : {3, 252}) EXPECT_LT(step(y), 2 * equator) << int(type) << " row " << y;
     }
+}
+
+TEST(Stitcher, CamerasOverPartOfThePanoramaStitchAsOverTheWholeOfIt) {
+    // A camera across the longitude seam, one over the top pole and one in between (showing
+    // the scene shifted, for the vector field), each given over the whole panorama, over
+    // cameraBox() of what it sees (read in place: the same bits), and cut to exactly that
+    // (parts copied first: the same up to rounding).
+    const Box box{0, 0, 256, 128};
+    const Texture t(9);
+    const Colour a = grey(t), b = grey([&](float x, float y) { return t(x - 1.5f, y + 0.75f); });
+    const std::vector<Box> seen = {{0, 20, 256, 100}, {0, 80, 256, 128}, {40, 10, 150, 110}};
+    const std::vector<Image> whole = {
+        camera(
+            box, [](int x, int y) { return (x < 60 || x >= 200) && y >= 20 && y < 100; }, a),
+        camera(
+            box, [](int, int y) { return y >= 80; }, a),
+        camera(
+            box, [](int x, int y) { return std::hypot(x - 95, y - 60) < 50; }, b)};
+    const auto cut = [&](int c, const Box& part) {
+        Image image(Info{part, 4}, nullptr);
+        image.copyFrom(whole[size_t(c)]);
+        return image;
+    };
+    for (const BlendType type : kTypes)
+        for (const bool linked : {false, true}) {
+            if (linked && type != BlendType::MultiBand) continue;
+            Stitcher full, boxed, tight;
+            for (Stitcher* s : {&full, &boxed, &tight}) {
+                s->setVectorDetail(0.125f);
+                if (linked) s->setLinks({{0, 2}, {1, 2}});
+            }
+            run(full, whole, type, true);
+            std::vector<Image> boxes, cuts;
+            for (int c = 0; c < 3; ++c) {
+                boxes.push_back(cut(c, full.cameraBox(seen[size_t(c)])));
+                cuts.push_back(cut(c, seen[size_t(c)]));
+            }
+            run(boxed, boxes, type, true, 4, box);
+            run(tight, cuts, type, true, 4, box);
+            float worst = 0;
+            for (int y = box.y0; y < box.y1; ++y) {
+                EXPECT_TRUE(sameRow(boxed.panorama(), full.panorama(), y)) << int(type) << linked;
+                for (int x = box.x0; x < box.x1; ++x)
+                    for (int c = 0; c < 4; ++c)
+                        worst = std::max(
+                            worst,
+                            std::abs(px(tight.panorama(), x, y)[c] - px(full.panorama(), x, y)[c]));
+            }
+            EXPECT_LT(worst, 1e-5f) << int(type) << linked;
+            EXPECT_EQ(full.vectorFieldStats().largestShift > 0.5f, linked);
+        }
 }
