@@ -880,6 +880,8 @@ constexpr int kScreenOffsets[kScreenSide] = {-5, -3, 0, 3, 5};
 static_assert(kDescriptorRadius == 5, "the screening offsets span the descriptor");
 // A position is described in full when its screening correlation comes this near the bar.
 constexpr float kScreenMargin = 0.15f;
+// Pixels between screened positions along the depth curve.
+constexpr double kScanStep = 2.0;
 
 /// True when the reference feature's patch correlates with camera `c` at `position` clearly
 /// better (the ratio test) than anywhere else along the depth curve of the reference ray in
@@ -951,7 +953,7 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
     const int width = image.width(), height = image.height();
     const float minSquares = float(kMinDeviation * kMinDeviation) * kScreenLength;
     // True when the patch at q (in `axes`) correlates at least `bar` with the reference.
-    const auto rival = [&](const Eigen::Vector2d& q) {
+    const auto rival = [&](const Eigen::Vector2d& q, const Eigen::Vector2d& along) {
         // Library position (x, y) is OpenCV's (x - 0.5, height - 0.5 - y).
         const float u = float(q.x()) - 0.5f, v = float(height) - 0.5f - float(q.y());
         if (!(u - reach >= 0.0f && v - reach >= 0.0f && u + reach + 1.0f < float(width) &&
@@ -974,9 +976,17 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
         const float deviation2 = sum2 - sum * sum / kScreenLength;
         if (!(deviation2 > minSquares) || product < (bar - kScreenMargin) * std::sqrt(deviation2))
             return false;
-        return detail::describePatch(
-                   image, q, axes, kDescriptorRadius, kMinDeviation, patch.data()) &&
-               correlation(descriptor, patch.data()) >= bar;
+        // The screen looks every kScanStep pixels: the whole patch also a pixel to either side.
+        for (int side = -1; side <= 1; ++side)
+            if (detail::describePatch(image,
+                                      q + double(side) * along,
+                                      axes,
+                                      kDescriptorRadius,
+                                      kMinDeviation,
+                                      patch.data()) &&
+                correlation(descriptor, patch.data()) >= bar)
+                return true;
+        return false;
     };
     // The straight pieces of the depth curve (as the candidates' band has it) from the nearest
     // depth to infinity, in steps of about a pixel, with the patch axes of each piece's start.
@@ -996,10 +1006,13 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
         if (startValid && endValid &&
             detail::tangentAxes(to, (pointAt(s0) - to.centre()).normalized(), setup.step, &axes)) {
             setAxes();
-            const int steps = std::max(1, int(std::ceil((end - start).norm())));
+            const double length = (end - start).norm();
+            const int steps = std::max(1, int(std::ceil(length / kScanStep)));
+            const Eigen::Vector2d along =
+                length > 0.0 ? Eigen::Vector2d((end - start) / length) : Eigen::Vector2d::Zero();
             for (int t = 0; t < steps; ++t) {
                 const Eigen::Vector2d q = start + (end - start) * (double(t) / steps);
-                if ((q - position).norm() > exclusion && rival(q)) return false;
+                if ((q - position).norm() > exclusion && rival(q, along)) return false;
             }
         }
         start = end;
