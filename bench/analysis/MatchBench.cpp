@@ -7,7 +7,7 @@
 //   build/bin/match_bench [--footage DIR | --realistic] [--frame F] [--seed S] [--compare]
 //                         [--no-correction] [--ext EXT] [--band DEG] [--wide-band DEG]
 //                         [--wide-features N] [--min-correlation R] [--max-shift PX]
-//                         [--refined-rig OUT]
+//                         [--refined-rig OUT] [--false-matches DIR]
 //                         [benchmark flags]
 //
 // DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); the
@@ -22,7 +22,12 @@
 // After the matching figures, Refine Rig runs on the key's matches (rotations only, then with
 // focal lengths and centres) and its cameras are compared with the true rig; --refined-rig
 // writes the second as a rig sidecar file (convergence 5 m, as make_rig's), for a Warp through
-// vireo with the refined rig.
+// vireo with the refined rig. --false-matches writes DIR/false.csv, one line per observation
+// pair of each match the truth judges false (positions, true depth and surface at both ends,
+// the matched point's depth along both rays, where the true point of each end lands in the
+// other camera: distance, its part along the depth curve, whether that camera sees it; the
+// depth step within 2 px), and DIR/NNNN.png: both images and their true depths around the
+// first 60, the true partner ringed.
 #include <benchmark/benchmark.h>
 
 #include <OpenImageIO/imageio.h>
