@@ -885,7 +885,7 @@ constexpr double kScanStep = 2.0;
 
 /// True when the reference feature's patch correlates with camera `c` at `position` clearly
 /// better (the ratio test) than anywhere else along the depth curve of the reference ray in
-/// `c`, looked at about every pixel, and not only better than the features detected there. A
+/// `c`, looked at every kScanStep pixels, and not only better than the features detected there. A
 /// feature on repeated texture (dots, stripes) whose true partner was not detected, or was
 /// detected a few pixels off (a corner on the rim of a disc), otherwise pairs with a
 /// look-alike at the wrong depth on its curve: such a match passes every other test and
@@ -907,15 +907,16 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
     const Eigen::Vector3d& origin = setup.rays[size_t(reference.first)].centre();
     const double exclusion = setup.bands[size_t(c)];
 
+    // The observation's own correlation: the descriptor's there or, better where the lens model's
+    // local map is off, the aligned patches'. A rival matters from `bar` on.
     std::vector<float> patch(kDescriptorLength);
     Eigen::Vector3d direction;
     Eigen::Matrix2d axes;
-    if (!to.ray(position, &direction) || !detail::tangentAxes(to, direction, setup.step, &axes) ||
-        !detail::describePatch(
+    float own = float(aligned);
+    if (to.ray(position, &direction) && detail::tangentAxes(to, direction, setup.step, &axes) &&
+        detail::describePatch(
             image, position, axes, kDescriptorRadius, kMinDeviation, patch.data()))
-        return false;
-    // A rival matters from this correlation on.
-    const float own = std::max(correlation(descriptor, patch.data()), float(aligned));
+        own = std::max(own, correlation(descriptor, patch.data()));
     const float bar = 1.0f - (1.0f - own) / float(options.ratio);
     // The screening subset of the reference, zero-mean and of unit length.
     float screen[kScreenLength], mean = 0.0f, squares = 0.0f;
@@ -989,7 +990,7 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
         return false;
     };
     // The straight pieces of the depth curve (as the candidates' band has it) from the nearest
-    // depth to infinity, in steps of about a pixel, with the patch axes of each piece's start.
+    // depth to infinity, every kScanStep pixels, with the patch axes of each piece's start.
     const auto pointAt = [&](double inverseDepth) {
         const double depth =
             inverseDepth > 1.0 / detail::kFarDepth ? 1.0 / inverseDepth : detail::kFarDepth;
