@@ -7,7 +7,7 @@
 //   build/bin/match_bench [--footage DIR | --realistic] [--frame F] [--seed S] [--compare]
 //                         [--no-correction] [--ext EXT] [--band DEG] [--wide-band DEG]
 //                         [--wide-features N] [--min-correlation R] [--max-shift PX]
-//                         [--refined-rig OUT]
+//                         [--refined-rig OUT] [--false-matches DIR]
 //                         [benchmark flags]
 //
 // DIR holds make_rig footage (camN.FFFF.exr and rig.json) made with seed S (default 1); the
@@ -22,7 +22,12 @@
 // After the matching figures, Refine Rig runs on the key's matches (rotations only, then with
 // focal lengths and centres) and its cameras are compared with the true rig; --refined-rig
 // writes the second as a rig sidecar file (convergence 5 m, as make_rig's), for a Warp through
-// vireo with the refined rig.
+// vireo with the refined rig. --false-matches writes DIR/false.csv, one line per observation
+// pair of each match the truth judges false (positions, true depth and surface at both ends,
+// the matched point's depth along both rays, where the true point of each end lands in the
+// other camera: distance, its part along the depth curve, whether that camera sees it; the
+// depth step within 2 px), and DIR/NNNN.png: both images and their true depths around the
+// first 60, the true partner ringed.
 #include <benchmark/benchmark.h>
 
 #include <OpenImageIO/imageio.h>
@@ -45,6 +50,7 @@
 #include "RigGenerator.h"
 #include "Scene.h"
 #include "SyntheticRig.h"
+#include "ViewRenderer.h"
 #include "constraints/TriangulationLeastSquaresFunction.h"
 #include "vellacam/MetaDataHandler.h"
 #include "vellacam/RefineRig.h"
@@ -53,6 +59,7 @@
 #include "vellacam/TriangulateFeatures.h"
 
 using namespace Korvane::Research;
+using Korvane::MakeRig::Hit;
 using Korvane::MakeRig::MatchTruth;
 using Korvane::MakeRig::Scene;
 
@@ -108,6 +115,209 @@ double g_band = 0.0;
 double g_minCorrelation = 0.0;
 double g_maxShift = 0.0;
 std::string g_refinedRig;
+std::string g_falseDir;
+
+/// What the truth sees at one image position: the first surface along its ray.
+struct Sight {
+    bool ok = false;
+    Eigen::Vector3d ray = Eigen::Vector3d::Zero();
+    Hit hit;
+    double edge = 1.0;  ///< farthest over nearest true depth within 2 px
+};
+
+Sight sight(const Scene& scene, const SphericalTransform& camera, const Eigen::Vector2d& p) {
+    Sight s;
+    const Eigen::Vector3d& centre = camera.getCamera().getPosition();
+    s.ok = Korvane::MakeRig::ViewRenderer::pixelRay(camera, p, &s.ray) &&
+           scene.intersect(centre, s.ray, &s.hit);
+    if (!s.ok) return s;
+    double nearest = s.hit.t, farthest = s.hit.t;
+    for (int k = 0; k < 8; ++k) {
+        const Eigen::Vector2d q =
+            p + 2.0 * Eigen::Vector2d(std::cos(k * M_PI / 4), std::sin(k * M_PI / 4));
+        Eigen::Vector3d ray;
+        Hit hit;
+        if (!Korvane::MakeRig::ViewRenderer::pixelRay(camera, q, &ray) ||
+            !scene.intersect(centre, ray, &hit))
+            continue;
+        nearest = std::min(nearest, hit.t);
+        farthest = std::max(farthest, hit.t);
+    }
+    s.edge = farthest / nearest;
+    return s;
+}
+
+/// Where the true surface point seen by `from` lands in `to`, against `to`'s observation: the
+/// distance in pixels (-1 where it does not project), its part along the depth curve of
+/// `from`'s ray in `to`, and whether `to` sees that point or something nearer along its ray.
+struct Reprojection {
+    double distance = -1.0, along = 0.0;
+    bool visible = false;
+};
+
+Reprojection reproject(const SphericalTransform& from,
+                       const Sight& seen,
+                       const SphericalTransform& to,
+                       const Scene& scene,
+                       const Eigen::Vector2d& observed) {
+    Reprojection r;
+    const Eigen::Vector3d& origin = from.getCamera().getPosition();
+    const Eigen::Vector3d point = origin + seen.hit.t * seen.ray;
+    Eigen::Vector2d image, nearer, farther;
+    if (!to.ProjectFromWorld(point, &image)) return r;
+    r.distance = (image - observed).norm();
+    if (to.ProjectFromWorld(origin + 0.95 * seen.hit.t * seen.ray, &nearer) &&
+        to.ProjectFromWorld(origin + 1.05 * seen.hit.t * seen.ray, &farther) &&
+        (farther - nearer).norm() > 1e-9)
+        r.along = (observed - image).dot((farther - nearer).normalized());
+    const Eigen::Vector3d& centre = to.getCamera().getPosition();
+    Hit hit;
+    r.visible = scene.intersect(centre, (point - centre).normalized(), &hit) &&
+                hit.t > (point - centre).norm() * 0.99;
+    return r;
+}
+
+/// A crop of `radius` px around `p` of `value(i, j)` (pixel column, row from the bottom), 4
+/// times enlarged and stretched to its range, `p` marked by a cross and `other` (when inside)
+/// by a ring.
+template <typename Value>
+void crop(const Value& value,
+          const Eigen::Vector2d& p,
+          const Eigen::Vector2d& other,
+          int radius,
+          float* out,
+          int stride) {
+    std::vector<float> v;
+    const int pi = int(std::floor(p.x())), pj = int(std::floor(p.y()));
+    for (int y = -radius; y < radius; ++y)
+        for (int x = -radius; x < radius; ++x) v.push_back(value(pi + x, pj + y));
+    const auto range = std::minmax_element(v.begin(), v.end());
+    const float low = *range.first, span = std::max(1e-6f, *range.second - low);
+    const int side = 2 * radius;
+    // File rows run from the top, the library's from the bottom.
+    const double cx = 4 * (p.x() - pi + radius), cy = 4 * (side - (p.y() - pj + radius));
+    const double ox = 4 * (other.x() - pi + radius), oy = 4 * (side - (other.y() - pj + radius));
+    for (int y = 0; y < 4 * side; ++y)
+        for (int x = 0; x < 4 * side; ++x) {
+            float g = (v[size_t(side - 1 - y / 4) * side + x / 4] - low) / span;
+            const double dx = x - cx, dy = y - cy, ring = std::hypot(x - ox, y - oy);
+            if ((std::abs(dx) <= 1 && std::abs(dy) > 4 && std::abs(dy) < 12) ||
+                (std::abs(dy) <= 1 && std::abs(dx) > 4 && std::abs(dx) < 12))
+                g = 1.0f;
+            if (std::abs(ring - 8.0) < 1.2) g = 0.0f;
+            out[size_t(y) * stride + x] = g;
+        }
+}
+
+/// Every observation pair of the matches the truth judges false, one CSV line each, and
+/// side-by-side crops of the first ones, in g_falseDir.
+void dumpFalseMatches(const Footage& footage,
+                      const CameraTrack& track,
+                      const Scene& scene,
+                      const MatchTruth& truth) {
+    std::filesystem::create_directories(g_falseDir);
+    std::vector<SphericalTransform> cameras;
+    for (int c = 0; c < footage.truth.getNumberCameras(); ++c)
+        cameras.emplace_back(footage.truth.getCamera(c));
+    FILE* csv = std::fopen((g_falseDir + "/false.csv").c_str(), "w");
+    if (!csv) throw std::runtime_error(g_falseDir + "/false.csv: cannot write");
+    std::fprintf(csv,
+                 "match,camA,xA,yA,camB,xB,yB,depthA,depthB,shapeA,shapeB,pointA,pointB,"
+                 "reprojAB,alongAB,visibleAB,reprojBA,alongBA,visibleBA,edgeA,edgeB,rmse\n");
+    int index = 0, crops = 0;
+    constexpr int kRadius = 40, kSide = 8 * kRadius, kCrops = 60;
+    for (const FeatureTrack& match : track.getTracks()) {
+        if (truth.isTrue(match)) continue;
+        const auto& f = match.getFeatures();
+        for (size_t k = 1; k < f.size(); ++k) {
+            const int a = f[0].first, b = f[k].first;
+            const Eigen::Vector2d pa = f[0].second.getPosition(), pb = f[k].second.getPosition();
+            const Sight sa = sight(scene, cameras[size_t(a)], pa);
+            const Sight sb = sight(scene, cameras[size_t(b)], pb);
+            const Eigen::Vector3d& point = match.getPoint().getPosition();
+            const Reprojection ab =
+                sa.ok ? reproject(cameras[size_t(a)], sa, cameras[size_t(b)], scene, pb)
+                      : Reprojection();
+            const Reprojection ba =
+                sb.ok ? reproject(cameras[size_t(b)], sb, cameras[size_t(a)], scene, pa)
+                      : Reprojection();
+            std::fprintf(csv,
+                         "%d,%d,%.2f,%.2f,%d,%.2f,%.2f,%.3f,%.3f,%d,%d,%.3f,%.3f,%.2f,%.2f,%d,%.2f,"
+                         "%.2f,%d,%.2f,%.2f,%.3f\n",
+                         index,
+                         a + 1,
+                         pa.x(),
+                         pa.y(),
+                         b + 1,
+                         pb.x(),
+                         pb.y(),
+                         sa.hit.t,
+                         sb.hit.t,
+                         sa.hit.shape,
+                         sb.hit.shape,
+                         (point - cameras[size_t(a)].getCamera().getPosition()).dot(sa.ray),
+                         (point - cameras[size_t(b)].getCamera().getPosition()).dot(sb.ray),
+                         ab.distance,
+                         ab.along,
+                         int(ab.visible),
+                         ba.distance,
+                         ba.along,
+                         int(ba.visible),
+                         sa.edge,
+                         sb.edge,
+                         match.getPoint().getRMSE());
+            if (k == 1 && crops < kCrops) {
+                // Top: the images; below: the true depth (log), the true partner ringed.
+                const int stride = 2 * kSide + 4;
+                std::vector<float> pixels(size_t(stride) * (2 * kSide + 4), 0.5f);
+                const Eigen::Vector2d nowhere(-1e9, -1e9);
+                Eigen::Vector2d partner = nowhere;
+                if (sa.ok)
+                    cameras[size_t(b)].ProjectFromWorld(
+                        cameras[size_t(a)].getCamera().getPosition() + sa.hit.t * sa.ray, &partner);
+                for (int side = 0; side < 2; ++side) {
+                    const int c = side ? b : a;
+                    const Eigen::Vector2d p = side ? pb : pa;
+                    const FeatureImage& image = footage.images[size_t(c)];
+                    const auto luminance = [&](int i, int j) {
+                        return i >= 0 && j >= 0 && i < image.width && j < image.height
+                                   ? std::sqrt(
+                                         std::max(0.0f, image.pixels[size_t(j) * image.width + i]))
+                                   : 0.0f;
+                    };
+                    const auto depth = [&](int i, int j) {
+                        const Sight s =
+                            sight(scene, cameras[size_t(c)], Eigen::Vector2d(i + 0.5, j + 0.5));
+                        return s.ok ? float(std::log(s.hit.t)) : 0.0f;
+                    };
+                    float* at = pixels.data() + side * (kSide + 4);
+                    crop(luminance, p, side ? partner : nowhere, kRadius, at, stride);
+                    crop(depth,
+                         p,
+                         side ? partner : nowhere,
+                         kRadius,
+                         at + size_t(kSide + 4) * stride,
+                         stride);
+                }
+                char name[64];
+                std::snprintf(name, sizeof name, "/%04d.png", index);
+                auto out = OIIO::ImageOutput::create(g_falseDir + name);
+                OIIO::ImageSpec spec(stride, 2 * kSide + 4, 1, OIIO::TypeDesc::UINT8);
+                if (out && out->open(g_falseDir + name, spec)) {
+                    out->write_image(OIIO::TypeDesc::FLOAT, pixels.data());
+                    out->close();
+                }
+                ++crops;
+            }
+        }
+        ++index;
+    }
+    std::fclose(csv);
+    std::printf("  %d false matches written to %s/false.csv, crops of %d\n",
+                index,
+                g_falseDir.c_str(),
+                crops);
+}
 
 Footage loadFootage(const std::string& dir, int frame, unsigned long long seed) {
     Footage footage;
@@ -331,6 +541,8 @@ void printQuality(const Footage& footage, Detector detector) {
                 counts.second += isTrue;
             }
     }
+    if (!g_falseDir.empty() && detector == Detector::Fast)
+        dumpFalseMatches(footage, track, scene, truth);
     std::printf("\n%s, frame %d: %zu matches, %.2f %% true, median stored RMSE %.3f\n",
                 name(detector),
                 footage.frame,
@@ -431,6 +643,8 @@ int main(int argc, char** argv) {
             g_minCorrelation = std::atof(argv[++i]);
         else if (arg == "--max-shift" && i + 1 < argc)
             g_maxShift = std::atof(argv[++i]);
+        else if (arg == "--false-matches" && i + 1 < argc)
+            g_falseDir = argv[++i];
         else if (arg == "--refined-rig" && i + 1 < argc)
             g_refinedRig = argv[++i];
         else {

@@ -872,6 +872,156 @@ bool observationsAgree(const MatchSetup& setup, const FeatureTrack& match) {
     return true;
 }
 
+/// A 5 x 5 subset of the descriptor's samples (offsets -5, -3, 0, 3, 5 each way): a patch of
+/// the same extent from a fifth of the samples, to screen positions cheaply.
+constexpr int kScreenSide = 5;
+constexpr int kScreenLength = kScreenSide * kScreenSide;
+constexpr int kScreenOffsets[kScreenSide] = {-5, -3, 0, 3, 5};
+static_assert(kDescriptorRadius == 5, "the screening offsets span the descriptor");
+// A position is described in full when its screening correlation comes this near the bar.
+constexpr float kScreenMargin = 0.15f;
+// Pixels between screened positions along the depth curve.
+constexpr double kScanStep = 2.0;
+
+/// True when the reference feature's patch correlates with camera `c` at `position` clearly
+/// better (the ratio test) than anywhere else along the depth curve of the reference ray in
+/// `c`, looked at every kScanStep pixels, and not only better than the features detected there. A
+/// feature on repeated texture (dots, stripes) whose true partner was not detected, or was
+/// detected a few pixels off (a corner on the rim of a disc), otherwise pairs with a
+/// look-alike at the wrong depth on its curve: such a match passes every other test and
+/// triangulates metres nearer than the surface. Positions within the band of `position` belong
+/// to the match itself. Each position is first screened with a fifth of the patch's samples;
+/// only those that come near the bar get the whole patch.
+bool distinctAlongCurve(const std::vector<CameraState>& cameras,
+                        const MatchSetup& setup,
+                        const TrackFeaturesOptions& options,
+                        const std::pair<int, int>& reference,
+                        int c,
+                        const Eigen::Vector2d& position,
+                        double aligned) {
+    const CameraState& from = cameras[size_t(reference.first)];
+    const Keypoint& keypoint = from.keypoints[size_t(reference.second)];
+    const float* descriptor = from.descriptor(size_t(reference.second));
+    const detail::SampledImage& image = cameras[size_t(c)].smooth;
+    const detail::CameraRays& to = setup.rays[size_t(c)];
+    const Eigen::Vector3d& origin = setup.rays[size_t(reference.first)].centre();
+    const double exclusion = setup.bands[size_t(c)];
+
+    // The observation's own correlation: the descriptor's there or, better where the lens model's
+    // local map is off, the aligned patches'. A rival matters from `bar` on.
+    std::vector<float> patch(kDescriptorLength);
+    Eigen::Vector3d direction;
+    Eigen::Matrix2d axes;
+    float own = float(aligned);
+    if (to.ray(position, &direction) && detail::tangentAxes(to, direction, setup.step, &axes) &&
+        detail::describePatch(
+            image, position, axes, kDescriptorRadius, kMinDeviation, patch.data()))
+        own = std::max(own, correlation(descriptor, patch.data()));
+    const float bar = 1.0f - (1.0f - own) / float(options.ratio);
+    // The screening subset of the reference, zero-mean and of unit length.
+    float screen[kScreenLength], mean = 0.0f, squares = 0.0f;
+    for (int y = 0; y < kScreenSide; ++y)
+        for (int x = 0; x < kScreenSide; ++x) {
+            const int k = y * kScreenSide + x;
+            screen[k] =
+                descriptor[(kScreenOffsets[y] + kDescriptorRadius) * (2 * kDescriptorRadius + 1) +
+                           kScreenOffsets[x] + kDescriptorRadius];
+            mean += screen[k];
+        }
+    mean /= float(kScreenLength);
+    for (float& v : screen) {
+        v -= mean;
+        squares += v * v;
+    }
+    if (!(squares > 0.0f)) return true;
+    for (float& v : screen) v /= std::sqrt(squares);
+
+    // The screening samples' offsets in OpenCV's image axes (x right, y down) for the current
+    // `axes`, and how far the farthest reaches.
+    float offsetX[kScreenLength], offsetY[kScreenLength], reach = 0.0f;
+    const auto setAxes = [&]() {
+        reach = 0.0f;
+        for (int y = 0; y < kScreenSide; ++y)
+            for (int x = 0; x < kScreenSide; ++x) {
+                const Eigen::Vector2d o =
+                    axes * Eigen::Vector2d(kScreenOffsets[x], kScreenOffsets[y]);
+                offsetX[y * kScreenSide + x] = float(o.x());
+                offsetY[y * kScreenSide + x] = -float(o.y());
+                reach = std::max(reach, float(o.cwiseAbs().maxCoeff()));
+            }
+    };
+    const float* pixels = image.data();
+    const int width = image.width(), height = image.height();
+    const float minSquares = float(kMinDeviation * kMinDeviation) * kScreenLength;
+    // True when the patch at q (in `axes`) correlates at least `bar` with the reference.
+    const auto rival = [&](const Eigen::Vector2d& q, const Eigen::Vector2d& along) {
+        // Library position (x, y) is OpenCV's (x - 0.5, height - 0.5 - y).
+        const float u = float(q.x()) - 0.5f, v = float(height) - 0.5f - float(q.y());
+        if (!(u - reach >= 0.0f && v - reach >= 0.0f && u + reach + 1.0f < float(width) &&
+              v + reach + 1.0f < float(height)))
+            return false;
+        // The reference subset is zero-mean, so the sample mean drops out of the product.
+        float sum = 0.0f, sum2 = 0.0f, product = 0.0f;
+        for (int k = 0; k < kScreenLength; ++k) {
+            const float su = u + offsetX[k], sv = v + offsetY[k];
+            const int i = int(su), j = int(sv);
+            const float fa = su - float(i), fb = sv - float(j);
+            const float* row0 = pixels + size_t(j) * size_t(width) + size_t(i);
+            const float* row1 = row0 + width;
+            const float value = (1.0f - fb) * ((1.0f - fa) * row0[0] + fa * row0[1]) +
+                                fb * ((1.0f - fa) * row1[0] + fa * row1[1]);
+            sum += value;
+            sum2 += value * value;
+            product += value * screen[k];
+        }
+        const float deviation2 = sum2 - sum * sum / kScreenLength;
+        if (!(deviation2 > minSquares) || product < (bar - kScreenMargin) * std::sqrt(deviation2))
+            return false;
+        // The screen looks every kScanStep pixels: the whole patch also a pixel to either side.
+        for (int side = -1; side <= 1; ++side)
+            if (detail::describePatch(image,
+                                      q + double(side) * along,
+                                      axes,
+                                      kDescriptorRadius,
+                                      kMinDeviation,
+                                      patch.data()) &&
+                correlation(descriptor, patch.data()) >= bar)
+                return true;
+        return false;
+    };
+    // The straight pieces of the depth curve (as the candidates' band has it) from the nearest
+    // depth to infinity, every kScanStep pixels, with the patch axes of each piece's start.
+    const auto pointAt = [&](double inverseDepth) {
+        const double depth =
+            inverseDepth > 1.0 / detail::kFarDepth ? 1.0 / inverseDepth : detail::kFarDepth;
+        return Eigen::Vector3d(origin + depth * keypoint.direction);
+    };
+    const int pieces = detail::DepthCurve::kSamples - 1;
+    Eigen::Vector2d start;
+    bool startValid = to.project(pointAt(1.0 / setup.minDepth), &start);
+    for (int k = 0; k < pieces; ++k) {
+        const double s0 = (1.0 - double(k) / pieces) / setup.minDepth;
+        const double s1 = (1.0 - double(k + 1) / pieces) / setup.minDepth;
+        Eigen::Vector2d end;
+        const bool endValid = to.project(pointAt(s1), &end);
+        if (startValid && endValid &&
+            detail::tangentAxes(to, (pointAt(s0) - to.centre()).normalized(), setup.step, &axes)) {
+            setAxes();
+            const double length = (end - start).norm();
+            const int steps = std::max(1, int(std::ceil(length / kScanStep)));
+            const Eigen::Vector2d along =
+                length > 0.0 ? Eigen::Vector2d((end - start) / length) : Eigen::Vector2d::Zero();
+            for (int t = 0; t < steps; ++t) {
+                const Eigen::Vector2d q = start + (end - start) * (double(t) / steps);
+                if ((q - position).norm() > exclusion && rival(q, along)) return false;
+            }
+        }
+        start = end;
+        startValid = endValid;
+    }
+    return true;
+}
+
 /// The sixth stage for one chain: each observation aligned to sub-pixel accuracy with the
 /// chain's first, through the local mapping the rig predicts; an observation whose patch does
 /// not correlate or that leaves the band is dropped.
@@ -914,6 +1064,10 @@ FeatureTrack refineChain(const std::vector<CameraState>& cameras,
             detail::DepthCurve(
                 rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, setup.minDepth)
                     .distance(aligned.position) > setup.bands[size_t(c)])
+            continue;
+        if (setup.geometry &&
+            !distinctAlongCurve(
+                cameras, setup, options, chain[0], c, aligned.position, aligned.correlation))
             continue;
         out.getFeatures().emplace_back(c, Feature(aligned.position));
     }
