@@ -446,13 +446,14 @@ inline __attribute__((always_inline)) int stretchedWeights(
 }
 
 /// A block of four-channel taps inside the source: ny rows from `first`, `rowBytes` apart,
-/// weighted by wx across and wy down.
+/// weighted by wx across and wy down, their weights `weightStep` floats apart.
 struct TapBlock {
     const float* first;
     std::ptrdiff_t rowBytes;
     int ny;
     const float* wx;
     const float* wy;
+    int weightStep = 1;
 };
 
 /// The sum of 2 kPairs taps across block b times `scale`, into out[0 .. 4). The taps of a row
@@ -461,7 +462,7 @@ template <int kPairs>
 inline __attribute__((always_inline)) void pairedRows(const TapBlock& b, float scale, float* out) {
     Pixel8 pairs[kPairs];
     for (int t = 0; t < kPairs; ++t) {
-        const float x = b.wx[2 * t], y = b.wx[2 * t + 1];
+        const float x = b.wx[2 * t * b.weightStep], y = b.wx[(2 * t + 1) * b.weightStep];
         const float lanes[8] = {x, x, x, x, y, y, y, y};
         std::memcpy(&pairs[t], lanes, sizeof lanes);
     }
@@ -475,7 +476,7 @@ inline __attribute__((always_inline)) void pairedRows(const TapBlock& b, float s
             std::memcpy(&taps, r + 8 * t, sizeof taps);
             across += pairs[t] * taps;
         }
-        acc += b.wy[j] * across;
+        acc += b.wy[j * b.weightStep] * across;
     }
     const Pixel4 result =
         (Pixel4{acc[0], acc[1], acc[2], acc[3]} + Pixel4{acc[4], acc[5], acc[6], acc[7]}) * scale;

@@ -460,6 +460,115 @@ struct StripRows {
     const float *belowX = nullptr, *belowY = nullptr, *aboveX = nullptr, *aboveY = nullptr;
 };
 
+/// The stretched weights of a run of m <= kStrip widened pixels, computed for all of them
+/// together (each loop runs over the pixels, so that eight of them share a vector), as
+/// stretchedWeights computes one pixel's: w[t][k] is tap t of pixel k, whose first tap is
+/// first[k], and norm[k] the reciprocal of its weights' sum. Every pixel gets the run's largest
+/// count of taps, which is returned (rounded up to even weights): beyond a pixel's own the
+/// kernel is zero. `p` are the
+/// positions along the axis, clamped to [0, frame] first so that far ones make valid indices.
+template <class F>
+inline __attribute__((always_inline)) int runWeights(const float* p,
+                                                     const float* stretch,
+                                                     int m,
+                                                     float frame,
+                                                     int* first,
+                                                     float (*w)[kStrip],
+                                                     float* norm) {
+    constexpr int kMax = kStretchedTaps<F>;
+    float from[kStrip], step[kStrip], sum[kStrip];
+    int most = 1;
+    for (int k = 0; k < m; ++k) {
+        const float u = std::min(frame, std::max(0.0f, p[k])) - 0.5f;
+        const float radius = F::kRadius * stretch[k];
+        const int lo = floorToInt(u - radius) + 1;
+        most = std::max(most, std::min(floorToInt(u + radius) - lo + 1, kMax));
+        step[k] = 1.0f / stretch[k];
+        from[k] = (float(lo) - u) * step[k];
+        first[k] = lo;
+        sum[k] = 0.0f;
+    }
+    // An even count of weights: taps are read in pairs.
+    for (int t = 0; t < (most + 1) / 2 * 2; ++t)
+        for (int k = 0; k < m; ++k) {
+            w[t][k] = F::kernel(from[k] + float(t) * step[k]);
+            sum[k] += w[t][k];
+        }
+    for (int k = 0; k < m; ++k) norm[k] = 1.0f / sum[k];
+    return most;
+}
+
+/// A run of widened four-channel pixels: their weights (runWeights), and which of them read
+/// the run's whole block of taps inside the source (the others go pixel by pixel).
+template <class F>
+struct WidenedRun {
+    static constexpr int kSlots = kStretchedSlots<F>;
+    float wx[kSlots][kStrip], wy[kSlots][kStrip], normX[kStrip], normY[kStrip];
+    int left[kStrip], bottom[kStrip];
+    bool inside[kStrip];
+    int pairs, rows;  // the run's taps: pairs across (an odd count reads one more), rows down
+
+    inline __attribute__((always_inline)) void weigh(const SourceView& s,
+                                                     const float* px,
+                                                     const float* py,
+                                                     const float* sx,
+                                                     const float* sy,
+                                                     int m) {
+        pairs = (runWeights<F>(px, sx, m, s.frameWidth, left, wx, normX) + 1) / 2;
+        rows = runWeights<F>(py, sy, m, s.frameHeight, bottom, wy, normY);
+        const int x0 = s.box.x0, x1 = s.box.x1, y0 = s.box.y0, y1 = s.box.y1;
+        for (int k = 0; k < m; ++k)
+            inside[k] = (py[k] >= 0.0f) & (py[k] <= s.frameHeight) & (px[k] >= 0.0f) &
+                        (px[k] <= s.frameWidth) & (left[k] >= x0) & (left[k] + 2 * pairs <= x1) &
+                        (bottom[k] >= y0) & (bottom[k] + rows <= y1);
+    }
+};
+
+/// The pixels of a weighed run marked inside, kPairs pairs of taps across each (the run's
+/// count, so that the loop over the pixels has no branch of its own), into o.
+template <class F, int kPairs = 1>
+inline __attribute__((always_inline)) void widenedTaps(const SourceView& s,
+                                                       const WidenedRun<F>& run,
+                                                       int m,
+                                                       float* o) {
+    if constexpr (kPairs < WidenedRun<F>::kSlots / 2) {
+        if (run.pairs > kPairs) return widenedTaps<F, kPairs + 1>(s, run, m, o);
+    }
+    for (int k = 0; k < m; ++k) {
+        if (!run.inside[k]) continue;
+        const TapBlock block{s.rowAt(run.bottom[k] - s.box.y0) + 4 * (run.left[k] - s.box.x0),
+                             s.rowBytes,
+                             run.rows,
+                             &run.wx[0][k],
+                             &run.wy[0][k],
+                             kStrip};
+        pairedRows<kPairs>(block, run.normX[k] * run.normY[k], o + std::ptrdiff_t(k) * 4);
+    }
+}
+
+/// m <= kStrip pixels of a row through filter F stretched by (sx, sy): four channels as a
+/// run (the weights of all pixels first, then their taps), others pixel by pixel.
+template <class F, int C>
+inline __attribute__((always_inline)) void widenedRow(const SourceView& s,
+                                                      const float* px,
+                                                      const float* py,
+                                                      const float* sx,
+                                                      const float* sy,
+                                                      int m,
+                                                      float* o) {
+    bool inside[kStrip] = {};
+    if constexpr (C == 4) {
+        WidenedRun<F> run;
+        run.weigh(s, px, py, sx, sy, m);
+        widenedTaps<F>(s, run, m, o);
+        std::copy_n(run.inside, m, inside);
+    }
+    for (int k = 0; k < m; ++k)
+        if (!inside[k] &&
+            !sampleStretched<F, C>(s, px[k], py[k], sx[k], sy[k], o + std::ptrdiff_t(k) * C))
+            for (int c = 0; c < C; ++c) o[std::ptrdiff_t(k) * C + c] = 0.0f;
+}
+
 /// A strip row of n pixels that may shrink the source: their footprints, as the resampler
 /// measures them in a position image, then runs of pixels whose filter widens (stretched,
 /// as the resampler's) and runs of pixels through the filter as it is.
@@ -530,10 +639,8 @@ inline __attribute__((always_inline)) void shrinkingRow(const SourceView& s,
         if (!widens) {
             plainRunOf<F, C>(s, r.px + i, r.py + i, j - i, o + std::ptrdiff_t(i) * C);
         } else {
-            for (int k = i; k < j; ++k)
-                if (!sampleStretched<F, C>(
-                        s, r.px[k], r.py[k], sx[k], sy[k], o + std::ptrdiff_t(k) * C))
-                    for (int c = 0; c < C; ++c) o[std::ptrdiff_t(k) * C + c] = 0.0f;
+            widenedRow<F, C>(
+                s, r.px + i, r.py + i, sx + i, sy + i, j - i, o + std::ptrdiff_t(i) * C);
         }
         i = j;
     }
