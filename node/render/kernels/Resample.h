@@ -297,11 +297,11 @@ inline __attribute__((always_inline)) void sampleInside4(
 constexpr float kWidenFrom = 1.25f;
 constexpr float kMaxStretch = 4.0f;
 
-/// The stretch of the filter for a footprint of `scale` source pixels; 1 for NaN.
-inline float filterStretch(float scale) {
-    if (!(scale > kWidenFrom)) return 1.0f;
+/// The stretch of the filter for a footprint of `scale` source pixels; 1 for NaN. Selects, no
+/// branches, so that a row of them vectorises.
+inline __attribute__((always_inline)) float filterStretch(float scale) {
     const float ramped = scale >= 2.0f ? scale : 1.0f + (scale - kWidenFrom) / (2.0f - kWidenFrom);
-    return std::min(ramped, kMaxStretch);
+    return scale > kWidenFrom ? std::min(ramped, kMaxStretch) : 1.0f;
 }
 
 /// Three rows of source positions (x, y pairs, as in a position image) around a row of

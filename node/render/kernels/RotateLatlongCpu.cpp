@@ -633,9 +633,9 @@ inline __attribute__((always_inline)) void shrinkingRow(const SourceView& s,
         if (!filterStretches(0, n, measure, sx, sy)) return plainRunOf<F, C>(s, r.px, r.py, n, o);
     }
     for (int i = 0; i < n;) {
-        const bool widens = sx[i] > 1.0f || sy[i] > 1.0f;
+        const bool widens = (sx[i] > 1.0f) | (sy[i] > 1.0f);
         int j = i + 1;
-        while (j < n && (sx[j] > 1.0f || sy[j] > 1.0f) == widens) ++j;
+        while (j < n && ((sx[j] > 1.0f) | (sy[j] > 1.0f)) == widens) ++j;
         if (!widens) {
             plainRunOf<F, C>(s, r.px + i, r.py + i, j - i, o + std::ptrdiff_t(i) * C);
         } else {
