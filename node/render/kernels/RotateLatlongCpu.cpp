@@ -464,9 +464,9 @@ struct StripRows {
 /// together (each loop runs over the pixels, so that eight of them share a vector), as
 /// stretchedWeights computes one pixel's: w[t][k] is tap t of pixel k, whose first tap is
 /// first[k], and norm[k] the reciprocal of its weights' sum. Every pixel gets the run's largest
-/// count of taps, which is returned (rounded up to even weights): beyond a pixel's own the
-/// kernel is zero. `p` are the
-/// positions along the axis, clamped to [0, frame] first so that far ones make valid indices.
+/// count of taps, which is returned (its weights rounded up to an even count, for taps read in
+/// pairs): beyond a pixel's own taps the kernel is zero. `p` are the positions along the axis,
+/// clamped to [0, frame] first so that far ones make valid indices.
 template <class F>
 inline __attribute__((always_inline)) int runWeights(const float* p,
                                                      const float* stretch,
@@ -488,7 +488,6 @@ inline __attribute__((always_inline)) int runWeights(const float* p,
         first[k] = lo;
         sum[k] = 0.0f;
     }
-    // An even count of weights: taps are read in pairs.
     for (int t = 0; t < (most + 1) / 2 * 2; ++t)
         for (int k = 0; k < m; ++k) {
             w[t][k] = F::kernel(from[k] + float(t) * step[k]);
