@@ -881,12 +881,12 @@ static_assert(kDescriptorRadius == 5, "the screening offsets span the descriptor
 // A position is described in full when its screening correlation comes this near the bar.
 constexpr float kScreenMargin = 0.15f;
 // Pixels between screened positions along the depth curve.
-constexpr double kScanStep = 2.0;
+constexpr double kCurveScanStep = 2.0;
 
 /// True when the reference feature's patch correlates with camera `c` at `position` clearly
 /// better (the ratio test) than anywhere else along the depth curve of the reference ray in
-/// `c`, looked at every kScanStep pixels, and not only better than the features detected there. A
-/// feature on repeated texture (dots, stripes) whose true partner was not detected, or was
+/// `c`, looked at every kCurveScanStep pixels, and not only better than the features detected
+/// there. A feature on repeated texture (dots, stripes) whose true partner was not detected, or was
 /// detected a few pixels off (a corner on the rim of a disc), otherwise pairs with a
 /// look-alike at the wrong depth on its curve: such a match passes every other test and
 /// triangulates metres nearer than the surface. Positions within the band of `position` belong
@@ -977,7 +977,8 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
         const float deviation2 = sum2 - sum * sum / kScreenLength;
         if (!(deviation2 > minSquares) || product < (bar - kScreenMargin) * std::sqrt(deviation2))
             return false;
-        // The screen looks every kScanStep pixels: the whole patch also a pixel to either side.
+        // The screen looks every kCurveScanStep pixels: the whole patch also a pixel to either
+        // side.
         for (int side = -1; side <= 1; ++side)
             if (detail::describePatch(image,
                                       q + double(side) * along,
@@ -990,7 +991,7 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
         return false;
     };
     // The straight pieces of the depth curve (as the candidates' band has it) from the nearest
-    // depth to infinity, every kScanStep pixels, with the patch axes of each piece's start.
+    // depth to infinity, every kCurveScanStep pixels, with the patch axes of each piece's start.
     const auto pointAt = [&](double inverseDepth) {
         const double depth =
             inverseDepth > 1.0 / detail::kFarDepth ? 1.0 / inverseDepth : detail::kFarDepth;
@@ -1008,7 +1009,7 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
             detail::tangentAxes(to, (pointAt(s0) - to.centre()).normalized(), setup.step, &axes)) {
             setAxes();
             const double length = (end - start).norm();
-            const int steps = std::max(1, int(std::ceil(length / kScanStep)));
+            const int steps = std::max(1, int(std::ceil(length / kCurveScanStep)));
             const Eigen::Vector2d along =
                 length > 0.0 ? Eigen::Vector2d((end - start) / length) : Eigen::Vector2d::Zero();
             for (int t = 0; t < steps; ++t) {
