@@ -39,20 +39,42 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
     EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024));
     EXPECT_TRUE(op->layerChannels().empty());
 
+    // Footage of another size than the rig's calibration describes, in one camera (a frame
+    // of another sequence) or in all.
     f.sourceOp()->sizeOfView[Views::find("cam2")] = {10, 6};
     f.sourceOp()->invalidate();
     op->invalidate();
     op = f.validate("main");
-    EXPECT_EQ(op->errorMessage(), "View 'cam2' differs in format from the others");
+    EXPECT_EQ(op->errorMessage(),
+              "Camera 2 (cam2): the rig describes a 8 x 6 image, but its input is 10 x 6 at "
+              "frame 1");
     EXPECT_FALSE(op->valid());
-    // Footage of another size than the rig's calibration describes.
     for (auto& view : {"cam1", "cam2", "cam3"})
         f.sourceOp()->sizeOfView[Views::find(view)] = {16, 12};
     f.sourceOp()->invalidate();
     op->invalidate();
     op = f.validate("main");
     EXPECT_EQ(op->errorMessage(),
-              "Camera 1 (cam1): the rig describes a 8 x 6 image, but its input is 16 x 12");
+              "Camera 1 (cam1): the rig describes a 8 x 6 image, but its input is 16 x 12 at "
+              "frame 1");
+    // Cameras of a rig that holds two image sizes, each matching its footage.
+    {
+        MetaDataHandler handler;
+        handler.updateMetaDataBundle(f.sourceOp()->bundle);
+        CameraRigDefinition rig = handler.getRig();
+        rig.getCamera(1).setFormat(10, 6);
+        handler.setRig(rig);
+        f.sourceOp()->bundle = handler.getMetaDataBundle();
+    }
+    f.sourceOp()->sizeOfView.clear();
+    f.sourceOp()->sizeOfView[Views::find("cam2")] = {10, 6};
+    f.sourceOp()->invalidate();
+    op->invalidate();
+    op->doPreValidate();
+    op = f.validate("main");
+    EXPECT_EQ(op->errorMessage(), "View 'cam2' differs in format from the others");
+    f.sourceOp()->setRig(3);
+    op->doPreValidate();
 
     // A camera view without an image is left out of the panorama; with none, it is an error.
     auto validateWithout = [&](std::initializer_list<const char*> views) {
@@ -69,6 +91,49 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
         op = validateWithout({"cam1", "cam2", "cam3"});
         EXPECT_EQ(op->errorMessage(), "No camera view has an image: cam1, cam2, cam3.");
     }
+}
+
+TEST(Validation, ACameraViewFailsWithItsInputAndRefusesFootageOfAnotherSize) {
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    f.sourceOp()->failingViews = {Views::find("cam2")};
+    DizuvaRuviPlugin* op = f.validate("cam2");
+    EXPECT_EQ(op->errorMessage(), "Input 2 could not be read: cannot read view 2");
+    EXPECT_FALSE(op->valid());
+    op = f.validate("main");
+    EXPECT_FALSE(op->hasError()) << "the panorama leaves the camera out: " << op->errorMessage();
+
+    // The calibration of another image size would misplace a latlong or warped camera view
+    // and the stitch map of every camera view.
+    f.sourceOp()->failingViews.clear();
+    f.sourceOp()->sizeOfView[Views::find("cam3")] = {16, 12};
+    f.sourceOp()->invalidate();
+    for (const char* mode : {"Unwarped", "Warped"}) {
+        f.node->setKnobFromUser("cameraOutputMode", mode);
+        op = f.validate("cam3");
+        EXPECT_EQ(op->errorMessage(),
+                  "Camera 3 (cam3): the rig describes a 8 x 6 image, but its input is 16 x 12 at "
+                  "frame 1")
+            << mode;
+    }
+    op = f.validate("cam1");
+    EXPECT_FALSE(op->hasError()) << op->errorMessage();
+}
+
+TEST(Validation, ARigThatDoesNotReadNamesTheInputsErrorInsteadOfThrowing) {
+    // A rig file that fails leaves the source without rig metadata and every camera view's
+    // image with the file's error, while the project still has its camera views.
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    DizuvaRuviPlugin* op = f.validate("main");
+    ASSERT_FALSE(op->hasError()) << op->errorMessage();
+    f.sourceOp()->bundle.clear();
+    for (const char* view : {"cam1", "cam2", "cam3"})
+        f.sourceOp()->failingViews.insert(Views::find(view));
+    f.sourceOp()->invalidate();
+    op->invalidate();
+    op->doPreValidate();
+    ASSERT_NO_THROW(op = f.validate("main"));
+    EXPECT_EQ(op->errorMessage(),
+              "No camera view has an image: cam1, cam2, cam3 (input 1: cannot read view 1).");
 }
 
 TEST(Validation, AViewOutsideTheRigKeepsTheInputInformation) {
