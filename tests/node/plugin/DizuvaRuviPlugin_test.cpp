@@ -101,6 +101,13 @@ TEST(Validation, ACameraViewFailsWithItsInputAndRefusesFootageOfAnotherSize) {
     EXPECT_FALSE(op->valid());
     op = f.validate("main");
     EXPECT_FALSE(op->hasError()) << "the panorama leaves the camera out: " << op->errorMessage();
+    // Shown alone in the panorama, the camera says why it is missing.
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    f.node->setKnobFromUser("outputView", "cam2");
+    f.render("main", Mask_RGBA);
+    EXPECT_EQ(op->errorMessage(),
+              "The output view 'cam2' has no image at frame 1: cannot read view 2");
+    f.node->setKnobFromUser("outputView", "main");
 
     // The calibration of another image size would misplace a latlong or warped camera view
     // and the stitch map of every camera view.
