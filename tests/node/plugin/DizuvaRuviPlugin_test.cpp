@@ -198,6 +198,22 @@ TEST(Execution, FrameFilterRoundsHalvesAwayFromZeroAndAnUnknownTypeIsAnError) {
     EXPECT_EQ(r.error, "Invalid execute type 7.");
 }
 
+TEST(Execution, MatchAndWarpWithoutARigFailInsteadOfDoingNothing) {
+    // A rig file that is missing or does not read leaves the source without rig metadata.
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    f.sourceOp()->bundle.clear();
+    static_cast<ArrayKnob*>(f.node->knob("analysisKeyframe"))->setKeyAt(1);
+    for (const char* type : {"0", "1", "2"}) {
+        f.node->setKnobFromUser("executeType", type);
+        const ExecuteResult r = execute(f.op(), {1});
+        EXPECT_EQ(r.error,
+                  std::string(type[0] == '2' ? "Warp" : "Match") +
+                      " needs a camera rig: the input's metadata describes no cameras.")
+            << "executeType " << type;
+        f.node->clearError();
+    }
+}
+
 TEST(ComputeDevices, NoGpuMeansCpu) {
     RigFixture f({"main", "cam1"}, 1);
     DizuvaRuviPlugin* op = f.op();
