@@ -107,6 +107,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
     if (!m_rigContext.isPanoramaView(view)) Iop::_validate(for_real);
     const FormatPair formats = m_knobManager.outputFormat(true);
     m_rigContext.reloadRig(true);
+    warnOfUnusedRigCorrection();
     const MultiViewManager& views = *m_rigContext.multiViewManager();
     ChannelSet layers;
 
@@ -286,6 +287,27 @@ bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without,
                         " camera views have no image and are left out of the panorama: " +
                         CameraList(m_rigContext.rig(), cameras) + ".");
     return true;
+}
+
+void DizuvaRuviPlugin::warnOfUnusedRigCorrection() {
+    // Refine Rig's correction holds one entry per camera of the rig it refined: a rig file
+    // changed since (a camera added or removed), or a hand-edited script, leaves it unread,
+    // and the renders then use the rig as the file describes it.
+    std::string message;
+    const auto* knob = dynamic_cast<const StringKnob*>(this->knob("rigCorrection"));
+    const int cameras = m_rigContext.inputRig().getNumberCameras();
+    RigCorrection correction;
+    if (knob && !knob->text().empty() && cameras > 0 &&
+        !RigCorrection::fromText(knob->text(), cameras, &correction))
+        message = "the rig correction of Refine Rig does not fit the input's rig of " +
+                  std::to_string(cameras) +
+                  " cameras and is not applied; press Refine Rig again to refine this rig.";
+    if (message.empty() || message + knob->text() == m_warnedRigCorrection) {
+        if (message.empty()) m_warnedRigCorrection.clear();
+        return;
+    }
+    m_warnedRigCorrection = message + knob->text();
+    progressMessage("Warning: " + message);
 }
 
 void DizuvaRuviPlugin::warnOfSolveDepth(bool warped) {

@@ -90,6 +90,9 @@ private:
     /// A Warped output whose grids were solved at another convergence depth still renders;
     /// the host hears why it ghosts once for each new pair of depths.
     void warnOfSolveDepth(bool warped);
+    /// A stored rig correction that does not read for the input's rig (another camera count,
+    /// text edited by hand) is not applied; the host hears so once for each such text.
+    void warnOfUnusedRigCorrection();
 
 private:
     MetaDataHandler m_metaData;
@@ -106,6 +109,7 @@ private:
     std::vector<int> m_warnedWithoutImage;
     /// The solve-depth warning last given to the host; empty once the depths agree again.
     std::string m_warnedSolveDepth;
+    std::string m_warnedRigCorrection;  // the warning and the text it was given for
 };
 
 }  // namespace Research

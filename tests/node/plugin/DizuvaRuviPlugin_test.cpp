@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <Eigen/Geometry>
 
+#include "../TestHost.h"
 #include "../TestRigSource.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/Executable.h"
@@ -141,6 +142,32 @@ TEST(Validation, ARigThatDoesNotReadNamesTheInputsErrorInsteadOfThrowing) {
     ASSERT_NO_THROW(op = f.validate("main"));
     EXPECT_EQ(op->errorMessage(),
               "No camera view has an image: cam1, cam2, cam3 (input 1: cannot read view 1).");
+}
+
+TEST(Validation, ARigCorrectionThatDoesNotFitTheRigIsNamedOnce) {
+    NodeTests::TestHost host;
+    RigFixture f({"main", "cam1", "cam2", "cam3"});
+    auto warnings = [&host] {
+        int n = 0;
+        for (const std::string& m : host.progressMessages)
+            n += m.find("rig correction") != std::string::npos;
+        return n;
+    };
+    // Refine Rig's correction of a rig of two cameras, on a rig of three.
+    f.node->setKnobFromUser("rigCorrection", "2 0 0 1 1 0 0 0 0 1 1 0 0");
+    f.op()->doPreValidate();
+    f.validate("main");
+    f.validate("cam2");
+    ASSERT_EQ(warnings(), 1) << "once, however many validations";
+    EXPECT_EQ(host.progressMessages.back(),
+              "Warning: the rig correction of Refine Rig does not fit the input's rig of 3 "
+              "cameras and is not applied; press Refine Rig again to refine this rig.");
+    // One that fits is applied without a word.
+    f.node->setKnobFromUser("rigCorrection", "3 0 0 1 1 0 0 0 0 1 1 0 0 0 0 1 1 0 0");
+    f.op()->doPreValidate();
+    f.validate("main");
+    EXPECT_EQ(warnings(), 1);
+    EXPECT_FALSE(f.op()->rigContext().rig() == f.op()->rigContext().inputRig());
 }
 
 TEST(Validation, AViewOutsideTheRigKeepsTheInputInformation) {
