@@ -131,6 +131,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         m_stitchedViews.clear();
         std::vector<int> without;
         std::string firstFailure;  // why the first camera input that failed did
+        std::vector<const Iop*> stitchedInputs;
         for (int cameraView : views.cameraViews()) {
             const int k = views.inputIndexOfView(cameraView);
             Iop* in = validateInput(k);
@@ -142,8 +143,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
                 continue;
             }
             m_stitchedViews.push_back(cameraView);
-            // Against the rig first: its message names both sizes.
-            if (!footageMatchesTheRig(cameraView, *in)) return stop();
+            stitchedInputs.push_back(in);
             const Box box = in->info().format().box();
             if (!haveFirst) {
                 first = box;
@@ -155,6 +155,9 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
             }
         }
         if (!warnWithoutImage(without, firstFailure)) return stop();
+        // Cameras that agree with each other may still all differ from the calibration.
+        for (std::size_t i = 0; i < m_stitchedViews.size(); ++i)
+            if (!footageMatchesTheRig(m_stitchedViews[i], *stitchedInputs[i])) return stop();
         warnOfSolveDepth(m_knobManager.outputMode(true) == KnobManager::CameraOutputMode::Warped);
         if (info().channels() == Mask_StitchMap) {
             info_().channels(ChannelSet());

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <fstream>
 #include <mutex>
-#include <new>
 
 #include "base/Exception.h"
 #include "px/image/Application.h"
@@ -59,14 +58,8 @@ void ResearchKilnPlanarIop::renderPlane(ImagePlane& plane) {
         // The host gave the render up: no pixels and no error.
     } catch (const Korvane::Base::MessageException& e) {
         error("%s", e.userMessage().c_str());
-    } catch (const std::bad_alloc&) {
-        error("Exception while running kernel on device: out of memory for a %d x %d image",
-              plane.bounds().w(),
-              plane.bounds().h());
-    } catch (const std::exception& e) {
-        // The framework's reason ("device cpu: out of memory allocating 2147483648 bytes")
-        // is what tells a user that the output format is too large for the machine.
-        error("Exception while running kernel on device: %s", e.what());
+    } catch (const std::exception&) {
+        error("Exception while running kernel on device");
     }
 }
 

@@ -20,9 +20,8 @@ namespace Research {
 ///   offset 0: magic "!NLK" (0x4B4C4E21, little-endian), 4: version 1 (uint32),
 ///   8: the channel's pixels, row after row, as 32-bit floats.
 /// A message-carrying exception from the hook becomes the node error with its message, any
-/// other exception "Exception while running kernel on device: " and its what() (for
-/// std::bad_alloc, "out of memory for a W x H image", the plane's size); an interruption
-/// leaves no error and no pixels.
+/// other exception "Exception while running kernel on device"; an interruption leaves no
+/// error and no pixels.
 class ResearchKilnPlanarIop : public VireoPlugins::KilnPlanarIop, public Korvane::Base::Progress {
 public:
     static constexpr uint32_t kCacheMagic = 0x4B4C4E21;  // "!NLK"
