@@ -41,6 +41,17 @@ private:
     int m_fd;
 };
 
+// The file a save replaces: the file a symbolic link points to (a script kept as
+// "shot.vireo -> versions/shot_v12.vireo" is saved into shot_v12.vireo; replacing the link
+// would leave the version behind and the link a copy), else the target itself, as would a
+// dangling link be.
+fs::path replacedFile(const std::string& target) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(target, error))) return target;
+    const fs::path real = fs::canonical(target, error);
+    return error ? fs::path(target) : real;
+}
+
 mode_t newFileMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -49,8 +60,9 @@ mode_t newFileMode() {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string target) : m_target(std::move(target)) {
-    const fs::path path(m_target);
+AtomicFile::AtomicFile(std::string target)
+    : m_target(std::move(target)), m_replaced(replacedFile(m_target).string()) {
+    const fs::path path(m_replaced);
     const fs::path folder = path.parent_path();
     std::string name = path.filename().string();
     if (name.empty()) throw std::runtime_error(m_target + ": not a file name");
@@ -92,11 +104,11 @@ void AtomicFile::commit() {
         if (fd.get() < 0 || ::fsync(fd.get()) != 0)
             throw failure(m_target, "writing failed", errno);
     }
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+    if (::rename(m_temporary.c_str(), m_replaced.c_str()) != 0)
         throw failure(m_target, "cannot replace", errno);
     m_committed = true;
     // The rename itself reaches the disk with the folder.
-    const fs::path folder = fs::path(m_target).parent_path();
+    const fs::path folder = fs::path(m_replaced).parent_path();
     Descriptor dir(
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());

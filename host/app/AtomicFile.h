@@ -12,7 +12,9 @@ namespace Vireo {
 /// target keeps its old content, whatever happens to the process; a replacement destroyed
 /// without commit() removes its temporary file. Another process saving the same target at
 /// the same time leaves one whole file or the other, never a mix. The new file gets the
-/// target's permissions when it existed, else the usual ones (0666 less the umask).
+/// target's permissions when it existed, else the usual ones (0666 less the umask). A target
+/// that is a symbolic link keeps it: the file it points to is replaced (the temporary file is
+/// made beside that file).
 class AtomicFile {
 public:
     /// Creates the temporary file. Throws std::runtime_error naming `target` and the
@@ -34,6 +36,7 @@ public:
 
 private:
     std::string m_target;
+    std::string m_replaced;  // m_target, or the file it links to
     std::string m_temporary;
     bool m_committed = false;
 };

@@ -326,8 +326,11 @@ int CommandLine::run(const std::vector<std::string>& args) {
     std::vector<std::string> sets, pythonArgs;
     std::vector<bool> answers;
     try {
+        // An empty value (an unset shell variable: --save "$OUT") would skip its step in
+        // silence, as if the option had not been given.
         auto value = [&args](size_t& i) -> const std::string& {
             if (i + 1 >= args.size()) throw UsageError(args[i] + " needs a value");
+            if (args[i + 1].empty()) throw UsageError(args[i] + " needs a value, not empty text");
             return args[++i];
         };
         for (size_t i = 0; i < args.size(); ++i) {

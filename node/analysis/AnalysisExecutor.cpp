@@ -67,6 +67,13 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     // convergence depth "Auto" takes from it are read here as the panel would read them.
     if (m_rig) {
         m_rig->reloadRig(false);
+        // Without cameras (a rig file that is missing or does not read) every step would do
+        // nothing and report success.
+        if (m_rig->numberOfCameras() == 0) {
+            m_node->error("%s needs a camera rig: the input's metadata describes no cameras.",
+                          type == 2 ? "Warp" : "Match");
+            return;
+        }
         m_knobs->followRigConvergence(m_rig->rigConvergence());
     }
     // The rig may have changed since the matches were triangulated.

@@ -107,6 +107,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
     if (!m_rigContext.isPanoramaView(view)) Iop::_validate(for_real);
     const FormatPair formats = m_knobManager.outputFormat(true);
     m_rigContext.reloadRig(true);
+    warnOfUnusedRigCorrection();
     const MultiViewManager& views = *m_rigContext.multiViewManager();
     ChannelSet layers;
 
@@ -129,18 +130,20 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         // left out of the panorama, with one warning.
         m_stitchedViews.clear();
         std::vector<int> without;
-        std::vector<Format> stitchedFormats;  // the full-size format of each stitched view
+        std::string firstFailure;  // why the first camera input that failed did
+        std::vector<const Iop*> stitchedInputs;
         for (int cameraView : views.cameraViews()) {
-            Iop* in = validateInput(views.inputIndexOfView(cameraView));
+            const int k = views.inputIndexOfView(cameraView);
+            Iop* in = validateInput(k);
             if (!in) return stop();
             if (!in->valid() || in->info().format().width() <= 0) {
+                if (!in->valid() && firstFailure.empty())
+                    firstFailure = "input " + std::to_string(k) + ": " + in->errorMessage();
                 without.push_back(cameraView);
                 continue;
             }
             m_stitchedViews.push_back(cameraView);
-            stitchedFormats.push_back(in->info().full_size_format().width() > 0
-                                          ? in->info().full_size_format()
-                                          : in->info().format());
+            stitchedInputs.push_back(in);
             const Box box = in->info().format().box();
             if (!haveFirst) {
                 first = box;
@@ -151,8 +154,10 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
                 return stop();
             }
         }
-        if (!warnWithoutImage(without)) return stop();
-        if (!footageMatchesTheRig(stitchedFormats)) return stop();
+        if (!warnWithoutImage(without, firstFailure)) return stop();
+        // Cameras that agree with each other may still all differ from the calibration.
+        for (std::size_t i = 0; i < m_stitchedViews.size(); ++i)
+            if (!footageMatchesTheRig(m_stitchedViews[i], *stitchedInputs[i])) return stop();
         warnOfSolveDepth(m_knobManager.outputMode(true) == KnobManager::CameraOutputMode::Warped);
         if (info().channels() == Mask_StitchMap) {
             info_().channels(ChannelSet());
@@ -166,6 +171,13 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         const int k = views.inputIndexOfView(view);
         Iop* in = validateInput(k);
         if (!in) return stop();
+        // A camera view shows its own input alone: an input that failed (a frame missing from
+        // the sequence) is this view's error, not an image without channels.
+        if (!in->valid()) {
+            error("Input %d could not be read: %s", k, in->errorMessage().c_str());
+            return stop();
+        }
+        if (!footageMatchesTheRig(view, *in)) return stop();
         copy_info(k);
         // A camera with a crop window shows its own window, not the whole file it shares.
         const int camera = m_rigContext.cameraIndexOfView(view);
@@ -232,36 +244,42 @@ ImagePlane DizuvaRuviPlugin::renderStripe(int stripe, const ChannelSet& channels
     return ImagePlane();
 }
 
-bool DizuvaRuviPlugin::footageMatchesTheRig(const std::vector<Format>& formats) {
-    // A calibration made for another image size would put every pixel of the panorama in the
-    // wrong place without a word. A camera with a crop window is checked when it is read.
+bool DizuvaRuviPlugin::footageMatchesTheRig(int view, const Iop& in) {
+    // A calibration made for another image size would put every pixel of the panorama, of a
+    // latlong or warped camera view and of the stitch map in the wrong place without a word.
+    // A camera with a crop window is checked when it is read.
     const CameraRigDefinition& rig = m_rigContext.rig();
-    for (std::size_t i = 0; i < m_stitchedViews.size(); ++i) {
-        const int view = m_stitchedViews[i];
-        const int camera = m_rigContext.cameraIndexOfView(view);
-        if (camera < 0 || camera >= rig.getNumberCameras()) continue;
-        const CameraDefinition& c = rig.getCamera(camera);
-        const Format& full = formats[i];
-        if (c.hasCropWindow() ||
-            (c.getFormatWidth() == full.width() && c.getFormatHeight() == full.height()))
-            continue;
-        error("Camera %d (%s): the rig describes a %d x %d image, but its input is %d x %d",
-              camera + 1,
-              Views::name(view).c_str(),
-              c.getFormatWidth(),
-              c.getFormatHeight(),
-              full.width(),
-              full.height());
-        return false;
-    }
-    return true;
+    const int camera = m_rigContext.cameraIndexOfView(view);
+    if (camera < 0 || camera >= rig.getNumberCameras()) return true;
+    const CameraDefinition& c = rig.getCamera(camera);
+    const Format& full = in.info().full_size_format().width() > 0 ? in.info().full_size_format()
+                                                                  : in.info().format();
+    if (c.hasCropWindow() || full.width() <= 0 ||
+        (c.getFormatWidth() == full.width() && c.getFormatHeight() == full.height()))
+        return true;
+    error(
+        "Camera %d (%s): the rig describes a %d x %d image, but its input is %d x %d at frame "
+        "%g",
+        camera + 1,
+        Views::name(view).c_str(),
+        c.getFormatWidth(),
+        c.getFormatHeight(),
+        full.width(),
+        full.height(),
+        outputContext().frame());
+    return false;
 }
 
-bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without) {
+bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without,
+                                        const std::string& firstFailure) {
     std::vector<int> cameras;
     for (int view : without) cameras.push_back(m_rigContext.cameraIndexOfView(view));
     if (m_stitchedViews.empty() && !without.empty()) {
-        error("No camera view has an image: %s.", CameraList(m_rigContext.rig(), cameras).c_str());
+        // The inputs' own error says why (a rig file that does not read fails every one).
+        const std::string why = firstFailure.empty() ? "" : " (" + firstFailure + ")";
+        error("No camera view has an image: %s%s.",
+              CameraList(m_rigContext.rig(), cameras).c_str(),
+              why.c_str());
         return false;
     }
     if (without == m_warnedWithoutImage) return true;
@@ -272,6 +290,27 @@ bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without) {
                         " camera views have no image and are left out of the panorama: " +
                         CameraList(m_rigContext.rig(), cameras) + ".");
     return true;
+}
+
+void DizuvaRuviPlugin::warnOfUnusedRigCorrection() {
+    // Refine Rig's correction holds one entry per camera of the rig it refined: a rig file
+    // changed since (a camera added or removed), or a hand-edited script, leaves it unread,
+    // and the renders then use the rig as the file describes it.
+    std::string message;
+    const auto* knob = dynamic_cast<const StringKnob*>(this->knob("rigCorrection"));
+    const int cameras = m_rigContext.inputRig().getNumberCameras();
+    RigCorrection correction;
+    if (knob && !knob->text().empty() && cameras > 0 &&
+        !RigCorrection::fromText(knob->text(), cameras, &correction))
+        message = "the rig correction of Refine Rig does not fit the input's rig of " +
+                  std::to_string(cameras) +
+                  " cameras and is not applied; press Refine Rig again to refine this rig.";
+    if (message.empty() || message + knob->text() == m_warnedRigCorrection) {
+        if (message.empty()) m_warnedRigCorrection.clear();
+        return;
+    }
+    m_warnedRigCorrection = message + knob->text();
+    progressMessage("Warning: " + message);
 }
 
 void DizuvaRuviPlugin::warnOfSolveDepth(bool warped) {

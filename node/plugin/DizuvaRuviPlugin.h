@@ -81,15 +81,18 @@ protected:
 
 private:
     /// Says which camera views have no image (`without`); false, with the node error, when
-    /// none has one.
-    bool warnWithoutImage(const std::vector<int>& without);
-    /// False, with the node error naming the camera and both sizes, when a stitched camera
-    /// without a crop window describes another image size than its input's full-size format
-    /// (`formats`, one per stitched view).
-    bool footageMatchesTheRig(const std::vector<PX::Image::Format>& formats);
+    /// none has one. `firstFailure` ("input K: why", or empty) ends that error.
+    bool warnWithoutImage(const std::vector<int>& without, const std::string& firstFailure);
+    /// False, with the node error naming the camera, both sizes and the frame, when the camera
+    /// of `view` has no crop window and the rig describes another image size than the
+    /// full-size format of `in`, the view's validated input.
+    bool footageMatchesTheRig(int view, const PX::Image::Iop& in);
     /// A Warped output whose grids were solved at another convergence depth still renders;
     /// the host hears why it ghosts once for each new pair of depths.
     void warnOfSolveDepth(bool warped);
+    /// A stored rig correction that does not read for the input's rig (another camera count,
+    /// text edited by hand) is not applied; the host hears so once for each such text.
+    void warnOfUnusedRigCorrection();
 
 private:
     MetaDataHandler m_metaData;
@@ -106,6 +109,7 @@ private:
     std::vector<int> m_warnedWithoutImage;
     /// The solve-depth warning last given to the host; empty once the depths agree again.
     std::string m_warnedSolveDepth;
+    std::string m_warnedRigCorrection;  // the warning and the text it was given for
 };
 
 }  // namespace Research

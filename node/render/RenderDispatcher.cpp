@@ -182,9 +182,21 @@ void RenderDispatcher::renderPanoramaView(ImagePlane& plane,
     const bool all = m_rig->isPanoramaView(selected);
     std::vector<int> views = cameraViews;
     if (!all) {
-        if (std::find(cameraViews.begin(), cameraViews.end(), selected) == cameraViews.end())
+        if (std::find(cameraViews.begin(), cameraViews.end(), selected) == cameraViews.end()) {
+            // A camera of the rig left out of this frame's panorama: its image is missing
+            // (a file gone from the sequence), and the input says why.
+            const int input =
+                m_rig->isCameraView(selected) ? m_rig->inputIndexOfView(selected) : -1;
+            if (input >= 0) {
+                const Iop* in = m_node->validateInput(input);
+                throw MessageException(
+                    "The output view '" + Views::name(selected) + "' has no image at frame " +
+                    std::to_string(frame()) +
+                    (in && !in->errorMessage().empty() ? ": " + in->errorMessage() : "."));
+            }
             throw MessageException("The output view '" + Views::name(selected) +
                                    "' is neither a panorama view nor a camera view of the rig.");
+        }
         views = {selected};
     }
     const bool linked = all && m_rig->isPanoramaView(outputView) &&

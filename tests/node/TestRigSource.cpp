@@ -10,6 +10,10 @@ namespace NodeTests {
 using namespace PX::Image;
 
 void TestRigSource::_validate(bool) {
+    if (failingViews.count(outputContext().view())) {
+        error("cannot read view %d", outputContext().view());
+        return;
+    }
     auto it = sizeOfView.find(outputContext().view());
     const int w = it == sizeOfView.end() ? width : it->second.first;
     const int h = it == sizeOfView.end() ? height : it->second.second;

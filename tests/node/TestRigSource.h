@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 
 #include "NodeFixture.h"
 #include "px/image/Iop.h"
@@ -32,6 +33,8 @@ public:
     std::map<int, std::pair<int, int>> sizeOfView;
     /// Per view, a pixel whose red is NaN and whose green is infinite (footage as it comes).
     std::map<int, std::pair<int, int>> nonFiniteAt;
+    /// Views whose image cannot be read: their validation is a node error, as a missing file's.
+    std::set<int> failingViews;
 };
 
 /// A node of the plug-in fed by a TestRigSource of `cameras` cameras.

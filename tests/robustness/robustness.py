@@ -208,6 +208,17 @@ def prepare(work, vireo, make_rig):
     write(os.path.join(work, "analysis.vireo"),
           script([footage, ("V_DizuvaRuvi", "D1", [])], ["Read1 D1 0"],
                  header="vireo 1\nviews main cam1 cam2 cam3 cam4\nframes 1 3\n"))
+    # The same footage with one camera's file gone from the middle of the sequence, rendered
+    # as that camera's own view.
+    shutil.copytree(os.path.join(work, "footage"), os.path.join(work, "footage_gap"))
+    os.remove(os.path.join(work, "footage_gap", "cam2.0002.png"))
+    gap = ("Read", "Read1", [("file", "footage_gap/%V.####.png"),
+                             ("rig", "footage_gap/rig.json"), ("last", "3")])
+    write(os.path.join(work, "gap.vireo"),
+          script([gap, ("V_DizuvaRuvi", "D1", []),
+                  ("Write", "W1", [("file", "gap_%V.####.png"), ("views", "cam2")])],
+                 ["Read1 D1 0", "D1 W1 0"],
+                 header="vireo 1\nviews main cam1 cam2 cam3 cam4\nframes 1 3\n"))
     # The same footage under a rig file of 200 cameras, without links (overlaps are then
     # worked out from the geometry): 196 cameras have no images.
     rig = json.load(open(os.path.join(work, "footage", "rig.json")))
@@ -288,6 +299,10 @@ def finished_key_kept(work):
     return check
 
 
+def blames_the_file(out, err):
+    return "the failure blames a knob" if "knob 'channels'" in err else None
+
+
 def no_image_errors(out, err):
     return "image errors after the rig error" if "main.0001" in err else None
 
@@ -347,6 +362,9 @@ def cases(work):
         # Messages that help
         Case("1e999 in a rig file", ["overflow.vireo", "--render", "Write1", "--frames", "1"], 1,
              ["overflow.json", "focal_length"], check=no_image_errors),
+        Case("camera file missing mid-sequence", ["gap.vireo", "--render", "W1"], 1,
+             ["Input 2 could not be read", "footage_gap/cam2.0002.png' for frame 2",
+              "wrote gap_cam2.0003.png"], check=blames_the_file),
         Case("duplicate views in a rig", ["twice.vireo", "--render", "Write1", "--frames", "1"],
              1, ["twice.json", "cam1"]),
         Case("Match without input", ["lonely.vireo", "-t", "lonely.py"], 0,

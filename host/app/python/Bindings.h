@@ -6,6 +6,7 @@
 // value of the wrong kind; ValueError for a value a knob refuses (the knob's own message,
 // naming it; the knob keeps its value); IndexError for a component, key or input past the end;
 // RuntimeError for a node that left the graph, a failed execution or a failed nested button.
+// A message's bytes that are not UTF-8 (file names and script lines as they are) read as \xNN.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,9 @@
 // The module `vireo`, embedded in the host: the functions; the classes are declared by their
 // own Py<Class>.cpp.
 
+#include <cstring>
+#include <stdexcept>
+
 #include <pybind11/embed.h>
 #include <pybind11/stl.h>
 
@@ -66,10 +69,53 @@ bool execute(const NodeRef& ref, const FrameRanges& ranges) {
     return !r.cancelled;
 }
 
+// The Python exception a C++ one becomes, as pybind11 maps them; null for those left to it
+// (an exception already raised in Python, and pybind11's rarer builtin kinds).
+PyObject* pythonTypeOf(const std::exception& e) {
+    if (dynamic_cast<const py::error_already_set*>(&e)) return nullptr;
+    if (dynamic_cast<const py::key_error*>(&e)) return PyExc_KeyError;
+    if (dynamic_cast<const py::type_error*>(&e)) return PyExc_TypeError;
+    if (dynamic_cast<const py::value_error*>(&e) ||
+        dynamic_cast<const std::invalid_argument*>(&e) ||
+        dynamic_cast<const std::domain_error*>(&e) || dynamic_cast<const std::length_error*>(&e) ||
+        dynamic_cast<const std::range_error*>(&e))
+        return PyExc_ValueError;
+    if (dynamic_cast<const py::index_error*>(&e) || dynamic_cast<const std::out_of_range*>(&e))
+        return PyExc_IndexError;
+    if (dynamic_cast<const py::builtin_exception*>(&e)) return nullptr;
+    if (dynamic_cast<const std::overflow_error*>(&e)) return PyExc_OverflowError;
+    return PyExc_RuntimeError;
+}
+
+// Messages quote file names and script lines as their bytes, which need not be UTF-8 (a file
+// named in Latin-1, a binary file opened as a script). pybind11 decodes a message strictly and,
+// when that fails, raises the exception with no text at all: such a message is decoded here
+// with its bad bytes written as \xNN.
+void translateUndecodableMessage(std::exception_ptr p) {
+    try {
+        std::rethrow_exception(p);
+    } catch (const std::exception& e) {
+        const char* what = e.what();
+        const Py_ssize_t size = Py_ssize_t(std::strlen(what));
+        PyObject* type = pythonTypeOf(e);
+        PyObject* strict = type ? PyUnicode_DecodeUTF8(what, size, "strict") : nullptr;
+        if (!type || strict) {
+            Py_XDECREF(strict);
+            PyErr_Clear();
+            throw;  // pybind11's own translation
+        }
+        PyErr_Clear();
+        PyObject* text = PyUnicode_DecodeUTF8(what, size, "backslashreplace");
+        PyErr_SetObject(type, text);
+        Py_XDECREF(text);
+    }
+}
+
 }  // namespace
 
 PYBIND11_EMBEDDED_MODULE(vireo, m) {
     m.doc() = "The host's scripting module: the graph, knobs, executions, questions, panels.";
+    py::register_exception_translator(&translateUndecodableMessage);
     declareNode(m);
     declareKnob(m);
     declareFrameRanges(m);

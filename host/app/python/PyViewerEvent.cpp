@@ -85,6 +85,10 @@ bool viewerEvent(const NodeRef& ref,
     ctx.setNudge(nudge.first, nudge.second);
     const auto size =
         viewport.is_none() ? formatOf(node, ctx.view()) : viewport.cast<std::pair<int, int>>();
+    if (!viewport.is_none() && (size.first < 1 || size.second < 1))
+        throw py::value_error("viewport=(" + std::to_string(size.first) + ", " +
+                              std::to_string(size.second) +
+                              ") is no size: width and height must be at least 1");
     if (size.first < 1 || size.second < 1)
         throw py::value_error("node '" + node->name() +
                               "' has no image size in this view: give viewport=(width, height)");

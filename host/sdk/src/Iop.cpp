@@ -2,6 +2,7 @@
 #include "px/image/Iop.h"
 
 #include <mutex>
+#include <new>
 
 #include "base/Exception.h"
 #include "px/image/Node.h"
@@ -95,11 +96,18 @@ ImagePlane Iop::fetchInput(int k, const Box& box, const ChannelSet& channels) {
 
 ImagePlane PlanarIop::renderStripe(int, const ChannelSet& channels) {
     ImagePlane plane(info().box(), true, channels);
-    plane.makeWritable();
     try {
+        plane.makeWritable();
         renderPlane(plane);
     } catch (const Korvane::Base::MessageException& e) {
         error("%s", e.userMessage().c_str());
+    } catch (const std::bad_alloc&) {
+        // An output format too large for the machine: say so with the size, where
+        // "std::bad_alloc" alone names nothing.
+        error("out of memory for a %d x %d image of %d channels",
+              info().box().w(),
+              info().box().h(),
+              int(channels.size()));
     } catch (const std::exception& e) {
         error("%s", e.what());
     }

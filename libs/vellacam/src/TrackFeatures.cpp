@@ -1123,7 +1123,10 @@ void mapFigures(const TrackFeaturesStats& inner,
 }  // namespace
 
 std::string CameraName(const CameraRigDefinition& rig, int c) {
-    const std::string& view = rig.getCamera(c).getOutputView();
+    // A message may name a camera view the rig lacks (a rig file that failed to read leaves
+    // no cameras): naming it must not throw.
+    const bool known = c >= 0 && c < rig.getNumberCameras();
+    const std::string view = known ? rig.getCamera(c).getOutputView() : std::string();
     return view.empty() ? "cam" + std::to_string(c + 1) : view;
 }
 

@@ -56,3 +56,33 @@ TEST(AtomicFile, AnUncommittedWriteLeavesTheTargetAndNoTemporaryFile) {
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u) << "the target keeps its permissions";
 }
+
+// A script kept as a link to its current version is saved into that version: the link stays,
+// and the temporary file is made beside the version (a rename cannot cross file systems).
+TEST(AtomicFile, ALinkedTargetKeepsItsLinkAndTheFileItPointsToIsReplaced) {
+    namespace fs = std::filesystem;
+    const fs::path folder = TestImages::scratchFolder() + "/linked";
+    fs::remove_all(folder);
+    fs::create_directories(folder / "versions");
+    const fs::path version = folder / "versions" / "shot_v12.vireo";
+    const fs::path link = folder / "shot.vireo";
+    writeFileAtomically(version.string(), "version 12");
+    fs::create_symlink("versions/shot_v12.vireo", link);
+    {
+        AtomicFile file(link.string());
+        EXPECT_EQ(fs::path(file.temporary()).parent_path(), folder / "versions");
+        file.write("version 12, edited");
+        file.commit();
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fileContent(version.string()), "version 12, edited");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "versions"), {}), 1)
+        << "no temporary file left";
+
+    // A link to nothing is replaced by the file, as before there was a link.
+    const fs::path dangling = folder / "dangling.vireo";
+    fs::create_symlink("versions/none.vireo", dangling);
+    writeFileAtomically(dangling.string(), "new");
+    EXPECT_FALSE(fs::is_symlink(dangling));
+    EXPECT_EQ(fileContent(dangling.string()), "new");
+}

@@ -23,6 +23,20 @@ TEST(CommandLine, FrameLists) {
     EXPECT_EQ(CommandLine::parseFrames("1-1000000").size(), 1000000u) << "the limit itself";
 }
 
+// An option given empty text (an unset shell variable) is refused before anything runs, not
+// taken as absent: "--save ''" once skipped the save and exited 0.
+TEST(CommandLine, AnEmptyOptionValueIsAUsageError) {
+    for (const char* option : {"--save", "--render", "--knobs", "--frames", "--views", "-t"}) {
+        std::ostringstream out, err;
+        CommandLine commandLine(out, err);
+        EXPECT_EQ(commandLine.run({"missing.vireo", option, ""}), 2) << option;
+        EXPECT_NE(err.str().find(std::string("vireo: ") + option + " needs a value"),
+                  std::string::npos)
+            << err.str();
+        EXPECT_EQ(err.str().find("missing.vireo"), std::string::npos) << "nothing was loaded";
+    }
+}
+
 // Answers come from the queue in order, then no; each one is logged with its question.
 TEST(CommandLineHost, QuestionsTakeQueuedAnswersThenNo) {
     std::ostringstream log;

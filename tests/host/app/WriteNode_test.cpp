@@ -2,6 +2,7 @@
 #include "nodes/WriteNode.h"
 
 #include <filesystem>
+#include <new>
 #include <set>
 
 #include <OpenImageIO/imageio.h>
@@ -52,6 +53,22 @@ protected:
     Node* m_read = nullptr;
     Node* m_write = nullptr;
 };
+
+// An input whose image cannot be allocated, as one of a format too large for the machine.
+class HungrySource : public PlanarIop {
+public:
+    explicit HungrySource(Node* node) : PlanarIop(node) {}
+    const char* Class() const override { return "TestHungrySource"; }
+    int maximum_inputs() const override { return 0; }
+    void _validate(bool) override {
+        info_().set(Box(0, 0, 4, 3));
+        info_().format(Format(4, 3));
+        info_().channels(Mask_RGBA);
+    }
+    void renderPlane(ImagePlane&) override { throw std::bad_alloc(); }
+};
+Op* buildHungrySource(Node* node) { return new HungrySource(node); }
+const Op::Description kHungrySource("TestHungrySource", buildHungrySource);
 
 }  // namespace
 
@@ -156,6 +173,14 @@ TEST_F(WriteNodeTest, ErrorsNameTheFileTheViewOrTheInput) {
     const std::string expected =
         "input 'Read1' failed: cannot read image '" + m_dir + "/missing.0007.exr' for frame 7";
     EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
+
+    // Out of memory names the file and the size instead of "std::bad_alloc".
+    Node* hungry = m_graph.addNode("TestHungrySource", "Hungry1");
+    m_graph.connect(hungry, m_write, 0);
+    EXPECT_EQ(execute(m_write->op(), {2}).error,
+              "cannot write '" + m_dir +
+                  "/out.exr': input 'Hungry1' gave no image for frame 2 view 'main': out of "
+                  "memory for a 4 x 3 image of 4 channels");
 }
 
 // Every lossless compression writes the same pixels, and the file says which it used; a value

@@ -100,7 +100,8 @@ struct TrackFeaturesStats {
     std::vector<double> lensFactors;
 };
 
-/// The name messages give camera `c` of `rig`: its view, else "cam" and its number.
+/// The name messages give camera `c` of `rig`: its view, else "cam" and its number (also for
+/// an index the rig does not have).
 std::string CameraName(const CameraRigDefinition& rig, int c);
 /// The names of `cameras` for a message, comma-separated; past `named` of them only the first
 /// `named` and how many more ("cam7, cam8 and 192 more").

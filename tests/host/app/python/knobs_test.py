@@ -89,3 +89,15 @@ raises(RuntimeError, ["'TestRecorder1'", "no longer exists"], n.name)
 m = vireo.toNode("TestRecorder1")
 assert m["keys"].toScript() == "{curve 2=1 4=8 6=3 9=5}" and m["count"].value() == 12
 assert m["text"].value() == "two words"
+
+# A file that is not a script in UTF-8 (Latin-1, or an image opened by mistake): the error names
+# the file and shows the line, its bad bytes escaped, instead of an exception without text.
+latin1 = os.path.join(os.path.dirname(path), "latin1.vireo")
+with open(latin1, "wb") as f:
+    f.write(b"vireo 1\nnode caf\xe9 Read1\nend\n")
+raises(RuntimeError, [latin1 + ":2:", "caf\\xe9"], vireo.scriptOpen, latin1)
+image = os.path.join(os.path.dirname(path), "image.vireo")
+with open(image, "wb") as f:
+    f.write(b"\x89PNG\r\n\x1a\n")
+raises(RuntimeError, [image + ":1:", "\\x89PNG"], vireo.scriptOpen, image)
+assert vireo.toNode("TestRecorder1")["count"].value() == 12, "the graph is kept"

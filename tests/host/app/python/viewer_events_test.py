@@ -49,4 +49,5 @@ assert node["projectionType"].value() == 0
 raises(ValueError, [], node.viewerEvent, "wiggle", viewport=(W, H))
 raises(KeyError, [], node.viewerEvent, "push", view="nowhere", viewport=(W, H))
 raises(ValueError, [], node.viewerEvent, "key", key="hyper", viewport=(W, H))
+raises(ValueError, ["viewport=(0, 5)", "at least 1"], node.viewerEvent, "push", viewport=(0, 5))
 print("viewer events: ok")

@@ -94,7 +94,9 @@ public:
     virtual bool useStripes() const { return false; }
     virtual bool renderFullPlanes() const { return true; }
     /// The default makes a packed plane over info().box() with `channels`, allocates it and
-    /// calls renderPlane. Returns the plane (without a buffer when renderPlane failed).
+    /// calls renderPlane. Returns the plane (without a buffer when renderPlane failed). An
+    /// exception becomes the node error: its message, or for std::bad_alloc (while allocating
+    /// or rendering) "out of memory for a W x H image of N channels".
     virtual ImagePlane renderStripe(int stripe, const ChannelSet& channels);
     /// Fills `plane` (already allocated).
     virtual void renderPlane(ImagePlane& plane) = 0;
