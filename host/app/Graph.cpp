@@ -51,6 +51,7 @@ Node* Graph::addNode(const std::string& className, const std::string& name) {
 void Graph::removeNode(Node* node) {
     if (!owns(node)) throw std::invalid_argument("cannot remove a node of another graph");
     m_panels.erase(node);
+    m_keptLines.erase(node);
     for (const auto& n : m_nodes)
         for (int i = 0; i < n->graphInputCount(); ++i)
             if (n->input(i) == node) n->setInput(i, nullptr);
@@ -60,6 +61,16 @@ void Graph::removeNode(Node* node) {
             m_nodes.erase(it);
             return;
         }
+}
+
+void Graph::keepLine(const Node* node, KeptLine line) {
+    m_keptLines[node].push_back(std::move(line));
+}
+
+const std::vector<Graph::KeptLine>& Graph::keptLines(const Node* node) const {
+    static const std::vector<KeptLine> kNone;
+    auto it = m_keptLines.find(node);
+    return it == m_keptLines.end() ? kNone : it->second;
 }
 
 ControlPanel& Graph::showControlPanel(Node* node) {

@@ -64,6 +64,20 @@ public:
     /// The node's open panel, null when closed.
     ControlPanel* controlPanel(const PX::Image::Node* node) const;
 
+    /// A knob line of a loaded script that the node could not take: a knob this build does
+    /// not have (a script from a newer version) or a value the knob refused. Saving writes it
+    /// back as it was read, so that opening and saving such a script loses nothing, until
+    /// the knob is set (then its own value is written).
+    struct KeptLine {
+        std::string knob;          // the knob's script name; for a missing knob, as written
+        std::string text;          // the line (or braced lines) as read
+        bool missingKnob = false;  // the node has no such knob
+        std::string refusedState;  // the knob's value as text right after the refusal
+    };
+    void keepLine(const PX::Image::Node* node, KeptLine line);
+    /// The node's kept lines in the order read; empty for most nodes.
+    const std::vector<KeptLine>& keptLines(const PX::Image::Node* node) const;
+
     std::vector<std::string> views() const;
     /// Throws std::invalid_argument for an empty list, a repeated name or a name with blanks.
     /// At most Limits::kMaxViews.
@@ -79,6 +93,7 @@ private:
     std::vector<std::unique_ptr<PX::Image::Node>> m_nodes;
     std::unordered_map<std::string, PX::Image::Node*> m_byName;
     std::map<const PX::Image::Node*, std::unique_ptr<ControlPanel>> m_panels;
+    std::map<const PX::Image::Node*, std::vector<KeptLine>> m_keptLines;
     ProjectSettings m_settings;
 };
 

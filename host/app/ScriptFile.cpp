@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ScriptFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -203,11 +204,22 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
                     if (braces.depth() != 0) fail(start, "unbalanced braces");
                     value = trim(value);
                 }
+                // A line the node cannot take is kept as read, for the next save.
+                auto keep = [&](Knob* knob) {
+                    std::string read = lines[start];
+                    for (size_t j = start + 1; j <= i; ++j) read += '\n' + lines[j];
+                    graph->keepLine(current,
+                                    {knob ? knob->name() : word,
+                                     std::move(read),
+                                     !knob,
+                                     knob ? knob->toScriptText() : std::string()});
+                };
                 Knob* knob = current->knob(word);
                 if (!knob) {
                     m_warnings.push_back(where(start) + ": node '" + current->name() +
                                          "' has no knob '" + PX::Image::quoteForMessage(word) +
                                          "'; the line is skipped");
+                    keep(nullptr);
                     continue;
                 }
                 const bool quoted = !value.empty() && value[0] == '"';
@@ -215,15 +227,18 @@ std::unique_ptr<Graph> ScriptFile::read(std::istream& in) {
                     m_errors.push_back(where(start) + ": node '" + current->name() + "': knob '" +
                                        word + "': unterminated quoted text " +
                                        PX::Image::quoteForMessage(value));
+                    keep(knob);
                     continue;
                 }
                 const std::string text = quoted ? PX::Image::unquoteScriptText(value) : value;
-                if (!knob->from_script(text.c_str()))
+                if (!knob->from_script(text.c_str())) {
                     m_errors.push_back(where(start) + ": node '" + current->name() + "': " +
                                        (knob->error().empty()
                                             ? "knob '" + word + "' cannot read " +
                                                   PX::Image::quoteForMessage(value)
                                             : knob->error()));
+                    keep(knob);
+                }
                 continue;
             }
 
@@ -295,7 +310,16 @@ std::string ScriptFile::text(const Graph& graph) {
 
     for (const auto& node : graph.nodes()) {
         out << "\nnode " << node->className() << ' ' << node->name() << '\n';
+        const std::vector<Graph::KeptLine>& kept = graph.keptLines(node.get());
         for (const auto& knob : node->knobs()) {
+            // A value the knob refused on loading, not set since: written back as it was read.
+            auto refused = std::find_if(kept.begin(), kept.end(), [&](const Graph::KeptLine& k) {
+                return !k.missingKnob && k.knob == knob->name();
+            });
+            if (refused != kept.end() && knob->toScriptText() == refused->refusedState) {
+                out << refused->text << '\n';
+                continue;
+            }
             if (knob->name().empty() || knob->flag(Knob::DO_NOT_WRITE) || !knob->not_default())
                 continue;
             std::ostringstream os;  // a fresh stream: default number format for every knob
@@ -310,6 +334,8 @@ std::string ScriptFile::text(const Graph& graph) {
                 value = PX::Image::quoteScriptText(knob->toScriptText());
             out << "    " << knob->name() << (value.empty() ? "" : " " + value) << '\n';
         }
+        for (const Graph::KeptLine& line : kept)
+            if (line.missingKnob) out << line.text << '\n';
         out << "end\n";
     }
 

@@ -28,7 +28,11 @@ namespace Vireo {
 ///
 /// Saving writes the settings, then every node with each knob whose not_default() is true
 /// and that lacks Knob::DO_NOT_WRITE, as to_script(os, nullptr, true) writes it, then the
-/// connections. What a load of that text saves again is the same text, byte for byte.
+/// connections. What a load of that text saves again is the same text, byte for byte. A knob
+/// line the load could not take (a knob the node lacks, a value the knob refused) is kept by
+/// the graph and written back as it was read (the missing knobs' lines after the node's
+/// others), until the knob is set: a script from a newer version or edited by hand loses
+/// nothing by being opened and saved here.
 ///
 /// A script holds at most Limits::kMaxScriptBytes, a line at most kMaxScriptLineBytes; the
 /// reader stops at the limit. Quoted input in messages is cut (quoteForMessage).

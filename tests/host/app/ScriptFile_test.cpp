@@ -138,6 +138,31 @@ TEST_F(ScriptFileTest, RefusedValueGivesTheKnobsErrorAndTheRestLoads) {
     EXPECT_EQ(knobText(graph->node("M"), "count"), "5");
 }
 
+// Opening a script and saving it loses no line the node could not take, until the knob is set.
+TEST_F(ScriptFileTest, LinesTheNodeCannotTakeAreSavedBackAsRead) {
+    const std::string kept = "    count 500\n    text \"open\n  future {1\n 2}\n";
+    std::unique_ptr<Graph> graph = load("vireo 1\nnode TestRecorder N\n" + kept +
+                                        "    gain 2\nend\nnode TestRecorder M\nend\n");
+    ASSERT_EQ(m_file.errors().size(), 2u);
+    ASSERT_EQ(m_file.warnings().size(), 1u);
+    const std::string saved = ScriptFile::text(*graph);
+    EXPECT_NE(saved.find("node TestRecorder N\n    count 500\n    gain 2\n    text \"open\n"
+                         "  future {1\n 2}\nend\n\nnode TestRecorder M\nend\n"),
+              std::string::npos)
+        << saved;
+    graph = load(saved);
+    EXPECT_EQ(ScriptFile::text(*graph), saved) << "loading the saved script keeps them again";
+
+    // Set by the user, a knob writes its own value; the other kept lines stay.
+    graph->node("N")->setKnobFromUser("count", "7");
+    const std::string edited = ScriptFile::text(*graph);
+    EXPECT_EQ(edited.find("count 500"), std::string::npos) << edited;
+    EXPECT_NE(edited.find("    count 7\n"), std::string::npos) << edited;
+    EXPECT_NE(edited.find("  future {1\n 2}\n"), std::string::npos) << edited;
+    graph->removeNode(graph->node("N"));
+    EXPECT_EQ(ScriptFile::text(*graph).find("future"), std::string::npos);
+}
+
 TEST_F(ScriptFileTest, UnknownClassIsNamed) {
     const std::string error = loadError("vireo 1\nnode NoSuchClass N\nend\n");
     const std::string start = m_path + ":2: unknown node class 'NoSuchClass'";
