@@ -302,8 +302,8 @@ void dumpFalseMatches(const Footage& footage,
                 char name[64];
                 std::snprintf(name, sizeof name, "/%04d.png", index);
                 auto out = OIIO::ImageOutput::create(g_falseDir + name);
-                OIIO::ImageSpec spec(stride, 2 * kSide + 4, 1, OIIO::TypeDesc::UINT8);
-                if (out && out->open(g_falseDir + name, spec)) {
+                OIIO::ImageSpec header(stride, 2 * kSide + 4, 1, OIIO::TypeDesc::UINT8);
+                if (out && out->open(g_falseDir + name, header)) {
                     out->write_image(OIIO::TypeDesc::FLOAT, pixels.data());
                     out->close();
                 }
