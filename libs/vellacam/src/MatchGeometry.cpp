@@ -76,20 +76,24 @@ DepthCurve::DepthCurve(const CameraRays& to,
     m_lower.setConstant(std::numeric_limits<double>::infinity());
     m_upper.setConstant(-std::numeric_limits<double>::infinity());
     Eigen::Vector2d previous;
+    Eigen::Vector3d previousPoint;
     bool previousValid = false;
     for (int k = 0; k < kSamples; ++k) {
         // Inverse depth from 1 / minDepth down to 0 (the far sample).
         const double s = (1.0 - double(k) / (kSamples - 1)) / minDepth;
         const double depth = s > 1.0 / kFarDepth ? 1.0 / s : kFarDepth;
+        const Eigen::Vector3d point = origin + depth * direction;
         Eigen::Vector2d image;
-        const bool valid = to.project(origin + depth * direction, &image);
+        const bool valid = to.project(point, &image);
         if (valid && previousValid) {
             m_pieces.push_back(previous);
             m_pieces.push_back(image);
+            m_startPoints.push_back(previousPoint);
             m_lower = m_lower.cwiseMin(previous).cwiseMin(image);
             m_upper = m_upper.cwiseMax(previous).cwiseMax(image);
         }
         previous = image;
+        previousPoint = point;
         previousValid = valid;
     }
 }

@@ -73,6 +73,8 @@ public:
                double minDepth);
 
     const std::vector<Eigen::Vector2d>& pieces() const { return m_pieces; }
+    /// For each piece (pieces()[2 i], pieces()[2 i + 1]), the point on the ray its start is.
+    const std::vector<Eigen::Vector3d>& startPoints() const { return m_startPoints; }
     bool empty() const { return m_pieces.empty(); }
     /// Distance from `p` to the nearest piece; infinity for an empty curve.
     double distance(const Eigen::Vector2d& p) const;
@@ -82,6 +84,7 @@ public:
 
 private:
     std::vector<Eigen::Vector2d> m_pieces;
+    std::vector<Eigen::Vector3d> m_startPoints;
     Eigen::Vector2d m_lower;
     Eigen::Vector2d m_upper;
 };

@@ -884,11 +884,11 @@ constexpr float kScreenMargin = 0.15f;
 constexpr double kCurveScanStep = 2.0;
 
 /// True when the reference feature's patch correlates with camera `c` at `position` clearly
-/// better (the ratio test) than anywhere else along the depth curve of the reference ray in
-/// `c`, looked at every kCurveScanStep pixels, and not only better than the features detected
-/// there. A feature on repeated texture (dots, stripes) whose true partner was not detected, or was
-/// detected a few pixels off (a corner on the rim of a disc), otherwise pairs with a
-/// look-alike at the wrong depth on its curve: such a match passes every other test and
+/// better (the ratio test) than anywhere else along `curve`, the depth curve of the reference
+/// ray in `c`, looked at every kCurveScanStep pixels, and not only better than the features
+/// detected there. A feature on repeated texture (dots, stripes) whose true partner was not
+/// detected, or was detected a few pixels off (a corner on the rim of a disc), otherwise pairs with
+/// a look-alike at the wrong depth on its curve: such a match passes every other test and
 /// triangulates metres nearer than the surface. Positions within the band of `position` belong
 /// to the match itself. Each position is first screened with a fifth of the patch's samples;
 /// only those that come near the bar get the whole patch.
@@ -897,14 +897,13 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
                         const TrackFeaturesOptions& options,
                         const std::pair<int, int>& reference,
                         int c,
+                        const detail::DepthCurve& curve,
                         const Eigen::Vector2d& position,
                         double aligned) {
     const CameraState& from = cameras[size_t(reference.first)];
-    const Keypoint& keypoint = from.keypoints[size_t(reference.second)];
     const float* descriptor = from.descriptor(size_t(reference.second));
     const detail::SampledImage& image = cameras[size_t(c)].smooth;
     const detail::CameraRays& to = setup.rays[size_t(c)];
-    const Eigen::Vector3d& origin = setup.rays[size_t(reference.first)].centre();
     const double exclusion = setup.bands[size_t(c)];
 
     // The observation's own correlation: the descriptor's there or, better where the lens model's
@@ -990,35 +989,24 @@ bool distinctAlongCurve(const std::vector<CameraState>& cameras,
                 return true;
         return false;
     };
-    // The straight pieces of the depth curve (as the candidates' band has it) from the nearest
-    // depth to infinity, every kCurveScanStep pixels, with the patch axes of each piece's start.
-    const auto pointAt = [&](double inverseDepth) {
-        const double depth =
-            inverseDepth > 1.0 / detail::kFarDepth ? 1.0 / inverseDepth : detail::kFarDepth;
-        return Eigen::Vector3d(origin + depth * keypoint.direction);
-    };
-    const int pieces = detail::DepthCurve::kSamples - 1;
-    Eigen::Vector2d start;
-    bool startValid = to.project(pointAt(1.0 / setup.minDepth), &start);
-    for (int k = 0; k < pieces; ++k) {
-        const double s0 = (1.0 - double(k) / pieces) / setup.minDepth;
-        const double s1 = (1.0 - double(k + 1) / pieces) / setup.minDepth;
-        Eigen::Vector2d end;
-        const bool endValid = to.project(pointAt(s1), &end);
-        if (startValid && endValid &&
-            detail::tangentAxes(to, (pointAt(s0) - to.centre()).normalized(), setup.step, &axes)) {
-            setAxes();
-            const double length = (end - start).norm();
-            const int steps = std::max(1, int(std::ceil(length / kCurveScanStep)));
-            const Eigen::Vector2d along =
-                length > 0.0 ? Eigen::Vector2d((end - start) / length) : Eigen::Vector2d::Zero();
-            for (int t = 0; t < steps; ++t) {
-                const Eigen::Vector2d q = start + (end - start) * (double(t) / steps);
-                if ((q - position).norm() > exclusion && rival(q, along)) return false;
-            }
+    // Each straight piece of the curve every kCurveScanStep pixels, with the patch axes of
+    // the piece's start.
+    const std::vector<Eigen::Vector2d>& pieces = curve.pieces();
+    for (size_t k = 0; k + 1 < pieces.size(); k += 2) {
+        const Eigen::Vector2d& start = pieces[k];
+        const Eigen::Vector2d& end = pieces[k + 1];
+        if (!detail::tangentAxes(
+                to, (curve.startPoints()[k / 2] - to.centre()).normalized(), setup.step, &axes))
+            continue;
+        setAxes();
+        const double length = (end - start).norm();
+        const int steps = std::max(1, int(std::ceil(length / kCurveScanStep)));
+        const Eigen::Vector2d along =
+            length > 0.0 ? Eigen::Vector2d((end - start) / length) : Eigen::Vector2d::Zero();
+        for (int t = 0; t < steps; ++t) {
+            const Eigen::Vector2d q = start + (end - start) * (double(t) / steps);
+            if ((q - position).norm() > exclusion && rival(q, along)) return false;
         }
-        start = end;
-        startValid = endValid;
     }
     return true;
 }
@@ -1061,15 +1049,20 @@ FeatureTrack refineChain(const std::vector<CameraState>& cameras,
                                 &aligned) ||
             aligned.correlation < options.minCorrelation)
             continue;
-        if (setup.geometry &&
-            detail::DepthCurve(
-                rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, setup.minDepth)
-                    .distance(aligned.position) > setup.bands[size_t(c)])
-            continue;
-        if (setup.geometry &&
-            !distinctAlongCurve(
-                cameras, setup, options, chain[0], c, aligned.position, aligned.correlation))
-            continue;
+        if (setup.geometry) {
+            const detail::DepthCurve curve(
+                rays[size_t(c)], rays[size_t(r)].centre(), reference.direction, setup.minDepth);
+            if (curve.distance(aligned.position) > setup.bands[size_t(c)] ||
+                !distinctAlongCurve(cameras,
+                                    setup,
+                                    options,
+                                    chain[0],
+                                    c,
+                                    curve,
+                                    aligned.position,
+                                    aligned.correlation))
+                continue;
+        }
         out.getFeatures().emplace_back(c, Feature(aligned.position));
     }
     if (setup.geometry && !observationsAgree(setup, out)) out.getFeatures().clear();
