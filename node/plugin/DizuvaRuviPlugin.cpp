@@ -296,19 +296,16 @@ void DizuvaRuviPlugin::warnOfUnusedRigCorrection() {
     // Refine Rig's correction holds one entry per camera of the rig it refined: a rig file
     // changed since (a camera added or removed), or a hand-edited script, leaves it unread,
     // and the renders then use the rig as the file describes it.
-    std::string message;
     const auto* knob = dynamic_cast<const StringKnob*>(this->knob("rigCorrection"));
-    const int cameras = m_rigContext.inputRig().getNumberCameras();
-    RigCorrection correction;
-    if (knob && !knob->text().empty() && cameras > 0 &&
-        !RigCorrection::fromText(knob->text(), cameras, &correction))
-        message = "the rig correction of Refine Rig does not fit the input's rig of " +
-                  std::to_string(cameras) +
-                  " cameras and is not applied; press Refine Rig again to refine this rig.";
-    if (message.empty() || message + knob->text() == m_warnedRigCorrection) {
-        if (message.empty()) m_warnedRigCorrection.clear();
+    if (!knob || !m_rigContext.correctionRefused()) {
+        m_warnedRigCorrection.clear();
         return;
     }
+    const std::string message =
+        "the rig correction of Refine Rig does not fit the input's rig of " +
+        std::to_string(m_rigContext.inputRig().getNumberCameras()) +
+        " cameras and is not applied; press Refine Rig again to refine this rig.";
+    if (message + knob->text() == m_warnedRigCorrection) return;
     m_warnedRigCorrection = message + knob->text();
     progressMessage("Warning: " + message);
 }

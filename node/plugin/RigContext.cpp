@@ -33,7 +33,7 @@ void RigContext::reloadRig(bool onlyOnChange) {
         // Metadata that does not describe a rig: the node works without cameras.
     }
     m_inputRig = handler.getRig();
-    m_rig = corrected(m_inputRig);
+    m_rig = corrected(m_inputRig, &m_correctionRefused);
     m_rotation = handler.getRigRotation();
     m_convergence = handler.getRigConvergence();
 
@@ -57,11 +57,13 @@ void RigContext::reloadRig(bool onlyOnChange) {
     m_rigHash = h;
 }
 
-CameraRigDefinition RigContext::corrected(const CameraRigDefinition& rig) const {
+CameraRigDefinition RigContext::corrected(const CameraRigDefinition& rig, bool* refused) const {
     auto* knob = dynamic_cast<StringKnob*>(m_node->knob("rigCorrection"));
     RigCorrection correction;
-    if (!knob || !RigCorrection::fromText(knob->text(), rig.getNumberCameras(), &correction))
-        return rig;
+    const bool read =
+        knob && RigCorrection::fromText(knob->text(), rig.getNumberCameras(), &correction);
+    if (refused) *refused = !read && knob && !knob->text().empty() && rig.getNumberCameras() > 0;
+    if (!read) return rig;
     return CorrectedRig(rig, correction);
 }
 

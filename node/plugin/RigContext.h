@@ -58,8 +58,12 @@ public:
     /// The source's rig as it came.
     const CameraRigDefinition& inputRig() const { return m_inputRig; }
     /// `rig` refined by the node's "rigCorrection"; `rig` itself when that holds no correction
-    /// for its cameras.
-    CameraRigDefinition corrected(const CameraRigDefinition& rig) const;
+    /// for its cameras. With `refused`: whether the knob holds text that is no correction for
+    /// them (one made for a rig of other cameras, a hand-edited script).
+    CameraRigDefinition corrected(const CameraRigDefinition& rig, bool* refused = nullptr) const;
+    /// Whether the source's rig was last loaded with a "rigCorrection" that does not fit it
+    /// (not applied).
+    bool correctionRefused() const { return m_correctionRefused; }
     /// Rotation of the rig (camera-to-world of the rig frame), from its ZXY angles.
     PX::Image::Matrix3 rigRotationMatrix() const;
     double rigConvergence() const { return m_convergence; }
@@ -78,6 +82,7 @@ private:
     MultiViewManager m_views;
     CameraRigDefinition m_rig;
     CameraRigDefinition m_inputRig;
+    bool m_correctionRefused = false;
     Eigen::Vector3d m_rotation = Eigen::Vector3d::Zero();
     double m_convergence = 10.0;
     PX::Image::Hash m_rigHash;
