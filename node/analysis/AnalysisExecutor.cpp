@@ -163,20 +163,15 @@ std::vector<int> AnalysisExecutor::camerasOverlappingNone() const {
     std::vector<int> taking;
     for (int c = 0; c < int(inputs.size()) && c < rig.getNumberCameras(); ++c)
         if (inputs[size_t(c)] >= 0) taking.push_back(c);
-    // Matching pairs the cameras as the rig links them; a rig that records no links is linked
-    // where the cameras taking part overlap, as matching links them. Only those are linked
-    // here: a rig file of hundreds of cameras with a few inputs costs what those few do.
-    CameraRigDefinition kept;
-    kept.setNumberCameras(int(taking.size()));
-    for (size_t i = 0; i < taking.size(); ++i) {
-        kept.setCamera(int(i), rig.getCamera(taking[i]));
-        for (size_t j = i + 1; j < taking.size(); ++j)
-            if (rig.isLinked(taking[i], taking[j])) kept.setLinked(int(i), int(j));
-    }
-    if (!rig.hasLinks()) kept.linkOverlappingCameras(SphericalTransform::kDefaultConvergenceDepth);
+    // Matching pairs the cameras as the rig links them, or where they overlap for a rig that
+    // records no links.
+    const auto pairs = rig.overlappingPairs(taking, SphericalTransform::kDefaultConvergenceDepth);
     std::vector<int> alone;
-    for (size_t i = 0; i < taking.size(); ++i)
-        if (kept.getLinks(int(i)).empty()) alone.push_back(taking[i]);
+    for (const int c : taking)
+        if (std::none_of(pairs.begin(), pairs.end(), [c](const std::pair<int, int>& p) {
+                return p.first == c || p.second == c;
+            }))
+            alone.push_back(c);
     return alone;
 }
 

@@ -6,6 +6,7 @@
 
 #include "analysis/GridMapKnob.h"
 #include "base/Exception.h"
+#include "external/RigLibrary.h"
 #include "kiln/Kernels.h"
 #include "plugin/KnobManager.h"
 #include "plugin/MultiViewManager.h"
@@ -290,17 +291,27 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         it = m_cameraImages.erase(it);
     }
     if (cameras.empty()) throw MessageException("No camera of the rig could be rendered.");
-    std::vector<std::pair<int, int>> links;
-    if (linked)
-        for (int a : cameras)
-            for (int b : m_rig->rig().getLinks(a))
-                if (b > a && std::find(cameras.begin(), cameras.end(), b) != cameras.end())
-                    links.emplace_back(a, b);
-    stitcher.setLinks(links);
+    stitcher.setLinks(linked ? overlappingPairs(cameras) : std::vector<std::pair<int, int>>{});
     stitcher.setCameraList(cameras);
     stitcher.build();
     m_cache.store(channels, hash, stitcher.panorama());
     return stitcher.panorama();
+}
+
+const std::vector<std::pair<int, int>>& RenderDispatcher::overlappingPairs(
+    const std::vector<int>& cameras) {
+    // A rig that records no links is linked where its cameras overlap, as matching links it;
+    // that takes a few milliseconds, so the pairs are kept while the rig and cameras stay.
+    Hash h;
+    m_rig->appendHash(h);
+    for (int c : cameras) h.append(c);
+    if (h.value() != m_pairsHash || !m_pairsKnown) {
+        m_pairs = m_rig->rig().overlappingPairs(
+            cameras, Korvane::Research::SphericalTransform::kDefaultConvergenceDepth);
+        m_pairsHash = h.value();
+        m_pairsKnown = true;
+    }
+    return m_pairs;
 }
 
 void RenderDispatcher::rotateByView(Kiln::Image& image) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "external/ComputeFramework.h"
@@ -87,6 +88,8 @@ private:
     void rotateByView(Kiln::Image& image);
     int frame() const;
     Kiln::ImageProjection::Size panoramaSize() const;
+    /// The linked pairs among `cameras` whose overlaps the vector field aligns.
+    const std::vector<std::pair<int, int>>& overlappingPairs(const std::vector<int>& cameras);
 
     PX::Image::Iop* m_node;
     RigContext* m_rig = nullptr;
@@ -98,6 +101,10 @@ private:
     /// Each camera projected into the panorama over its own box, by camera index, kept between
     /// builds.
     std::map<int, Kiln::Image> m_cameraImages;
+    /// overlappingPairs' last answer and what it was for.
+    std::vector<std::pair<int, int>> m_pairs;
+    uint64_t m_pairsHash = 0;
+    bool m_pairsKnown = false;
     /// The view projection's output for planes it cannot be written into directly (another
     /// layout or device), kept between renders.
     Kiln::Image m_viewImage;

@@ -28,6 +28,12 @@ void RenderedRigSource::setCropWindow(int camera, int x, int y) {
     publish();
 }
 
+void RenderedRigSource::dropLinks() {
+    for (int a = 0; a < m_rig.getNumberCameras(); ++a)
+        for (int b = a + 1; b < m_rig.getNumberCameras(); ++b) m_rig.setLinked(a, b, false);
+    publish();
+}
+
 void RenderedRigSource::publish() {
     MetaDataHandler handler;
     handler.setRig(m_rig);

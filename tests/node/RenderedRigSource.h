@@ -26,6 +26,9 @@ public:
     void setRig(bool latlongCameras, bool sideBySideCameras = false);
     /// Moves camera `camera`'s crop window (the rig is published again).
     void setCropWindow(int camera, int x, int y);
+    /// Drops the rig's links (make_rig's rigs record them; a hand-written rig file often
+    /// does not).
+    void dropLinks();
 
     const char* Class() const override { return "RenderedRigSource"; }
     int minimum_inputs() const override { return 0; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "vellacam/CameraRigDefinition.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -61,6 +62,29 @@ void CameraRigDefinition::linkOverlappingCameras(double convergenceDepth, double
             if (share(m_cameras[a], m_cameras[b]) >= minimumShare ||
                 share(m_cameras[b], m_cameras[a]) >= minimumShare)
                 setLinked(a, b);
+}
+
+std::vector<std::pair<int, int>> CameraRigDefinition::overlappingPairs(
+    const std::vector<int>& cameras, double convergenceDepth) const {
+    std::vector<int> among = cameras;
+    std::sort(among.begin(), among.end());
+    among.erase(std::unique(among.begin(), among.end()), among.end());
+    const CameraRigDefinition* linked = this;
+    // Only the cameras asked for are linked: a rig of hundreds of cameras of which a few take
+    // part costs what those few do.
+    CameraRigDefinition kept;
+    if (!hasLinks()) {
+        kept.setNumberCameras(int(among.size()));
+        for (size_t i = 0; i < among.size(); ++i) kept.setCamera(int(i), getCamera(among[i]));
+        kept.linkOverlappingCameras(convergenceDepth);
+        linked = &kept;
+    }
+    std::vector<std::pair<int, int>> pairs;
+    for (size_t i = 0; i < among.size(); ++i)
+        for (size_t j = i + 1; j < among.size(); ++j)
+            if (linked == this ? isLinked(among[i], among[j]) : kept.isLinked(int(i), int(j)))
+                pairs.emplace_back(among[i], among[j]);
+    return pairs;
 }
 
 bool CameraRigDefinition::operator==(const CameraRigDefinition& o) const {

@@ -59,3 +59,29 @@ TEST(RigDefinition, LinksStaySymmetricAndFollowTheCameraCount) {
     EXPECT_TRUE(copy.getLinks(2).empty());
     EXPECT_THROW(copy.getCamera(3), std::out_of_range);
 }
+
+TEST(RigDefinition, OverlappingPairsFollowTheLinksOrTheOverlapsAmongTheCamerasAskedFor) {
+    using Korvane::Research::ProjectionTypeEnum;
+    // Four 102-degree cameras a quarter turn apart: neighbours overlap, opposite ones do not.
+    CameraRigDefinition rig;
+    rig.setNumberCameras(4);
+    for (int c = 0; c < 4; ++c) {
+        CameraDefinition camera;
+        camera.setFormat(400, 400);
+        camera.setProjection(ProjectionTypeEnum::Rectilinear);
+        camera.setFocalLength(8.0);
+        camera.setSensorSize(Eigen::Vector2d(20.0, 20.0));
+        camera.setRotation(Eigen::Vector3d(0, 90.0 * c, 0));
+        rig.setCamera(c, camera);
+    }
+    using Pairs = std::vector<std::pair<int, int>>;
+    // No links recorded: where the cameras overlap, among those asked for only.
+    EXPECT_EQ(rig.overlappingPairs({0, 1, 2, 3}, 10.0), Pairs({{0, 1}, {0, 3}, {1, 2}, {2, 3}}));
+    EXPECT_EQ(rig.overlappingPairs({3, 1, 2, 1}, 10.0), Pairs({{1, 2}, {2, 3}}));
+    EXPECT_EQ(rig.overlappingPairs({0, 2}, 10.0), Pairs());
+    // Recorded links are the answer, even where the cameras overlap otherwise.
+    rig.setLinked(0, 2);
+    rig.setLinked(2, 3);
+    EXPECT_EQ(rig.overlappingPairs({0, 1, 2, 3}, 10.0), Pairs({{0, 2}, {2, 3}}));
+    EXPECT_EQ(rig.overlappingPairs({0, 1}, 10.0), Pairs());
+}

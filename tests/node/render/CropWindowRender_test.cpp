@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// Rendering cameras that share one file: the four cameras of the rendered rig once as views
-// of their own and once as crop windows of one side-by-side file give the same camera views
-// and the same panoramas.
+// Renders of the small rendered rig. Cameras that share one file: the four cameras once as
+// views of their own and once as crop windows of one side-by-side file give the same camera
+// views and the same panoramas. A rig without links: its cameras are aligned where they overlap
+// as if it had them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -122,4 +123,21 @@ TEST(CropWindowRender, AWindowPastTheFileIsAnErrorNamingTheCameraAndThePanoramaG
     EXPECT_LT(maxDifference(panorama, withoutCamera4), 1e-5f);
     CropFixture all(true);
     EXPECT_GT(maxDifference(panorama, all.render("main", Mask_RGBA)), 0.1f);
+}
+
+TEST(RigWithoutLinks, TheWarpedPanoramaAlignsTheOverlapsAsTheLinkedRigDoes) {
+    auto warped = [](CropFixture& f) {
+        f.node->setKnobFromUser("outputMode", "Warped");
+        f.node->setKnobFromUser("blendType", "Multi-Band");
+        ImagePlane plane = f.render("main", Mask_RGBA);
+        EXPECT_TRUE(plane.hasBuffer()) << f.op()->errorMessage();
+        return plane;
+    };
+    CropFixture linked(false), unlinked(false), unaligned(false);
+    unlinked.sourceOp()->dropLinks();
+    unaligned.node->setKnobFromUser("vectorDetail", "0");
+    const ImagePlane panorama = warped(linked);
+    EXPECT_EQ(maxDifference(warped(unlinked), panorama), 0.0f);
+    // The field does move these cameras: without it the panorama differs.
+    EXPECT_GT(maxDifference(warped(unaligned), panorama), 0.01f);
 }

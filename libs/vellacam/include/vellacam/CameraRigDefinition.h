@@ -2,6 +2,7 @@
 #pragma once
 
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "vellacam/CameraDefinition.h"
@@ -35,6 +36,11 @@ public:
     /// pixels, put on the convergence sphere of `convergenceDepth` metres, has an image in the
     /// other; links already set stay.
     void linkOverlappingCameras(double convergenceDepth, double minimumShare = 0.01);
+    /// The overlapping pairs (a < b) among `cameras` (indices of this rig): those its links
+    /// name or, when the rig records no links at all (a hand-written or converted rig file),
+    /// those linkOverlappingCameras would link among them alone at `convergenceDepth`.
+    std::vector<std::pair<int, int>> overlappingPairs(const std::vector<int>& cameras,
+                                                      double convergenceDepth) const;
 
     /// Metres; 0 when unknown.
     double getRigDiameter() const { return m_diameter; }
