@@ -282,13 +282,13 @@ bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without,
               why.c_str());
         return false;
     }
-    if (without == m_warnedWithoutImage) return true;
-    m_warnedWithoutImage = without;
+    // Raised at every validation it holds for: the host says it once, and a render counts the
+    // frames made without these cameras.
     if (!without.empty())
-        progressMessage("Warning: " + std::to_string(without.size()) + " of " +
-                        std::to_string(without.size() + m_stitchedViews.size()) +
-                        " camera views have no image and are left out of the panorama: " +
-                        CameraList(m_rigContext.rig(), cameras) + ".");
+        warning("%zu of %zu camera views have no image and are left out of the panorama: %s.",
+                without.size(),
+                without.size() + m_stitchedViews.size(),
+                CameraList(m_rigContext.rig(), cameras).c_str());
     return true;
 }
 

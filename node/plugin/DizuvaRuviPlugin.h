@@ -80,8 +80,8 @@ protected:
     void renderHook(PX::Image::ImagePlane& plane) override;
 
 private:
-    /// Says which camera views have no image (`without`); false, with the node error, when
-    /// none has one. `firstFailure` ("input K: why", or empty) ends that error.
+    /// Says which camera views have no image (`without`), as a node warning; false, with the
+    /// node error, when none has one. `firstFailure` ("input K: why", or empty) ends that error.
     bool warnWithoutImage(const std::vector<int>& without, const std::string& firstFailure);
     /// False, with the node error naming the camera, both sizes and the frame, when the camera
     /// of `view` has no crop window and the rig describes another image size than the
@@ -104,9 +104,6 @@ private:
     /// The camera views whose inputs have an image, as the last panorama validation found
     /// them: the panorama is stitched from these.
     std::vector<int> m_stitchedViews;
-    /// The camera views that validation last warned have no image (warned again only when
-    /// they change, not at every frame).
-    std::vector<int> m_warnedWithoutImage;
     /// The solve-depth warning last given to the host; empty once the depths agree again.
     std::string m_warnedSolveDepth;
     std::string m_warnedRigCorrection;  // the warning and the text it was given for
