@@ -108,6 +108,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
     const FormatPair formats = m_knobManager.outputFormat(true);
     m_rigContext.reloadRig(true);
     warnOfUnusedRigCorrection();
+    warnOfViewsOutsideRig();
     const MultiViewManager& views = *m_rigContext.multiViewManager();
     ChannelSet layers;
 
@@ -310,6 +311,34 @@ void DizuvaRuviPlugin::warnOfUnusedRigCorrection() {
     progressMessage("Warning: " + message);
 }
 
+void DizuvaRuviPlugin::warnOfViewsOutsideRig() {
+    // The camera views are cam1 .. camN of the rig's N cameras: footage of the project's
+    // further camera views (a camera the rig file forgot, a rig file of another rig) would
+    // otherwise be left out of matching, warping and the panorama without a word.
+    const int cameras = m_rigContext.numberOfCameras();
+    // With the override on, the user chose the camera views.
+    const auto* chosen = dynamic_cast<const ArrayKnob*>(knob("manualOverride"));
+    std::string outside;
+    int count = 0;
+    if (cameras > 0 && !(chosen && chosen->get_value() != 0.0)) {
+        for (const std::string& name : Views::names()) {
+            std::string suffix;
+            if (MultiViewManager::cameraNumber(name, &suffix) > cameras && suffix.empty())
+                outside += (count++ ? ", " : "") + name;
+        }
+    }
+    const std::string message =
+        count == 0 ? std::string()
+                   : "the rig lists " + std::to_string(cameras) + " camera" +
+                         (cameras == 1 ? "" : "s") + ": the camera view" +
+                         (count == 1 ? " " : "s ") + outside + (count == 1 ? " is" : " are") +
+                         " not in it and left out. Give the Read a rig file that lists every "
+                         "camera.";
+    if (message == m_warnedViewsOutsideRig) return;
+    m_warnedViewsOutsideRig = message;
+    if (!message.empty()) progressMessage("Warning: " + message);
+}
+
 void DizuvaRuviPlugin::warnOfSolveDepth(bool warped) {
     const std::string message = m_knobManager.actions().solveDepthWarning();
     if (message.empty()) m_warnedSolveDepth.clear();
@@ -381,7 +410,10 @@ MetaData::Bundle DizuvaRuviPlugin::_fetchMetaData(const std::string& key) {
     return m_metaData.getMetaDataBundle();
 }
 
-void DizuvaRuviPlugin::beginExecuting() { m_executor.begin(renderDevice(), cpuDevice()); }
+void DizuvaRuviPlugin::beginExecuting() {
+    m_executor.begin(renderDevice(), cpuDevice());
+    warnOfViewsOutsideRig();
+}
 
 void DizuvaRuviPlugin::execute() { m_executor.execute(uiContext().frame()); }
 

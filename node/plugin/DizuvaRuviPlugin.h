@@ -93,6 +93,9 @@ private:
     /// A stored rig correction that does not read for the input's rig (another camera count,
     /// text edited by hand) is not applied; the host hears so once for each such text.
     void warnOfUnusedRigCorrection();
+    /// Camera views of the project beyond the rig's cameras (cam5 for a rig of four) are not
+    /// camera views of this node; the host hears their names once for each new set.
+    void warnOfViewsOutsideRig();
 
 private:
     MetaDataHandler m_metaData;
@@ -107,6 +110,7 @@ private:
     /// The solve-depth warning last given to the host; empty once the depths agree again.
     std::string m_warnedSolveDepth;
     std::string m_warnedRigCorrection;  // the warning and the text it was given for
+    std::string m_warnedViewsOutsideRig;
 };
 
 }  // namespace Research
