@@ -1,6 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "plugin/DizuvaRuviPlugin.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
 #include "base/Exception.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/KnobCallback.h"
@@ -34,6 +42,32 @@ const char* const kHelpParagraph =
     "camera views are unwarped a stitch map  layer will also be provided.</p>";
 
 constexpr double kRadiansToDegrees = 57.29577951308232;
+
+// What a panorama (or a latlong camera view) holds per output pixel at the least: the host's
+// plane and the stitcher's float RGBA images. The 6-camera Warped Multi-Band panorama of the
+// default footage holds about 190 bytes a pixel at its peak (8192 x 4096: 6.4 GB), so a
+// format refused on this bound would certainly not have fitted.
+constexpr double kLeastBytesPerOutputPixel = 64.0;
+
+// The memory this process may use: the machine's, or less under a limit on its address space
+// or its control group. Past it, the system kills the process before it can say why.
+double usableMemoryBytes() {
+    double bytes = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        bytes = std::min(bytes, double(limit.rlim_cur));
+    std::ifstream group("/sys/fs/cgroup/memory.max");
+    double groupBytes = 0.0;
+    if (group >> groupBytes && groupBytes > 0.0) bytes = std::min(bytes, groupBytes);
+    return bytes;
+}
+
+std::string gibibytes(double bytes) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(bytes < 10.0 * (1 << 30) ? 1 : 0)
+         << bytes / double(1 << 30) << " GiB";
+    return text.str();
+}
 
 Op* build(Node* node) { return new DizuvaRuviPlugin(node); }
 
@@ -156,6 +190,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
             }
         }
         if (!warnWithoutImage(without, firstFailure)) return stop();
+        if (!outputFormatFits(formats.format)) return stop();
         // Cameras that agree with each other may still all differ from the calibration.
         for (std::size_t i = 0; i < m_stitchedViews.size(); ++i)
             if (!footageMatchesTheRig(m_stitchedViews[i], *stitchedInputs[i])) return stop();
@@ -196,6 +231,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         warnOfSolveDepth(warped);
         if (!warped) layers = Mask_StitchMap;
         if (m_knobManager.cameraProjectionType(true) != KnobManager::CameraProjection::Default) {
+            if (!outputFormatFits(formats.format)) return stop();
             info_().set(formats.format.box());
             info_().format(formats.format);
             info_().full_size_format(formats.fullSizeFormat);
@@ -268,6 +304,21 @@ bool DizuvaRuviPlugin::footageMatchesTheRig(int view, const Iop& in) {
         full.width(),
         full.height(),
         outputContext().frame());
+    return false;
+}
+
+bool DizuvaRuviPlugin::outputFormatFits(const Format& format) {
+    const double need =
+        double(format.width()) * double(format.height()) * kLeastBytesPerOutputPixel;
+    const double have = usableMemoryBytes();
+    if (need <= have) return true;
+    error(
+        "Format %d x %d (knob 'outputFormat') needs at least %s of memory to render, more than "
+        "the %s this process may use; choose a smaller Format.",
+        format.width(),
+        format.height(),
+        gibibytes(need).c_str(),
+        gibibytes(have).c_str());
     return false;
 }
 

@@ -87,6 +87,10 @@ private:
     /// of `view` has no crop window and the rig describes another image size than the
     /// full-size format of `in`, the view's validated input.
     bool footageMatchesTheRig(int view, const PX::Image::Iop& in);
+    /// False, with the node error naming the knob, the size and the memory, when an output of
+    /// `format` could not fit in the memory this process may use (the system would kill it
+    /// part way through, before any message).
+    bool outputFormatFits(const PX::Image::Format& format);
     /// A Warped output whose grids were solved at another convergence depth still renders;
     /// the host hears why it ghosts once for each new pair of depths.
     void warnOfSolveDepth(bool warped);
