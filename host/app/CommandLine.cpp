@@ -306,7 +306,17 @@ int CommandLine::render(Graph& graph,
     // Frames the node had nothing to do on (an analysis skips frames between its keys).
     if (result.framesSkipped > 0) m_err << ", " << result.framesSkipped << " skipped";
     m_err << std::endl;
-    return 0;
+    // Frames made short of what was asked for (a camera left out of a panorama) are written,
+    // but a render farm must not take them for finished work.
+    const std::vector<int>& warned = result.framesWithWarnings;
+    if (warned.empty()) return 0;
+    m_err << "vireo: render of " << nodeName << ": " << warned.size() << " of " << result.framesRun
+          << " frame" << (result.framesRun == 1 ? "" : "s") << " written with a warning (frame"
+          << (warned.size() == 1 ? " " : "s ");
+    for (size_t i = 0; i < warned.size() && i < 10; ++i) m_err << (i ? ", " : "") << warned[i];
+    if (warned.size() > 10) m_err << " and " << warned.size() - 10 << " more";
+    m_err << "); see the warnings above" << std::endl;
+    return 1;
 }
 
 std::unique_ptr<CommandLineHost> CommandLine::makeHost() {

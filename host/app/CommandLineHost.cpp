@@ -52,7 +52,23 @@ bool CommandLineHost::ask(const std::string& question) {
 void CommandLineHost::message(const std::string& text) { line("message: " + text); }
 
 void CommandLineHost::nodeError(PX::Image::Node* node, const std::string& message) {
+    if (printedLast(m_lastError, node, message)) return;
     line("error: " + label(node) + message);
+}
+
+void CommandLineHost::nodeWarning(PX::Image::Node* node, const std::string& message) {
+    if (printedLast(m_lastWarning, node, message)) return;
+    line("warning: " + label(node) + message);
+}
+
+bool CommandLineHost::printedLast(std::map<std::string, std::string>& last,
+                                  PX::Image::Node* node,
+                                  const std::string& message) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::string& text = last[node ? node->name() : std::string()];
+    if (text == message) return true;
+    text = message;
+    return false;
 }
 
 }  // namespace Vireo

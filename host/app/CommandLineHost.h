@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <iosfwd>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,17 +35,27 @@ public:
     bool cancelled(PX::Image::Node* node) override;
     bool ask(const std::string& question) override;
     void message(const std::string& text) override;
+    /// "vireo: error: [Node] ..." and "vireo: warning: [Node] ...". A node validated again
+    /// (another view, the next frame) raises the same error or warning again: a text is
+    /// printed only when it is not the last one that node printed.
     void nodeError(PX::Image::Node* node, const std::string& message) override;
+    void nodeWarning(PX::Image::Node* node, const std::string& message) override;
 
 protected:
     /// One "vireo: TEXT" line on the log, under the lock.
     void line(const std::string& text);
+    /// Whether `message` is the text last kept in `last` for `node`; keeps it when not.
+    bool printedLast(std::map<std::string, std::string>& last,
+                     PX::Image::Node* node,
+                     const std::string& message);
 
 private:
     std::ostream& m_log;
     std::mutex m_mutex;
     std::deque<bool> m_answers;
     std::optional<bool> m_standing;
+    /// The last error and the last warning printed for each node, by name.
+    std::map<std::string, std::string> m_lastError, m_lastWarning;
 };
 
 }  // namespace Vireo

@@ -58,6 +58,7 @@ RigSidecar RigSidecar::parse(const std::string& path) {
         // Two cameras on one view would show one camera's footage as the other's.
         std::unordered_map<std::string, int> cameraOfView;
         for (int c = 0; c < rig.m_cameraCount; ++c) {
+            if (!handler.getCamera(c).hasCropWindow()) ++rig.m_wholeFileCameraCount;
             const std::string view = handler.getCamera(c).getOutputView();
             if (view.empty()) continue;
             const auto [it, added] = cameraOfView.emplace(view, c);

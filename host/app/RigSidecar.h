@@ -28,6 +28,9 @@ public:
 
     const PX::Image::MetaData::Bundle& bundle() const { return m_bundle; }
     int cameraCount() const { return m_cameraCount; }
+    /// The cameras whose image is their whole footage file (no crop window): each needs a
+    /// file of its own.
+    int wholeFileCameraCount() const { return m_wholeFileCameraCount; }
 
     /// Adds to the project's views whatever is missing of "main", "cam1" ... "camN" (in that
     /// order, after the views already there), N = cameraCount().
@@ -38,6 +41,7 @@ private:
 
     PX::Image::MetaData::Bundle m_bundle;
     int m_cameraCount = 0;
+    int m_wholeFileCameraCount = 0;
 };
 
 }  // namespace Vireo

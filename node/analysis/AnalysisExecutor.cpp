@@ -49,6 +49,7 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     m_cpu = std::move(cpu);
     m_executing = true;
     m_leftOut.reset();
+    m_nothingToWarp = false;
     if (!m_knobs) return;
     const int type = m_knobs->executeType();
     if (type == 3 && m_rig) {
@@ -78,10 +79,29 @@ void AnalysisExecutor::begin(ComputeContext device, ComputeContext cpu) {
     }
     // The rig may have changed since the matches were triangulated.
     if (m_knobs->isMatched()) refineStoredMatches();
+    if (type == 2 && !hasWarpInput()) {
+        // Solved from nothing, every grid would be zero: the stores stay as they are.
+        m_nothingToWarp = true;
+        m_node->error(
+            "Warp has nothing to align: no analysis key has camera matches and there are no "
+            "line constraints. Press Match (or draw line constraints), then Warp.");
+    }
+}
+
+bool AnalysisExecutor::hasWarpInput() const {
+    if (const ControlPointsKnob* store = m_knobs->controlPoints())
+        for (float key : m_knobs->getKeys())
+            if (const CameraTrack* track = store->findCameraTrack(roundFrame(key)))
+                if (!track->getTracks().empty()) return true;
+    const ConstraintsKnob* constraints = m_knobs->constraints();
+    for (int row = 0; constraints && row < constraints->constraintCount(); ++row)
+        if (constraints->isConstraintEnabled(row) && constraints->trackCount(row) > 0) return true;
+    return false;
 }
 
 void AnalysisExecutor::execute(double frame) {
     const int type = m_knobs ? m_knobs->executeType() : -1;
+    if (type == 2 && m_nothingToWarp) return;
     if (type >= 0 && type <= 2 && !m_leftOut && m_rig) {
         leaveOutCamerasWithoutImage(roundFrame(frame));
         warnOfCamerasOverlappingNone();

@@ -134,6 +134,9 @@ private:
     /// Every stored match triangulated again with the current rig (one undo step), and the
     /// match error recomputed.
     void refineStoredMatches();
+    /// Whether some analysis key has camera matches or some enabled line constraint has
+    /// points: without either a Warp has nothing to pull the grids with.
+    bool hasWarpInput() const;
     /// At the end of a Warp that solved at another depth than the grids before it: one
     /// warning naming the keys whose older grids stay, solved at the old depth.
     void warnOfOlderGrids() const;
@@ -152,6 +155,8 @@ private:
     /// The running Warp: the store's solve depth when it began and the frames it solved.
     double m_depthBeforeWarp = 0.0;
     std::set<int> m_warpedFrames;
+    /// The running Warp was refused at its begin: its frames do nothing.
+    bool m_nothingToWarp = false;
 };
 
 }  // namespace Research

@@ -1,6 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "plugin/DizuvaRuviPlugin.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
 #include "base/Exception.h"
 #include "px/image/ArrayKnob.h"
 #include "px/image/KnobCallback.h"
@@ -34,6 +42,32 @@ const char* const kHelpParagraph =
     "camera views are unwarped a stitch map  layer will also be provided.</p>";
 
 constexpr double kRadiansToDegrees = 57.29577951308232;
+
+// What a panorama (or a latlong camera view) holds per output pixel at the least: the host's
+// plane and the stitcher's float RGBA images. The 6-camera Warped Multi-Band panorama of the
+// default footage holds about 190 bytes a pixel at its peak (8192 x 4096: 6.4 GB), so a
+// format refused on this bound would certainly not have fitted.
+constexpr double kLeastBytesPerOutputPixel = 64.0;
+
+// The memory this process may use: the machine's, or less under a limit on its address space
+// or its control group. Past it, the system kills the process before it can say why.
+double usableMemoryBytes() {
+    double bytes = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        bytes = std::min(bytes, double(limit.rlim_cur));
+    std::ifstream group("/sys/fs/cgroup/memory.max");
+    double groupBytes = 0.0;
+    if (group >> groupBytes && groupBytes > 0.0) bytes = std::min(bytes, groupBytes);
+    return bytes;
+}
+
+std::string gibibytes(double bytes) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(bytes < 10.0 * (1 << 30) ? 1 : 0)
+         << bytes / double(1 << 30) << " GiB";
+    return text.str();
+}
 
 Op* build(Node* node) { return new DizuvaRuviPlugin(node); }
 
@@ -108,6 +142,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
     const FormatPair formats = m_knobManager.outputFormat(true);
     m_rigContext.reloadRig(true);
     warnOfUnusedRigCorrection();
+    warnOfViewsOutsideRig();
     const MultiViewManager& views = *m_rigContext.multiViewManager();
     ChannelSet layers;
 
@@ -155,6 +190,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
             }
         }
         if (!warnWithoutImage(without, firstFailure)) return stop();
+        if (!outputFormatFits(formats.format)) return stop();
         // Cameras that agree with each other may still all differ from the calibration.
         for (std::size_t i = 0; i < m_stitchedViews.size(); ++i)
             if (!footageMatchesTheRig(m_stitchedViews[i], *stitchedInputs[i])) return stop();
@@ -195,6 +231,7 @@ void DizuvaRuviPlugin::_validate(bool for_real) {
         warnOfSolveDepth(warped);
         if (!warped) layers = Mask_StitchMap;
         if (m_knobManager.cameraProjectionType(true) != KnobManager::CameraProjection::Default) {
+            if (!outputFormatFits(formats.format)) return stop();
             info_().set(formats.format.box());
             info_().format(formats.format);
             info_().full_size_format(formats.fullSizeFormat);
@@ -270,6 +307,21 @@ bool DizuvaRuviPlugin::footageMatchesTheRig(int view, const Iop& in) {
     return false;
 }
 
+bool DizuvaRuviPlugin::outputFormatFits(const Format& format) {
+    const double need =
+        double(format.width()) * double(format.height()) * kLeastBytesPerOutputPixel;
+    const double have = usableMemoryBytes();
+    if (need <= have) return true;
+    error(
+        "Format %d x %d (knob 'outputFormat') needs at least %s of memory to render, more than "
+        "the %s this process may use; choose a smaller Format.",
+        format.width(),
+        format.height(),
+        gibibytes(need).c_str(),
+        gibibytes(have).c_str());
+    return false;
+}
+
 bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without,
                                         const std::string& firstFailure) {
     std::vector<int> cameras;
@@ -282,13 +334,13 @@ bool DizuvaRuviPlugin::warnWithoutImage(const std::vector<int>& without,
               why.c_str());
         return false;
     }
-    if (without == m_warnedWithoutImage) return true;
-    m_warnedWithoutImage = without;
+    // Raised at every validation it holds for: the host says it once, and a render counts the
+    // frames made without these cameras.
     if (!without.empty())
-        progressMessage("Warning: " + std::to_string(without.size()) + " of " +
-                        std::to_string(without.size() + m_stitchedViews.size()) +
-                        " camera views have no image and are left out of the panorama: " +
-                        CameraList(m_rigContext.rig(), cameras) + ".");
+        warning("%zu of %zu camera views have no image and are left out of the panorama: %s.",
+                without.size(),
+                without.size() + m_stitchedViews.size(),
+                CameraList(m_rigContext.rig(), cameras).c_str());
     return true;
 }
 
@@ -308,6 +360,34 @@ void DizuvaRuviPlugin::warnOfUnusedRigCorrection() {
     if (message + knob->text() == m_warnedRigCorrection) return;
     m_warnedRigCorrection = message + knob->text();
     progressMessage("Warning: " + message);
+}
+
+void DizuvaRuviPlugin::warnOfViewsOutsideRig() {
+    // The camera views are cam1 .. camN of the rig's N cameras: footage of the project's
+    // further camera views (a camera the rig file forgot, a rig file of another rig) would
+    // otherwise be left out of matching, warping and the panorama without a word.
+    const int cameras = m_rigContext.numberOfCameras();
+    // With the override on, the user chose the camera views.
+    const auto* chosen = dynamic_cast<const ArrayKnob*>(knob("manualOverride"));
+    std::string outside;
+    int count = 0;
+    if (cameras > 0 && !(chosen && chosen->get_value() != 0.0)) {
+        for (const std::string& name : Views::names()) {
+            std::string suffix;
+            if (MultiViewManager::cameraNumber(name, &suffix) > cameras && suffix.empty())
+                outside += (count++ ? ", " : "") + name;
+        }
+    }
+    const std::string message =
+        count == 0 ? std::string()
+                   : "the rig lists " + std::to_string(cameras) + " camera" +
+                         (cameras == 1 ? "" : "s") + ": the camera view" +
+                         (count == 1 ? " " : "s ") + outside + (count == 1 ? " is" : " are") +
+                         " not in it and left out. Give the Read a rig file that lists every "
+                         "camera.";
+    if (message == m_warnedViewsOutsideRig) return;
+    m_warnedViewsOutsideRig = message;
+    if (!message.empty()) progressMessage("Warning: " + message);
 }
 
 void DizuvaRuviPlugin::warnOfSolveDepth(bool warped) {
@@ -381,7 +461,10 @@ MetaData::Bundle DizuvaRuviPlugin::_fetchMetaData(const std::string& key) {
     return m_metaData.getMetaDataBundle();
 }
 
-void DizuvaRuviPlugin::beginExecuting() { m_executor.begin(renderDevice(), cpuDevice()); }
+void DizuvaRuviPlugin::beginExecuting() {
+    m_executor.begin(renderDevice(), cpuDevice());
+    warnOfViewsOutsideRig();
+}
 
 void DizuvaRuviPlugin::execute() { m_executor.execute(uiContext().frame()); }
 

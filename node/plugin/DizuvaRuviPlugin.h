@@ -80,19 +80,26 @@ protected:
     void renderHook(PX::Image::ImagePlane& plane) override;
 
 private:
-    /// Says which camera views have no image (`without`); false, with the node error, when
-    /// none has one. `firstFailure` ("input K: why", or empty) ends that error.
+    /// Says which camera views have no image (`without`), as a node warning; false, with the
+    /// node error, when none has one. `firstFailure` ("input K: why", or empty) ends that error.
     bool warnWithoutImage(const std::vector<int>& without, const std::string& firstFailure);
     /// False, with the node error naming the camera, both sizes and the frame, when the camera
     /// of `view` has no crop window and the rig describes another image size than the
     /// full-size format of `in`, the view's validated input.
     bool footageMatchesTheRig(int view, const PX::Image::Iop& in);
+    /// False, with the node error naming the knob, the size and the memory, when an output of
+    /// `format` could not fit in the memory this process may use (the system would kill it
+    /// part way through, before any message).
+    bool outputFormatFits(const PX::Image::Format& format);
     /// A Warped output whose grids were solved at another convergence depth still renders;
     /// the host hears why it ghosts once for each new pair of depths.
     void warnOfSolveDepth(bool warped);
     /// A stored rig correction that does not read for the input's rig (another camera count,
     /// text edited by hand) is not applied; the host hears so once for each such text.
     void warnOfUnusedRigCorrection();
+    /// Camera views of the project beyond the rig's cameras (cam5 for a rig of four) are not
+    /// camera views of this node; the host hears their names once for each new set.
+    void warnOfViewsOutsideRig();
 
 private:
     MetaDataHandler m_metaData;
@@ -104,12 +111,10 @@ private:
     /// The camera views whose inputs have an image, as the last panorama validation found
     /// them: the panorama is stitched from these.
     std::vector<int> m_stitchedViews;
-    /// The camera views that validation last warned have no image (warned again only when
-    /// they change, not at every frame).
-    std::vector<int> m_warnedWithoutImage;
     /// The solve-depth warning last given to the host; empty once the depths agree again.
     std::string m_warnedSolveDepth;
     std::string m_warnedRigCorrection;  // the warning and the text it was given for
+    std::string m_warnedViewsOutsideRig;
 };
 
 }  // namespace Research

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
@@ -66,6 +67,12 @@ Knob* link(KnobCallback& f, const char* name, const char* label, const char* tar
 ArrayKnob* withRange(ArrayKnob* k, double min, double max) {
     k->setRange(min, max);
     return k;
+}
+
+// Weights and spacings: 0 (and anything below 0.01) turns them off; a negative value means
+// nothing and is refused, naming the knob.
+ArrayKnob* withMinimum(ArrayKnob* k, double min) {
+    return withRange(k, min, std::numeric_limits<double>::infinity());
 }
 
 }  // namespace
@@ -277,7 +284,7 @@ void KnobManager::constraintPropertyKnobs(KnobCallback& f) {
     k->set_flag(0x8000084380ull);
     k->tooltip("Set strength of selected constraints.");
     text(f, " ");
-    k = Float_knob(f, &m_constraintSampling, "constraintSampling", "Sampling");
+    k = withMinimum(Float_knob(f, &m_constraintSampling, "constraintSampling", "Sampling"), 0);
     k->set_flag(0x80000c4380ull);
     k->tooltip("Set sampling of selected constraints.");
     text(f, " ");
@@ -395,10 +402,12 @@ void KnobManager::warpingSettingKnobs(KnobCallback& f) {
     f.last()->tooltip(
         "Use this value to force the user camera matches to align in the warped output.");
     text(f, " ");
-    Float_knob(f, &m_spatialSmoothness, "spatialSmoothness", "Smoothness")->set_flag(0x4000);
+    withMinimum(Float_knob(f, &m_spatialSmoothness, "spatialSmoothness", "Smoothness"), 0)
+        ->set_flag(0x4000);
     f.last()->tooltip("Use this value to increase the smoothness of the warped output.");
     text(f, " ");
-    Float_knob(f, &m_temporalConsistency, "temporalConsistency", "Consistency")->set_flag(0x4000);
+    withMinimum(Float_knob(f, &m_temporalConsistency, "temporalConsistency", "Consistency"), 0)
+        ->set_flag(0x4000);
     f.last()->tooltip(
         "Use this value to increase the consistency of the warped output at different key "
         "frames.");

@@ -407,6 +407,17 @@ void PanelActions::keyAll(bool setKeys) {
                                     ": Key All needs footage: the node has no input.");
             return;
         }
+        // Checked before the question: a range that runs backwards (a Read whose first frame
+        // was set after its last, cameras whose ranges share no frame) has no frame to key,
+        // and the keys and matches there are stay.
+        if (first > last) {
+            Host::current().message(m_node->node()->name() + ": Key All sets no key: the input's " +
+                                    "frame range runs backwards (first frame " +
+                                    std::to_string(first) + ", last frame " + std::to_string(last) +
+                                    "). Set the input's first and last " +
+                                    "frames, then press Key All again.");
+            return;
+        }
         const long long count = last > first ? (int64_t(last) - first + every - 1) / every : 0;
         if (count > int64_t(PX::Image::Limits::kMaxKeys)) {
             Host::current().message(m_node->node()->name() + ": Key All would set " +

@@ -35,6 +35,9 @@ public:
         progressMessages.push_back(text);
     }
     void progressDismiss(PX::Image::Node*) override { ++dismissed; }
+    void nodeWarning(PX::Image::Node*, const std::string& text) override {
+        warnings.push_back(text);
+    }
     bool cancelled(PX::Image::Node*) override { return cancelWhen && cancelWhen(); }
 
     std::deque<bool> answers;
@@ -42,6 +45,7 @@ public:
     std::vector<std::string> messages;
     std::vector<float> fractions;
     std::vector<std::string> progressMessages;
+    std::vector<std::string> warnings;
     int dismissed = 0;
     std::function<bool()> cancelWhen;
 };

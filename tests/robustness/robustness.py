@@ -231,6 +231,34 @@ def prepare(work, vireo, make_rig):
         cameras.append(camera)
     rig["cameras"] = cameras
     json.dump(rig, open(os.path.join(work, "footage", "rig200.json"), "w"))
+    # The same rig less its last camera, whose footage stays.
+    rig = json.load(open(os.path.join(work, "footage", "rig.json")))
+    rig["cameras"] = rig["cameras"][:3]
+    for camera in rig["cameras"]:
+        camera.pop("links", None)
+    json.dump(rig, open(os.path.join(work, "footage", "rig3.json"), "w"))
+    header = "vireo 1\nviews main cam1 cam2 cam3 cam4\nframes 1 3\n"
+    small = ("outputFormat", '"512 256"')
+    # Panoramas of the footage with a camera's file gone, of a Read whose pattern names no
+    # view, and of a rig that lists three of the four cameras; the stitch map of a camera.
+    for name, file_pattern, rig_file, write_node in [
+            ("gap_pano", "footage_gap/%V.####.png", "footage_gap/rig.json",
+             ("file", "pano_gap_%V.####.png")),
+            ("one_file", "footage/cam1.####.png", "footage/rig.json",
+             ("file", "pano_one_%V.####.png")),
+            ("rig3", "footage/%V.####.png", "footage/rig3.json", ("file", "pano3_%V.####.png")),
+            ("big", "footage/%V.####.png", "footage/rig.json", ("file", "big_%V.####.png"))]:
+        read = ("Read", "Read1", [("file", file_pattern), ("rig", rig_file), ("last", "3")])
+        write(os.path.join(work, name + ".vireo"),
+              script([read, ("V_DizuvaRuvi", "D1", [small]),
+                      ("Write", "W1", [write_node, ("views", "main")])],
+                     ["Read1 D1 0", "D1 W1 0"], header=header))
+    for name, ext in (("stitch_map_png", "png"), ("stitch_map_exr", "exr")):
+        write(os.path.join(work, name + ".vireo"),
+              script([footage, ("V_DizuvaRuvi", "D1", []),
+                      ("Write", "W1", [("file", "sm_%V.####." + ext), ("views", "cam1"),
+                                       ("channels", "stitch_map")])],
+                     ["Read1 D1 0", "D1 W1 0"], header=header))
     many_cams = ("Read", "Read1", [("file", "footage/%V.####.png"),
                                    ("rig", "footage/rig200.json"), ("last", "3")])
     write(os.path.join(work, "cams200.vireo"),
@@ -255,6 +283,36 @@ n["match"].execute()
 ANALYSE_AND_RENDER = MATCH + """n["warp"].execute()
 n["outputFormat"].fromScript("512 256")
 vireo.execute(vireo.toNode("W1"), 1, 1)
+"""
+
+
+NEGATIVE = """import vireo
+n = vireo.toNode("D1")
+for knob, value in (("spatialSmoothness", -1), ("temporalConsistency", -0.5),
+                    ("constraintSampling", -20)):
+    try:
+        n[knob].setValue(value)
+    except ValueError as e:
+        print(e)
+print("kept", *(n[k].value() for k in ("spatialSmoothness", "temporalConsistency",
+                                        "constraintSampling")))
+"""
+
+WARP_FROM_NOTHING = """import vireo
+n = vireo.toNode("D1")
+n["analysisKeyframe"].setKeyAt(1)
+try:
+    n["warp"].execute()
+except RuntimeError as e:
+    print(e)
+"""
+
+KEY_ALL_BACKWARDS = """import vireo
+n = vireo.toNode("D1")
+n["analysisKeyframe"].setKeyAt(2)
+n["addAllAnalysisKeys"].execute()
+k = n["analysisKeyframe"]
+print("keys", [k.getKeyTime(i) for i in range(k.getNumKeys())])
 """
 
 
@@ -305,6 +363,30 @@ def blames_the_file(out, err):
 
 def no_image_errors(out, err):
     return "image errors after the rig error" if "main.0001" in err else None
+
+
+def printed_once(text):
+    """A check that one line of the error stream holds `text`."""
+    def check(out, err):
+        n = sum(text in line for line in err.splitlines())
+        return None if n == 1 else "%r printed on %d lines" % (text, n)
+    return check
+
+
+def checks(*functions):
+    def check(out, err):
+        for f in functions:
+            why = f(out, err)
+            if why:
+                return why
+        return None
+    return check
+
+
+def no_file(work, name):
+    def check(out, err):
+        return "%s was written" % name if os.path.exists(os.path.join(work, name)) else None
+    return check
 
 
 def cases(work):
@@ -379,6 +461,46 @@ def cases(work):
              python=("utf8.py", refused("vireo.toNode('Read1')['file'].value()"))),
         Case("Write pattern without %V", ["good.vireo", "--render", "Write1", "--frames", "1",
                                           "--set", "Write1.file=same.png"], 0, ["%V"]),
+        # A camera missing from a panorama: every frame is written, the one without the camera
+        # fails the render, and the Read's error is said once.
+        Case("camera file missing from a panorama", ["gap_pano.vireo", "--render", "W1"], 1,
+             ["left out of the panorama: cam2", "wrote pano_gap_main.0002.png",
+              "wrote pano_gap_main.0003.png",
+              "render of W1: 1 of 3 frames written with a warning (frame 2)"],
+             timeout=60, check=checks(printed_once("cam2.0002.png"),
+                                      printed_once("left out of the panorama"))),
+        Case("Read pattern without %V", ["one_file.vireo", "--render", "W1", "--frames", "1"], 1,
+             ["the file pattern 'footage/cam1.####.png' has no %V: 4 cameras of the rig read "
+              "the same file", "1 of 1 frame written with a warning"],
+             check=printed_once("has no %V")),
+        Case("footage camera the rig does not list", ["rig3.vireo", "--render", "W1",
+                                                      "--frames", "1"], 0,
+             ["the rig lists 3 cameras: the camera view cam4 is not in it and left out"],
+             check=printed_once("is not in it")),
+        Case("stitch map to an 8-bit file", ["stitch_map_png.vireo", "--render", "W1",
+                                              "--frames", "1"], 1,
+             ["stitch_map.u stitch_map.v are not colour: 'sm_cam1.0001.png' keeps 8-bit values "
+              "from 0 to 1", "EXR or TIFF"], check=no_file(work, "sm_cam1.0001.png")),
+        Case("stitch map to EXR", ["stitch_map_exr.vireo", "--render", "W1", "--frames", "1"],
+             0, ["wrote sm_cam1.0001.exr"]),
+        Case("Format of 65536 x 65536", ["big.vireo", "--set", "D1.outputFormat=65536 65536",
+                                         "--render", "W1", "--frames", "1"], 1,
+             ["Format 65536 x 65536 (knob 'outputFormat') needs at least 256 GiB of memory",
+              "choose a smaller Format"], check=no_file(work, "big_main.0001.png")),
+        Case("negative weights and spacing", ["analysis.vireo", "-t", "negative.py"], 0,
+             ["knob 'spatialSmoothness': -1 is below its minimum 0",
+              "knob 'temporalConsistency': -0.5 is below its minimum 0",
+              "knob 'constraintSampling': -20 is below its minimum 0", "kept 0.5 2.0 20.0"],
+             python=("negative.py", NEGATIVE)),
+        Case("Warp with nothing to align", ["analysis.vireo", "--knobs", "D1", "-t", "warp.py"],
+             0, ["Warp has nothing to align: no analysis key has camera matches and there are "
+                 "no line constraints"], python=("warp.py", WARP_FROM_NOTHING),
+             check=lambda out, err: None if knob_value(out, "isWarped") == "false"
+             else "isWarped is set"),
+        Case("Key All over a backward range", ["analysis.vireo", "--set", "Read1.first=10",
+                                               "-t", "backward.py"], 0,
+             ["Key All sets no key: the input's frame range runs backwards (first frame 10, "
+              "last frame 3)", "keys [2.0]"], python=("backward.py", KEY_ALL_BACKWARDS)),
     ]
 
 

@@ -103,7 +103,17 @@ void ReadNode::_validate(bool) {
     const std::string rig = m_rigKnob->text();
     if (!rig.empty()) {
         try {
-            RigSidecar::read(rig);
+            const RigSidecar sidecar = RigSidecar::read(rig);
+            // Without %V every view reads one file: right for cameras that each take their
+            // crop window of it, wrong for cameras that each need a file of their own.
+            const int whole = sidecar.wholeFileCameraCount();
+            if (whole > 1 && m_file.find("%V") == std::string::npos)
+                warning(
+                    "the file pattern '%s' has no %%V: %d cameras of the rig read the same "
+                    "file, each as its own image (only cameras with a crop window share a "
+                    "file)",
+                    m_file.c_str(),
+                    whole);
         } catch (const RigSidecar::Error& e) {
             error("%s", e.what());
             return;

@@ -130,6 +130,21 @@ bool WriteNode::checkCompression(const std::string& name) {
     return true;
 }
 
+bool WriteNode::checkDataChannels(const ChannelSet& channels, const std::string& name) {
+    // Layers other than colour carry data: the stitch map holds input positions in pixels.
+    // An integer file keeps values from 0 to 1 only, so every position would come out 0 or 1.
+    const OIIO::TypeDesc type = fileType(name);
+    const ChannelSet data = channels - Mask_RGBA;
+    if (type == OIIO::TypeDesc::FLOAT || data.empty()) return true;
+    error(
+        "knob 'channels': %s are not colour: '%s' keeps %d-bit values from 0 to 1 and would "
+        "clip them; write them to an EXR or TIFF file (32-bit float)",
+        data.text().c_str(),
+        name.c_str(),
+        int(type.size() * 8));
+    return false;
+}
+
 bool WriteNode::resolveChannels(ChannelSet* channels) {
     const ChannelSet available = info().channels();
     for (const std::string& w : words(m_channels)) {
@@ -196,6 +211,7 @@ bool WriteNode::writeView(int view) {
     ChannelSet channels;
     if (!resolveChannels(&channels)) return false;
     if (!checkCompression(name)) return false;
+    if (!checkDataChannels(channels, name)) return false;
 
     const Box& box = info().box();
     const ImagePlane plane = fetchInput(0, box, channels);

@@ -67,6 +67,9 @@ private:
     bool resolveChannels(PX::Image::ChannelSet* channels);
     /// False, with the node error, for a compression the knob does not allow for `name`.
     bool checkCompression(const std::string& name);
+    /// False, with the node error, for channels other than colour (data such as the stitch
+    /// map's positions) written to `name`, a file of integers that would clip them.
+    bool checkDataChannels(const PX::Image::ChannelSet& channels, const std::string& name);
 
     std::string m_file;
     std::string m_views;

@@ -211,8 +211,11 @@ bool ArrayKnob::parseNumber(const std::string& word, double* v) {
     }
     if (m_hasRange && m_clamp) d = std::clamp(d, m_min, m_max);
     if (m_hasRange && (d < m_min || d > m_max)) {
-        setError("knob '" + name() + "': " + quoteForMessage(word) + " is outside its range " +
-                 formatDouble(m_min) + " to " + formatDouble(m_max));
+        // A range open at the top (a weight, a spacing) has only its minimum to name.
+        setError("knob '" + name() + "': " + quoteForMessage(word) +
+                 (std::isinf(m_max) ? " is below its minimum " + formatDouble(m_min)
+                                    : " is outside its range " + formatDouble(m_min) + " to " +
+                                          formatDouble(m_max)));
         return false;
     }
     *v = d;

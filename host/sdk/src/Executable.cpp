@@ -70,7 +70,9 @@ ExecuteResult execute(Op* op, std::vector<int> frames) {
         out.setFrame(frame);
         op->setOutputContext(out);
         node->storeKnobs(out);
+        const unsigned long warningsBefore = Node::warningsRaised();
         ok = guarded("executing", frame, [&] { exe->execute(); });
+        if (Node::warningsRaised() != warningsBefore) result.framesWithWarnings.push_back(frame);
         ++result.framesRun;
         if (result.error.empty() && node->hasError()) result.error = node->errorMessage();
     }

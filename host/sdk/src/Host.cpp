@@ -42,6 +42,10 @@ void Host::nodeError(Node* node, const std::string& message) {
     std::fprintf(stderr, "ERROR %s: %s\n", node ? node->name().c_str() : "", message.c_str());
 }
 
+void Host::nodeWarning(Node* node, const std::string& message) {
+    std::fprintf(stderr, "WARNING %s: %s\n", node ? node->name().c_str() : "", message.c_str());
+}
+
 Host& Host::current() { return *g_host.load(); }
 
 void Host::install(Host* host) { g_host.store(host ? host : &g_defaultHost); }

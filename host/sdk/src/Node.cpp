@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "px/image/Node.h"
 
+#include <atomic>
 #include <stdexcept>
 
 #include "px/image/ButtonKnob.h"
@@ -141,6 +142,17 @@ void Node::setError(const std::string& message) {
     }
     Host::current().nodeError(this, message);
 }
+
+namespace {
+std::atomic<unsigned long> g_warningsRaised{0};
+}  // namespace
+
+void Node::warn(const std::string& message) {
+    ++g_warningsRaised;
+    Host::current().nodeWarning(this, message);
+}
+
+unsigned long Node::warningsRaised() { return g_warningsRaised.load(); }
 
 void Node::clearError() {
     std::lock_guard<std::mutex> lock(m_errorMutex);

@@ -84,17 +84,32 @@ Op* Op::node_input(int n) const {
 
 OutputContext Op::uiContext() const { return m_node->uiContext(); }
 
-void Op::error(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+namespace {
+
+std::string formatted(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int n = std::vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
     std::vector<char> buffer(size_t(n > 0 ? n : 0) + 1);
     std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    return buffer.data();
+}
+
+}  // namespace
+
+void Op::error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    m_node->setError(formatted(format, args));
     va_end(args);
-    m_node->setError(buffer.data());
+}
+
+void Op::warning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    m_node->warn(formatted(format, args));
+    va_end(args);
 }
 
 bool Op::hasError() const { return m_node->hasError(); }

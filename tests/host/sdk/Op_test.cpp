@@ -33,6 +33,24 @@ TEST_F(Execute, AnExceptionFromAFrameBecomesTheNodesErrorAndEndsTheRun) {
     EXPECT_EQ(op->log.end()[-2], "execute 2 count 5") << "no frame after the failure";
 }
 
+TEST_F(Execute, FramesMadeWithANodeWarningAreListedAndTheRunGoesOn) {
+    struct WarningHost : TestOps::RecordingHost {
+        void nodeWarning(Node* node, const std::string& text) override {
+            warnings.push_back(node->name() + ": " + text);
+        }
+        std::vector<std::string> warnings;
+    } host;
+    Host::install(&host);
+    op->warnAt = 2;
+    const ExecuteResult r = execute(op, {1, 2, 3});
+    Host::install(nullptr);
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    EXPECT_EQ(r.framesRun, 3);
+    EXPECT_EQ(r.framesWithWarnings, std::vector<int>{2});
+    EXPECT_EQ(host.warnings,
+              std::vector<std::string>{"Recorder1: frame 2 is made without one of its inputs"});
+}
+
 TEST_F(Execute, AnOperatorWithoutAnExecutablePartIsRefused) {
     auto source = Node::create("TestSource", "Source1");
     EXPECT_THROW(execute(source->op(), {1}), std::invalid_argument);

@@ -110,6 +110,7 @@ void Recorder::execute() {
     if (frame == failAt) return error("cannot run frame %d", frame);
     record("execute " + std::to_string(frame) + " count " + std::to_string(count));
     if (frame == throwAt) throw std::runtime_error("out of memory, say");
+    if (frame == warnAt) warning("frame %d is made without one of its inputs", frame);
     progressFraction(0.5);
 }
 

@@ -65,6 +65,7 @@ public:
     double colour[3] = {0.5, 0.5, 0.5};
     int first = 1, last = 10, skip = -1000, failAt = -1000, keys = 0;
     int throwAt = -1000;
+    int warnAt = -1000;  // the frame that raises a node warning
     ListKnob* list = nullptr;
     int mode = 1;
     FormatPair format;

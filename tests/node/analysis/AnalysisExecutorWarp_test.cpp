@@ -100,7 +100,18 @@ TEST(WarpFrame, WithoutMatchesEveryViewGetsAZeroGridInOneUndoStepAndACancelWaits
     f.setKeys({10});
     f.node->setKnobFromUser("executeType", "2");
     NodeTests::TestHost host;
+    // Pressed with neither matches nor line constraints, Warp says so and stores nothing.
+    const ExecuteResult refused = execute(f.op(), {10});
+    EXPECT_EQ(refused.error,
+              "Warp has nothing to align: no analysis key has camera matches and there are no "
+              "line constraints. Press Match (or draw line constraints), then Warp.");
+    EXPECT_EQ(f.grids().gridCount(), 0);
+    f.node->clearError();
+
+    // A key with a match record that pulls nothing (no features) is solved: zero grids.
+    f.op()->knobManager().controlPoints()->cameraTrackAt(10).getTracks().emplace_back();
     UndoStack::instance().clear();
+    host.fractions.clear();
     const ExecuteResult r = execute(f.op(), {10});
     EXPECT_TRUE(r.error.empty()) << r.error;
     EXPECT_EQ(host.progressMessages, std::vector<std::string>()) << "every camera overlaps one";

@@ -11,6 +11,7 @@
 
 #include "../TestHost.h"
 #include "../TestRigSource.h"
+#include "analysis/ControlPointsKnob.h"
 #include "analysis/GridMapKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "px/image/ArrayKnob.h"
@@ -211,6 +212,8 @@ TEST(SolveDepthWarp, WarpRecordsItsDepthAndNamesTheKeysItLeftAtAnother) {
     auto* keys = static_cast<ArrayKnob*>(f.node->knob("analysisKeyframe"));
     keys->setKeyAt(1);
     keys->setKeyAt(2);
+    // A match for Warp to start from (one without features pulls no grid).
+    f.op()->knobManager().controlPoints()->cameraTrackAt(1).getTracks().emplace_back();
     f.node->setKnobFromUser("executeType", "2");
     UndoStack::instance().clear();
 

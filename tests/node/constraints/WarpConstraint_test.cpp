@@ -4,15 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "../TestRigSource.h"
 #include "RecordingSink.h"
 #include "analysis/AnalysisExecutor.h"
+#include "analysis/GridMapKnob.h"
 #include "constraints/ConstraintsKnob.h"
 #include "plugin/DizuvaRuviPlugin.h"
 #include "plugin/KnobManager.h"
 #include "plugin/RigContext.h"
+#include "px/image/ArrayKnob.h"
+#include "px/image/Executable.h"
 
 using namespace Korvane::Research;
 using NodeTests::RecordingSink;
@@ -122,4 +126,21 @@ TEST_F(Gather, RowsTheSolverMustNotSeeGiveNothing) {
     EXPECT_TRUE(gather(0, view(0)).constraints.empty()) << "top item hidden";
     ASSERT_TRUE(knob->from_script(text.c_str()));
     EXPECT_FALSE(gather(0, view(0)).constraints.empty());
+}
+
+TEST_F(Gather, LineConstraintsWithoutAnyMatchAreAWarpOfTheirOwn) {
+    fixture.sourceOp()->width = 1000;
+    fixture.sourceOp()->height = 800;
+    fixture.sourceOp()->invalidate();
+    // The middle point of camera 0 off the line, so that its grid has something to do.
+    knob->trackSet(0)->views()[view(0)][2].keys().begin()->second.y += 40.0;
+    static_cast<PX::Image::ArrayKnob*>(fixture.node->knob("analysisKeyframe"))->setKeyAt(5);
+    fixture.node->setKnobFromUser("executeType", "2");
+    const PX::Image::ExecuteResult r = PX::Image::execute(op, {5});
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    const auto grid = op->knobManager().gridMap()->getGrid(5, view(0));
+    ASSERT_TRUE(grid);
+    double largest = 0.0;
+    for (const auto& p : grid->points) largest = std::max(largest, p.norm());
+    EXPECT_GT(largest, 1.0) << "pulled by the bent line";
 }

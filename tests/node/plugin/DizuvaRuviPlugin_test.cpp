@@ -82,9 +82,15 @@ TEST(Validation, PanoramaViewsTakeTheFormatAndRefuseMixedCameraFormats) {
         op->invalidate();
         return f.validate("main");
     };
+    NodeTests::TestHost host;
     op = validateWithout({"cam2"});
     EXPECT_FALSE(op->hasError()) << op->errorMessage();
     EXPECT_EQ(op->info().box(), Box(0, 0, 2048, 1024));
+    // A warning at every validation, so that a render knows each frame made without it.
+    op = validateWithout({"cam2"});
+    EXPECT_EQ(host.warnings,
+              std::vector<std::string>(
+                  2, "1 of 3 camera views have no image and are left out of the panorama: cam2."));
     for (int again = 0; again < 2; ++again) {
         op = validateWithout({"cam1", "cam2", "cam3"});
         EXPECT_EQ(op->errorMessage(), "No camera view has an image: cam1, cam2, cam3.");

@@ -46,7 +46,8 @@ public:
     void set_value_at(double v, double frame, int i = 0);
     const std::vector<double>& defaults() const { return m_default; }
 
-    /// With `clamp`, user text outside the range is clamped instead of refused.
+    /// With `clamp`, user text outside the range is clamped instead of refused. A `max` of
+    /// infinity leaves the range open at the top (refusals then name the minimum only).
     void setRange(double min, double max, bool clamp = false);
     /// The class name the host shows ("Color_Knob", "WH_Knob", ...); the default follows the
     /// kind and the number of values.

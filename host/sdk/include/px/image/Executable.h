@@ -40,6 +40,9 @@ struct ExecuteResult {
     int framesRun = 0;
     int framesSkipped = 0;
     bool cancelled = false;
+    /// The frames during which a node warning was raised (Op::warning), in order: their
+    /// output was made short of what was asked for.
+    std::vector<int> framesWithWarnings;
     /// The first node error raised during the run, empty when none.
     std::string error;
 };

@@ -35,6 +35,9 @@ public:
     virtual bool runScript(Node* node, const std::string& script);
     /// A node error was raised (also kept on the node).
     virtual void nodeError(Node* node, const std::string& message);
+    /// A node warning was raised (Op::warning). A node raises it again at every validation it
+    /// holds for, so a host that shows it as a line should show each text once.
+    virtual void nodeWarning(Node* node, const std::string& message);
 
     /// The host in charge; never null.
     static Host& current();

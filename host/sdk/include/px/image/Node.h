@@ -71,6 +71,11 @@ public:
 
     /// Raises a node error (kept until clearError) and tells the host.
     void setError(const std::string& message);
+    /// Raises a node warning (Op::warning): tells the host and counts it.
+    void warn(const std::string& message);
+    /// Node warnings raised in the process so far, by every node: a run compares the count
+    /// before and after each frame to know which frames were made with one.
+    static unsigned long warningsRaised();
     void clearError();
     bool hasError() const;
     std::string errorMessage() const;

@@ -111,6 +111,10 @@ public:
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool hasError() const;
     std::string errorMessage() const;
+    /// printf-style node warning: the output is made, but short of what the node's knobs and
+    /// inputs ask for (a camera left out of a panorama). Raised at every validation or render
+    /// it holds for; the host says it once and counts it (Node::warningsRaised).
+    void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     /// True once the host gave the current render up.
     bool aborted() const;
