@@ -93,6 +93,18 @@ Image holding(const Image& image, const Box& part, const Box& panorama) {
     return image.translate(-panorama.width(), 0);
 }
 
+// `image`'s pixels over `box` (panorama columns, inside `part` of its box as parts() cuts it)
+// as an image over exactly that box, lent from its memory; empty where the memory cannot be
+// lent so. The filters repeat a window's edge pixels where an image over more would read on.
+Image window(const Image& image, const Box& part, const Box& box, const Box& panorama) {
+    const Image source = holding(image, part, panorama);
+    const std::ptrdiff_t pixel = std::ptrdiff_t(source.channels() * sizeof(float));
+    Image view(Tile{Info{box, source.channels()},
+                    source.row(box.y0) + (box.x0 - source.box().x0) * pixel,
+                    source.rowBytes()});
+    return view.device() == image.device() ? view : Image();
+}
+
 // The source pixels the resize kernel reads to fill `destination` (pixels of the grid whose
 // rectangle is `to`) from the rectangle `from`: exactly the covered pixels where it takes
 // whole-pixel box averages, else one more on every side for the bilinear taps.
@@ -534,7 +546,11 @@ void Stitcher::computeVectorField() {
         // where it reaches across the longitude seam), and the camera is transparent beyond it.
         const int reachX = int(std::ceil(m_stats.largestShift * sx)) + 2;
         const int reachY = int(std::ceil(m_stats.largestShift * sy)) + 2;
-        const Box area = grownAround(c.footprint, reachX, reachY, m_outputBox);
+        Box area = grownAround(c.footprint, reachX, reachY, m_outputBox);
+        // From an even origin against the panorama's, as the Multi-Band pyramid pairs pixels:
+        // it reduces its level 1 from this image in place.
+        area.x0 -= (area.x0 - m_outputBox.x0) & 1;
+        area.y0 -= (area.y0 - m_outputBox.y0) & 1;
         Image aligned = allocate(area, 4, device, false);
         const Image source =
             readable(c.image,
@@ -717,24 +733,63 @@ void Stitcher::blendMultiBand(Image& label) {
         // from the corrected camera, and out of level 0 in the finest band: no corrected copy
         // of the camera is made. The falloff barely bends over the eight pixels the reduce
         // filter reads, so this stands for reducing the camera divided by it.
+        //
+        // An image aligned by the vector field covers less than the work box, and is
+        // transparent at its sides (the field's reach past the footprint): level 1 is reduced
+        // from it in place, each part (two across the longitude seam) as a window cut to the
+        // part and the work box, so the filters repeat the window's edge where the work box's
+        // copy of the camera would hold the same edge (its own side, the seam) or nothing.
+        // Level 1 is clear beyond what the windows reach. The finest band reads the same
+        // parts. Where two windows would reach the same pixels of level 1, a copy over the
+        // work box is made instead.
+        const std::vector<Box> boxes = factory.levelBoxes(roi, count);
         ImagePyramid colour;
+        std::vector<std::pair<Image, Box>> windows;  // over panorama columns, level-1 reach
+        if (!work[i].window && !c.field.empty() && !round && count > 1)
+            for (const Box& part : parts(c.image.box(), m_outputBox)) {
+                const Box fine = part.intersect(roi);
+                if (fine.empty()) continue;
+                // Coarse pixel i reads fine pixels 2i - 3 .. 2i + 4.
+                const Box reach = Box{(fine.x0 - 4) >> 1,
+                                      (fine.y0 - 4) >> 1,
+                                      (fine.x1 + 5) >> 1,
+                                      (fine.y1 + 5) >> 1}
+                                      .intersect(boxes[1]);
+                Image view = window(c.image, part, fine, m_outputBox);
+                for (const auto& w : windows)
+                    if (!w.second.intersect(reach).empty()) view = Image();
+                if (view.empty()) {
+                    windows.clear();
+                    break;
+                }
+                windows.emplace_back(view, reach);
+            }
         if (work[i].window) {
             colour.push_back(holding(c.image, roi, m_outputBox));
-        } else {
+        } else if (windows.empty()) {
             const bool held = roi.intersect(holding(c.image, roi, m_outputBox).box()) == roi;
             Image base = workImage(roi, 4, device, !held);
             for (const Box& part : parts(c.image.box(), m_outputBox))
                 base.copyFrom(holding(c.image, part, m_outputBox));
             colour.push_back(base);
+        } else {
+            colour.push_back({});
+            colour.push_back(workImage(boxes[1], 4, device, true));
+            for (const auto& [fine, reach] : windows) {
+                Image coarse = window(colour[1], reach, reach, m_outputBox);
+                filters.reduce(fine, coarse);
+            }
         }
         if (!work[i].level1.empty()) colour.push_back(work[i].level1);
-        const std::vector<Box> boxes = factory.levelBoxes(roi, count);
-        for (int k = int(colour.size()); k < count; ++k) {
-            colour.push_back(workImage(boxes[k], 4, device, false));
-            filters.reduce(colour[k - 1], colour[k]);
-            if (k == 1)
+        for (int k = 1; k < count; ++k) {
+            if (k >= int(colour.size())) {
+                colour.push_back(workImage(boxes[k], 4, device, false));
+                filters.reduce(colour[k - 1], colour[k]);
+            }
+            if (k == 1 && work[i].level1.empty())
                 removeVignetting(colour[1],
-                                 PanoramaGrid::of(m_outputBox).reduced(colour[0].box()),
+                                 PanoramaGrid::of(m_outputBox)
+                                     .reduced(colour[0].empty() ? roi : colour[0].box()),
                                  c.axis,
                                  c.vignetting);
         }
@@ -747,7 +802,8 @@ void Stitcher::blendMultiBand(Image& label) {
         // expanded fill of the level below it, the fill of each level made in the same pass.
         Image& coarsest = colour[count - 1];
         fillLevel(coarsest, coarsest, coarsest, mean, kSeenThreshold, true, coarsest.box());
-        const Image falloff0 = falloffImage(c, colour[0].box(), PanoramaGrid::of(m_outputBox));
+        const Image falloff0 =
+            count > 1 ? Image() : falloffImage(c, colour[0].box(), PanoramaGrid::of(m_outputBox));
         accumulateBand(coarsest,
                        coarsest,
                        weights[count - 1],
@@ -758,9 +814,32 @@ void Stitcher::blendMultiBand(Image& label) {
                        count == 1 ? &falloff0 : nullptr);
         for (int k = count - 2; k >= 1; --k)
             bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, round);
-        if (count > 1)
-            bandZero(
-                colour[1], colour[0], weights[0], m_panorama, c.gain, sigma, round, roi, &falloff0);
+        if (count > 1) {
+            // Over the parts of the camera's image where level 0 is read in place, else over
+            // the work box.
+            std::vector<std::pair<Image, Box>> finest;
+            if (windows.empty())
+                finest.emplace_back(colour[0], roi);
+            else
+                for (const Box& part : parts(c.image.box(), m_outputBox)) {
+                    const Box inside = part.intersect(roi);
+                    if (!inside.empty())
+                        finest.emplace_back(window(c.image, part, inside, m_outputBox), inside);
+                }
+            for (const auto& [level, box] : finest) {
+                const Image falloff = falloffImage(c, level.box(), PanoramaGrid::of(m_outputBox));
+                bandZero(colour[1],
+                         level,
+                         weights[0],
+                         m_panorama,
+                         c.gain,
+                         sigma,
+                         round,
+                         roi,
+                         box,
+                         &falloff);
+            }
+        }
         releaseCamera(before);
     }
 
