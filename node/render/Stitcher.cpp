@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "external/VisionLibrary.h"
 #include "render/StitcherKernels.h"
@@ -43,6 +44,66 @@ Image allocate(const Box& box, int channels, const Compute::DevicePtr& device, b
 }
 
 Box grown(const Box& b, int dx, int dy) { return {b.x0 - dx, b.y0 - dy, b.x1 + dx, b.y1 + dy}; }
+
+// Boxes across the longitude seam. A camera seen at both sides of the panorama has a footprint
+// (and an aligned image) over one box that passes the panorama's right edge, as the renderer's
+// boxes of what a camera can show do: columns from the right edge on are the panorama's first
+// columns again, and the box spans no more than the width, so it costs the columns the camera
+// sees rather than whole rows. An image over such a box keeps those columns in one run of
+// memory, so the align kernel's taps read across the seam as inside any image. A kernel that
+// also indexes images of the whole panorama (labels, sums, the panorama) takes it in parts, each
+// over panorama columns: the part past the edge is the same memory moved back by the width.
+
+// Whether `b` passes the panorama's right edge.
+bool wraps(const Box& b, const Box& panorama) { return b.x1 > panorama.x1; }
+
+// `b` cut at the right edge, each part in panorama columns.
+std::vector<Box> parts(const Box& b, const Box& panorama) {
+    if (!wraps(b, panorama)) return {b};
+    return {Box{b.x0, b.y0, panorama.x1, b.y1},
+            Box{panorama.x0, b.y0, b.x1 - panorama.width(), b.y1}};
+}
+
+// Whole rows where `b` wraps, else `b`: the box of a stage that takes no wrapping box.
+Box spanned(const Box& b, const Box& panorama) {
+    return wraps(b, panorama) ? Box{panorama.x0, b.y0, panorama.x1, b.y1} : b;
+}
+
+// `b` grown by dx and dy within the panorama's rows, in the form above: one that then passes
+// the left edge wraps past the right one instead, and one as wide as the panorama takes whole
+// rows.
+Box grownAround(const Box& b, int dx, int dy, const Box& panorama) {
+    Box g = grown(b, dx, dy);
+    if (g.width() >= panorama.width()) {
+        g.x0 = panorama.x0;
+        g.x1 = panorama.x1;
+    } else if (g.x0 < panorama.x0) {
+        g = g.translated(panorama.width(), 0);
+    }
+    g.y0 = std::max(g.y0, panorama.y0);
+    g.y1 = std::min(g.y1, panorama.y1);
+    return g;
+}
+
+// `image` over panorama columns that hold `part` (a part of its box as parts() cuts it): the
+// image itself, or where `part` lies past the right edge of its box, the same memory moved
+// back by the width.
+Image holding(const Image& image, const Box& part, const Box& panorama) {
+    if (image.box().intersect(part) == part || !wraps(image.box(), panorama)) return image;
+    return image.translate(-panorama.width(), 0);
+}
+
+// `image`'s pixels over `box` (panorama columns, inside `part` of its box as parts() cuts it)
+// as an image over exactly that box, lent from its memory; empty where the memory cannot be
+// lent so. The filters repeat a window's edge pixels where an image over more would read on.
+Image window(const Image& image, const Box& part, const Box& box, const Box& panorama) {
+    const Image source = holding(image, part, panorama);
+    const std::ptrdiff_t pixel = std::ptrdiff_t(source.channels() * sizeof(float));
+    Image view(Tile{Info{box, source.channels()},
+                    source.row(box.y0) + (box.x0 - source.box().x0) * pixel,
+                    source.rowBytes()});
+    return view.device() == image.device() ? view : Image();
+}
 
 // The source pixels the resize kernel reads to fill `destination` (pixels of the grid whose
 // rectangle is `to`) from the rectangle `from`: exactly the covered pixels where it takes
@@ -210,12 +271,26 @@ Box Stitcher::seenBox(const HostImage& analysis) const {
           m_outputBox.y0 + int(std::floor(y0 * ay)),
           m_outputBox.x0 + int(std::ceil((x1 + 1) * ax)),
           m_outputBox.y0 + int(std::ceil((y1 + 1) * ay))};
-    // A footprint touching both sides may wrap around the longitude seam: whole rows.
-    if (x0 == 0 && x1 == a.width - 1) {
-        b.x0 = m_outputBox.x0;
-        b.x1 = m_outputBox.x1;
+    b.y0 = std::max(b.y0, m_outputBox.y0);
+    b.y1 = std::min(b.y1, m_outputBox.y1);
+    if (x0 > 0 || x1 < a.width - 1) return b.intersect(m_outputBox);
+    // Seen at both sides: the columns around the longitude seam, all but the longest run of
+    // unseen ones (wrapping), or whole rows when every column is seen.
+    std::vector<char> seen(std::size_t(a.width), 0);
+    for (int y = y0; y <= y1; ++y)
+        for (int x = 0; x < a.width; ++x) seen[std::size_t(x)] |= a.at(x, y, 3) > 0.0f;
+    int gap = 0, gapEnd = 0;
+    for (int x = 0, run = 0; x < a.width; ++x) {
+        run = seen[std::size_t(x)] ? 0 : run + 1;
+        if (run > gap) gap = run, gapEnd = x + 1;
     }
-    return b.intersect(m_outputBox);
+    b.x0 = m_outputBox.x0;
+    b.x1 = m_outputBox.x1;
+    if (gap == 0) return b;
+    // The run after the gap starts at gapEnd and wraps past the right edge.
+    b.x0 = m_outputBox.x0 + int(std::floor(gapEnd * ax));
+    b.x1 = m_outputBox.x0 + int(std::ceil((gapEnd - gap + a.width) * ax));
+    return b;
 }
 
 Image Stitcher::workImage(const Box& box,
@@ -276,13 +351,17 @@ Image Stitcher::vectorField(int camera) const {
 Image Stitcher::alignedCamera(int camera) const {
     for (const Camera& c : m_work) {
         if (c.index != camera) continue;
-        if (c.vignetting.identity() || c.footprint.empty()) return c.image;
+        const bool wrapped = wraps(c.image.box(), m_outputBox);
+        if ((c.vignetting.identity() && !wrapped) || c.footprint.empty()) return c.image;
         // The blend divides each camera by its falloff as it reads it; the camera as blended
-        // exists only here, over its footprint (an aligned image: over its own box).
-        Image corrected =
-            allocate(c.field.empty() ? c.footprint : c.image.box(), 4, c.image.device(), false);
-        corrected.copyFrom(c.image);
-        removeVignetting(corrected, m_outputBox, c.axis, c.vignetting);
+        // exists only here, over its footprint (an aligned image: over its own box, whole rows
+        // where it passes the right edge).
+        const Box box = spanned(c.field.empty() ? c.footprint : c.image.box(), m_outputBox);
+        Image corrected = allocate(box, 4, c.image.device(), wrapped);
+        for (const Box& part : parts(c.image.box(), m_outputBox))
+            corrected.copyFrom(holding(c.image, part, m_outputBox));
+        if (!c.vignetting.identity())
+            removeVignetting(corrected, m_outputBox, c.axis, c.vignetting);
         return corrected;
     }
     return {};
@@ -384,7 +463,13 @@ void Stitcher::prepare() {
                         &c.analysis.at(cells.x0, cells.y0 + y));
         releaseBuffers();
         c.feather = upload(featherDistance(c.analysis, 3, 0.5f), m_analysisBox, device);
-        c.footprint = seenBox(c.analysis).intersect(b);
+        // A camera seen at both sides spans the image's whole rows (only they hold both).
+        c.footprint = seenBox(c.analysis);
+        c.footprint = wraps(c.footprint, m_outputBox) ? Box{c.footprint.x0,
+                                                            std::max(c.footprint.y0, b.y0),
+                                                            c.footprint.x1,
+                                                            std::min(c.footprint.y1, b.y1)}
+                                                      : c.footprint.intersect(b);
         if (const auto axis = m_axes.find(index); axis != m_axes.end()) c.axis = axis->second;
         m_work.push_back(std::move(c));
     }
@@ -401,10 +486,11 @@ void Stitcher::computeVectorField() {
     for (const Camera& c : m_work) {
         // Only the cells over the camera's footprint (and one around it) are shrunk; the rest
         // of its grid image stays transparent. The bounds keep the whole grid's mapping.
-        Box cells{int(std::floor((c.footprint.x0 - m_outputBox.x0) * cellsX)) - 1,
-                  int(std::floor((c.footprint.y0 - m_outputBox.y0) * cellsY)) - 1,
-                  int(std::ceil((c.footprint.x1 - m_outputBox.x0) * cellsX)) + 1,
-                  int(std::ceil((c.footprint.y1 - m_outputBox.y0) * cellsY)) + 1};
+        const Box seen = spanned(c.footprint, m_outputBox);
+        Box cells{int(std::floor((seen.x0 - m_outputBox.x0) * cellsX)) - 1,
+                  int(std::floor((seen.y0 - m_outputBox.y0) * cellsY)) - 1,
+                  int(std::ceil((seen.x1 - m_outputBox.x0) * cellsX)) + 1,
+                  int(std::ceil((seen.y1 - m_outputBox.y0) * cellsY)) + 1};
         cells = cells.intersect(m_vectorFieldBox);
         HostImage whole(m_vectorFieldBox.width(), m_vectorFieldBox.height(), 4, 0.0f);
         if (!cells.empty()) {
@@ -456,36 +542,44 @@ void Stitcher::computeVectorField() {
         Camera& c = m_work[i];
         c.field = upload(f, m_vectorFieldBox, device);
         // The camera only shows inside its footprint, moved by at most the field's reach: the
-        // aligned image covers that area alone (every pixel of it written), and the camera is
-        // transparent beyond it.
+        // aligned image covers that area alone (every pixel of it written; past the right edge
+        // where it reaches across the longitude seam), and the camera is transparent beyond it.
         const int reachX = int(std::ceil(m_stats.largestShift * sx)) + 2;
         const int reachY = int(std::ceil(m_stats.largestShift * sy)) + 2;
-        Box area = c.footprint;
-        if (area.width() < m_outputBox.width()) {
-            area.x0 -= reachX;
-            area.x1 += reachX;
-        }
-        area.y0 -= reachY;
-        area.y1 += reachY;
-        if (area.x0 < m_outputBox.x0 || area.x1 > m_outputBox.x1) {
-            // Reaching across the longitude seam: whole rows.
-            area.x0 = m_outputBox.x0;
-            area.x1 = m_outputBox.x1;
-        }
-        area = area.intersect(m_outputBox);
+        Box area = grownAround(c.footprint, reachX, reachY, m_outputBox);
+        // From an even origin against the panorama's, as the Multi-Band pyramid pairs pixels:
+        // it reduces its level 1 from this image in place.
+        area.x0 -= (area.x0 - m_outputBox.x0) & 1;
+        area.y0 -= (area.y0 - m_outputBox.y0) & 1;
         Image aligned = allocate(area, 4, device, false);
         const Image source =
-            readable(c.image, grown(area, reachX + kAlignReach, reachY + kAlignReach), m_outputBox);
-        align(source, c.field, aligned, 1.0f / sx, 1.0f / sy, area);
+            readable(c.image,
+                     grown(spanned(area, m_outputBox), reachX + kAlignReach, reachY + kAlignReach),
+                     m_outputBox);
+        for (const Box& part : parts(area, m_outputBox)) {
+            Image out = holding(aligned, part, m_outputBox);
+            align(source, c.field, out, 1.0f / sx, 1.0f / sy, part);
+        }
         c.image = aligned;
     }
 }
 
 void Stitcher::drawSeamLabels(Image& label) const {
+    for (const Camera& c : m_work) seamLabel(c, label);
+}
+
+void Stitcher::seamLabel(const Camera& c, Image& label) const {
     const auto [sx, sy] = featherScale();
-    for (const Camera& c : m_work)
-        ImageStitcher::seamLabel(
-            c.image, c.feather, label, c.index, sx, sy, kFeatherFloor, kSeenThreshold, c.footprint);
+    for (const Box& part : parts(c.footprint, m_outputBox))
+        ImageStitcher::seamLabel(holding(c.image, part, m_outputBox),
+                                 c.feather,
+                                 label,
+                                 c.index,
+                                 sx,
+                                 sy,
+                                 kFeatherFloor,
+                                 kSeenThreshold,
+                                 part);
 }
 
 const Image& Stitcher::seamLabels() const {
@@ -501,19 +595,21 @@ void Stitcher::blendAlpha(Image& label) {
     const Compute::DevicePtr device = m_work[0].image.device();
     Image sum = workImage(m_outputBox, 4, device, true);
     const auto [sx, sy] = featherScale();
-    for (const Camera& c : m_work) {
-        const Image falloff = falloffImage(c, c.image.box(), PanoramaGrid::of(m_outputBox));
-        accumulateAlpha(c.image,
-                        c.feather,
-                        sum,
-                        c.gain,
-                        sx,
-                        sy,
-                        kFeatherFloor,
-                        kSeenThreshold,
-                        c.footprint,
-                        &falloff);
-    }
+    for (const Camera& c : m_work)
+        for (const Box& part : parts(c.footprint, m_outputBox)) {
+            const Image image = holding(c.image, part, m_outputBox);
+            const Image falloff = falloffImage(c, image.box(), PanoramaGrid::of(m_outputBox));
+            accumulateAlpha(image,
+                            c.feather,
+                            sum,
+                            c.gain,
+                            sx,
+                            sy,
+                            kFeatherFloor,
+                            kSeenThreshold,
+                            part,
+                            &falloff);
+        }
     normalise(sum, label, sum, kWeightThreshold, false, false);
     m_panorama = allocate(m_outputBox, 4, device, false);
     // Alpha blending stays inside the cameras' alpha whatever the expand setting.
@@ -559,7 +655,7 @@ void Stitcher::blendMultiBand(Image& label) {
     // panorama.
     auto footprint = [&](const Camera& c) {
         if (spherical || c.footprint.empty()) return spherical ? m_outputBox : Box{};
-        return workBox(c.footprint, m_outputBox, count);
+        return workBox(spanned(c.footprint, m_outputBox), m_outputBox, count);
     };
 
     // First pass over the cameras: the seam labels, and with them level 1 of each camera's
@@ -594,13 +690,16 @@ void Stitcher::blendMultiBand(Image& label) {
                    (w.roi.y0 == m_outputBox.y0 || w.roi.y1 == m_outputBox.y1));
         if (w.round) w.roi = m_outputBox;
         anyRound = anyRound || w.round;
-        w.window = !w.roi.empty() && w.roi.intersect(c.image.box()) == w.roi && count > 1 &&
-                   (!w.round || c.image.box() == m_outputBox);
+        const Image image = holding(c.image, w.roi, m_outputBox);
+        w.window = !w.roi.empty() && w.roi.intersect(image.box()) == w.roi && count > 1 &&
+                   (!w.round || image.box() == m_outputBox);
         if (w.window && !w.round) {
             w.level1 = workImage(factory.levelBoxes(w.roi, 2)[1], 4, device, false);
-            const Image falloff = falloffImage(
-                c, w.level1.box(), PanoramaGrid::of(m_outputBox).reduced(c.image.box()));
-            seamLabelReduce(c.image,
+            const Image falloff =
+                falloffImage(c, w.level1.box(), PanoramaGrid::of(m_outputBox).reduced(image.box()));
+            // Over the work box the labels of the wrapped footprint's whole rows are its own:
+            // the columns between its two sides hold nothing the camera sees.
+            seamLabelReduce(image,
                             c.feather,
                             label,
                             w.level1,
@@ -609,20 +708,12 @@ void Stitcher::blendMultiBand(Image& label) {
                             sy,
                             kFeatherFloor,
                             kSeenThreshold,
-                            c.footprint,
+                            spanned(c.footprint, m_outputBox),
                             sigma,
                             false,
                             &falloff);
         } else {
-            ImageStitcher::seamLabel(c.image,
-                                     c.feather,
-                                     label,
-                                     c.index,
-                                     sx,
-                                     sy,
-                                     kFeatherFloor,
-                                     kSeenThreshold,
-                                     c.footprint);
+            seamLabel(c, label);
         }
         work.push_back(std::move(w));
     }
@@ -642,22 +733,63 @@ void Stitcher::blendMultiBand(Image& label) {
         // from the corrected camera, and out of level 0 in the finest band: no corrected copy
         // of the camera is made. The falloff barely bends over the eight pixels the reduce
         // filter reads, so this stands for reducing the camera divided by it.
+        //
+        // An image aligned by the vector field covers less than the work box, and is
+        // transparent at its sides (the field's reach past the footprint): level 1 is reduced
+        // from it in place, each part (two across the longitude seam) as a window cut to the
+        // part and the work box, so the filters repeat the window's edge where the work box's
+        // copy of the camera would hold the same edge (its own side, the seam) or nothing.
+        // Level 1 is clear beyond what the windows reach. The finest band reads the same
+        // parts. Where two windows would reach the same pixels of level 1, a copy over the
+        // work box is made instead.
+        const std::vector<Box> boxes = factory.levelBoxes(roi, count);
         ImagePyramid colour;
+        std::vector<std::pair<Image, Box>> windows;  // over panorama columns, level-1 reach
+        if (!work[i].window && !c.field.empty() && !round && count > 1)
+            for (const Box& part : parts(c.image.box(), m_outputBox)) {
+                const Box fine = part.intersect(roi);
+                if (fine.empty()) continue;
+                // Coarse pixel i reads fine pixels 2i - 3 .. 2i + 4.
+                const Box reach = Box{(fine.x0 - 4) >> 1,
+                                      (fine.y0 - 4) >> 1,
+                                      (fine.x1 + 5) >> 1,
+                                      (fine.y1 + 5) >> 1}
+                                      .intersect(boxes[1]);
+                Image view = window(c.image, part, fine, m_outputBox);
+                for (const auto& w : windows)
+                    if (!w.second.intersect(reach).empty()) view = Image();
+                if (view.empty()) {
+                    windows.clear();
+                    break;
+                }
+                windows.emplace_back(view, reach);
+            }
         if (work[i].window) {
-            colour.push_back(c.image);
-        } else {
-            Image base = workImage(roi, 4, device, roi.intersect(c.image.box()) != roi);
-            base.copyFrom(c.image);
+            colour.push_back(holding(c.image, roi, m_outputBox));
+        } else if (windows.empty()) {
+            const bool held = roi.intersect(holding(c.image, roi, m_outputBox).box()) == roi;
+            Image base = workImage(roi, 4, device, !held);
+            for (const Box& part : parts(c.image.box(), m_outputBox))
+                base.copyFrom(holding(c.image, part, m_outputBox));
             colour.push_back(base);
+        } else {
+            colour.push_back({});
+            colour.push_back(workImage(boxes[1], 4, device, true));
+            for (const auto& [fine, reach] : windows) {
+                Image coarse = window(colour[1], reach, reach, m_outputBox);
+                filters.reduce(fine, coarse);
+            }
         }
         if (!work[i].level1.empty()) colour.push_back(work[i].level1);
-        const std::vector<Box> boxes = factory.levelBoxes(roi, count);
-        for (int k = int(colour.size()); k < count; ++k) {
-            colour.push_back(workImage(boxes[k], 4, device, false));
-            filters.reduce(colour[k - 1], colour[k]);
-            if (k == 1)
+        for (int k = 1; k < count; ++k) {
+            if (k >= int(colour.size())) {
+                colour.push_back(workImage(boxes[k], 4, device, false));
+                filters.reduce(colour[k - 1], colour[k]);
+            }
+            if (k == 1 && work[i].level1.empty())
                 removeVignetting(colour[1],
-                                 PanoramaGrid::of(m_outputBox).reduced(colour[0].box()),
+                                 PanoramaGrid::of(m_outputBox)
+                                     .reduced(colour[0].empty() ? roi : colour[0].box()),
                                  c.axis,
                                  c.vignetting);
         }
@@ -670,7 +802,8 @@ void Stitcher::blendMultiBand(Image& label) {
         // expanded fill of the level below it, the fill of each level made in the same pass.
         Image& coarsest = colour[count - 1];
         fillLevel(coarsest, coarsest, coarsest, mean, kSeenThreshold, true, coarsest.box());
-        const Image falloff0 = falloffImage(c, colour[0].box(), PanoramaGrid::of(m_outputBox));
+        const Image falloff0 =
+            count > 1 ? Image() : falloffImage(c, colour[0].box(), PanoramaGrid::of(m_outputBox));
         accumulateBand(coarsest,
                        coarsest,
                        weights[count - 1],
@@ -681,9 +814,32 @@ void Stitcher::blendMultiBand(Image& label) {
                        count == 1 ? &falloff0 : nullptr);
         for (int k = count - 2; k >= 1; --k)
             bandFill(colour[k + 1], colour[k], weights[k], sums[k], c.gain, sigma, round);
-        if (count > 1)
-            bandZero(
-                colour[1], colour[0], weights[0], m_panorama, c.gain, sigma, round, roi, &falloff0);
+        if (count > 1) {
+            // Over the parts of the camera's image where level 0 is read in place, else over
+            // the work box.
+            std::vector<std::pair<Image, Box>> finest;
+            if (windows.empty())
+                finest.emplace_back(colour[0], roi);
+            else
+                for (const Box& part : parts(c.image.box(), m_outputBox)) {
+                    const Box inside = part.intersect(roi);
+                    if (!inside.empty())
+                        finest.emplace_back(window(c.image, part, inside, m_outputBox), inside);
+                }
+            for (const auto& [level, box] : finest) {
+                const Image falloff = falloffImage(c, level.box(), PanoramaGrid::of(m_outputBox));
+                bandZero(colour[1],
+                         level,
+                         weights[0],
+                         m_panorama,
+                         c.gain,
+                         sigma,
+                         round,
+                         roi,
+                         box,
+                         &falloff);
+            }
+        }
         releaseCamera(before);
     }
 

@@ -121,7 +121,8 @@ public:
     Image vectorField(int camera) const;
     /// After build(): a camera's image as blended (after the vector field and the vignetting
     /// correction; the gains are applied while blending), over the box of its image, aligned
-    /// by a field over the part of the panorama the camera can show (transparent beyond it). The
+    /// by a field over the part of the panorama the camera can show (transparent beyond it;
+    /// whole rows where that part crosses the longitude seam). The
     /// blend divides the falloff out as it reads each camera: a camera with a falloff is
     /// corrected here, into a new image over its footprint, on every call.
     Image alignedCamera(int camera) const;
@@ -141,7 +142,9 @@ private:
         std::array<float, 3> axis{0, 0, 0};  ///< optical axis; zero when unknown
         Vignetting vignetting;
         Image field;
-        Box footprint;  ///< a box holding every pixel the camera sees
+        /// A box holding every pixel the camera sees; one seen at both sides of the panorama
+        /// passes its right edge (the columns around the longitude seam), or spans whole rows.
+        Box footprint;
     };
 
     /// A working image kept between builds (see the class comment).
@@ -174,6 +177,8 @@ private:
     void blendMultiBand(Image& label);
     /// Draws every camera's seam label into `label` (cleared; 4 or 2 channels).
     void drawSeamLabels(Image& label) const;
+    /// Draws camera `c`'s seam label into `label` over its footprint.
+    void seamLabel(const Camera& c, Image& label) const;
     Box seenBox(const HostImage& analysis) const;
 
     Box m_outputBox{0, 0, 2048, 1024};

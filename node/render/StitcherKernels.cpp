@@ -251,6 +251,7 @@ void bandZero(const Image& coarser,
               const std::array<float, 3>& gain,
               float gaussian,
               bool spherical,
+              const Box& levelZero,
               const Box& rectangle,
               const Image* falloff) {
     shortLaunch<4, 7>(kBandZeroProgram,
@@ -260,8 +261,8 @@ void bandZero(const Image& coarser,
                        ParamHandler::makeParam(kGainB, gain[2]),
                        ParamHandler::makeParam(kGaussian, gaussian),
                        ParamHandler::makeParam(kSpherical, spherical),
-                       ParamHandler::makeParam(kOriginX, float(rectangle.x0)),
-                       ParamHandler::makeParam(kOriginY, float(rectangle.y0))},
+                       ParamHandler::makeParam(kOriginX, float(levelZero.x0)),
+                       ParamHandler::makeParam(kOriginY, float(levelZero.y0))},
                       &rectangle,
                       falloff);
 }

@@ -96,7 +96,8 @@ void normalise(const Image& accumulator,
                bool final);
 /// The fused multi-band steps (render/kernels/MultiBandKernels.h); `gaussian` and `spherical`
 /// are the pyramid factory's, so each expands exactly as the factory does. bandZero works over
-/// `rectangle`, the box of the camera's level 0 (its level 1 is `coarser`).
+/// `rectangle`, a part of `levelZero`, the box of the camera's level 0 (its level 1 is
+/// `coarser`); `level` holds the camera's pixels over `rectangle`.
 void bandFill(const Image& coarser,
               Image& level,
               const Image& weight,
@@ -111,6 +112,7 @@ void bandZero(const Image& coarser,
               const std::array<float, 3>& gain,
               float gaussian,
               bool spherical,
+              const Box& levelZero,
               const Box& rectangle,
               const Image* falloff = nullptr);
 void collapseLevel(

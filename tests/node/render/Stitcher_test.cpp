@@ -931,3 +931,107 @@ TEST(Stitcher, CamerasOverPartOfThePanoramaStitchAsOverTheWholeOfIt) {
             EXPECT_EQ(full.vectorFieldStats().largestShift > 0.5f, linked);
         }
 }
+
+namespace {
+
+/// `image`, over the whole panorama, turned by `shift` columns about the vertical axis.
+Image turned(const Image& image, int shift) {
+    Image out = copyOf(image);
+    const Box& b = image.box();
+    for (int y = b.y0; y < b.y1; ++y)
+        for (int x = b.x0; x < b.x1; ++x)
+            std::memcpy(px(out, b.x0 + (x - b.x0 + shift) % b.width(), y), px(image, x, y), 16);
+    return out;
+}
+
+}  // namespace
+
+TEST(Stitcher, ACameraAcrossTheLongitudeSeamCountsOnceOnEitherSide) {
+    // Camera 0 sees across the longitude seam and overlaps camera 1 on one side of it and
+    // camera 2 on the other; the scene shows shifted in those two, so the vector field moves
+    // all three. Turned by half the panorama, the seam falls in the gap between cameras 1 and
+    // 2 and no camera crosses it. Alpha must give the same panorama turned: a side of camera 0
+    // lost leaves a hole, counted twice it weighs double in that side's overlap. Multi-Band
+    // (whose planar filters cut the panorama at the seam) must draw the same seam labels and
+    // coverage turned.
+    const Box box{0, 0, 512, 256};
+    const Texture t(5);
+    const auto scene = [&](float dx, float dy) {
+        return grey([&t, dx, dy](float x, float y) { return t(x - dx, y - dy); });
+    };
+    const auto rows = [](const std::function<bool(int, int)>& columns) {
+        return [columns](int x, int y) { return y >= 40 && y < 216 && columns(x, y); };
+    };
+    const std::vector<Image> cams = {camera(box, rows(band(400, 120, 512)), scene(0, 0)),
+                                     camera(box, rows(band(60, 240, 512)), scene(1.5f, 0.5f)),
+                                     camera(box, rows(band(260, 420, 512)), scene(-1.0f, 0))};
+    std::vector<Image> turnedCams;
+    for (const Image& c : cams) turnedCams.push_back(turned(c, 256));
+    for (const BlendType type : {BlendType::Alpha, BlendType::MultiBand}) {
+        Stitcher across, inside;
+        for (Stitcher* s : {&across, &inside}) {
+            s->setVectorDetail(0.25f);  // one cell a pixel
+            s->setLinks({{0, 1}, {0, 2}});
+            s->setExposureCompensation(false);
+        }
+        run(across, cams, type, false, 32);  // planar Multi-Band: its boxes miss the poles
+        run(inside, turnedCams, type, false, 32);
+        ASSERT_GT(across.vectorFieldStats().largestShift, 0.5f) << int(type);
+        const Image back = turned(inside.panorama(), 256);
+        const Image labels = turned(inside.seamLabels(), 256);
+        float worst = 0;
+        int relabelled = 0;
+        for (int y = box.y0; y < box.y1; ++y)
+            for (int x = box.x0; x < box.x1; ++x) {
+                relabelled += px(across.seamLabels(), x, y)[1] != px(labels, x, y)[1];
+                worst = std::max(worst,
+                                 std::abs(px(across.seamLabels(), x, y)[2] - px(labels, x, y)[2]));
+                for (int c = type == BlendType::Alpha ? 0 : 3; c < 4; ++c)
+                    worst = std::max(worst,
+                                     std::abs(px(across.panorama(), x, y)[c] - px(back, x, y)[c]));
+            }
+        EXPECT_LT(worst, 1e-5f) << int(type);
+        EXPECT_EQ(relabelled, 0) << int(type);
+    }
+}
+
+TEST(Stitcher, AlignedCamerasBlendAsTheCamerasWhereTheFieldIsZero) {
+    // Three cameras side by side around the sphere, one across the longitude seam, none
+    // overlapping: linked, their field is zero and each aligned camera is the camera over its
+    // footprint and the field's reach. Multi-Band reduces level 1 of an aligned camera from it
+    // in place (in two parts across the seam), the unlinked build from the whole camera: the
+    // same panorama, with and without expand.
+    const Box box{0, 0, 512, 256};
+    const Texture t(8);
+    const auto rows = [](const std::function<bool(int, int)>& columns) {
+        return [columns](int x, int y) { return y >= 40 && y < 216 && columns(x, y); };
+    };
+    const std::vector<Image> cams = {camera(box,
+                                            rows(band(400, 120, 512)),
+                                            [&](float x, float y) {
+                                                return std::array<float, 3>{t(x, y), 0.3f, t(y, x)};
+                                            }),
+                                     camera(box, rows(band(120, 262, 512)), grey(t)),
+                                     camera(box, rows(band(262, 400, 512)), [&](float x, float y) {
+                                         return std::array<float, 3>{0.6f, t(y, x), t(x, y)};
+                                     })};
+    for (const bool expand : {false, true}) {
+        Stitcher linked, plain;
+        linked.setLinks({{0, 1}, {0, 2}, {1, 2}});
+        for (Stitcher* s : {&linked, &plain}) {
+            s->setVectorDetail(0.25f);
+            s->setExposureCompensation(false);
+            run(*s, cams, BlendType::MultiBand, expand, 32);  // planar: 4 levels, 32 reach
+        }
+        ASSERT_FALSE(linked.vectorField(0).empty());
+        EXPECT_EQ(linked.vectorFieldStats().largestShift, 0.0f);
+        float worst = 0;
+        for (int y = box.y0; y < box.y1; ++y)
+            for (int x = box.x0; x < box.x1; ++x)
+                for (int c = 0; c < 4; ++c)
+                    worst = std::max(
+                        worst,
+                        std::abs(px(linked.panorama(), x, y)[c] - px(plain.panorama(), x, y)[c]));
+        EXPECT_LT(worst, 1e-6f) << "expand " << expand;
+    }
+}
