@@ -16,6 +16,12 @@ if(SANITIZE)
     add_compile_options(-fsanitize=${SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=${SANITIZE})
 endif()
+# The fuzzers' build instruments every library for coverage, not only each harness's own
+# files: the script and rig readers live in libraries, and libFuzzer without their coverage
+# searches blind.
+if(BUILD_FUZZERS)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # add_project_test(<name> [WHOLE] SOURCES <files...> LIBS <targets...>)
 # One GoogleTest binary per library or subsystem, registered test by test with CTest. WHOLE

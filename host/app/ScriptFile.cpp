@@ -326,11 +326,12 @@ std::string ScriptFile::text(const Graph& graph) {
             if (!knob->to_script(os, nullptr, true)) continue;
             std::string value = os.str();
             // A line holds one value: multi-line text must be braced (continued until the
-            // braces balance) or is quoted here; edge blanks would be trimmed on loading.
+            // braces balance) or is quoted here; edge blanks would be trimmed on loading, and a
+            // carriage return at a line's end taken for a CR-LF line end.
             const bool braced = !value.empty() && value.front() == '{' && value.back() == '}' &&
                                 braceDepth(value) == 0;
             if ((value.find('\n') != std::string::npos && !braced) ||
-                (!value.empty() && value != trim(value)))
+                value.find('\r') != std::string::npos || (!value.empty() && value != trim(value)))
                 value = PX::Image::quoteScriptText(knob->toScriptText());
             out << "    " << knob->name() << (value.empty() ? "" : " " + value) << '\n';
         }

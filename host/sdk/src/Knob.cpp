@@ -95,14 +95,17 @@ void Knob::stop_add_to_undo() { UndoStack::instance().end(); }
 std::string quoteScriptText(const std::string& text) {
     bool needs = text.empty();
     for (char c : text)
-        if (c == ' ' || c == '\t' || c == '\n' || c == '"' || c == '\\' || c == '{' || c == '}')
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '"' || c == '\\' || c == '{' ||
+            c == '}')
             needs = true;
     if (!needs) return text;
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n') {
-            out += "\\n";
+        // Line ends are escaped: a script's lines end at '\n', and a '\r' before it is taken
+        // for a CR-LF line end.
+        if (c == '\n' || c == '\r') {
+            out += c == '\n' ? "\\n" : "\\r";
             continue;
         }
         out += c;
@@ -116,7 +119,7 @@ std::string unquoteScriptText(const std::string& text) {
     for (size_t i = 1; i + 1 < text.size(); ++i) {
         if (text[i] == '\\' && i + 2 < text.size()) {
             const char n = text[++i];
-            out += n == 'n' ? '\n' : n;
+            out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
         } else {
             out += text[i];
         }

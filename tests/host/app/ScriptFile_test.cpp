@@ -104,6 +104,25 @@ TEST_F(ScriptFileTest, SaveLoadSaveIsByteStable) {
     EXPECT_EQ(Views::names(), (std::vector<std::string>{"main", "cam1", "cam2"}));
 }
 
+// Carriage returns in a value (a path pasted with a CR-LF end, text from another system) are
+// kept: a line's last '\r' is taken for a CR-LF line end when the script is read.
+TEST_F(ScriptFileTest, CarriageReturnsInValuesSurviveSaveAndLoad) {
+    Graph graph;
+    graph.setViews({"main"});
+    Node* read = graph.addNode("Read", "Read1");
+    read->setKnobFromUser("file", "shot.exr\r\r");
+    Node* keys = graph.addNode("TestRecorder");
+    keys->setKnobFromUser("text", "one\r\ntwo\r");
+    const std::string text = ScriptFile::text(graph);
+    std::istringstream in(text);
+    ScriptFile file("memory");
+    const std::unique_ptr<Graph> loaded = file.read(in);
+    EXPECT_EQ(knobText(loaded->node("Read1"), "file"), knobText(read, "file"));
+    EXPECT_EQ(static_cast<StringKnob*>(loaded->node("TestRecorder1")->knob("text"))->text(),
+              "one\r\ntwo\r");
+    EXPECT_EQ(ScriptFile::text(*loaded), text);
+}
+
 // A custom knob may write a braced value over several lines; it loads and saves unchanged.
 TEST_F(ScriptFileTest, BracedValuesContinueOverLines) {
     const std::string text =
