@@ -123,7 +123,9 @@ std::vector<std::string> ScriptFile::readLines(std::istream& in) const {
     size_t total = 0;
     char buffer[65536];
     auto finish = [&] {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // CR-LF line ends, and any carriage returns before them: a value that holds one is
+        // saved quoted, so none at a line's end is the value's.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(std::move(line));
         line.clear();
     };

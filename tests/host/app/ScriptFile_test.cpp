@@ -121,6 +121,12 @@ TEST_F(ScriptFileTest, CarriageReturnsInValuesSurviveSaveAndLoad) {
     EXPECT_EQ(static_cast<StringKnob*>(loaded->node("TestRecorder1")->knob("text"))->text(),
               "one\r\ntwo\r");
     EXPECT_EQ(ScriptFile::text(*loaded), text);
+
+    // A line kept as read (here for a knob the node does not have) saves and loads the same.
+    std::istringstream edited(text + "node TestRecorder N\n    later 1\r\r\r\nend\n");
+    const std::unique_ptr<Graph> once = file.read(edited);
+    std::istringstream savedOnce(ScriptFile::text(*once));
+    EXPECT_EQ(ScriptFile::text(*file.read(savedOnce)), ScriptFile::text(*once));
 }
 
 // A custom knob may write a braced value over several lines; it loads and saves unchanged.
