@@ -310,7 +310,8 @@ bool DizuvaRuviPlugin::footageMatchesTheRig(int view, const Iop& in) {
 bool DizuvaRuviPlugin::outputFormatFits(const Format& format) {
     const double need =
         double(format.width()) * double(format.height()) * kLeastBytesPerOutputPixel;
-    const double have = usableMemoryBytes();
+    // The limits are the process's: read once, not at every validation.
+    static const double have = usableMemoryBytes();
     if (need <= have) return true;
     error(
         "Format %d x %d (knob 'outputFormat') needs at least %s of memory to render, more than "

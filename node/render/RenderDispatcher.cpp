@@ -305,11 +305,10 @@ const std::vector<std::pair<int, int>>& RenderDispatcher::overlappingPairs(
     Hash h;
     m_rig->appendHash(h);
     for (int c : cameras) h.append(c);
-    if (h.value() != m_pairsHash || !m_pairsKnown) {
+    if (m_pairsHash != h.value()) {
         m_pairs = m_rig->rig().overlappingPairs(
             cameras, Korvane::Research::SphericalTransform::kDefaultConvergenceDepth);
         m_pairsHash = h.value();
-        m_pairsKnown = true;
     }
     return m_pairs;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -103,8 +104,7 @@ private:
     std::map<int, Kiln::Image> m_cameraImages;
     /// overlappingPairs' last answer and what it was for.
     std::vector<std::pair<int, int>> m_pairs;
-    uint64_t m_pairsHash = 0;
-    bool m_pairsKnown = false;
+    std::optional<uint64_t> m_pairsHash;
     /// The view projection's output for planes it cannot be written into directly (another
     /// layout or device), kept between renders.
     Kiln::Image m_viewImage;

@@ -69,21 +69,20 @@ std::vector<std::pair<int, int>> CameraRigDefinition::overlappingPairs(
     std::vector<int> among = cameras;
     std::sort(among.begin(), among.end());
     among.erase(std::unique(among.begin(), among.end()), among.end());
-    const CameraRigDefinition* linked = this;
-    // Only the cameras asked for are linked: a rig of hundreds of cameras of which a few take
-    // part costs what those few do.
+    // A rig without links is linked among the cameras asked for only: a rig of hundreds of
+    // cameras of which a few take part costs what those few do.
     CameraRigDefinition kept;
-    if (!hasLinks()) {
-        kept.setNumberCameras(int(among.size()));
-        for (size_t i = 0; i < among.size(); ++i) kept.setCamera(int(i), getCamera(among[i]));
-        kept.linkOverlappingCameras(convergenceDepth);
-        linked = &kept;
+    kept.setNumberCameras(int(among.size()));
+    for (size_t i = 0; i < among.size(); ++i) {
+        kept.setCamera(int(i), getCamera(among[i]));
+        for (size_t j = i + 1; j < among.size(); ++j)
+            kept.setLinked(int(i), int(j), isLinked(among[i], among[j]));
     }
+    if (!hasLinks()) kept.linkOverlappingCameras(convergenceDepth);
     std::vector<std::pair<int, int>> pairs;
     for (size_t i = 0; i < among.size(); ++i)
-        for (size_t j = i + 1; j < among.size(); ++j)
-            if (linked == this ? isLinked(among[i], among[j]) : kept.isLinked(int(i), int(j)))
-                pairs.emplace_back(among[i], among[j]);
+        for (const int j : kept.getLinks(int(i)))
+            if (size_t(j) > i) pairs.emplace_back(among[i], among[size_t(j)]);
     return pairs;
 }
 

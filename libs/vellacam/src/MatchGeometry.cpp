@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace Korvane {
 namespace Research {
@@ -144,13 +145,9 @@ bool localMapping(const CameraRays& from,
 }
 
 std::vector<std::pair<int, int>> matchPairs(const CameraRigDefinition& rig, double depth) {
-    CameraRigDefinition linked = rig;
-    if (!linked.hasLinks()) linked.linkOverlappingCameras(depth);
-    std::vector<std::pair<int, int>> pairs;
-    for (int a = 0; a < linked.getNumberCameras(); ++a)
-        for (int b : linked.getLinks(a))
-            if (a < b) pairs.emplace_back(a, b);
-    return pairs;
+    std::vector<int> cameras(size_t(rig.getNumberCameras()));
+    std::iota(cameras.begin(), cameras.end(), 0);
+    return rig.overlappingPairs(cameras, depth);
 }
 
 void markOverlap(const CameraRays& camera,
