@@ -207,28 +207,6 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
                                " has no image size to project from.");
 }
 
-namespace {
-
-// The columns [first, last) of a circle of `n` marked in `columns`: all but its longest run
-// of unmarked ones; `last` passes n where they wrap around. None: first == last.
-std::pair<int, int> markedColumns(const std::vector<char>& columns) {
-    const int n = int(columns.size());
-    int gapStart = 0, gapLength = 0;
-    bool any = false;
-    for (int x = 0; x < n; ++x) {
-        any |= columns[std::size_t(x)] != 0;
-        if (columns[std::size_t(x)] || columns[std::size_t((x + n - 1) % n)] == 0) continue;
-        int length = 0;  // x starts a run of unmarked columns
-        while (length < n && !columns[std::size_t((x + length) % n)]) ++length;
-        if (length > gapLength) gapStart = x, gapLength = length;
-    }
-    if (!any) return {0, 0};
-    const int first = (gapStart + gapLength) % n;
-    return {first, first + n - gapLength};
-}
-
-}  // namespace
-
 Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera,
                                               const IP::Size& panorama,
                                               std::vector<Kiln::Box>* bands) {
@@ -270,10 +248,10 @@ Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera,
     auto rowOf = [&](int r) { return int(std::floor(double(r) * panorama.height / gh)); };
     auto columnOf = [&](int c) { return int(std::floor(double(c) * panorama.width / gw)); };
     auto boxOf = [&](const std::vector<char>& columns, int r0, int r1) {
-        const auto [first, last] = markedColumns(columns);
-        return last - first == gw
+        const auto [first, length] = Kiln::ImageStitcher::circularRun(columns);
+        return length == gw
                    ? Kiln::Box{0, rowOf(r0), panorama.width, rowOf(r1)}
-                   : Kiln::Box{columnOf(first), rowOf(r0), columnOf(last), rowOf(r1)};
+                   : Kiln::Box{columnOf(first), rowOf(r0), columnOf(first + length), rowOf(r1)};
     };
     const int bandRows = std::max(1, gh / kBands);
     std::vector<char> all(std::size_t(gw), 0);

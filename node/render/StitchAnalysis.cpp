@@ -158,6 +158,24 @@ std::array<float, 3> scaledMeanColour(const HostImage& camera, Scale scale) {
 
 }  // namespace
 
+std::pair<int, int> circularRun(const std::vector<char>& marked) {
+    const int n = int(marked.size());
+    int bestGap = 0, bestEnd = 0;
+    for (int start = 0; start < n; ++start) {
+        // A gap starts at an unmarked column whose left neighbour, around the circle, is
+        // marked; each gap is walked once, from its start.
+        if (marked[std::size_t(start)] || !marked[std::size_t((start + n - 1) % n)]) continue;
+        int length = 1;
+        while (!marked[std::size_t((start + length) % n)]) ++length;  // ends left of `start`
+        if (length > bestGap) {
+            bestGap = length;
+            bestEnd = (start + length) % n;
+        }
+    }
+    if (bestGap == 0) return {0, n > 0 && marked[0] ? n : 0};  // no gap starts: all or none
+    return {bestEnd, n - bestGap};
+}
+
 std::array<float, 3> meanColour(const HostImage& camera) {
     return scaledMeanColour(camera, [](int, int) { return 1.0f; });
 }

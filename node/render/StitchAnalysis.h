@@ -182,6 +182,12 @@ inline void removeVignetting(Image& image,
     if (!panorama.empty()) removeVignetting(image, PanoramaGrid::of(panorama), axis, vignetting);
 }
 
+/// The run of columns around a circle of `marked.size()` that holds every marked one: it
+/// starts right after the widest run of unmarked columns. Returns its first column and its
+/// length (the run may pass the last column and go on from column 0); {0, 0} when no column
+/// is marked, {0, n} when no column is unmarked.
+std::pair<int, int> circularRun(const std::vector<char>& marked);
+
 /// Mean straight colour of a premultiplied RGBA camera over the pixels it sees (0 for none).
 std::array<float, 3> meanColour(const HostImage& camera);
 /// The same with the lens's falloff divided out: `camera` spans the whole panorama, its lens

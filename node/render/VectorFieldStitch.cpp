@@ -287,54 +287,27 @@ cv::Mat flowConfidence(const cv::Mat& a,
     return confidence;
 }
 
-/// The first column of the overlap's run when the columns are read around the circle, and
-/// the run's length: the overlap starts right after the widest gap of columns without it.
-std::pair<int, int> circularSpan(const std::vector<bool>& used) {
-    const int w = int(used.size());
-    int bestGap = 0, bestEnd = 0;
-    for (int start = 0; start < w; ++start) {
-        if (used[start] || used[(start + w - 1) % w]) continue;  // not the start of a gap
-        int len = 0;
-        while (len < w && !used[(start + len) % w]) ++len;
-        if (len > bestGap) {
-            bestGap = len;
-            bestEnd = (start + len) % w;
-        }
-    }
-    if (bestGap == 0) {
-        // Either no gap at all or gaps that start at column 0.
-        int len = 0;
-        while (len < w && !used[len]) ++len;
-        if (len == w) return {0, 0};
-        int tail = 0;
-        while (tail < w && !used[w - 1 - tail]) ++tail;
-        if (len + tail == 0) return {0, w};
-        return {len, w - len - tail};
-    }
-    return {bestEnd, w - bestGap};
-}
-
 /// featherDistance(camera, 3, 0.5) computed over the box of the cells the camera sees, grown by
 /// one unseen cell: its columns read around the circle from the first of the seen run (see
-/// circularSpan; whole rows where the run and a column either side cover the circle). Every
+/// circularRun; whole rows where the run and a column either side cover the circle). Every
 /// path from a seen cell to an unseen one beyond the box crosses the box's unseen border
 /// first, so the distances are the whole grid's at a fraction of the cost.
 HostImage featherOverFootprint(const HostImage& camera) {
     const int w = camera.width, h = camera.height;
-    std::vector<bool> columns(w, false);
+    std::vector<char> columns(w, 0);
     int y0 = h, y1 = -1;
     for (int y = 0; y < h; ++y) {
         const float* alpha = camera.pixels.data() + std::size_t(y) * w * 4 + 3;
         bool any = false;
         for (int x = 0; x < w; ++x)
             if (alpha[4 * x] > 0.5f) {
-                columns[x] = true;
+                columns[x] = 1;
                 any = true;
             }
         if (any) y0 = std::min(y0, y), y1 = y;
     }
     if (y1 < 0) return HostImage(w, h, 1, 0.0f);
-    const auto [start, span] = circularSpan(columns);
+    const auto [start, span] = circularRun(columns);
     y0 = std::max(0, y0 - 1), y1 = std::min(h - 1, y1 + 1);
     const bool rows = span + 2 >= w;
     if (rows && y0 == 0 && y1 == h - 1) return featherDistance(camera, 3, 0.5f);
@@ -395,7 +368,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         const auto [i, j] = pairs[p];
         const CameraCells& ci = cells[i];
         const CameraCells& cj = cells[j];
-        std::vector<bool> columns(w, false);
+        std::vector<char> columns(w, 0);
         int count = 0, y0 = h, y1 = -1;
         for (int y = std::max(ci.y0, cj.y0); y <= std::min(ci.y1, cj.y1); ++y) {
             const std::uint8_t* si = ci.seen.data() + std::size_t(y) * w;
@@ -403,7 +376,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
             int inRow = 0;
             for (int x = 0; x < w; ++x)
                 if (si[x] & sj[x]) {
-                    columns[x] = true;
+                    columns[x] = 1;
                     ++inRow;
                 }
             if (inRow == 0) continue;
@@ -412,7 +385,7 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
             y1 = y;
         }
         if (count < 64) return;
-        const auto [start, span] = circularSpan(columns);
+        const auto [start, span] = circularRun(columns);
         // An overlap around the whole longitude circle (toward a pole, or between cameras of
         // very wide lenses) is measured over the circle and a margin more on either side, so
         // the flow continues across the longitude seam instead of starting afresh at both

@@ -9,6 +9,9 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "RenderTestImages.h"
 #include "render/CommonPanoramaRenderer.h"
@@ -402,3 +405,25 @@ TEST(StitchAnalysis, AxisCosinesFollowThePyramidsGridAndTheTableFollowsTheFallof
 }
 
 }  // namespace
+
+// The run around the longitude circle that a camera's footprint and a pair's overlap are cut
+// to: the widest gap is left out wherever it lies, a run across the seam continues from
+// column 0, and a gap of one column still counts as a gap.
+TEST(StitchAnalysis, CircularRunLeavesOutTheWidestGap) {
+    auto run = [](const std::string& marks) {
+        std::vector<char> marked;
+        for (char c : marks) marked.push_back(c == '#' ? 1 : 0);
+        return circularRun(marked);
+    };
+    using Run = std::pair<int, int>;
+    EXPECT_EQ(run("..###....."), Run(2, 3));
+    EXPECT_EQ(run("##......##"), Run(8, 4));  // across the seam
+    EXPECT_EQ(run("#.##...#.#"), Run(7, 7));  // the three-column gap is the widest
+    EXPECT_EQ(run("####.#####"), Run(5, 9));  // one unmarked column
+    EXPECT_EQ(run(".#........"), Run(1, 1));
+    EXPECT_EQ(run("##########"), Run(0, 10));
+    EXPECT_EQ(run(".........."), Run(0, 0));
+    EXPECT_EQ(run(""), Run(0, 0));
+    // Of equally wide gaps, the first from column 0 is left out.
+    EXPECT_EQ(run("#..#..#.."), Run(3, 7));
+}
