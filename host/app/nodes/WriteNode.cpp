@@ -80,6 +80,11 @@ void WriteNode::knobs(KnobCallback& f) {
         ->tooltip(
             "EXR files only, lossless: zip (the default), zip:1 .. zip:9 (zip at that "
             "level: 1 writes fastest), zips, piz, rle or none. Empty: the default.");
+    String_knob(f, &m_datatype, "datatype", "Data Type")
+        ->tooltip(
+            "EXR files only: float (32-bit, the default) or half (16-bit float: half the size "
+            "and written faster, enough for colour). Layers that are not colour, such as the "
+            "stitch map's positions in pixels, stay 32-bit float. Empty: the default.");
 }
 
 std::string WriteNode::filename(int view, double frame) const {
@@ -125,6 +130,19 @@ bool WriteNode::checkCompression(const std::string& name) {
     }
     if (lowerExtension(name) != ".exr") {
         error("knob 'compression': '%s' is not an EXR file", name.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WriteNode::checkDatatype(const std::string& name) {
+    if (m_datatype.empty() || m_datatype == "float") return true;
+    if (m_datatype != "half") {
+        error("knob 'datatype': unknown '%s' (float or half)", m_datatype.c_str());
+        return false;
+    }
+    if (lowerExtension(name) != ".exr") {
+        error("knob 'datatype': '%s' is not an EXR file", name.c_str());
         return false;
     }
     return true;
@@ -211,6 +229,7 @@ bool WriteNode::writeView(int view) {
     ChannelSet channels;
     if (!resolveChannels(&channels)) return false;
     if (!checkCompression(name)) return false;
+    if (!checkDatatype(name)) return false;
     if (!checkDataChannels(channels, name)) return false;
 
     const Box& box = info().box();
@@ -259,12 +278,20 @@ bool WriteNode::writeView(int view) {
             for (int k = 0; k < nch; ++k) dst[k] = src[offsets[size_t(k)]];
     }
 
-    image.header = OIIO::ImageSpec(area.w(), area.h(), nch, fileType(name));
+    // Half keeps about three decimal digits: enough for colour, not for data such as positions
+    // in pixels (2047.6 would read back as 2048), which stays 32-bit float in the same file.
+    const bool half = m_datatype == "half";
+    const bool data = !(channels - Mask_RGBA).empty();
+    image.header =
+        OIIO::ImageSpec(area.w(), area.h(), nch, half ? OIIO::TypeDesc::HALF : fileType(name));
     OIIO::ImageSpec& header = image.header;
     header.channelnames.clear();
     for (Channel c : channels) {
         if (c == Chan_Alpha) header.alpha_channel = int(header.channelnames.size());
         header.channelnames.push_back(fileChannelName(c));
+        if (half && data)
+            header.channelformats.push_back(Mask_RGBA.contains(c) ? OIIO::TypeDesc::HALF
+                                                                  : OIIO::TypeDesc::FLOAT);
     }
     header.attribute("oiio:UnassociatedAlpha", 1);  // values as they are, as the Read reads them
     if (!m_compression.empty()) header.attribute("compression", m_compression);

@@ -67,6 +67,8 @@ private:
     bool resolveChannels(PX::Image::ChannelSet* channels);
     /// False, with the node error, for a compression the knob does not allow for `name`.
     bool checkCompression(const std::string& name);
+    /// False, with the node error, for a data type the knob does not allow for `name`.
+    bool checkDatatype(const std::string& name);
     /// False, with the node error, for channels other than colour (data such as the stitch
     /// map's positions) written to `name`, a file of integers that would clip them.
     bool checkDataChannels(const PX::Image::ChannelSet& channels, const std::string& name);
@@ -75,6 +77,7 @@ private:
     std::string m_views;
     std::string m_channels = "rgba";
     std::string m_compression;
+    std::string m_datatype;
     /// Raises the message or the error of each file the queue finished.
     void reportWritten();
     /// The message or the error of a file written; keeps its buffers. False on an error.

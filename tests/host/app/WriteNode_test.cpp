@@ -70,6 +70,35 @@ public:
 Op* buildHungrySource(Node* node) { return new HungrySource(node); }
 const Op::Description kHungrySource("TestHungrySource", buildHungrySource);
 
+// Colour and the stitch map's positions, as a camera view gives them: positions in pixels of
+// a large input, which half could not keep.
+class PositionSource : public PlanarIop {
+public:
+    explicit PositionSource(Node* node) : PlanarIop(node) {}
+    const char* Class() const override { return "TestPositionSource"; }
+    int maximum_inputs() const override { return 0; }
+    void _validate(bool) override {
+        info_().set(Box(0, 0, 5, 3));
+        info_().format(Format(5, 3));
+        info_().channels(Mask_RGBA | Mask_StitchMap);
+    }
+    static float value(int x, int y, Channel c) {
+        return c == Chan_StitchMap_U || c == Chan_StitchMap_V
+                   ? 2047.6f + float(x) * 1000.3f + float(y) +
+                         (c == Chan_StitchMap_V ? 0.25f : 0.0f)
+                   : 0.1f * float(c) + 0.013f * float(x) + 0.037f * float(y);
+    }
+    void renderPlane(ImagePlane& plane) override {
+        const Box& b = plane.bounds();
+        for (Channel c : plane.channels())
+            for (int y = b.y(); y < b.t(); ++y)
+                for (int x = b.x(); x < b.r(); ++x)
+                    *plane.writableAt(x, y, plane.chanNo(c)) = value(x, y, c);
+    }
+};
+Op* buildPositionSource(Node* node) { return new PositionSource(node); }
+const Op::Description kPositionSource("TestPositionSource", buildPositionSource);
+
 }  // namespace
 
 // What a Write writes reads back as its input was: rows flipped on reading and back on
@@ -217,6 +246,59 @@ TEST_F(WriteNodeTest, CompressionIsChosenLosslessAndOnlyForExr) {
     m_write->setKnobFromUser("file", m_dir + "/out.png");
     EXPECT_EQ(execute(m_write->op(), {1}).error,
               "knob 'compression': '" + m_dir + "/out.png' is not an EXR file");
+}
+
+// Half halves an EXR's colour and keeps it to half's precision, while the stitch map's
+// positions in the same file stay exact 32-bit floats; other values and other formats are
+// refused naming the knob.
+TEST_F(WriteNodeTest, HalfFloatKeepsColourToItsPrecisionAndDataExact) {
+    Node* source = m_graph.addNode("TestPositionSource", "Positions");
+    m_graph.connect(source, m_write, 0);
+    m_write->setKnobFromUser("channels", "rgba stitch_map");
+    m_write->setKnobFromUser("datatype", "half");
+    for (const char* compression : {"piz", "zip"}) {
+        SCOPED_TRACE(compression);
+        const std::string path = m_dir + "/half_" + compression + ".exr";
+        m_write->setKnobFromUser("file", path);
+        m_write->setKnobFromUser("compression", compression);
+        ASSERT_EQ(execute(m_write->op(), {1}).error, "");
+        auto in = OIIO::ImageInput::open(path);
+        ASSERT_TRUE(in);
+        const OIIO::ImageSpec& spec = in->spec();
+        ASSERT_EQ(spec.nchannels, 6);
+        for (int c = 0; c < 6; ++c)
+            EXPECT_EQ(spec.channelformat(c), c < 4 ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT)
+                << spec.channelnames[size_t(c)];
+        const TestImages::FileImage got = TestImages::read(path);
+        const Channel order[] = {
+            Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha, Chan_StitchMap_U, Chan_StitchMap_V};
+        for (int row = 0; row < 3; ++row)
+            for (int x = 0; x < 5; ++x)
+                for (int c = 0; c < 6; ++c) {
+                    const float want = PositionSource::value(x, 2 - row, order[c]);
+                    if (c < 4)
+                        EXPECT_NEAR(got.at(x, row, c), want, want / 1024) << x << ", " << row;
+                    else
+                        EXPECT_EQ(got.at(x, row, c), want) << x << ", " << row;
+                }
+    }
+    // Colour alone is all half.
+    m_write->setKnobFromUser("channels", "rgba");
+    m_write->setKnobFromUser("file", m_dir + "/colour.exr");
+    ASSERT_EQ(execute(m_write->op(), {1}).error, "");
+    EXPECT_EQ(OIIO::ImageInput::open(m_dir + "/colour.exr")->spec().format, OIIO::TypeDesc::HALF);
+
+    m_write->setKnobFromUser("datatype", "double");
+    EXPECT_EQ(execute(m_write->op(), {1}).error,
+              "knob 'datatype': unknown 'double' (float or half)");
+    m_write->setKnobFromUser("datatype", "half");
+    m_write->setKnobFromUser("compression", "");
+    m_write->setKnobFromUser("file", m_dir + "/out.tif");
+    EXPECT_EQ(execute(m_write->op(), {1}).error,
+              "knob 'datatype': '" + m_dir + "/out.tif' is not an EXR file");
+    m_write->setKnobFromUser("datatype", "float");
+    EXPECT_EQ(execute(m_write->op(), {1}).error, "");
+    EXPECT_EQ(OIIO::ImageInput::open(m_dir + "/out.tif")->spec().format, OIIO::TypeDesc::FLOAT);
 }
 
 // Files are written while the next frame is built. A file that fails then still fails the run
