@@ -33,6 +33,7 @@
 #include "px/image/ArrayKnob.h"
 #include "px/image/Iop.h"
 #include "px/image/Node.h"
+#include "px/image/ProcessMemory.h"
 #include "render/BlendingKnobs.h"
 #include "render/Stitcher.h"
 #include "render/kernels/PositionImage.h"
@@ -438,6 +439,7 @@ BENCHMARK(BM_OpenCvRemapAndMultiBand)
     ->MinTime(2.0);
 
 int main(int argc, char** argv) {
+    PX::Image::keepFreedMemory();  // as the host does (vireo's main)
     std::vector<char*> rest{argv[0]};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "px/image/Plugin.h"
+#include "px/image/ProcessMemory.h"
 #include "python/PythonCommandLine.h"
 
 int main(int argc, char** argv) {
+    PX::Image::keepFreedMemory();
     // Plug-ins are looked for in VIREO_PLUGIN_PATH, then in "plugins" next to the binary's
     // folder (build/bin/vireo finds build/plugins).
     std::error_code ec;
