@@ -239,8 +239,9 @@ std::vector<float> anglesFromAxis(const HostImage& camera,
     return theta;
 }
 
-/// The overlap of two cameras at one pair of angles: pixel count, sums of straight colour
-/// and of the angles' features s and s^2.
+/// The overlap of two cameras at one pair of angles: its solid angle (pixels weighted by
+/// cos(latitude)), and the sums over it of straight colour and of the angles' features s and
+/// s^2.
 struct Bin {
     double count = 0;
     std::array<double, 3> sumI{0, 0, 0}, sumJ{0, 0, 0};
@@ -280,9 +281,14 @@ std::vector<Observation> overlapObservations(const std::vector<HostImage>& camer
             const HostImage& a = cameras[i];
             const HostImage& b = cameras[j];
             std::fill(bins.begin(), bins.end(), Bin{});
-            double count = 0;
+            int count = 0;
             AngleRange rangeI, rangeJ;
-            for (int y = 0; y < a.height; ++y)
+            for (int y = 0; y < a.height; ++y) {
+                // A pixel counts by the solid angle it spans, cos(latitude) of the equator's:
+                // an overlap that reaches toward a pole (lenses back to back on a camera held
+                // sideways, a camera looking up) would otherwise be weighed by the rows
+                // stretched across the pole, where it covers the least of the sphere.
+                const double area = std::cos(((y + 0.5) / a.height - 0.5) * kPi);
                 for (int x = 0; x < a.width; ++x) {
                     const float aa = a.at(x, y, 3);
                     const float ba = b.at(x, y, 3);
@@ -292,11 +298,12 @@ std::vector<Observation> overlapObservations(const std::vector<HostImage>& camer
                     Bin& bin = bins[binOf(ti) * kBinsPerAxis + binOf(tj)];
                     const double si = (ti / kAngleUnit) * (ti / kAngleUnit);
                     const double sj = (tj / kAngleUnit) * (tj / kAngleUnit);
-                    bin.count += 1;
-                    bin.sI += si, bin.sI2 += si * si, bin.sJ += sj, bin.sJ2 += sj * sj;
+                    bin.count += area;
+                    bin.sI += area * si, bin.sI2 += area * si * si;
+                    bin.sJ += area * sj, bin.sJ2 += area * sj * sj;
                     for (int c = 0; c < 3; ++c) {
-                        bin.sumI[c] += a.at(x, y, c) / aa;
-                        bin.sumJ[c] += b.at(x, y, c) / ba;
+                        bin.sumI[c] += area * a.at(x, y, c) / aa;
+                        bin.sumJ[c] += area * b.at(x, y, c) / ba;
                     }
                     count += 1;
                     rangeI.nearest = std::min(rangeI.nearest, si);
@@ -304,6 +311,7 @@ std::vector<Observation> overlapObservations(const std::vector<HostImage>& camer
                     rangeJ.nearest = std::min(rangeJ.nearest, sj);
                     rangeJ.reach = std::max(rangeJ.reach, sj);
                 }
+            }
             if (count < minimumOverlap) continue;
             for (const auto& [camera, range] : {std::pair{i, rangeI}, std::pair{j, rangeJ}}) {
                 AngleRange& r = (*ranges)[camera];

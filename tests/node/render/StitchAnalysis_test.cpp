@@ -427,3 +427,28 @@ TEST(StitchAnalysis, CircularRunLeavesOutTheWidestGap) {
     // Of equally wide gaps, the first from column 0 is left out.
     EXPECT_EQ(run("#..#..#.."), Run(3, 7));
 }
+
+// The overlaps are weighed by the part of the sphere they cover, not by their pixels: two
+// cameras that both see the whole panorama, the second twice as bright within 30 degrees of
+// the north pole (flare, say) and as bright elsewhere. That cap is a sixth of the panorama's
+// rows but 6.7 % of the sphere, so the gains split a ratio of 1.067, not of 1.167.
+TEST(StitchAnalysis, GainsWeighTheOverlapBySolidAngle) {
+    constexpr int w = 64, h = 36;
+    HostImage a(w, h, 4, 1.0f), b(w, h, 4, 1.0f);
+    double area = 0, cap = 0;
+    for (int y = 0; y < h; ++y) {
+        const double latitude = ((y + 0.5) / h - 0.5) * kPi;
+        const bool bright = latitude > 60 * kDegree;
+        area += std::cos(latitude);
+        if (bright) cap += std::cos(latitude);
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                a.at(x, y, c) = 0.4f;
+                b.at(x, y, c) = bright ? 0.8f : 0.4f;
+            }
+    }
+    const double expected = 1.0 + cap / area;  // the mean of b over a, by solid angle
+    EXPECT_NEAR(expected, 1.067, 0.002);
+    const auto gains = estimateGains({a, b});
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(gains[0][c] / gains[1][c], expected, 0.002) << c;
+}
