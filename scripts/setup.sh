@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Installs the Debian packages the build needs. Quick when everything is already there:
+# Installs the Debian packages the build needs, and any named as arguments (scripts/bench.sh
+# adds enblend, which blend_bench compares against). Quick when everything is already there:
 # apt is only asked when dpkg reports a package missing.
 set -euo pipefail
 
@@ -13,6 +14,7 @@ packages=(
     python3-dev pybind11-dev
     nlohmann-json3-dev
     clang-format git
+    "$@"
 )
 
 missing=()
