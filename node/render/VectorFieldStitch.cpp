@@ -439,7 +439,9 @@ std::vector<HostImage> computeVectorFields(const std::vector<HostImage>& cameras
         smoothA.convertTo(a8, CV_8U);
         smoothB.convertTo(b8, CV_8U);
         // The grid is already coarse (about 2.5 panorama pixels a cell): refine down to full
-        // grid resolution, which the sub-cell accuracy of the seam needs.
+        // grid resolution, which the sub-cell accuracy of the seam needs. Cheaper settings
+        // (a coarser finest scale, a wider patch stride, either for the backward flow alone)
+        // let sensor noise move the field more (README: "Vector-field speed").
         cv::Ptr<cv::DISOpticalFlow> dis =
             cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
         dis->setFinestScale(0);
