@@ -264,11 +264,11 @@ TEST_F(WriteNodeTest, HalfFloatKeepsColourToItsPrecisionAndDataExact) {
         ASSERT_EQ(execute(m_write->op(), {1}).error, "");
         auto in = OIIO::ImageInput::open(path);
         ASSERT_TRUE(in);
-        const OIIO::ImageSpec& spec = in->spec();
-        ASSERT_EQ(spec.nchannels, 6);
+        const OIIO::ImageSpec& header = in->spec();
+        ASSERT_EQ(header.nchannels, 6);
         for (int c = 0; c < 6; ++c)
-            EXPECT_EQ(spec.channelformat(c), c < 4 ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT)
-                << spec.channelnames[size_t(c)];
+            EXPECT_EQ(header.channelformat(c), c < 4 ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT)
+                << header.channelnames[size_t(c)];
         const TestImages::FileImage got = TestImages::read(path);
         const Channel order[] = {
             Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha, Chan_StitchMap_U, Chan_StitchMap_V};
