@@ -279,17 +279,11 @@ Box Stitcher::seenBox(const HostImage& analysis) const {
     std::vector<char> seen(std::size_t(a.width), 0);
     for (int y = y0; y <= y1; ++y)
         for (int x = 0; x < a.width; ++x) seen[std::size_t(x)] |= a.at(x, y, 3) > 0.0f;
-    int gap = 0, gapEnd = 0;
-    for (int x = 0, run = 0; x < a.width; ++x) {
-        run = seen[std::size_t(x)] ? 0 : run + 1;
-        if (run > gap) gap = run, gapEnd = x + 1;
-    }
-    b.x0 = m_outputBox.x0;
-    b.x1 = m_outputBox.x1;
-    if (gap == 0) return b;
-    // The run after the gap starts at gapEnd and wraps past the right edge.
-    b.x0 = m_outputBox.x0 + int(std::floor(gapEnd * ax));
-    b.x1 = m_outputBox.x0 + int(std::ceil((gapEnd - gap + a.width) * ax));
+    const auto [first, length] = circularRun(seen);
+    if (length == a.width) return Box{m_outputBox.x0, b.y0, m_outputBox.x1, b.y1};
+    // The run starts after the gap and wraps past the right edge.
+    b.x0 = m_outputBox.x0 + int(std::floor(first * ax));
+    b.x1 = m_outputBox.x0 + int(std::ceil((first + length) * ax));
     return b;
 }
 
