@@ -42,13 +42,15 @@ def panoramas(node, write, out, frame, exr=True):
     return files
 
 
-def quality(node, write, out, frame, cameras, pano_quality, truth_dir, pictures=True):
+def quality(node, write, out, frame, cameras, pano_quality, truth_dir, pictures=True,
+            srgb_truth=False):
     """Runs pano_quality on the panoramas `panoramas` wrote, against make_rig's truth.
 
     Each camera alone in the panorama, both ways: where two overlap, their difference is the
     misalignment the heat map shows. Alpha blending without expand keeps each camera inside
     its own frame. Returns (exit status, output); with `pictures`, also the heat map and the
-    crop where the warp removed the most, as [(path, figures)] in a third item."""
+    crop where the warp removed the most, as [(path, figures)] in a third item. `srgb_truth`:
+    the footage is 8-bit files (read sRGB-encoded), so the truth is encoded to match."""
     node["blendType"].setValue("Alpha")
     node["expandBlend"].setValue(False)
     for mode in ("Unwarped", "Warped"):
@@ -69,6 +71,8 @@ def quality(node, write, out, frame, cameras, pano_quality, truth_dir, pictures=
                os.path.join(out, "pano_warped.exr"), os.path.join(out, "cameras_warped")]
     if pictures:
         command += ["--heatmap", heat, "--crop", crop]
+    if srgb_truth:
+        command.append("--srgb-truth")
     result = subprocess.run(command, capture_output=True, text=True)
     files = [] if not pictures else [
         (heat, "misalignment between overlapping cameras (largest difference of their "

@@ -45,9 +45,10 @@ def pair_counts(node, frame):
     return counts
 
 
-def lens_errors(node, footage):
+def lens_errors(node, footage, linked):
     """The largest focal-length error (percent) and optical-centre error (pixels) of the
-    cameras against make_rig's true rig, as recorded and as Refine Rig corrected them."""
+    `linked` cameras (indices) against make_rig's true rig, as recorded and as Refine Rig
+    corrected them (a camera that overlaps no other keeps its recorded lens)."""
     def cameras(path):
         with open(path, encoding="utf-8") as f:
             return json.load(f)["cameras"]
@@ -62,11 +63,21 @@ def lens_errors(node, footage):
     focal = [[], []]
     centre = [[], []]
     for c, (r, t) in enumerate(zip(recorded, true)):
+        if c not in linked:
+            continue
         for k, (scale, shift) in enumerate(((1.0, (0.0, 0.0)), (scales[c], shifts[c]))):
             focal[k].append(abs(100.0 * (r["focal_length"] * scale / t["focal_length"] - 1.0)))
             rc, tc = r.get("centre_shift", [0, 0]), t.get("centre_shift", [0, 0])
             centre[k].append(math.hypot(rc[0] + shift[0] - tc[0], rc[1] + shift[1] - tc[1]))
+    if not focal[0]:
+        return 0.0, 0.0, 0.0, 0.0
     return max(focal[0]), max(focal[1]), max(centre[0]), max(centre[1])
+
+
+def eight_bit(footage, camera):
+    """Whether the camera's frames are 8-bit files (every format make_rig writes but EXR)."""
+    frames = [f for f in os.listdir(footage) if f.startswith(camera + ".")]
+    return bool(frames) and not sorted(frames)[0].endswith(".exr")
 
 
 def figures(pattern, text, count):
@@ -120,16 +131,17 @@ def main(argv):
     node["rotationAngles"].setValue([0.0, 0.0, 0.0])
     times["Render"] = time.monotonic() - t
     status, text, _ = render.quality(node, write, out, frames[0], cameras, pano_quality,
-                                     os.path.join(footage, "truth"), pictures=False)
+                                     os.path.join(footage, "truth"), pictures=False,
+                                     srgb_truth=eight_bit(footage, cameras[0]))
     print(text, end="")
     if status != 0:
         return 1
     unwarped = figures(r"^unwarped\s+(\S+)\s+\S+\s+(\S+)\s+\S+\s+(\S+)", text, 3)
     warped = figures(r"^warped\s+(\S+)\s+\S+\s+(\S+)\s+\S+\s+(\S+)", text, 3)
 
-    lens = lens_errors(node, footage)
     counts = pair_counts(node, frames[0])
     pairs = linked_pairs(os.path.join(footage, "rig.json"))
+    lens = lens_errors(node, footage, {c for pair in pairs for c in pair})
     weakest = min(pairs, key=lambda p: counts.get(p, 0)) if pairs else None
     print("rig %s: %d cams, %d linked pairs, weakest cam%d-cam%d %d matches (of %d at frame "
           "%d); match error %.3f -> %.3f; correction %s; lens error focal %.2f -> %.2f %%, centre %.1f -> %.1f px; misalignment median %.3f -> %.3f, "

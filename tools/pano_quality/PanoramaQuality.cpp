@@ -22,6 +22,16 @@ Picture readPicture(const std::string& path) {
     return p;
 }
 
+void encodeSrgb(Picture& picture) {
+    const int colours = std::min(picture.channels, 3);
+    for (size_t i = 0; i < picture.pixels.size(); ++i) {
+        if (int(i % size_t(picture.channels)) >= colours) continue;
+        const float x = std::clamp(picture.pixels[i], 0.0f, 1.0f);
+        picture.pixels[i] =
+            x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f;
+    }
+}
+
 void writePicture(const std::string& path, const Picture& rgb) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) throw std::runtime_error(path + ": cannot write: " + OIIO::geterror());

@@ -3,7 +3,7 @@
 // between overlapping cameras.
 //
 //   pano_quality TRUTH.exr PANO_A.exr CAMERAS_A/ PANO_B.exr CAMERAS_B/
-//                [--heatmap OUT.png [--crop OUT.png]]
+//                [--heatmap OUT.png [--crop OUT.png]] [--srgb-truth]
 //
 // CAMERAS_x holds each camera alone in the panorama (cam1.exr ...), premultiplied RGBA, as
 // the node renders with `outputView` set to that camera. "Seen" is where at least one camera
@@ -11,7 +11,8 @@
 // where two or more do. Prints PSNR (colour) and SSIM (luma) of both panoramas over both, and
 // the mean misalignment (largest luma difference between the cameras that see a pixel) in the
 // overlaps; the heat map shows A above B. The crop shows A beside B, 1:1, over the 300 x 300
-// window where B removed the most misalignment.
+// window where B removed the most misalignment. --srgb-truth: the footage was 8-bit files,
+// which the node reads as they are (sRGB-encoded), so the truth is encoded the same way.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -38,13 +39,20 @@ std::vector<Picture> cameras(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const auto flag = std::find(argv + 1, argv + argc, std::string("--srgb-truth"));
+    const bool srgbTruth = flag != argv + argc;
+    if (srgbTruth) {  // the flag may stand anywhere: move it past the others
+        std::rotate(flag, flag + 1, argv + argc);
+        --argc;
+    }
     if (argc != 6 && argc != 8 && argc != 10) {
         std::cerr << "usage: pano_quality TRUTH.exr PANO_A.exr CAMERAS_A PANO_B.exr CAMERAS_B "
-                     "[--heatmap OUT.png]\n";
+                     "[--heatmap OUT.png [--crop OUT.png]] [--srgb-truth]\n";
         return 2;
     }
     try {
-        const Picture truth = readPicture(argv[1]);
+        Picture truth = readPicture(argv[1]);
+        if (srgbTruth) encodeSrgb(truth);
         const char* names[2] = {"unwarped", "warped"};
         std::vector<std::vector<float>> maps;
         std::vector<Picture> panos;
