@@ -6,8 +6,8 @@
 SCRIPT.vireo (written by demo/real_footage.sh) reads the two lenses with a rig sidecar file
 made from the maker's calibration. On its node DizuvaRuvi1: a key at the first frame, Match,
 Refine Rig, Match again, Warp; prints the matches, the rig correction and the match error,
-then renders the panorama Unwarped and Warped (Multi-Band) into OUT_DIR as PNG. Exit status
-1 when a step fails.
+then renders the panorama Unwarped and Warped (Multi-Band) and fisheye views of the zenith and
+the nadir into OUT_DIR as PNG. Exit status 1 when a step fails.
 """
 import os
 import sys
@@ -82,7 +82,8 @@ def main(argv):
 
     write = vireo.createNode("Write", name="RealWrite")
     write.setInput(0, node)
-    for path, figures in render.panoramas(node, write, out, frames[0], exr=False):
+    for path, figures in (render.panoramas(node, write, out, frames[0], exr=False) +
+                          render.poles(node, write, out, frames[0])):
         print("%s: %s" % (path, figures))
     return 0
 

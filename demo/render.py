@@ -42,6 +42,25 @@ def panoramas(node, write, out, frame, exr=True):
     return files
 
 
+def poles(node, write, out, frame):
+    """A fisheye view straight up and straight down, Unwarped and Warped, into OUT as
+    zenith_*.png and nadir_*.png: where the seams meet and the panorama stretches most.
+    Returns [(path, figures)]."""
+    node["projectionType"].setValue("Fisheye")
+    files = []
+    for pole, tilt in (("zenith", -90.0), ("nadir", 90.0)):
+        node["rotationAngles"].setValue([tilt, 0.0, 0.0])
+        for mode in ("Unwarped", "Warped"):
+            node["outputMode"].setValue(mode)
+            path = os.path.join(out, "%s_%s.png" % (pole, mode.lower()))
+            t = render(write, path, "main", frame)
+            files.append((path, "%s, fisheye view, %s, frame %d, rendered in %.2f s" %
+                          (pole, mode, frame, t)))
+    node["projectionType"].setValue("Spherical")
+    node["rotationAngles"].setValue([0.0, 0.0, 0.0])
+    return files
+
+
 def quality(node, write, out, frame, cameras, pano_quality, truth_dir, pictures=True,
             srgb_truth=False):
     """Runs pano_quality on the panoramas `panoramas` wrote, against make_rig's truth.

@@ -118,17 +118,7 @@ def main(argv):
     write.setInput(0, node)
     t = time.monotonic()
     render.panoramas(node, write, out, frames[0])
-    # The poles, where seams meet and the panorama stretches most: a fisheye view up and
-    # down, both ways.
-    node["projectionType"].setValue("Fisheye")
-    for pole, tilt in (("zenith", -90.0), ("nadir", 90.0)):
-        node["rotationAngles"].setValue([tilt, 0.0, 0.0])
-        for mode in ("Unwarped", "Warped"):
-            node["outputMode"].setValue(mode)
-            render.render(write, os.path.join(out, "%s_%s.png" % (pole, mode.lower())), "main",
-                          frames[0])
-    node["projectionType"].setValue("Spherical")
-    node["rotationAngles"].setValue([0.0, 0.0, 0.0])
+    render.poles(node, write, out, frames[0])
     times["Render"] = time.monotonic() - t
     status, text, _ = render.quality(node, write, out, frames[0], cameras, pano_quality,
                                      os.path.join(footage, "truth"), pictures=False,
