@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "render/projection/PositionImageCache.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace Kiln {
 namespace ImageProjection {
@@ -58,40 +60,59 @@ boost::intrusive_ptr<PositionImageCache> PositionImageCache::instance() {
 }
 
 Image PositionImageCache::positions(const Korvane::Research::Kernels::ProjectionScalars& scalars,
-                                    const Compute::DevicePtr& device) {
+                                    const Compute::DevicePtr& device,
+                                    Box box) {
+    const Box frame{0, 0, int(scalars.destWidth), int(scalars.destHeight)};
+    // A box wholly outside the frame gets the frame's positions, as every request once did.
+    box = box.intersect(frame);
+    if (box.empty()) box = frame;
     const std::string key = keyOf(scalars, device.get());
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        const auto found = m_index.find(key);
-        if (found != m_index.end()) {
+        const auto found = findLocked(key, box);
+        if (found != m_entries.end()) {
             ++m_hits;
-            m_entries.splice(m_entries.begin(), m_entries, found->second);
-            return found->second->image;
+            return found->image;
         }
         ++m_misses;
     }
     Info info;
-    info.box = Box{0, 0, int(scalars.destWidth), int(scalars.destHeight)};
+    info.box = box;
     info.channels = 2;
     Image image(info, device);
     Korvane::Research::Kernels::projectPositions(image, scalars);
 
     const std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_index.find(key);
-    if (found != m_index.end()) return found->second->image;
+    const auto found = findLocked(key, box);
+    if (found != m_entries.end()) return found->image;
     const std::size_t bytes = std::size_t(image.rowBytes()) * std::size_t(info.box.height());
     if (bytes > m_capacity) return image;
     m_entries.push_front(Entry{key, image, bytes});
-    m_index.emplace(key, m_entries.begin());
+    m_index[key].push_back(m_entries.begin());
     m_bytes += bytes;
     trimLocked();
     return image;
 }
 
+PositionImageCache::Entries::iterator PositionImageCache::findLocked(const std::string& key,
+                                                                     const Box& box) {
+    const auto found = m_index.find(key);
+    if (found == m_index.end()) return m_entries.end();
+    for (const Entries::iterator entry : found->second)
+        if (entry->image.box().contains(box)) {
+            m_entries.splice(m_entries.begin(), m_entries, entry);
+            return entry;
+        }
+    return m_entries.end();
+}
+
 void PositionImageCache::trimLocked() {
     while (m_bytes > m_capacity && !m_entries.empty()) {
-        m_bytes -= m_entries.back().bytes;
-        m_index.erase(m_entries.back().key);
+        const Entries::iterator last = std::prev(m_entries.end());
+        m_bytes -= last->bytes;
+        std::vector<Entries::iterator>& kept = m_index[last->key];
+        kept.erase(std::find(kept.begin(), kept.end(), last));
+        if (kept.empty()) m_index.erase(last->key);
         m_entries.pop_back();
     }
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <boost/intrusive_ptr.hpp>
 
@@ -37,11 +38,14 @@ public:
 
     PositionImageCache() = default;
 
-    /// The position image of `scalars` over the destination frame [0, destWidth) x
-    /// [0, destHeight), on `device`; computed by the projection kernel on a miss. Kernel
-    /// errors propagate and leave the cache as it was.
+    /// The position image of `scalars` over `box` of the destination frame [0, destWidth) x
+    /// [0, destHeight) (the part of the box inside the frame; the whole frame when no part is),
+    /// on `device`. A kept image of the same projection whose box holds that part is
+    /// returned as it is (its box may be larger); on a miss the projection kernel computes the
+    /// part alone. Kernel errors propagate and leave the cache as it was.
     Image positions(const Korvane::Research::Kernels::ProjectionScalars& scalars,
-                    const Compute::DevicePtr& device);
+                    const Compute::DevicePtr& device,
+                    Box box = Box());
 
     void setCapacity(std::size_t bytes);
     std::size_t capacity() const;
@@ -58,11 +62,15 @@ private:
         Image image;
         std::size_t bytes;
     };
+    using Entries = std::list<Entry>;
+    /// The kept image of `key` whose box holds `box`, made the most recent; end() for none.
+    Entries::iterator findLocked(const std::string& key, const Box& box);
     void trimLocked();
 
     mutable std::mutex m_mutex;
-    std::list<Entry> m_entries;  // most recently used first
-    std::unordered_map<std::string, std::list<Entry>::iterator> m_index;
+    Entries m_entries;  // most recently used first
+    // Each projection's kept images: a camera's footprint and a whole frame, say.
+    std::unordered_map<std::string, std::vector<Entries::iterator>> m_index;
     std::size_t m_capacity = kDefaultCapacity;
     std::size_t m_bytes = 0;
     std::size_t m_hits = 0;

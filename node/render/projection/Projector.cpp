@@ -25,7 +25,8 @@ bool Projector::project(Image& destination,
     const bool wrap = m_flag || isLatlong(inverse ? records.otherType : records.camera.projection);
     const Image positions = m_cache->positions(
         projectionScalars(records, inverse, wrap, m_sourceSize, m_destinationSize),
-        destination.device());
+        destination.device(),
+        destination.box());
     Korvane::Research::Kernels::resample(
         m_filter, source, positions, destination, m_sourceSize.width, m_sourceSize.height, wrap);
     return true;

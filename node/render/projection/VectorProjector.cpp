@@ -27,7 +27,8 @@ bool VectorProjector::writePositions(Image& positions,
     const bool wrap = m_flag || sourceIsPanorama();
     const Image cached = m_cache->positions(
         projectionScalars(records, inverse, wrap, m_sourceSize, m_destinationSize),
-        positions.device());
+        positions.device(),
+        positions.box());
     Kernels::copyImage(cached, positions);
     return true;
 }

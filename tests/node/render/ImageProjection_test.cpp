@@ -144,6 +144,36 @@ TEST(ImageProjection, PositionImagesAreComputedOnceAndRecomputedWhenTheProjectio
     EXPECT_EQ(small.misses(), misses + 1);
     EXPECT_FALSE(small.positions(scalars(1, 256), camera.device()).empty());
     EXPECT_LE(small.bytes(), small.capacity());
+
+    // A box of the frame (a camera's footprint in a large panorama) is computed alone, equal to
+    // the whole frame's positions there; a box inside a kept one is served by it, one reaching
+    // out of the frame gets its part inside.
+    PositionImageCache boxes;
+    const Kiln::Image whole = boxes.positions(scalars(4, 64), camera.device());
+    boxes.clear();
+    const Kiln::Box footprint{10, 4, 40, 28};
+    const Kiln::Image part = boxes.positions(scalars(4, 64), camera.device(), footprint);
+    EXPECT_EQ(part.box(), footprint);
+    EXPECT_EQ(boxes.bytes(), std::size_t(part.rowBytes()) * 24);
+    int differ = 0;
+    for (int y = footprint.y0; y < footprint.y1; ++y)
+        for (int c = 0; c < 2 * footprint.width(); ++c)
+            differ += reinterpret_cast<const float*>(part.row(y))[c] !=
+                      reinterpret_cast<const float*>(whole.row(y))[2 * footprint.x0 + c];
+    EXPECT_EQ(differ, 0);
+    const std::size_t before = boxes.misses();
+    EXPECT_EQ(boxes.positions(scalars(4, 64), camera.device(), {12, 5, 30, 20}).box(), footprint);
+    EXPECT_EQ(boxes.misses(), before);
+    EXPECT_EQ(boxes.positions(scalars(4, 64), camera.device(), {50, 20, 90, 60}).box(),
+              (Kiln::Box{50, 20, 64, 32}));
+    EXPECT_EQ(boxes.misses(), before + 1);
+    EXPECT_EQ(boxes.entries(), 2u);
+    // Both kept boxes of one projection age out one by one.
+    boxes.setCapacity(boxes.bytes() - 1);
+    EXPECT_EQ(boxes.entries(), 1u);
+    EXPECT_EQ(boxes.positions(scalars(4, 64), camera.device(), {52, 22, 60, 30}).box(),
+              (Kiln::Box{50, 20, 64, 32}));
+    EXPECT_EQ(boxes.misses(), before + 1);
 }
 
 TEST(ImageProjection, FocalLengthAndFieldOfViewRules) {

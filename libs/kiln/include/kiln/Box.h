@@ -18,6 +18,10 @@ struct Box {
     int height() const { return y1 - y0; }
     bool empty() const { return x1 <= x0 || y1 <= y0; }
     bool contains(int x, int y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+    /// Whether every pixel of `o` is one of this box's (an empty `o` always is).
+    bool contains(const Box& o) const {
+        return o.empty() || (o.x0 >= x0 && o.x1 <= x1 && o.y0 >= y0 && o.y1 <= y1);
+    }
 
     /// The common pixels of both boxes; empty (not necessarily 0,0,0,0) when they do not meet.
     Box intersect(const Box& o) const {
