@@ -207,16 +207,26 @@ void CommonPanoramaRenderer::cameraPositions(Kiln::Image& positions,
                                " has no image size to project from.");
 }
 
+namespace {
+
+/// The grid of rays panoramaBox() looks through: one per 8 x 8 panorama pixels.
+IP::Size footprintGrid(const IP::Size& panorama) {
+    constexpr int kStep = 8;
+    return {std::max(4, (panorama.width + kStep - 1) / kStep),
+            std::max(2, (panorama.height + kStep - 1) / kStep)};
+}
+
+}  // namespace
+
 Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera,
                                               const IP::Size& panorama,
                                               std::vector<Kiln::Box>* bands) {
-    constexpr int kStep = 8;   // panorama pixels a side of a grid cell
     constexpr int kReach = 2;  // grid steps on the sphere that a seen ray counts for
     constexpr int kBands = 32;
     constexpr double kPi = 3.14159265358979323846;
     const Kiln::Box whole{0, 0, panorama.width, panorama.height};
-    const int gw = std::max(4, (panorama.width + kStep - 1) / kStep);
-    const int gh = std::max(2, (panorama.height + kStep - 1) / kStep);
+    const IP::Size grid = footprintGrid(panorama);
+    const int gw = grid.width, gh = grid.height;
     // The camera's own projection (no warp), one ray through the centre of each cell.
     Kiln::Image rays(Kiln::Info{Kiln::Box{0, 0, gw, gh}, 2}, device());
     CommonPanoramaRenderer::cameraPositions(rays, camera, 0, {gw, gh});
@@ -291,6 +301,19 @@ Kiln::Box CommonPanoramaRenderer::panoramaBox(int camera,
         return whole;
     }
     return boxOf(all, y0, y1);
+}
+
+std::size_t CommonPanoramaRenderer::gridPositionBytes(const IP::Size& panorama) {
+    const IP::Size grid = footprintGrid(panorama);
+    return std::size_t(grid.width) * std::size_t(grid.height) * 2 * sizeof(float);
+}
+
+std::size_t CommonPanoramaRenderer::positionBytes(const std::vector<Kiln::Box>& seen) {
+    std::size_t bytes = 0;
+    // A band across the seam is two parts, each a pixel wider all round.
+    for (const Kiln::Box& band : seen)
+        bytes += std::size_t(band.width() + 4) * std::size_t(band.height() + 2) * 2 * sizeof(float);
+    return bytes;
 }
 
 std::vector<Kiln::Box> CommonPanoramaRenderer::seenParts(const std::vector<Kiln::Box>& seen,

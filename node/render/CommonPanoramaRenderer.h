@@ -104,6 +104,11 @@ public:
     Kiln::Box panoramaBox(int camera,
                           const Kiln::ImageProjection::Size& panorama,
                           std::vector<Kiln::Box>* bands = nullptr);
+    /// Bytes of the position images that the position image cache keeps for one camera: of
+    /// the grid panoramaBox() looks through, and (at most) of cameraImage()'s with the boxes
+    /// `seen` (their parts, each with a pixel around it).
+    static std::size_t gridPositionBytes(const Kiln::ImageProjection::Size& panorama);
+    static std::size_t positionBytes(const std::vector<Kiln::Box>& seen);
     /// The parts of `box` within the boxes `seen` (as cameraImage() takes them, in a panorama
     /// `width` pixels wide), band by band and left to right: two where a band wraps around
     /// and `box` spans the seam.

@@ -20,6 +20,7 @@
 #include "render/Stitcher.h"
 #include "render/kernels/PositionImage.h"
 #include "render/kernels/RenderKernels.h"
+#include "render/projection/PositionImageCache.h"
 #include "render/projection/ProjectionRecords.h"
 #include "render/projection/QuaternionRotate.h"
 
@@ -257,6 +258,7 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
     stitcher.setExposureCompensation(blending.exposureCompensation());
 
     std::vector<int> cameras;
+    std::size_t positionBytes = 0;  // of the cameras' position images so far
     for (int view : cameraViews) {
         const int camera = m_rig->cameraIndexOfView(view);
         if (camera < 0 || camera >= m_rig->numberOfCameras()) continue;
@@ -268,7 +270,12 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         Kiln::Image* rgba = nullptr;
         try {
             std::vector<Kiln::Box> bands;
+            // The position images of every camera stay cached for the next frame.
+            positionBytes += CommonPanoramaRenderer::gridPositionBytes(size);
+            IP::PositionImageCache::instance()->reserve(positionBytes);
             const Kiln::Box seen = m_renderer.panoramaBox(camera, size, &bands);
+            positionBytes += CommonPanoramaRenderer::positionBytes(bands);
+            IP::PositionImageCache::instance()->reserve(positionBytes);
             rgba = &keptImage(
                 m_cameraImages[camera], stitcher.cameraBox(seen), 4, m_renderer.device());
             m_renderer.cameraImage(*rgba, camera, view, frame(), size, bands);

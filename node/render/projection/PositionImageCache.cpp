@@ -123,6 +123,11 @@ void PositionImageCache::setCapacity(std::size_t bytes) {
     trimLocked();
 }
 
+void PositionImageCache::reserve(std::size_t bytes) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_capacity = std::max(m_capacity, bytes);
+}
+
 std::size_t PositionImageCache::capacity() const {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_capacity;

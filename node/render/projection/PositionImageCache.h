@@ -48,6 +48,10 @@ public:
                     Box box = Box());
 
     void setCapacity(std::size_t bytes);
+    /// Raises the capacity to `bytes` where it is lower: a renderer makes room for the
+    /// position images of one whole panorama (many cameras, a large panorama), which would
+    /// otherwise push each other out on every frame.
+    void reserve(std::size_t bytes);
     std::size_t capacity() const;
     /// Bytes of the images held.
     std::size_t bytes() const;

@@ -132,6 +132,23 @@ TEST_F(CameraViewPath, ANonFiniteInputPixelStaysAHoleInTheWarpedPanoramaAndCamer
     }
 }
 
+TEST_F(CameraViewPath, TheNextPanoramaFindsEveryCamerasPositionsHoweverSmallTheCache) {
+    f.sourceOp()->setRig(3);
+    f.node->setKnobFromUser("outputFormat", "64 32");
+    f.node->setKnobFromUser("blendType", "Multi-Band");
+    const auto positions = Kiln::ImageProjection::PositionImageCache::instance();
+    const std::size_t capacity = positions->capacity();
+    positions->clear();
+    positions->setCapacity(1);
+    render("main", Mask_RGBA);
+    const std::size_t misses = positions->misses();
+    EXPECT_GT(positions->entries(), 3u) << "every camera's footprint and the grid it was found on";
+    f.node->setKnobFromUser("blendType", "Alpha");  // another panorama of the same cameras
+    render("main", Mask_RGBA);
+    EXPECT_EQ(positions->misses(), misses);
+    positions->setCapacity(capacity);
+}
+
 TEST_F(CameraViewPath, ThePanoramaIsCachedPerHashAndChannelSetAndTheViewTurnsReuseIt) {
     f.sourceOp()->setRig(3);
     f.node->setKnobFromUser("outputFormat", "64 32");
