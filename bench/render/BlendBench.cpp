@@ -36,6 +36,13 @@ constexpr int kSmallest = 16, kBands = 6;
 struct Layer {
     Kiln::Image image;
     cv::Rect roi;  // the footprint's rectangle (columns may wrap: then the whole width)
+
+    /// The image's pixels over `box` (inside the panorama) as an image of their own.
+    Kiln::Image over(const Kiln::Box& box) const {
+        const Kiln::Info part{box, 4};
+        const std::ptrdiff_t pixel = 4 * sizeof(float);
+        return Kiln::Image(Kiln::Tile{part, image.row(box.y0) + box.x0 * pixel, image.rowBytes()});
+    }
 };
 
 /// Camera c sees 120 degrees of longitude around c * 60 and latitudes -50 .. 50, with a
@@ -126,7 +133,10 @@ Stitcher configured(BlendType type, bool compensation = false) {
     s.setExposureCompensation(compensation);
     std::vector<int> list;
     for (int c = 0; c < kCameras; ++c) {
-        s.setCameraImage(c, layers()[c].image);
+        // As the node projects a camera: over the stitcher's box of its footprint only.
+        const cv::Rect& r = layers()[c].roi;
+        s.setCameraImage(c,
+                         layers()[c].over(s.cameraBox({r.x, r.y, r.x + r.width, r.y + r.height})));
         s.setCameraAxis(c, axisOf(c));
         list.push_back(c);
     }
