@@ -21,6 +21,13 @@ public:
     using Exception::Exception;
 };
 
+/// A device that has not the memory an allocation asks for: a caller may tell the user what
+/// was too large.
+class OutOfMemoryError : public DeviceError {
+public:
+    using DeviceError::DeviceError;
+};
+
 /// A kernel launch that cannot run: no variant registered for the key, a parameter of the wrong
 /// kind or missing from the kernel, images that do not fit the kernel.
 class KernelError : public Exception {

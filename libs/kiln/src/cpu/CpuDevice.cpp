@@ -49,8 +49,8 @@ public:
                               "'");
         void* memory = nullptr;
         if (posix_memalign(&memory, std::max(alignment, sizeof(void*)), bytes) != 0)
-            throw DeviceError("device " + m_info.name + ": out of memory allocating " +
-                              std::to_string(bytes) + " bytes");
+            throw OutOfMemoryError("device " + m_info.name + ": out of memory allocating " +
+                                   std::to_string(bytes) + " bytes");
         return memory;
     }
 
