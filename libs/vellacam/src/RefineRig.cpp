@@ -359,7 +359,7 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
             double* rotation = rotations[size_t(o.camera)].data();
             if (options.refineLens) {
                 auto* cost = new ceres::
-                    NumericDiffCostFunction<LensReprojection, ceres::CENTRAL, 2, 3, 3, 3, 3>(
+                    NumericDiffCostFunction<LensReprojection, ceres::FORWARD, 2, 3, 3, 3, 3>(
                         new LensReprojection{&cameras[size_t(o.camera)], o.position, miss});
                 problem.AddResidualBlock(cost,
                                          new ceres::CauchyLoss(options.lossScale),
@@ -369,7 +369,7 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
                                          lenses[size_t(o.camera)].data());
             } else {
                 auto* cost =
-                    new ceres::NumericDiffCostFunction<Reprojection, ceres::CENTRAL, 2, 3, 3, 3>(
+                    new ceres::NumericDiffCostFunction<Reprojection, ceres::FORWARD, 2, 3, 3, 3>(
                         new Reprojection{&cameras[size_t(o.camera)], o.position, miss});
                 problem.AddResidualBlock(cost,
                                          new ceres::CauchyLoss(options.lossScale),
