@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -362,7 +363,9 @@ void PanelActions::refineRig() {
     // The lenses too: a rig of two cameras, whose one overlap cannot place a focal length,
     // holds each lens near its calibration.
     options.refineLens = true;
-    const RigCorrection correction = RefineRig(m_rig->inputRig(), frames, options);
+    const std::unique_ptr<ProgressReporter> progress = CreateProgressReporter(m_node);
+    const RigCorrection correction = RefineRig(m_rig->inputRig(), frames, options, progress.get());
+    if (correction.interrupted) return;  // cancelled: the rig stays as it was
     if (!correction.ok) {
         Host::current().message("Refine Rig: " + correction.message + "; the rig is unchanged.");
         return;

@@ -13,6 +13,7 @@
 
 #include "MatchGeometry.h"
 #include "RotationCorrection.h"
+#include "vellacam/ProgressReporter.h"
 #include "vellacam/SphericalTransform.h"
 #include "vellacam/TriangulateFeatures.h"
 
@@ -20,6 +21,21 @@ namespace Korvane {
 namespace Research {
 
 namespace {
+
+/// The solve's progress, a step per iteration, and its stop once the user cancels.
+class IterationProgress : public ceres::IterationCallback {
+public:
+    IterationProgress(ProgressReporter* progress, int iterations)
+        : m_progress(progress), m_iterations(std::max(1, iterations)) {}
+    ceres::CallbackReturnType operator()(const ceres::IterationSummary& summary) override {
+        m_progress->setProgressFraction(double(summary.iteration) / m_iterations);
+        return m_progress->isInterrupted() ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+    }
+
+private:
+    ProgressReporter* m_progress;
+    int m_iterations;
+};
 
 /// Where a point whose rays meet nowhere that every camera sees starts, metres from the rig.
 constexpr double kFarStart = 100.0;
@@ -244,7 +260,8 @@ CameraRigDefinition CorrectedRig(const CameraRigDefinition& rig, const RigCorrec
 
 RigCorrection RefineRig(const CameraRigDefinition& rig,
                         const std::vector<const CameraTrack*>& frames,
-                        const RefineRigOptions& options) {
+                        const RefineRigOptions& options,
+                        ProgressReporter* progress) {
     RigCorrection result;
     const int n = rig.getNumberCameras();
     result.rotations.assign(size_t(n), Eigen::Matrix3d::Identity());
@@ -300,7 +317,9 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     detail::RotationCorrectionOptions start;
     start.minDepth = std::max(0.3, rig.getRigDiameter());
     std::vector<Eigen::Matrix3d> initial;
+    if (progress) progress->setProgressInterval(0.0, 0.1);
     detail::estimateRotationCorrections(centres, rayMatches, start, &initial);
+    if (progress) progress->setProgressFraction(0.5);
     std::vector<Eigen::Vector3d> rotations(static_cast<size_t>(n));
     for (int c = 0; c < n; ++c) {
         const Eigen::AngleAxisd turn(initial[size_t(c)]);
@@ -320,6 +339,14 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
         startRotations.push_back(fromAngleAxis(rotations[size_t(c)].data()));
     const CameraRigDefinition startedRig = CorrectedRig(rig, startRotations);
     TriangulateFeatures(started, startedRig, true);
+    if (progress) {
+        progress->setProgressFraction(1.0);
+        if (progress->isInterrupted()) {
+            result.interrupted = true;
+            return result;
+        }
+        progress->setProgressInterval(0.1, 1.0);
+    }
     std::vector<SphericalTransform> startedCameras;
     for (int c = 0; c < n; ++c) startedCameras.emplace_back(startedRig.getCamera(c));
     std::vector<Eigen::Vector3d> points;
@@ -426,8 +453,15 @@ RigCorrection RefineRig(const CameraRigDefinition& rig,
     // the only one.
     solver.num_threads = 1;
     solver.logging_type = ceres::SILENT;
+    IterationProgress iterations(progress, options.maxIterations);
+    if (progress) solver.callbacks.push_back(&iterations);
     ceres::Solver::Summary summary;
     ceres::Solve(solver, &problem, &summary);
+    if (progress) progress->setProgressFraction(1.0);  // done, whichever way: the bar goes
+    if (summary.termination_type == ceres::USER_FAILURE) {
+        result.interrupted = true;
+        return result;
+    }
     if (!summary.IsSolutionUsable()) {
         result.message = "the refinement did not converge";
         return result;

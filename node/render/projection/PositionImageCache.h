@@ -17,11 +17,12 @@
 namespace Kiln {
 namespace ImageProjection {
 
-/// The position images of the process, one per projection: a rig does not move, so the
-/// position image of a camera for a given source frame, destination frame, lens, pose,
-/// parallax and projection is computed once and reused by every functor and frame. The key
-/// is every scalar of the projection kernel plus the device, so a change of any of them is a
-/// new entry (the old one ages out): nothing needs to be invalidated by hand.
+/// The position images of the process, kept per projection and box: a rig does not move, so
+/// the position image of a camera for a given source frame, destination frame, lens, pose,
+/// parallax and projection is computed once over the box asked for (a camera's footprint in
+/// the panorama) and reused by every functor and frame that asks for it or for a part of it.
+/// The key is every scalar of the projection kernel plus the device, so a change of any of
+/// them is a new entry (the old one ages out): nothing needs to be invalidated by hand.
 ///
 /// Memory is bounded: when the images held exceed the capacity, the least recently used are
 /// dropped (a functor still holding one keeps it alive until it lets go). An image larger than

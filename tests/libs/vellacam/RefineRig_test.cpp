@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
+#include <vector>
 
 #include <Eigen/Geometry>
 
 #include "CalibrationError.h"
 #include "SyntheticRig.h"
+#include "vellacam/ProgressReporter.h"
+#include "vellacam/ProgressSink.h"
 #include "vellacam/SphericalTransform.h"
 
 using namespace Korvane::Research;
@@ -264,6 +269,47 @@ TEST(RefineRig, CorrectionTextRoundTripsAndOldTextStillReads) {
                             "1 0.5 0 0 1 0 0 turn 1 2 3"})
         EXPECT_FALSE(RigCorrection::fromText(bad, 1, &untouched)) << bad;
     EXPECT_FALSE(untouched.ok);
+}
+
+/// Keeps every fraction; reports an interruption once it has `interruptAfter` of them.
+class RecordingSink : public ProgressSink {
+public:
+    explicit RecordingSink(std::size_t interruptAfter) : m_interruptAfter(interruptAfter) {}
+    void progressFraction(double fraction) override { fractions.push_back(fraction); }
+    bool interrupted() const override { return fractions.size() >= m_interruptAfter; }
+    std::vector<double> fractions;
+
+private:
+    std::size_t m_interruptAfter;
+};
+
+TEST(RefineRig, ReportsProgressWithoutChangingTheResultAndStopsWhenCancelled) {
+    RigOptions options = RigOptions::parse({"--out", "unused", "--size", "640x480"});
+    const CameraRigDefinition truth = Korvane::MakeRig::SyntheticRig(options).definition();
+    options.rotationError = 2.0;
+    const CameraRigDefinition recorded = Korvane::MakeRig::recordedRig(options, truth);
+    const CameraTrack track = observe(truth, 600, 0.05);
+    const RigCorrection quiet = RefineRig(recorded, {&track});
+    ASSERT_TRUE(quiet.ok) << quiet.message;
+
+    const auto watched = std::make_shared<RecordingSink>(std::size_t(-1));
+    ProgressReporter reporter(watched);
+    const RigCorrection reported = RefineRig(recorded, {&track}, {}, &reporter);
+    EXPECT_EQ(reported.toText(), quiet.toText());
+    ASSERT_GE(watched->fractions.size(), 4u) << "the start and a step per iteration";
+    EXPECT_TRUE(std::is_sorted(watched->fractions.begin(), watched->fractions.end()));
+    EXPECT_DOUBLE_EQ(watched->fractions[1], 0.1) << "the start is the first tenth";
+    EXPECT_EQ(watched->fractions.back(), 1.0) << "the end dismisses the host's bar";
+
+    // Cancelled after the second iteration of the solve: no correction, no message.
+    const auto cancelling = std::make_shared<RecordingSink>(4);
+    ProgressReporter cancelled(cancelling);
+    const RigCorrection stopped = RefineRig(recorded, {&track}, {}, &cancelled);
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_TRUE(stopped.interrupted);
+    EXPECT_TRUE(stopped.message.empty()) << stopped.message;
+    ASSERT_EQ(cancelling->fractions.size(), 5u) << "the start, two iterations, the end";
+    EXPECT_EQ(cancelling->fractions.back(), 1.0);
 }
 
 TEST(RefineRig, TooFewMatchesAreRefusedNamingTheCamera) {

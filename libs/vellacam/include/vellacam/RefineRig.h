@@ -12,6 +12,8 @@
 namespace Korvane {
 namespace Research {
 
+class ProgressReporter;
+
 struct RefineRigOptions {
     /// Scale of the Cauchy loss, pixels: residuals well above it (wrong matches) lose their
     /// pull.
@@ -45,6 +47,8 @@ struct RigCorrection {
     bool ok = false;
     /// Why the rig was left alone, naming the camera at fault; empty when ok.
     std::string message;
+    /// The user cancelled (ok false, no message).
+    bool interrupted = false;
     std::vector<Eigen::Matrix3d> rotations;
     std::vector<double> focalScales;
     std::vector<Eigen::Vector2d> centreShifts;
@@ -71,10 +75,14 @@ struct RigCorrection {
 /// from the rotations on which the matches' rays agree best (the same estimate as camera
 /// matching's wide pass) and points triangulated with those. Matches of every frame in
 /// `frames` count, observed in camera pixels. Refuses (ok false, a message naming the camera)
-/// when a camera with matches has fewer than minMatchesPerCamera, or none has any.
+/// when a camera with matches has fewer than minMatchesPerCamera, or none has any. With
+/// `progress`, the start takes the first tenth of it and the solve the rest, a step per
+/// iteration (of at most maxIterations), and 1 once the solve ends; once it reports an
+/// interruption the refinement stops between iterations and returns `interrupted`.
 RigCorrection RefineRig(const CameraRigDefinition& rig,
                         const std::vector<const CameraTrack*>& frames,
-                        const RefineRigOptions& options = RefineRigOptions());
+                        const RefineRigOptions& options = RefineRigOptions(),
+                        ProgressReporter* progress = nullptr);
 
 /// `rig` with each camera's rotation turned by the correction (cameras beyond the correction
 /// unchanged).
