@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Geometry>
@@ -90,11 +91,16 @@ CameraTrack observe(const CameraRigDefinition& truth, int points, double outlier
     return track;
 }
 
-TEST(RefineRig, RecoversEachCameraFromMatchesOfARigTwoDegreesOff) {
+/// A default-like rig (6 fisheyes at 640 x 480) and its record with every camera 2 degrees off.
+std::pair<CameraRigDefinition, CameraRigDefinition> rigTwoDegreesOff() {
     RigOptions options = RigOptions::parse({"--out", "unused", "--size", "640x480"});
     const CameraRigDefinition truth = Korvane::MakeRig::SyntheticRig(options).definition();
     options.rotationError = 2.0;
-    const CameraRigDefinition recorded = Korvane::MakeRig::recordedRig(options, truth);
+    return {truth, Korvane::MakeRig::recordedRig(options, truth)};
+}
+
+TEST(RefineRig, RecoversEachCameraFromMatchesOfARigTwoDegreesOff) {
+    const auto [truth, recorded] = rigTwoDegreesOff();
     const CameraTrack track = observe(truth, 1500, 0.05);
 
     const RigCorrection correction = RefineRig(recorded, {&track});
@@ -284,10 +290,7 @@ private:
 };
 
 TEST(RefineRig, ReportsProgressWithoutChangingTheResultAndStopsWhenCancelled) {
-    RigOptions options = RigOptions::parse({"--out", "unused", "--size", "640x480"});
-    const CameraRigDefinition truth = Korvane::MakeRig::SyntheticRig(options).definition();
-    options.rotationError = 2.0;
-    const CameraRigDefinition recorded = Korvane::MakeRig::recordedRig(options, truth);
+    const auto [truth, recorded] = rigTwoDegreesOff();
     const CameraTrack track = observe(truth, 600, 0.05);
     const RigCorrection quiet = RefineRig(recorded, {&track});
     ASSERT_TRUE(quiet.ok) << quiet.message;
