@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <fstream>
 #include <mutex>
+#include <new>
 
 #include "base/Exception.h"
+#include "kiln/Exception.h"
 #include "px/image/Application.h"
 #include "px/image/Image_Cache.h"
 
@@ -58,6 +60,10 @@ void ResearchKilnPlanarIop::renderPlane(ImagePlane& plane) {
         // The host gave the render up: no pixels and no error.
     } catch (const Korvane::Base::MessageException& e) {
         error("%s", e.userMessage().c_str());
+    } catch (const std::bad_alloc&) {
+        throw;  // the host's render names the image too large for the machine
+    } catch (const Kiln::OutOfMemoryError&) {
+        throw std::bad_alloc();  // the same from a device
     } catch (const std::exception&) {
         error("Exception while running kernel on device");
     }

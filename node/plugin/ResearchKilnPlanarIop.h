@@ -19,9 +19,10 @@ namespace Research {
 /// and, under the same conditions, each channel is stored as one cache entry:
 ///   offset 0: magic "!NLK" (0x4B4C4E21, little-endian), 4: version 1 (uint32),
 ///   8: the channel's pixels, row after row, as 32-bit floats.
-/// A message-carrying exception from the hook becomes the node error with its message, any
-/// other exception "Exception while running kernel on device"; an interruption leaves no
-/// error and no pixels.
+/// A message-carrying exception from the hook becomes the node error with its message; running
+/// out of memory (std::bad_alloc, or a device's Kiln::OutOfMemoryError) goes on to the host as
+/// std::bad_alloc, whose render names the image that did not fit; any other exception becomes
+/// "Exception while running kernel on device"; an interruption leaves no error and no pixels.
 class ResearchKilnPlanarIop : public VireoPlugins::KilnPlanarIop, public Korvane::Base::Progress {
 public:
     static constexpr uint32_t kCacheMagic = 0x4B4C4E21;  // "!NLK"

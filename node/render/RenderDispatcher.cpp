@@ -3,13 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
-#include <string>
 
 #include "analysis/GridMapKnob.h"
 #include "base/Exception.h"
 #include "external/RigLibrary.h"
-#include "kiln/Exception.h"
 #include "kiln/Kernels.h"
 #include "plugin/KnobManager.h"
 #include "plugin/MultiViewManager.h"
@@ -244,26 +241,7 @@ Kiln::Image RenderDispatcher::panorama(const std::vector<int>& cameraViews,
         if (cached->device() == m_renderer.device()) return *cached;
         return cached->distributeTo(m_renderer.device());
     }
-    // A build too large for the machine ends in a node error, not in the host's fall.
-    const auto tooLarge = [this] {
-        const IP::Size size = panoramaSize();
-        return MessageException("Not enough memory for a " + std::to_string(size.width) + " x " +
-                                std::to_string(size.height) +
-                                " panorama. Choose a smaller output format.");
-    };
-    try {
-        return buildPanorama(cameraViews, linked, channels, hash);
-    } catch (const std::bad_alloc&) {
-        throw tooLarge();
-    } catch (const Kiln::OutOfMemoryError&) {
-        throw tooLarge();
-    }
-}
 
-Kiln::Image RenderDispatcher::buildPanorama(const std::vector<int>& cameraViews,
-                                            bool linked,
-                                            const ChannelSet& channels,
-                                            uint64_t hash) {
     const IP::Size size = panoramaSize();
     const BlendingKnobs& blending = m_knobs->blending();
     // One stitcher and one projected image per camera, kept between builds: a stream of

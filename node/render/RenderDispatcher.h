@@ -81,11 +81,6 @@ private:
     Kiln::Image panorama(const std::vector<int>& cameraViews,
                          bool linked,
                          const PX::Image::ChannelSet& channels);
-    /// The build of panorama() on a cache miss; the result is cached under `hash`.
-    Kiln::Image buildPanorama(const std::vector<int>& cameraViews,
-                              bool linked,
-                              const PX::Image::ChannelSet& channels,
-                              uint64_t hash);
     /// What the panorama depends on: every knob but the view navigation's, the inputs, the rig.
     uint64_t panoramaHash(const std::vector<int>& cameraViews, bool linked) const;
     /// `panorama` shown through the view projection into `plane`.

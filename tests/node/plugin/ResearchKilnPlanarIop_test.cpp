@@ -2,10 +2,12 @@
 #include "plugin/ResearchKilnPlanarIop.h"
 
 #include <cstdlib>
+#include <new>
 
 #include <gtest/gtest.h>
 
 #include "base/Exception.h"
+#include "kiln/Exception.h"
 #include "px/image/Application.h"
 #include "px/image/Image_Cache.h"
 #include "px/image/KnobCallback.h"
@@ -38,6 +40,7 @@ public:
         ++renders;
         if (fail == 1) throw Korvane::Base::MessageException("bad rig");
         if (fail == 2) throw std::runtime_error("device lost");
+        if (fail == 3) throw Kiln::OutOfMemoryError("device cpu: out of memory allocating 9 bytes");
         for (int z = 0; z < plane.nComps(); ++z)
             for (int y = 0; y < 3; ++y)
                 for (int x = 0; x < 5; ++x)
@@ -110,6 +113,12 @@ TEST_F(PlaneCache, FailuresBecomeNodeErrors) {
     op->fail = 2;
     op->renderChannelByChannel();
     EXPECT_EQ(op->errorMessage(), "Exception while running kernel on device");
+    // A device out of memory reaches the host as std::bad_alloc, and its render names the size.
+    node->clearError();
+    op->fail = 3;
+    EXPECT_THROW(op->renderChannelByChannel(), std::bad_alloc);
+    op->renderStripe(0, Mask_StitchMap);
+    EXPECT_EQ(op->errorMessage(), "out of memory for a 5 x 3 image of 2 channels");
 
     node->clearError();
     node->setAborted(true);
