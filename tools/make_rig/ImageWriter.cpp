@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ImageWriter.h"
 
+#include "Srgb.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -18,11 +20,9 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-/// IEC 61966-2-1 encoding, rounded to the nearest code.
+/// The sRGB encoding rounded to the nearest code.
 std::uint8_t toSrgb8(float linear) {
-    const float x = std::clamp(linear, 0.0f, 1.0f);
-    const float e = x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f;
-    return static_cast<std::uint8_t>(std::lround(e * 255.0f));
+    return static_cast<std::uint8_t>(std::lround(encodeSrgb(linear) * 255.0f));
 }
 
 void write(const std::string& path,

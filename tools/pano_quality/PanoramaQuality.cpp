@@ -8,6 +8,8 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include "Srgb.h"
+
 namespace PanoQuality {
 
 Picture readPicture(const std::string& path) {
@@ -26,9 +28,7 @@ void encodeSrgb(Picture& picture) {
     const int colours = std::min(picture.channels, 3);
     for (size_t i = 0; i < picture.pixels.size(); ++i) {
         if (int(i % size_t(picture.channels)) >= colours) continue;
-        const float x = std::clamp(picture.pixels[i], 0.0f, 1.0f);
-        picture.pixels[i] =
-            x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f;
+        picture.pixels[i] = Korvane::MakeRig::encodeSrgb(picture.pixels[i]);
     }
 }
 

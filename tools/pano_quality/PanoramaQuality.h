@@ -17,9 +17,9 @@ struct Picture {
 
 /// Reads an image file; throws std::runtime_error naming the file.
 Picture readPicture(const std::string& path);
-/// Encodes the colour channels (not alpha) as an 8-bit camera records linear light: clamped
-/// to 0 .. 1, then the sRGB curve (not rounded to codes). Footage written as 8-bit files is
-/// read back sRGB-encoded, so its panoramas are compared with the truth encoded the same way.
+/// Encodes the colour channels (not alpha) as make_rig's 8-bit files hold linear light
+/// (Korvane::MakeRig::encodeSrgb, not rounded to codes): footage written as 8-bit files is read
+/// back sRGB-encoded, so its panoramas are compared with the truth encoded the same way.
 void encodeSrgb(Picture& picture);
 /// Writes 8-bit RGB; throws std::runtime_error naming the file.
 void writePicture(const std::string& path, const Picture& rgb);

@@ -8,6 +8,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include "Srgb.h"
 #include "px/image/MetaData.h"
 #include "render/CommonPanoramaRenderer.h"
 #include "render/projection/ProjectTo.h"
@@ -43,13 +44,9 @@ void WritePng(const std::string& path, const Kiln::Image& rgba, const Kiln::Box*
         const float* row = reinterpret_cast<const float*>(rgba.row(box.y0 + y)) +
                            std::ptrdiff_t(box.x0 - rgba.box().x0) * 4;
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const float v = std::clamp(row[x * 4 + c], 0.0f, 1.0f);
-                const float s =
-                    v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f;
-                out[(std::size_t(h - 1 - y) * w + x) * 3 + c] =
-                    static_cast<unsigned char>(std::lround(255 * s));
-            }
+            for (int c = 0; c < 3; ++c)
+                out[(std::size_t(h - 1 - y) * w + x) * 3 + c] = static_cast<unsigned char>(
+                    std::lround(255 * Korvane::MakeRig::encodeSrgb(row[x * 4 + c])));
     }
     auto file = OIIO::ImageOutput::create(path);
     if (!file || !file->open(path, OIIO::ImageSpec(w, h, 3, OIIO::TypeDesc::UINT8)) ||
